@@ -1,0 +1,229 @@
+#include "net/ClientSocket.h"
+
+#include "net/ResolveHost.h"
+#include "net/SocketEventHandler.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+// Ownership: the object owns its descriptor and closes it in Close, in Connect
+// (the previous connection's) and on destruction. Every call is made under the
+// port manager's lock; the handler runs inside the call that found the event.
+
+namespace {
+
+// A receive that failed for a reason other than "nothing there yet" means the
+// connection is gone (reset, timed out, ...); keeping it would leave the link
+// Connected forever with bytes it can never read.
+bool IsTransient(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+} // namespace
+
+CClientSocket::CClientSocket(SocketHandle accepted, const sockaddr_in* /*peer*/)
+{
+    if (accepted == INVALID_SOCKET)
+        return;
+    Handle = accepted;
+    State = Connected;
+    SetNonBlocking(true);
+}
+
+CClientSocket::~CClientSocket()
+{
+    // Our own Close, so OnClose sees the socket already Unconnected.
+    CClientSocket::Close();
+}
+
+void CClientSocket::Close()
+{
+    if (Handle != INVALID_SOCKET) {
+        State = Unconnected;
+        // What was announced belongs to the connection that ends here; a stale
+        // count would hide the first bytes of the next connection.
+        Announced = 0;
+    }
+    CSocket::Close();
+}
+
+bool CClientSocket::Connect(const char* host, uint16_t port)
+{
+    ClosedByPeer = false;
+    Close();
+    if (Create(SOCK_STREAM) == INVALID_SOCKET)
+        return false;
+    SetNonBlocking(true);
+
+    char dotted[INET_ADDRSTRLEN] = {};
+    if (!ResolveHost(host, dotted)) {
+        // The new handle stays open (and the socket Unconnected) until the next
+        // Connect, Close or destruction.
+        LastResult = -1;
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (::inet_pton(AF_INET, dotted, &address.sin_addr) != 1) {
+        LastResult = -1;
+        return false;
+    }
+
+    LastResult = ::connect(Handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    // EINPROGRESS is the normal answer of a non-blocking connect. An immediate
+    // success is treated the same way: the next poll finds the socket writable
+    // and reports the connection through OnConnect like any other.
+    if (LastResult == 0 || errno == EINPROGRESS) {
+        State = Connecting;
+        return true;
+    }
+    return false;
+}
+
+int CClientSocket::Poll()
+{
+    switch (State) {
+    case Connecting: {
+        int events = Readiness(POLLOUT);
+        if (events <= 0)
+            return 0;
+        // Linux reports a refused or failed connection as writable too; the
+        // pending error (or POLLERR / POLLHUP) tells failure from success.
+        bool failed = (events & (POLLERR | POLLHUP)) != 0;
+        if (!failed && !(events & POLLOUT))
+            return 0;
+        bool success = false;
+        if (!failed) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            success = ::getsockopt(Handle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+        }
+        // On failure the handle stays open until the next Connect, Close or
+        // destruction.
+        State = success ? Connected : Unconnected;
+        if (!success)
+            LastResult = -1;
+        if (Handler) {
+            CSocketEventHandler* handler = Handler;
+            void* userData = UserData;
+            Guarded([&] { handler->OnConnect(this, success, userData); });
+        }
+        return 1;
+    }
+    case Connected: {
+        if (ReadTest() != 1)
+            return 0;
+        int waiting = 0;
+        if (::ioctl(Handle, FIONREAD, &waiting) != 0 || waiting < 0)
+            return 0;
+        if (waiting == 0) {
+            // Readable with nothing to read: the peer closed the connection, or
+            // reset it (a reset leaves no bytes behind and raises POLLERR).
+            ClosedByPeer = true;
+            Close();
+            return 1;
+        }
+        uint32_t count = static_cast<uint32_t>(waiting);
+        if (count <= Announced)
+            return 0; // the handler has not yet read what it was told of
+        Announced = count;
+        if (Handler) {
+            CSocketEventHandler* handler = Handler;
+            void* userData = UserData;
+            Guarded([&] { handler->OnReceive(this, count, userData); });
+        }
+        return 1;
+    }
+    default:
+        return 0;
+    }
+}
+
+bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
+{
+    if (sent)
+        *sent = 0;
+    if (Handle == INVALID_SOCKET || !data || State != Connected)
+        return false;
+    if (length <= 0)
+        return true;
+
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    int32_t taken = 0;
+    while (taken < length) {
+        // MSG_NOSIGNAL: a peer that vanished must not end the console with SIGPIPE.
+        ssize_t result = ::send(Handle, bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL);
+        if (result > 0) {
+            taken += static_cast<int32_t>(result);
+            continue;
+        }
+        if (result < 0 && errno == EINTR)
+            continue;
+        // A refusal (the system's buffer is full) or a failure: no retry. The
+        // caller learns through `sent` which prefix the connection already holds.
+        if (sent)
+            *sent = taken;
+        if (result == 0) {
+            Close();
+            LastResult = -1;
+            return false;
+        }
+        // A broken connection stays open here; the next poll finds it readable
+        // with nothing to read and closes it as closed by the peer.
+        LastResult = -1;
+        return false;
+    }
+    if (sent)
+        *sent = taken;
+    return true;
+}
+
+bool CClientSocket::Receive(void* buffer, int32_t length)
+{
+    if (Handle == INVALID_SOCKET || !buffer || State != Connected)
+        return false;
+    if (length <= 0)
+        return true;
+
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    int32_t got = 0;
+    while (got < length) {
+        ssize_t result = ::recv(Handle, bytes + got, static_cast<size_t>(length - got), 0);
+        if (result > 0) {
+            got += static_cast<int32_t>(result);
+            Announced -= std::min(Announced, static_cast<uint32_t>(result));
+            continue;
+        }
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result == 0 || !IsTransient(errno)) {
+            // The peer closed (0) or the connection broke (reset, time-out):
+            // nothing more will arrive on it.
+            Close();
+            LastResult = -1;
+            return false;
+        }
+        // Nothing waiting yet: the socket stays open and Announced keeps what
+        // was not read.
+        LastResult = -1;
+        return false;
+    }
+    return true;
+}
+
+void CClientSocket::SetNoDelay(bool on)
+{
+    if (Handle == INVALID_SOCKET)
+        return;
+    // Linux wants the flag as an int; a one-byte option is refused with EINVAL.
+    int flag = on ? 1 : 0;
+    LastResult = ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag);
+}

@@ -1,0 +1,159 @@
+#include "net/DatagramSocket.h"
+
+#include "net/ResolveHost.h"
+#include "net/SocketEventHandler.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+// Ownership: the object owns its descriptor and closes it on destruction. Every
+// call is made under the port manager's lock; the handler runs inside Poll.
+
+namespace {
+
+// How many empty datagrams one poll reads away at most, so a flood of them
+// cannot hold the pump thread; the rest go on the next poll.
+constexpr int MaxEmptySkipped = 0;
+
+} // namespace
+
+CDatagramSocket::CDatagramSocket(uint16_t localPort)
+{
+    if (Create(SOCK_DGRAM) == INVALID_SOCKET)
+        return;
+    // No SO_REUSEADDR: a port that another link has bound must stay refused.
+    Bind(localPort);
+    if (LastResult == -1)
+        return;
+    SetNonBlocking(true);
+    SetBroadcast(false);
+}
+
+CDatagramSocket::~CDatagramSocket()
+{
+    CSocket::Close();
+}
+
+int CDatagramSocket::Poll()
+{
+    if (ReadTest() != 1)
+        return 0;
+
+    // FIONREAD gives the size of the next datagram, 0 for an empty one. An empty
+    // datagram at the head would hide every datagram behind it, so it is read
+    // and dropped; the socket stays open.
+    int skipped = 0;
+    int waiting = 0;
+    for (;;) {
+        if (::ioctl(Handle, FIONREAD, &waiting) != 0 || waiting < 0)
+            return skipped > 0 ? 1 : 0;
+        if (waiting > 0 || skipped >= MaxEmptySkipped)
+            break;
+        // The peek (with MSG_TRUNC, which answers the datagram's real size)
+        // makes sure only an empty datagram is taken away; it also fails when
+        // the queue is empty or just clears a pending error.
+        unsigned char probe;
+        ssize_t size = ::recv(Handle, &probe, sizeof probe, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        if (size != 0)
+            break;
+        ::recv(Handle, &probe, sizeof probe, MSG_DONTWAIT);
+        ++skipped;
+        if (Readiness(POLLIN) <= 0)
+            break;
+    }
+
+    uint32_t count = static_cast<uint32_t>(waiting);
+    if (count == 0 || count <= Announced)
+        return skipped > 0 ? 1 : 0;
+    Announced = count;
+    if (Handler) {
+        CSocketEventHandler* handler = Handler;
+        void* userData = UserData;
+        Guarded([&] { handler->OnReceive(this, count, userData); });
+    }
+    return 1;
+}
+
+bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
+{
+    if (Handle == INVALID_SOCKET || !buffer || !length) {
+        if (length)
+            *length = 0;
+        return false;
+    }
+    uint32_t capacity = *length;
+    *length = 0;
+    sockaddr_in sender{};
+    if (capacity > 0) {
+        socklen_t size = sizeof sender;
+        ssize_t result;
+        do {
+            result = ::recvfrom(Handle, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+        } while (result < 0 && errno == EINTR);
+        // Whatever came of it, the next poll reports what is still waiting.
+        Announced = 0;
+        if (result < 0) {
+            LastResult = -1;
+            return false;
+        }
+        // An empty datagram (result 0) is a datagram like any other: it must
+        // not end the socket, so it is answered as true with a length of 0.
+        *length = static_cast<uint32_t>(result);
+    }
+    if (address) {
+        if (capacity > 0)
+            ::inet_ntop(AF_INET, &sender.sin_addr, address, INET_ADDRSTRLEN);
+        else
+            address[0] = '\0';
+    }
+    if (port)
+        *port = capacity > 0 ? ntohs(sender.sin_port) : 0;
+    return true;
+}
+
+bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host, uint16_t port)
+{
+    if (Handle == INVALID_SOCKET || !data || !host || !*host)
+        return false;
+    char dotted[INET_ADDRSTRLEN] = {};
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    if (!ResolveHost(host, dotted) || ::inet_pton(AF_INET, dotted, &destination.sin_addr) != 1) {
+        LastResult = -1;
+        return false;
+    }
+
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    int32_t taken = 0;
+    while (taken < length) {
+        ssize_t result = ::sendto(Handle, bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result == 0) {
+            Close();
+            LastResult = -1;
+            return false;
+        }
+        if (result < 0) {
+            LastResult = -1;
+            return false;
+        }
+        taken += static_cast<int32_t>(result);
+    }
+    return true;
+}
+
+void CDatagramSocket::SetBroadcast(bool on)
+{
+    if (Handle == INVALID_SOCKET)
+        return;
+    int flag = on ? 1 : 0;
+    LastResult = ::setsockopt(Handle, SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag);
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include "net/Socket.h"
+
+// A UDP socket bound to a local port. Construction leaves LastResult 0 when ready.
+class CDatagramSocket : public CSocket {
+public:
+    explicit CDatagramSocket(uint16_t localPort);
+    ~CDatagramSocket() override;
+
+    int Poll() override;
+    // Reads one datagram. `length`: in the capacity, out the bytes received.
+    // `address` (16 characters or more) and `port` receive the sender when given.
+    bool ReceiveFrom(void* buffer, uint32_t* length, char* address = nullptr, uint16_t* port = nullptr);
+    // True when the whole datagram went to `host`:`port`; the host is resolved on every call.
+    bool SendTo(const void* data, int32_t length, const char* host, uint16_t port);
+    void SetBroadcast(bool on);
+
+    uint32_t GetAnnounced() const { return Announced; }
+
+private:
+    uint32_t Announced = 0;
+};

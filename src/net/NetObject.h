@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "net/ClientSocket.h"
+#include "net/DatagramSocket.h"
+#include "net/ServerSocket.h"
+
+// The kind of a link; also the number stored under "Type" in the configuration.
+enum NetKind : int32_t { TcpClient = 1, TcpServer = 2, Udp = 3 };
+
+// The connection state of a TCP client link: the State of its client socket.
+enum LinkState : int32_t { Unconnected = 0, Connecting = 1, Connected = 2 };
+
+// A connection a TCP server link accepted, with how much of the port's current
+// outbound chunk it has taken.
+struct AcceptedClient {
+    std::unique_ptr<CClientSocket> Socket;
+    uint32_t Taken = 0;
+};
+
+// One network link of a port. Owned by its CPortObject; owns the sockets of its kind.
+// Every field is guarded by the manager lock.
+class CNetObject {
+public:
+    CNetObject() = default;
+    CNetObject(const CNetObject&) = delete;
+    CNetObject& operator=(const CNetObject&) = delete;
+
+    int32_t Type = 0;            // NetKind; 0 while under construction
+    int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
+    std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
+    uint16_t RemotePort = 0;     // TcpClient, Udp
+    std::unique_ptr<CClientSocket> ClientSocket;     // TcpClient only
+    std::unique_ptr<CServerSocket> ServerSocket;     // TcpServer only
+    std::unique_ptr<CDatagramSocket> DatagramSocket; // Udp only
+    std::list<AcceptedClient> Clients;               // TcpServer only, in order of acceptance
+    bool Changed = false;        // what the window shows of the link may have changed
+    bool AutoReconnect = true;   // TcpClient
+    int32_t ReconnectIntervalTime = 5000; // TcpClient, milliseconds
+    int32_t LastFailTime = 0;    // TcpClient, tick of the last failure or close by the peer
+
+    // How much of the port's current outbound chunk this link has taken
+    // (TcpClient, Udp); a server link keeps it per accepted client.
+    uint32_t Taken = 0;
+
+    // The link's client socket state, or Unconnected for other kinds.
+    int32_t GetLinkState() const
+    {
+        return ClientSocket ? ClientSocket->GetState() : static_cast<int32_t>(Unconnected);
+    }
+};

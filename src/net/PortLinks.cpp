@@ -1,0 +1,175 @@
+// The links of a port: setting them up, removing them, and the socket events they
+// report to the port.
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <vector>
+
+#include "platform/TickCount.h"
+#include "ports/PortObject.h"
+
+CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
+{
+    if (!host || remotePort == 0)
+        return nullptr;
+    CGuard guard(ManagerLock);
+    auto link = std::make_unique<CNetObject>();
+    link->Type = TcpClient;
+    link->ClientSocket = std::make_unique<CClientSocket>();
+    link->ClientSocket->SetHandler(this);
+    link->ClientSocket->SetUserData(link.get());
+    link->RemoteAddr = host;
+    link->RemotePort = remotePort;
+    // A first attempt that cannot even start still makes the link; the pump tries
+    // again once the reconnect interval has passed.
+    link->ClientSocket->Connect(link->RemoteAddr.c_str(), link->RemotePort);
+    link->Changed = true;
+    NetLinks.push_back(std::move(link));
+    return NetLinks.back().get();
+}
+
+CNetObject* CPortObject::AddTcpServer(uint16_t listenPort)
+{
+    if (listenPort == 0)
+        return nullptr;
+    CGuard guard(ManagerLock);
+    auto link = std::make_unique<CNetObject>();
+    link->Type = TcpServer;
+    link->ServerSocket = std::make_unique<CServerSocket>(listenPort);
+    if (link->ServerSocket->GetLastResult() != 0)
+        return nullptr;
+    link->ServerSocket->SetHandler(this);
+    link->ServerSocket->SetUserData(link.get());
+    link->LocalPort = listenPort;
+    NetLinks.push_back(std::move(link));
+    return NetLinks.back().get();
+}
+
+CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort)
+{
+    if (localPort == 0 || !host || remotePort == 0)
+        return nullptr;
+    CGuard guard(ManagerLock);
+    auto link = std::make_unique<CNetObject>();
+    link->Type = Udp;
+    link->DatagramSocket = std::make_unique<CDatagramSocket>(localPort);
+    if (link->DatagramSocket->GetLastResult() != 0)
+        return nullptr;
+    link->DatagramSocket->SetHandler(this);
+    link->DatagramSocket->SetUserData(link.get());
+    link->LocalPort = localPort;
+    link->RemoteAddr = host;
+    link->RemotePort = remotePort;
+    NetLinks.push_back(std::move(link));
+    return NetLinks.back().get();
+}
+
+void CPortObject::RemoveLink(CNetObject* link)
+{
+    if (!link)
+        return;
+    CGuard guard(ManagerLock);
+    for (auto it = NetLinks.begin(); it != NetLinks.end(); ++it) {
+        if (it->get() != link)
+            continue;
+        std::unique_ptr<CNetObject> owned = std::move(*it);
+        NetLinks.erase(it);
+        // Closing a socket reports OnClose for this link, which only marks it; the
+        // link still exists until the end of this block.
+        switch (owned->Type) {
+        case TcpClient:
+            owned->ClientSocket.reset();
+            break;
+        case TcpServer:
+            while (!owned->Clients.empty())
+                owned->Clients.pop_front();
+            owned->ServerSocket.reset();
+            break;
+        case Udp:
+            owned->DatagramSocket.reset();
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+}
+
+void CPortObject::Reconnect(CNetObject* link)
+{
+    if (!link)
+        return;
+    CGuard guard(ManagerLock);
+    if (link->Type != TcpClient || !link->ClientSocket
+        || link->ClientSocket->GetState() != CClientSocket::Unconnected)
+        return;
+    if (link->ClientSocket->Connect(link->RemoteAddr.c_str(), link->RemotePort))
+        link->Changed = true;
+}
+
+void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData)
+{
+    try {
+        std::unique_ptr<CClientSocket> owned(client);
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!owned || !link)
+            return;
+        owned->SetNoDelay(true);
+        owned->SetHandler(this);
+        owned->SetUserData(link);
+        link->Clients.push_back(AcceptedClient {std::move(owned), 0});
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnClose(CSocket*, void* userData)
+{
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link)
+            return;
+        if (link->Type == TcpClient && link->ClientSocket && link->ClientSocket->GetClosedByPeer()
+            && link->AutoReconnect)
+            link->LastFailTime = GetTickCount32();
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
+{
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link)
+            return;
+        if (success && socket)
+            socket->SetNoDelay(true);
+        if (!success && link->AutoReconnect)
+            link->LastFailTime = GetTickCount32();
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
+{
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link || !socket || count == 0)
+            return;
+        std::vector<uint8_t> buffer(count);
+        bool ok;
+        if (link->Type == Udp) {
+            ok = static_cast<CDatagramSocket*>(socket)->ReceiveFrom(buffer.data(), &count);
+        } else {
+            ok = static_cast<CClientSocket*>(socket)->Receive(buffer.data(), static_cast<int32_t>(count));
+        }
+        if (!ok || count == 0)
+            return;
+        if (FromNetQueue.IsEmpty())
+            FromNetStamp = GetTickCount32();
+        FromNetQueue.Append(buffer.data(), count);
+    } catch (...) {
+    }
+}

@@ -1,0 +1,74 @@
+#include "net/ServerSocket.h"
+
+#include "net/ClientSocket.h"
+#include "net/SocketEventHandler.h"
+
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+// Ownership: the object owns the listening descriptor and closes it on
+// destruction; each accepted connection belongs to the handler that receives it
+// in OnAccept. Every call is made under the port manager's lock.
+
+CServerSocket::CServerSocket(uint16_t port)
+{
+    if (Create(SOCK_STREAM) == INVALID_SOCKET)
+        return;
+    // Lets a restarted console listen again while connections of the previous
+    // run linger in TIME_WAIT; a second listener on the port is still refused.
+    int reuse = 1;
+    ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    Bind(port);
+    if (LastResult == -1)
+        return;
+    SetNonBlocking(true);
+    // The largest backlog; the system cuts it down to its own limit.
+    LastResult = ::listen(Handle, INT_MAX);
+}
+
+CServerSocket::~CServerSocket()
+{
+    CSocket::Close();
+}
+
+int CServerSocket::Poll()
+{
+    if (ReadTest() != 1)
+        return 0;
+    CClientSocket* client = Accept();
+    // Without a handler nobody could take the connection; drop it rather than
+    // leak its descriptor.
+    if (client && !Handler)
+        delete client;
+    return 1;
+}
+
+CClientSocket* CServerSocket::Accept()
+{
+    if (Handle == INVALID_SOCKET)
+        return nullptr;
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    SocketHandle accepted;
+    do {
+        accepted = ::accept4(Handle, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+    } while (accepted < 0 && errno == EINTR);
+    if (accepted < 0) {
+        LastResult = -1;
+        return nullptr;
+    }
+    auto client = std::make_unique<CClientSocket>(accepted, &peer);
+    CClientSocket* raw = client.get();
+    if (Handler) {
+        // From here on the handler owns the client, even if it throws.
+        client.release();
+        CSocketEventHandler* handler = Handler;
+        void* userData = UserData;
+        Guarded([&] { handler->OnAccept(this, raw, userData); });
+        return raw;
+    }
+    return client.release();
+}

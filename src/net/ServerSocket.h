@@ -1,0 +1,17 @@
+#pragma once
+#include "net/Socket.h"
+
+class CClientSocket;
+
+// A listening TCP socket. Construction leaves LastResult 0 when it listens.
+class CServerSocket : public CSocket {
+public:
+    explicit CServerSocket(uint16_t port);
+    ~CServerSocket() override;
+
+    // Accepts at most one waiting connection per call.
+    int Poll() override;
+    // The new connected client, handed to OnAccept when a handler is set; null on failure.
+    // Ownership: the handler takes it in OnAccept; without a handler the caller owns it.
+    CClientSocket* Accept();
+};

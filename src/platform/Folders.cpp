@@ -1,0 +1,72 @@
+#include "platform/Folders.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback)
+{
+    const char* v = std::getenv(name);
+    return (v && *v) ? std::string(v) : fallback;
+}
+
+std::string Home()
+{
+    return EnvOr("HOME", "/tmp");
+}
+
+} // namespace
+
+std::string StateFolder()
+{
+    return EnvOr("XDG_STATE_HOME", Home() + "/.local/state") + "/quillon";
+}
+
+std::string DeviceLinkFolder()
+{
+    return StateFolder() + "/dev";
+}
+
+std::string ConfigHome()
+{
+    return EnvOr("XDG_CONFIG_HOME", Home() + "/.config");
+}
+
+std::string RuntimeFolder()
+{
+    return EnvOr("XDG_RUNTIME_DIR", EnvOr("TMPDIR", "/tmp"));
+}
+
+std::string ExecutablePath()
+{
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return std::string();
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableFolder()
+{
+    std::string path = ExecutablePath();
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool MakeFolders(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+                return false;
+        }
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}

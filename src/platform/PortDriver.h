@@ -1,0 +1,79 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class WaitSet;
+
+// The driver's answer to a status request: handles open on the port (the console's
+// own included) and the bytes a write would take now.
+struct PortStatus {
+    uint32_t OpenCount;
+    uint32_t FreeSpace;
+};
+static_assert(sizeof(PortStatus) == 8, "the status record is 8 bytes");
+
+using DriverHandle = int;
+constexpr DriverHandle INVALID_DRIVER_HANDLE = -1;
+
+// Stand-in for the Quillon port driver. It owns one pseudo-terminal per present
+// device for as long as the device is present, not per console handle, so the
+// path an application holds stays valid while the console closes and reopens its
+// handles. The application side of COM<n> is the symbolic link COM<n> in the link
+// folder, pointing at the pseudo-terminal's slave.
+//
+// One per process, like the kernel it stands for. Any thread may call it: it has a
+// lock of its own, separate from the port manager's.
+class PortDriver {
+public:
+    static PortDriver& Instance();
+
+    // Device side, called by the device store (or by tests).
+    // Makes COM<number> present: a new pseudo-terminal and the link COM<number> in
+    // `linkFolder` (a stale link is replaced). True when the port is present afterwards.
+    bool AttachDevice(int number, const std::string& linkFolder);
+    // Takes COM<number> down: closes a console handle open on it, the pseudo-terminal
+    // and removes its link.
+    void DetachDevice(int number);
+    // Takes every device down (the end of the process, or a test's clean-up).
+    void DetachAll();
+    bool IsAttached(int number) const;
+    // The COM<n> link of a present port, or empty.
+    std::string LinkPath(int number) const;
+
+    // Console side: the open and the three requests. A port opens once (no sharing).
+    DriverHandle Open(int number);
+    void Close(DriverHandle handle);
+    // Bytes the application wrote, at most `capacity`; success with 0 when there are
+    // none or when no application holds the port.
+    bool Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count);
+    // Takes all `length` bytes or none: fails when they do not fit the free space.
+    bool Write(DriverHandle handle, const uint8_t* data, uint32_t length);
+    bool QueryStatus(DriverHandle handle, PortStatus* status);
+
+    // Adds what a pump waiting for this port should wake on: the application's bytes
+    // (`wantRead`), room for queued bytes (`wantWrite`), and the application opening
+    // or letting go of the port.
+    void CollectWaits(DriverHandle handle, bool wantRead, bool wantWrite, WaitSet& waits);
+
+    // Room the driver keeps for bytes on their way to the application.
+    static constexpr uint32_t BufferSize = 16384;
+
+    ~PortDriver();
+
+private:
+    struct Device;
+    PortDriver();
+    Device* FindByHandle(DriverHandle handle);
+    void Refresh(Device& device);
+    void Flush(Device& device);
+    void DetachLocked(int number);
+
+    mutable std::mutex Mutex;
+    std::map<int, std::unique_ptr<Device>> Devices; // by COM number
+    std::map<DriverHandle, int> Handles;             // open console handles → COM number
+    DriverHandle NextHandle = 1;
+    int InotifyFd = -1; // wakes a waiting pump when an application opens a slave
+};

@@ -1,0 +1,74 @@
+#include "platform/ProfileFile.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/WholeNumber.h"
+
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+
+bool ProfileFile::Load(ProfileText& text) const
+{
+    std::string content;
+    FileReadResult r = ReadWholeFile(path_, content);
+    if (r == FileReadResult::Failed)
+        return false;
+    text = ProfileText(std::move(content));
+    return true;
+}
+
+bool ProfileFile::Store(const ProfileText& before, const ProfileText& after)
+{
+    if (after.Content() == before.Content())
+        return true; // already on disk as wanted
+    return ReplaceFileAtomically(path_, after.Content());
+}
+
+bool ProfileFile::ReadString(std::string_view section, std::string_view key, std::string& value) const
+{
+    ProfileText text;
+    return Load(text) && text.Read(section, key, value);
+}
+
+std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view fallback) const
+{
+    std::string value;
+    return ReadString(section, key, value) ? value : std::string(fallback);
+}
+
+int32_t ProfileFile::GetInt(std::string_view section, std::string_view key, int32_t fallback) const
+{
+    std::string value;
+    return ReadString(section, key, value) ? ReadWholeNumber(value, fallback) : fallback;
+}
+
+bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
+{
+    ProfileText text;
+    if (!Load(text))
+        return false;
+    ProfileText changed = text;
+    return changed.Write(section, key, value) && Store(text, changed);
+}
+
+bool ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value)
+{
+    return WriteString(section, key, std::to_string(value));
+}
+
+bool ProfileFile::EraseSection(std::string_view section)
+{
+    ProfileText text;
+    if (!Load(text))
+        return false;
+    ProfileText changed = text;
+    changed.Erase(section);
+    return Store(text, changed);
+}
+
+bool ProfileFile::ReplaceSection(std::string_view section, const KeyValues& pairs)
+{
+    ProfileText text;
+    if (!Load(text))
+        return false;
+    ProfileText changed = text;
+    return changed.Replace(section, pairs) && Store(text, changed);
+}

@@ -1,0 +1,308 @@
+#include "platform/ProfileText.h"
+
+#include <optional>
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\v\f";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view s)
+{
+    auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    auto last = s.find_last_not_of(kBlanks);
+    return s.substr(first, last - first + 1);
+}
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// What reading makes of the raw text after '=': blanks dropped, then one pair of
+// enclosing double quotes.
+std::string_view DecodeValue(std::string_view raw)
+{
+    std::string_view v = Trim(raw);
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+        v = v.substr(1, v.size() - 2);
+    return v;
+}
+
+// One line of the text: [begin, textEnd) is its text, [textEnd, end) its line end.
+struct LineSpan {
+    size_t begin;
+    size_t textEnd;
+    size_t end;
+};
+
+std::vector<LineSpan> SplitLines(std::string_view s)
+{
+    std::vector<LineSpan> lines;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t nl = s.find('\n', pos);
+        if (nl == std::string_view::npos) {
+            lines.push_back({pos, s.size(), s.size()});
+            break;
+        }
+        size_t textEnd = (nl > pos && s[nl - 1] == '\r') ? nl - 1 : nl;
+        lines.push_back({pos, textEnd, nl + 1});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+enum class LineKind { Other, Header, Key };
+
+struct LineInfo {
+    LineKind kind = LineKind::Other;
+    std::string_view name;  // section or key name, trimmed
+    std::string_view value; // raw text after '=' (keys only)
+};
+
+LineInfo Classify(std::string_view text, bool firstLine)
+{
+    if (firstLine && text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    auto start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos)
+        return {};
+    text.remove_prefix(start);
+
+    if (text.front() == '[') {
+        auto close = text.find(']');
+        if (close == std::string_view::npos)
+            return {};
+        return {LineKind::Header, Trim(text.substr(1, close - 1)), {}};
+    }
+    if (text.front() == ';')
+        return {};
+    auto eq = text.find('=');
+    if (eq == std::string_view::npos)
+        return {};
+    std::string_view name = Trim(text.substr(0, eq));
+    if (name.empty())
+        return {};
+    return {LineKind::Key, name, text.substr(eq + 1)};
+}
+
+// The text split into lines with each line's meaning, for one change.
+struct Lines {
+    std::string_view content;
+    std::vector<LineSpan> spans;
+    std::vector<LineInfo> infos;
+
+    explicit Lines(std::string_view s) : content(s), spans(SplitLines(s))
+    {
+        infos.reserve(spans.size());
+        for (size_t i = 0; i < spans.size(); ++i)
+            infos.push_back(Classify(Text(i), i == 0));
+    }
+
+    std::string_view Text(size_t i) const
+    {
+        return content.substr(spans[i].begin, spans[i].textEnd - spans[i].begin);
+    }
+
+    // Index of the first header named `section` at or after `from`.
+    std::optional<size_t> FindHeader(std::string_view section, size_t from = 0) const
+    {
+        for (size_t i = from; i < infos.size(); ++i)
+            if (infos[i].kind == LineKind::Header && SameName(infos[i].name, section))
+                return i;
+        return std::nullopt;
+    }
+
+    // One past the last line of the section whose header is at `header`.
+    size_t SectionEnd(size_t header) const
+    {
+        size_t i = header + 1;
+        while (i < infos.size() && infos[i].kind != LineKind::Header)
+            ++i;
+        return i;
+    }
+
+};
+
+// The line end new lines get: that of the text's first line, LF when there is none.
+std::string_view NewLineEnd(std::string_view content)
+{
+    auto nl = content.find('\n');
+    return (nl != std::string_view::npos && nl > 0 && content[nl - 1] == '\r') ? "\r\n" : "\n";
+}
+
+std::string EncodeLine(std::string_view key, std::string_view value)
+{
+    std::string line(key);
+    line += '=';
+    if (DecodeValue(value) != value) {
+        line += '"';
+        line += value;
+        line += '"';
+    } else {
+        line += value;
+    }
+    return line;
+}
+
+// Appends a section with the given lines at the end of `content`.
+void AppendSection(std::string& content, std::string_view section, const std::vector<std::string>& keyLines)
+{
+    const std::string_view eol = NewLineEnd(content);
+    if (!content.empty() && content.back() != '\n')
+        content += eol;
+    content += '[';
+    content += section;
+    content += ']';
+    content += eol;
+    for (const auto& line : keyLines) {
+        content += line;
+        content += eol;
+    }
+}
+
+} // namespace
+
+ProfileText::ProfileText(std::string content) : content_(std::move(content)) {}
+
+bool ProfileText::IsStorableSection(std::string_view section)
+{
+    section = Trim(section);
+    return !section.empty() && section.find_first_of(std::string_view("]\r\n\0", 4)) == std::string_view::npos;
+}
+
+bool ProfileText::IsStorableKey(std::string_view key)
+{
+    key = Trim(key);
+    return !key.empty() && key.front() != '[' && key.front() != ';' &&
+           key.find_first_of(std::string_view("=\r\n\0", 4)) == std::string_view::npos;
+}
+
+bool ProfileText::IsStorableValue(std::string_view value)
+{
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool ProfileText::Read(std::string_view section, std::string_view key, std::string& value) const
+{
+    section = Trim(section);
+    key = Trim(key);
+    // A single pass without building the line table: reads are the common case.
+    std::string_view s = content_;
+    bool inSection = false;
+    size_t pos = 0;
+    bool first = true;
+    while (pos < s.size()) {
+        size_t nl = s.find('\n', pos);
+        size_t end = nl == std::string_view::npos ? s.size() : nl;
+        size_t textEnd = (end > pos && nl != std::string_view::npos && s[end - 1] == '\r') ? end - 1 : end;
+        LineInfo info = Classify(s.substr(pos, textEnd - pos), first);
+        first = false;
+        if (info.kind == LineKind::Header) {
+            if (inSection)
+                return false; // the first copy ended without the key
+            inSection = SameName(info.name, section);
+        } else if (inSection && info.kind == LineKind::Key && SameName(info.name, key)) {
+            std::string_view v = DecodeValue(info.value);
+            value.assign(v.substr(0, MaxValueLength));
+            return true;
+        }
+        if (nl == std::string_view::npos)
+            break;
+        pos = nl + 1;
+    }
+    return false;
+}
+
+bool ProfileText::Write(std::string_view section, std::string_view key, std::string_view value)
+{
+    if (!IsStorableSection(section) || !IsStorableKey(key) || !IsStorableValue(value))
+        return false;
+    section = Trim(section);
+    key = Trim(key);
+    const std::string line = EncodeLine(key, value);
+
+    Lines lines(content_);
+    auto header = lines.FindHeader(section);
+    if (!header) {
+        AppendSection(content_, section, {line});
+        return true;
+    }
+    const size_t end = lines.SectionEnd(*header);
+    for (size_t i = *header + 1; i < end; ++i) {
+        if (lines.infos[i].kind == LineKind::Key && SameName(lines.infos[i].name, key)) {
+            const LineSpan& span = lines.spans[i];
+            content_.replace(span.begin, span.textEnd - span.begin, line);
+            return true;
+        }
+    }
+
+    // After the section's last non-blank line, so that blank lines that separate it
+    // from the next section stay where they are.
+    size_t last = *header;
+    for (size_t i = *header + 1; i < end; ++i)
+        if (!Trim(lines.Text(i)).empty())
+            last = i;
+    const LineSpan& span = lines.spans[last];
+    const std::string_view eol = NewLineEnd(content_);
+    std::string insert;
+    if (span.end == span.textEnd) // the text's last line, without a line end
+        insert = eol;
+    insert += line;
+    insert += eol;
+    content_.insert(span.end, insert);
+    return true;
+}
+
+bool ProfileText::Erase(std::string_view section)
+{
+    section = Trim(section);
+    Lines lines(content_);
+    std::string kept;
+    size_t copyFrom = 0;
+    bool erased = false;
+    for (auto header = lines.FindHeader(section); header; header = lines.FindHeader(section, *header + 1)) {
+        size_t end = lines.SectionEnd(*header);
+        size_t from = lines.spans[*header].begin;
+        size_t to = end < lines.spans.size() ? lines.spans[end].begin : content_.size();
+        kept.append(content_, copyFrom, from - copyFrom);
+        copyFrom = to;
+        erased = true;
+    }
+    if (!erased)
+        return false;
+    kept.append(content_, copyFrom, std::string::npos);
+    content_ = std::move(kept);
+    return true;
+}
+
+bool ProfileText::Replace(std::string_view section, const KeyValues& pairs)
+{
+    if (!IsStorableSection(section))
+        return false;
+    std::vector<std::string> keyLines;
+    keyLines.reserve(pairs.size());
+    for (const auto& [key, value] : pairs) {
+        if (!IsStorableKey(key) || !IsStorableValue(value))
+            return false;
+        keyLines.push_back(EncodeLine(Trim(key), value));
+    }
+    section = Trim(section);
+    Erase(section);
+    if (!keyLines.empty())
+        AppendSection(content_, section, keyLines);
+    return true;
+}

@@ -1,0 +1,77 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The text of a profile (INI) file and the rules for reading and changing it, kept
+// apart from the file itself so that the rules can be exercised in memory.
+//
+// Reading:
+//  - A header is a line whose first non-blank character is '[' and that holds a ']';
+//    the name is what lies between them, without surrounding blanks. A header with
+//    an unusable name ("[]") still ends the section before it.
+//  - A key line is a line with an '=' whose part before it, without blanks, is not
+//    empty and whose first non-blank character is neither '[' nor ';'. Key lines
+//    before the first header belong to no section and are never found.
+//  - Section and key names are compared without regard to ASCII letter case.
+//  - The value is the text after the first '=' with surrounding blanks dropped and
+//    then one pair of enclosing double quotes; at most MaxValueLength characters of
+//    it come back.
+//  - When a section appears more than once, only its first copy is read; when a key
+//    appears more than once in it, its first line is read.
+//  - A UTF-8 byte order mark at the very start is skipped for reading and kept.
+//  Every other line (comments, blank lines, garbage, binary bytes, NULs, overlong
+//  lines) is carried along unchanged by every change.
+//
+// Changing:
+//  - Write replaces the text of the key's line in the first copy of the section,
+//    keeping that line's line end; a new key goes right after the last non-blank line
+//    of that copy; a new section goes at the end of the text. New lines use the line
+//    end of the text's first line (CRLF or LF; LF for a text without any), and a last
+//    line without a line end gets one before anything is appended after it.
+//  - A value that reading would change (surrounding blanks, or enclosing quotes of
+//    its own) is written inside one pair of double quotes, so that it reads back
+//    exactly.
+//  - Erase removes every copy of the section, each from its header up to the next
+//    header, so that an erased section cannot reappear from a later copy.
+//  - Names and values that cannot be stored in a line (empty names, line ends or NULs,
+//    '=' in a key, ']' in a section name, a key starting with '[' or ';') are refused:
+//    the change reports false and leaves the text as it was. Names are used without
+//    their surrounding blanks.
+//
+// A plain value type; not shared between threads.
+class ProfileText {
+public:
+    using KeyValues = std::vector<std::pair<std::string, std::string>>;
+
+    // A value is read into a buffer of 2048 bytes, so at most 2047 characters of it
+    // come back (the longer value stays in the text as it is).
+    static constexpr size_t MaxValueLength = 2047;
+
+    explicit ProfileText(std::string content = {});
+
+    const std::string& Content() const { return content_; }
+
+    // The value of `key` in the first copy of `section`; false when there is none.
+    bool Read(std::string_view section, std::string_view key, std::string& value) const;
+
+    // Sets one key; false (text unchanged) when the name or value cannot be stored.
+    bool Write(std::string_view section, std::string_view key, std::string_view value);
+
+    // Removes every copy of the section; true when there was one.
+    bool Erase(std::string_view section);
+
+    // Erases the section, then appends it anew at the end with `pairs` in their order
+    // (nothing is appended when `pairs` is empty). False, text unchanged, when any
+    // name or value cannot be stored.
+    bool Replace(std::string_view section, const KeyValues& pairs);
+
+    static bool IsStorableSection(std::string_view section);
+    static bool IsStorableKey(std::string_view key);
+    static bool IsStorableValue(std::string_view value);
+
+private:
+    std::string content_;
+};

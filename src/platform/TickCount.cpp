@@ -1,0 +1,14 @@
+#include "platform/TickCount.h"
+
+#include <chrono>
+
+namespace {
+const auto ProgramStart = std::chrono::steady_clock::now();
+}
+
+int32_t GetTickCount32()
+{
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - ProgramStart).count();
+    return static_cast<int32_t>(static_cast<uint32_t>(ms));
+}

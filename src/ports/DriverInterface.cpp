@@ -1,0 +1,26 @@
+#include "ports/DriverInterface.h"
+
+#include "ports/PortObject.h"
+
+bool ReadPort(CPortObject* port, uint8_t* buffer, uint32_t capacity, uint32_t* count)
+{
+    return PortDriver::Instance().Read(port->GetDriverHandle(), buffer, capacity, count);
+}
+
+bool WritePort(CPortObject* port, const uint8_t* data, uint32_t length)
+{
+    return PortDriver::Instance().Write(port->GetDriverHandle(), data, length);
+}
+
+bool QueryStatus(CPortObject* port, PortStatus* status)
+{
+    return PortDriver::Instance().QueryStatus(port->GetDriverHandle(), status);
+}
+
+bool IsOpenedByApplication(CPortObject* port)
+{
+    if (!port)
+        return false;
+    PortStatus status {};
+    return QueryStatus(port, &status) && status.OpenCount > 1;
+}

@@ -1,0 +1,103 @@
+#include "ports/PortObject.h"
+
+CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock)
+    : PortNumber(portNumber), ManagerLock(managerLock)
+{
+}
+
+CPortObject::~CPortObject()
+{
+    while (!NetLinks.empty())
+        RemoveLink(NetLinks.front().get());
+    CloseDriver();
+    if (LogStream.is_open())
+        LogStream.close();
+}
+
+int32_t CPortObject::GetPortNumber()
+{
+    CGuard guard(ManagerLock);
+    return PortNumber;
+}
+
+DriverHandle CPortObject::GetDriverHandle()
+{
+    CGuard guard(ManagerLock);
+    return DriverHandleValue;
+}
+
+CPortObject::NetLinkList& CPortObject::GetNetLinks()
+{
+    CGuard guard(ManagerLock);
+    return NetLinks;
+}
+
+int32_t CPortObject::GetSendToNetDelayTime()
+{
+    CGuard guard(ManagerLock);
+    return SendToNetDelayTime;
+}
+
+void CPortObject::SetSendToNetDelayTime(int32_t milliseconds)
+{
+    CGuard guard(ManagerLock);
+    SendToNetDelayTime = milliseconds;
+}
+
+int32_t CPortObject::GetReceiveFromNetDelayTime()
+{
+    CGuard guard(ManagerLock);
+    return ReceiveFromNetDelayTime;
+}
+
+void CPortObject::SetReceiveFromNetDelayTime(int32_t milliseconds)
+{
+    CGuard guard(ManagerLock);
+    ReceiveFromNetDelayTime = milliseconds;
+}
+
+int32_t CPortObject::GetLogMode()
+{
+    CGuard guard(ManagerLock);
+    return LogMode;
+}
+
+void CPortObject::SetLogMode(int32_t mode)
+{
+    CGuard guard(ManagerLock);
+    LogMode = mode;
+}
+
+std::string CPortObject::GetLogFilename()
+{
+    CGuard guard(ManagerLock);
+    return LogFilename;
+}
+
+int CPortObject::OpenDriver()
+{
+    if (DriverHandleValue != INVALID_DRIVER_HANDLE)
+        return 1;
+    DriverHandleValue = PortDriver::Instance().Open(PortNumber);
+    return DriverHandleValue != INVALID_DRIVER_HANDLE ? 1 : 0;
+}
+
+void CPortObject::CloseDriver()
+{
+    if (DriverHandleValue == INVALID_DRIVER_HANDLE)
+        return;
+    PortDriver::Instance().Close(DriverHandleValue);
+    DriverHandleValue = INVALID_DRIVER_HANDLE;
+}
+
+size_t CPortObject::ToNetQueued()
+{
+    CGuard guard(ManagerLock);
+    return ToNetQueue.Size();
+}
+
+size_t CPortObject::FromNetQueued()
+{
+    CGuard guard(ManagerLock);
+    return FromNetQueue.Size();
+}

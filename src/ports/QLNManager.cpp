@@ -1,0 +1,191 @@
+#include "ports/QLNManager.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "net/NetIO.h"
+#include "platform/Folders.h"
+#include "platform/TickCount.h"
+#include "platform/WaitSet.h"
+#include "ports/DriverInterface.h"
+
+namespace {
+
+void Signal(int eventFd)
+{
+    if (eventFd < 0)
+        return;
+    uint64_t one = 1;
+    // A full counter already wakes the waiter; nothing to do about a failure.
+    [[maybe_unused]] ssize_t n = write(eventFd, &one, sizeof one);
+}
+
+bool IsSignalled(int eventFd)
+{
+    pollfd p {eventFd, POLLIN, 0};
+    // A failing wait ends the loop just as a signalled event does.
+    return poll(&p, 1, 0) != 0;
+}
+
+} // namespace
+
+CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
+    : ManagerLock(std::make_unique<CCriticalSection>()),
+      Window(window),
+      InfPath(infPath),
+      StopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      WakeEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      Ports(std::make_unique<std::list<std::unique_ptr<CPortObject>>>()),
+      Sockets(CNetIO::Acquire()),
+      Waits(std::make_unique<WaitSet>())
+{
+    ManagerLock->SetReleaseHook([this] { WakePump(); });
+}
+
+CQLNManager::~CQLNManager()
+{
+    Signal(StopEvent);
+    if (Wait(5000) == WaitResult::TimedOut) {
+        // A pass that takes this long is stuck in a system call (a name server that
+        // does not answer). Destroying the ports under it would crash the pump, so
+        // keep waiting: the pass ends when the call does.
+        Wait(-1);
+    }
+    close(StopEvent);
+    StopEvent = -1;
+    DestroyPorts();
+    CNetIO::Release();
+    Sockets = nullptr;
+    ManagerLock->SetReleaseHook(nullptr);
+    close(WakeEvent);
+    WakeEvent = -1;
+}
+
+void CQLNManager::DestroyPorts()
+{
+    // The pump has ended or never started: no lock is needed, but the port
+    // destructors take it around their links all the same.
+    while (!Ports->empty())
+        Ports->pop_front();
+}
+
+int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
+{
+    DestroyPorts();
+    for (int number : numbers) {
+        PortDriver::Instance().AttachDevice(number, DeviceLinkFolder());
+        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get()));
+    }
+    OpenAllPorts();
+    return StartRest();
+}
+
+int CQLNManager::StartRest()
+{
+    if (Sockets->Start() != 0)
+        return 0;
+    if (!CThread::Start())
+        return 0;
+    return 1;
+}
+
+void CQLNManager::CopyPorts(PortList* list)
+{
+    if (!list)
+        return;
+    CGuard guard(ManagerLock.get());
+    list->clear();
+    for (auto& port : *Ports)
+        list->push_back(port.get());
+}
+
+void CQLNManager::CollectOpenedPorts(PortList* list)
+{
+    if (!list)
+        return;
+    CGuard guard(ManagerLock.get());
+    for (auto& port : *Ports) {
+        if (IsOpenedByApplication(port.get()))
+            list->push_back(port.get());
+    }
+}
+
+int CQLNManager::OpenAllPorts()
+{
+    CGuard guard(ManagerLock.get());
+    for (auto& port : *Ports) {
+        if (!port->OpenDriver()) {
+            CloseAllPorts();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void CQLNManager::CloseAllPorts()
+{
+    CGuard guard(ManagerLock.get());
+    for (auto& port : *Ports)
+        port->CloseDriver();
+}
+
+void CQLNManager::WakePump()
+{
+    Signal(WakeEvent);
+}
+
+uint64_t CQLNManager::PassCount()
+{
+    return Passes.load(std::memory_order_relaxed);
+}
+
+void CQLNManager::Run()
+{
+    {
+        CGuard guard(ManagerLock.get());
+        ManagerLock->MarkQuietThread();
+    }
+    int32_t work = 1; // the first pass starts without a pause
+    while (!IsSignalled(StopEvent)) {
+        if (work != 0)
+            work = 0;
+        else
+            WaitForWork();
+        CGuard guard(ManagerLock.get());
+        for (auto& port : *Ports)
+            work += port->Pump();
+        Passes.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// The pause after a pass without work. It ends as soon as anything a pass could act
+// on is ready (a port's application side, a socket, a change by the window thread,
+// the stop request), and lasts longer than 1 ms only when nothing else could make
+// a pass do work before its deadline.
+void CQLNManager::WaitForWork()
+{
+    Waits->Clear();
+    {
+        CGuard guard(ManagerLock.get());
+        for (auto& port : *Ports)
+            port->CollectWaits(*Waits);
+    }
+    if (Waits->Immediate)
+        return;
+    Waits->Add(StopEvent, POLLIN);
+    Waits->Add(WakeEvent, POLLIN);
+
+    int timeout = -1;
+    if (Waits->HasDeadline) {
+        int32_t left = static_cast<int32_t>(static_cast<uint32_t>(Waits->Due)
+                                            - static_cast<uint32_t>(GetTickCount32()));
+        timeout = left > 0 ? left : 0;
+    }
+    if (Waits->MustPoll && (timeout < 0 || timeout > 1))
+        timeout = 1;
+
+    poll(Waits->Fds.data(), Waits->Fds.size(), timeout);
+    uint64_t drained;
+    [[maybe_unused]] ssize_t n = read(WakeEvent, &drained, sizeof drained);
+}

@@ -1,0 +1,79 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ports/CriticalSection.h"
+#include "ports/PortObject.h"
+#include "ports/Thread.h"
+
+class CNetIO;
+class DeviceStore;
+class WaitSet;
+
+// Window handle of the stand-in toolkit: the owner of messages the device code shows.
+using WindowHandle = void*;
+
+// Owns every port, the one lock that guards them and the pump thread that serves
+// them. Built and destroyed on the window thread.
+class CQLNManager : public CThread {
+public:
+    // What callers get: a list of ports the manager still owns.
+    using PortList = std::list<CPortObject*>;
+
+    CQLNManager(WindowHandle window, const std::string& infPath);
+    // Stops the pump (waiting as long as a pass still runs), then destroys the ports.
+    ~CQLNManager() override;
+
+    // Finds the installed ports, opens them, starts the sockets library and the pump.
+    // 1 on success, 0 on failure. Window thread, once.
+    int Start();
+    // Like Start, but on the given port numbers instead of the installed devices: the
+    // driver makes each present first. For tests and tools that have no device store.
+    int StartOnPorts(const std::vector<int>& numbers);
+
+    CCriticalSection* Lock() { return ManagerLock.get(); }
+    // Replaces `list` with the ports in list order; null does nothing. Locked.
+    void CopyPorts(PortList* list);
+    // Appends every port an application holds open; null does nothing. Locked.
+    void CollectOpenedPorts(PortList* list);
+
+    // Device handling (window thread).
+    CPortObject* AddPort(int number);
+    // 1 removed, 0 failed, -1 an application holds the port.
+    int RemovePort(CPortObject* port);
+
+    // The pump loop; the pump thread only.
+    void Run() override;
+
+    // Wakes a pump that waits after a pass without work. Any thread.
+    void WakePump();
+    // Passes the pump has made; for tests. Any thread.
+    uint64_t PassCount();
+
+private:
+    int EnumeratePorts();
+    int FindPortDevice(DeviceStore& store, int start, int& number, std::string& device);
+    int OpenAllPorts();
+    void CloseAllPorts();
+    bool ReadInfName(DeviceStore& store, const std::string& device, std::string& name);
+    bool ReadDriverImagePath(DeviceStore& store, std::string& path);
+    int StartRest();
+    void DestroyPorts();
+    void WaitForWork();
+
+    std::unique_ptr<CCriticalSection> ManagerLock;
+    WindowHandle Window;
+    std::string InfPath;
+    int StopEvent = -1;   // eventfd, owned: signalled once to stop the pump
+    int WakeEvent = -1;   // eventfd, owned: signalled to cut a pump wait short
+    // The ports, in enumeration order and then order of addition; guarded by the
+    // manager lock (but built before the pump starts and destroyed after it ended).
+    std::unique_ptr<std::list<std::unique_ptr<CPortObject>>> Ports;
+    CNetIO* Sockets = nullptr;
+    std::atomic<uint64_t> Passes {0}; // read without the lock, so reading it wakes nothing
+    std::unique_ptr<WaitSet> Waits; // pump thread only
+};

@@ -1,0 +1,208 @@
+#include "ui/AddPortForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "platform/WholeNumber.h"
+#include "ui/MessageBoxSeam.h"
+
+namespace {
+
+template <class W>
+W* Place(QWidget* parent, int left, int top, int width, int height, const QString& text = QString())
+{
+    auto* w = new W(parent);
+    w->setGeometry(left, top, width, height);
+    if constexpr (std::is_same_v<W, QLineEdit>)
+        w->setText(text);
+    else if constexpr (std::is_same_v<W, QGroupBox>)
+        w->setTitle(text);
+    else if constexpr (!std::is_same_v<W, QComboBox>)
+        w->setText(text);
+    return w;
+}
+
+} // namespace
+
+TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), DialogMode(mode)
+{
+    BuildForm();
+
+    if (DialogMode == AddPortMode) {
+        setWindowTitle("Add Port");
+        FillPortNumbers(true);
+        AutoAssignCheckBox->show();
+    } else if (DialogMode == AddNetMode) {
+        setWindowTitle("Add Net");
+        FillPortNumbers(false);
+        TCPClientRadioButton->setEnabled(true);
+        TCPServerRadioButton->setEnabled(true);
+        UDPRadioButton->setEnabled(true);
+        NetTypeRadioButtonClick();
+    }
+}
+
+TAddPortForm::~TAddPortForm() = default;
+
+void TAddPortForm::BuildForm()
+{
+    // The design's form: absolute places in a fixed 400 x 420 client area.
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
+    setFixedSize(400, 420);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setModal(true);
+
+    OKButton = Place<QPushButton>(this, 312, 24, 75, 25, "OK");
+    OKButton->setObjectName("OKButton");
+    OKButton->setDefault(true);
+    OKButton->setAutoDefault(true);
+    CancelButton = Place<QPushButton>(this, 312, 56, 75, 25, "Cancel");
+    CancelButton->setObjectName("CancelButton");
+    CancelButton->setAutoDefault(false);
+
+    GroupBox2 = Place<QGroupBox>(this, 16, 16, 281, 129, "Setting");
+    Label1 = Place<QLabel>(GroupBox2, 8, 24, 57, 21, "COM Port:");
+    PortNumberComboBox = Place<QComboBox>(GroupBox2, 64, 24, 113, 21);
+    PortNumberComboBox->setObjectName("PortNumberComboBox");
+    PortNumberComboBox->setEditable(false);
+    PortNumberComboBox->setEnabled(false);
+    AutoAssignCheckBox = Place<QCheckBox>(GroupBox2, 184, 24, 90, 21, "Auto Assign");
+    AutoAssignCheckBox->setObjectName("AutoAssignCheckBox");
+    AutoAssignCheckBox->setChecked(true);
+    AutoAssignCheckBox->hide();
+    TCPClientRadioButton = Place<QRadioButton>(GroupBox2, 8, 56, 113, 17, "TCP Client");
+    TCPClientRadioButton->setChecked(true);
+    TCPClientRadioButton->setEnabled(false);
+    TCPServerRadioButton = Place<QRadioButton>(GroupBox2, 8, 80, 113, 17, "TCP Server");
+    TCPServerRadioButton->setEnabled(false);
+    UDPRadioButton = Place<QRadioButton>(GroupBox2, 8, 104, 113, 17, "UDP");
+    UDPRadioButton->setEnabled(false);
+
+    TCPClientGroupBox = Place<QGroupBox>(this, 16, 160, 369, 57, "TCP Client");
+    Label7 = Place<QLabel>(TCPClientGroupBox, 8, 24, 95, 21, "Remote Address:");
+    TCPClientRemoteAddrEdit = Place<QLineEdit>(TCPClientGroupBox, 104, 24, 105, 21, "127.0.0.1");
+    TCPClientRemoteAddrEdit->setEnabled(false);
+    Label6 = Place<QLabel>(TCPClientGroupBox, 224, 24, 78, 21, "Remote Port:");
+    TCPClientRemotePortEdit = Place<QLineEdit>(TCPClientGroupBox, 304, 24, 49, 21, "30000");
+    TCPClientRemotePortEdit->setEnabled(false);
+
+    TCPServerGroupBox = Place<QGroupBox>(this, 16, 232, 369, 57, "TCP Server");
+    Label8 = Place<QLabel>(TCPServerGroupBox, 8, 24, 90, 21, "Listen Port:");
+    TCPServerListenPortEdit = Place<QLineEdit>(TCPServerGroupBox, 104, 24, 49, 21, "30000");
+    TCPServerListenPortEdit->setEnabled(false);
+
+    UDPGroupBox = Place<QGroupBox>(this, 16, 304, 369, 97, "UDP");
+    Label2 = Place<QLabel>(UDPGroupBox, 8, 24, 90, 21, "Local Port:");
+    UDPLocalPortEdit = Place<QLineEdit>(UDPGroupBox, 104, 24, 49, 21, "30000");
+    UDPLocalPortEdit->setEnabled(false);
+    Label4 = Place<QLabel>(UDPGroupBox, 8, 56, 95, 21, "Remote Address:");
+    UDPRemoteAddrEdit = Place<QLineEdit>(UDPGroupBox, 104, 56, 105, 21, "127.0.0.1");
+    UDPRemoteAddrEdit->setEnabled(false);
+    Label3 = Place<QLabel>(UDPGroupBox, 224, 56, 78, 21, "Remote Port:");
+    UDPRemotePortEdit = Place<QLineEdit>(UDPGroupBox, 304, 56, 49, 21, "31000");
+    UDPRemotePortEdit->setEnabled(false);
+
+    SetTabOrder();
+
+    // Check boxes and radio buttons run their handler on every change of state, also
+    // one made by the program, as a click would.
+    connect(AutoAssignCheckBox, &QCheckBox::toggled, this, [this] { AutoAssignCheckBoxClick(); });
+    for (QRadioButton* radio : {TCPClientRadioButton, TCPServerRadioButton, UDPRadioButton})
+        connect(radio, &QRadioButton::toggled, this, [this] { NetTypeRadioButtonClick(); });
+    connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TAddPortForm::SetTabOrder()
+{
+    QWidget* order[] = {OKButton, CancelButton, AutoAssignCheckBox, TCPClientRadioButton,
+                        TCPServerRadioButton, UDPRadioButton, PortNumberComboBox,
+                        TCPClientRemoteAddrEdit, TCPClientRemotePortEdit, TCPServerListenPortEdit,
+                        UDPLocalPortEdit, UDPRemoteAddrEdit, UDPRemotePortEdit};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void TAddPortForm::AutoAssignCheckBoxClick()
+{
+    PortNumberComboBox->setEnabled(!AutoAssignCheckBox->isChecked());
+}
+
+void TAddPortForm::NetTypeRadioButtonClick()
+{
+    const std::pair<QGroupBox*, QRadioButton*> groups[] = {
+        {TCPClientGroupBox, TCPClientRadioButton},
+        {TCPServerGroupBox, TCPServerRadioButton},
+        {UDPGroupBox, UDPRadioButton},
+    };
+    for (const auto& [group, radio] : groups) {
+        const bool on = radio->isChecked();
+        for (QWidget* control : group->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            control->setEnabled(on);
+    }
+}
+
+bool TAddPortForm::CheckPort(QLineEdit* edit, const char* message)
+{
+    int32_t value = 0;
+    const QByteArray text = edit->text().toUtf8();
+    if (ParseWholeNumber(std::string_view(text.constData(), static_cast<size_t>(text.size())), value)
+        && value >= 1 && value <= 65535)
+        return true;
+    MessageBoxSeam::ShowError(this, QString::fromLatin1(message), windowTitle());
+    edit->setFocus();
+    return false;
+}
+
+void TAddPortForm::OKButtonClick()
+{
+    if (DialogMode == AddPortMode) {
+        // With "Auto Assign" off and no entry chosen (an empty list) there is no mark
+        // to look at: the caller then asks for position -1 + 1 = 0, a number the system
+        // assigns, so OK is accepted as for "Auto Assign".
+        const int index = PortNumberComboBox->currentIndex();
+        if (!AutoAssignCheckBox->isChecked() && index >= 0
+            && PortNumberComboBox->itemData(index).toInt() != 0) {
+            const QMessageBox::StandardButton answer = MessageBoxSeam::Show(
+                this, "The port number is in use! Do you want to force to assign it?",
+                windowTitle(), QMessageBox::Yes | QMessageBox::No, QMessageBox::Critical,
+                QMessageBox::No);
+            if (answer != QMessageBox::Yes) {
+                PortNumberComboBox->setFocus();
+                return;
+            }
+        }
+    } else if (DialogMode == AddNetMode) {
+        if (TCPClientRadioButton->isChecked()) {
+            if (!CheckPort(TCPClientRemotePortEdit, "Remote Port error!"))
+                return;
+        } else if (TCPServerRadioButton->isChecked()) {
+            if (!CheckPort(TCPServerListenPortEdit, "Listen Port error!"))
+                return;
+        } else if (UDPRadioButton->isChecked()) {
+            if (!CheckPort(UDPLocalPortEdit, "Local Port error!"))
+                return;
+            if (!CheckPort(UDPRemotePortEdit, "Remote Port error!"))
+                return;
+        }
+    }
+    accept();
+}
+
+void TAddPortForm::FillPortNumbers(bool selectFirstFree)
+{
+    (void)selectFirstFree;
+}

@@ -1,0 +1,78 @@
+#pragma once
+#include <cstdint>
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The modal dialog of "&Add Port" and "A&dd Net". It only collects and checks the
+// user's choices; the main window reads its controls after it closed with OK.
+//
+// Add port: "Auto Assign" checked, or the position of the chosen entry of the
+// number list (COM number = position + 1). Add net: the checked kind and the texts
+// of that kind's edits, whose port numbers OK has checked to be 1 to 65535.
+//
+// Window thread only.
+class TAddPortForm : public QDialog {
+    Q_OBJECT
+
+public:
+    enum Mode : int32_t { AddPortMode = 1, AddNetMode = 2 };
+
+    // Builds the dialog and prepares it for `mode`; any other mode leaves it as built
+    // and lets OK close it without checks.
+    TAddPortForm(QWidget* owner, int32_t mode);
+    ~TAddPortForm() override;
+
+    // Fills the number list from the COM port database: "COM<n>" for a free number,
+    // "COM<n> (In Use)" for a taken one, each with its mark (0 free, 1 in use) as item
+    // data. Selects the first free entry when asked (none when there is none). An
+    // unavailable or unreadable database leaves the list with what was read.
+    void FillPortNumbers(bool selectFirstFree);
+
+    // Handlers of the design.
+    void AutoAssignCheckBoxClick();
+    void NetTypeRadioButtonClick();
+    void OKButtonClick();
+
+    int32_t DialogMode;
+
+    // Controls, named as in the design; owned by the dialog.
+    QPushButton* OKButton;
+    QPushButton* CancelButton;
+    QGroupBox* GroupBox2;
+    QLabel* Label1;
+    QComboBox* PortNumberComboBox;
+    QCheckBox* AutoAssignCheckBox;
+    QRadioButton* TCPClientRadioButton;
+    QRadioButton* TCPServerRadioButton;
+    QRadioButton* UDPRadioButton;
+    QGroupBox* TCPClientGroupBox;
+    QLabel* Label7;
+    QLineEdit* TCPClientRemoteAddrEdit;
+    QLabel* Label6;
+    QLineEdit* TCPClientRemotePortEdit;
+    QGroupBox* TCPServerGroupBox;
+    QLabel* Label8;
+    QLineEdit* TCPServerListenPortEdit;
+    QGroupBox* UDPGroupBox;
+    QLabel* Label2;
+    QLineEdit* UDPLocalPortEdit;
+    QLabel* Label4;
+    QLineEdit* UDPRemoteAddrEdit;
+    QLabel* Label3;
+    QLineEdit* UDPRemotePortEdit;
+
+private:
+    void BuildForm();
+    void SetTabOrder();
+    // Whether `edit` holds a port number from 1 to 65535; otherwise shows `message`
+    // and gives the edit the focus.
+    bool CheckPort(QLineEdit* edit, const char* message);
+};

@@ -1,0 +1,375 @@
+// The main window's form, its start-up and its close. The handlers of the tree, the
+// menu and the options panels are in MainFormHandlers.cpp, the configuration code in
+// MainFormSettings.cpp.
+#include "ui/MainForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "platform/Folders.h"
+#include "ui/MessageBoxSeam.h"
+
+namespace {
+
+QFont FormFont()
+{
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+// The console's icon for the window and the tray: a blue tile with a white Q.
+QIcon ConsoleIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(0x1f, 0x4e, 0xa8));
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+        QFont font;
+        font.setBold(true);
+        font.setPixelSize(size * 3 / 4);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, "Q");
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+template <class W>
+W* Place(QWidget* parent, int left, int top, int width, int height, const QString& text = QString())
+{
+    auto* w = new W(parent);
+    w->setGeometry(left, top, width, height);
+    if constexpr (std::is_same_v<W, QGroupBox>)
+        w->setTitle(text);
+    else if constexpr (!std::is_same_v<W, QWidget> && !std::is_same_v<W, QTreeWidget>)
+        w->setText(text);
+    return w;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : TMainForm(
+        [](TMainForm& form) {
+            return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form),
+                                                 ExecutableFolder() + "Quillon.inf");
+        },
+        [](CQLNManager& manager) { return manager.Start(); }, parent)
+{
+}
+
+TMainForm::TMainForm(const ManagerMaker& make, const ManagerStarter& start, QWidget* parent)
+    : QWidget(parent)
+{
+    Construct(make, start);
+}
+
+TMainForm::~TMainForm()
+{
+    // The tree goes with the widget; its signals must not reach a half-destroyed window.
+    PortTreeView->blockSignals(true);
+    Timer1->stop();
+    Manager.reset();
+}
+
+void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
+{
+    BuildForm();
+    OSVersionLabel->setText("For Linux");
+    Manager = make(*this);
+    MenuNode = nullptr;
+    OpenSettings();
+
+    if (!Manager || start(*Manager) != 1) {
+        // Nothing else runs: no settings, no tray icon, no timer, no window. The
+        // caller sees IsRunning() false and ends the program after the message.
+        ShowError("Initialize failed!");
+        return;
+    }
+    Started = true;
+
+    // Both options groups live right of the console options, hidden until a node is
+    // selected.
+    for (QGroupBox* group : {PortOptionsGroupBox, NetOptionsGroupBox}) {
+        group->setParent(BottomPanel);
+        group->setGeometry(300, 0, 300, 104);
+        group->hide();
+    }
+
+    LoadSettings();
+
+    TrayIcon1->setToolTip(windowTitle());
+    TrayIcon1->show();
+    Timer1->start();
+
+    AutoRunWhenLoginCheckBox->setChecked(AutorunValueExists());
+    MinimizeWhenRunCheckBox->setChecked(MinimizeWhenRunStored());
+    if (!MinimizeWhenRunCheckBox->isChecked())
+        show();
+}
+
+void TMainForm::BuildForm()
+{
+    setWindowTitle("Quillon Console");
+    setWindowIcon(ConsoleIcon());
+    setFont(FormFont());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(600, 400);
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    TopPanel = Place<QWidget>(this, 0, 0, 600, 76);
+    Label1 = Place<QLabel>(TopPanel, 121, 18, 358, 37, "Quillon Console");
+    {
+        QFont font = FormFont();
+        font.setPixelSize(32);
+        Label1->setFont(font);
+        Label1->setStyleSheet("color: blue;");
+        Label1->setAlignment(Qt::AlignCenter);
+    }
+    OSVersionLabel = Place<QLabel>(TopPanel, 500, 52, 85, 16);
+    {
+        QFont font = FormFont();
+        font.setPixelSize(13);
+        OSVersionLabel->setFont(font);
+        OSVersionLabel->setStyleSheet("color: navy;");
+        OSVersionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    PortTreeView = Place<QTreeWidget>(this, 0, 76, 600, 220);
+    {
+        QFont font("Courier New");
+        font.setStyleHint(QFont::TypeWriter);
+        font.setPixelSize(12);
+        PortTreeView->setFont(font);
+        PortTreeView->setHeaderHidden(true);
+        PortTreeView->setColumnCount(1);
+        PortTreeView->setIndentation(35);
+        PortTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        PortTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+        PortTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
+        // Port nodes stay open: neither the mouse nor the keyboard may close them.
+        PortTreeView->setItemsExpandable(false);
+        PortTreeView->setExpandsOnDoubleClick(false);
+        PortTreeView->header()->setStretchLastSection(false);
+        PortTreeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    }
+
+    BottomPanel = Place<QWidget>(this, 0, 296, 600, 104);
+    ConsoleOptionsGroupBox = Place<QGroupBox>(BottomPanel, 0, 0, 300, 104, "Console Options");
+    AutoRunWhenLoginCheckBox =
+        Place<QCheckBox>(ConsoleOptionsGroupBox, 16, 24, 160, 17, "Auto run when login");
+    MinimizeWhenRunCheckBox =
+        Place<QCheckBox>(ConsoleOptionsGroupBox, 16, 48, 160, 17, "Minimize when run");
+
+    BuildPortOptions();
+    BuildNetOptions();
+    BuildMenu();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(200);
+    TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+
+    ConnectHandlers();
+}
+
+void TMainForm::BuildPortOptions()
+{
+    // Built on the form, hidden; the start-up moves it into the bottom panel.
+    PortOptionsGroupBox = Place<QGroupBox>(this, 300, 296, 300, 104, "Port Options");
+    PortOptionsGroupBox->hide();
+    QGroupBox* box = PortOptionsGroupBox;
+    Label2 = Place<QLabel>(box, 16, 22, 160, 17, "Send to net delay time (ms)");
+    SendToNetDelayTimeEdit = Place<QLineEdit>(box, 176, 20, 41, 21, "0");
+    SetSendToNetDelayTimeButton = Place<QPushButton>(box, 224, 22, 41, 17, "Set");
+    Label3 = Place<QLabel>(box, 16, 46, 160, 17, "Receive from net delay time (ms)");
+    ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 176, 44, 41, 21, "0");
+    SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 224, 46, 41, 17, "Set");
+    LogFilenButton = Place<QPushButton>(box, 16, 70, 65, 17, "Log File...");
+    LogFilenameEdit = Place<QLineEdit>(box, 88, 68, 97, 21);
+    LogModeCheckBox = Place<QCheckBox>(box, 192, 70, 46, 17, "ASC");
+    SetLogFileButton = Place<QPushButton>(box, 240, 70, 41, 17, "Set");
+
+    // The application side of the port: the link applications open. Quiet, but
+    // selectable so that it can be copied.
+    PortPathLabel = Place<QLabel>(box, 16, 90, 276, 12);
+    {
+        QFont font = FormFont();
+        font.setPixelSize(9);
+        PortPathLabel->setFont(font);
+        PortPathLabel->setStyleSheet("color: gray;");
+        PortPathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        PortPathLabel->setFocusPolicy(Qt::NoFocus);
+    }
+
+    QWidget* order[] = {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton,
+                        ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton,
+                        LogFilenButton, LogFilenameEdit, LogModeCheckBox, SetLogFileButton};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void TMainForm::BuildNetOptions()
+{
+    NetOptionsGroupBox = Place<QGroupBox>(this, 300, 296, 300, 104, "Net Options");
+    NetOptionsGroupBox->hide();
+    QGroupBox* box = NetOptionsGroupBox;
+    AutoReconnectCheckBox = Place<QCheckBox>(box, 16, 22, 120, 17, "Auto reconnect");
+    ReconnectIntervalTimeLabel = Place<QLabel>(box, 16, 46, 150, 17, "Reconnect interval time (ms)");
+    ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 168, 44, 41, 21, "0");
+    SetReconnectIntervalTimeButton = Place<QPushButton>(box, 216, 46, 41, 17, "Set");
+}
+
+void TMainForm::BuildMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    AddPortMenuItem = PopupMenu1->addAction("&Add Port");
+    RemovePortMenuItem = PopupMenu1->addAction("&Remove Port");
+    RemovePortMenuItem->setEnabled(false);
+    PopupMenu1->addSeparator();
+    AddNetMenuItem = PopupMenu1->addAction("A&dd Net");
+    AddNetMenuItem->setEnabled(false);
+    RemoveNetMenuItem = PopupMenu1->addAction("R&emove Net");
+    RemoveNetMenuItem->setEnabled(false);
+    ReconnectMenuItem = PopupMenu1->addAction("Re&connect");
+    ReconnectMenuItem->setEnabled(false);
+}
+
+void TMainForm::ConnectHandlers()
+{
+    connect(PortTreeView, &QTreeWidget::itemSelectionChanged, this,
+            [this] { PortTreeViewChange(SelectedNode()); });
+    connect(PortTreeView, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* node) { PortTreeViewCollapsing(node); });
+    // A right click selects the node under the pointer before the menu opens; on
+    // empty space the selection stays.
+    connect(PortTreeView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (QTreeWidgetItem* node = PortTreeView->itemAt(pos))
+            PortTreeView->setCurrentItem(node);
+        PopupMenu1->popup(PortTreeView->viewport()->mapToGlobal(pos));
+    });
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { PopupMenu1Popup(); });
+    connect(AddPortMenuItem, &QAction::triggered, this, [this] { AddPortMenuItemClick(); });
+    connect(RemovePortMenuItem, &QAction::triggered, this, [this] { RemovePortMenuItemClick(); });
+    connect(AddNetMenuItem, &QAction::triggered, this, [this] { AddNetMenuItemClick(); });
+    connect(RemoveNetMenuItem, &QAction::triggered, this, [this] { RemoveNetMenuItemClick(); });
+    connect(ReconnectMenuItem, &QAction::triggered, this, [this] { ReconnectMenuItemClick(); });
+
+    connect(SetSendToNetDelayTimeButton, &QPushButton::clicked, this,
+            [this] { SetSendToNetDelayTimeButtonClick(); });
+    connect(SetReceiveFromNetDelayTimeButton, &QPushButton::clicked, this,
+            [this] { SetReceiveFromNetDelayTimeButtonClick(); });
+    connect(SetReconnectIntervalTimeButton, &QPushButton::clicked, this,
+            [this] { SetReconnectIntervalTimeButtonClick(); });
+    connect(SetLogFileButton, &QPushButton::clicked, this, [this] { SetLogFileButtonClick(); });
+    connect(LogFilenButton, &QPushButton::clicked, this, [this] { LogFilenButtonClick(); });
+
+    // Check boxes run their handler on every change of state, also one made by the
+    // program, as a click would.
+    connect(AutoReconnectCheckBox, &QCheckBox::toggled, this, [this] { AutoReconnectCheckBoxClick(); });
+    connect(AutoRunWhenLoginCheckBox, &QCheckBox::toggled, this,
+            [this] { AutoRunWhenLoginCheckBoxClick(); });
+    connect(MinimizeWhenRunCheckBox, &QCheckBox::toggled, this,
+            [this] { MinimizeWhenRunCheckBoxClick(); });
+
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    TrayIcon1Restore();
+            });
+}
+
+void TMainForm::FormClose(bool& action)
+{
+    if (!Manager)
+        return; // closed before, or never started: nothing left to stop
+
+    CQLNManager::PortList opened;
+    Manager->CollectOpenedPorts(&opened);
+    if (!opened.empty()) {
+        QString text;
+        for (CPortObject* port : opened)
+            text += QString("COM%1 is opened!\n").arg(static_cast<uint32_t>(port->GetPortNumber()));
+        text += "\nBefore exiting the console, please close all opened quillons!";
+        const QMessageBox::StandardButton answer =
+            MessageBoxSeam::Show(this, text, windowTitle(), QMessageBox::Ok | QMessageBox::Cancel,
+                                 QMessageBox::Critical, QMessageBox::Cancel);
+        if (answer != QMessageBox::Ok) {
+            action = false;
+            return;
+        }
+    }
+
+    Timer1->stop();
+    Manager.reset();
+    Started = false;
+    // Deleting the nodes releases their tags.
+    PortTreeView->clear();
+    MenuNode = nullptr;
+    ConfigFile.reset();
+    AutorunKey.reset();
+    TrayIcon1->hide();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    bool action = true;
+    FormClose(action);
+    if (action)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIcon1->isVisible()
+        && QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Hidden after the state change has been handled, so the window manager sees
+        // a minimized window go away rather than a hide in the middle of minimizing.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
+    }
+}
+
+void TMainForm::TrayIcon1Restore()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::ShowError(const QString& text)
+{
+    MessageBoxSeam::ShowError(this, text, windowTitle());
+}

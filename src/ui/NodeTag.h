@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+
+#include <QTreeWidgetItem>
+
+class CNetObject;
+class CPortObject;
+
+// Ties one node of the port tree to the port or link it shows. The tag does not own
+// the object: the port manager does. It lives and dies with its node.
+struct NodeTag {
+    enum Kind : int32_t { PortNode = 1, LinkNode = 2 };
+
+    int32_t Kind;
+    void* Object; // a CPortObject for a port node, a CNetObject for a link node
+
+    CPortObject* Port() const
+    {
+        return Kind == PortNode ? static_cast<CPortObject*>(Object) : nullptr;
+    }
+    CNetObject* Link() const
+    {
+        return Kind == LinkNode ? static_cast<CNetObject*>(Object) : nullptr;
+    }
+};
+
+// A node of the port tree, carrying its tag: deleting the node releases the tag.
+class TTreeNode : public QTreeWidgetItem {
+public:
+    static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
+
+    explicit TTreeNode(const NodeTag& tag) : QTreeWidgetItem(NodeType), Tag(tag) {}
+
+    // The tag of `item`, or null for none or a foreign item.
+    static NodeTag* TagOf(QTreeWidgetItem* item)
+    {
+        return item && item->type() == NodeType ? &static_cast<TTreeNode*>(item)->Tag : nullptr;
+    }
+
+    NodeTag Tag;
+};

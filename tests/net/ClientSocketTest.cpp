@@ -1,0 +1,302 @@
+#include "net/NetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+using nettest::Recorder;
+using nettest::WaitFor;
+
+namespace {
+
+// A client connected to a listening socket on 127.0.0.1, with the accepted
+// end kept by the server's recorder.
+struct ConnectedPair {
+    Recorder serverEvents;
+    Recorder clientEvents;
+    CServerSocket server{0};
+    CClientSocket client;
+
+    explicit ConnectedPair(const char* host = "127.0.0.1")
+    {
+        server.SetHandler(&serverEvents);
+        client.SetHandler(&clientEvents);
+        client.SetUserData(&clientEvents);
+        EXPECT_EQ(server.GetLastResult(), 0);
+        EXPECT_TRUE(client.Connect(host, nettest::LocalPort(server.GetHandle())));
+        EXPECT_EQ(client.GetState(), CClientSocket::Connecting);
+        EXPECT_TRUE(WaitFor([&] {
+            server.Poll();
+            client.Poll();
+            return client.GetState() == CClientSocket::Connected && !serverEvents.Clients.empty();
+        }));
+    }
+    CClientSocket& Peer() { return *serverEvents.Clients.at(0); }
+};
+
+// A port that refuses connections: bound, never listening, kept while the test runs.
+struct RefusingPort {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port = 0;
+    RefusingPort()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        port = nettest::LocalPort(fd);
+    }
+    ~RefusingPort() { ::close(fd); }
+};
+
+std::vector<unsigned char> Pattern(size_t size)
+{
+    std::vector<unsigned char> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<unsigned char>((i * 131 + i / 251) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class ClientConnectTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ClientConnectTest, ConnectsToListeningPeer)
+{
+    ConnectedPair pair(GetParam());
+    EXPECT_EQ(pair.clientEvents.Log, std::vector<std::string>{"connect"});
+    EXPECT_EQ(pair.clientEvents.LastUserData, &pair.clientEvents);
+    EXPECT_EQ(pair.serverEvents.Count("accept"), 1);
+    EXPECT_EQ(pair.Peer().GetState(), CClientSocket::Connected);
+    for (SocketHandle handle : {pair.client.GetHandle(), pair.server.GetHandle(), pair.Peer().GetHandle()}) {
+        EXPECT_TRUE(nettest::IsCloseOnExec(handle));
+        EXPECT_TRUE(nettest::IsNonBlocking(handle));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ClientConnectTest, ::testing::Values("127.0.0.1", "localhost"));
+
+TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
+{
+    Recorder events;
+    RefusingPort refusing;
+    {
+        CClientSocket client;
+        client.SetHandler(&events);
+        ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
+        EXPECT_EQ(client.GetState(), CClientSocket::Connecting);
+        ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+        EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+        EXPECT_EQ(events.Log, std::vector<std::string>{"connect-failed"});
+        EXPECT_NE(client.GetHandle(), INVALID_SOCKET);
+        EXPECT_EQ(client.Poll(), 0);
+    }
+    // Destruction closes the kept handle.
+    EXPECT_EQ(events.Log, (std::vector<std::string>{"connect-failed", "close"}));
+}
+
+TEST(ClientSocketTest, UnresolvableNameFailsWithoutConnectEvent)
+{
+    Recorder events;
+    RefusingPort refusing;
+    CClientSocket client;
+    client.SetHandler(&events);
+    ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
+    // An empty label is refused by the resolver itself, without asking a name server.
+    EXPECT_FALSE(client.Connect("no..such.host", 80));
+    EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+    // The earlier attempt's handle was closed on the way; no OnConnect follows.
+    EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
+    EXPECT_EQ(client.Poll(), 0);
+    EXPECT_EQ(events.Count("connect-failed") + events.Count("connect"), 0);
+}
+
+TEST(ClientSocketTest, PeerCloseIsReportedOnceAfterClosedByPeer)
+{
+    ConnectedPair pair;
+    pair.serverEvents.Clients.clear(); // closes the accepted end
+    int result = 0;
+    ASSERT_TRUE(WaitFor([&] { return (result = pair.client.Poll()) != 0; }));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(pair.clientEvents.Log, (std::vector<std::string>{"connect", "close"}));
+    EXPECT_TRUE(pair.clientEvents.ClosedByPeerAtClose);
+    EXPECT_EQ(pair.clientEvents.StateAtClose, CClientSocket::Unconnected);
+    EXPECT_EQ(pair.clientEvents.HandleAtClose, INVALID_SOCKET);
+    EXPECT_TRUE(pair.client.GetClosedByPeer());
+    EXPECT_EQ(pair.client.Poll(), 0);
+    pair.client.Close(); // nothing open: no second event
+    EXPECT_EQ(pair.clientEvents.Count("close"), 1);
+}
+
+TEST(ClientSocketTest, ResetConnectionEndsUnconnected)
+{
+    ConnectedPair pair;
+    linger abort{1, 0};
+    ASSERT_EQ(::setsockopt(pair.Peer().GetHandle(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    pair.Peer().SetHandler(nullptr);
+    pair.serverEvents.Clients.clear(); // close with linger 0 sends a reset
+    ASSERT_TRUE(WaitFor([&] {
+        pair.client.Poll();
+        return pair.client.GetState() == CClientSocket::Unconnected;
+    }));
+    EXPECT_EQ(pair.client.GetHandle(), INVALID_SOCKET);
+    EXPECT_EQ(pair.clientEvents.Count("close"), 1);
+}
+
+TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
+{
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Peer().Send("hello", 5));
+    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    EXPECT_EQ(pair.clientEvents.Announced, std::vector<uint32_t>{5});
+    EXPECT_EQ(pair.client.GetAnnounced(), 5u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(pair.client.Poll(), 0);
+
+    ASSERT_TRUE(pair.Peer().Send("abc", 3));
+    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    EXPECT_EQ(pair.clientEvents.Announced, (std::vector<uint32_t>{5, 8}));
+
+    char buffer[8];
+    ASSERT_TRUE(pair.client.Receive(buffer, 8));
+    EXPECT_EQ(std::string(buffer, 8), "helloabc");
+    EXPECT_EQ(pair.client.GetAnnounced(), 0u);
+    // Nothing is left: a receive now would block and fails without closing.
+    EXPECT_FALSE(pair.client.Receive(buffer, 1));
+    EXPECT_EQ(pair.client.GetState(), CClientSocket::Connected);
+}
+
+TEST(ClientSocketTest, ReadingHandlerGetsTheWholeStream)
+{
+    ConnectedPair pair;
+    pair.clientEvents.ReadOnReceive = true;
+    auto data = Pattern(100000);
+    size_t offset = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        int32_t sent = 0;
+        if (offset < data.size()) {
+            int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
+            pair.Peer().Send(data.data() + offset, chunk, &sent);
+            offset += static_cast<size_t>(sent);
+        }
+        pair.client.Poll();
+        return pair.clientEvents.Received.size() == data.size();
+    }));
+    EXPECT_EQ(pair.clientEvents.Received, data);
+}
+
+TEST(ClientSocketTest, ZeroLengthAndStateGuards)
+{
+    Recorder events;
+    CServerSocket server(0);
+    server.SetHandler(&events);
+    CClientSocket client;
+    char byte = 'x';
+    int32_t sent = -1;
+
+    EXPECT_FALSE(client.Send(&byte, 1, &sent)); // no handle
+    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(client.Receive(&byte, 1));
+    EXPECT_EQ(client.Poll(), 0);
+
+    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(server.GetHandle())));
+    EXPECT_FALSE(client.Send(&byte, 1, &sent)); // still Connecting
+    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(client.Receive(&byte, 1));
+
+    ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+    ASSERT_EQ(client.GetState(), CClientSocket::Connected);
+    EXPECT_TRUE(client.Send(&byte, 0, &sent));
+    EXPECT_EQ(sent, 0);
+    EXPECT_TRUE(client.Receive(&byte, 0));
+    EXPECT_FALSE(client.Send(nullptr, 1));
+    EXPECT_FALSE(client.Receive(nullptr, 1));
+    EXPECT_TRUE(client.Send("abc", 3, &sent));
+    EXPECT_EQ(sent, 3);
+}
+
+TEST(ClientSocketTest, ThrowingHandlerDoesNotDisturbTheSocket)
+{
+    ConnectedPair pair;
+    pair.clientEvents.Throw = true;
+    ASSERT_TRUE(pair.Peer().Send("x", 1));
+    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    EXPECT_EQ(pair.client.GetAnnounced(), 1u);
+    pair.client.Close();
+    EXPECT_EQ(pair.client.GetHandle(), INVALID_SOCKET);
+    EXPECT_EQ(pair.clientEvents.Count("close"), 1);
+}
+
+TEST(ClientSocketTest, DestructionReportsCloseWhenAlreadyUnconnected)
+{
+    Recorder events;
+    {
+        ConnectedPair pair;
+        pair.client.SetHandler(&events);
+    }
+    EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
+    EXPECT_EQ(events.StateAtClose, CClientSocket::Unconnected);
+    EXPECT_FALSE(events.ClosedByPeerAtClose);
+}
+
+TEST(ClientSocketTest, SetNoDelaySwitchesTheOption)
+{
+    ConnectedPair pair;
+    pair.client.SetNoDelay(true);
+    EXPECT_EQ(pair.client.GetLastResult(), 0);
+    int flag = 0;
+    socklen_t size = sizeof flag;
+    ASSERT_EQ(::getsockopt(pair.client.GetHandle(), IPPROTO_TCP, TCP_NODELAY, &flag, &size), 0);
+    EXPECT_NE(flag, 0);
+}
+
+// A peer that stops reading: Send refuses once the buffers are full and tells
+// how much it took; resuming from there delivers every byte exactly once.
+TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
+{
+    ConnectedPair pair;
+    int small = 16384;
+    ::setsockopt(pair.client.GetHandle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::setsockopt(pair.Peer().GetHandle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+
+    auto data = Pattern(300000);
+    size_t offset = 0;
+    bool refused = false;
+    while (!refused && offset < data.size()) {
+        int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
+        int32_t sent = -1;
+        refused = !pair.client.Send(data.data() + offset, chunk, &sent);
+        ASSERT_GE(sent, 0);
+        ASSERT_LE(sent, chunk);
+        if (refused) {
+            EXPECT_LT(sent, chunk);
+        } else {
+            EXPECT_EQ(sent, chunk);
+        }
+        offset += static_cast<size_t>(sent);
+    }
+    ASSERT_TRUE(refused) << "the peer's buffers never filled";
+    EXPECT_EQ(pair.client.GetState(), CClientSocket::Connected);
+
+    // Drain at the peer while the sender resumes after the bytes already taken.
+    std::vector<unsigned char> received;
+    std::vector<unsigned char> buffer(65536);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (offset < data.size()) {
+                int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
+                int32_t sent = 0;
+                pair.client.Send(data.data() + offset, chunk, &sent);
+                offset += static_cast<size_t>(sent);
+            }
+            ssize_t got = ::recv(pair.Peer().GetHandle(), buffer.data(), buffer.size(), 0);
+            if (got > 0)
+                received.insert(received.end(), buffer.begin(), buffer.begin() + got);
+            return received.size() >= data.size();
+        },
+        10000));
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data);
+}

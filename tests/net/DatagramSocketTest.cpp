@@ -1,0 +1,180 @@
+#include "net/NetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+using nettest::Recorder;
+using nettest::WaitFor;
+
+namespace {
+
+uint16_t PortOf(const CSocket& socket)
+{
+    return nettest::LocalPort(socket.GetHandle());
+}
+
+// Sends one datagram, possibly empty, from a plain socket of the test.
+void SendRaw(int fd, const std::string& bytes, uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    ASSERT_EQ(::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Text(const std::vector<unsigned char>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+TEST(DatagramSocketTest, PingPong)
+{
+    Recorder aEvents, bEvents;
+    aEvents.ReadOnReceive = bEvents.ReadOnReceive = true;
+    CDatagramSocket a(0), b(0);
+    ASSERT_EQ(a.GetLastResult(), 0);
+    ASSERT_EQ(b.GetLastResult(), 0);
+    EXPECT_TRUE(nettest::IsCloseOnExec(a.GetHandle()));
+    EXPECT_TRUE(nettest::IsNonBlocking(a.GetHandle()));
+    a.SetHandler(&aEvents);
+    b.SetHandler(&bEvents);
+
+    ASSERT_TRUE(a.SendTo("ping", 4, "127.0.0.1", PortOf(b)));
+    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    EXPECT_EQ(Text(bEvents.Received), "ping");
+    EXPECT_EQ(bEvents.SenderAddress, "127.0.0.1");
+    EXPECT_EQ(bEvents.SenderPort, PortOf(a));
+
+    ASSERT_TRUE(b.SendTo("pong!", 5, "localhost", bEvents.SenderPort));
+    ASSERT_TRUE(WaitFor([&] { return a.Poll() == 1; }));
+    EXPECT_EQ(Text(aEvents.Received), "pong!");
+    EXPECT_EQ(aEvents.Announced, std::vector<uint32_t>{5});
+    EXPECT_EQ(a.GetAnnounced(), 0u);
+}
+
+// Empty datagrams ahead of a real one are read away; the socket stays open and
+// the real one is reported.
+class EmptyDatagramTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(EmptyDatagramTest, SkippedWithoutClosing)
+{
+    Recorder events;
+    events.ReadOnReceive = true;
+    CDatagramSocket socket(0);
+    socket.SetHandler(&events);
+    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    for (int i = 0; i < GetParam(); ++i)
+        SendRaw(sender, "", PortOf(socket));
+    SendRaw(sender, "next", PortOf(socket));
+    ::close(sender);
+
+    ASSERT_TRUE(WaitFor([&] {
+        socket.Poll();
+        return !events.Received.empty();
+    }));
+    EXPECT_EQ(Text(events.Received), "next");
+    EXPECT_EQ(events.Announced, std::vector<uint32_t>{4});
+    EXPECT_EQ(events.Count("close"), 0);
+    EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, EmptyDatagramTest, ::testing::Values(1, 3, 100));
+
+TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
+{
+    Recorder events;
+    CDatagramSocket socket(0);
+    socket.SetHandler(&events);
+    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    SendRaw(sender, "", PortOf(socket));
+    ::close(sender);
+
+    char buffer[16];
+    uint32_t length = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        length = sizeof buffer;
+        return socket.ReceiveFrom(buffer, &length);
+    }));
+    EXPECT_EQ(length, 0u);
+    EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
+    EXPECT_TRUE(events.Log.empty());
+
+    // Nothing waiting: false, length 0, still open.
+    length = sizeof buffer;
+    EXPECT_FALSE(socket.ReceiveFrom(buffer, &length));
+    EXPECT_EQ(length, 0u);
+    EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
+    EXPECT_FALSE(socket.ReceiveFrom(nullptr, &length));
+    EXPECT_FALSE(socket.ReceiveFrom(buffer, nullptr));
+}
+
+TEST(DatagramSocketTest, UnreadDatagramIsAnnouncedOnce)
+{
+    Recorder events;
+    CDatagramSocket a(0), b(0);
+    b.SetHandler(&events);
+    ASSERT_TRUE(a.SendTo("first", 5, "127.0.0.1", PortOf(b)));
+    ASSERT_TRUE(a.SendTo("second", 6, "127.0.0.1", PortOf(b)));
+    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(b.Poll(), 0);
+
+    char buffer[16];
+    uint32_t length = sizeof buffer;
+    ASSERT_TRUE(b.ReceiveFrom(buffer, &length));
+    EXPECT_EQ(std::string(buffer, length), "first");
+    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    EXPECT_EQ(events.Announced, (std::vector<uint32_t>{5, 6}));
+}
+
+TEST(DatagramSocketTest, SendToRefusals)
+{
+    CDatagramSocket socket(0);
+    ASSERT_EQ(socket.GetLastResult(), 0);
+    int flag = -1;
+    socklen_t size = sizeof flag;
+    ASSERT_EQ(::getsockopt(socket.GetHandle(), SOL_SOCKET, SO_BROADCAST, &flag, &size), 0);
+    EXPECT_EQ(flag, 0);
+
+    struct Case {
+        const char* name;
+        const void* data;
+        const char* host;
+    };
+    const Case cases[] = {
+        {"broadcast", "x", "255.255.255.255"},
+        {"empty host", "x", ""},
+        {"no host", "x", nullptr},
+        {"no data", nullptr, "127.0.0.1"},
+        {"unresolvable", "x", "no..such.host"},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(socket.SendTo(c.data, 1, c.host, 9)) << c.name;
+    EXPECT_FALSE(socket.SendTo("x", 1, "255.255.255.255", 9));
+    EXPECT_EQ(socket.GetLastResult(), -1);
+    EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
+}
+
+TEST(DatagramSocketTest, SecondBindIsRefused)
+{
+    CDatagramSocket first(0);
+    ASSERT_EQ(first.GetLastResult(), 0);
+    CDatagramSocket second(PortOf(first));
+    EXPECT_NE(second.GetLastResult(), 0);
+}
+
+TEST(DatagramSocketTest, DestructionReportsClose)
+{
+    Recorder events;
+    {
+        CDatagramSocket socket(0);
+        socket.SetHandler(&events);
+    }
+    EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
+}

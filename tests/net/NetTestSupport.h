@@ -1,0 +1,144 @@
+#pragma once
+// Helpers for the socket tests: a recording event handler, waiting for a
+// condition with a deadline, and the port a socket was given.
+
+#include "net/ClientSocket.h"
+#include "net/DatagramSocket.h"
+#include "net/ServerSocket.h"
+#include "net/SocketEventHandler.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+
+namespace nettest {
+
+// Polls `condition` until it holds or `limitMs` passes; true when it held.
+template <class Condition>
+bool WaitFor(Condition condition, int limitMs = 3000)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+inline uint16_t LocalPort(SocketHandle handle)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+inline bool IsCloseOnExec(SocketHandle handle)
+{
+    int flags = ::fcntl(handle, F_GETFD);
+    return flags >= 0 && (flags & FD_CLOEXEC);
+}
+
+inline bool IsNonBlocking(SocketHandle handle)
+{
+    int flags = ::fcntl(handle, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK);
+}
+
+// Counts every event and keeps their order. Accepted clients are kept (owned)
+// and get no handler of their own unless `adoptClients` is set.
+class Recorder : public CSocketEventHandler {
+public:
+    ~Recorder()
+    {
+        for (auto& client : Clients)
+            client->SetHandler(nullptr);
+    }
+
+    void OnAccept(CServerSocket*, CClientSocket* client, void* userData) override
+    {
+        Log.push_back("accept");
+        LastUserData = userData;
+        Clients.emplace_back(client);
+        if (AdoptClients)
+            client->SetHandler(this);
+        if (Throw)
+            throw std::runtime_error("handler fault");
+    }
+    void OnClose(CSocket* socket, void* userData) override
+    {
+        Log.push_back("close");
+        LastUserData = userData;
+        HandleAtClose = socket->GetHandle();
+        if (auto* client = dynamic_cast<CClientSocket*>(socket)) {
+            StateAtClose = client->GetState();
+            ClosedByPeerAtClose = client->GetClosedByPeer();
+        }
+        if (Throw)
+            throw std::runtime_error("handler fault");
+    }
+    void OnConnect(CClientSocket*, bool success, void* userData) override
+    {
+        Log.push_back(success ? "connect" : "connect-failed");
+        LastUserData = userData;
+        if (Throw)
+            throw std::runtime_error("handler fault");
+    }
+    void OnReceive(CSocket* socket, uint32_t count, void* userData) override
+    {
+        Log.push_back("receive " + std::to_string(count));
+        LastUserData = userData;
+        Announced.push_back(count);
+        if (ReadOnReceive) {
+            std::vector<unsigned char> buffer(count);
+            if (auto* client = dynamic_cast<CClientSocket*>(socket)) {
+                if (client->Receive(buffer.data(), static_cast<int32_t>(count)))
+                    Received.insert(Received.end(), buffer.begin(), buffer.end());
+            } else if (auto* datagram = dynamic_cast<CDatagramSocket*>(socket)) {
+                uint32_t length = count;
+                char address[INET_ADDRSTRLEN] = {};
+                uint16_t port = 0;
+                if (datagram->ReceiveFrom(buffer.data(), &length, address, &port)) {
+                    Received.insert(Received.end(), buffer.begin(), buffer.begin() + length);
+                    SenderAddress = address;
+                    SenderPort = port;
+                }
+            }
+        }
+        if (Throw)
+            throw std::runtime_error("handler fault");
+    }
+
+    int Count(const std::string& event) const
+    {
+        int n = 0;
+        for (const auto& entry : Log)
+            n += entry == event;
+        return n;
+    }
+
+    bool ReadOnReceive = false;
+    bool AdoptClients = false;
+    bool Throw = false;
+
+    std::vector<std::string> Log;
+    std::vector<uint32_t> Announced;
+    std::vector<unsigned char> Received;
+    std::string SenderAddress;
+    uint16_t SenderPort = 0;
+    void* LastUserData = nullptr;
+    SocketHandle HandleAtClose = 0;
+    int32_t StateAtClose = -1;
+    bool ClosedByPeerAtClose = false;
+    std::vector<std::unique_ptr<CClientSocket>> Clients;
+};
+
+} // namespace nettest

@@ -1,0 +1,182 @@
+// The driver's three requests on real pseudo-terminals, opened as an application would.
+#include <gtest/gtest.h>
+
+#include "ports/DriverInterface.h"
+#include "ports/PortObject.h"
+#include "TestEnv.h"
+
+using namespace qlntest;
+
+namespace {
+
+class PortDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
+        Port = std::make_unique<CPortObject>(7, &Lock);
+        ASSERT_EQ(Port->OpenDriver(), 1);
+    }
+    std::vector<uint8_t> ReadAll(size_t count)
+    {
+        std::vector<uint8_t> out;
+        uint8_t buf[8192];
+        WaitUntil([&] {
+            uint32_t got = 0;
+            if (ReadPort(Port.get(), buf, sizeof buf, &got))
+                out.insert(out.end(), buf, buf + got);
+            return out.size() >= count;
+        });
+        return out;
+    }
+    PortStatus Status()
+    {
+        PortStatus status {};
+        EXPECT_TRUE(QueryStatus(Port.get(), &status));
+        return status;
+    }
+
+    TempHome Home;
+    CCriticalSection Lock;
+    std::unique_ptr<CPortObject> Port;
+};
+
+TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
+{
+    App app(PortDriver::Instance().LinkPath(7));
+    ASSERT_TRUE(app.Ok());
+    auto all = AllByteValues();
+    all.insert(all.end(), {'\r', '\n', '\n', '\r', 0x03, 0x1A, 0x7F});
+
+    ASSERT_TRUE(app.WriteAll(all));
+    EXPECT_EQ(ReadAll(all.size()), all);
+
+    ASSERT_TRUE(WaitUntil([&] { return Status().FreeSpace >= all.size(); }));
+    ASSERT_TRUE(WritePort(Port.get(), all.data(), static_cast<uint32_t>(all.size())));
+    EXPECT_EQ(app.ReadExactly(all.size()), all);
+    // No echo: nothing written towards the application comes back to the console.
+    uint8_t buf[64];
+    uint32_t got = 1;
+    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_EQ(got, 0u);
+}
+
+TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
+{
+    EXPECT_EQ(Status().OpenCount, 1u);
+    EXPECT_FALSE(IsOpenedByApplication(Port.get()));
+    {
+        App app(PortDriver::Instance().LinkPath(7));
+        ASSERT_TRUE(app.Ok());
+        EXPECT_EQ(Status().OpenCount, 2u);
+        EXPECT_TRUE(IsOpenedByApplication(Port.get()));
+    }
+    EXPECT_EQ(Status().OpenCount, 1u);
+    // Without an application nothing is accepted; bytes for it wait in the console.
+    EXPECT_EQ(Status().FreeSpace, 0u);
+}
+
+TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
+{
+    {
+        App first(PortDriver::Instance().LinkPath(7), false);
+        termios tio {};
+        tcgetattr(first.Fd, &tio);
+        tio.c_lflag |= ECHO | ICANON;
+        tio.c_oflag |= OPOST | ONLCR;
+        tcsetattr(first.Fd, TCSANOW, &tio);
+        EXPECT_EQ(Status().OpenCount, 2u);
+    }
+    EXPECT_EQ(Status().OpenCount, 1u); // the console notices the release here
+
+    App second(PortDriver::Instance().LinkPath(7), false);
+    termios tio {};
+    tcgetattr(second.Fd, &tio);
+    EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+    Status();
+    std::vector<uint8_t> line {'a', '\n', 'b'};
+    ASSERT_TRUE(WritePort(Port.get(), line.data(), 3));
+    EXPECT_EQ(second.ReadExactly(3), line);
+    uint8_t buf[16];
+    uint32_t got = 1;
+    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_EQ(got, 0u);
+}
+
+TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
+{
+    App app(PortDriver::Instance().LinkPath(7));
+    ASSERT_TRUE(app.Ok());
+    const uint32_t full = Status().FreeSpace;
+    ASSERT_GT(full, 0u);
+
+    // Fill the pseudo-terminal and then the driver's own room while the application sleeps.
+    auto data = Pattern(400000);
+    size_t offered = 0;
+    while (offered < data.size()) {
+        uint32_t room = Status().FreeSpace;
+        if (room == 0)
+            break;
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
+        ASSERT_TRUE(WritePort(Port.get(), data.data() + offered, n));
+        offered += n;
+    }
+    ASSERT_LT(offered, data.size()) << "the driver never ran out of room";
+    EXPECT_EQ(Status().FreeSpace, 0u);
+    uint8_t one = 0;
+    EXPECT_FALSE(WritePort(Port.get(), &one, 1)) << "a write beyond the free space is refused whole";
+
+    // The application reads; room comes back and the rest goes through.
+    std::vector<uint8_t> received;
+    ASSERT_TRUE(WaitUntil([&] {
+        auto got = app.ReadAvailable();
+        received.insert(received.end(), got.begin(), got.end());
+        uint32_t room = Status().FreeSpace;
+        if (room > 0 && offered < data.size()) {
+            uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
+            if (WritePort(Port.get(), data.data() + offered, n))
+                offered += n;
+        }
+        return received.size() == data.size();
+    }, 20));
+    EXPECT_EQ(received, data);
+    EXPECT_EQ(Status().FreeSpace, full);
+}
+
+TEST_F(PortDriverTest, OpensOnceAndOnlyWhenPresent)
+{
+    EXPECT_EQ(PortDriver::Instance().Open(7), INVALID_DRIVER_HANDLE) << "no sharing";
+    EXPECT_EQ(PortDriver::Instance().Open(8), INVALID_DRIVER_HANDLE) << "no device";
+    Port->CloseDriver();
+    Port->CloseDriver(); // twice closes once
+    EXPECT_EQ(Port->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+    PortStatus status {};
+    EXPECT_FALSE(QueryStatus(Port.get(), &status));
+    EXPECT_EQ(Port->OpenDriver(), 1);
+    EXPECT_EQ(Port->OpenDriver(), 1) << "an open port is not opened again";
+}
+
+TEST_F(PortDriverTest, LinkFollowsTheDevice)
+{
+    std::string link = PortDriver::Instance().LinkPath(7);
+    EXPECT_EQ(link, DeviceLinkFolder() + "/COM7");
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u);
+
+    PortDriver::Instance().DetachDevice(7);
+    EXPECT_NE(access(link.c_str(), F_OK), 0);
+    EXPECT_EQ(Port->GetDriverHandle() == INVALID_DRIVER_HANDLE, false);
+    PortStatus status {};
+    EXPECT_FALSE(QueryStatus(Port.get(), &status)) << "requests on a removed device fail";
+
+    // A stale link left by a console that crashed is replaced.
+    ASSERT_EQ(symlink("/nonexistent", (DeviceLinkFolder() + "/COM9").c_str()), 0);
+    ASSERT_TRUE(PortDriver::Instance().AttachDevice(9, DeviceLinkFolder()));
+    App app(PortDriver::Instance().LinkPath(9));
+    EXPECT_TRUE(app.Ok());
+}
+
+} // namespace
