@@ -18,7 +18,7 @@ namespace {
 
 // How many empty datagrams one poll reads away at most, so a flood of them
 // cannot hold the pump thread; the rest go on the next poll.
-constexpr int MaxEmptySkipped = 0;
+constexpr int MaxEmptySkipped = 64;
 
 } // namespace
 

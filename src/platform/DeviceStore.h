@@ -10,6 +10,8 @@
 #include "platform/DeviceRecord.h"
 #include "platform/DeviceStoreTypes.h"
 
+struct DriverPackage;
+
 // The device store: the console's stand-in for the device tree, the device registry
 // keys, the Ports class installer, the COM-port database and the service records.
 // Everything lives under one state folder (production: StateFolder()):
@@ -25,7 +27,8 @@
 // files that are not records of ours are skipped, never fatal.
 //
 // The store keeps the port driver in step with the records: a device that is
-// registered, enabled and has a "PortName" naming a number is attached in the driver
+// registered, enabled, has a driver installed (a driver key) and a "PortName" naming
+// a number is attached in the driver
 // (PortDriver::AttachDevice, link folder <state>/dev); a device that goes, is
 // disabled or changes its number is detached (unless another such device still
 // carries the number). Listing the present devices attaches every one that is not
@@ -133,13 +136,15 @@ private:
     // otherwise. Null when there is no such element or its record cannot be read.
     DeviceRecord* Resolve(DeviceInfoSet& set, const DeviceInfo& device, DeviceRecord& loaded,
                           bool& registered) const;
-    bool Store(DeviceInfoSet& set, const DeviceInfo& device, const DeviceRecord& before,
+    bool StoreRecord(DeviceInfoSet& set, const DeviceInfo& device, const DeviceRecord& before,
                const DeviceRecord& after, bool registered);
     // Brings the driver in step with a record that changed from `before` to `after`
     // (either may be null: a device that appeared or went).
     void SyncDriver(const DeviceRecord* before, const DeviceRecord* after);
-    bool NumberCarriedByOther(int number, const std::string& instanceId, bool enabledOnly) const;
-    bool InstallPackageFiles(const struct DriverPackage& package, const std::string& infPath,
+    // Whether a registered device other than `instanceId` has the port number
+    // (`servedOnly`: and is enabled with a driver, so the driver serves it).
+    bool NumberCarriedByOther(int number, const std::string& instanceId, bool servedOnly) const;
+    bool InstallPackageFiles(const DriverPackage& package, const std::string& infPath,
                              std::string& infName);
 
     std::string StateFolder;

@@ -11,7 +11,9 @@
 #include "ports/Thread.h"
 
 class CNetIO;
+class DeviceInfoSet;
 class DeviceStore;
+struct DeviceInfo;
 class WaitSet;
 
 // Window handle of the stand-in toolkit: the owner of messages the device code shows.
@@ -55,12 +57,25 @@ public:
     uint64_t PassCount();
 
 private:
+    // Device side (QLNManagerDevices.cpp), window thread. Each call works on a device
+    // store of the state folder of the moment (StateFolder()).
     int EnumeratePorts();
-    int FindPortDevice(DeviceStore& store, int start, int& number, std::string& device);
+    // Searches `set` from `start` for a "QUILLON" device with a port number (`*number`
+    // 0: any, else that one); fills `*number` and `*device`; its index or -1.
+    int FindPortDevice(DeviceStore& store, DeviceInfoSet* set, int start, int* number,
+                       DeviceInfo* device);
+    // AddPort's steps from the driver installation on, with their rollback; the new
+    // port or null.
+    CPortObject* InstallDevice(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device,
+                               int number);
     int OpenAllPorts();
     void CloseAllPorts();
-    bool ReadInfName(DeviceStore& store, const std::string& device, std::string& name);
-    bool ReadDriverImagePath(DeviceStore& store, std::string& path);
+    // The device's "InfPath" (a plain "*.inf" file name), or empty.
+    void ReadInfName(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device,
+                     std::string& name);
+    // The "QUILLON" service's image path (relative, inside the state folder), or
+    // `path` unchanged.
+    void ReadDriverImagePath(DeviceStore& store, std::string& path);
     int StartRest();
     void DestroyPorts();
     void WaitForWork();

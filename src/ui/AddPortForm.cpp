@@ -1,5 +1,7 @@
 #include "ui/AddPortForm.h"
 
+#include <vector>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -9,6 +11,8 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include "platform/DeviceStore.h"
+#include "platform/Folders.h"
 #include "platform/WholeNumber.h"
 #include "ui/MessageBoxSeam.h"
 
@@ -204,5 +208,27 @@ void TAddPortForm::OKButtonClick()
 
 void TAddPortForm::FillPortNumbers(bool selectFirstFree)
 {
-    (void)selectFirstFree;
+    DeviceStore store(StateFolder());
+    std::unique_ptr<ComPortDatabase> database = store.OpenComDatabase();
+    if (!database)
+        return;
+    uint32_t count = 0;
+    if (database->GetCurrentPortUsage(nullptr, 0, &count) != 0)
+        return;
+    std::vector<uint8_t> usage(count);
+    if (count == 0 || database->GetCurrentPortUsage(usage.data(), count, &count) != 0)
+        return;
+
+    int firstFree = -1;
+    for (uint32_t i = 0; i < count && i < usage.size(); ++i) {
+        QString text = "COM" + QString::number(i + 1);
+        const int mark = usage[i] != 0 ? 1 : 0;
+        if (mark)
+            text += " (In Use)";
+        else if (firstFree < 0)
+            firstFree = static_cast<int>(i);
+        PortNumberComboBox->addItem(text, mark);
+    }
+    // A drop-down list shows its first entry by itself; the choice is ours.
+    PortNumberComboBox->setCurrentIndex(selectFirstFree ? firstFree : -1);
 }

@@ -70,6 +70,8 @@ void TMainForm::PopupMenu1Popup()
         RemovePortMenuItem->setEnabled(true);
     } else if (CNetObject* link = tag->Link()) {
         RemoveNetMenuItem->setEnabled(true);
+        // The pump changes the connection state; read it under the lock.
+        CGuard guard(Manager->Lock());
         if (link->Type == TcpClient && link->GetLinkState() == Unconnected)
             ReconnectMenuItem->setEnabled(true);
     }
@@ -410,8 +412,10 @@ void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
     NodeTag* tag = TTreeNode::TagOf(node);
     CNetObject* link = tag ? tag->Link() : nullptr;
-    if (!link)
+    if (!link || !Manager)
         return;
+    // The timer and the configuration hold the lock already; the add path does not.
+    CGuard guard(Manager->Lock());
     const QString remote = QString::fromStdString(link->RemoteAddr) + ":" + Unsigned(link->RemotePort);
     switch (link->Type) {
     case TcpClient: {

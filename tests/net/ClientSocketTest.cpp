@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <unistd.h>
 
 using nettest::Recorder;
@@ -130,20 +131,52 @@ TEST(ClientSocketTest, PeerCloseIsReportedOnceAfterClosedByPeer)
     EXPECT_EQ(pair.clientEvents.Count("close"), 1);
 }
 
-TEST(ClientSocketTest, ResetConnectionEndsUnconnected)
+// A reset connection ends Unconnected with one OnClose, whether a poll or a
+// read finds it first.
+class ResetTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ResetTest, ConnectionEndsUnconnected)
 {
-    ConnectedPair pair;
+    const bool foundByReceive = GetParam();
+    // A plain listening socket of the test: the socket classes shut a
+    // connection down (FIN) before closing it, so they cannot send a bare reset.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+
+    Recorder events;
+    CClientSocket client;
+    client.SetHandler(&events);
+    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(listener)));
+    ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+    ASSERT_EQ(client.GetState(), CClientSocket::Connected);
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    ::close(listener);
     linger abort{1, 0};
-    ASSERT_EQ(::setsockopt(pair.Peer().GetHandle(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
-    pair.Peer().SetHandler(nullptr);
-    pair.serverEvents.Clients.clear(); // close with linger 0 sends a reset
+    ASSERT_EQ(::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    ::close(peer); // linger 0: the close sends a reset
     ASSERT_TRUE(WaitFor([&] {
-        pair.client.Poll();
-        return pair.client.GetState() == CClientSocket::Unconnected;
+        pollfd entry{client.GetHandle(), POLLIN, 0};
+        return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLERR);
     }));
-    EXPECT_EQ(pair.client.GetHandle(), INVALID_SOCKET);
-    EXPECT_EQ(pair.clientEvents.Count("close"), 1);
+
+    if (foundByReceive) {
+        char byte;
+        EXPECT_FALSE(client.Receive(&byte, 1));
+    } else {
+        EXPECT_EQ(client.Poll(), 1);
+    }
+    EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+    EXPECT_EQ(client.GetHandle(), INVALID_SOCKET);
+    EXPECT_EQ(events.Log, (std::vector<std::string>{"connect", "close"}));
+    EXPECT_EQ(client.GetClosedByPeer(), !foundByReceive);
 }
+
+INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true));
 
 TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
 {
@@ -166,6 +199,27 @@ TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
     // Nothing is left: a receive now would block and fails without closing.
     EXPECT_FALSE(pair.client.Receive(buffer, 1));
     EXPECT_EQ(pair.client.GetState(), CClientSocket::Connected);
+}
+
+// Bytes announced on one connection and never read must not hide the first
+// bytes of the next connection.
+TEST(ClientSocketTest, ReconnectForgetsWhatWasAnnounced)
+{
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Peer().Send("hello", 5));
+    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_EQ(pair.client.GetAnnounced(), 5u);
+
+    ASSERT_TRUE(pair.client.Connect("127.0.0.1", nettest::LocalPort(pair.server.GetHandle())));
+    EXPECT_EQ(pair.client.GetAnnounced(), 0u);
+    ASSERT_TRUE(WaitFor([&] {
+        pair.server.Poll();
+        pair.client.Poll();
+        return pair.client.GetState() == CClientSocket::Connected && pair.serverEvents.Clients.size() == 2;
+    }));
+    ASSERT_TRUE(pair.serverEvents.Clients[1]->Send("abc", 3));
+    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    EXPECT_EQ(pair.clientEvents.Announced, (std::vector<uint32_t>{5, 3}));
 }
 
 TEST(ClientSocketTest, ReadingHandlerGetsTheWholeStream)

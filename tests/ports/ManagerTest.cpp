@@ -60,7 +60,7 @@ protected:
 // A TCP client link on a peer that never reads: every pass attempts a send that
 // would block, which is work, so the pump never pauses.
 struct BusyPort {
-    explicit BusyPort(CQLNManager& manager)
+    explicit BusyPort(CQLNManager& manager) : Manager(manager)
     {
         Listener = Listen();
         CQLNManager::PortList ports;
@@ -81,9 +81,11 @@ struct BusyPort {
         WaitUntil([&] {
             auto chunk = Pattern(65536);
             App->WriteAll(chunk, 0.05);
+            CGuard guard(Manager.Lock());
             return Port->ToNetQueued() > 0 && Link->Taken > 0;
         }, 20);
     }
+    CQLNManager& Manager;
     int Listener = -1;
     int Peer = -1;
     CPortObject* Port = nullptr;
@@ -104,7 +106,10 @@ TEST_F(ManagerTest, IdlePumpWaitsAndBusyPumpDoesNot)
     BusyPort busy(manager);
     busy.Flood();
     before = manager.PassCount();
-    EXPECT_TRUE(WaitUntil([&] { return manager.PassCount() - before > 2000; }))
+    EXPECT_TRUE(WaitUntil([&] {
+        busy.App->WriteAll(Pattern(4096), 0.001); // keep the peer's side full
+        return manager.PassCount() - before > 2000;
+    }, 30))
         << "a pass with work is followed at once by the next";
 }
 
@@ -121,7 +126,10 @@ TEST_F(ManagerTest, WindowThreadLockWaitsForThePassAndHoldsThePump)
         EXPECT_EQ(manager.PassCount(), held) << "no pass runs while the window thread holds the lock";
     }
     uint64_t after = manager.PassCount();
-    EXPECT_TRUE(WaitUntil([&] { return manager.PassCount() > after + 10; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        busy.App->WriteAll(Pattern(4096), 0.001);
+        return manager.PassCount() > after + 10;
+    }));
 }
 
 TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)

@@ -1,0 +1,50 @@
+#pragma once
+// A console core on one port, bridged by the manager's real pump thread, and an
+// application that holds the port.
+#include <memory>
+
+#include "ports/QLNManager.h"
+#include "TestEnv.h"
+
+namespace qlntest {
+
+class Console {
+public:
+    explicit Console(int number = 4)
+    {
+        Manager = std::make_unique<CQLNManager>(nullptr, "");
+        Started = Manager->StartOnPorts({number}) == 1;
+        CQLNManager::PortList ports;
+        Manager->CopyPorts(&ports);
+        Port = ports.front();
+        Application = std::make_unique<App>(PortDriver::Instance().LinkPath(number));
+    }
+    ~Console()
+    {
+        Application.reset();
+        Manager.reset();
+    }
+    // Reads a field of a link or port under the manager lock.
+    template <typename F>
+    auto Locked(F f)
+    {
+        CGuard guard(Manager->Lock());
+        return f();
+    }
+    int32_t State(CNetObject* link)
+    {
+        return Locked([&] { return link->GetLinkState(); });
+    }
+    size_t ClientCount(CNetObject* link)
+    {
+        return Locked([&] { return link->Clients.size(); });
+    }
+
+    TempHome Home; // first: the folders exist before the manager looks at them
+    std::unique_ptr<CQLNManager> Manager;
+    bool Started = false;
+    CPortObject* Port = nullptr;
+    std::unique_ptr<App> Application;
+};
+
+} // namespace qlntest

@@ -1,0 +1,242 @@
+// The add dialog on its own: the number list from the COM port database, the
+// states of both modes, and every check OK makes.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "platform/DeviceStore.h"
+#include "UiTestSupport.h"
+
+using namespace qlnui;
+
+namespace {
+
+class AddPortFormTest : public ::testing::Test {
+protected:
+    void Claim(std::initializer_list<int> numbers)
+    {
+        DeviceStore store(StateFolder());
+        auto database = store.OpenComDatabase();
+        ASSERT_TRUE(database);
+        for (int number : numbers)
+            ASSERT_TRUE(database->ClaimPort(number, false));
+    }
+
+    qlntest::TempHome Home;
+    ScriptedBoxes Boxes;
+};
+
+bool AllEnabled(QGroupBox* group, bool enabled)
+{
+    for (QWidget* w : group->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w->isEnabled() != enabled)
+            return false;
+    return true;
+}
+
+TEST_F(AddPortFormTest, AddPortModeListsTheDatabaseAndSelectsTheFirstFreeNumber)
+{
+    Claim({1, 2});
+    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    EXPECT_EQ(form.windowTitle(), "Add Port");
+    ASSERT_EQ(form.PortNumberComboBox->count(), 256);
+    EXPECT_EQ(form.PortNumberComboBox->itemText(0), "COM1 (In Use)");
+    EXPECT_EQ(form.PortNumberComboBox->itemText(1), "COM2 (In Use)");
+    EXPECT_EQ(form.PortNumberComboBox->itemText(2), "COM3");
+    EXPECT_EQ(form.PortNumberComboBox->itemText(255), "COM256");
+    EXPECT_EQ(form.PortNumberComboBox->itemData(1).toInt(), 1);
+    EXPECT_EQ(form.PortNumberComboBox->itemData(2).toInt(), 0);
+    EXPECT_EQ(form.PortNumberComboBox->currentIndex(), 2);
+    EXPECT_FALSE(form.PortNumberComboBox->isEnabled());
+    EXPECT_TRUE(form.AutoAssignCheckBox->isChecked());
+    EXPECT_FALSE(form.AutoAssignCheckBox->isHidden());
+    EXPECT_FALSE(form.TCPClientRadioButton->isEnabled());
+    EXPECT_FALSE(form.TCPClientRemotePortEdit->isEnabled());
+
+    // "Auto Assign" checked: OK closes at once.
+    form.OKButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+TEST_F(AddPortFormTest, ForcingANumberInUseAsks)
+{
+    Claim({1, 2});
+    for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+        form.AutoAssignCheckBox->setChecked(false);
+        EXPECT_TRUE(form.PortNumberComboBox->isEnabled());
+        form.PortNumberComboBox->setCurrentIndex(1);
+        Boxes.Calls.clear();
+        Boxes.Answer(answer);
+        form.OKButton->click();
+
+        ASSERT_EQ(Boxes.Calls.size(), 1u);
+        const auto& call = Boxes.Calls[0];
+        EXPECT_EQ(call.Text, "The port number is in use! Do you want to force to assign it?");
+        EXPECT_EQ(call.Caption, "Add Port");
+        EXPECT_EQ(call.Buttons, QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(call.Icon, QMessageBox::Critical);
+        EXPECT_EQ(call.DefaultButton, QMessageBox::No);
+        EXPECT_EQ(form.result(), answer == QMessageBox::Yes ? QDialog::Accepted : QDialog::Rejected);
+    }
+    // A free number closes without a question.
+    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    form.AutoAssignCheckBox->setChecked(false);
+    form.PortNumberComboBox->setCurrentIndex(4);
+    Boxes.Calls.clear();
+    form.OKButton->click();
+    EXPECT_TRUE(Boxes.Calls.empty());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    // Checking the box again disables the list.
+    form.AutoAssignCheckBox->setChecked(true);
+    EXPECT_FALSE(form.PortNumberComboBox->isEnabled());
+}
+
+TEST_F(AddPortFormTest, AFullDatabaseSelectsNothing)
+{
+    DeviceStore store(StateFolder());
+    auto database = store.OpenComDatabase();
+    for (int number = 1; number <= 256; ++number)
+        ASSERT_TRUE(database->ClaimPort(number, false));
+    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    EXPECT_EQ(form.PortNumberComboBox->count(), 256);
+    EXPECT_EQ(form.PortNumberComboBox->currentIndex(), -1);
+}
+
+TEST_F(AddPortFormTest, AnUnavailableDatabaseLeavesTheListEmpty)
+{
+    // The state folder runs through a regular file: it cannot be created.
+    std::string blocker = Home.Root + "/blocker";
+    FILE* f = fopen(blocker.c_str(), "w");
+    fclose(f);
+    setenv("XDG_STATE_HOME", (blocker + "/state").c_str(), 1);
+    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    EXPECT_EQ(form.PortNumberComboBox->count(), 0);
+    // With no entry to look at, OK asks for a number the system assigns.
+    form.AutoAssignCheckBox->setChecked(false);
+    form.OKButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+TEST_F(AddPortFormTest, AddNetModeEnablesOnlyTheCheckedKind)
+{
+    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    EXPECT_EQ(form.windowTitle(), "Add Net");
+    EXPECT_EQ(form.PortNumberComboBox->currentIndex(), -1);
+    EXPECT_FALSE(form.PortNumberComboBox->isEnabled());
+    EXPECT_TRUE(form.AutoAssignCheckBox->isHidden());
+    EXPECT_TRUE(form.TCPClientRadioButton->isChecked());
+    EXPECT_TRUE(form.UDPRadioButton->isEnabled());
+    EXPECT_TRUE(AllEnabled(form.TCPClientGroupBox, true));
+    EXPECT_TRUE(AllEnabled(form.TCPServerGroupBox, false));
+    EXPECT_TRUE(AllEnabled(form.UDPGroupBox, false));
+
+    form.UDPRadioButton->setChecked(true);
+    EXPECT_TRUE(AllEnabled(form.TCPClientGroupBox, false));
+    EXPECT_TRUE(AllEnabled(form.TCPServerGroupBox, false));
+    EXPECT_TRUE(AllEnabled(form.UDPGroupBox, true));
+    EXPECT_TRUE(form.Label4->isEnabled());
+
+    form.TCPServerRadioButton->setChecked(true);
+    EXPECT_TRUE(AllEnabled(form.TCPServerGroupBox, true));
+    EXPECT_TRUE(AllEnabled(form.UDPGroupBox, false));
+}
+
+struct PortCheck {
+    const char* Kind;           // "client", "server", "udp"
+    const char* First;          // the (first) port field
+    const char* Second;         // UDP remote port
+    std::vector<QString> Messages;
+    bool Accepted;
+};
+
+class PortCheckTest : public AddPortFormTest, public ::testing::WithParamInterface<PortCheck> {};
+
+TEST_P(PortCheckTest, OkChecksThePortsOfTheCheckedKind)
+{
+    const PortCheck& check = GetParam();
+    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    QLineEdit* first = nullptr;
+    QLineEdit* failing = nullptr;
+    if (std::string(check.Kind) == "client") {
+        form.TCPClientRadioButton->setChecked(true);
+        first = form.TCPClientRemotePortEdit;
+        failing = first;
+    } else if (std::string(check.Kind) == "server") {
+        form.TCPServerRadioButton->setChecked(true);
+        first = form.TCPServerListenPortEdit;
+        failing = first;
+    } else {
+        form.UDPRadioButton->setChecked(true);
+        first = form.UDPLocalPortEdit;
+        form.UDPRemotePortEdit->setText(check.Second);
+        failing = check.Messages.empty() || check.Messages[0] == "Local Port error!"
+            ? first
+            : form.UDPRemotePortEdit;
+    }
+    first->setText(check.First);
+    form.show();
+    form.OKButton->click();
+
+    EXPECT_EQ(Boxes.Texts(), check.Messages);
+    for (const auto& call : Boxes.Calls)
+        ExpectError(call, call.Text, "Add Net");
+    EXPECT_EQ(form.result(), check.Accepted ? QDialog::Accepted : QDialog::Rejected);
+    if (!check.Accepted) {
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_EQ(form.focusWidget(), failing);
+        EXPECT_EQ(first->text(), check.First); // the user's text stays
+    }
+}
+
+const QString remoteError = "Remote Port error!";
+const QString listenError = "Listen Port error!";
+const QString localError = "Local Port error!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortCheckTest,
+    ::testing::Values(
+        PortCheck{"client", "0", "", {remoteError}, false},
+        PortCheck{"client", "65536", "", {remoteError}, false},
+        PortCheck{"client", "-1", "", {remoteError}, false},
+        PortCheck{"client", "", "", {remoteError}, false},
+        PortCheck{"client", "30000x", "", {remoteError}, false},
+        PortCheck{"client", "0x7530", "", {}, true},
+        PortCheck{"client", "$7530", "", {}, true},
+        PortCheck{"client", " 1", "", {}, true},
+        PortCheck{"client", "65535", "", {}, true},
+        PortCheck{"server", "0", "", {listenError}, false},
+        PortCheck{"server", "abc", "", {listenError}, false},
+        PortCheck{"server", "30000", "", {}, true},
+        // UDP: the local port first; the remote port only once the local one passed.
+        PortCheck{"udp", "0", "0", {localError}, false},
+        PortCheck{"udp", "30000", "70000", {remoteError}, false},
+        PortCheck{"udp", "30000", "", {remoteError}, false},
+        PortCheck{"udp", "30000", "31000", {}, true}));
+
+TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
+{
+    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    form.TCPClientRemotePortEdit->setText("bad");
+    form.CancelButton->click();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+TEST_F(AddPortFormTest, AnyOtherModeClosesWithoutChecks)
+{
+    TAddPortForm form(nullptr, 7);
+    EXPECT_FALSE(form.TCPClientRadioButton->isEnabled());
+    form.TCPClientRemotePortEdit->setText("bad");
+    form.OKButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+} // namespace

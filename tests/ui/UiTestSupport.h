@@ -1,0 +1,187 @@
+#pragma once
+// Pieces the window tests share: scripted message boxes, a driver for the modal
+// add dialog, waiting with deadlines while the event loop runs, and a window
+// started on given ports.
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QMenu>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "platform/Folders.h"
+#include "platform/PortDriver.h"
+#include "ports/QLNManager.h"
+#include "support/TestEnv.h"
+#include "ui/AddPortForm.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBoxSeam.h"
+#include "ui/NodeTag.h"
+
+namespace qlnui {
+
+// Runs the event loop until `condition` holds or `seconds` pass.
+inline bool ProcessUntil(const std::function<bool()>& condition, double seconds = 10.0)
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Answers every message box from a script and records each one. A box beyond the
+// script is answered with its default button (or its first one) and recorded too,
+// so a test sees it in Calls.
+class ScriptedBoxes {
+public:
+    ScriptedBoxes()
+    {
+        MessageBoxSeam::SetAnswerer([this](QWidget*, const MessageBoxSeam::Call& call) {
+            Calls.push_back(call);
+            if (!Answers.empty()) {
+                const QMessageBox::StandardButton answer = Answers.front();
+                Answers.pop_front();
+                return answer;
+            }
+            if (call.DefaultButton != QMessageBox::NoButton)
+                return call.DefaultButton;
+            return call.Buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+        });
+    }
+    ~ScriptedBoxes() { MessageBoxSeam::SetAnswerer({}); }
+
+    void Answer(QMessageBox::StandardButton button) { Answers.push_back(button); }
+    std::vector<QString> Texts() const
+    {
+        std::vector<QString> texts;
+        for (const auto& call : Calls)
+            texts.push_back(call.Text);
+        return texts;
+    }
+
+    std::vector<MessageBoxSeam::Call> Calls;
+    std::deque<QMessageBox::StandardButton> Answers;
+};
+
+// Expects one error box: the text, the caption, OK alone and the error icon.
+inline void ExpectError(const MessageBoxSeam::Call& call, const QString& text, const QString& caption)
+{
+    EXPECT_EQ(call.Text, text);
+    EXPECT_EQ(call.Caption, caption);
+    EXPECT_EQ(call.Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    EXPECT_EQ(call.Icon, QMessageBox::Critical);
+}
+
+// Acts on the add dialog once it runs modally; closes any modal still open when the
+// deadline passes (and fails the test), so a forgotten dialog never hangs the run.
+class ModalDriver {
+public:
+    explicit ModalDriver(std::function<void(TAddPortForm&)> act, double seconds = 15.0)
+        : Act(std::move(act))
+    {
+        Poll.setInterval(5);
+        QObject::connect(&Poll, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<TAddPortForm*>(QApplication::activeModalWidget());
+            if (!dialog || Done)
+                return;
+            Done = true;
+            Seen = dialog->windowTitle();
+            Act(*dialog);
+        });
+        Poll.start();
+        Deadline.setSingleShot(true);
+        QObject::connect(&Deadline, &QTimer::timeout, [] {
+            while (QWidget* modal = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "a modal window was left open: " << modal->windowTitle().toStdString();
+                modal->close();
+                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                    dialog->reject();
+            }
+        });
+        Deadline.start(static_cast<int>(seconds * 1000));
+    }
+
+    bool Done = false;
+    QString Seen; // the dialog's caption
+
+private:
+    std::function<void(TAddPortForm&)> Act;
+    QTimer Poll;
+    QTimer Deadline;
+};
+
+// A console window started on the given COM numbers, in a private HOME.
+class WindowTest : public ::testing::Test {
+protected:
+    void StartOn(const std::vector<int>& numbers)
+    {
+        Form = std::make_unique<TMainForm>(
+            [](TMainForm& form) {
+                return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form),
+                                                     ExecutableFolder() + "Quillon.inf");
+            },
+            [numbers](CQLNManager& manager) { return manager.StartOnPorts(numbers); });
+        ASSERT_TRUE(Form->IsRunning());
+    }
+
+    void TearDown() override
+    {
+        Form.reset();
+        PortDriver::Instance().DetachAll();
+    }
+
+    QTreeWidget& Tree() { return *Form->PortTreeView; }
+    QTreeWidgetItem* PortNode(int index) { return Tree().topLevelItem(index); }
+    CPortObject* PortOf(QTreeWidgetItem* node)
+    {
+        NodeTag* tag = TTreeNode::TagOf(node);
+        return tag ? tag->Port() : nullptr;
+    }
+    CNetObject* LinkOf(QTreeWidgetItem* node)
+    {
+        NodeTag* tag = TTreeNode::TagOf(node);
+        return tag ? tag->Link() : nullptr;
+    }
+    CCriticalSection* Lock() { return Form->GetManager()->Lock(); }
+    int32_t StateOf(CNetObject* link)
+    {
+        CGuard guard(Lock());
+        return link->GetLinkState();
+    }
+
+    // Right click on `node` (null: on empty space below the nodes), as the user
+    // opens the context menu; the menu is closed again before returning.
+    void RightClick(QTreeWidgetItem* node)
+    {
+        QPoint pos = node ? Tree().visualItemRect(node).center()
+                          : QPoint(10, Tree().viewport()->height() - 5);
+        emit Tree().customContextMenuRequested(pos);
+        Form->PopupMenu1->hide();
+    }
+
+    // The enabled state of the five menu items, in menu order.
+    std::vector<bool> MenuState()
+    {
+        return {Form->AddPortMenuItem->isEnabled(), Form->RemovePortMenuItem->isEnabled(),
+                Form->AddNetMenuItem->isEnabled(), Form->RemoveNetMenuItem->isEnabled(),
+                Form->ReconnectMenuItem->isEnabled()};
+    }
+
+    qlntest::TempHome Home;
+    ScriptedBoxes Boxes;
+    std::unique_ptr<TMainForm> Form;
+};
+
+} // namespace qlnui

@@ -1,0 +1,26 @@
+// The window tests run on Qt's offscreen platform unless told otherwise, with a
+// private runtime folder so that nothing of the user's session is touched.
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    char pattern[] = "/tmp/qlnui.XXXXXX";
+    if (const char* runtime = mkdtemp(pattern)) {
+        chmod(runtime, 0700);
+        setenv("XDG_RUNTIME_DIR", runtime, 1);
+        setenv("TMPDIR", runtime, 1);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int result = RUN_ALL_TESTS();
+    [[maybe_unused]] int rc = std::system((std::string("rm -rf '") + pattern + "'").c_str());
+    return result;
+}

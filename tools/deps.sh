@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build and the tests need and the
+# machine does not have yet. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev libgtest-dev libgmock-dev socat)
+
+qln_install_deps() {
+    local missing=()
+    for p in "${qln_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+qln_build() {
+    local dir="$1"; shift
+    cmake -S "$qln_root" -B "$dir" -G Ninja "$@" >/dev/null
+    ninja -C "$dir"
+}
+
+qln_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
