@@ -9,7 +9,7 @@ class DeviceStore;
 // An open registry key of a registered device: its hardware key ("PortName") or its
 // driver key ("InfPath"). Values are strings (REG_SZ). Each call reads or replaces the
 // device's record on disk, so a key sees changes made through other keys. Destroying
-// the key closes it. Window thread only.
+// the key closes it; it must not outlive the store that opened it. Window thread only.
 class DeviceKey {
 public:
     DeviceKey(const DeviceKey&) = delete;

@@ -209,7 +209,11 @@ bool ProfileText::Read(std::string_view section, std::string_view key, std::stri
         size_t nl = s.find('\n', pos);
         size_t end = nl == std::string_view::npos ? s.size() : nl;
         size_t textEnd = (end > pos && nl != std::string_view::npos && s[end - 1] == '\r') ? end - 1 : end;
-        LineInfo info = Classify(s.substr(pos, textEnd - pos), first);
+        std::string_view text = s.substr(pos, textEnd - pos);
+        // Outside the wanted section only headers matter; skip key parsing there.
+        auto lead = text.find_first_not_of(" \t");
+        const bool mayMatter = inSection || first || (lead != std::string_view::npos && text[lead] == '[');
+        LineInfo info = mayMatter ? Classify(text, first) : LineInfo{};
         first = false;
         if (info.kind == LineKind::Header) {
             if (inSection)

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "net/NetIO.h"
@@ -83,6 +84,13 @@ int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
 
 int CQLNManager::StartRest()
 {
+    // Every accepted connection of a server link is a descriptor: a burst of clients
+    // must not run into the soft limit while the hard one allows more.
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (Sockets->Start() != 0)
         return 0;
     if (!CThread::Start())

@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 
 #include "platform/Folders.h"
+#include "ports/DeviceMessage.h"
 #include "ui/MessageBoxSeam.h"
 
 namespace {
@@ -67,6 +68,15 @@ W* Place(QWidget* parent, int left, int top, int width, int height, const QStrin
     return w;
 }
 
+// The device code's own message ("Require reboot!"), shown like the window's; the
+// owner is the window handle the manager was made with: the main window.
+void ShowDeviceMessageBox(void* owner, const char* text, const char* caption)
+{
+    MessageBoxSeam::Show(static_cast<TMainForm*>(owner), QString::fromUtf8(text),
+                         QString::fromUtf8(caption), QMessageBox::Ok, QMessageBox::Warning,
+                         QMessageBox::Ok);
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -91,12 +101,14 @@ TMainForm::~TMainForm()
     PortTreeView->blockSignals(true);
     Timer1->stop();
     Manager.reset();
+    ShowDeviceMessage = PrintDeviceMessage;
 }
 
 void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
 {
     BuildForm();
     OSVersionLabel->setText("For Linux");
+    ShowDeviceMessage = ShowDeviceMessageBox;
     Manager = make(*this);
     MenuNode = nullptr;
     OpenSettings();

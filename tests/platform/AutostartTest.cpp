@@ -127,8 +127,9 @@ TEST_F(AutostartTest, EntriesOfOursAreReadAndCorrected)
         PutEntry(c.content);
         std::string value;
         ASSERT_EQ(run->ReadValue(value), c.result);
-        if (c.result == Result::Ok)
+        if (c.result == Result::Ok) {
             EXPECT_EQ(value, c.value);
+        }
         // Like a string value that names another path: it is overwritten.
         ASSERT_TRUE(run->WriteValue("/usr/bin/QuillonConsole"));
         ASSERT_EQ(run->ReadValue(value), Result::Ok);

@@ -56,8 +56,9 @@ TEST_P(ProfileReadTest, FindsWhatTheProfileRulesFind)
     std::string value = "untouched";
     bool found = file.ReadString(c.section, c.key, value);
     ASSERT_EQ(found, c.expected.has_value());
-    if (found)
+    if (found) {
         EXPECT_EQ(value, *c.expected);
+    }
     EXPECT_EQ(file.GetString(c.section, c.key, "dflt"), c.expected.value_or("dflt"));
 }
 

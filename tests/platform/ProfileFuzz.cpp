@@ -59,11 +59,13 @@ std::vector<std::string> SplitKeepingEnds(const std::string& s)
     return lines;
 }
 
+// A line without its line end and trailing CRs: a text that ends in a lone '\r'
+// turns it into a CRLF when a line is appended, which changes no meaning.
 std::string WithoutEnd(std::string line)
 {
-    if (!line.empty() && line.back() == '\n')
+    if (line.ends_with('\n'))
         line.pop_back();
-    if (!line.empty() && line.back() == '\r')
+    while (line.ends_with('\r'))
         line.pop_back();
     return line;
 }
@@ -182,7 +184,9 @@ void ExpectOnlyTheKeyLineChanged(const std::string& before, const std::string& a
            a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
         ++suffix;
     EXPECT_LE(a.size() - prefix - suffix, 1u) << "more than one old line changed";
-    EXPECT_LE(b.size() - prefix - suffix, 2u) << "more than a header and a key added";
+    EXPECT_LE(b.size() - prefix - suffix, 2u) << "more than a header and a key added\n"
+                                              << ::testing::PrintToString(before) << "\n"
+                                              << ::testing::PrintToString(after);
     for (size_t i = 0; i + 1 < prefix; ++i)
         EXPECT_EQ(a[i], b[i]) << "a line end changed";
 }
@@ -213,22 +217,26 @@ TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
             value = fz.Value();
             ok = text.Write(section, key, value);
             ASSERT_EQ(ok, ProfileText::IsStorableValue(value));
-            if (onDisk)
+            if (onDisk) {
                 ASSERT_EQ(file.WriteString(section, key, value), ok);
+            }
         } else if (op == 1) {
             text.Erase(section);
             ok = true;
-            if (onDisk)
+            if (onDisk) {
                 ASSERT_TRUE(file.EraseSection(section));
+            }
         } else {
             for (size_t n = fz.Below(5); n > 0; --n)
                 pairs.emplace_back(fz.Key(), fz.Value());
             ok = text.Replace(section, pairs);
-            if (onDisk)
+            if (onDisk) {
                 ASSERT_EQ(file.ReplaceSection(section, pairs), ok);
+            }
         }
-        if (onDisk)
+        if (onDisk) {
             ASSERT_EQ(ReadBytes(file.Path()), text.Content()) << "file and text rules disagree";
+        }
         if (!ok) {
             ASSERT_EQ(text.Content(), before) << "a refused change altered the text";
             continue;
@@ -239,8 +247,9 @@ TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
         const Reads readsAfter = ReadAll(text);
         for (const auto& [name, was] : readsBefore) {
             const bool touched = name.first == Lower(section) && (op != 0 || name.second == Lower(key));
-            if (!touched)
+            if (!touched) {
                 ASSERT_EQ(readsAfter.at(name), was) << "[" << name.first << "] " << name.second;
+            }
         }
 
         std::string got;

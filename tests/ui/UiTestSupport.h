@@ -125,12 +125,14 @@ private:
 // A console window started on the given COM numbers, in a private HOME.
 class WindowTest : public ::testing::Test {
 protected:
-    void StartOn(const std::vector<int>& numbers)
+    // The driver package is the one the build puts beside the test, unless given.
+    void StartOn(const std::vector<int>& numbers, std::string infPath = std::string())
     {
+        if (infPath.empty())
+            infPath = ExecutableFolder() + "Quillon.inf";
         Form = std::make_unique<TMainForm>(
-            [](TMainForm& form) {
-                return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form),
-                                                     ExecutableFolder() + "Quillon.inf");
+            [infPath](TMainForm& form) {
+                return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form), infPath);
             },
             [numbers](CQLNManager& manager) { return manager.StartOnPorts(numbers); });
         ASSERT_TRUE(Form->IsRunning());

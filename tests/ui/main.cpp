@@ -7,6 +7,22 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
+namespace {
+
+QtMessageHandler DefaultHandler = nullptr;
+
+// The offscreen platform has no window manager and no tray; what it says about
+// that is noise here.
+void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith("This plugin does not support")
+        || message.contains("systemTrayWindowChanged"))
+        return;
+    DefaultHandler(type, context, message);
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
@@ -17,6 +33,7 @@ int main(int argc, char* argv[])
         setenv("XDG_RUNTIME_DIR", runtime, 1);
         setenv("TMPDIR", runtime, 1);
     }
+    DefaultHandler = qInstallMessageHandler(QuietOffscreen);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

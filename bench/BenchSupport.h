@@ -1,0 +1,398 @@
+#pragma once
+// Pieces of the bridge benchmark: failing loudly with everything cleaned up, the
+// checked byte pattern, loopback sockets, an application on a pseudo-terminal,
+// socat children that never outlive the benchmark, and CPU time of processes.
+//
+// The benchmark is single-threaded apart from the console's own pump thread; all of
+// this runs on the main thread, except the signal handlers, which touch only the
+// fixed child table and a prepared message.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double SecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// ---- children and the way out ------------------------------------------------
+
+// socat processes started by the benchmark. A fixed table, so that a signal handler
+// can walk it; a slot holds 0 once its child has been reaped.
+constexpr int MaxChildren = 32;
+inline volatile pid_t Children[MaxChildren] = {};
+inline std::string TempRoot;       // removed on every orderly way out
+inline char WatchdogMessage[512];  // prepared before the alarm is armed
+
+inline void KillChildrenNow()
+{
+    for (int i = 0; i < MaxChildren; ++i) {
+        pid_t pid = Children[i];
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+}
+
+inline void ReapChildren()
+{
+    for (int i = 0; i < MaxChildren; ++i) {
+        pid_t pid = Children[i];
+        if (pid <= 0)
+            continue;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        Children[i] = 0;
+    }
+}
+
+inline void RemoveTempRoot()
+{
+    if (TempRoot.empty())
+        return;
+    std::error_code ignored;
+    std::filesystem::remove_all(TempRoot, ignored);
+    TempRoot.clear();
+}
+
+// The benchmark itself broke: say what, leave nothing behind, exit 2. The console's
+// pump thread may still run, so no destructors: _exit.
+[[noreturn]] inline void Fail(const std::string& what)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "bridge_bench: FAILED: %s\n", what.c_str());
+    ReapChildren();
+    RemoveTempRoot();
+    _exit(2);
+}
+
+inline std::string ErrnoText(const char* call)
+{
+    return std::string(call) + ": " + std::strerror(errno);
+}
+
+inline void OnFatalSignal(int signal)
+{
+    KillChildrenNow();
+    const char* text = signal == SIGALRM ? WatchdogMessage : "bridge_bench: interrupted\n";
+    [[maybe_unused]] ssize_t n = write(STDERR_FILENO, text, std::strlen(text));
+    _exit(signal == SIGALRM ? 3 : 130);
+}
+
+// Children die with us on SIGINT/SIGTERM, and on a run that outlasts `seconds`.
+inline void ArmWatchdog(unsigned seconds)
+{
+    std::snprintf(WatchdogMessage, sizeof WatchdogMessage,
+                  "bridge_bench: FAILED: still running after %u s; stopped (temporary files left in %s)\n",
+                  seconds, TempRoot.c_str());
+    struct sigaction action {};
+    action.sa_handler = OnFatalSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGALRM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    alarm(seconds);
+}
+
+// Full path of `name` along PATH (or `name` itself when it holds a '/'), or empty.
+inline std::string FindProgram(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return access(name.c_str(), X_OK) == 0 ? name : std::string();
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        std::string full = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(full.c_str(), X_OK) == 0)
+            return full;
+    }
+    return {};
+}
+
+// Starts `program` with `args` as a child that the kernel kills when the benchmark
+// dies; its standard input is /dev/null. The pid, or Fail.
+inline pid_t StartChild(const std::string& program, const std::vector<std::string>& args)
+{
+    int slot = -1;
+    for (int i = 0; i < MaxChildren && slot < 0; ++i)
+        if (Children[i] == 0)
+            slot = i;
+    if (slot < 0)
+        Fail("too many child processes");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0)
+        Fail(ErrnoText("fork"));
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec: the pump thread of the
+        // parent may hold locks the child would otherwise inherit taken.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            dup2(devnull, STDIN_FILENO);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    Children[slot] = pid;
+    return pid;
+}
+
+inline bool ChildAlive(pid_t pid)
+{
+    for (int i = 0; i < MaxChildren; ++i) {
+        if (Children[i] != pid)
+            continue;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            Children[i] = 0;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// SIGTERM, up to two seconds to go, then SIGKILL.
+inline void StopChild(pid_t pid)
+{
+    for (int i = 0; i < MaxChildren; ++i) {
+        if (Children[i] != pid)
+            continue;
+        kill(pid, SIGTERM);
+        auto end = Clock::now() + std::chrono::seconds(2);
+        while (Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        Children[i] = 0;
+    }
+}
+
+// ---- descriptors -------------------------------------------------------------
+
+// Owns one descriptor and closes it.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : Value(fd) {}
+    Fd(Fd&& other) noexcept : Value(other.Release()) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        Reset(other.Release());
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Reset(); }
+    int Get() const { return Value; }
+    int Release()
+    {
+        int fd = Value;
+        Value = -1;
+        return fd;
+    }
+    void Reset(int fd = -1)
+    {
+        if (Value >= 0)
+            close(Value);
+        Value = fd;
+    }
+
+private:
+    int Value = -1;
+};
+
+inline sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+inline uint16_t LocalPort(int fd)
+{
+    sockaddr_in addr {};
+    socklen_t len = sizeof addr;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        Fail(ErrnoText("getsockname"));
+    return ntohs(addr.sin_port);
+}
+
+inline void SetNonBlocking(int fd)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        Fail(ErrnoText("fcntl O_NONBLOCK"));
+}
+
+// A TCP listener on 127.0.0.1 and a port the system picks.
+inline Fd Listen()
+{
+    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_in addr = Loopback(0);
+    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+        || listen(fd.Get(), 16) != 0)
+        Fail(ErrnoText("listen on 127.0.0.1"));
+    return fd;
+}
+
+// A port that was free a moment ago (bound and released): for links that must be
+// told their own port.
+inline uint16_t FreePort(int type)
+{
+    Fd fd(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    sockaddr_in addr = Loopback(0);
+    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        Fail(ErrnoText("bind 127.0.0.1:0"));
+    return LocalPort(fd.Get());
+}
+
+// The network peer's side of a TCP connection: non-blocking, no Nagle delay.
+inline void MakePeer(int fd)
+{
+    SetNonBlocking(fd);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+inline Fd AcceptWithin(int listener, double seconds, const std::string& what)
+{
+    pollfd p {listener, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0)
+        Fail("no connection within " + std::to_string(seconds) + " s: " + what);
+    Fd fd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    if (fd.Get() < 0)
+        Fail(ErrnoText("accept"));
+    MakePeer(fd.Get());
+    return fd;
+}
+
+inline Fd ConnectTo(uint16_t port)
+{
+    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr = Loopback(port);
+    // A connect to a loopback listener completes in the kernel; it does not wait
+    // for the console to accept.
+    if (fd.Get() < 0 || connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        Fail(ErrnoText("connect to 127.0.0.1"));
+    MakePeer(fd.Get());
+    return fd;
+}
+
+inline Fd BindUdp()
+{
+    Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_in addr = Loopback(0);
+    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        Fail(ErrnoText("bind UDP 127.0.0.1:0"));
+    return fd;
+}
+
+// The application: a serial program holding the port, raw and non-blocking.
+inline Fd OpenApplication(const std::string& path)
+{
+    Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0)
+        Fail(ErrnoText(("open " + path).c_str()));
+    termios tio {};
+    if (tcgetattr(fd.Get(), &tio) != 0)
+        Fail(ErrnoText("tcgetattr"));
+    cfmakeraw(&tio);
+    if (tcsetattr(fd.Get(), TCSANOW, &tio) != 0)
+        Fail(ErrnoText("tcsetattr"));
+    return fd;
+}
+
+// Waits until `fd` reports one of `events` (or an error or hang-up), or Fail.
+inline void WaitReady(int fd, short events, double seconds, const std::string& what)
+{
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+        if (left < 0)
+            Fail("nothing within " + std::to_string(seconds) + " s: " + what);
+        pollfd p {fd, events, 0};
+        int r = poll(&p, 1, left);
+        if (r > 0)
+            return;
+        if (r < 0 && errno != EINTR)
+            Fail(ErrnoText("poll"));
+    }
+}
+
+// ---- CPU time ----------------------------------------------------------------
+
+// CPU seconds this process used so far, all threads.
+inline double OwnCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of another process: the scheduler's nanosecond count when the kernel
+// keeps it, else user + system time from /proc/<pid>/stat (clock ticks).
+inline double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ns = 0;
+    if (schedstat >> ns)
+        return static_cast<double>(ns) / 1e9;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+} // namespace bench

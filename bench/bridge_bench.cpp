@@ -1,0 +1,604 @@
+// The console core against socat, doing the same job: one pseudo-terminal port
+// bridged to one TCP peer on 127.0.0.1. Measures throughput both ways, the round
+// trip of one byte, and the CPU an idle console spends; prints each figure, the
+// ratio console/socat and whether the console meets its targets.
+//
+// The console runs in this process (its own manager and pump thread on a private
+// state folder); its port has a TCP client link to a listener of the benchmark. socat
+// runs as a child, "socat PTY,link=<tmp>/socatCOM,raw,echo=0 TCP:127.0.0.1:<port>",
+// connecting to a listener of the benchmark in the same way. The application side and
+// the network peer are the same code for both: non-blocking descriptors and poll().
+//
+// Exit code 0 whatever the figures; 2 when the benchmark itself broke (a byte
+// corrupted or lost, a peer that never came, a wait that ran out), 3 when the whole
+// run outlasted its watchdog.
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "BenchSupport.h"
+#include "platform/PortDriver.h"
+#include "ports/QLNManager.h"
+
+using namespace bench;
+
+namespace {
+
+struct Options {
+    uint64_t Bytes = 64ull << 20;
+    int Trips = 2000;
+    int WarmUp = 200;
+    double IdleSeconds = 3.0;
+    int IdlePorts = 8;
+    std::string Socat = "socat";
+};
+
+// ---- the byte pattern ----------------------------------------------------------
+
+// Stream offset i carries Bytes[i % Period]. The period is odd so that it lines up
+// with no chunk or buffer size; the table holds two periods so that any run of up
+// to one period starting anywhere is contiguous.
+class Pattern {
+public:
+    static constexpr size_t Period = (1u << 20) + 13;
+    Pattern() : Bytes(2 * Period)
+    {
+        uint32_t x = 0x9E3779B9u;
+        for (size_t i = 0; i < Period; ++i) {
+            x = x * 1664525u + 1013904223u;
+            Bytes[i] = Bytes[i + Period] = static_cast<uint8_t>(x >> 24);
+        }
+    }
+    const uint8_t* At(uint64_t offset) const { return Bytes.data() + offset % Period; }
+    // Compares `count` (at most one period) received bytes with the stream at `offset`.
+    void Check(uint64_t offset, const uint8_t* data, size_t count, const std::string& what) const
+    {
+        const uint8_t* expected = At(offset);
+        if (std::memcmp(expected, data, count) == 0)
+            return;
+        size_t i = 0;
+        while (expected[i] == data[i])
+            ++i;
+        char text[160];
+        std::snprintf(text, sizeof text, "%s: byte %llu is 0x%02x, sent 0x%02x", what.c_str(),
+                      static_cast<unsigned long long>(offset + i), data[i], expected[i]);
+        Fail(text);
+    }
+
+private:
+    std::vector<uint8_t> Bytes;
+};
+
+const Pattern& ThePattern()
+{
+    static const Pattern pattern;
+    return pattern;
+}
+
+// ---- the measurements, the same for both contestants --------------------------
+
+constexpr size_t IoSize = 64 * 1024;
+constexpr double StallSeconds = 10.0;
+
+// Writes `total` pattern bytes into `writeFd` while reading and checking them from
+// `readFd`, in one poll loop. Seconds from the first write to the last byte checked.
+double Transfer(const std::string& what, int writeFd, int readFd, uint64_t total)
+{
+    const Pattern& pattern = ThePattern();
+    std::vector<uint8_t> in(IoSize);
+    uint64_t sent = 0, got = 0;
+    const auto start = Clock::now();
+    const auto hardEnd = start + std::chrono::seconds(60 + static_cast<long>(total >> 20) * 2);
+    auto lastProgress = start;
+    while (got < total) {
+        pollfd fds[2] = {{writeFd, static_cast<short>(sent < total ? POLLOUT : 0), 0},
+                         {readFd, POLLIN, 0}};
+        if (poll(fds, 2, 100) < 0 && errno != EINTR)
+            Fail(ErrnoText("poll"));
+        bool progress = false;
+        if (sent < total && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            size_t length = static_cast<size_t>(std::min<uint64_t>(total - sent, IoSize));
+            ssize_t n = write(writeFd, pattern.At(sent), length);
+            if (n > 0) {
+                sent += static_cast<uint64_t>(n);
+                progress = true;
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Fail(what + ": " + ErrnoText("write"));
+            }
+        }
+        if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) {
+            ssize_t n = read(readFd, in.data(), in.size());
+            if (n > 0) {
+                if (got + static_cast<uint64_t>(n) > sent)
+                    Fail(what + ": more bytes arrived than were sent");
+                pattern.Check(got, in.data(), static_cast<size_t>(n), what);
+                got += static_cast<uint64_t>(n);
+                progress = true;
+            } else if (n == 0) {
+                Fail(what + ": the far side closed after " + std::to_string(got) + " bytes");
+            } else if (errno != EAGAIN && errno != EINTR) {
+                Fail(what + ": " + ErrnoText("read"));
+            }
+        }
+        auto now = Clock::now();
+        if (progress)
+            lastProgress = now;
+        if (SecondsBetween(lastProgress, now) > StallSeconds || now > hardEnd)
+            Fail(what + ": stuck after " + std::to_string(sent) + " bytes sent, "
+                 + std::to_string(got) + " received");
+    }
+    return SecondsBetween(start, Clock::now());
+}
+
+void WriteByte(int fd, uint8_t value, const std::string& what)
+{
+    for (;;) {
+        ssize_t n = write(fd, &value, 1);
+        if (n == 1)
+            return;
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            Fail(what + ": " + ErrnoText("write"));
+        WaitReady(fd, POLLOUT, 5.0, what + ": room to write");
+    }
+}
+
+uint8_t ReadByte(int fd, const std::string& what)
+{
+    for (;;) {
+        WaitReady(fd, POLLIN, 5.0, what);
+        uint8_t value = 0;
+        ssize_t n = read(fd, &value, 1);
+        if (n == 1)
+            return value;
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            Fail(what + ": the far side closed or failed");
+    }
+}
+
+// Microseconds of each round trip after the warm-up: the application writes one
+// byte, the peer reads it and sends it back, the application reads it.
+std::vector<double> RoundTrips(int appFd, int peerFd, int warmUp, int trips)
+{
+    std::vector<double> micros;
+    micros.reserve(static_cast<size_t>(trips));
+    for (int i = 0; i < warmUp + trips; ++i) {
+        uint8_t value = static_cast<uint8_t>(i * 37 + 11);
+        auto start = Clock::now();
+        WriteByte(appFd, value, "round trip, application");
+        if (ReadByte(peerFd, "round trip: the byte at the peer") != value)
+            Fail("round trip: the peer got a different byte");
+        WriteByte(peerFd, value, "round trip, peer");
+        if (ReadByte(appFd, "round trip: the echo at the application") != value)
+            Fail("round trip: the application got a different byte back");
+        if (i >= warmUp)
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::sort(micros.begin(), micros.end());
+    return micros;
+}
+
+double Percentile(const std::vector<double>& sorted, double p)
+{
+    if (sorted.empty())
+        return NAN;
+    size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+// One byte each way: the path is live before anything is timed.
+void Exchange(int appFd, int peerFd, const std::string& who)
+{
+    WriteByte(appFd, 'a', who);
+    if (ReadByte(peerFd, who + ": first byte at the peer") != 'a')
+        Fail(who + ": the first byte came out changed at the peer");
+    WriteByte(peerFd, 'n', who);
+    if (ReadByte(appFd, who + ": first byte at the application") != 'n')
+        Fail(who + ": the first byte came out changed at the application");
+}
+
+struct BridgeFigures {
+    bool Ran = false;
+    double ToNetMBps = NAN;
+    double ToAppMBps = NAN;
+    double P50 = NAN;
+    double P99 = NAN;
+};
+
+BridgeFigures MeasureBridge(const std::string& who, int appFd, int peerFd, const Options& options)
+{
+    BridgeFigures figures;
+    Exchange(appFd, peerFd, who);
+    double mb = static_cast<double>(options.Bytes) / 1e6;
+    figures.ToNetMBps = mb / Transfer(who + ", application to network", appFd, peerFd, options.Bytes);
+    figures.ToAppMBps = mb / Transfer(who + ", network to application", peerFd, appFd, options.Bytes);
+    std::vector<double> micros = RoundTrips(appFd, peerFd, options.WarmUp, options.Trips);
+    figures.P50 = Percentile(micros, 0.50);
+    figures.P99 = Percentile(micros, 0.99);
+    figures.Ran = true;
+    return figures;
+}
+
+// ---- the console ---------------------------------------------------------------
+
+// A console core on the given COM numbers, on the private state folder. The ports
+// and their pseudo-terminals go with it.
+class ConsoleCore {
+public:
+    explicit ConsoleCore(const std::vector<int>& numbers)
+    {
+        Manager = std::make_unique<CQLNManager>(nullptr, "");
+        if (Manager->StartOnPorts(numbers) != 1)
+            Fail("the console core did not start on its ports");
+        CQLNManager::PortList list;
+        Manager->CopyPorts(&list);
+        Ports.assign(list.begin(), list.end());
+        if (Ports.size() != numbers.size())
+            Fail("the console core has not every port it was given");
+    }
+    ~ConsoleCore()
+    {
+        Manager.reset();
+        PortDriver::Instance().DetachAll();
+    }
+    template <typename F>
+    auto Locked(F f)
+    {
+        CGuard guard(Manager->Lock());
+        return f();
+    }
+    // Waits, under the lock each time, until `condition` holds, or Fail.
+    template <typename F>
+    void WaitFor(F condition, const std::string& what)
+    {
+        auto end = Clock::now() + std::chrono::seconds(10);
+        while (!Locked(condition)) {
+            if (Clock::now() > end)
+                Fail("the console: " + what + " within 10 s");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    std::unique_ptr<CQLNManager> Manager;
+    std::vector<CPortObject*> Ports;
+};
+
+BridgeFigures RunConsoleBridge(const Options& options)
+{
+    const int number = 7;
+    ConsoleCore console({number});
+    Fd listener = Listen();
+    CNetObject* link = console.Ports[0]->AddTcpClient("127.0.0.1", LocalPort(listener.Get()));
+    if (!link)
+        Fail("the console refused a TCP client link");
+    Fd peer = AcceptWithin(listener.Get(), 10, "the console's TCP client link");
+    console.WaitFor([&] { return link->GetLinkState() == Connected; }, "TCP client link connected");
+    Fd app = OpenApplication(PortDriver::Instance().LinkPath(number));
+    BridgeFigures figures = MeasureBridge("console", app.Get(), peer.Get(), options);
+    app.Reset();
+    return figures;
+}
+
+// ---- socat ---------------------------------------------------------------------
+
+// One socat bridge: the child, the peer it connected to, the application on its pty.
+struct SocatBridge {
+    pid_t Pid = -1;
+    Fd Peer;
+    Fd App;
+};
+
+SocatBridge StartSocat(const Options& options, const std::string& name)
+{
+    SocatBridge bridge;
+    Fd listener = Listen();
+    std::string link = TempRoot + "/" + name;
+    bridge.Pid = StartChild(options.Socat, {"PTY,link=" + link + ",raw,echo=0",
+                                            "TCP:127.0.0.1:" + std::to_string(LocalPort(listener.Get()))});
+    pollfd p {listener.Get(), POLLIN, 0};
+    auto end = Clock::now() + std::chrono::seconds(10);
+    while (poll(&p, 1, 10) == 0) {
+        if (!ChildAlive(bridge.Pid))
+            Fail("socat ended before it connected (" + name + ")");
+        if (Clock::now() > end)
+            Fail("socat did not connect within 10 s (" + name + ")");
+    }
+    bridge.Peer = AcceptWithin(listener.Get(), 1, "socat");
+    // socat makes the pty before it connects, so the link is there by now.
+    if (access(link.c_str(), F_OK) != 0)
+        Fail("socat made no link " + link);
+    bridge.App = OpenApplication(link);
+    return bridge;
+}
+
+BridgeFigures RunSocatBridge(const Options& options)
+{
+    SocatBridge bridge = StartSocat(options, "socatCOM");
+    BridgeFigures figures = MeasureBridge("socat", bridge.App.Get(), bridge.Peer.Get(), options);
+    bridge.App.Reset();
+    StopChild(bridge.Pid);
+    return figures;
+}
+
+// ---- idle CPU ------------------------------------------------------------------
+
+struct IdleFigures {
+    double CpuPercent = NAN;
+    double PassesPerSecond = NAN;
+};
+
+// The application on each port writes one byte that every peer must receive, and
+// every peer sends one byte that the application must receive.
+void CheckAllLinks(int appFd, const std::vector<int>& tcpPeers, int udpPeer, const sockaddr_in* udpConsole,
+                   const std::string& who)
+{
+    WriteByte(appFd, 'i', who);
+    for (int peer : tcpPeers)
+        if (ReadByte(peer, who + ": byte at a TCP peer") != 'i')
+            Fail(who + ": a TCP peer got a changed byte");
+    size_t expected = tcpPeers.size();
+    if (udpPeer >= 0) {
+        WaitReady(udpPeer, POLLIN, 5.0, who + ": datagram at the UDP peer");
+        uint8_t value = 0;
+        if (recv(udpPeer, &value, 1, 0) != 1 || value != 'i')
+            Fail(who + ": the UDP peer got a wrong datagram");
+        if (sendto(udpPeer, "u", 1, 0, reinterpret_cast<const sockaddr*>(udpConsole), sizeof *udpConsole) != 1)
+            Fail(ErrnoText("sendto"));
+        ++expected;
+    }
+    for (int peer : tcpPeers)
+        WriteByte(peer, 't', who);
+    for (size_t i = 0; i < expected; ++i) {
+        uint8_t value = ReadByte(appFd, who + ": bytes of the peers at the application");
+        if (value != 't' && value != 'u')
+            Fail(who + ": the application got a changed byte");
+    }
+}
+
+// Lets whatever the checks stirred up settle, then measures over `seconds`.
+template <typename Cpu, typename Passes>
+IdleFigures MeasureIdle(double seconds, Cpu cpu, Passes passes)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    IdleFigures figures;
+    double cpu0 = cpu();
+    uint64_t passes0 = passes();
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    double wall = SecondsBetween(start, Clock::now());
+    figures.CpuPercent = 100.0 * (cpu() - cpu0) / wall;
+    figures.PassesPerSecond = static_cast<double>(passes() - passes0) / wall;
+    return figures;
+}
+
+// `threeLinks`: a TCP server link with a peer connected, a TCP client link to a
+// listener of the benchmark and a UDP link per port; else the TCP client link only.
+IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLinks)
+{
+    std::vector<int> numbers;
+    for (int i = 0; i < options.IdlePorts; ++i)
+        numbers.push_back(firstNumber + i);
+    ConsoleCore console(numbers);
+    std::vector<Fd> keep; // listeners, peers and applications, closed at the end
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        CPortObject* port = console.Ports[i];
+        std::string who = "console idle COM" + std::to_string(numbers[i]);
+        std::vector<int> tcpPeers;
+        Fd listener = Listen();
+        CNetObject* client = port->AddTcpClient("127.0.0.1", LocalPort(listener.Get()));
+        if (!client)
+            Fail(who + ": TCP client link refused");
+        Fd clientPeer = AcceptWithin(listener.Get(), 10, who + " TCP client link");
+        console.WaitFor([&] { return client->GetLinkState() == Connected; }, "TCP client link connected");
+        tcpPeers.push_back(clientPeer.Get());
+        Fd udpPeer;
+        sockaddr_in udpConsole {};
+        if (threeLinks) {
+            uint16_t serverPort = FreePort(SOCK_STREAM);
+            CNetObject* server = port->AddTcpServer(serverPort);
+            if (!server)
+                Fail(who + ": TCP server link refused on port " + std::to_string(serverPort));
+            Fd serverPeer = ConnectTo(serverPort);
+            console.WaitFor([&] { return server->Clients.size() == 1; }, "TCP server link accepted");
+            tcpPeers.push_back(serverPeer.Get());
+            keep.push_back(std::move(serverPeer));
+            udpPeer = BindUdp();
+            uint16_t udpPort = FreePort(SOCK_DGRAM);
+            if (!port->AddUdp(udpPort, "127.0.0.1", LocalPort(udpPeer.Get())))
+                Fail(who + ": UDP link refused on port " + std::to_string(udpPort));
+            udpConsole = Loopback(udpPort);
+        }
+        Fd app = OpenApplication(PortDriver::Instance().LinkPath(numbers[i]));
+        CheckAllLinks(app.Get(), tcpPeers, udpPeer.Get(), &udpConsole, who);
+        keep.push_back(std::move(listener));
+        keep.push_back(std::move(clientPeer));
+        keep.push_back(std::move(udpPeer));
+        keep.push_back(std::move(app));
+    }
+    CQLNManager* manager = console.Manager.get();
+    return MeasureIdle(options.IdleSeconds, OwnCpuSeconds, [manager] { return manager->PassCount(); });
+}
+
+IdleFigures RunSocatIdle(const Options& options)
+{
+    std::vector<SocatBridge> bridges;
+    for (int i = 0; i < options.IdlePorts; ++i) {
+        std::string name = "socatIdle" + std::to_string(i);
+        bridges.push_back(StartSocat(options, name));
+        CheckAllLinks(bridges.back().App.Get(), {bridges.back().Peer.Get()}, -1, nullptr, "socat idle " + name);
+    }
+    auto cpu = [&] {
+        double sum = 0;
+        for (auto& bridge : bridges)
+            sum += ProcessCpuSeconds(bridge.Pid);
+        return sum;
+    };
+    IdleFigures figures = MeasureIdle(options.IdleSeconds, cpu, [] { return uint64_t {0}; });
+    figures.PassesPerSecond = NAN;
+    for (auto& bridge : bridges) {
+        bridge.App.Reset();
+        StopChild(bridge.Pid);
+    }
+    return figures;
+}
+
+// ---- the report ----------------------------------------------------------------
+
+std::string Num(double value, int decimals)
+{
+    if (std::isnan(value))
+        return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void Row(const char* label, double console, double socat, int decimals)
+{
+    std::printf("  %-40s %12s %12s %10s\n", label, Num(console, decimals).c_str(), Num(socat, decimals).c_str(),
+                Num(console / socat, 2).c_str());
+}
+
+void Target(bool known, bool pass, const std::string& text)
+{
+    std::printf("  %-5s %s\n", !known ? "SKIP" : pass ? "PASS" : "MISS", text.c_str());
+}
+
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+std::string SocatVersion(const std::string& path)
+{
+    std::string out;
+    std::string command = "'" + path + "' -V 2>/dev/null";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe))
+            if (!out.size() && std::strstr(line, "socat version"))
+                out = std::string(line).substr(0, std::strcspn(line, "\n"));
+        pclose(pipe);
+    }
+    return out.empty() ? path : out;
+}
+
+void Usage()
+{
+    std::printf("usage: bridge_bench [--quick] [--size-mib N] [--trips N] [--warmup N]\n"
+                "                    [--idle-seconds S] [--socat PATH]\n"
+                "  --quick   smoke run: 4 MiB, 200 round trips, 1 s idle\n");
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                Usage();
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--quick") {
+            options.Bytes = 4ull << 20;
+            options.Trips = 200;
+            options.WarmUp = 50;
+            options.IdleSeconds = 1.0;
+        } else if (arg == "--size-mib") {
+            options.Bytes = std::stoull(value()) << 20;
+        } else if (arg == "--trips") {
+            options.Trips = std::stoi(value());
+        } else if (arg == "--warmup") {
+            options.WarmUp = std::stoi(value());
+        } else if (arg == "--idle-seconds") {
+            options.IdleSeconds = std::stod(value());
+        } else if (arg == "--socat") {
+            options.Socat = value();
+        } else {
+            Usage();
+            std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
+        }
+    }
+    if (options.Bytes == 0 || options.Trips <= 0 || options.WarmUp < 0 || options.IdleSeconds <= 0)
+        Fail("sizes, counts and seconds must be positive");
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options = ParseOptions(argc, argv);
+
+    char pattern[] = "/tmp/qlnbench.XXXXXX";
+    if (!mkdtemp(pattern))
+        Fail(ErrnoText("mkdtemp"));
+    TempRoot = pattern;
+    for (const char* sub : {"/home", "/state", "/config", "/runtime"})
+        std::filesystem::create_directories(TempRoot + sub);
+    chmod((TempRoot + "/runtime").c_str(), 0700);
+    setenv("HOME", (TempRoot + "/home").c_str(), 1);
+    setenv("XDG_STATE_HOME", (TempRoot + "/state").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (TempRoot + "/config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (TempRoot + "/runtime").c_str(), 1);
+    ArmWatchdog(static_cast<unsigned>(300 + (options.Bytes >> 20) * 8 + options.Trips / 50
+                                      + options.IdleSeconds * 4));
+
+    std::string socat = FindProgram(options.Socat);
+    options.Socat = socat;
+    double mib = static_cast<double>(options.Bytes) / (1 << 20);
+    std::printf("bridge_bench: Quillon Console core vs socat, a pty port bridged to a TCP peer on 127.0.0.1\n");
+    std::printf("  console: in-process core, COM7 with a TCP client link to the bench's listener\n");
+    std::printf("  socat:   %s: socat PTY,link=<tmp>/socatCOM,raw,echo=0 TCP:127.0.0.1:<port>\n",
+                socat.empty() ? "NOT FOUND (apt-get install socat); skipped" : SocatVersion(socat).c_str());
+    std::printf("  application: raw pty, non-blocking, poll(); peer: TCP_NODELAY; same code for both\n");
+    std::printf("  %.0f MiB each way, every byte checked; %d round trips of 1 byte after %d warm-up; "
+                "idle %.1f s\n", mib, options.Trips, options.WarmUp, options.IdleSeconds);
+    std::printf("  %ld cores; load average at start %s\n", sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
+    std::fflush(stdout);
+
+    BridgeFigures console = RunConsoleBridge(options);
+    IdleFigures consoleIdle = RunConsoleIdle(options, 11, true);
+    IdleFigures consoleIdleOne = RunConsoleIdle(options, 31, false);
+    BridgeFigures socatFigures;
+    IdleFigures socatIdle;
+    if (!socat.empty()) {
+        socatFigures = RunSocatBridge(options);
+        socatIdle = RunSocatIdle(options);
+    }
+
+    std::printf("\n  %-40s %12s %12s %10s\n", "measure", "console", "socat", "con/socat");
+    Row("throughput application->network MB/s", console.ToNetMBps, socatFigures.ToNetMBps, 1);
+    Row("throughput network->application MB/s", console.ToAppMBps, socatFigures.ToAppMBps, 1);
+    Row("round trip 1 byte p50 us", console.P50, socatFigures.P50, 1);
+    Row("round trip 1 byte p99 us", console.P99, socatFigures.P99, 1);
+    std::string idleLabel = "idle CPU % of a core, " + std::to_string(options.IdlePorts) + " ports";
+    std::printf("  %-40s %12s %12s\n", (idleLabel + " x 3 links").c_str(), Num(consoleIdle.CpuPercent, 3).c_str(),
+                "(cannot)");
+    Row((idleLabel + " x 1 link").c_str(), consoleIdleOne.CpuPercent, socatIdle.CpuPercent, 2);
+    std::printf("  (MB = 10^6 bytes. socat cannot serve 3 links on one port: its idle figure is %d socat\n"
+                "   processes with one TCP link each, from /proc/<pid>/schedstat. The console's idle figures\n"
+                "   are this process's getrusage; its pump made %s passes/s with 3 links, %s with 1.)\n",
+                options.IdlePorts, Num(consoleIdle.PassesPerSecond, 1).c_str(),
+                Num(consoleIdleOne.PassesPerSecond, 1).c_str());
+
+    bool known = socatFigures.Ran;
+    std::printf("\n  targets:\n");
+    Target(known, console.ToNetMBps >= socatFigures.ToNetMBps, "throughput application->network at least socat's");
+    Target(known, console.ToAppMBps >= socatFigures.ToAppMBps, "throughput network->application at least socat's");
+    Target(known, console.P50 <= 1.5 * socatFigures.P50, "round trip p50 at most 1.5 x socat's");
+    Target(true, consoleIdle.CpuPercent < 1.0,
+           "idle CPU under 1% of a core (" + std::to_string(options.IdlePorts) + " ports x 3 links)");
+    std::printf("  load average at end %s\n", LoadAverage().c_str());
+
+    ReapChildren();
+    RemoveTempRoot();
+    std::fflush(stdout);
+    // The port driver is a process-wide object; leave without running static
+    // destructors in an order nobody chose.
+    _exit(0);
+}

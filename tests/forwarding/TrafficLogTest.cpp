@@ -1,0 +1,141 @@
+// The traffic log: records byte for byte in both forms, and a file that comes and
+// goes under the console.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "Console.h"
+
+using namespace qlntest;
+
+namespace {
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+class TrafficLogTest : public ::testing::Test {
+protected:
+    void Record(bool inbound, const std::vector<uint8_t>& bytes)
+    {
+        Port.WriteLog(inbound, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    TempHome Home;
+    CCriticalSection Lock;
+    CPortObject Port {3, &Lock};
+    std::string Path = Home.Root + "/com3.log";
+};
+
+struct LogCase {
+    int Mode;
+    bool Inbound;
+    std::vector<uint8_t> Bytes;
+    std::string Expected;
+};
+
+TEST_F(TrafficLogTest, RecordsInBothFormsByteForByte)
+{
+    const std::vector<LogCase> cases = {
+        {1, false, {'a', 'b', 'c'}, "O:616263\r\n"},
+        {0, false, {'a', 'b', 'c'}, "O:abc"},
+        {1, true, {'a', 'b', 'c'}, "I:616263\r\n"},
+        {0, true, {'a', 'b', 'c'}, "I:abc"},
+        {1, false, {0x00, 0x0D, 0xFF}, "O:000DFF\r\n"},
+        {0, true, {0x00, '\r', '\n', 0xFF}, std::string("I:\0\r\n\xFF", 6)},
+    };
+    for (const auto& c : cases) {
+        unlink(Path.c_str());
+        Port.SetLogFile(Path.c_str());
+        Port.SetLogMode(c.Mode);
+        Record(c.Inbound, c.Bytes);
+        EXPECT_EQ(FileText(Path), c.Expected) << "mode " << c.Mode;
+    }
+    unlink(Path.c_str());
+    Port.SetLogMode(0);
+    Record(false, {'a', 'b'});
+    Record(true, {'c', 'd'});
+    EXPECT_EQ(FileText(Path), "O:abI:cd");
+}
+
+TEST_F(TrafficLogTest, FullChunkInHexIsOneLine)
+{
+    Port.SetLogFile(Path.c_str());
+    Port.SetLogMode(1);
+    Record(false, std::vector<uint8_t>(8192, 0xAB));
+    std::string text = FileText(Path);
+    ASSERT_EQ(text.size(), 16386u + 2u);
+    EXPECT_EQ(text.find('\n'), 16387u);
+}
+
+TEST_F(TrafficLogTest, SetLogFileCreatesKeepsAndSwitches)
+{
+    Port.SetLogFile(nullptr);
+    Record(false, {'x'});
+    EXPECT_FALSE(Exists(Path));
+
+    Port.SetLogFile(Path.c_str());
+    EXPECT_TRUE(Exists(Path));
+    EXPECT_EQ(FileText(Path), "");
+    Record(false, {'1'});
+    Port.SetLogFile(Path.c_str()); // an existing file keeps its content
+    Record(true, {'2'});
+    EXPECT_EQ(FileText(Path), "O:1I:2");
+
+    std::string other = Home.Root + "/other.log";
+    Port.SetLogFile(other.c_str());
+    Record(false, {'3'});
+    EXPECT_EQ(FileText(Path), "O:1I:2");
+    EXPECT_EQ(FileText(other), "O:3");
+}
+
+TEST_F(TrafficLogTest, FolderThatAppearsLaterAndFileDeletedBetweenRecords)
+{
+    std::string folder = Home.Root + "/later";
+    std::string path = folder + "/com3.log";
+    Port.SetLogFile(path.c_str());
+    Record(false, {'a'});
+    EXPECT_FALSE(Exists(path));
+    ASSERT_TRUE(MakeFolders(folder));
+    Record(false, {'b'});
+    EXPECT_EQ(FileText(path), "O:b");
+    unlink(path.c_str());
+    Record(true, {'c'});
+    EXPECT_EQ(FileText(path), "I:c");
+
+    // A path that runs through a regular file can never be opened; nothing breaks.
+    std::string blocked = path + "/x.log";
+    Port.SetLogFile(blocked.c_str());
+    Record(false, {'d'});
+    EXPECT_EQ(Port.GetLogFilename(), blocked);
+}
+
+TEST(TrafficLogBridgeTest, OneRecordPerChunkInTrafficOrder)
+{
+    Console console;
+    std::string path = console.Home.Root + "/bridge.log";
+    console.Port->SetLogFile(path.c_str());
+    int listener = Listen();
+    console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
+    int peer = AcceptWithin(listener);
+    ASSERT_TRUE(console.Application->WriteAll({'a', 'b'}));
+    ASSERT_EQ(RecvExactly(peer, 2), (std::vector<uint8_t>{'a', 'b'}));
+    ASSERT_TRUE(SendAll(peer, {'c', 'd'}));
+    ASSERT_EQ(console.Application->ReadExactly(2), (std::vector<uint8_t>{'c', 'd'}));
+    EXPECT_TRUE(WaitUntil([&] { return FileText(path) == "O:abI:cd"; })) << FileText(path);
+    close(peer);
+    close(listener);
+}
+
+} // namespace

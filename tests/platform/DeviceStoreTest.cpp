@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/DeviceStore.h"
+#include "platform/DriverPackage.h"
+#include "TempState.h"
+
+namespace {
+
+class DeviceStoreTest : public TempStateTest {
+protected:
+    // Creates and registers a device with the multi-string `ids` (size with both NULs).
+    DeviceInfo Register(DeviceStore& store, DeviceInfoSet& set, const char* ids, uint32_t size)
+    {
+        DeviceInfo device;
+        EXPECT_TRUE(store.CreateDeviceInfo(set, "Ports", PortsClassGuid, "Quillon", &device));
+        EXPECT_TRUE(store.SetDeviceProperty(set, device, DeviceProperty::HardwareId,
+                                            reinterpret_cast<const uint8_t*>(ids), size));
+        EXPECT_TRUE(store.RegisterDevice(set, device));
+        return device;
+    }
+
+    std::string PortName(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device)
+    {
+        auto key = store.OpenDeviceKey(set, device, DeviceKeyKind::Hardware, KeyAccess::Read);
+        if (!key)
+            return "<no key>";
+        char buffer[128];
+        uint32_t size = sizeof buffer;
+        return key->QueryValue("PortName", buffer, &size) == StoreResult::Success ? buffer : "<none>";
+    }
+
+    std::string Friendly(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device)
+    {
+        char buffer[128];
+        uint32_t size = 0;
+        if (store.GetDeviceProperty(set, device, DeviceProperty::FriendlyName,
+                                    reinterpret_cast<uint8_t*>(buffer), sizeof buffer, &size)
+            != StoreResult::Success)
+            return "<none>";
+        return buffer;
+    }
+};
+
+constexpr char Quillon[] = "QUILLON\0";
+
+TEST_F(DeviceStoreTest, InstallGivesEachDeviceTheLowestFreeNumberAndInstallsThePackageOnce)
+{
+    DeviceStore store(State);
+    auto database = store.OpenComDatabase();
+    ASSERT_TRUE(database);
+    ASSERT_TRUE(database->ClaimPort(1, false)); // a number in use before
+
+    auto set = store.CreateDeviceInfoList(PortsClassGuid);
+    DeviceInfo first = Register(store, *set, Quillon, sizeof Quillon);
+    DeviceInfo second = Register(store, *set, Quillon, sizeof Quillon);
+    EXPECT_EQ(Friendly(store, *set, first), "<none>");
+    bool reboot = true;
+    ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, &reboot));
+    EXPECT_FALSE(reboot);
+
+    EXPECT_EQ(PortName(store, *set, first), "COM2");
+    EXPECT_EQ(PortName(store, *set, second), "COM3");
+    EXPECT_EQ(Friendly(store, *set, second), "Quillon (COM3)");
+    EXPECT_EQ(Claims(), (std::set<int>{1, 2, 3}));
+    EXPECT_EQ(Links(), (std::set<std::string>{"COM2", "COM3"}));
+    EXPECT_TRUE(PortDriver::Instance().IsAttached(2));
+
+    // Installing the same package again reuses its copy and keeps the numbers.
+    ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
+    EXPECT_EQ(Names(State + "/inf"), (std::set<std::string>{"oem0.inf", "oem0.pnf"}));
+    EXPECT_EQ(ReadText(State + "/inf/oem0.inf"), ReadText(CopyPackage()));
+    EXPECT_TRUE(Exists(State + "/drivers/quillon.sys"));
+    EXPECT_EQ(PortName(store, *set, first), "COM2");
+
+    auto driverKey = store.OpenDeviceKey(*set, first, DeviceKeyKind::Driver, KeyAccess::Read);
+    ASSERT_TRUE(driverKey);
+    char inf[32];
+    uint32_t size = sizeof inf;
+    ASSERT_EQ(driverKey->QueryValue("InfPath", inf, &size), StoreResult::Success);
+    EXPECT_STREQ(inf, "oem0.inf");
+
+    uint32_t needed = 0;
+    ASSERT_EQ(store.QueryServiceImagePath("QUILLON", nullptr, 0, &needed), StoreResult::InsufficientBuffer);
+    std::vector<char> image(needed);
+    ASSERT_EQ(store.QueryServiceImagePath("QUILLON", image.data(), needed, &needed), StoreResult::Success);
+    EXPECT_STREQ(image.data(), "drivers/quillon.sys");
+}
+
+TEST_F(DeviceStoreTest, PropertiesReportTooSmallAbsentAndMultiStrings)
+{
+    DeviceStore store(State);
+    auto set = store.CreateDeviceInfoList(PortsClassGuid);
+    DeviceInfo device;
+    ASSERT_TRUE(store.CreateDeviceInfo(*set, "Ports", PortsClassGuid, "Quillon", &device));
+    uint8_t buffer[64];
+    uint32_t needed = 0;
+    EXPECT_EQ(store.GetDeviceProperty(*set, device, DeviceProperty::HardwareId, buffer, sizeof buffer, &needed),
+              StoreResult::InvalidData);
+    constexpr char ids[] = "ABC\0QUILLON\0";
+    ASSERT_TRUE(store.SetDeviceProperty(*set, device, DeviceProperty::HardwareId,
+                                        reinterpret_cast<const uint8_t*>(ids), sizeof ids));
+    EXPECT_EQ(store.GetDeviceProperty(*set, device, DeviceProperty::HardwareId, buffer, 4, &needed),
+              StoreResult::InsufficientBuffer);
+    EXPECT_EQ(needed, sizeof ids);
+    ASSERT_EQ(store.GetDeviceProperty(*set, device, DeviceProperty::HardwareId, buffer, needed, &needed),
+              StoreResult::Success);
+    EXPECT_EQ(0, memcmp(buffer, ids, sizeof ids));
+    // A value with a line break would break the record: refused.
+    constexpr char bad[] = "A\nB\0";
+    EXPECT_FALSE(store.SetDeviceProperty(*set, device, DeviceProperty::HardwareId,
+                                         reinterpret_cast<const uint8_t*>(bad), sizeof bad));
+}
+
+TEST_F(DeviceStoreTest, AnElementNeverRegisteredLeavesNothingBehind)
+{
+    DeviceStore store(State);
+    {
+        auto set = store.CreateDeviceInfoList(PortsClassGuid);
+        DeviceInfo device;
+        ASSERT_TRUE(store.CreateDeviceInfo(*set, "Ports", PortsClassGuid, "Quillon", &device));
+        EXPECT_EQ(device.InstanceId, "ROOT\\PORTS\\0000");
+        EXPECT_FALSE(store.OpenDeviceKey(*set, device, DeviceKeyKind::Hardware, KeyAccess::All));
+        EXPECT_FALSE(store.ChangeState(*set, device, DeviceStateChange::Disable));
+    }
+    EXPECT_TRUE(Devices().empty());
+    auto present = store.GetPresentDevices(PortsClassGuid, RootEnumerator);
+    ASSERT_TRUE(present);
+    EXPECT_EQ(present->Count(), 0u);
+}
+
+TEST_F(DeviceStoreTest, PortsFollowStateChangesRenumberingAndRemoval)
+{
+    DeviceStore store(State);
+    auto set = store.CreateDeviceInfoList(PortsClassGuid);
+    DeviceInfo device = Register(store, *set, Quillon, sizeof Quillon);
+    ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
+    EXPECT_EQ(Links(), (std::set<std::string>{"COM1"}));
+
+    ASSERT_TRUE(store.ChangeState(*set, device, DeviceStateChange::Disable));
+    EXPECT_TRUE(Links().empty());
+    auto key = store.OpenDeviceKey(*set, device, DeviceKeyKind::Hardware, KeyAccess::All);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->SetValue("PortName", "COM9", 5));
+    EXPECT_TRUE(Links().empty());
+    ASSERT_TRUE(store.ChangeState(*set, device, DeviceStateChange::Enable));
+    EXPECT_EQ(Links(), (std::set<std::string>{"COM9"}));
+
+    // Renumbering an enabled device moves its link.
+    ASSERT_TRUE(key->SetValue("PortName", "COM4", 5));
+    EXPECT_EQ(Links(), (std::set<std::string>{"COM4"}));
+    auto readOnly = store.OpenDeviceKey(*set, device, DeviceKeyKind::Hardware, KeyAccess::Read);
+    EXPECT_FALSE(readOnly->SetValue("PortName", "COM5", 5));
+
+    auto database = store.OpenComDatabase();
+    ASSERT_TRUE(database->ClaimPort(4, true));
+    ASSERT_TRUE(store.RemoveDevice(*set, device));
+    EXPECT_TRUE(Devices().empty());
+    EXPECT_TRUE(Links().empty());
+    EXPECT_FALSE(PortDriver::Instance().IsAttached(4));
+    EXPECT_EQ(Claims().count(4), 0u);
+}
+
+TEST_F(DeviceStoreTest, ARestartBringsThePortsBackAndSkipsWhatIsNotOurs)
+{
+    {
+        DeviceStore store(State);
+        auto set = store.CreateDeviceInfoList(PortsClassGuid);
+        Register(store, *set, Quillon, sizeof Quillon);
+        DeviceInfo disabled = Register(store, *set, Quillon, sizeof Quillon);
+        Register(store, *set, Quillon, sizeof Quillon);
+        ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
+        ASSERT_TRUE(store.ChangeState(*set, disabled, DeviceStateChange::Disable));
+    }
+    // A new process: nothing attached; foreign and damaged files lie in the folder.
+    PortDriver::Instance().DetachAll();
+    WriteText(State + "/devices/garbage", "\x01\x02 not a record");
+    WriteText(State + "/devices/ROOT#PORTS#0099", "[Device]\nInstanceId=ROOT\\PORTS\\0005\nClassGuid=x\n");
+    WriteText(State + "/devices/ROOT#MODEM#0000",
+              "[Device]\nInstanceId=ROOT\\MODEM\\0000\nClassGuid={4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
+              "[HardwareKey]\nPortName=COM7\n");
+    mkdir((State + "/devices/ROOT#PORTS#0050").c_str(), 0755); // a record that is a folder
+
+    DeviceStore store(State);
+    auto present = store.GetPresentDevices(PortsClassGuid, RootEnumerator);
+    ASSERT_TRUE(present);
+    ASSERT_EQ(present->Count(), 3u);
+    std::vector<std::string> ids;
+    DeviceInfo device;
+    for (int i = 0; store.EnumDeviceInfo(*present, i, &device); ++i)
+        ids.push_back(device.InstanceId);
+    EXPECT_EQ(ids, (std::vector<std::string>{"ROOT\\PORTS\\0000", "ROOT\\PORTS\\0001", "ROOT\\PORTS\\0002"}));
+    EXPECT_EQ(Links(), (std::set<std::string>{"COM1", "COM3"})); // the disabled COM2 stays down
+
+    // New ids never come before the old ones, whatever lies in the folder.
+    auto set = store.CreateDeviceInfoList(PortsClassGuid);
+    ASSERT_TRUE(store.CreateDeviceInfo(*set, "Ports", PortsClassGuid, "Quillon", &device));
+    EXPECT_EQ(device.InstanceId, "ROOT\\PORTS\\0003");
+}
+
+TEST_F(DeviceStoreTest, AnUnusableStateFolderFailsWithoutHarm)
+{
+    WriteText(Root + "/file", "x");
+    DeviceStore store(Root + "/file/quillon"); // a path through a regular file
+    EXPECT_FALSE(store.GetPresentDevices(PortsClassGuid, RootEnumerator));
+    EXPECT_FALSE(store.OpenComDatabase());
+    auto set = store.CreateDeviceInfoList(PortsClassGuid);
+    DeviceInfo device;
+    EXPECT_FALSE(store.CreateDeviceInfo(*set, "Ports", PortsClassGuid, "Quillon", &device));
+    EXPECT_FALSE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
+
+    // The devices folder replaced by a file: listing fails, nothing crashes.
+    DeviceStore other(State);
+    ASSERT_TRUE(MakeFolders(State));
+    WriteText(State + "/devices", "not a folder");
+    EXPECT_FALSE(other.GetPresentDevices(PortsClassGuid, RootEnumerator));
+}
+
+// ---- the COM-port database ------------------------------------------------------
+
+TEST_F(DeviceStoreTest, ComDatabaseClaimsReleasesAndReports)
+{
+    DeviceStore store(State);
+    auto database = store.OpenComDatabase();
+    ASSERT_TRUE(database);
+    uint32_t count = 0;
+    ASSERT_EQ(database->GetCurrentPortUsage(nullptr, 0, &count), 0);
+    EXPECT_EQ(count, 256u);
+
+    struct Step { const char* what; bool claim; int number; bool force; bool ok; };
+    const Step steps[] = {
+        {"claim a free number", true, 5, false, true},
+        {"claim it again", true, 5, false, false},
+        {"claim it again with force", true, 5, true, true},
+        {"claim the first", true, 1, false, true},
+        {"claim the last", true, 256, false, true},
+        {"claim past the end", true, 257, true, false},
+        {"claim zero", true, 0, true, false},
+        {"release a free number", false, 7, false, true},
+        {"release out of range", false, -1, false, false},
+        {"release the first", false, 1, false, true},
+    };
+    for (const auto& step : steps) {
+        bool ok = step.claim ? database->ClaimPort(step.number, step.force) : database->ReleasePort(step.number);
+        EXPECT_EQ(ok, step.ok) << step.what;
+    }
+    // Another open database sees the same claims; foreign lines are skipped.
+    WriteText(State + "/comdb", ReadText(State + "/comdb") + "COM09\nCOM300\nLPT1\nCOMx\nCOM12\n");
+    auto other = store.OpenComDatabase();
+    std::vector<uint8_t> usage(count);
+    ASSERT_EQ(other->GetCurrentPortUsage(usage.data(), count, &count), 0);
+    std::set<int> used;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (usage[i])
+            used.insert(static_cast<int>(i + 1));
+    }
+    EXPECT_EQ(used, (std::set<int>{5, 12, 256}));
+    EXPECT_EQ(other->LowestFree(), 1);
+
+    // A database file that cannot be read fails every request but the size.
+    ASSERT_EQ(unlink((State + "/comdb").c_str()), 0);
+    ASSERT_EQ(mkdir((State + "/comdb").c_str(), 0755), 0);
+    EXPECT_NE(database->GetCurrentPortUsage(usage.data(), count, &count), 0);
+    EXPECT_FALSE(database->ClaimPort(3, false));
+    EXPECT_EQ(database->LowestFree(), 0);
+}
+
+// ---- records and packages ----------------------------------------------------------
+
+TEST(DeviceRecordTest, PortNumbersFromPortNames)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"COM1", 1}, {"COM256", 256}, {"COM12x", 12}, {"COM", 0}, {"", 0}, {"COMx", 0},
+        {"COM0", 0}, {"COM-3", 0}, {"COM99999999999", 0}, {"LPT3", 3},
+    };
+    for (const auto& [name, number] : cases)
+        EXPECT_EQ(PortNumberOf(name), number) << name;
+}
+
+TEST(DeviceRecordTest, RoundTripsAndRejectsWhatIsNotARecord)
+{
+    DeviceRecord record;
+    record.InstanceId = "ROOT\\PORTS\\0003";
+    record.ClassGuid = PortsClassGuid;
+    record.Description = "Quillon";
+    record.Enabled = false;
+    record.HardwareIds = {"QUILLON", "OTHER"};
+    record.HasFriendlyName = true;
+    record.FriendlyName = "Quillon (COM3)";
+    record.HardwareKey["PortName"] = "COM3";
+    record.HasDriverKey = true;
+    record.DriverKey["InfPath"] = "oem0.inf";
+    DeviceRecord back;
+    ASSERT_TRUE(DeviceRecord::Parse(record.Format(), back));
+    EXPECT_EQ(back.Format(), record.Format());
+    EXPECT_EQ(back.PortNumber(), 3);
+    EXPECT_EQ(DeviceRecord::FileNameOf(record.InstanceId), "ROOT#PORTS#0003");
+
+    const char* bad[] = {
+        "", "InstanceId=x\n", "[Device]\nClassGuid=x\n", "[Device]\nInstanceId=a\n",
+        "[Device]\nInstanceId=a\nClassGuid=x\nEnabled=yes\n", "[Device\nInstanceId=a\nClassGuid=x\n",
+        "[Device]\nInstanceId=a\nClassGuid=x\njunk line\n",
+    };
+    for (const char* text : bad)
+        EXPECT_FALSE(DeviceRecord::Parse(text, back)) << text;
+    for (const char* id : {"", "a/b", "a#b", ".", ".."})
+        EXPECT_EQ(DeviceRecord::FileNameOf(id), "") << id;
+}
+
+class DriverPackageTest : public TempStateTest {};
+
+TEST_F(DriverPackageTest, TheShippedPackageIsValidAndDamagedOnesAreNot)
+{
+    const std::string good = ReadText(CopyPackage());
+    DriverPackage package;
+    ASSERT_TRUE(DriverPackage::Load(CopyPackage(), "QUILLON", package));
+    EXPECT_EQ(package.ServiceName, "QUILLON");
+    EXPECT_EQ(package.DriverFile, "quillon.sys");
+    EXPECT_EQ(package.DeviceDescription, "Quillon");
+    EXPECT_TRUE(DriverPackage::Load(CopyPackage(), "quillon", package)); // ids ignore case
+    EXPECT_FALSE(DriverPackage::Load(CopyPackage(), "OTHER", package));
+    EXPECT_FALSE(DriverPackage::Load(Root + "/missing.inf", "QUILLON", package));
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.rfind(from); // the last: the comment at the top names them too
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos)
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    const std::pair<const char*, std::string> damaged[] = {
+        {"empty", ""},
+        {"binary", std::string("\0\1\2", 3)},
+        {"wrong signature", replaced("\"$Windows NT$\"", "\"$Linux$\"")},
+        {"wrong class", replaced("Class       = Ports", "Class       = Modem")},
+        {"no manufacturer", replaced("[Manufacturer]", "[Makers]")},
+        {"hardware id missing", replaced("Quillon_Install, QUILLON", "Quillon_Install, OTHER")},
+        {"no services section", replaced("[Quillon_Install.Services]", "[Quillon_Install.Svc]")},
+        {"no service binary", replaced("ServiceBinary", "Binary")},
+        {"binary outside the drivers folder", replaced("%12%\\quillon.sys", "%11%\\quillon.sys")},
+        {"binary climbing out", replaced("%12%\\quillon.sys", "%12%\\..")},
+        {"binary in a subfolder", replaced("%12%\\quillon.sys", "%12%\\x/quillon.sys")},
+    };
+    for (const auto& [what, text] : damaged) {
+        WriteText(Root + "/bad.inf", text);
+        EXPECT_FALSE(DriverPackage::Load(Root + "/bad.inf", "QUILLON", package)) << what;
+    }
+}
+
+} // namespace

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <vector>
+
+#include "platform/ComPortDatabase.h"
+#include "platform/DeviceStore.h"
+#include "platform/TempState.h"
+#include "ports/QLNManager.h"
+
+namespace {
+
+class ManagerDevicesTest : public TempStateTest {
+protected:
+    void SetUp() override
+    {
+        TempStateTest::SetUp();
+        InfPath = CopyPackage();
+    }
+
+    void TearDown() override
+    {
+        for (int fd : Held)
+            close(fd);
+        Manager.reset();
+        TempStateTest::TearDown();
+    }
+
+    // A fresh manager, as at the start of the console.
+    CQLNManager& Restart(bool detach = true)
+    {
+        Manager.reset();
+        if (detach)
+            PortDriver::Instance().DetachAll(); // a new process has no ports yet
+        Manager = std::make_unique<CQLNManager>(nullptr, InfPath);
+        return *Manager;
+    }
+
+    CQLNManager::PortList Ports()
+    {
+        CQLNManager::PortList list;
+        Manager->CopyPorts(&list);
+        return list;
+    }
+
+    std::vector<int> Numbers()
+    {
+        std::vector<int> numbers;
+        for (CPortObject* port : Ports())
+            numbers.push_back(port->GetPortNumber());
+        return numbers;
+    }
+
+    bool AllOpen()
+    {
+        for (CPortObject* port : Ports()) {
+            if (port->GetDriverHandle() == INVALID_DRIVER_HANDLE)
+                return false;
+        }
+        return true;
+    }
+
+    // An application opens COM<n> through its link.
+    void HoldPort(int number)
+    {
+        int fd = open((State + "/dev/COM" + std::to_string(number)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        Held.push_back(fd);
+    }
+
+    void ClaimInDatabase(int number)
+    {
+        auto database = ComPortDatabase::Open(State);
+        ASSERT_TRUE(database && database->ClaimPort(number, true));
+    }
+
+    std::string InfPath;
+    std::unique_ptr<CQLNManager> Manager;
+    std::vector<int> Held;
+};
+
+std::set<std::string> LinkNames(std::initializer_list<int> numbers)
+{
+    std::set<std::string> names;
+    for (int n : numbers)
+        names.insert("COM" + std::to_string(n));
+    return names;
+}
+
+// ---- adding ---------------------------------------------------------------------
+
+struct AddCase {
+    const char* what;
+    std::vector<int> claimedBefore; // stale claims without a device
+    int asked;
+    int expected;
+};
+
+class AddPortTest : public ManagerDevicesTest, public ::testing::WithParamInterface<AddCase> {};
+
+TEST_P(AddPortTest, GetsItsNumberWithOneDeviceOneClaimAndOneLink)
+{
+    const AddCase& c = GetParam();
+    for (int n : c.claimedBefore)
+        ClaimInDatabase(n);
+    CQLNManager& manager = Restart();
+    ASSERT_EQ(manager.Start(), 1);
+
+    CPortObject* port = manager.AddPort(c.asked);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->GetPortNumber(), c.expected);
+    EXPECT_EQ(Ports(), CQLNManager::PortList{port});
+    EXPECT_NE(port->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+    EXPECT_EQ(Devices().size(), 1u);
+    std::set<int> claims(c.claimedBefore.begin(), c.claimedBefore.end());
+    claims.insert(c.expected);
+    EXPECT_EQ(Claims(), claims);
+    EXPECT_EQ(Links(), LinkNames({c.expected}));
+
+    // The port is the one found at the next start.
+    Restart();
+    ASSERT_EQ(Manager->Start(), 1);
+    EXPECT_EQ(Numbers(), std::vector<int>{c.expected});
+    EXPECT_TRUE(AllOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, AddPortTest,
+    ::testing::Values(AddCase{"any number: the lowest free", {1, 2}, 0, 3},
+                      AddCase{"the number the system assigns anyway", {}, 1, 1},
+                      AddCase{"a free number", {}, 7, 7},
+                      AddCase{"a number in use, forced", {4}, 4, 4},
+                      AddCase{"the last number", {}, 256, 256}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(ManagerDevicesTest, AskingForTheAssignedNumberKeepsTheInstallersFriendlyName)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_NE(Manager->AddPort(1), nullptr);
+    std::string record = ReadText(State + "/devices/ROOT#PORTS#0000");
+    EXPECT_NE(record.find("FriendlyName=Quillon (COM1)\n"), std::string::npos);
+    EXPECT_NE(record.find("Enabled=1\n"), std::string::npos);
+}
+
+// Each failure from the installation on leaves the state as it was and the ports
+// that were open open again.
+struct FailCase {
+    const char* what;
+    void (*spoil)(ManagerDevicesTest& test);
+    int asked;
+};
+
+class AddPortFailureTest : public ManagerDevicesTest, public ::testing::WithParamInterface<FailCase> {
+public:
+    void SpoilPackage(const std::string& text) { WriteText(InfPath, text); }
+    void RemovePackage() { unlink(InfPath.c_str()); }
+    void FillDatabase()
+    {
+        auto database = ComPortDatabase::Open(State);
+        for (int n = 1; n <= 256; ++n)
+            database->ClaimPort(n, true);
+    }
+    void DatabaseAsFolder()
+    {
+        // The database cannot be written: no number can be claimed.
+        std::string comdb = State + "/comdb";
+        rename(comdb.c_str(), (Root + "/comdb.saved").c_str());
+        mkdir(comdb.c_str(), 0755);
+    }
+};
+
+TEST_P(AddPortFailureTest, LeavesNothingBehind)
+{
+    const FailCase& c = GetParam();
+    ASSERT_EQ(Restart().Start(), 1);
+    CPortObject* before = Manager->AddPort(0);
+    ASSERT_NE(before, nullptr);
+    ASSERT_EQ(before->GetPortNumber(), 1);
+    const auto devicesBefore = Devices();
+
+    c.spoil(*this);
+    const auto claimsSpoiled = Claims();
+    EXPECT_EQ(Manager->AddPort(c.asked), nullptr);
+
+    EXPECT_EQ(Devices(), devicesBefore);
+    EXPECT_EQ(Claims(), claimsSpoiled);
+    EXPECT_EQ(Links(), LinkNames({1}));
+    EXPECT_EQ(Ports(), CQLNManager::PortList{before});
+    EXPECT_NE(before->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, AddPortFailureTest,
+    ::testing::Values(
+        FailCase{"no package", [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).RemovePackage(); }, 0},
+        FailCase{"a package that is not valid",
+                 [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).SpoilPackage("[Version]\nClass=Ports\n"); }, 5},
+        FailCase{"no free number: the key holds no port name",
+                 [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).FillDatabase(); }, 0},
+        FailCase{"a database that cannot be written",
+                 [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).DatabaseAsFolder(); }, 3},
+        FailCase{"a claim past the database", [](ManagerDevicesTest&) {}, 300},
+        FailCase{"a negative number", [](ManagerDevicesTest&) {}, -2}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// ---- enumeration ----------------------------------------------------------------
+
+TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthers)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    for (int asked : {0, 9, 0, 5})
+        ASSERT_NE(Manager->AddPort(asked), nullptr) << asked;
+    const std::vector<int> numbers = Numbers();
+    EXPECT_EQ(numbers, (std::vector<int>{1, 9, 2, 5}));
+
+    // Devices the manager must not take: another hardware id, and port names that
+    // name no port.
+    auto foreign = [&](const char* id, const char* hardwareId, const char* portName) {
+        WriteText(State + "/devices/ROOT#PORTS#" + id,
+                  std::string("[Device]\nInstanceId=ROOT\\PORTS\\") + id + "\nClassGuid=" + PortsClassGuid
+                      + "\nHardwareId=" + hardwareId + "\n[HardwareKey]\nPortName=" + portName
+                      + "\n[DriverKey]\nInfPath=oem0.inf\n");
+    };
+    foreign("0100", "OTHER", "COM20");
+    foreign("0101", "quillon", "COM21"); // the id compares byte for byte
+    foreign("0102", "QUILLON", "COMX");
+    foreign("0103", "QUILLON", "COM0");
+    foreign("0104", "QUILLON", "");
+    WriteText(State + "/devices/ROOT#PORTS#0105", "\xff\xfe garbage");
+
+    Restart();
+    ASSERT_EQ(Manager->Start(), 1);
+    EXPECT_EQ(Numbers(), numbers);
+    EXPECT_TRUE(AllOpen());
+}
+
+TEST_F(ManagerDevicesTest, WhenOnePortCannotBeOpenedNoneIs)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_NE(Manager->AddPort(0), nullptr);
+    ASSERT_NE(Manager->AddPort(0), nullptr);
+    ASSERT_NE(Manager->AddPort(0), nullptr);
+
+    Manager.reset();
+    PortDriver::Instance().DetachAll();
+    DeviceStore(State).AttachPresentDevices();
+    DriverHandle taken = PortDriver::Instance().Open(2); // someone else has COM2's handle
+    ASSERT_NE(taken, INVALID_DRIVER_HANDLE);
+    Restart(false);
+    ASSERT_EQ(Manager->Start(), 1);
+    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
+    for (CPortObject* port : Ports())
+        EXPECT_EQ(port->GetDriverHandle(), INVALID_DRIVER_HANDLE) << port->GetPortNumber();
+    PortDriver::Instance().Close(taken);
+}
+
+TEST_F(ManagerDevicesTest, AStateFolderThatCannotBeUsedFailsTheStartAndTheAdd)
+{
+    WriteText(Root + "/notafolder", "x");
+    setenv("XDG_STATE_HOME", (Root + "/notafolder").c_str(), 1);
+    CQLNManager& manager = Restart();
+    EXPECT_EQ(manager.Start(), 0);
+    EXPECT_EQ(manager.AddPort(0), nullptr);
+    EXPECT_TRUE(Ports().empty());
+}
+
+TEST_F(ManagerDevicesTest, AMissingStateFolderIsCreated)
+{
+    setenv("XDG_STATE_HOME", (Root + "/a/b/c").c_str(), 1);
+    CQLNManager& manager = Restart();
+    EXPECT_EQ(manager.Start(), 1);
+    CPortObject* port = manager.AddPort(0);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(Exists(Root + "/a/b/c/quillon/dev/COM1"));
+}
+
+// ---- removal --------------------------------------------------------------------
+
+TEST_F(ManagerDevicesTest, RemovingAPortAnApplicationHoldsChangesNothing)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    CPortObject* port = Manager->AddPort(0);
+    ASSERT_NE(port, nullptr);
+    DriverHandle handle = port->GetDriverHandle();
+    HoldPort(1);
+
+    EXPECT_EQ(Manager->RemovePort(port), -1);
+    EXPECT_EQ(Ports(), CQLNManager::PortList{port});
+    EXPECT_EQ(port->GetDriverHandle(), handle);
+    EXPECT_EQ(Devices().size(), 1u);
+    EXPECT_EQ(Links(), LinkNames({1}));
+
+    close(Held.back());
+    Held.pop_back();
+    EXPECT_EQ(Manager->RemovePort(port), 1);
+    EXPECT_TRUE(Ports().empty());
+    EXPECT_TRUE(Devices().empty());
+    EXPECT_TRUE(Claims().empty());
+    EXPECT_TRUE(Links().empty());
+}
+
+TEST_F(ManagerDevicesTest, OnlyTheLastPortTakesThePackageFilesWithIt)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    CPortObject* first = Manager->AddPort(0);
+    CPortObject* second = Manager->AddPort(0);
+    ASSERT_TRUE(first && second);
+    const std::set<std::string> installed{"oem0.inf", "oem0.pnf"};
+    ASSERT_EQ(Names(State + "/inf"), installed);
+    ASSERT_TRUE(Exists(State + "/drivers/quillon.sys"));
+
+    EXPECT_EQ(Manager->RemovePort(first), 1);
+    EXPECT_EQ(Names(State + "/inf"), installed);
+    EXPECT_TRUE(Exists(State + "/drivers/quillon.sys"));
+    EXPECT_EQ(Numbers(), std::vector<int>{2});
+    EXPECT_NE(second->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+
+    EXPECT_EQ(Manager->RemovePort(second), 1);
+    EXPECT_TRUE(Names(State + "/inf").empty());
+    EXPECT_FALSE(Exists(State + "/drivers/quillon.sys"));
+
+    // A port added afterwards installs the package again.
+    ASSERT_NE(Manager->AddPort(0), nullptr);
+    EXPECT_EQ(Names(State + "/inf"), installed);
+}
+
+TEST_F(ManagerDevicesTest, RemovalResultsForWhatIsNotThere)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    EXPECT_EQ(Manager->RemovePort(nullptr), 0);
+    CPortObject stranger(1, Manager->Lock());
+    EXPECT_EQ(Manager->RemovePort(&stranger), 0);
+
+    // The device went behind the console's back: a failure, the port stays.
+    CPortObject* port = Manager->AddPort(0);
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(unlink((State + "/devices/ROOT#PORTS#0000").c_str()), 0);
+    EXPECT_EQ(Manager->RemovePort(port), 0);
+    EXPECT_EQ(Ports(), CQLNManager::PortList{port});
+    EXPECT_EQ(Names(State + "/inf").size(), 2u); // not the last removal: nothing deleted
+}
+
+TEST_F(ManagerDevicesTest, ADamagedRecordCannotMakeTheLastRemovalDeleteOtherFiles)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    CPortObject* port = Manager->AddPort(0);
+    ASSERT_NE(port, nullptr);
+    WriteText(Root + "/victim.inf", "keep me");
+    WriteText(Root + "/victim.pnf", "keep me");
+    WriteText(Root + "/victim.sys", "keep me");
+    std::string record = ReadText(State + "/devices/ROOT#PORTS#0000");
+    record.replace(record.find("InfPath=oem0.inf"), 16, "InfPath=../../victim.inf");
+    WriteText(State + "/devices/ROOT#PORTS#0000", record);
+    WriteText(State + "/services/QUILLON", "[Service]\nName=QUILLON\nImagePath=../victim.sys\n");
+
+    EXPECT_EQ(Manager->RemovePort(port), 1);
+    EXPECT_TRUE(Exists(Root + "/victim.inf"));
+    EXPECT_TRUE(Exists(Root + "/victim.pnf"));
+    EXPECT_TRUE(Exists(Root + "/victim.sys"));
+}
+
+} // namespace
