@@ -331,9 +331,11 @@ void CheckAllLinks(int appFd, const std::vector<int>& tcpPeers, int udpPeer, con
                    const std::string& who)
 {
     WriteByte(appFd, 'i', who);
-    for (int peer : tcpPeers)
-        if (ReadByte(peer, who + ": byte at a TCP peer") != 'i')
-            Fail(who + ": a TCP peer got a changed byte");
+    for (size_t i = 0; i < tcpPeers.size(); ++i) {
+        std::string peer = i == 0 ? "the peer of the TCP client link" : "the peer of the TCP server link";
+        if (ReadByte(tcpPeers[i], who + ": byte at " + peer) != 'i')
+            Fail(who + ": " + peer + " got a changed byte");
+    }
     size_t expected = tcpPeers.size();
     if (udpPeer >= 0) {
         WaitReady(udpPeer, POLLIN, 5.0, who + ": datagram at the UDP peer");
@@ -369,6 +371,19 @@ IdleFigures MeasureIdle(double seconds, Cpu cpu, Passes passes)
     return figures;
 }
 
+// True when the server link accepted a connection from 127.0.0.1:`peerPort`. Lock held.
+bool HasClientFrom(CNetObject& server, uint16_t peerPort)
+{
+    for (auto& client : server.Clients) {
+        sockaddr_in addr {};
+        socklen_t len = sizeof addr;
+        if (getpeername(client.Socket->GetHandle(), reinterpret_cast<sockaddr*>(&addr), &len) == 0
+            && ntohs(addr.sin_port) == peerPort)
+            return true;
+    }
+    return false;
+}
+
 // `threeLinks`: a TCP server link with a peer connected, a TCP client link to a
 // listener of the benchmark and a UDP link per port; else the TCP client link only.
 IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLinks)
@@ -397,7 +412,10 @@ IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLi
             if (!server)
                 Fail(who + ": TCP server link refused on port " + std::to_string(serverPort));
             Fd serverPeer = ConnectTo(serverPort);
-            console.WaitFor([&] { return server->Clients.size() == 1; }, "TCP server link accepted");
+            // The port was free a moment ago; another program's connection may have
+            // come first, so wait for the one whose far end is ours.
+            uint16_t ours = LocalPort(serverPeer.Get());
+            console.WaitFor([&] { return HasClientFrom(*server, ours); }, "TCP server link accepted");
             tcpPeers.push_back(serverPeer.Get());
             keep.push_back(std::move(serverPeer));
             udpPeer = BindUdp();

@@ -211,26 +211,28 @@ void TMainForm::BuildForm()
     ConnectHandlers();
 }
 
+// The options panels keep the design's rows; the columns are moved right where the
+// fallback font (wider than the design's) would clip a caption.
 void TMainForm::BuildPortOptions()
 {
     // Built on the form, hidden; the start-up moves it into the bottom panel.
     PortOptionsGroupBox = Place<QGroupBox>(this, 300, 296, 300, 104, "Port Options");
     PortOptionsGroupBox->hide();
     QGroupBox* box = PortOptionsGroupBox;
-    Label2 = Place<QLabel>(box, 16, 22, 160, 17, "Send to net delay time (ms)");
-    SendToNetDelayTimeEdit = Place<QLineEdit>(box, 176, 20, 41, 21, "0");
-    SetSendToNetDelayTimeButton = Place<QPushButton>(box, 224, 22, 41, 17, "Set");
-    Label3 = Place<QLabel>(box, 16, 46, 160, 17, "Receive from net delay time (ms)");
-    ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 176, 44, 41, 21, "0");
-    SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 224, 46, 41, 17, "Set");
-    LogFilenButton = Place<QPushButton>(box, 16, 70, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 88, 68, 97, 21);
-    LogModeCheckBox = Place<QCheckBox>(box, 192, 70, 46, 17, "ASC");
-    SetLogFileButton = Place<QPushButton>(box, 240, 70, 41, 17, "Set");
+    Label2 = Place<QLabel>(box, 12, 22, 186, 17, "Send to net delay time (ms)");
+    SendToNetDelayTimeEdit = Place<QLineEdit>(box, 200, 20, 41, 21, "0");
+    SetSendToNetDelayTimeButton = Place<QPushButton>(box, 246, 22, 41, 17, "Set");
+    Label3 = Place<QLabel>(box, 12, 46, 186, 17, "Receive from net delay time (ms)");
+    ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 44, 41, 21, "0");
+    SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 46, 41, 17, "Set");
+    LogFilenButton = Place<QPushButton>(box, 12, 70, 65, 17, "Log File...");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 68, 105, 21);
+    LogModeCheckBox = Place<QCheckBox>(box, 196, 70, 46, 17, "ASC");
+    SetLogFileButton = Place<QPushButton>(box, 246, 70, 41, 17, "Set");
 
     // The application side of the port: the link applications open. Quiet, but
     // selectable so that it can be copied.
-    PortPathLabel = Place<QLabel>(box, 16, 90, 276, 12);
+    PortPathLabel = Place<QLabel>(box, 12, 90, 282, 12);
     {
         QFont font = FormFont();
         font.setPixelSize(9);
@@ -253,9 +255,9 @@ void TMainForm::BuildNetOptions()
     NetOptionsGroupBox->hide();
     QGroupBox* box = NetOptionsGroupBox;
     AutoReconnectCheckBox = Place<QCheckBox>(box, 16, 22, 120, 17, "Auto reconnect");
-    ReconnectIntervalTimeLabel = Place<QLabel>(box, 16, 46, 150, 17, "Reconnect interval time (ms)");
-    ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 168, 44, 41, 21, "0");
-    SetReconnectIntervalTimeButton = Place<QPushButton>(box, 216, 46, 41, 17, "Set");
+    ReconnectIntervalTimeLabel = Place<QLabel>(box, 16, 46, 166, 17, "Reconnect interval time (ms)");
+    ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 184, 44, 41, 21, "0");
+    SetReconnectIntervalTimeButton = Place<QPushButton>(box, 232, 46, 41, 17, "Set");
 }
 
 void TMainForm::BuildMenu()

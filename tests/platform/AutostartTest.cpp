@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sys/stat.h>
 
 namespace {
@@ -44,20 +43,6 @@ TEST_F(AutostartTest, FolderThatIsNoFolderCannotBeOpened)
     EXPECT_EQ(Autostart::Open(dir.File("file")), nullptr);
     EXPECT_EQ(Autostart::Open(dir.File("file/autostart")), nullptr);
     EXPECT_EQ(Autostart::Open(""), nullptr);
-}
-
-TEST_F(AutostartTest, DefaultFolderFollowsTheEnvironment)
-{
-    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    const char* oldHome = std::getenv("HOME");
-    std::string savedConfig = oldConfig ? oldConfig : "", savedHome = oldHome ? oldHome : "";
-    ::setenv("XDG_CONFIG_HOME", dir.File("cfg").c_str(), 1);
-    EXPECT_EQ(Autostart::DefaultFolder(), dir.File("cfg/autostart"));
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::setenv("HOME", dir.Path().c_str(), 1);
-    EXPECT_EQ(Autostart::DefaultFolder(), dir.File(".config/autostart"));
-    oldConfig ? (void)::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1) : (void)::unsetenv("XDG_CONFIG_HOME");
-    oldHome ? (void)::setenv("HOME", savedHome.c_str(), 1) : (void)::unsetenv("HOME");
 }
 
 TEST_F(AutostartTest, WriteCreatesAValidEntryThatReadsBack)
