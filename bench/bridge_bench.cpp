@@ -13,6 +13,7 @@
 // corrupted or lost, a peer that never came, a wait that ran out), 3 when the whole
 // run outlasted its watchdog.
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -30,7 +31,10 @@ struct Options {
     int WarmUp = 200;
     double IdleSeconds = 3.0;
     int IdlePorts = 8;
+    int Rounds = 3;       // contestants take turns; the report gives medians
     std::string Socat = "socat";
+    bool Console = true;  // --only chooses one contestant, for profiling
+    bool SocatToo = true;
 };
 
 // ---- the byte pattern ----------------------------------------------------------
@@ -196,26 +200,41 @@ void Exchange(int appFd, int peerFd, const std::string& who)
         Fail(who + ": the first byte came out changed at the application");
 }
 
+// What one contestant showed over all rounds.
 struct BridgeFigures {
-    bool Ran = false;
-    double ToNetMBps = NAN;
-    double ToAppMBps = NAN;
-    double P50 = NAN;
-    double P99 = NAN;
+    std::vector<double> ToNetMBps;    // one per round
+    std::vector<double> ToAppMBps;
+    std::vector<double> Micros;       // every timed round trip of every round
+    std::vector<double> ToNetPasses;  // console only: pump passes per MiB
+    std::vector<double> ToAppPasses;
+    bool Ran() const { return !ToNetMBps.empty(); }
 };
 
-BridgeFigures MeasureBridge(const std::string& who, int appFd, int peerFd, const Options& options)
+double Median(std::vector<double> values)
 {
-    BridgeFigures figures;
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    size_t half = values.size() / 2;
+    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// One round on a live bridge. `passes` counts the console's pump passes (0 for socat).
+void MeasureBridge(const std::string& who, int appFd, int peerFd, const Options& options,
+                   const std::function<uint64_t()>& passes, BridgeFigures& figures)
+{
     Exchange(appFd, peerFd, who);
     double mb = static_cast<double>(options.Bytes) / 1e6;
-    figures.ToNetMBps = mb / Transfer(who + ", application to network", appFd, peerFd, options.Bytes);
-    figures.ToAppMBps = mb / Transfer(who + ", network to application", peerFd, appFd, options.Bytes);
+    double mib = static_cast<double>(options.Bytes) / (1 << 20);
+    uint64_t before = passes();
+    figures.ToNetMBps.push_back(mb / Transfer(who + ", application to network", appFd, peerFd, options.Bytes));
+    uint64_t middle = passes();
+    figures.ToAppMBps.push_back(mb / Transfer(who + ", network to application", peerFd, appFd, options.Bytes));
+    uint64_t after = passes();
+    figures.ToNetPasses.push_back(static_cast<double>(middle - before) / mib);
+    figures.ToAppPasses.push_back(static_cast<double>(after - middle) / mib);
     std::vector<double> micros = RoundTrips(appFd, peerFd, options.WarmUp, options.Trips);
-    figures.P50 = Percentile(micros, 0.50);
-    figures.P99 = Percentile(micros, 0.99);
-    figures.Ran = true;
-    return figures;
+    figures.Micros.insert(figures.Micros.end(), micros.begin(), micros.end());
 }
 
 // ---- the console ---------------------------------------------------------------
@@ -261,7 +280,7 @@ public:
     std::vector<CPortObject*> Ports;
 };
 
-BridgeFigures RunConsoleBridge(const Options& options)
+void RunConsoleBridge(const Options& options, BridgeFigures& figures)
 {
     const int number = 7;
     ConsoleCore console({number});
@@ -272,9 +291,9 @@ BridgeFigures RunConsoleBridge(const Options& options)
     Fd peer = AcceptWithin(listener.Get(), 10, "the console's TCP client link");
     console.WaitFor([&] { return link->GetLinkState() == Connected; }, "TCP client link connected");
     Fd app = OpenApplication(PortDriver::Instance().LinkPath(number));
-    BridgeFigures figures = MeasureBridge("console", app.Get(), peer.Get(), options);
+    CQLNManager* manager = console.Manager.get();
+    MeasureBridge("console", app.Get(), peer.Get(), options, [manager] { return manager->PassCount(); }, figures);
     app.Reset();
-    return figures;
 }
 
 // ---- socat ---------------------------------------------------------------------
@@ -309,13 +328,12 @@ SocatBridge StartSocat(const Options& options, const std::string& name)
     return bridge;
 }
 
-BridgeFigures RunSocatBridge(const Options& options)
+void RunSocatBridge(const Options& options, BridgeFigures& figures)
 {
     SocatBridge bridge = StartSocat(options, "socatCOM");
-    BridgeFigures figures = MeasureBridge("socat", bridge.App.Get(), bridge.Peer.Get(), options);
+    MeasureBridge("socat", bridge.App.Get(), bridge.Peer.Get(), options, [] { return uint64_t {0}; }, figures);
     bridge.App.Reset();
     StopChild(bridge.Pid);
-    return figures;
 }
 
 // ---- idle CPU ------------------------------------------------------------------
@@ -407,8 +425,10 @@ IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLi
         Fd udpPeer;
         sockaddr_in udpConsole {};
         if (threeLinks) {
-            uint16_t serverPort = FreePort(SOCK_STREAM);
-            CNetObject* server = port->AddTcpServer(serverPort);
+            CNetObject* server = nullptr;
+            uint16_t serverPort = 0;
+            for (int attempt = 0; attempt < 5 && !server; ++attempt) // another program may take the port first
+                server = port->AddTcpServer(serverPort = FreePort(SOCK_STREAM));
             if (!server)
                 Fail(who + ": TCP server link refused on port " + std::to_string(serverPort));
             Fd serverPeer = ConnectTo(serverPort);
@@ -419,8 +439,11 @@ IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLi
             tcpPeers.push_back(serverPeer.Get());
             keep.push_back(std::move(serverPeer));
             udpPeer = BindUdp();
-            uint16_t udpPort = FreePort(SOCK_DGRAM);
-            if (!port->AddUdp(udpPort, "127.0.0.1", LocalPort(udpPeer.Get())))
+            uint16_t udpPort = 0;
+            CNetObject* udp = nullptr;
+            for (int attempt = 0; attempt < 5 && !udp; ++attempt)
+                udp = port->AddUdp(udpPort = FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer.Get()));
+            if (!udp)
                 Fail(who + ": UDP link refused on port " + std::to_string(udpPort));
             udpConsole = Loopback(udpPort);
         }
@@ -471,8 +494,17 @@ std::string Num(double value, int decimals)
 
 void Row(const char* label, double console, double socat, int decimals)
 {
-    std::printf("  %-40s %12s %12s %10s\n", label, Num(console, decimals).c_str(), Num(socat, decimals).c_str(),
-                Num(console / socat, 2).c_str());
+    double ratio = socat > 0 ? console / socat : NAN;
+    std::printf("  %-42s %11s %11s %10s\n", label, Num(console, decimals).c_str(), Num(socat, decimals).c_str(),
+                Num(ratio, 2).c_str());
+}
+
+std::string List(const std::vector<double>& values)
+{
+    std::string out;
+    for (double value : values)
+        out += (out.empty() ? "" : "/") + Num(value, 0);
+    return out.empty() ? "n/a" : out;
 }
 
 void Target(bool known, bool pass, const std::string& text)
@@ -504,9 +536,11 @@ std::string SocatVersion(const std::string& path)
 
 void Usage()
 {
-    std::printf("usage: bridge_bench [--quick] [--size-mib N] [--trips N] [--warmup N]\n"
-                "                    [--idle-seconds S] [--socat PATH]\n"
-                "  --quick   smoke run: 4 MiB, 200 round trips, 1 s idle\n");
+    std::printf("usage: bridge_bench [--quick] [--rounds N] [--size-mib N] [--trips N] [--warmup N]\n"
+                "                    [--idle-seconds S] [--socat PATH] [--only console|socat]\n"
+                "  --quick   smoke run: 1 round, 4 MiB, 200 round trips, 1 s idle\n"
+                "  --rounds  console and socat take turns N times (default 3); medians are shown\n"
+                "  --only    run one contestant (for profiling it); no ratios, no targets\n");
 }
 
 Options ParseOptions(int argc, char** argv)
@@ -526,8 +560,11 @@ Options ParseOptions(int argc, char** argv)
             options.Trips = 200;
             options.WarmUp = 50;
             options.IdleSeconds = 1.0;
+            options.Rounds = 1;
         } else if (arg == "--size-mib") {
             options.Bytes = std::stoull(value()) << 20;
+        } else if (arg == "--rounds") {
+            options.Rounds = std::stoi(value());
         } else if (arg == "--trips") {
             options.Trips = std::stoi(value());
         } else if (arg == "--warmup") {
@@ -536,12 +573,21 @@ Options ParseOptions(int argc, char** argv)
             options.IdleSeconds = std::stod(value());
         } else if (arg == "--socat") {
             options.Socat = value();
+        } else if (arg == "--only") {
+            std::string who = value();
+            options.Console = who == "console";
+            options.SocatToo = who == "socat";
+            if (!options.Console && !options.SocatToo) {
+                Usage();
+                std::exit(2);
+            }
         } else {
             Usage();
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
         }
     }
-    if (options.Bytes == 0 || options.Trips <= 0 || options.WarmUp < 0 || options.IdleSeconds <= 0)
+    if (options.Bytes == 0 || options.Trips <= 0 || options.WarmUp < 0 || options.IdleSeconds <= 0
+        || options.Rounds <= 0)
         Fail("sizes, counts and seconds must be positive");
     return options;
 }
@@ -563,7 +609,7 @@ int main(int argc, char** argv)
     setenv("XDG_STATE_HOME", (TempRoot + "/state").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (TempRoot + "/config").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (TempRoot + "/runtime").c_str(), 1);
-    ArmWatchdog(static_cast<unsigned>(300 + (options.Bytes >> 20) * 8 + options.Trips / 50
+    ArmWatchdog(static_cast<unsigned>(300 + options.Rounds * ((options.Bytes >> 20) * 8 + options.Trips / 50)
                                       + options.IdleSeconds * 4));
 
     std::string socat = FindProgram(options.Socat);
@@ -574,42 +620,58 @@ int main(int argc, char** argv)
     std::printf("  socat:   %s: socat PTY,link=<tmp>/socatCOM,raw,echo=0 TCP:127.0.0.1:<port>\n",
                 socat.empty() ? "NOT FOUND (apt-get install socat); skipped" : SocatVersion(socat).c_str());
     std::printf("  application: raw pty, non-blocking, poll(); peer: TCP_NODELAY; same code for both\n");
-    std::printf("  %.0f MiB each way, every byte checked; %d round trips of 1 byte after %d warm-up; "
-                "idle %.1f s\n", mib, options.Trips, options.WarmUp, options.IdleSeconds);
+    std::printf("  %d round(s), each: %.0f MiB each way, every byte checked; %d round trips of 1 byte after\n"
+                "  %d warm-up; then idle %.1f s\n", options.Rounds, mib, options.Trips, options.WarmUp,
+                options.IdleSeconds);
     std::printf("  %ld cores; load average at start %s\n", sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
     std::fflush(stdout);
 
-    BridgeFigures console = RunConsoleBridge(options);
-    IdleFigures consoleIdle = RunConsoleIdle(options, 11, true);
-    IdleFigures consoleIdleOne = RunConsoleIdle(options, 31, false);
-    BridgeFigures socatFigures;
-    IdleFigures socatIdle;
-    if (!socat.empty()) {
-        socatFigures = RunSocatBridge(options);
-        socatIdle = RunSocatIdle(options);
+    const bool withSocat = !socat.empty() && options.SocatToo;
+    BridgeFigures console, theirs;
+    for (int round = 0; round < options.Rounds; ++round) {
+        if (options.Console)
+            RunConsoleBridge(options, console);
+        if (withSocat)
+            RunSocatBridge(options, theirs);
     }
+    IdleFigures consoleIdle, consoleIdleOne, socatIdle;
+    if (options.Console) {
+        consoleIdle = RunConsoleIdle(options, 11, true);
+        consoleIdleOne = RunConsoleIdle(options, 31, false);
+    }
+    if (withSocat)
+        socatIdle = RunSocatIdle(options);
 
-    std::printf("\n  %-40s %12s %12s %10s\n", "measure", "console", "socat", "con/socat");
-    Row("throughput application->network MB/s", console.ToNetMBps, socatFigures.ToNetMBps, 1);
-    Row("throughput network->application MB/s", console.ToAppMBps, socatFigures.ToAppMBps, 1);
-    Row("round trip 1 byte p50 us", console.P50, socatFigures.P50, 1);
-    Row("round trip 1 byte p99 us", console.P99, socatFigures.P99, 1);
+    std::sort(console.Micros.begin(), console.Micros.end());
+    std::sort(theirs.Micros.begin(), theirs.Micros.end());
+    const double toNet = Median(console.ToNetMBps), toNetSocat = Median(theirs.ToNetMBps);
+    const double toApp = Median(console.ToAppMBps), toAppSocat = Median(theirs.ToAppMBps);
+    const double p50 = Percentile(console.Micros, 0.50), p50Socat = Percentile(theirs.Micros, 0.50);
+
+    std::printf("\n  %-42s %11s %11s %10s\n", "measure (median of rounds)", "console", "socat", "con/socat");
+    Row("throughput application->network MB/s", toNet, toNetSocat, 1);
+    Row("throughput network->application MB/s", toApp, toAppSocat, 1);
+    Row("round trip 1 byte p50 us", p50, p50Socat, 1);
+    Row("round trip 1 byte p99 us", Percentile(console.Micros, 0.99), Percentile(theirs.Micros, 0.99), 1);
     std::string idleLabel = "idle CPU % of a core, " + std::to_string(options.IdlePorts) + " ports";
-    std::printf("  %-40s %12s %12s\n", (idleLabel + " x 3 links").c_str(), Num(consoleIdle.CpuPercent, 3).c_str(),
+    std::printf("  %-42s %11s %11s\n", (idleLabel + " x 3 links").c_str(), Num(consoleIdle.CpuPercent, 3).c_str(),
                 "(cannot)");
-    Row((idleLabel + " x 1 link").c_str(), consoleIdleOne.CpuPercent, socatIdle.CpuPercent, 2);
-    std::printf("  (MB = 10^6 bytes. socat cannot serve 3 links on one port: its idle figure is %d socat\n"
-                "   processes with one TCP link each, from /proc/<pid>/schedstat. The console's idle figures\n"
-                "   are this process's getrusage; its pump made %s passes/s with 3 links, %s with 1.)\n",
-                options.IdlePorts, Num(consoleIdle.PassesPerSecond, 1).c_str(),
-                Num(consoleIdleOne.PassesPerSecond, 1).c_str());
+    Row((idleLabel + " x 1 link").c_str(), consoleIdleOne.CpuPercent, socatIdle.CpuPercent, 3);
+    std::printf("  rounds: console app->net %s, net->app %s MB/s; socat %s, %s\n", List(console.ToNetMBps).c_str(),
+                List(console.ToAppMBps).c_str(), List(theirs.ToNetMBps).c_str(), List(theirs.ToAppMBps).c_str());
+    std::printf("  console pump passes per MiB: app->net %s, net->app %s; idle passes/s: %s (3 links), %s (1)\n",
+                Num(Median(console.ToNetPasses), 0).c_str(), Num(Median(console.ToAppPasses), 0).c_str(),
+                Num(consoleIdle.PassesPerSecond, 1).c_str(), Num(consoleIdleOne.PassesPerSecond, 1).c_str());
+    std::printf("  (MB = 10^6 bytes; round trip percentiles pool every round. socat cannot serve 3 links on\n"
+                "   one port: its idle figure is %d socat processes with one TCP link each, CPU from\n"
+                "   /proc/<pid>/schedstat; the console's is this process's getrusage.)\n", options.IdlePorts);
 
-    bool known = socatFigures.Ran;
+    bool known = console.Ran() && theirs.Ran();
     std::printf("\n  targets:\n");
-    Target(known, console.ToNetMBps >= socatFigures.ToNetMBps, "throughput application->network at least socat's");
-    Target(known, console.ToAppMBps >= socatFigures.ToAppMBps, "throughput network->application at least socat's");
-    Target(known, console.P50 <= 1.5 * socatFigures.P50, "round trip p50 at most 1.5 x socat's");
-    Target(true, consoleIdle.CpuPercent < 1.0,
+    Target(known, toNet >= toNetSocat, "throughput application->network at least socat's");
+    Target(known, toApp >= toAppSocat, "throughput network->application at least socat's");
+    Target(known, p50 <= 1.5 * p50Socat, "round trip p50 at most 1.5 x socat's");
+    Target(console.Ran(), consoleIdle.CpuPercent < 1.0,
            "idle CPU under 1% of a core (" + std::to_string(options.IdlePorts) + " ports x 3 links)");
     std::printf("  load average at end %s\n", LoadAverage().c_str());
 

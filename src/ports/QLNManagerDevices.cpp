@@ -183,6 +183,16 @@ CPortObject* CQLNManager::InstallDevice(DeviceStore& store, DeviceInfoSet& set,
 
     if (number == 0)
         number = assigned;
+    {
+        // Two ports of one number can never both be opened, and ports open all
+        // together or not at all: a number one of this console's own ports has is
+        // refused, forced or not, or every port would stop carrying data.
+        CGuard guard(ManagerLock.get());
+        for (const auto& existing : *Ports) {
+            if (existing->GetPortNumber() == number)
+                return rollback();
+        }
+    }
     if (number != assigned) {
         if (!store.ChangeState(set, device, DeviceStateChange::Disable))
             return rollback();

@@ -361,3 +361,21 @@ TEST_F(ManagerDevicesTest, ADamagedRecordCannotMakeTheLastRemovalDeleteOtherFile
 }
 
 } // namespace
+
+namespace {
+
+// Forcing a number that one of the console's own ports has would leave two ports
+// that cannot both open, and with all-or-none opening no port would carry data.
+TEST_F(ManagerDevicesTest, ANumberOfAnOwnPortIsRefusedEvenWhenForced)
+{
+    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_NE(Manager->AddPort(3), nullptr);
+    EXPECT_EQ(Manager->AddPort(3), nullptr);
+    EXPECT_EQ(Numbers(), std::vector<int> {3});
+    EXPECT_TRUE(AllOpen());
+    ASSERT_EQ(Restart().Start(), 1);
+    EXPECT_EQ(Numbers(), std::vector<int> {3});
+    EXPECT_TRUE(AllOpen());
+}
+
+} // namespace

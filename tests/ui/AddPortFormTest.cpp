@@ -156,6 +156,13 @@ struct PortCheck {
     bool Accepted;
 };
 
+void PrintTo(const PortCheck& check, std::ostream* out)
+{
+    *out << check.Kind << " '" << check.First << "'";
+    if (std::string(check.Kind) == "udp")
+        *out << " '" << check.Second << "'";
+}
+
 class PortCheckTest : public AddPortFormTest, public ::testing::WithParamInterface<PortCheck> {};
 
 TEST_P(PortCheckTest, OkChecksThePortsOfTheCheckedKind)

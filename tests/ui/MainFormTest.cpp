@@ -200,6 +200,11 @@ struct SetCase {
     int32_t Value; // when accepted
 };
 
+void PrintTo(const SetCase& c, std::ostream* out)
+{
+    *out << "'" << c.Text << "'";
+}
+
 class SetButtonTest : public MainFormTest, public ::testing::WithParamInterface<SetCase> {};
 
 TEST_P(SetButtonTest, SetParsesAppliesOrRefuses)
