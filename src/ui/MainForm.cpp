@@ -139,6 +139,8 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     MinimizeWhenRunCheckBox->setChecked(MinimizeWhenRunStored());
     if (!MinimizeWhenRunCheckBox->isChecked())
         show();
+    else if (!QSystemTrayIcon::isSystemTrayAvailable())
+        showMinimized(); // no tray to stand for the window: keep it reachable
 }
 
 void TMainForm::BuildForm()

@@ -72,7 +72,7 @@ void TMainForm::PopupMenu1Popup()
         RemoveNetMenuItem->setEnabled(true);
         // The pump changes the connection state; read it under the lock.
         CGuard guard(Manager->Lock());
-        if (link->Type == TcpClient)
+        if (link->Type == TcpClient && link->GetLinkState() == Unconnected)
             ReconnectMenuItem->setEnabled(true);
     }
 }
@@ -354,7 +354,7 @@ void TMainForm::Timer1Timer()
             QTreeWidgetItem* node = portNode->child(j);
             NodeTag* tag = TTreeNode::TagOf(node);
             CNetObject* link = tag ? tag->Link() : nullptr;
-            if (link && link->Changed && false) {
+            if (link && link->Changed) {
                 UpdateLinkNodeText(node);
                 link->Changed = false;
             }

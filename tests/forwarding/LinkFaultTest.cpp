@@ -3,22 +3,12 @@
 // loses nothing.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "Console.h"
 
 using namespace qlntest;
 
 namespace {
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
 {

@@ -2,8 +2,6 @@
 // goes under the console.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 #include "Console.h"
@@ -11,14 +9,6 @@
 using namespace qlntest;
 
 namespace {
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool Exists(const std::string& path)
 {

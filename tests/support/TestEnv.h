@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -115,6 +117,15 @@ public:
     }
     int Fd = -1;
 };
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1)
 {
