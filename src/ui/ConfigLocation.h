@@ -3,7 +3,7 @@
 
 // Where the console keeps its configuration file "QuillonConsole.ini".
 //
-// As designed, the file sits beside the executable. An installed copy usually lives
+// The file sits beside the executable. An installed copy usually lives
 // in a folder the user cannot write to; there the file goes to ConfigHome()/quillon/
 // instead. The window asks once, when it is constructed, so one run of the console
 // reads and writes one file; the folder is created by the first write, not here.

@@ -1,9 +1,42 @@
-// The configuration file and the autorun entry of the main window. Placeholders
-// until the configuration code arrives: nothing is read or written.
+// The main window's configuration file and autorun entry: loading the port sections
+// at start, rewriting one port's section after each change, and the two console
+// check boxes.
+//
+// The file holds per port number the port's options and links (section "COM<n>")
+// and the console's own "General"/"MinimizeWhenRun"; which ports exist is decided by
+// the installed devices, not by the file. The autorun entry is the desktop's
+// autostart entry; its presence is the state of "Auto run when login".
+#include <QCheckBox>
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "net/NetObject.h"
+#include "platform/AtomicFile.h"
+#include "platform/Autostart.h"
+#include "platform/Folders.h"
+#include "platform/ProfileFile.h"
+#include "ports/PortObject.h"
+#include "ui/ConfigLocation.h"
 #include "ui/MainForm.h"
 
-struct TAutorunKey {};
-struct TConfigFile {};
+// The open autostart folder, the stand-in of the open "Run" key. `Key` is null when
+// the folder could not be opened; every later use then fails as a closed key does.
+struct TAutorunKey {
+    std::unique_ptr<Autostart> Key;
+};
+
+// The configuration file object: nothing but the path (ProfileFile reads and writes
+// the disk on every call).
+struct TConfigFile {
+    explicit TConfigFile(std::string path) : File(std::move(path)) {}
+    ProfileFile File;
+};
 
 void TSettingsDeleter::operator()(TAutorunKey* key) const
 {
@@ -15,46 +48,268 @@ void TSettingsDeleter::operator()(TConfigFile* file) const
     delete file;
 }
 
-void TMainForm::OpenSettings()
+namespace {
+
+const char* const AutorunFailedText = "Access to registry failed!";
+const char* const General = "General";
+const char* const MinimizeWhenRunKey = "MinimizeWhenRun";
+
+std::string SectionOf(int32_t number)
 {
-    AutorunKey.reset(new TAutorunKey);
-    ConfigFile.reset(new TConfigFile);
+    return "COM" + std::to_string(number);
 }
 
+std::string LinkKey(int32_t index, const char* name)
+{
+    return "Net" + std::to_string(index) + name;
+}
+
+// The folder of the file, which a write in the fallback location may have to create.
+bool MakeParentFolder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash));
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x))
+                   == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The largest i for which some line of the file has the key "Net<i>Type", in any
+// section and letter case; 0 when there is none or the file cannot be read.
+//
+// Entries above it have no kind and are skipped anyway, so a load may stop there
+// without changing what it loads; that keeps a hand-edited "NetCount=2000000000"
+// from holding the port lock (and with it the pump) for hours of lookups.
+int32_t HighestLinkIndexInFile(const std::string& path)
+{
+    // At least the blanks the file's reader drops around a key name, so that no key
+    // it finds is missed here.
+    constexpr std::string_view Blanks = " \t\r\v\f";
+    std::string content;
+    if (ReadWholeFile(path, content) != FileReadResult::Ok)
+        return 0;
+    int32_t highest = 0;
+    std::string_view rest = content;
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        std::string_view key = line.substr(0, eq);
+        const size_t first = key.find_first_not_of(Blanks);
+        if (first == std::string_view::npos)
+            continue;
+        key = key.substr(first, key.find_last_not_of(Blanks) - first + 1);
+        if (key.size() < 8 || !EqualsIgnoringCase(key.substr(0, 3), "Net")
+            || !EqualsIgnoringCase(key.substr(key.size() - 4), "Type"))
+            continue;
+        const std::string_view digits = key.substr(3, key.size() - 7);
+        if (digits.front() == '0' || digits.size() > 10
+            || !std::all_of(digits.begin(), digits.end(),
+                            [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const long long index = std::stoll(std::string(digits));
+        if (index <= std::numeric_limits<int32_t>::max())
+            highest = std::max(highest, static_cast<int32_t>(index));
+    }
+    return highest;
+}
+
+// The pairs of a port's section, in the order the file has always had them.
+// Manager lock held by the caller.
+ProfileFile::KeyValues SectionPairs(CPortObject& port)
+{
+    ProfileFile::KeyValues pairs;
+    auto add = [&pairs](std::string key, std::string value) {
+        pairs.emplace_back(std::move(key), std::move(value));
+    };
+    auto number = [](int64_t value) { return std::to_string(value); };
+
+    add("SendToNetDelayTime", number(port.GetSendToNetDelayTime()));
+    add("ReceiveFromNetDelayTime", number(port.GetReceiveFromNetDelayTime()));
+    add("LogFilename", port.GetLogFilename());
+    add("LogMode", number(port.GetLogMode() != 0 ? 1 : 0));
+    CPortObject::NetLinkList& links = port.GetNetLinks();
+    add("NetCount", number(static_cast<int64_t>(links.size())));
+
+    int32_t i = 0;
+    for (const std::unique_ptr<CNetObject>& link : links) {
+        ++i;
+        add(LinkKey(i, "Type"), number(link->Type));
+        switch (link->Type) {
+        case TcpClient:
+            add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
+            add(LinkKey(i, "RemotePort"), number(link->RemotePort));
+            add(LinkKey(i, "AutoReconnect"), number(link->AutoReconnect ? 1 : 0));
+            add(LinkKey(i, "ReconnectIntervalTime"), number(link->ReconnectIntervalTime));
+            break;
+        case TcpServer:
+            add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
+            break;
+        case Udp:
+            add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
+            add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
+            add(LinkKey(i, "RemotePort"), number(link->RemotePort));
+            break;
+        default:
+            break;
+        }
+    }
+    return pairs;
+}
+
+} // namespace
+
+void TMainForm::OpenSettings()
+{
+    AutorunKey.reset(new TAutorunKey{Autostart::Open()});
+    ConfigFile.reset(new TConfigFile(ConfigLocation::Path()));
+}
+
+// True also for an entry the console cannot read (like a value of another type in
+// a registry): the box is then checked, and its handler reports the failure.
 bool TMainForm::AutorunValueExists()
 {
-    return false;
+    if (!AutorunKey || !AutorunKey->Key)
+        return false;
+    std::string path;
+    return AutorunKey->Key->ReadValue(path) != Autostart::Result::Missing;
 }
 
 bool TMainForm::MinimizeWhenRunStored()
 {
-    return false;
+    return ConfigFile && ConfigFile->File.GetInt(General, MinimizeWhenRunKey, 0) != 0;
 }
 
-// Until the file is read: every port with its defaults and no links.
+// Once, at start, after the manager has started: every port gets its options and
+// links from its section, and its node and link nodes in the tree. A link that
+// cannot be created is left out silently; its entry stays in the file until the
+// port's section is next written.
 void TMainForm::LoadSettings()
 {
-    CGuard guard(GetManager()->Lock());
+    if (!Manager || !ConfigFile)
+        return;
+    const ProfileFile& file = ConfigFile->File;
+    CGuard guard(Manager->Lock());
     CQLNManager::PortList ports;
-    GetManager()->CopyPorts(&ports);
-    for (CPortObject* port : ports)
-        AddPortNode(port);
+    Manager->CopyPorts(&ports);
+    const int32_t highestIndex = HighestLinkIndexInFile(file.Path());
+
+    for (CPortObject* port : ports) {
+        const std::string section = SectionOf(port->GetPortNumber());
+        port->SetSendToNetDelayTime(file.GetInt(section, "SendToNetDelayTime", 0));
+        port->SetReceiveFromNetDelayTime(file.GetInt(section, "ReceiveFromNetDelayTime", 0));
+        port->SetLogFile(file.GetString(section, "LogFilename").c_str());
+        port->SetLogMode(file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0);
+
+        QTreeWidgetItem* portNode = AddPortNode(port);
+        if (!portNode)
+            continue;
+
+        const int32_t count = std::min(file.GetInt(section, "NetCount", 0), highestIndex);
+        for (int32_t i = 1; i <= count; ++i) {
+            auto port16 = [&](const char* name) {
+                return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
+            };
+            switch (file.GetInt(section, LinkKey(i, "Type"), 0)) {
+            case TcpClient: {
+                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
+                // The link starts connecting here, before its two options are applied.
+                CNetObject* link = port->AddTcpClient(host.c_str(), port16("RemotePort"));
+                if (link) {
+                    link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
+                    link->ReconnectIntervalTime =
+                        file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), 5000);
+                    AddTcpClientNode(portNode, link, host.c_str());
+                }
+                break;
+            }
+            case TcpServer:
+                if (CNetObject* link = port->AddTcpServer(port16("LocalPort")))
+                    AddTcpServerNode(portNode, link);
+                break;
+            case Udp: {
+                const uint16_t localPort = port16("LocalPort");
+                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
+                if (CNetObject* link = port->AddUdp(localPort, host.c_str(), port16("RemotePort")))
+                    AddUdpNode(portNode, link, host.c_str());
+                break;
+            }
+            default:
+                break; // an unknown kind: the entry is skipped
+            }
+        }
+    }
 }
 
+// Rewrites the port's whole section from what the port holds now. The section is
+// replaced in one step, which leaves the file as erasing it and writing its keys one
+// by one would (the section moves to the end, its links numbered densely from 1); on
+// a failure the section is erased, as a failure half way through that sequence
+// would leave it, and nothing is shown.
 void TMainForm::SavePortSettings(CPortObject* port)
 {
-    (void)port;
+    if (!port || !Manager || !ConfigFile)
+        return;
+    CGuard guard(Manager->Lock());
+    const int32_t number = port->GetPortNumber();
+    ProfileFile& file = ConfigFile->File;
+    if (!MakeParentFolder(file.Path())
+        || !file.ReplaceSection(SectionOf(number), SectionPairs(*port)))
+        ErasePortSettings(number);
 }
 
 void TMainForm::ErasePortSettings(int32_t number)
 {
-    (void)number;
+    if (ConfigFile)
+        ConfigFile->File.EraseSection(SectionOf(number)); // a failure is ignored
 }
 
+// Runs on every change of the box, also the one the start-up makes from the file;
+// that one finds the file agreeing and writes nothing (but a stored 2 becomes 1).
 void TMainForm::MinimizeWhenRunCheckBoxClick()
 {
+    if (!ConfigFile)
+        return;
+    ProfileFile& file = ConfigFile->File;
+    const int32_t state = MinimizeWhenRunCheckBox->isChecked() ? 1 : 0;
+    if (file.GetInt(General, MinimizeWhenRunKey, 0) == state)
+        return;
+    if (!MakeParentFolder(file.Path()) || !file.WriteInt(General, MinimizeWhenRunKey, state))
+        ShowError("Unable to write to " + QFile::decodeName(QByteArray::fromStdString(file.Path())));
 }
 
+// Runs on every change of the box, also the one the start-up makes when the entry
+// exists; so an entry that names another program path (the console was moved) is
+// set to this executable at every start. The box keeps its state on a failure.
 void TMainForm::AutoRunWhenLoginCheckBoxClick()
 {
+    Autostart* key = AutorunKey ? AutorunKey->Key.get() : nullptr;
+    if (!AutoRunWhenLoginCheckBox->isChecked()) {
+        if (key)
+            key->DeleteValue(); // a failure, or no entry, is ignored
+        return;
+    }
+
+    bool done = false;
+    if (key) {
+        std::string current;
+        const Autostart::Result read = key->ReadValue(current);
+        if (read != Autostart::Result::Failed) {
+            if (read == Autostart::Result::Missing)
+                current.clear();
+            const std::string path = ExecutablePath();
+            done = !path.empty() && (current == path || key->WriteValue(path));
+        }
+    }
+    if (!done)
+        ShowError(AutorunFailedText);
 }

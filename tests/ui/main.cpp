@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
+#include "ui/ConfigLocation.h"
+
 namespace {
 
 QtMessageHandler DefaultHandler = nullptr;
@@ -37,6 +39,9 @@ int main(int argc, char* argv[])
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Every window here keeps its configuration in the test's private ConfigHome(),
+    // never beside the shared test executable, so no test reads what another saved.
+    ConfigLocation::PreferConfigHome(true);
     const int result = RUN_ALL_TESTS();
     [[maybe_unused]] int rc = std::system((std::string("rm -rf '") + pattern + "'").c_str());
     return result;

@@ -1,0 +1,75 @@
+#include "app/QuitOnSignals.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// The pipe of the one QuitOnSignals object: [0] read by the event loop, [1] written
+// by the handler. -1 while there is none.
+int Pipe[2] = {-1, -1};
+struct sigaction Previous[std::size(StopSignals)];
+bool Installed[std::size(StopSignals)] = {};
+
+extern "C" void OnStopSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    // A full pipe already holds a request; losing this byte loses nothing.
+    [[maybe_unused]] ssize_t n = ::write(Pipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+QuitOnSignals::QuitOnSignals()
+{
+    if (::pipe2(Pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        Pipe[0] = Pipe[1] = -1;
+        return; // the default actions stay: a stop signal ends the process at once
+    }
+    Notifier = std::make_unique<QSocketNotifier>(Pipe[0], QSocketNotifier::Read);
+    connect(Notifier.get(), &QSocketNotifier::activated, this, [this] { Drain(); });
+
+    for (size_t i = 0; i < std::size(StopSignals); ++i) {
+        struct sigaction current {};
+        if (::sigaction(StopSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        Installed[i] = ::sigaction(StopSignals[i], &action, &Previous[i]) == 0;
+    }
+}
+
+QuitOnSignals::~QuitOnSignals()
+{
+    for (size_t i = 0; i < std::size(StopSignals); ++i) {
+        if (Installed[i])
+            ::sigaction(StopSignals[i], &Previous[i], nullptr);
+        Installed[i] = false;
+    }
+    Notifier.reset();
+    for (int& fd : Pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+void QuitOnSignals::Drain()
+{
+    char buffer[64];
+    while (::read(Pipe[0], buffer, sizeof buffer) > 0) {
+    }
+    Seen = true;
+    // exit, not quit: quit would first try to close the window, whose close handler
+    // asks about open ports. exit also leaves any modal box's loop.
+    QCoreApplication::exit(0);
+}
