@@ -50,6 +50,7 @@ constexpr int MaxChildren = 32;
 inline volatile pid_t Children[MaxChildren] = {};
 inline std::string TempRoot;       // removed on every orderly way out
 inline char WatchdogMessage[512];  // prepared before the alarm is armed
+inline char TempRootCopy[256];     // TempRoot, for the signal handler
 
 inline void KillChildrenNow()
 {
@@ -100,6 +101,21 @@ inline std::string ErrnoText(const char* call)
 inline void OnFatalSignal(int signal)
 {
     KillChildrenNow();
+    for (int i = 0; i < MaxChildren; ++i) // kill and waitpid are async-signal-safe
+        if (Children[i] > 0)
+            waitpid(Children[i], nullptr, 0);
+    // So are fork and execve: rm takes the temporary folder away.
+    if (TempRootCopy[0] == '/') {
+        pid_t rm = fork();
+        if (rm == 0) {
+            char* const argv[] = {const_cast<char*>("rm"), const_cast<char*>("-rf"), TempRootCopy, nullptr};
+            char* const envp[] = {nullptr};
+            execve("/bin/rm", argv, envp);
+            _exit(127);
+        }
+        if (rm > 0)
+            waitpid(rm, nullptr, 0);
+    }
     const char* text = signal == SIGALRM ? WatchdogMessage : "bridge_bench: interrupted\n";
     [[maybe_unused]] ssize_t n = write(STDERR_FILENO, text, std::strlen(text));
     _exit(signal == SIGALRM ? 3 : 130);
@@ -109,8 +125,9 @@ inline void OnFatalSignal(int signal)
 inline void ArmWatchdog(unsigned seconds)
 {
     std::snprintf(WatchdogMessage, sizeof WatchdogMessage,
-                  "bridge_bench: FAILED: still running after %u s; stopped (temporary files left in %s)\n",
-                  seconds, TempRoot.c_str());
+                  "bridge_bench: FAILED: still running after %u s; stopped\n", seconds);
+    if (TempRoot.size() < sizeof TempRootCopy)
+        std::snprintf(TempRootCopy, sizeof TempRootCopy, "%s", TempRoot.c_str());
     struct sigaction action {};
     action.sa_handler = OnFatalSignal;
     sigemptyset(&action.sa_mask);
@@ -368,20 +385,21 @@ inline double OwnCpuSeconds()
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU seconds of another process: the scheduler's nanosecond count when the kernel
-// keeps it, else user + system time from /proc/<pid>/stat (clock ticks).
-inline double ProcessCpuSeconds(pid_t pid)
+// CPU seconds of a process (or of a thread, given "self/task/<tid>"): the scheduler's
+// nanosecond count when the kernel keeps it, else user + system time from
+// /proc/<pid>/stat (clock ticks).
+inline double ProcessCpuSeconds(const std::string& pid)
 {
-    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    std::ifstream schedstat("/proc/" + pid + "/schedstat");
     unsigned long long ns = 0;
     if (schedstat >> ns)
         return static_cast<double>(ns) / 1e9;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::ifstream stat("/proc/" + pid + "/stat");
     std::string line;
     std::getline(stat, line);
     size_t close = line.rfind(')');
     if (close == std::string::npos)
-        Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
+        Fail("cannot read /proc/" + pid + "/stat");
     std::istringstream fields(line.substr(close + 2));
     std::string field;
     unsigned long long utime = 0, stime = 0;
@@ -393,6 +411,32 @@ inline double ProcessCpuSeconds(pid_t pid)
             stime = std::stoull(field);
     }
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+inline double ProcessCpuSeconds(pid_t pid)
+{
+    return ProcessCpuSeconds(std::to_string(pid));
+}
+
+// CPU seconds of every thread of this process but the main one: the console's pump.
+inline double PumpCpuSeconds()
+{
+    double sum = 0;
+    std::error_code error;
+    for (auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::string tid = entry.path().filename();
+        if (tid != std::to_string(getpid()))
+            sum += ProcessCpuSeconds("self/task/" + tid);
+    }
+    return sum;
+}
+
+// The largest resident size this process had so far, in MiB.
+inline double PeakResidentMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 } // namespace bench

@@ -14,228 +14,16 @@
 // run outlasted its watchdog.
 #include <cmath>
 #include <functional>
-#include <map>
 #include <memory>
 
 #include "BenchSupport.h"
+#include "BridgeMeasures.h"
 #include "platform/PortDriver.h"
 #include "ports/QLNManager.h"
 
 using namespace bench;
 
 namespace {
-
-struct Options {
-    uint64_t Bytes = 64ull << 20;
-    int Trips = 2000;
-    int WarmUp = 200;
-    double IdleSeconds = 3.0;
-    int IdlePorts = 8;
-    int Rounds = 3;       // contestants take turns; the report gives medians
-    std::string Socat = "socat";
-    bool Console = true;  // --only chooses one contestant, for profiling
-    bool SocatToo = true;
-};
-
-// ---- the byte pattern ----------------------------------------------------------
-
-// Stream offset i carries Bytes[i % Period]. The period is odd so that it lines up
-// with no chunk or buffer size; the table holds two periods so that any run of up
-// to one period starting anywhere is contiguous.
-class Pattern {
-public:
-    static constexpr size_t Period = (1u << 20) + 13;
-    Pattern() : Bytes(2 * Period)
-    {
-        uint32_t x = 0x9E3779B9u;
-        for (size_t i = 0; i < Period; ++i) {
-            x = x * 1664525u + 1013904223u;
-            Bytes[i] = Bytes[i + Period] = static_cast<uint8_t>(x >> 24);
-        }
-    }
-    const uint8_t* At(uint64_t offset) const { return Bytes.data() + offset % Period; }
-    // Compares `count` (at most one period) received bytes with the stream at `offset`.
-    void Check(uint64_t offset, const uint8_t* data, size_t count, const std::string& what) const
-    {
-        const uint8_t* expected = At(offset);
-        if (std::memcmp(expected, data, count) == 0)
-            return;
-        size_t i = 0;
-        while (expected[i] == data[i])
-            ++i;
-        char text[160];
-        std::snprintf(text, sizeof text, "%s: byte %llu is 0x%02x, sent 0x%02x", what.c_str(),
-                      static_cast<unsigned long long>(offset + i), data[i], expected[i]);
-        Fail(text);
-    }
-
-private:
-    std::vector<uint8_t> Bytes;
-};
-
-const Pattern& ThePattern()
-{
-    static const Pattern pattern;
-    return pattern;
-}
-
-// ---- the measurements, the same for both contestants --------------------------
-
-constexpr size_t IoSize = 64 * 1024;
-constexpr double StallSeconds = 10.0;
-
-// Writes `total` pattern bytes into `writeFd` while reading and checking them from
-// `readFd`, in one poll loop. Seconds from the first write to the last byte checked.
-double Transfer(const std::string& what, int writeFd, int readFd, uint64_t total)
-{
-    const Pattern& pattern = ThePattern();
-    std::vector<uint8_t> in(IoSize);
-    uint64_t sent = 0, got = 0;
-    const auto start = Clock::now();
-    const auto hardEnd = start + std::chrono::seconds(60 + static_cast<long>(total >> 20) * 2);
-    auto lastProgress = start;
-    while (got < total) {
-        pollfd fds[2] = {{writeFd, static_cast<short>(sent < total ? POLLOUT : 0), 0},
-                         {readFd, POLLIN, 0}};
-        if (poll(fds, 2, 100) < 0 && errno != EINTR)
-            Fail(ErrnoText("poll"));
-        bool progress = false;
-        if (sent < total && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            size_t length = static_cast<size_t>(std::min<uint64_t>(total - sent, IoSize));
-            ssize_t n = write(writeFd, pattern.At(sent), length);
-            if (n > 0) {
-                sent += static_cast<uint64_t>(n);
-                progress = true;
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                Fail(what + ": " + ErrnoText("write"));
-            }
-        }
-        if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) {
-            ssize_t n = read(readFd, in.data(), in.size());
-            if (n > 0) {
-                if (got + static_cast<uint64_t>(n) > sent)
-                    Fail(what + ": more bytes arrived than were sent");
-                pattern.Check(got, in.data(), static_cast<size_t>(n), what);
-                got += static_cast<uint64_t>(n);
-                progress = true;
-            } else if (n == 0) {
-                Fail(what + ": the far side closed after " + std::to_string(got) + " bytes");
-            } else if (errno != EAGAIN && errno != EINTR) {
-                Fail(what + ": " + ErrnoText("read"));
-            }
-        }
-        auto now = Clock::now();
-        if (progress)
-            lastProgress = now;
-        if (SecondsBetween(lastProgress, now) > StallSeconds || now > hardEnd)
-            Fail(what + ": stuck after " + std::to_string(sent) + " bytes sent, "
-                 + std::to_string(got) + " received");
-    }
-    return SecondsBetween(start, Clock::now());
-}
-
-void WriteByte(int fd, uint8_t value, const std::string& what)
-{
-    for (;;) {
-        ssize_t n = write(fd, &value, 1);
-        if (n == 1)
-            return;
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            Fail(what + ": " + ErrnoText("write"));
-        WaitReady(fd, POLLOUT, 5.0, what + ": room to write");
-    }
-}
-
-uint8_t ReadByte(int fd, const std::string& what)
-{
-    for (;;) {
-        WaitReady(fd, POLLIN, 5.0, what);
-        uint8_t value = 0;
-        ssize_t n = read(fd, &value, 1);
-        if (n == 1)
-            return value;
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-            Fail(what + ": the far side closed or failed");
-    }
-}
-
-// Microseconds of each round trip after the warm-up: the application writes one
-// byte, the peer reads it and sends it back, the application reads it.
-std::vector<double> RoundTrips(int appFd, int peerFd, int warmUp, int trips)
-{
-    std::vector<double> micros;
-    micros.reserve(static_cast<size_t>(trips));
-    for (int i = 0; i < warmUp + trips; ++i) {
-        uint8_t value = static_cast<uint8_t>(i * 37 + 11);
-        auto start = Clock::now();
-        WriteByte(appFd, value, "round trip, application");
-        if (ReadByte(peerFd, "round trip: the byte at the peer") != value)
-            Fail("round trip: the peer got a different byte");
-        WriteByte(peerFd, value, "round trip, peer");
-        if (ReadByte(appFd, "round trip: the echo at the application") != value)
-            Fail("round trip: the application got a different byte back");
-        if (i >= warmUp)
-            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(micros.begin(), micros.end());
-    return micros;
-}
-
-double Percentile(const std::vector<double>& sorted, double p)
-{
-    if (sorted.empty())
-        return NAN;
-    size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
-    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
-}
-
-// One byte each way: the path is live before anything is timed.
-void Exchange(int appFd, int peerFd, const std::string& who)
-{
-    WriteByte(appFd, 'a', who);
-    if (ReadByte(peerFd, who + ": first byte at the peer") != 'a')
-        Fail(who + ": the first byte came out changed at the peer");
-    WriteByte(peerFd, 'n', who);
-    if (ReadByte(appFd, who + ": first byte at the application") != 'n')
-        Fail(who + ": the first byte came out changed at the application");
-}
-
-// What one contestant showed over all rounds.
-struct BridgeFigures {
-    std::vector<double> ToNetMBps;    // one per round
-    std::vector<double> ToAppMBps;
-    std::vector<double> Micros;       // every timed round trip of every round
-    std::vector<double> ToNetPasses;  // console only: pump passes per MiB
-    std::vector<double> ToAppPasses;
-    bool Ran() const { return !ToNetMBps.empty(); }
-};
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    size_t half = values.size() / 2;
-    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
-// One round on a live bridge. `passes` counts the console's pump passes (0 for socat).
-void MeasureBridge(const std::string& who, int appFd, int peerFd, const Options& options,
-                   const std::function<uint64_t()>& passes, BridgeFigures& figures)
-{
-    Exchange(appFd, peerFd, who);
-    double mb = static_cast<double>(options.Bytes) / 1e6;
-    double mib = static_cast<double>(options.Bytes) / (1 << 20);
-    uint64_t before = passes();
-    figures.ToNetMBps.push_back(mb / Transfer(who + ", application to network", appFd, peerFd, options.Bytes));
-    uint64_t middle = passes();
-    figures.ToAppMBps.push_back(mb / Transfer(who + ", network to application", peerFd, appFd, options.Bytes));
-    uint64_t after = passes();
-    figures.ToNetPasses.push_back(static_cast<double>(middle - before) / mib);
-    figures.ToAppPasses.push_back(static_cast<double>(after - middle) / mib);
-    std::vector<double> micros = RoundTrips(appFd, peerFd, options.WarmUp, options.Trips);
-    figures.Micros.insert(figures.Micros.end(), micros.begin(), micros.end());
-}
 
 // ---- the console ---------------------------------------------------------------
 
@@ -276,6 +64,23 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
+    // Waits until the console lists `port` among those an application holds. Asking
+    // takes the manager lock, and letting it go wakes the pump, as the window's refresh
+    // timer does: a pump that missed the application's open (it can, while it collects
+    // the waits of several ports) then sees it all the same.
+    void WaitForApplication(CPortObject* port, const std::string& what)
+    {
+        auto end = Clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            CQLNManager::PortList held;
+            Manager->CollectOpenedPorts(&held);
+            if (std::find(held.begin(), held.end(), port) != held.end())
+                return;
+            if (Clock::now() > end)
+                Fail("the console: " + what + ": the application's open not seen within 10 s");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
     std::unique_ptr<CQLNManager> Manager;
     std::vector<CPortObject*> Ports;
 };
@@ -291,8 +96,10 @@ void RunConsoleBridge(const Options& options, BridgeFigures& figures)
     Fd peer = AcceptWithin(listener.Get(), 10, "the console's TCP client link");
     console.WaitFor([&] { return link->GetLinkState() == Connected; }, "TCP client link connected");
     Fd app = OpenApplication(PortDriver::Instance().LinkPath(number));
+    console.WaitForApplication(console.Ports[0], "COM" + std::to_string(number));
     CQLNManager* manager = console.Manager.get();
-    MeasureBridge("console", app.Get(), peer.Get(), options, [manager] { return manager->PassCount(); }, figures);
+    MeasureBridge("console", app.Get(), peer.Get(), options, [manager] { return manager->PassCount(); },
+                  PumpCpuSeconds, figures);
     app.Reset();
 }
 
@@ -331,7 +138,9 @@ SocatBridge StartSocat(const Options& options, const std::string& name)
 void RunSocatBridge(const Options& options, BridgeFigures& figures)
 {
     SocatBridge bridge = StartSocat(options, "socatCOM");
-    MeasureBridge("socat", bridge.App.Get(), bridge.Peer.Get(), options, [] { return uint64_t {0}; }, figures);
+    pid_t pid = bridge.Pid;
+    MeasureBridge("socat", bridge.App.Get(), bridge.Peer.Get(), options, [] { return uint64_t {0}; },
+                  [pid] { return ProcessCpuSeconds(pid); }, figures);
     bridge.App.Reset();
     StopChild(bridge.Pid);
 }
@@ -448,6 +257,7 @@ IdleFigures RunConsoleIdle(const Options& options, int firstNumber, bool threeLi
             udpConsole = Loopback(udpPort);
         }
         Fd app = OpenApplication(PortDriver::Instance().LinkPath(numbers[i]));
+        console.WaitForApplication(port, who);
         CheckAllLinks(app.Get(), tcpPeers, udpPeer.Get(), &udpConsole, who);
         keep.push_back(std::move(listener));
         keep.push_back(std::move(clientPeer));
@@ -596,7 +406,13 @@ Options ParseOptions(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    Options options = ParseOptions(argc, argv);
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const std::exception&) { // a number that is not one
+        Usage();
+        return 2;
+    }
 
     char pattern[] = "/tmp/qlnbench.XXXXXX";
     if (!mkdtemp(pattern))
@@ -628,12 +444,17 @@ int main(int argc, char** argv)
 
     const bool withSocat = !socat.empty() && options.SocatToo;
     BridgeFigures console, theirs;
+    // The contestants take turns, the one going first alternating, so that a change
+    // of load on the machine falls on both alike.
     for (int round = 0; round < options.Rounds; ++round) {
+        if (withSocat && round % 2 == 1)
+            RunSocatBridge(options, theirs);
         if (options.Console)
             RunConsoleBridge(options, console);
-        if (withSocat)
+        if (withSocat && round % 2 == 0)
             RunSocatBridge(options, theirs);
     }
+    const double consoleRss = PeakResidentMiB(); // socat runs in processes of its own
     IdleFigures consoleIdle, consoleIdleOne, socatIdle;
     if (options.Console) {
         consoleIdle = RunConsoleIdle(options, 11, true);
@@ -657,14 +478,18 @@ int main(int argc, char** argv)
     std::printf("  %-42s %11s %11s\n", (idleLabel + " x 3 links").c_str(), Num(consoleIdle.CpuPercent, 3).c_str(),
                 "(cannot)");
     Row((idleLabel + " x 1 link").c_str(), consoleIdleOne.CpuPercent, socatIdle.CpuPercent, 3);
+    Row("bridge CPU ms per MiB application->network", Median(console.ToNetCpu), Median(theirs.ToNetCpu), 2);
+    Row("bridge CPU ms per MiB network->application", Median(console.ToAppCpu), Median(theirs.ToAppCpu), 2);
     std::printf("  rounds: console app->net %s, net->app %s MB/s; socat %s, %s\n", List(console.ToNetMBps).c_str(),
                 List(console.ToAppMBps).c_str(), List(theirs.ToNetMBps).c_str(), List(theirs.ToAppMBps).c_str());
     std::printf("  console pump passes per MiB: app->net %s, net->app %s; idle passes/s: %s (3 links), %s (1)\n",
                 Num(Median(console.ToNetPasses), 0).c_str(), Num(Median(console.ToAppPasses), 0).c_str(),
                 Num(consoleIdle.PassesPerSecond, 1).c_str(), Num(consoleIdleOne.PassesPerSecond, 1).c_str());
-    std::printf("  (MB = 10^6 bytes; round trip percentiles pool every round. socat cannot serve 3 links on\n"
-                "   one port: its idle figure is %d socat processes with one TCP link each, CPU from\n"
-                "   /proc/<pid>/schedstat; the console's is this process's getrusage.)\n", options.IdlePorts);
+    std::printf("  console process peak resident size after the transfers: %s MiB\n", Num(consoleRss, 0).c_str());
+    std::printf("  (MB = 10^6 bytes; round trip percentiles pool every round; bridge CPU is the pump thread's\n"
+                "   or the socat process's, from /proc schedstat. socat cannot serve 3 links on one port: its\n"
+                "   idle figure is %d socat processes with one TCP link each; the console's idle figures are\n"
+                "   this process's getrusage.)\n", options.IdlePorts);
 
     bool known = console.Ran() && theirs.Ran();
     std::printf("\n  targets:\n");

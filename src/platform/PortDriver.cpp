@@ -258,14 +258,19 @@ bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status)
     return true;
 }
 
+void PortDriver::ForgetOpenEvents()
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    if (InotifyFd < 0)
+        return;
+    char events[4096];
+    while (read(InotifyFd, events, sizeof events) > 0) {
+    }
+}
+
 void PortDriver::CollectWaits(DriverHandle handle, bool wantRead, bool wantWrite, WaitSet& waits)
 {
     std::lock_guard<std::mutex> hold(Mutex);
-    if (InotifyFd >= 0) {
-        char events[4096];
-        while (read(InotifyFd, events, sizeof events) > 0) {
-        }
-    }
     Device* device = FindByHandle(handle);
     if (!device)
         return;

@@ -53,6 +53,10 @@ public:
     bool Write(DriverHandle handle, const uint8_t* data, uint32_t length);
     bool QueryStatus(DriverHandle handle, PortStatus* status);
 
+    // Drops the application-open events seen so far. Call it once before collecting
+    // the waits of all ports: an open after it stays pending and ends the wait, while
+    // draining per port could swallow the open of a port already collected.
+    void ForgetOpenEvents();
     // Adds what a pump waiting for this port should wake on: the application's bytes
     // (`wantRead`), room for queued bytes (`wantWrite`), and the application opening
     // or letting go of the port.

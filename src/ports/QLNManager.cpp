@@ -174,6 +174,7 @@ void CQLNManager::Run()
 void CQLNManager::WaitForWork()
 {
     Waits->Clear();
+    PortDriver::Instance().ForgetOpenEvents();
     {
         CGuard guard(ManagerLock.get());
         for (auto& port : *Ports)
