@@ -107,7 +107,8 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
             work += 1;
         }
     }
-    work += socket.Poll();
+    if (socket.GetState() != CClientSocket::Connected || !FromNetFull())
+        work += socket.Poll();
     TryAutoReconnect(link);
     return work;
 }
@@ -133,8 +134,10 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
     // A connection accepted here starts with nothing of the current chunk; it gets
     // the chunk from the next step on if the chunk is still held back then.
     work += link.ServerSocket->Poll();
+    const bool full = FromNetFull();
     for (auto it = link.Clients.begin(); it != link.Clients.end();) {
-        work += it->Socket->Poll();
+        if (!full)
+            work += it->Socket->Poll();
         if (it->Socket->GetState() == CClientSocket::Unconnected)
             it = link.Clients.erase(it);
         else
@@ -163,6 +166,16 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
     }
     work += link.DatagramSocket->Poll();
     return work;
+}
+
+// While the application is far behind, TCP connections are left unread: their
+// peers wait under TCP's own flow control instead of the console queueing without
+// bound (a port nobody holds, or an application that stopped reading, would
+// otherwise take memory for as long as the peers send). Datagrams have no such
+// flow control, so UDP links are always read and nothing they deliver is dropped.
+bool CPortObject::FromNetFull() const
+{
+    return FromNetQueue.Size() >= FromNetHighWater;
 }
 
 void CPortObject::ResetChunkProgress()

@@ -43,7 +43,7 @@ void CPortObject::CollectWaits(WaitSet& waits)
             CClientSocket& socket = *link->ClientSocket;
             switch (socket.GetState()) {
             case CClientSocket::Connected:
-                waits.Add(socket.GetHandle(), POLLIN);
+                waits.Add(socket.GetHandle(), FromNetFull() ? 0 : POLLIN);
                 break;
             case CClientSocket::Connecting:
                 waits.Add(socket.GetHandle(), POLLOUT);
@@ -57,8 +57,10 @@ void CPortObject::CollectWaits(WaitSet& waits)
         }
         case TcpServer:
             waits.Add(link->ServerSocket->GetHandle(), POLLIN);
-            for (auto& client : link->Clients)
-                waits.Add(client.Socket->GetHandle(), POLLIN);
+            if (!FromNetFull()) {
+                for (auto& client : link->Clients)
+                    waits.Add(client.Socket->GetHandle(), POLLIN);
+            }
             break;
         case Udp:
             waits.Add(link->DatagramSocket->GetHandle(), POLLIN);

@@ -70,6 +70,9 @@ public:
     // One traffic log record (pump thread, lock held); `count` from 1 to 8192.
     void WriteLog(bool inbound, const uint8_t* data, uint32_t count);
 
+    // Bytes waiting for the application above which TCP links are not read.
+    static constexpr size_t FromNetHighWater = 256 * 1024;
+
     // For tests and the window: bytes waiting in each direction.
     size_t ToNetQueued();
     size_t FromNetQueued();
@@ -81,6 +84,7 @@ private:
     int32_t ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken);
     int32_t ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken);
     void ResetChunkProgress();
+    bool FromNetFull() const;
     void TryAutoReconnect(CNetObject& link);
 
     const int32_t PortNumber;

@@ -221,3 +221,43 @@ TEST(SlowPeerTest, PeerThatStopsReadingLosesNothing)
 }
 
 } // namespace
+
+namespace {
+
+// An application that stops reading must not make the console queue everything a
+// TCP peer sends: the peer is held back by TCP, and nothing is lost once the
+// application reads again.
+TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
+{
+    Console console;
+    uint16_t port = FreePort();
+    CNetObject* server = console.Port->AddTcpServer(port);
+    int peer = ConnectTo(port);
+    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
+
+    auto data = Pattern(32 << 20, 13);
+    size_t sent = 0;
+    // Send until the console stops taking bytes for a while.
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (sent < data.size()
+           && std::chrono::steady_clock::now() - lastProgress < std::chrono::milliseconds(300)) {
+        ssize_t n = send(peer, data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            lastProgress = std::chrono::steady_clock::now();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ASSERT_LT(sent, data.size()) << "the console took everything";
+    EXPECT_LT(console.Port->FromNetQueued(), size_t(16) << 20);
+
+    std::thread sender([&] { SendAll(peer, std::vector<uint8_t>(data.begin() + sent, data.end()), 60); });
+    auto got = console.Application->ReadExactly(data.size(), 60);
+    sender.join();
+    ASSERT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+    close(peer);
+}
+
+} // namespace

@@ -60,6 +60,26 @@ public:
     std::string Root;
 };
 
+// Reads until `count` bytes came or the time is up, waiting for readiness rather
+// than sleeping; returns what came.
+inline std::vector<uint8_t> ReadUpTo(int fd, size_t count, double seconds, bool socket)
+{
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> buf(1 << 16);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
+        size_t want = std::min(buf.size(), count - out.size());
+        ssize_t n = socket ? recv(fd, buf.data(), want, MSG_DONTWAIT) : read(fd, buf.data(), want);
+        if (n > 0) {
+            out.insert(out.end(), buf.begin(), buf.begin() + n);
+            continue;
+        }
+        pollfd p {fd, POLLIN, 0};
+        poll(&p, 1, 10);
+    }
+    return out;
+}
+
 // An application holding COM<n> the way a serial program does: raw, non-blocking.
 class App {
 public:
@@ -95,15 +115,7 @@ public:
     // Reads until `count` bytes came or the time is up; returns what came.
     std::vector<uint8_t> ReadExactly(size_t count, double seconds = 10.0)
     {
-        std::vector<uint8_t> out;
-        uint8_t buf[65536];
-        WaitUntil([&] {
-            ssize_t n = read(Fd, buf, std::min(sizeof buf, count - out.size()));
-            if (n > 0)
-                out.insert(out.end(), buf, buf + n);
-            return out.size() >= count;
-        }, seconds);
-        return out;
+        return ReadUpTo(Fd, count, seconds, false);
     }
     // Whatever is there now.
     std::vector<uint8_t> ReadAvailable()
@@ -237,15 +249,7 @@ inline bool SendAll(int fd, const std::vector<uint8_t>& data, double seconds = 1
 
 inline std::vector<uint8_t> RecvExactly(int fd, size_t count, double seconds = 10.0)
 {
-    std::vector<uint8_t> out;
-    uint8_t buf[65536];
-    WaitUntil([&] {
-        ssize_t n = recv(fd, buf, std::min(sizeof buf, count - out.size()), MSG_DONTWAIT);
-        if (n > 0)
-            out.insert(out.end(), buf, buf + n);
-        return out.size() >= count;
-    }, seconds);
-    return out;
+    return ReadUpTo(fd, count, seconds, true);
 }
 
 // Bytes that arrive within `seconds` (for "nothing more comes" checks).
