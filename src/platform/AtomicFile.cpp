@@ -5,6 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -61,6 +64,54 @@ std::string ResolveTarget(const std::string& path)
             return resolved;
     }
     return path;
+}
+
+constexpr char TempMark[] = ".qln-tmp.";
+// A temporary file this old belongs to no running replacement, whatever its pid.
+constexpr time_t StaleAge = 24 * 60 * 60;
+
+// The digits of `text` from `pos` to `end` as a process id; 0 when they are none.
+pid_t PidOf(const std::string& text, size_t pos, size_t end)
+{
+    if (end <= pos || end - pos > 9)
+        return 0;
+    long value = 0;
+    for (size_t i = pos; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return 0;
+        value = value * 10 + (text[i] - '0');
+    }
+    return static_cast<pid_t>(value);
+}
+
+bool AllDigits(const std::string& text, size_t pos)
+{
+    return pos < text.size() && text.find_first_not_of("0123456789", pos) == std::string::npos;
+}
+
+// The writer's pid of a temporary file name of ours, or 0 for any other name:
+// ".<name>.qln-tmp.<pid>.<n>", or "<name>.tmp<pid>-<n>" as earlier versions wrote.
+pid_t TemporaryFileOwner(const std::string& name)
+{
+    const size_t mark = name.rfind(TempMark);
+    if (name.size() > 1 && name[0] == '.' && mark != std::string::npos && mark > 1) {
+        const size_t pid = mark + sizeof TempMark - 1;
+        const size_t dot = name.find('.', pid);
+        if (dot != std::string::npos && AllDigits(name, dot + 1))
+            return PidOf(name, pid, dot);
+        return 0;
+    }
+    const size_t legacy = name.rfind(".tmp");
+    const size_t dash = name.rfind('-');
+    if (legacy != std::string::npos && legacy > 0 && dash != std::string::npos && dash > legacy
+        && AllDigits(name, dash + 1))
+        return PidOf(name, legacy + 4, dash);
+    return 0;
+}
+
+bool IsRunning(pid_t pid)
+{
+    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 std::string FolderOf(const std::string& path)
@@ -126,10 +177,12 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, bo
     // A name of our own beside the target: the pid and a counter keep concurrent
     // writers of this and other processes apart; O_EXCL settles any remaining clash.
     static std::atomic<unsigned> counter{0};
+    const std::string prefix = folder + "/." + target.substr(target.rfind('/') + 1) + TempMark
+                               + std::to_string(::getpid()) + ".";
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        temp = prefix + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST)
             return false;
@@ -162,4 +215,37 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, bo
         ::close(dir);
     }
     return true;
+}
+
+size_t RemoveStaleTemporaryFiles(const std::string& folder, int depth)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
+    size_t removed = 0;
+    const time_t now = ::time(nullptr);
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (name == "." || name == ".." || ::fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth > 0)
+                removed += RemoveStaleTemporaryFiles(folder + "/" + name, depth - 1);
+            continue;
+        }
+        const pid_t owner = TemporaryFileOwner(name);
+        if (!S_ISREG(st.st_mode) || owner <= 0)
+            continue;
+        if ((!IsRunning(owner) || now - st.st_mtime > StaleAge)
+            && ::unlinkat(dirfd(dir), name.c_str(), 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }

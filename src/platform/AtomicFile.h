@@ -29,4 +29,16 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content,
 // replaced by a plain file. On any failure the temporary file is removed, the
 // original is untouched and the result is false (errno tells why).
 // The folder must exist; it is not created.
+//
+// The temporary file is ".<name>.qln-tmp.<pid>.<n>" beside the file: hidden, marked
+// as the console's, and carrying the writer's process id, so that one left by a
+// writer that was killed can be told from one still being written.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink = true);
+
+// Deletes the temporary files of replacements that never finished: regular files
+// named as ReplaceFileAtomically names them (or "<name>.tmp<pid>-<n>", as earlier
+// versions did) whose writer is no longer running, or that are older than a day
+// whatever their process id says (the id may have been reused). Nothing else is
+// touched, and never the file of a writer that still runs. Looks into folders
+// `depth` levels down, never through a symbolic link. Returns how many went.
+size_t RemoveStaleTemporaryFiles(const std::string& folder, int depth = 0);

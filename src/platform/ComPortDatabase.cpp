@@ -6,7 +6,7 @@
 
 std::unique_ptr<ComPortDatabase> ComPortDatabase::Open(const std::string& stateFolder)
 {
-    if (!MakeFolders(stateFolder))
+    if (!MakeFolders(stateFolder, PrivateFolderMode))
         return nullptr;
     return std::unique_ptr<ComPortDatabase>(new ComPortDatabase(stateFolder + "/comdb"));
 }

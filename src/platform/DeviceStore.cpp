@@ -93,7 +93,7 @@ bool DeviceStore::LoadRecord(const std::string& instanceId, DeviceRecord& record
 bool DeviceStore::SaveRecord(const DeviceRecord& record)
 {
     std::string path = RecordPath(record.InstanceId);
-    if (path.empty() || !MakeFolders(DevicesFolder()))
+    if (path.empty() || !MakeFolders(DevicesFolder(), PrivateFolderMode))
         return false;
     return ReplaceFileAtomically(path, record.Format());
 }
@@ -101,7 +101,7 @@ bool DeviceStore::SaveRecord(const DeviceRecord& record)
 bool DeviceStore::LoadAllRecords(std::vector<DeviceRecord>& records) const
 {
     records.clear();
-    if (!MakeFolders(DevicesFolder()))
+    if (!MakeFolders(DevicesFolder(), PrivateFolderMode))
         return false;
     DIR* dir = opendir(DevicesFolder().c_str());
     if (!dir)

@@ -50,7 +50,8 @@ bool DeviceStore::InstallPackageFiles(const DriverPackage& package, const std::s
     const std::string infFolder = StateFolder + "/inf";
     const std::string driversFolder = StateFolder + "/drivers";
     const std::string servicesFolder = StateFolder + "/services";
-    if (!MakeFolders(infFolder) || !MakeFolders(driversFolder) || !MakeFolders(servicesFolder))
+    if (!MakeFolders(infFolder, PrivateFolderMode) || !MakeFolders(driversFolder, PrivateFolderMode)
+        || !MakeFolders(servicesFolder, PrivateFolderMode))
         return false;
 
     // An identical package installed before keeps its copy; otherwise the lowest k

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,17 +58,47 @@ std::string ExecutableFolder()
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-bool MakeFolders(const std::string& path)
+bool MakeFolders(const std::string& path, unsigned mode)
 {
     if (path.empty())
         return false;
     for (size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {
             std::string part = path.substr(0, pos);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
                 return false;
         }
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool TightenFolders(const std::string& path)
+{
+    // Through descriptors opened without following links: a link planted inside the
+    // folder never makes the console change the mode of something elsewhere.
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != PrivateFolderMode)
+        fchmod(fd, PrivateFolderMode);
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return true;
+    }
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        int sub = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0)
+            continue;
+        if (fstat(sub, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != PrivateFolderMode)
+            fchmod(sub, PrivateFolderMode);
+        close(sub);
+    }
+    closedir(dir);
+    return true;
 }

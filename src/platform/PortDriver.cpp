@@ -1,10 +1,13 @@
 #include "platform/PortDriver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -12,12 +15,25 @@
 #include "platform/Folders.h"
 #include "platform/WaitSet.h"
 
-// One present port. The master descriptor is owned here and closed on detach.
+// One present port. Its descriptors are owned here and closed with it.
 struct PortDriver::Device {
+    Device() = default;
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    ~Device()
+    {
+        if (Master >= 0)
+            close(Master);
+        if (PathFd >= 0)
+            close(PathFd);
+    }
+
     int Number = 0;
     int Master = -1;
+    int PathFd = -1;                     // path-only descriptor of the slave, for the link
     std::string SlavePath;
     std::string Link;
+    std::string LinkTarget;              // "/proc/<pid>/fd/<PathFd>"
     int Watch = -1;                      // inotify watch on the slave, or -1
     DriverHandle Handle = INVALID_DRIVER_HANDLE; // the console's handle, if open
     bool Held = false;                   // an application held the slave when last seen
@@ -25,6 +41,54 @@ struct PortDriver::Device {
 };
 
 namespace {
+
+// The links name descriptors from this number up. Programs seldom hold descriptors
+// this high, so a process that happens to get the pid of a console that died would
+// also need a descriptor of exactly that number for an old link to lead anywhere.
+// The kernel sizes a process's descriptor table to its highest descriptor: this
+// costs about half a MiB of kernel memory, once.
+constexpr int HighDescriptorBase = 40000;
+constexpr int HighDescriptorRoom = 1024; // more than the 256 ports
+
+// Moves `fd` to a high number and returns the descriptor to use from then on: the
+// high one, or `fd` itself where the open-file limit allows nothing higher.
+int MoveHigh(int fd)
+{
+    int base = HighDescriptorBase;
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        const rlim_t wanted = HighDescriptorBase + HighDescriptorRoom;
+        if (limit.rlim_cur < wanted && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = std::min(wanted, limit.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &limit);
+            getrlimit(RLIMIT_NOFILE, &limit);
+        }
+        if (limit.rlim_cur < wanted) {
+            // A low hard limit: the top of what it allows.
+            const int top = static_cast<int>(limit.rlim_cur);
+            base = top > 2 * HighDescriptorRoom ? top - HighDescriptorRoom : top / 2;
+        }
+    }
+    const int high = base > fd ? fcntl(fd, F_DUPFD_CLOEXEC, base) : -1;
+    if (high < 0)
+        return fd;
+    close(fd);
+    return high;
+}
+
+std::string SystemError(const std::string& what)
+{
+    return what + ": " + strerror(errno);
+}
+
+const char* KindOf(const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        return "it is a folder";
+    if (S_ISREG(st.st_mode))
+        return "it is a file";
+    return "it is a special file";
+}
 
 void MakeRaw(int master)
 {
@@ -64,6 +128,19 @@ PortDriver::~PortDriver()
         close(InotifyFd);
 }
 
+bool PortDriver::Refuse(int number, std::string why)
+{
+    Problems[number] = std::move(why);
+    return false;
+}
+
+std::string PortDriver::AttachProblem(int number) const
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    auto it = Problems.find(number);
+    return it == Problems.end() ? std::string() : it->second;
+}
+
 bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
 {
     std::lock_guard<std::mutex> hold(Mutex);
@@ -72,44 +149,59 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
     if (Devices.count(number))
         return true;
 
+    const std::string com = "COM" + std::to_string(number);
     auto device = std::make_unique<Device>();
     device->Number = number;
     device->Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device->Master < 0)
-        return false;
     char name[PATH_MAX];
-    if (grantpt(device->Master) != 0 || unlockpt(device->Master) != 0
-        || ptsname_r(device->Master, name, sizeof name) != 0) {
-        close(device->Master);
-        return false;
-    }
+    if (device->Master < 0 || grantpt(device->Master) != 0 || unlockpt(device->Master) != 0
+        || ptsname_r(device->Master, name, sizeof name) != 0)
+        return Refuse(number, SystemError("no pseudo-terminal for " + com));
     device->SlavePath = name;
     MakeRaw(device->Master);
     // One open and close of the slave: from then on POLLHUP on the master says
-    // exactly whether an application holds it.
+    // exactly whether an application holds it. The system gives the slave a mode of
+    // its own (often 0620, group tty, which lets that group write into the line and
+    // so onto the network): only this user may open the port.
     int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool privateMode = slave >= 0 ? fchmod(slave, 0600) == 0 : chmod(name, 0600) == 0;
     if (slave >= 0)
         close(slave);
+    if (!privateMode)
+        return Refuse(number, SystemError("cannot make the pseudo-terminal of " + com + " private"));
 
-    if (!MakeFolders(linkFolder)) {
-        close(device->Master);
-        return false;
+    // A path-only descriptor is no open of the terminal: POLLHUP still tells whether
+    // an application holds it.
+    const int path = open(name, O_PATH | O_CLOEXEC);
+    if (path < 0)
+        return Refuse(number, SystemError("cannot hold the pseudo-terminal of " + com));
+    device->PathFd = MoveHigh(path);
+    device->LinkTarget = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device->PathFd);
+
+    if (!MakeFolders(linkFolder, PrivateFolderMode))
+        return Refuse(number, SystemError("cannot create the folder " + linkFolder));
+    device->Link = linkFolder + "/" + com;
+    struct stat st {};
+    if (lstat(device->Link.c_str(), &st) == 0) {
+        // A link is a stale one, left by a console that ended without taking it down;
+        // anything else is not ours to delete.
+        if (!S_ISLNK(st.st_mode))
+            return Refuse(number, device->Link + " exists and is not a link: " + KindOf(st));
+        unlink(device->Link.c_str());
     }
-    device->Link = linkFolder + "/COM" + std::to_string(number);
-    unlink(device->Link.c_str()); // a stale link left by a console that crashed
-    if (symlink(name, device->Link.c_str()) != 0) {
-        close(device->Master);
-        return false;
-    }
+    if (symlink(device->LinkTarget.c_str(), device->Link.c_str()) != 0)
+        return Refuse(number, SystemError("cannot make the link " + device->Link));
     if (InotifyFd >= 0) {
         device->Watch = inotify_add_watch(InotifyFd, name, IN_OPEN);
     }
+    Problems.erase(number);
     Devices[number] = std::move(device);
     return true;
 }
 
 void PortDriver::DetachLocked(int number)
 {
+    Problems.erase(number);
     auto it = Devices.find(number);
     if (it == Devices.end())
         return;
@@ -118,11 +210,10 @@ void PortDriver::DetachLocked(int number)
         Handles.erase(device.Handle);
     if (device.Watch >= 0 && InotifyFd >= 0)
         inotify_rm_watch(InotifyFd, device.Watch);
-    close(device.Master);
     // Only our own link goes: another console may have put its own in its place.
     char target[PATH_MAX];
     ssize_t n = readlink(device.Link.c_str(), target, sizeof target - 1);
-    if (n > 0 && device.SlavePath == std::string(target, static_cast<size_t>(n)))
+    if (n > 0 && device.LinkTarget == std::string(target, static_cast<size_t>(n)))
         unlink(device.Link.c_str());
     Devices.erase(it);
 }
@@ -138,6 +229,7 @@ void PortDriver::DetachAll()
     std::lock_guard<std::mutex> hold(Mutex);
     while (!Devices.empty())
         DetachLocked(Devices.begin()->first);
+    Problems.clear();
 }
 
 bool PortDriver::IsAttached(int number) const

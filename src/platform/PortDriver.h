@@ -22,7 +22,11 @@ constexpr DriverHandle INVALID_DRIVER_HANDLE = -1;
 // device for as long as the device is present, not per console handle, so the
 // path an application holds stays valid while the console closes and reopens its
 // handles. The application side of COM<n> is the symbolic link COM<n> in the link
-// folder, pointing at the pseudo-terminal's slave.
+// folder. It leads to the pseudo-terminal's slave only while this process lives: it
+// points at /proc/<pid>/fd/<k>, where k is a path-only (O_PATH) descriptor of the
+// slave that this process keeps at a high number. Opening the link opens the slave
+// itself; once the process is gone, even after SIGKILL, the path no longer exists,
+// so a link left behind never leads into a terminal that another program got since.
 //
 // One per process, like the kernel it stands for. Any thread may call it: it has a
 // lock of its own, separate from the port manager's.
@@ -31,9 +35,14 @@ public:
     static PortDriver& Instance();
 
     // Device side, called by the device store (or by tests).
-    // Makes COM<number> present: a new pseudo-terminal and the link COM<number> in
-    // `linkFolder` (a stale link is replaced). True when the port is present afterwards.
+    // Makes COM<number> present: a new pseudo-terminal whose slave only this user may
+    // open (0600) and the link COM<number> in `linkFolder` (a stale link is replaced;
+    // anything else of that name is left alone and the attach fails). True when the
+    // port is present afterwards.
     bool AttachDevice(int number, const std::string& linkFolder);
+    // Why the last AttachDevice of COM<number> failed, in words for the user; empty
+    // when it is attached or was never refused.
+    std::string AttachProblem(int number) const;
     // Takes COM<number> down: closes a console handle open on it, the pseudo-terminal
     // and removes its link.
     void DetachDevice(int number);
@@ -74,10 +83,12 @@ private:
     void Refresh(Device& device);
     void Flush(Device& device);
     void DetachLocked(int number);
+    bool Refuse(int number, std::string why);
 
     mutable std::mutex Mutex;
     std::map<int, std::unique_ptr<Device>> Devices; // by COM number
     std::map<DriverHandle, int> Handles;             // open console handles → COM number
+    std::map<int, std::string> Problems;             // failed attaches → why
     DriverHandle NextHandle = 1;
     int InotifyFd = -1; // wakes a waiting pump when an application opens a slave
 };

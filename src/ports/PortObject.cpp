@@ -90,6 +90,18 @@ void CPortObject::CloseDriver()
     DriverHandleValue = INVALID_DRIVER_HANDLE;
 }
 
+std::string CPortObject::GetUnavailableReason()
+{
+    CGuard guard(ManagerLock);
+    return UnavailableReason;
+}
+
+void CPortObject::SetUnavailableReason(const std::string& reason)
+{
+    CGuard guard(ManagerLock);
+    UnavailableReason = reason;
+}
+
 size_t CPortObject::ToNetQueued()
 {
     CGuard guard(ManagerLock);

@@ -46,6 +46,11 @@ public:
     // Driver side. No lock of their own: the callers hold it.
     int OpenDriver();
     void CloseDriver();
+    // Why the port carries no data, in words for the user ("COM3 is also claimed by
+    // device ROOT\PORTS\0002"); empty while it is served. Set by the manager each
+    // time it opens the ports.
+    std::string GetUnavailableReason();
+    void SetUnavailableReason(const std::string& reason);
 
     // Links (window thread; each takes the lock). Null when refused.
     CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
@@ -98,6 +103,7 @@ private:
     ByteQueue FromNetQueue;
     NetLinkList NetLinks;
     std::string LogFilename;
+    std::string UnavailableReason;
     std::ofstream LogStream; // open only while a record is written
     int32_t LogMode = 0;
     // A UDP link refused the current chunk for a reason that no descriptor will

@@ -1,6 +1,7 @@
 #include "ports/QLNManager.h"
 
 #include <poll.h>
+#include <set>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -27,6 +28,22 @@ bool IsSignalled(int eventFd)
     pollfd p {eventFd, POLLIN, 0};
     // A failing wait ends the loop just as a signalled event does.
     return poll(&p, 1, 0) != 0;
+}
+
+std::string PortName(int number)
+{
+    return "COM" + std::to_string(number);
+}
+
+std::string WhyNotServed(int number)
+{
+    PortDriver& driver = PortDriver::Instance();
+    std::string why = driver.AttachProblem(number);
+    if (!why.empty())
+        return why;
+    if (!driver.IsAttached(number))
+        return PortName(number) + " is not present: its device is disabled or has no driver installed";
+    return PortName(number) + " is already opened elsewhere in the console";
 }
 
 } // namespace
@@ -119,16 +136,31 @@ void CQLNManager::CollectOpenedPorts(PortList* list)
     }
 }
 
+// Opens every port that can be served; one that cannot stays closed with the reason
+// for the window, and the others open all the same (one bad device must not silence
+// every port). The driver serves a number once: of several ports with one number,
+// the first in list order (enumeration order) is opened and the later ones are not.
+// 1 when every port is open.
 int CQLNManager::OpenAllPorts()
 {
     CGuard guard(ManagerLock.get());
+    int all = 1;
+    std::set<int> numbers;
     for (auto& port : *Ports) {
-        if (!port->OpenDriver()) {
-            CloseAllPorts();
-            return 0;
+        const int number = port->GetPortNumber();
+        if (!numbers.insert(number).second) {
+            port->CloseDriver();
+            if (port->GetUnavailableReason().empty())
+                port->SetUnavailableReason(PortName(number) + " is also claimed by another device");
+            all = 0;
+        } else if (port->OpenDriver()) {
+            port->SetUnavailableReason(std::string());
+        } else {
+            port->SetUnavailableReason(WhyNotServed(number));
+            all = 0;
         }
     }
-    return 1;
+    return all;
 }
 
 void CQLNManager::CloseAllPorts()

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <new>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/DeviceStore.h"
 #include "platform/Folders.h"
 #include "ports/DeviceMessage.h"
@@ -55,6 +57,11 @@ bool IsInsideStateFolder(const std::string& path)
 
 int CQLNManager::Start()
 {
+    // The state folder is the user's own business; a crash may have left temporary
+    // files of an interrupted record write in it.
+    const std::string state = StateFolder();
+    TightenFolders(state);
+    RemoveStaleTemporaryFiles(state, 1);
     if (!EnumeratePorts())
         return 0;
     return StartRest();
@@ -70,9 +77,14 @@ int CQLNManager::EnumeratePorts()
         return 0;
     DeviceInfo device;
     int number = 0;
+    std::map<int, std::string> firstDevice; // number → the device that is served with it
     for (int index = FindPortDevice(store, set.get(), 0, &number, &device); index >= 0;
          index = FindPortDevice(store, set.get(), index + 1, &number, &device)) {
         Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get()));
+        auto first = firstDevice.emplace(number, device.InstanceId);
+        if (!first.second)
+            Ports->back()->SetUnavailableReason("COM" + std::to_string(number)
+                                                + " is also claimed by device " + first.first->second);
         number = 0;
     }
     set.reset();
@@ -184,9 +196,8 @@ CPortObject* CQLNManager::InstallDevice(DeviceStore& store, DeviceInfoSet& set,
     if (number == 0)
         number = assigned;
     {
-        // Two ports of one number can never both be opened, and ports open all
-        // together or not at all: a number one of this console's own ports has is
-        // refused, forced or not, or every port would stop carrying data.
+        // Two ports of one number can never both be served: a number one of this
+        // console's own ports has is refused, forced or not.
         CGuard guard(ManagerLock.get());
         for (const auto& existing : *Ports) {
             if (existing->GetPortNumber() == number)
@@ -296,6 +307,10 @@ int CQLNManager::RemovePort(CPortObject* port)
         if (!imageFile.empty())
             store.DeleteFile(imageFile);
     }
+    // A port held back by the removed one (a second device of its number) may now
+    // be served.
+    if (result == 1)
+        OpenAllPorts();
     return result;
 }
 

@@ -36,6 +36,13 @@ QString Unsigned(int64_t value)
     return QString::number(static_cast<uint32_t>(value));
 }
 
+// "COM<n>", marked while the port cannot be served.
+QString PortNodeText(CPortObject* port)
+{
+    const QString text = "COM" + Unsigned(port->GetPortNumber());
+    return port->GetUnavailableReason().empty() ? text : text + " (Unavailable)";
+}
+
 QString OpenedPortsText(const CQLNManager::PortList& ports)
 {
     QString text;
@@ -214,8 +221,11 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         LogFilenameEdit->setText(QFile::decodeName(port->GetLogFilename().c_str()));
         LogFilenameEdit->end(false);
         LogModeCheckBox->setChecked(port->GetLogMode() != 0);
-        const QString path =
-            QFile::decodeName(PortDriver::Instance().LinkPath(port->GetPortNumber()).c_str());
+        // Where applications open the port, or why it cannot be served.
+        const std::string reason = port->GetUnavailableReason();
+        const QString path = reason.empty()
+            ? QFile::decodeName(PortDriver::Instance().LinkPath(port->GetPortNumber()).c_str())
+            : QString::fromStdString(reason);
         PortPathLabel->setText(path);
         PortPathLabel->setToolTip(path);
         PortOptionsGroupBox->show();
@@ -350,6 +360,9 @@ void TMainForm::Timer1Timer()
     CGuard guard(Manager->Lock());
     for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
         QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
+        if (NodeTag* tag = TTreeNode::TagOf(portNode); tag && tag->Port()
+            && portNode->text(0) != PortNodeText(tag->Port()))
+            portNode->setText(0, PortNodeText(tag->Port()));
         for (int j = 0; j < portNode->childCount(); ++j) {
             QTreeWidgetItem* node = portNode->child(j);
             NodeTag* tag = TTreeNode::TagOf(node);
@@ -369,7 +382,7 @@ QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
     if (!port)
         return nullptr;
     auto* node = new TTreeNode(NodeTag{NodeTag::PortNode, port});
-    node->setText(0, "COM" + Unsigned(port->GetPortNumber()));
+    node->setText(0, PortNodeText(port));
     PortTreeView->addTopLevelItem(node);
     if (PortTreeView->topLevelItemCount() == 1)
         PortTreeView->setCurrentItem(node);

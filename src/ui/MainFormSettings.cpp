@@ -172,6 +172,11 @@ void TMainForm::OpenSettings()
 {
     AutorunKey.reset(new TAutorunKey{Autostart::Open()});
     ConfigFile.reset(new TConfigFile(ConfigLocation::Path()));
+    // Replacements of the configuration file or the autorun entry that a crash cut
+    // short leave their temporary files behind.
+    const std::string& path = ConfigFile->File.Path();
+    RemoveStaleTemporaryFiles(path.substr(0, path.rfind('/') + 1));
+    RemoveStaleTemporaryFiles(Autostart::DefaultFolder());
 }
 
 // True also for an entry the console cannot read (like a value of another type in

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 class ScratchDir {
@@ -44,4 +45,15 @@ inline std::string ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The id of a process that has ended (the system may hand it out again, but hardly
+// within one test).
+inline pid_t DeadPid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
 }

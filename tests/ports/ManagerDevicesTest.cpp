@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 
 #include "platform/ComPortDatabase.h"
 #include "platform/DeviceStore.h"
+#include "platform/ScratchDir.h"
 #include "platform/TempState.h"
 #include "ports/QLNManager.h"
 
@@ -235,24 +237,96 @@ TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthe
     EXPECT_TRUE(AllOpen());
 }
 
-TEST_F(ManagerDevicesTest, WhenOnePortCannotBeOpenedNoneIs)
-{
-    ASSERT_EQ(Restart().Start(), 1);
-    ASSERT_NE(Manager->AddPort(0), nullptr);
-    ASSERT_NE(Manager->AddPort(0), nullptr);
-    ASSERT_NE(Manager->AddPort(0), nullptr);
+// ---- a port that cannot be served -------------------------------------------------
 
+// What makes COM2 of three installed ports unservable at the next start.
+struct UnservedCase {
+    const char* what;
+    DriverHandle (*spoil)(const std::string& state); // a handle to close afterwards, if any
+    std::vector<int> numbers;                         // the ports found
+    size_t unserved;                                  // which of them is not served
+    const char* reason;
+};
+
+class UnservedPortTest : public ManagerDevicesTest, public ::testing::WithParamInterface<UnservedCase> {};
+
+TEST_P(UnservedPortTest, IsMarkedWithItsReasonAndEveryOtherPortIsServed)
+{
+    const UnservedCase& c = GetParam();
+    ASSERT_EQ(Restart().Start(), 1);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(Manager->AddPort(0), nullptr);
     Manager.reset();
     PortDriver::Instance().DetachAll();
-    DeviceStore(State).AttachPresentDevices();
-    DriverHandle taken = PortDriver::Instance().Open(2); // someone else has COM2's handle
-    ASSERT_NE(taken, INVALID_DRIVER_HANDLE);
-    Restart(false);
-    ASSERT_EQ(Manager->Start(), 1);
-    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
-    for (CPortObject* port : Ports())
-        EXPECT_EQ(port->GetDriverHandle(), INVALID_DRIVER_HANDLE) << port->GetPortNumber();
-    PortDriver::Instance().Close(taken);
+    const DriverHandle taken = c.spoil(State);
+
+    ASSERT_EQ(Restart(false).Start(), 1);
+    ASSERT_EQ(Numbers(), c.numbers);
+    const CQLNManager::PortList ports = Ports();
+    CPortObject* unserved = *std::next(ports.begin(), static_cast<long>(c.unserved));
+    for (CPortObject* port : ports) {
+        EXPECT_EQ(port->GetDriverHandle() != INVALID_DRIVER_HANDLE, port != unserved);
+        EXPECT_EQ(port->GetUnavailableReason().empty(), port != unserved) << port->GetUnavailableReason();
+    }
+    EXPECT_THAT(unserved->GetUnavailableReason(), ::testing::HasSubstr(c.reason));
+    if (taken != INVALID_DRIVER_HANDLE)
+        PortDriver::Instance().Close(taken);
+
+    // Of two devices of one number, removing the served one lets the other be served.
+    if (c.numbers.size() == 4) {
+        EXPECT_EQ(Manager->RemovePort(*std::next(ports.begin())), 1);
+        EXPECT_NE(unserved->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+        EXPECT_EQ(unserved->GetUnavailableReason(), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, UnservedPortTest,
+    ::testing::Values(
+        UnservedCase{"its handle is open elsewhere",
+                     [](const std::string& state) {
+                         DeviceStore(state).AttachPresentDevices();
+                         return PortDriver::Instance().Open(2);
+                     },
+                     {1, 2, 3}, 1, "COM2 is already opened elsewhere in the console"},
+        UnservedCase{"its link's name is taken by a folder",
+                     [](const std::string& state) {
+                         mkdir((state + "/dev/COM2").c_str(), 0700);
+                         return INVALID_DRIVER_HANDLE;
+                     },
+                     {1, 2, 3}, 1, "/dev/COM2 exists and is not a link: it is a folder"},
+        UnservedCase{"a later device claims its number too",
+                     [](const std::string& state) {
+                         std::string record = ReadBytes(state + "/devices/ROOT#PORTS#0001");
+                         record.replace(record.find("PORTS\\0001"), 10, "PORTS\\0003");
+                         WriteBytes(state + "/devices/ROOT#PORTS#0003", record);
+                         return INVALID_DRIVER_HANDLE;
+                     },
+                     {1, 2, 3, 2}, 3, "COM2 is also claimed by device ROOT\\PORTS\\0001"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// The state folder as an earlier version, or a kill during a record write, left it.
+TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWrites)
+{
+    ASSERT_TRUE(MakeFolders(State + "/devices"));
+    for (const std::string& folder : {State, State + "/devices"})
+        ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    const std::string stale = State + "/devices/.ROOT#PORTS#0000.qln-tmp." + std::to_string(DeadPid()) + ".0";
+    const std::string live = State + "/.comdb.qln-tmp." + std::to_string(getppid()) + ".0";
+    const std::string foreign = State + "/devices/notes.tmp1-2x";
+    for (const std::string& file : {stale, live, foreign})
+        WriteText(file, "x");
+
+    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_NE(Manager->AddPort(0), nullptr);
+    EXPECT_FALSE(Exists(stale));
+    EXPECT_TRUE(Exists(live));
+    EXPECT_TRUE(Exists(foreign));
+    for (const char* folder : {"", "/devices", "/dev", "/inf", "/drivers", "/services"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((State + folder).c_str(), &st), 0) << folder;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
+    }
 }
 
 TEST_F(ManagerDevicesTest, AStateFolderThatCannotBeUsedFailsTheStartAndTheAdd)

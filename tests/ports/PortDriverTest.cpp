@@ -1,6 +1,11 @@
 // The driver's three requests on real pseudo-terminals, opened as an application would.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "platform/WaitSet.h"
 #include "ports/DriverInterface.h"
 #include "ports/PortObject.h"
 #include "TestEnv.h"
@@ -61,13 +66,19 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     EXPECT_EQ(got, 0u);
 }
 
+// An application opening the port through its link counts, and wakes a waiting pump.
 TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
     EXPECT_EQ(Status().OpenCount, 1u);
     EXPECT_FALSE(IsOpenedByApplication(Port.get()));
+    PortDriver::Instance().ForgetOpenEvents();
+    WaitSet waits;
+    PortDriver::Instance().CollectWaits(Port->GetDriverHandle(), true, false, waits);
+    EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 0), 0);
     {
         App app(PortDriver::Instance().LinkPath(7));
         ASSERT_TRUE(app.Ok());
+        EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 10000), 1);
         EXPECT_EQ(Status().OpenCount, 2u);
         EXPECT_TRUE(IsOpenedByApplication(Port.get()));
     }
@@ -159,13 +170,18 @@ TEST_F(PortDriverTest, OpensOnceAndOnlyWhenPresent)
     EXPECT_EQ(Port->OpenDriver(), 1) << "an open port is not opened again";
 }
 
-TEST_F(PortDriverTest, LinkFollowsTheDevice)
+TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
 {
     std::string link = PortDriver::Instance().LinkPath(7);
     EXPECT_EQ(link, DeviceLinkFolder() + "/COM7");
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u);
+    EXPECT_EQ(std::string(target).rfind("/proc/" + std::to_string(getpid()) + "/fd/", 0), 0u);
+    // Only this user may open the port: the tty group could write onto the network.
+    struct stat st {};
+    ASSERT_EQ(stat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode) && st.st_uid == geteuid());
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 
     PortDriver::Instance().DetachDevice(7);
     EXPECT_NE(access(link.c_str(), F_OK), 0);
@@ -178,6 +194,32 @@ TEST_F(PortDriverTest, LinkFollowsTheDevice)
     ASSERT_TRUE(PortDriver::Instance().AttachDevice(9, DeviceLinkFolder()));
     App app(PortDriver::Instance().LinkPath(9));
     EXPECT_TRUE(app.Ok());
+}
+
+// A console killed with SIGKILL takes nothing down, yet its link must never lead
+// into a terminal that another program got since.
+TEST_F(PortDriverTest, LinkOfAKilledConsoleLeadsNowhere)
+{
+    const std::string link = DeviceLinkFolder() + "/COM11";
+    const pid_t console = fork();
+    ASSERT_GE(console, 0);
+    if (console == 0) {
+        PortDriver::Instance().AttachDevice(11, DeviceLinkFolder());
+        for (;;)
+            pause();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return App(link).Ok(); })) << "the port opens while its console lives";
+    kill(console, SIGKILL);
+    ASSERT_EQ(waitpid(console, nullptr, 0), console);
+
+    // Another program takes a new terminal, most likely the number just freed.
+    const int other = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(other >= 0 && unlockpt(other) == 0);
+    App late(link);
+    const int error = errno;
+    EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd);
+    EXPECT_TRUE(error == ENOENT || error == ENXIO) << strerror(error);
+    close(other);
 }
 
 } // namespace

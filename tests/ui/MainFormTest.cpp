@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 
 #include "net/NetObject.h"
+#include "platform/ScratchDir.h"
 #include "ports/DriverInterface.h"
 #include "ports/PortObject.h"
 #include "UiTestSupport.h"
@@ -456,6 +457,27 @@ TEST(MainFormStart, AFailedStartShowsInitializeFailedAndNothingElse)
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(form.Timer1->isActive());
     EXPECT_FALSE(form.TrayIcon1->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// A port the driver cannot serve is marked in the tree and says why in its options;
+// the other port is unchanged. Leftovers of an interrupted settings write go at start.
+TEST_F(WindowTest, UnservablePortIsMarkedAndStaleTemporaryFilesGo)
+{
+    const std::string stale = ConfigHome() + "/quillon/.QuillonConsole.ini.qln-tmp."
+                              + std::to_string(DeadPid()) + ".0";
+    ASSERT_TRUE(MakeFolders(DeviceLinkFolder() + "/COM5") && MakeFolders(ConfigHome() + "/quillon"));
+    WriteBytes(stale, "partial");
+    StartOn({3, 5});
+    EXPECT_EQ(PortNode(0)->text(0), "COM3");
+    EXPECT_EQ(PortNode(1)->text(0), "COM5 (Unavailable)");
+    Tree().setCurrentItem(PortNode(1));
+    EXPECT_EQ(Form->PortPathLabel->text().toStdString(),
+              DeviceLinkFolder() + "/COM5 exists and is not a link: it is a folder");
+    EXPECT_NE(access(stale.c_str(), F_OK), 0);
 }
 
 } // namespace
