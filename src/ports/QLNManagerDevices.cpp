@@ -72,7 +72,7 @@ int CQLNManager::EnumeratePorts()
     int number = 0;
     for (int index = FindPortDevice(store, set.get(), 0, &number, &device); index >= 0;
          index = FindPortDevice(store, set.get(), index + 1, &number, &device)) {
-        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get()));
+        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get(), Resolver.get()));
         number = 0;
     }
     set.reset();
@@ -221,7 +221,7 @@ CPortObject* CQLNManager::InstallDevice(DeviceStore& store, DeviceInfoSet& set,
             return rollback();
     }
 
-    std::unique_ptr<CPortObject> port(new (std::nothrow) CPortObject(number, ManagerLock.get()));
+    std::unique_ptr<CPortObject> port(new (std::nothrow) CPortObject(number, ManagerLock.get(), Resolver.get()));
     if (!port)
         return rollback();
     CPortObject* added = port.get();
