@@ -109,6 +109,7 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
     }
     if (socket.GetState() != CClientSocket::Connected || !FromNetFull())
         work += socket.Poll();
+    FinishWaitingConnect(link);
     TryAutoReconnect(link);
     return work;
 }
@@ -150,8 +151,13 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
 {
     int32_t work = 0;
     if (chunk && link.Taken < length) {
+        NetAddress to;
         errno = 0;
-        if (link.DatagramSocket->SendTo(chunk, static_cast<int32_t>(length), link.RemoteAddr.c_str(), link.RemotePort)) {
+        if (!UdpDestination(link, to)) {
+            // Held until the host's address is known: the resolver's answer, or the
+            // time for the next lookup, wakes the pump.
+            allTaken = false;
+        } else if (link.DatagramSocket->SendTo(chunk, static_cast<int32_t>(length), to)) {
             link.Taken = length;
             work += 1;
         } else {
@@ -196,8 +202,10 @@ void CPortObject::TryAutoReconnect(CNetObject& link)
     int32_t now = GetTickCount32();
     if (!TickElapsed(now, link.LastFailTime, link.ReconnectIntervalTime))
         return;
-    if (socket.Connect(link.RemoteAddr.c_str(), link.RemotePort))
+    // One that waits for its host's lookup is made when the answer wakes the pump.
+    ConnectStart started = StartConnect(link);
+    if (started == ConnectStart::Started)
         link.Changed = true;
-    else
+    else if (started == ConnectStart::Failed)
         link.LastFailTime = GetTickCount32();
 }

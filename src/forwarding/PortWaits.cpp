@@ -49,7 +49,8 @@ void CPortObject::CollectWaits(WaitSet& waits)
                 waits.Add(socket.GetHandle(), POLLOUT);
                 break;
             default:
-                if (link->AutoReconnect)
+                // While its host is looked up the link waits for the resolver's answer.
+                if (link->AutoReconnect && !link->Remote.Waiting())
                     waits.Deadline(TickAfter(link->LastFailTime, link->ReconnectIntervalTime));
                 break;
             }
@@ -62,9 +63,13 @@ void CPortObject::CollectWaits(WaitSet& waits)
                     waits.Add(client.Socket->GetHandle(), POLLIN);
             }
             break;
-        case Udp:
+        case Udp: {
             waits.Add(link->DatagramSocket->GetHandle(), POLLIN);
+            int32_t retry = 0;
+            if (chunkDue && link->Remote.RetryAhead(now, HostCache::UdpRetryAfter, retry))
+                waits.Deadline(retry);
             break;
+        }
         default:
             break;
         }

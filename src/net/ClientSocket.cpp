@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <vector>
 
 // Ownership: the object owns its descriptor and closes it in Close, in Connect
 // (the previous connection's) and on destruction. Every call is made under the
@@ -54,30 +55,39 @@ void CClientSocket::Close()
     CSocket::Close();
 }
 
-bool CClientSocket::Connect(const char* host, uint16_t port)
+bool CClientSocket::Reopen()
 {
     ClosedByPeer = false;
     Close();
     if (Create(SOCK_STREAM) == INVALID_SOCKET)
         return false;
     SetNonBlocking(true);
+    return true;
+}
 
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (!ResolveHost(host, dotted)) {
+bool CClientSocket::Connect(const char* host, uint16_t port)
+{
+    if (!Reopen())
+        return false;
+    std::vector<NetAddress> found = LookUpHost(host);
+    if (found.empty()) {
         // The new handle stays open (and the socket Unconnected) until the next
         // Connect, Close or destruction.
         LastResult = -1;
         return false;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, dotted, &address.sin_addr) != 1) {
-        LastResult = -1;
-        return false;
-    }
+    found.front().SetPort(port);
+    return ConnectOpen(found.front());
+}
 
-    LastResult = ::connect(Handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+bool CClientSocket::Connect(const NetAddress& address)
+{
+    return Reopen() && ConnectOpen(address);
+}
+
+bool CClientSocket::ConnectOpen(const NetAddress& address)
+{
+    LastResult = ::connect(Handle, address.Get(), address.Length);
     // EINPROGRESS is the normal answer of a non-blocking connect. An immediate
     // success is treated the same way: the next poll finds the socket writable
     // and reports the connection through OnConnect like any other.

@@ -1,6 +1,7 @@
 #pragma once
 #include "net/Socket.h"
 
+struct NetAddress;
 struct sockaddr_in;
 
 // A TCP stream socket that connects out, or stands for a connection a server
@@ -18,7 +19,10 @@ public:
     void Close() override;
 
     // True when a connection attempt is under way; the outcome arrives through Poll.
+    // The host text is looked up here and may wait for a name server; the links
+    // connect to the address their host cache holds instead.
     bool Connect(const char* host, uint16_t port);
+    bool Connect(const NetAddress& address);
     // True when every byte was handed to the system. `sent`, when given, receives how
     // many bytes the system took before a refusal (all of them on success).
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
@@ -31,6 +35,10 @@ public:
     uint32_t GetAnnounced() const { return Announced; }
 
 private:
+    // Closes the previous connection and opens a fresh non-blocking handle.
+    bool Reopen();
+    bool ConnectOpen(const NetAddress& address);
+
     int32_t State = Unconnected;
     bool ClosedByPeer = false;
     uint32_t Announced = 0;

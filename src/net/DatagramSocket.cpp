@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <vector>
 
 // Ownership: the object owns its descriptor and closes it on destruction. Every
 // call is made under the port manager's lock; the handler runs inside Poll.
@@ -120,20 +121,24 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host,
 {
     if (Handle == INVALID_SOCKET || !data || !host || !*host)
         return false;
-    char dotted[INET_ADDRSTRLEN] = {};
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(port);
-    if (!ResolveHost(host, dotted) || ::inet_pton(AF_INET, dotted, &destination.sin_addr) != 1) {
+    std::vector<NetAddress> found = LookUpHost(host);
+    if (found.empty()) {
         LastResult = -1;
         return false;
     }
+    found.front().SetPort(port);
+    return SendTo(data, length, found.front());
+}
 
+bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& to)
+{
+    if (Handle == INVALID_SOCKET || !data || to.Length == 0)
+        return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
     int32_t taken = 0;
     while (taken < length) {
         ssize_t result = ::sendto(Handle, bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+                                  to.Get(), to.Length);
         if (result < 0 && errno == EINTR)
             continue;
         if (result == 0) {

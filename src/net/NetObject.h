@@ -6,6 +6,7 @@
 
 #include "net/ClientSocket.h"
 #include "net/DatagramSocket.h"
+#include "net/HostCache.h"
 #include "net/ServerSocket.h"
 
 // The kind of a link; also the number stored under "Type" in the configuration.
@@ -41,6 +42,10 @@ public:
     bool AutoReconnect = true;   // TcpClient
     int32_t ReconnectIntervalTime = 5000; // TcpClient, milliseconds
     int32_t LastFailTime = 0;    // TcpClient, tick of the last failure or close by the peer
+    HostCache Remote;            // TcpClient, Udp: what is known of RemoteAddr
+    // TcpClient: an attempt of the window's (the first one, or Reconnect) waits for
+    // the lookup of RemoteAddr and starts when the answer comes.
+    bool ConnectWhenResolved = false;
 
     // How much of the port's current outbound chunk this link has taken
     // (TcpClient, Udp); a server link keeps it per accepted client.

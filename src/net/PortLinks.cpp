@@ -21,8 +21,10 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
     // A first attempt that cannot even start still makes the link; the pump tries
-    // again once the reconnect interval has passed.
-    link->ClientSocket->Connect(link->RemoteAddr.c_str(), link->RemotePort);
+    // again once the reconnect interval has passed. One that waits for the host's
+    // lookup starts when the answer comes.
+    if (StartConnect(*link) == ConnectStart::Waiting)
+        link->ConnectWhenResolved = true;
     link->Changed = true;
     NetLinks.push_back(std::move(link));
     return NetLinks.back().get();
@@ -103,8 +105,11 @@ void CPortObject::Reconnect(CNetObject* link)
     if (link->Type != TcpClient || !link->ClientSocket
         || link->ClientSocket->GetState() != CClientSocket::Unconnected)
         return;
-    if (link->ClientSocket->Connect(link->RemoteAddr.c_str(), link->RemotePort))
+    ConnectStart started = StartConnect(*link);
+    if (started == ConnectStart::Started)
         link->Changed = true;
+    else if (started == ConnectStart::Waiting)
+        link->ConnectWhenResolved = true;
 }
 
 void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData)
@@ -145,6 +150,8 @@ void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
             return;
         if (success && socket)
             socket->SetNoDelay(true);
+        if (!success)
+            link->Remote.Distrust();
         if (!success && link->AutoReconnect)
             link->LastFailTime = GetTickCount32();
         link->Changed = true;

@@ -1,4 +1,15 @@
 #pragma once
+#include <vector>
+
+#include "net/NetAddress.h"
+
+// Both wait for the name service for as long as it takes: the links never call
+// them on the pump or window thread, they go through their host cache and the
+// port manager's resolver thread.
+
+// Every IPv4 address of a host name or dotted address, in the system's order;
+// empty for null, an empty text or a name that does not resolve.
+std::vector<NetAddress> LookUpHost(const char* host);
 
 // Resolves a host name or dotted address to dotted IPv4 text in `out`
 // (16 characters or more). False for a null argument or a name that does not resolve.

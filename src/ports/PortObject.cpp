@@ -1,7 +1,7 @@
 #include "ports/PortObject.h"
 
-CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock)
-    : PortNumber(portNumber), ManagerLock(managerLock)
+CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
+    : PortNumber(portNumber), ManagerLock(managerLock), Resolver(resolver)
 {
 }
 

@@ -11,6 +11,7 @@
 #include "ports/ByteQueue.h"
 #include "ports/CriticalSection.h"
 
+class HostResolver;
 class WaitSet;
 
 // One virtual COM port: its driver handle, the two queues between the driver and
@@ -21,7 +22,9 @@ class CPortObject : public CSocketEventHandler {
 public:
     using NetLinkList = std::list<std::unique_ptr<CNetObject>>;
 
-    CPortObject(int32_t portNumber, CCriticalSection* managerLock);
+    // `resolver` (not owned; the port manager's) looks the links' host names up;
+    // without one, only numeric hosts can be reached.
+    CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver = nullptr);
     CPortObject(const CPortObject&) = delete;
     CPortObject& operator=(const CPortObject&) = delete;
     // Removes the links in list order, closes the driver handle, drops queued bytes.
@@ -91,9 +94,16 @@ private:
     void ResetChunkProgress();
     bool FromNetFull() const;
     void TryAutoReconnect(CNetObject& link);
+    // Reaching a link's remote host through its host cache; none of them waits
+    // for a lookup.
+    enum class ConnectStart { Started, Waiting, Failed };
+    ConnectStart StartConnect(CNetObject& link);
+    void FinishWaitingConnect(CNetObject& link);
+    bool UdpDestination(CNetObject& link, NetAddress& to);
 
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned
+    HostResolver* const Resolver;         // not owned; may be null
     int32_t SendToNetDelayTime = 0;
     int32_t ReceiveFromNetDelayTime = 0;
     DriverHandle DriverHandleValue = INVALID_DRIVER_HANDLE; // owned; closed by CloseDriver
@@ -107,7 +117,8 @@ private:
     std::ofstream LogStream; // open only while a record is written
     int32_t LogMode = 0;
     // A UDP link refused the current chunk for a reason that no descriptor will
-    // report the end of (a host that does not resolve); the pump then retries it
-    // every millisecond instead of waiting.
+    // report the end of (a broadcast address without permission); the pump then
+    // retries it every millisecond instead of waiting. A host still being looked up
+    // is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
 };

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "net/HostResolver.h"
 #include "net/NetIO.h"
 #include "platform/Folders.h"
 #include "platform/TickCount.h"
@@ -54,6 +55,7 @@ CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
       InfPath(infPath),
       StopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       WakeEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      Resolver(std::make_unique<HostResolver>([this] { WakePump(); })),
       Ports(std::make_unique<std::list<std::unique_ptr<CPortObject>>>()),
       Sockets(CNetIO::Acquire()),
       Waits(std::make_unique<WaitSet>())
@@ -65,13 +67,15 @@ CQLNManager::~CQLNManager()
 {
     Signal(StopEvent);
     if (Wait(5000) == WaitResult::TimedOut) {
-        // A pass that takes this long is stuck in a system call (a name server that
-        // does not answer). Destroying the ports under it would crash the pump, so
-        // keep waiting: the pass ends when the call does.
+        // A pass that takes this long is stuck in a system call. Destroying the
+        // ports under it would crash the pump, so keep waiting: the pass ends when
+        // the call does.
         Wait(-1);
     }
     close(StopEvent);
     StopEvent = -1;
+    // A lookup under way is waited for: its thread must not outlive the wake event.
+    Resolver->Stop();
     DestroyPorts();
     CNetIO::Release();
     Sockets = nullptr;
@@ -93,7 +97,7 @@ int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
     DestroyPorts();
     for (int number : numbers) {
         PortDriver::Instance().AttachDevice(number, DeviceLinkFolder());
-        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get()));
+        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get(), Resolver.get()));
     }
     OpenAllPorts();
     return StartRest();

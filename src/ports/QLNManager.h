@@ -11,6 +11,7 @@
 #include "ports/Thread.h"
 
 class CNetIO;
+class HostResolver;
 class DeviceInfoSet;
 class DeviceStore;
 struct DeviceInfo;
@@ -55,6 +56,9 @@ public:
     void WakePump();
     // Passes the pump has made; for tests. Any thread.
     uint64_t PassCount();
+    // Looks the links' host names up off the pump and window threads. Lives as
+    // long as the manager; tests replace its lookup.
+    HostResolver& GetResolver() { return *Resolver; }
 
 private:
     // Device side (QLNManagerDevices.cpp), window thread. Each call works on a device
@@ -85,6 +89,8 @@ private:
     std::string InfPath;
     int StopEvent = -1;   // eventfd, owned: signalled once to stop the pump
     int WakeEvent = -1;   // eventfd, owned: signalled to cut a pump wait short
+    // Wakes the pump with every answer; stopped after the pump, before the ports go.
+    std::unique_ptr<HostResolver> Resolver;
     // The ports, in enumeration order and then order of addition; guarded by the
     // manager lock (but built before the pump starts and destroyed after it ended).
     std::unique_ptr<std::list<std::unique_ptr<CPortObject>>> Ports;

@@ -80,7 +80,7 @@ int CQLNManager::EnumeratePorts()
     std::map<int, std::string> firstDevice; // number → the device that is served with it
     for (int index = FindPortDevice(store, set.get(), 0, &number, &device); index >= 0;
          index = FindPortDevice(store, set.get(), index + 1, &number, &device)) {
-        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get()));
+        Ports->push_back(std::make_unique<CPortObject>(number, ManagerLock.get(), Resolver.get()));
         auto first = firstDevice.emplace(number, device.InstanceId);
         if (!first.second)
             Ports->back()->SetUnavailableReason("COM" + std::to_string(number)
@@ -232,7 +232,7 @@ CPortObject* CQLNManager::InstallDevice(DeviceStore& store, DeviceInfoSet& set,
             return rollback();
     }
 
-    std::unique_ptr<CPortObject> port(new (std::nothrow) CPortObject(number, ManagerLock.get()));
+    std::unique_ptr<CPortObject> port(new (std::nothrow) CPortObject(number, ManagerLock.get(), Resolver.get()));
     if (!port)
         return rollback();
     CPortObject* added = port.get();

@@ -1,0 +1,65 @@
+// Reaching a link's remote host: connection attempts of TCP client links and the
+// destination of UDP links, both through the link's host cache, so that neither
+// the pump nor the window ever waits for a name server.
+#include "ports/PortObject.h"
+
+// An attempt whose host is still being looked up leaves the link Unconnected and
+// untouched; the answer wakes the pump, which tries again.
+CPortObject::ConnectStart CPortObject::StartConnect(CNetObject& link)
+{
+    NetAddress address;
+    switch (link.Remote.Get(Resolver, link.RemoteAddr, true, 0, address)) {
+    case HostCache::Pending:
+        return ConnectStart::Waiting;
+    case HostCache::Failed:
+        // As a Connect to a host that does not resolve: the handle of an earlier
+        // attempt goes (with its OnClose), and the attempt cannot start.
+        link.ClientSocket->Close();
+        return ConnectStart::Failed;
+    case HostCache::Ready:
+        break;
+    }
+    address.SetPort(link.RemotePort);
+    if (link.ClientSocket->Connect(address))
+        return ConnectStart::Started;
+    link.Remote.Distrust();
+    return ConnectStart::Failed;
+}
+
+// The window's attempts (the first one and Reconnect) are made whether or not the
+// link reconnects by itself, so one that waited for its host is finished here.
+// Like the window's own attempts it leaves LastFailTime alone.
+void CPortObject::FinishWaitingConnect(CNetObject& link)
+{
+    if (!link.ConnectWhenResolved)
+        return;
+    if (link.ClientSocket->GetState() != CClientSocket::Unconnected) {
+        link.ConnectWhenResolved = false;
+        return;
+    }
+    NetAddress address;
+    switch (link.Remote.Get(Resolver, link.RemoteAddr, false, 0, address)) {
+    case HostCache::Pending:
+        return;
+    case HostCache::Failed:
+        link.ConnectWhenResolved = false;
+        link.ClientSocket->Close();
+        return;
+    case HostCache::Ready:
+        link.ConnectWhenResolved = false;
+        address.SetPort(link.RemotePort);
+        if (link.ClientSocket->Connect(address))
+            link.Changed = true;
+        else
+            link.Remote.Distrust();
+        return;
+    }
+}
+
+bool CPortObject::UdpDestination(CNetObject& link, NetAddress& to)
+{
+    if (link.Remote.Get(Resolver, link.RemoteAddr, true, HostCache::UdpRetryAfter, to) != HostCache::Ready)
+        return false;
+    to.SetPort(link.RemotePort);
+    return true;
+}
