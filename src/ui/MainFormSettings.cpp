@@ -17,7 +17,6 @@
 #include <string_view>
 
 #include "net/NetObject.h"
-#include "platform/AtomicFile.h"
 #include "platform/Autostart.h"
 #include "platform/Folders.h"
 #include "platform/ProfileFile.h"
@@ -32,7 +31,7 @@ struct TAutorunKey {
 };
 
 // The configuration file object: nothing but the path (ProfileFile reads and writes
-// the disk on every call).
+// the disk on every call; the load reads it once, into a snapshot).
 struct TConfigFile {
     explicit TConfigFile(std::string path) : File(std::move(path)) {}
     ProfileFile File;
@@ -80,20 +79,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
            });
 }
 
-// The largest i for which some line of the file has the key "Net<i>Type", in any
-// section and letter case; 0 when there is none or the file cannot be read.
+// The largest i for which some line of the text has the key "Net<i>Type", in any
+// section and letter case; 0 when there is none.
 //
 // Entries above it have no kind and are skipped anyway, so a load may stop there
 // without changing what it loads; that keeps a hand-edited "NetCount=2000000000"
 // from holding the port lock (and with it the pump) for hours of lookups.
-int32_t HighestLinkIndexInFile(const std::string& path)
+int32_t HighestLinkIndexIn(std::string_view content)
 {
     // At least the blanks the file's reader drops around a key name, so that no key
     // it finds is missed here.
     constexpr std::string_view Blanks = " \t\r\v\f";
-    std::string content;
-    if (ReadWholeFile(path, content) != FileReadResult::Ok)
-        return 0;
     int32_t highest = 0;
     std::string_view rest = content;
     while (!rest.empty()) {
@@ -197,11 +193,13 @@ void TMainForm::LoadSettings()
 {
     if (!Manager || !ConfigFile)
         return;
-    const ProfileFile& file = ConfigFile->File;
+    // Read once, before the lock: the file is large with many links, and the pump
+    // needs nothing from it.
+    const ProfileFile::Snapshot file = ConfigFile->File.TakeSnapshot();
+    const int32_t highestIndex = HighestLinkIndexIn(file.Text());
     CGuard guard(Manager->Lock());
     CQLNManager::PortList ports;
     Manager->CopyPorts(&ports);
-    const int32_t highestIndex = HighestLinkIndexInFile(file.Path());
 
     for (CPortObject* port : ports) {
         const std::string section = SectionOf(port->GetPortNumber());
