@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <fstream>
 #include <list>
 #include <memory>
 #include <string>
@@ -98,7 +97,6 @@ private:
     ByteQueue FromNetQueue;
     NetLinkList NetLinks;
     std::string LogFilename;
-    std::ofstream LogStream; // open only while a record is written
     int32_t LogMode = 0;
     // A UDP link refused the current chunk for a reason that no descriptor will
     // report the end of (a host that does not resolve); the pump then retries it
