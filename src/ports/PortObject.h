@@ -46,10 +46,17 @@ public:
     int OpenDriver();
     void CloseDriver();
 
+    // What AddTcpServer and AddUdp do when the local port cannot be bound now: the
+    // add dialog refuses the link; the configuration load keeps it, not listening,
+    // and the pump tries to bind it every ListenRetryInterval.
+    enum class BindFailure { Refuse, KeepAndRetry };
+    static constexpr int32_t ListenRetryInterval = 5000; // milliseconds
+
     // Links (window thread; each takes the lock). Null when refused.
     CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
-    CNetObject* AddTcpServer(uint16_t listenPort);
-    CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort);
+    CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse);
+    CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
+                       BindFailure onFailure = BindFailure::Refuse);
     void RemoveLink(CNetObject* link);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
@@ -85,6 +92,11 @@ private:
     void ResetChunkProgress();
     bool FromNetFull() const;
     void TryAutoReconnect(CNetObject& link);
+    // Binds the local socket of a TCP server or UDP link on its LocalPort and wires it
+    // to this port; false, the link left without one, when that fails. Lock held.
+    bool Listen(CNetObject& link);
+    // The pump's retry for a link that is not listening. Lock held.
+    void RetryListen(CNetObject& link);
 
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned

@@ -187,16 +187,17 @@ bool TMainForm::MinimizeWhenRunStored()
 
 // Once, at start, after the manager has started: every port gets its options and
 // links from its section, and its node and link nodes in the tree. A link that
-// cannot be created is left out silently; its entry stays in the file until the
-// port's section is next written.
+// cannot be created (an unknown kind, a port 0) is left out silently; its entry stays
+// in the file until the port's section is next written.
 void TMainForm::LoadSettings()
 {
     if (!Manager || !ConfigFile)
         return;
-    // Read once, before the lock: the file is large with many links, and the pump
+    // Read once, before the lock: a file with many links is large, and the pump
     // needs nothing from it.
     const ProfileFile::Snapshot file = ConfigFile->File.TakeSnapshot();
     const int32_t highestIndex = HighestLinkIndexIn(file.Text());
+    constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
     CGuard guard(Manager->Lock());
     CQLNManager::PortList ports;
     Manager->CopyPorts(&ports);
@@ -230,14 +231,18 @@ void TMainForm::LoadSettings()
                 }
                 break;
             }
+            // A local port that is taken now (another program, a console still going
+            // down) keeps its link, not listening until the pump can bind it: left out,
+            // the next save would drop it from the file for good.
             case TcpServer:
-                if (CNetObject* link = port->AddTcpServer(port16("LocalPort")))
+                if (CNetObject* link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy))
                     AddTcpServerNode(portNode, link);
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
-                if (CNetObject* link = port->AddUdp(localPort, host.c_str(), port16("RemotePort")))
+                if (CNetObject* link =
+                        port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy))
                     AddUdpNode(portNode, link, host.c_str());
                 break;
             }
