@@ -80,9 +80,9 @@ int main(int argc, char* argv[])
     try {
         TMainForm form;
         if (!form.IsRunning()) {
-            // "Initialize failed!" has been shown and closed by now. Nothing of the
-            // console runs (no ports, no tray icon, no window), so the program ends
-            // rather than lingering invisibly.
+            // "Initialize failed!" has been shown and closed by now (without a display,
+            // written to standard error). Nothing of the console runs (no ports, no tray
+            // icon, no window), so the program ends rather than lingering invisibly.
             return 1;
         }
         QObject::connect(&instance, &SingleInstance::RaiseRequested, &form,

@@ -72,6 +72,12 @@ int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, bool& all
 {
     int32_t work = 0;
     for (auto& link : NetLinks) {
+        // A link still waiting for its local port takes no part in the traffic, as if
+        // it were not there yet; it only tries to bind again now and then.
+        if (!link->IsListening()) {
+            RetryListen(*link);
+            continue;
+        }
         const uint8_t* offer = allTaken ? chunk : nullptr;
         switch (link->Type) {
         case TcpClient:

@@ -38,6 +38,10 @@ void CPortObject::CollectWaits(WaitSet& waits)
         waits.MustPoll = true;
 
     for (auto& link : NetLinks) {
+        if (!link->IsListening()) {
+            waits.Deadline(TickAfter(link->LastFailTime, ListenRetryInterval));
+            continue;
+        }
         switch (link->Type) {
         case TcpClient: {
             CClientSocket& socket = *link->ClientSocket;

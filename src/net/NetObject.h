@@ -41,7 +41,9 @@ public:
     bool Changed = false;        // what the window shows of the link may have changed
     bool AutoReconnect = true;   // TcpClient
     int32_t ReconnectIntervalTime = 5000; // TcpClient, milliseconds
-    int32_t LastFailTime = 0;    // TcpClient, tick of the last failure or close by the peer
+    // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
+    // of the last failed bind while the link is not listening.
+    int32_t LastFailTime = 0;
     HostCache Remote;            // TcpClient, Udp: what is known of RemoteAddr
     // TcpClient: an attempt of the window's (the first one, or Reconnect) waits for
     // the lookup of RemoteAddr and starts when the answer comes.
@@ -50,6 +52,14 @@ public:
     // How much of the port's current outbound chunk this link has taken
     // (TcpClient, Udp); a server link keeps it per accepted client.
     uint32_t Taken = 0;
+
+    // False only for a TCP server or UDP link that has no bound socket on its local
+    // port yet: the configuration load keeps such a link when the port is taken, and
+    // the pump binds it once the port is free.
+    bool IsListening() const
+    {
+        return (Type != TcpServer || ServerSocket) && (Type != Udp || DatagramSocket);
+    }
 
     // The link's client socket state, or Unconnected for other kinds.
     int32_t GetLinkState() const

@@ -3,6 +3,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <type_traits>
 #include <vector>
 
 #include "platform/TickCount.h"
@@ -30,40 +31,74 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddTcpServer(uint16_t listenPort)
+CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure)
 {
     if (listenPort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
     auto link = std::make_unique<CNetObject>();
     link->Type = TcpServer;
-    link->ServerSocket = std::make_unique<CServerSocket>(listenPort);
-    if (link->ServerSocket->GetLastResult() != 0)
-        return nullptr;
-    link->ServerSocket->SetHandler(this);
-    link->ServerSocket->SetUserData(link.get());
     link->LocalPort = listenPort;
+    if (!Listen(*link)) {
+        if (onFailure == BindFailure::Refuse)
+            return nullptr;
+        link->LastFailTime = GetTickCount32();
+    }
     NetLinks.push_back(std::move(link));
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort)
+CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure)
 {
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
     auto link = std::make_unique<CNetObject>();
     link->Type = Udp;
-    link->DatagramSocket = std::make_unique<CDatagramSocket>(localPort);
-    if (link->DatagramSocket->GetLastResult() != 0)
-        return nullptr;
-    link->DatagramSocket->SetHandler(this);
-    link->DatagramSocket->SetUserData(link.get());
     link->LocalPort = localPort;
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
+    if (!Listen(*link)) {
+        if (onFailure == BindFailure::Refuse)
+            return nullptr;
+        link->LastFailTime = GetTickCount32();
+    }
     NetLinks.push_back(std::move(link));
     return NetLinks.back().get();
+}
+
+bool CPortObject::Listen(CNetObject& link)
+{
+    auto bind = [&](auto& slot) {
+        using Socket = typename std::remove_reference_t<decltype(slot)>::element_type;
+        auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort));
+        // A socket that failed goes before it has a handler: its close reports nothing.
+        if (socket->GetLastResult() != 0)
+            return false;
+        socket->SetHandler(this);
+        socket->SetUserData(&link);
+        slot = std::move(socket);
+        return true;
+    };
+    switch (link.Type) {
+    case TcpServer:
+        return bind(link.ServerSocket);
+    case Udp:
+        return bind(link.DatagramSocket);
+    default:
+        return false;
+    }
+}
+
+void CPortObject::RetryListen(CNetObject& link)
+{
+    const int32_t now = GetTickCount32();
+    if (!TickElapsed(now, link.LastFailTime, ListenRetryInterval))
+        return;
+    if (Listen(link))
+        link.Changed = true; // the window shows it listening from the next tick
+    else
+        link.LastFailTime = now;
 }
 
 void CPortObject::RemoveLink(CNetObject* link)

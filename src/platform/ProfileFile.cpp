@@ -3,6 +3,25 @@
 #include "platform/AtomicFile.h"
 #include "platform/WholeNumber.h"
 
+namespace {
+
+// GetString and GetInt of the file and of its snapshot, on their ReadString.
+template <class Source>
+std::string StringOr(const Source& source, std::string_view section, std::string_view key, std::string_view fallback)
+{
+    std::string value;
+    return source.ReadString(section, key, value) ? value : std::string(fallback);
+}
+
+template <class Source>
+int32_t IntOr(const Source& source, std::string_view section, std::string_view key, int32_t fallback)
+{
+    std::string value;
+    return source.ReadString(section, key, value) ? ReadWholeNumber(value, fallback) : fallback;
+}
+
+} // namespace
+
 ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
 bool ProfileFile::Load(ProfileText& text) const
@@ -30,14 +49,36 @@ bool ProfileFile::ReadString(std::string_view section, std::string_view key, std
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view fallback) const
 {
-    std::string value;
-    return ReadString(section, key, value) ? value : std::string(fallback);
+    return StringOr(*this, section, key, fallback);
 }
 
 int32_t ProfileFile::GetInt(std::string_view section, std::string_view key, int32_t fallback) const
 {
-    std::string value;
-    return ReadString(section, key, value) ? ReadWholeNumber(value, fallback) : fallback;
+    return IntOr(*this, section, key, fallback);
+}
+
+ProfileFile::Snapshot ProfileFile::TakeSnapshot() const
+{
+    std::string content;
+    if (ReadWholeFile(path_, content) != FileReadResult::Ok)
+        content.clear();
+    return Snapshot(std::move(content));
+}
+
+bool ProfileFile::Snapshot::ReadString(std::string_view section, std::string_view key, std::string& value) const
+{
+    return index_.Read(section, key, value);
+}
+
+std::string ProfileFile::Snapshot::GetString(std::string_view section, std::string_view key,
+                                             std::string_view fallback) const
+{
+    return StringOr(*this, section, key, fallback);
+}
+
+int32_t ProfileFile::Snapshot::GetInt(std::string_view section, std::string_view key, int32_t fallback) const
+{
+    return IntOr(*this, section, key, fallback);
 }
 
 bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)

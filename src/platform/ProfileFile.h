@@ -40,6 +40,24 @@ public:
     // `fallback` when it is missing, empty or not a number.
     int32_t GetInt(std::string_view section, std::string_view key, int32_t fallback) const;
 
+    // The file as it is now, read once, for many reads in a row (the configuration
+    // load): ReadString, GetString and GetInt answer exactly as the file's own do,
+    // from memory. A file that is missing or cannot be read gives an empty snapshot.
+    class Snapshot {
+    public:
+        bool ReadString(std::string_view section, std::string_view key, std::string& value) const;
+        std::string GetString(std::string_view section, std::string_view key, std::string_view fallback = {}) const;
+        int32_t GetInt(std::string_view section, std::string_view key, int32_t fallback) const;
+        // The whole text that was read.
+        const std::string& Text() const { return index_.Content(); }
+
+    private:
+        friend class ProfileFile;
+        explicit Snapshot(std::string content) : index_(std::move(content)) {}
+        ProfileIndex index_;
+    };
+    Snapshot TakeSnapshot() const;
+
     // Sets one key. False when the file cannot be read or replaced, or when the name
     // or value cannot be stored in a line (a line end or NUL in it, an empty name).
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);

@@ -1,5 +1,6 @@
 #include "platform/ProfileText.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -39,6 +40,32 @@ std::string_view DecodeValue(std::string_view raw)
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
         v = v.substr(1, v.size() - 2);
     return v;
+}
+
+std::string Folded(std::string_view name)
+{
+    std::string folded(name);
+    for (char& c : folded)
+        c = Lower(c);
+    return folded;
+}
+
+// Calls visit(text, first) for each line of `s` in order, the text without its line
+// end (LF, or CR LF), until visit returns false.
+template <class Visit>
+void ForEachLine(std::string_view s, Visit&& visit)
+{
+    size_t pos = 0;
+    bool first = true;
+    while (pos < s.size()) {
+        size_t nl = s.find('\n', pos);
+        size_t end = nl == std::string_view::npos ? s.size() : nl;
+        size_t textEnd = (end > pos && nl != std::string_view::npos && s[end - 1] == '\r') ? end - 1 : end;
+        if (!visit(s.substr(pos, textEnd - pos), first) || nl == std::string_view::npos)
+            return;
+        first = false;
+        pos = nl + 1;
+    }
 }
 
 // One line of the text: [begin, textEnd) is its text, [textEnd, end) its line end.
@@ -201,34 +228,25 @@ bool ProfileText::Read(std::string_view section, std::string_view key, std::stri
     section = Trim(section);
     key = Trim(key);
     // A single pass without building the line table: reads are the common case.
-    std::string_view s = content_;
     bool inSection = false;
-    size_t pos = 0;
-    bool first = true;
-    while (pos < s.size()) {
-        size_t nl = s.find('\n', pos);
-        size_t end = nl == std::string_view::npos ? s.size() : nl;
-        size_t textEnd = (end > pos && nl != std::string_view::npos && s[end - 1] == '\r') ? end - 1 : end;
-        std::string_view text = s.substr(pos, textEnd - pos);
+    bool found = false;
+    ForEachLine(content_, [&](std::string_view text, bool first) {
         // Outside the wanted section only headers matter; skip key parsing there.
         auto lead = text.find_first_not_of(" \t");
         const bool mayMatter = inSection || first || (lead != std::string_view::npos && text[lead] == '[');
         LineInfo info = mayMatter ? Classify(text, first) : LineInfo{};
-        first = false;
         if (info.kind == LineKind::Header) {
             if (inSection)
                 return false; // the first copy ended without the key
             inSection = SameName(info.name, section);
         } else if (inSection && info.kind == LineKind::Key && SameName(info.name, key)) {
-            std::string_view v = DecodeValue(info.value);
-            value.assign(v.substr(0, MaxValueLength));
-            return true;
+            value.assign(DecodeValue(info.value).substr(0, MaxValueLength));
+            found = true;
+            return false;
         }
-        if (nl == std::string_view::npos)
-            break;
-        pos = nl + 1;
-    }
-    return false;
+        return true;
+    });
+    return found;
 }
 
 bool ProfileText::Write(std::string_view section, std::string_view key, std::string_view value)
@@ -308,5 +326,37 @@ bool ProfileText::Replace(std::string_view section, const KeyValues& pairs)
     Erase(section);
     if (!keyLines.empty())
         AppendSection(content_, section, keyLines);
+    return true;
+}
+
+ProfileIndex::ProfileIndex(std::string content) : content_(std::move(content))
+{
+    Keys* current = nullptr; // keys of the section being read; null in a later copy
+    ForEachLine(content_, [&](std::string_view text, bool first) {
+        const LineInfo info = Classify(text, first);
+        if (info.kind == LineKind::Header) {
+            auto [at, fresh] = sections_.try_emplace(Folded(info.name));
+            current = fresh ? &at->second : nullptr;
+        } else if (info.kind == LineKind::Key && current) {
+            const std::string_view v = DecodeValue(info.value);
+            Span span; // an empty value may point nowhere
+            if (!v.empty())
+                span = {static_cast<size_t>(v.data() - content_.data()),
+                        std::min(v.size(), ProfileText::MaxValueLength)};
+            current->try_emplace(Folded(info.name), span);
+        }
+        return true;
+    });
+}
+
+bool ProfileIndex::Read(std::string_view section, std::string_view key, std::string& value) const
+{
+    const auto s = sections_.find(Folded(Trim(section)));
+    if (s == sections_.end())
+        return false;
+    const auto k = s->second.find(Folded(Trim(key)));
+    if (k == s->second.end())
+        return false;
+    value.assign(content_, k->second.Begin, k->second.Length);
     return true;
 }

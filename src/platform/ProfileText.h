@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -74,4 +75,32 @@ public:
 
 private:
     std::string content_;
+};
+
+// The reads of ProfileText::Read on one text, answered from a table that one pass over
+// the text builds: for many reads of a large text (the configuration load reads a
+// handful of keys per link, and a file may hold thousands of links). Every answer is
+// the one ProfileText::Read gives for the same text.
+//
+// A plain value type; not shared between threads.
+class ProfileIndex {
+public:
+    explicit ProfileIndex(std::string content = {});
+
+    const std::string& Content() const { return content_; }
+
+    bool Read(std::string_view section, std::string_view key, std::string& value) const;
+
+private:
+    // Where a value lies in content_ (offsets, so that moving the index keeps them).
+    struct Span {
+        size_t Begin = 0;
+        size_t Length = 0;
+    };
+    using Keys = std::unordered_map<std::string, Span>;
+
+    std::string content_;
+    // Names folded to lower case: the first copy of each section, the first line of
+    // each key in it.
+    std::unordered_map<std::string, Keys> sections_;
 };

@@ -10,8 +10,6 @@ CPortObject::~CPortObject()
     while (!NetLinks.empty())
         RemoveLink(NetLinks.front().get());
     CloseDriver();
-    if (LogStream.is_open())
-        LogStream.close();
 }
 
 int32_t CPortObject::GetPortNumber()

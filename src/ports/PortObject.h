@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <fstream>
 #include <list>
 #include <memory>
 #include <string>
@@ -55,10 +54,17 @@ public:
     std::string GetUnavailableReason();
     void SetUnavailableReason(const std::string& reason);
 
+    // What AddTcpServer and AddUdp do when the local port cannot be bound now: the
+    // add dialog refuses the link; the configuration load keeps it, not listening,
+    // and the pump tries to bind it every ListenRetryInterval.
+    enum class BindFailure { Refuse, KeepAndRetry };
+    static constexpr int32_t ListenRetryInterval = 5000; // milliseconds
+
     // Links (window thread; each takes the lock). Null when refused.
     CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
-    CNetObject* AddTcpServer(uint16_t listenPort);
-    CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort);
+    CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse);
+    CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
+                       BindFailure onFailure = BindFailure::Refuse);
     void RemoveLink(CNetObject* link);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
@@ -100,6 +106,11 @@ private:
     ConnectStart StartConnect(CNetObject& link);
     void FinishWaitingConnect(CNetObject& link);
     bool UdpDestination(CNetObject& link, NetAddress& to);
+    // Binds the local socket of a TCP server or UDP link on its LocalPort and wires it
+    // to this port; false, the link left without one, when that fails. Lock held.
+    bool Listen(CNetObject& link);
+    // The pump's retry for a link that is not listening. Lock held.
+    void RetryListen(CNetObject& link);
 
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned
@@ -114,7 +125,6 @@ private:
     NetLinkList NetLinks;
     std::string LogFilename;
     std::string UnavailableReason;
-    std::ofstream LogStream; // open only while a record is written
     int32_t LogMode = 0;
     // A UDP link refused the current chunk for a reason that no descriptor will
     // report the end of (a broadcast address without permission); the pump then

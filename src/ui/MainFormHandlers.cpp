@@ -430,6 +430,8 @@ void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
     // The timer and the configuration hold the lock already; the add path does not.
     CGuard guard(Manager->Lock());
     const QString remote = QString::fromStdString(link->RemoteAddr) + ":" + Unsigned(link->RemotePort);
+    // A link loaded while its local port was taken says so in front of its usual text.
+    const QString waiting = link->IsListening() ? QString() : QStringLiteral("(Not listening) ");
     switch (link->Type) {
     case TcpClient: {
         static const char* const states[] = {"(Unconnected)", "(Connecting)", "(Connected)"};
@@ -438,12 +440,15 @@ void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
         node->setText(0, stateText + " TCP Client / Remote Addr:Port " + remote);
         break;
     }
-    case TcpServer:
-        node->setText(0, "(" + Unsigned(static_cast<int64_t>(link->Clients.size()))
-                             + ") TCP Server / Listen Port " + Unsigned(link->LocalPort));
+    case TcpServer: {
+        const QString clients = waiting.isEmpty()
+            ? "(" + Unsigned(static_cast<int64_t>(link->Clients.size())) + ") "
+            : waiting;
+        node->setText(0, clients + "TCP Server / Listen Port " + Unsigned(link->LocalPort));
         break;
+    }
     case Udp:
-        node->setText(0, "UDP / Local Port " + Unsigned(link->LocalPort) + ", Remote Addr:Port "
+        node->setText(0, waiting + "UDP / Local Port " + Unsigned(link->LocalPort) + ", Remote Addr:Port "
                              + remote);
         break;
     default:

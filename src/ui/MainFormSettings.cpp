@@ -32,7 +32,7 @@ struct TAutorunKey {
 };
 
 // The configuration file object: nothing but the path (ProfileFile reads and writes
-// the disk on every call).
+// the disk on every call; the load reads it once, into a snapshot).
 struct TConfigFile {
     explicit TConfigFile(std::string path) : File(std::move(path)) {}
     ProfileFile File;
@@ -80,20 +80,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
            });
 }
 
-// The largest i for which some line of the file has the key "Net<i>Type", in any
-// section and letter case; 0 when there is none or the file cannot be read.
+// The largest i for which some line of the text has the key "Net<i>Type", in any
+// section and letter case; 0 when there is none.
 //
 // Entries above it have no kind and are skipped anyway, so a load may stop there
 // without changing what it loads; that keeps a hand-edited "NetCount=2000000000"
 // from holding the port lock (and with it the pump) for hours of lookups.
-int32_t HighestLinkIndexInFile(const std::string& path)
+int32_t HighestLinkIndexIn(std::string_view content)
 {
     // At least the blanks the file's reader drops around a key name, so that no key
     // it finds is missed here.
     constexpr std::string_view Blanks = " \t\r\v\f";
-    std::string content;
-    if (ReadWholeFile(path, content) != FileReadResult::Ok)
-        return 0;
     int32_t highest = 0;
     std::string_view rest = content;
     while (!rest.empty()) {
@@ -196,17 +193,20 @@ bool TMainForm::MinimizeWhenRunStored()
 
 // Once, at start, after the manager has started: every port gets its options and
 // links from its section, and its node and link nodes in the tree. A link that
-// cannot be created is left out silently; its entry stays in the file until the
-// port's section is next written.
+// cannot be created (an unknown kind, a port 0) is left out silently; its entry stays
+// in the file until the port's section is next written.
 void TMainForm::LoadSettings()
 {
     if (!Manager || !ConfigFile)
         return;
-    const ProfileFile& file = ConfigFile->File;
+    // Read once, before the lock: a file with many links is large, and the pump
+    // needs nothing from it.
+    const ProfileFile::Snapshot file = ConfigFile->File.TakeSnapshot();
+    const int32_t highestIndex = HighestLinkIndexIn(file.Text());
+    constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
     CGuard guard(Manager->Lock());
     CQLNManager::PortList ports;
     Manager->CopyPorts(&ports);
-    const int32_t highestIndex = HighestLinkIndexInFile(file.Path());
 
     for (CPortObject* port : ports) {
         const std::string section = SectionOf(port->GetPortNumber());
@@ -237,14 +237,18 @@ void TMainForm::LoadSettings()
                 }
                 break;
             }
+            // A local port that is taken now (another program, a console still going
+            // down) keeps its link, not listening until the pump can bind it: left out,
+            // the next save would drop it from the file for good.
             case TcpServer:
-                if (CNetObject* link = port->AddTcpServer(port16("LocalPort")))
+                if (CNetObject* link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy))
                     AddTcpServerNode(portNode, link);
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
-                if (CNetObject* link = port->AddUdp(localPort, host.c_str(), port16("RemotePort")))
+                if (CNetObject* link =
+                        port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy))
                     AddUdpNode(portNode, link, host.c_str());
                 break;
             }

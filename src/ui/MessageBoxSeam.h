@@ -28,6 +28,9 @@ public:
     // Shows a modal box owned by `owner` (null: no owner) and returns the button the
     // user pressed. A box dismissed without a button (Escape, the close button)
     // answers with its escape button: Cancel, or No, or the only button.
+    // Without a display (Qt's offscreen platform, or no application) nothing is shown:
+    // the box is written to standard error as the line "caption: text" and answers
+    // with its escape button at once.
     static QMessageBox::StandardButton Show(QWidget* owner, const QString& text,
                                             const QString& caption,
                                             QMessageBox::StandardButtons buttons,

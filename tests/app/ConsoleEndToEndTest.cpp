@@ -221,4 +221,22 @@ TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
     EXPECT_FALSE(Exists(PortLink()));
 }
 
+// Without a display a failed start cannot wait for anyone to close its message: the
+// message goes to standard error, the console ends with 1 and its lock is free again.
+TEST_F(ConsoleEndToEnd, AFailedStartWithoutADisplayReportsAndEnds)
+{
+    const std::string state = Home.Root + "/state";
+    ASSERT_TRUE(ReplaceFileAtomically(Home.Root + "/plain", "a file, not a folder"));
+    setenv("XDG_STATE_HOME", (Home.Root + "/plain/state").c_str(), 1);
+    auto failed = Launch();
+    EXPECT_EQ(failed->WaitForExit(30), 1) << Output();
+    EXPECT_NE(Output().find("Quillon Console: Initialize failed!\n"), std::string::npos) << Output();
+
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    auto next = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return PortServed(); })) << Output();
+    next->Signal(SIGTERM);
+    EXPECT_EQ(next->WaitForExit(), 0) << Output();
+}
+
 } // namespace

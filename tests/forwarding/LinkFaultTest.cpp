@@ -150,6 +150,41 @@ TEST(PortInUseTest, SecondListenerAndSecondUdpBindAreRefusedAndLeaveNothing)
     close(udp);
 }
 
+// Links kept while their local ports are taken (as the configuration load keeps
+// them) hold back nothing of the port and leave the pump idle; once their ports are
+// free they bind and serve.
+TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
+{
+    Console console;
+    const int taken[] = {Listen(), BindUdp()};
+    const uint16_t tcp = LocalPort(taken[0]);
+    const int udpPeer = BindUdp(), clientListener = Listen();
+    const auto keep = CPortObject::BindFailure::KeepAndRetry;
+    CNetObject* links[] = {console.Port->AddTcpServer(tcp, keep),
+                           console.Port->AddUdp(LocalPort(taken[1]), "127.0.0.1", LocalPort(udpPeer), keep)};
+    auto listening = [&] { return console.Locked([&] { return links[0]->IsListening() + links[1]->IsListening(); }); };
+    EXPECT_EQ(listening(), 0);
+
+    console.Port->AddTcpClient("127.0.0.1", LocalPort(clientListener));
+    const int peer = AcceptWithin(clientListener);
+    ASSERT_TRUE(console.Application->WriteAll({'a'}));
+    EXPECT_EQ(RecvExactly(peer, 1), std::vector<uint8_t>{'a'});
+    const uint64_t before = console.Manager->PassCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_LT(console.Manager->PassCount() - before, 20u) << "the pump spins while the ports are taken";
+
+    for (int fd : taken)
+        close(fd);
+    ASSERT_TRUE(WaitUntil([&] { return listening() == 2; }, 20));
+    const int client = ConnectTo(tcp);
+    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(links[0]) == 1; }));
+    ASSERT_TRUE(console.Application->WriteAll({'b'}));
+    for (int fd : {peer, client, udpPeer})
+        EXPECT_EQ(RecvExactly(fd, 1), std::vector<uint8_t>{'b'});
+    for (int fd : {client, peer, clientListener, udpPeer})
+        close(fd);
+}
+
 TEST(UdpLinkTest, EmptyDatagramNeitherClosesTheLinkNorStallsTheNext)
 {
     Console console;

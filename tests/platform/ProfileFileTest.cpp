@@ -60,6 +60,13 @@ TEST_P(ProfileReadTest, FindsWhatTheProfileRulesFind)
         EXPECT_EQ(value, *c.expected);
     }
     EXPECT_EQ(file.GetString(c.section, c.key, "dflt"), c.expected.value_or("dflt"));
+
+    // The snapshot the configuration load reads from answers the same.
+    const ProfileFile::Snapshot snapshot = file.TakeSnapshot();
+    std::string snapped = "untouched";
+    EXPECT_EQ(snapshot.ReadString(c.section, c.key, snapped), found);
+    EXPECT_EQ(snapped, value);
+    EXPECT_EQ(snapshot.GetString(c.section, c.key, "dflt"), c.expected.value_or("dflt"));
 }
 
 const std::string kLong(100 * 1024, 'x');

@@ -108,13 +108,19 @@ std::string WithoutSection(const std::string& text, const std::string& section)
 
 using Reads = std::map<std::pair<std::string, std::string>, std::optional<std::string>>;
 
+// Every read of the text; the index over the same text must answer each alike.
 Reads ReadAll(const ProfileText& text)
 {
     Reads reads;
+    const ProfileIndex index(text.Content());
     for (const auto& s : kSections)
         for (const auto& k : kKeys) {
             std::string v;
-            reads[{Lower(s), Lower(k)}] = text.Read(s, k, v) ? std::optional(v) : std::nullopt;
+            const auto read = text.Read(s, k, v) ? std::optional(v) : std::nullopt;
+            std::string indexed;
+            EXPECT_EQ(index.Read(s, k, indexed) ? std::optional(indexed) : std::nullopt, read)
+                << "[" << s << "] " << k << " in " << ::testing::PrintToString(text.Content());
+            reads[{Lower(s), Lower(k)}] = read;
         }
     return reads;
 }

@@ -161,6 +161,54 @@ TEST_F(SettingsTest, ASaveRenumbersTheLinksThatLoaded)
                   + "\nNet2RemoteAddr=127.0.0.1\nNet2RemotePort=31000\n");
 }
 
+// A server or UDP link whose local port is taken at start is kept: it says it is not
+// listening, a "Set" keeps it in the file, and it shows when it listens at last.
+TEST_F(SettingsTest, ALinkWhosePortIsTakenAtStartWaitsForIt)
+{
+    const int taken[] = {qlntest::Listen(), qlntest::BindUdp()};
+    const QString tcp = QString::number(qlntest::LocalPort(taken[0]));
+    const QString udp = QString::number(qlntest::LocalPort(taken[1]));
+    const std::string links = "NetCount=2\nNet1Type=2\nNet1LocalPort=" + tcp.toStdString() + "\nNet2Type=3\n"
+        "Net2LocalPort=" + udp.toStdString() + "\nNet2RemoteAddr=127.0.0.1\nNet2RemotePort=9\n";
+    WriteConfig("[COM3]\n" + links);
+    StartOn({3});
+    QTreeWidgetItem* com3 = PortNode(0);
+    ASSERT_EQ(com3->childCount(), 2);
+    auto texts = [&] { return std::vector<QString>{com3->child(0)->text(0), com3->child(1)->text(0)}; };
+    EXPECT_EQ(texts(), (std::vector<QString>{"(Not listening) TCP Server / Listen Port " + tcp,
+                                             "(Not listening) UDP / Local Port " + udp + ", Remote Addr:Port 127.0.0.1:9"}));
+
+    Form->SetSendToNetDelayTimeButtonClick(); // the selected COM3, its edit at "0"
+    EXPECT_EQ(FileText(ConfigPath()), "[COM3]\nSendToNetDelayTime=0\nReceiveFromNetDelayTime=0\n"
+                                      "LogFilename=\nLogMode=0\n" + links);
+
+    for (int fd : taken)
+        close(fd);
+    const std::vector<QString> listening{"(0) TCP Server / Listen Port " + tcp,
+                                         "UDP / Local Port " + udp + ", Remote Addr:Port 127.0.0.1:9"};
+    EXPECT_TRUE(ProcessUntil([&] { return texts() == listening; }, 20)) << texts()[0].toStdString();
+}
+
+// The load reads the file once: forty thousand reads of a file of 150 000 lines,
+// which take minutes when every read goes to the disk and scans the file again.
+TEST_F(SettingsTest, AFileWithManyLinksLoadsInOnePass)
+{
+    const std::string tcp = std::to_string(FreePort(SOCK_STREAM));
+    std::string text = "[COM3]\nNetCount=10001\n";
+    for (int i = 1; i <= 10000; ++i) {
+        const std::string net = "Net" + std::to_string(i);
+        // Local port 0: refused, without a socket, once its four keys are read.
+        text += net + "Type=3\n" + net + "LocalPort=0\n" + net + "RemoteAddr=127.0.0.1\n" + net + "RemotePort=9\n";
+        for (int pad = 0; pad < 10; ++pad)
+            text += ";\n";
+    }
+    WriteConfig(text + "Net10001Type=2\nNet10001LocalPort=" + tcp + "\n");
+    const auto started = std::chrono::steady_clock::now();
+    StartOn({3});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(DescribeLinks(PortOf(PortNode(0))), std::vector<std::string>{"server " + tcp});
+}
+
 // ---------------------------------------------------------------- saving
 
 // A save must leave the file exactly as erasing the section and then writing its
