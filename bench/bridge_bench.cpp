@@ -18,7 +18,7 @@
 
 #include "BenchSupport.h"
 #include "BridgeMeasures.h"
-#include "platform/PortDriver.h"
+#include "platform/pty/PortDriver.h"
 #include "ports/QLNManager.h"
 
 using namespace bench;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "platform/Folders.h"
+#include "platform/base/Folders.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/TickCount.h"
-#include "ports/DriverInterface.h"
-#include "ports/PortObject.h"
+#include "platform/base/TickCount.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 
 namespace {
 

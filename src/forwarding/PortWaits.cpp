@@ -1,7 +1,7 @@
 // What a pump that found no work should wait for on one port.
-#include "platform/TickCount.h"
+#include "platform/base/TickCount.h"
 #include "platform/WaitSet.h"
-#include "ports/PortObject.h"
+#include "forwarding/PortObject.h"
 
 namespace {
 

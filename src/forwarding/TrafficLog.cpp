@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ports/PortObject.h"
+#include "forwarding/PortObject.h"
 
 namespace {
 

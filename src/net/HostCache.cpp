@@ -1,7 +1,7 @@
 #include "net/HostCache.h"
 
 #include "net/HostResolver.h"
-#include "platform/TickCount.h"
+#include "platform/base/TickCount.h"
 
 HostCache::~HostCache()
 {

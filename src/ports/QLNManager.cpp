@@ -8,10 +8,10 @@
 
 #include "net/HostResolver.h"
 #include "net/NetIO.h"
-#include "platform/Folders.h"
-#include "platform/TickCount.h"
+#include "platform/base/Folders.h"
+#include "platform/base/TickCount.h"
 #include "platform/WaitSet.h"
-#include "ports/DriverInterface.h"
+#include "forwarding/DriverInterface.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ports/CriticalSection.h"
-#include "ports/PortObject.h"
-#include "ports/Thread.h"
+#include "platform/base/CriticalSection.h"
+#include "forwarding/PortObject.h"
+#include "platform/base/Thread.h"
 
 class CNetIO;
 class HostResolver;

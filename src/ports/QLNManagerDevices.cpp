@@ -10,11 +10,11 @@
 #include <new>
 #include <vector>
 
-#include "platform/AtomicFile.h"
-#include "platform/DeviceStore.h"
-#include "platform/Folders.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/devices/DeviceStore.h"
+#include "platform/base/Folders.h"
 #include "ports/DeviceMessage.h"
-#include "ports/DriverInterface.h"
+#include "forwarding/DriverInterface.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "platform/DeviceStore.h"
-#include "platform/Folders.h"
-#include "platform/WholeNumber.h"
+#include "platform/devices/DeviceStore.h"
+#include "platform/base/Folders.h"
+#include "platform/config/WholeNumber.h"
 #include "ui/MessageBoxSeam.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Folders.h"
+#include "platform/base/Folders.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "platform/Folders.h"
+#include "platform/base/Folders.h"
 #include "ports/DeviceMessage.h"
 #include "ui/MessageBoxSeam.h"
 

@@ -14,9 +14,9 @@
 #include <QTreeWidget>
 
 #include "net/NetObject.h"
-#include "platform/PortDriver.h"
-#include "platform/WholeNumber.h"
-#include "ports/PortObject.h"
+#include "platform/pty/PortDriver.h"
+#include "platform/config/WholeNumber.h"
+#include "forwarding/PortObject.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"

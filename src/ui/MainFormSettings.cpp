@@ -17,11 +17,11 @@
 #include <string_view>
 
 #include "net/NetObject.h"
-#include "platform/AtomicFile.h"
-#include "platform/Autostart.h"
-#include "platform/Folders.h"
-#include "platform/ProfileFile.h"
-#include "ports/PortObject.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/config/Autostart.h"
+#include "platform/base/Folders.h"
+#include "platform/config/ProfileFile.h"
+#include "forwarding/PortObject.h"
 #include "ui/ConfigLocation.h"
 #include "ui/MainForm.h"
 

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 
 #include "ConsoleProcess.h"
-#include "platform/AtomicFile.h"
-#include "platform/Folders.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/base/Folders.h"
 #include "ports/QLNManager.h"
 
 using namespace qlntest;

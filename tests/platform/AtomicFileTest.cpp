@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "platform/AtomicFile.h"
+#include "platform/config/AtomicFile.h"
 #include "ScratchDir.h"
 #include "TestEnv.h"
 

@@ -1,4 +1,4 @@
-#include "platform/Autostart.h"
+#include "platform/config/Autostart.h"
 
 #include "ScratchDir.h"
 

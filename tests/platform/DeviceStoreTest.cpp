@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/DeviceStore.h"
-#include "platform/DriverPackage.h"
+#include "platform/devices/DeviceStore.h"
+#include "platform/devices/DriverPackage.h"
 #include "TempState.h"
 
 namespace {

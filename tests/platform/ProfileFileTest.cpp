@@ -1,4 +1,4 @@
-#include "platform/ProfileFile.h"
+#include "platform/config/ProfileFile.h"
 
 #include "ScratchDir.h"
 

@@ -4,8 +4,8 @@
 // seed); stops after kIterations or kTimeBudget, whichever comes first, but never
 // before kMinIterations, so that a slow (sanitizer) build still tests. Every 40th
 // case also goes through ProfileFile on disk and must give the same bytes.
-#include "platform/ProfileFile.h"
-#include "platform/ProfileText.h"
+#include "platform/config/ProfileFile.h"
+#include "platform/config/ProfileText.h"
 
 #include "ScratchDir.h"
 

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Folders.h"
-#include "platform/PortDriver.h"
+#include "platform/base/Folders.h"
+#include "platform/pty/PortDriver.h"
 
 class TempStateTest : public ::testing::Test {
 protected:

@@ -1,4 +1,4 @@
-#include "platform/WholeNumber.h"
+#include "platform/config/WholeNumber.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/ComPortDatabase.h"
-#include "platform/DeviceStore.h"
+#include "platform/devices/ComPortDatabase.h"
+#include "platform/devices/DeviceStore.h"
 #include "platform/ScratchDir.h"
 #include "platform/TempState.h"
 #include "ports/QLNManager.h"

@@ -1,7 +1,7 @@
 // The port manager: its thread, its lock, its pump loop and its destruction.
 #include <gtest/gtest.h>
 
-#include "ports/DriverInterface.h"
+#include "forwarding/DriverInterface.h"
 #include "ports/QLNManager.h"
 #include "TestEnv.h"
 

@@ -6,8 +6,8 @@
 #include <sys/wait.h>
 
 #include "platform/WaitSet.h"
-#include "ports/DriverInterface.h"
-#include "ports/PortObject.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "TestEnv.h"
 
 using namespace qlntest;

@@ -19,8 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/Folders.h"
-#include "platform/PortDriver.h"
+#include "platform/base/Folders.h"
+#include "platform/pty/PortDriver.h"
 
 namespace qlntest {
 

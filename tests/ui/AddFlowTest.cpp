@@ -9,9 +9,9 @@
 #include <QRadioButton>
 
 #include "net/NetObject.h"
-#include "platform/DeviceStore.h"
-#include "ports/DriverInterface.h"
-#include "ports/PortObject.h"
+#include "platform/devices/DeviceStore.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "platform/DeviceStore.h"
+#include "platform/devices/DeviceStore.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;

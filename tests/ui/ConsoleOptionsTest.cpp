@@ -4,7 +4,7 @@
 #include <functional>
 #include <sys/stat.h>
 
-#include "platform/Autostart.h"
+#include "platform/config/Autostart.h"
 #include "SettingsTestSupport.h"
 
 using namespace qlnui;

@@ -10,8 +10,8 @@
 
 #include "net/NetObject.h"
 #include "platform/ScratchDir.h"
-#include "ports/DriverInterface.h"
-#include "ports/PortObject.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "net/NetObject.h"
-#include "platform/ProfileFile.h"
-#include "ports/PortObject.h"
+#include "platform/config/ProfileFile.h"
+#include "forwarding/PortObject.h"
 #include "ui/ConfigLocation.h"
 #include "SettingsTestSupport.h"
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "net/NetObject.h"
-#include "platform/AtomicFile.h"
-#include "ports/PortObject.h"
+#include "platform/config/AtomicFile.h"
+#include "forwarding/PortObject.h"
 #include "UiTestSupport.h"
 
 namespace qlnui {

@@ -16,8 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "platform/Folders.h"
-#include "platform/PortDriver.h"
+#include "platform/base/Folders.h"
+#include "platform/pty/PortDriver.h"
 #include "ports/QLNManager.h"
 #include "support/TestEnv.h"
 #include "ui/AddPortForm.h"

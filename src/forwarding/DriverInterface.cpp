@@ -1,6 +1,6 @@
-#include "ports/DriverInterface.h"
+#include "forwarding/DriverInterface.h"
 
-#include "ports/PortObject.h"
+#include "forwarding/PortObject.h"
 
 bool ReadPort(CPortObject* port, uint8_t* buffer, uint32_t capacity, uint32_t* count)
 {

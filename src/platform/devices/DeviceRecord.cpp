@@ -1,4 +1,4 @@
-#include "platform/DeviceRecord.h"
+#include "platform/devices/DeviceRecord.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "ports/ByteQueue.h"
+#include "forwarding/ByteQueue.h"
 
 #include <algorithm>
 

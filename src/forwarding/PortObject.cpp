@@ -1,4 +1,4 @@
-#include "ports/PortObject.h"
+#include "forwarding/PortObject.h"
 
 CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
     : PortNumber(portNumber), ManagerLock(managerLock), Resolver(resolver)

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceRecord.h"
+#include "platform/devices/DeviceRecord.h"
 
 // Identifies one element of a device set: its instance id ("ROOT\PORTS\0000").
 struct DeviceInfo {

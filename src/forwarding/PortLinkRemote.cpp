@@ -1,7 +1,7 @@
 // Reaching a link's remote host: connection attempts of TCP client links and the
 // destination of UDP links, both through the link's host cache, so that neither
 // the pump nor the window ever waits for a name server.
-#include "ports/PortObject.h"
+#include "forwarding/PortObject.h"
 
 // An attempt whose host is still being looked up leaves the link Unconnected and
 // untouched; the answer wakes the pump, which tries again.

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/DeviceStoreTypes.h"
+#include "platform/devices/DeviceStoreTypes.h"
 
 class DeviceStore;
 

@@ -1,7 +1,7 @@
-#include "platform/Autostart.h"
+#include "platform/config/Autostart.h"
 
-#include "platform/AtomicFile.h"
-#include "platform/Folders.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/base/Folders.h"
 
 #include <cerrno>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "ports/Thread.h"
+#include "platform/base/Thread.h"
 
 #include <chrono>
 #include <sys/syscall.h>

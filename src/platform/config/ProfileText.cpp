@@ -1,4 +1,4 @@
-#include "platform/ProfileText.h"
+#include "platform/config/ProfileText.h"
 
 #include <algorithm>
 #include <optional>

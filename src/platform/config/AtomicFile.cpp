@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "platform/config/AtomicFile.h"
 
 #include <atomic>
 #include <cerrno>

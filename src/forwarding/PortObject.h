@@ -6,9 +6,9 @@
 
 #include "net/NetObject.h"
 #include "net/SocketEventHandler.h"
-#include "platform/PortDriver.h"
-#include "ports/ByteQueue.h"
-#include "ports/CriticalSection.h"
+#include "platform/pty/PortDriver.h"
+#include "forwarding/ByteQueue.h"
+#include "platform/base/CriticalSection.h"
 
 class HostResolver;
 class WaitSet;

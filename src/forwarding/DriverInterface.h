@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/PortDriver.h"
+#include "platform/pty/PortDriver.h"
 
 class CPortObject;
 

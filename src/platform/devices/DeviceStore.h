@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/ComPortDatabase.h"
-#include "platform/DeviceInfoSet.h"
-#include "platform/DeviceKey.h"
-#include "platform/DeviceRecord.h"
-#include "platform/DeviceStoreTypes.h"
+#include "platform/devices/ComPortDatabase.h"
+#include "platform/devices/DeviceInfoSet.h"
+#include "platform/devices/DeviceKey.h"
+#include "platform/devices/DeviceRecord.h"
+#include "platform/devices/DeviceStoreTypes.h"
 
 struct DriverPackage;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ProfileText.h"
+#include "platform/config/ProfileText.h"
 
 // The console's configuration file: a Windows profile (INI) file on one path, read and
 // written key by key the way the profile-string functions do it. The rules of the

@@ -1,4 +1,4 @@
-#include "platform/Folders.h"
+#include "platform/base/Folders.h"
 
 #include <cerrno>
 #include <cstdlib>

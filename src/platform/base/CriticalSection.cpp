@@ -1,4 +1,4 @@
-#include "ports/CriticalSection.h"
+#include "platform/base/CriticalSection.h"
 
 void CCriticalSection::Enter()
 {

@@ -1,7 +1,7 @@
-#include "platform/ProfileFile.h"
+#include "platform/config/ProfileFile.h"
 
-#include "platform/AtomicFile.h"
-#include "platform/WholeNumber.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/config/WholeNumber.h"
 
 namespace {
 

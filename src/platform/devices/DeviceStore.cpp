@@ -1,4 +1,4 @@
-#include "platform/DeviceStore.h"
+#include "platform/devices/DeviceStore.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/AtomicFile.h"
-#include "platform/Folders.h"
-#include "platform/PortDriver.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/base/Folders.h"
+#include "platform/pty/PortDriver.h"
 
 namespace {
 

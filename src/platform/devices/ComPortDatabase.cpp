@@ -1,8 +1,8 @@
-#include "platform/ComPortDatabase.h"
+#include "platform/devices/ComPortDatabase.h"
 
-#include "platform/AtomicFile.h"
-#include "platform/DeviceRecord.h"
-#include "platform/Folders.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/devices/DeviceRecord.h"
+#include "platform/base/Folders.h"
 
 std::unique_ptr<ComPortDatabase> ComPortDatabase::Open(const std::string& stateFolder)
 {

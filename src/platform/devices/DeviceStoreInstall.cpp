@@ -1,6 +1,6 @@
 // The device store's class installer: installing the driver package, and the
 // service record it leaves. Part of DeviceStore (DeviceStore.h).
-#include "platform/DeviceStore.h"
+#include "platform/devices/DeviceStore.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "platform/AtomicFile.h"
-#include "platform/DriverPackage.h"
-#include "platform/Folders.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/devices/DriverPackage.h"
+#include "platform/base/Folders.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/PortDriver.h"
+#include "platform/pty/PortDriver.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/Folders.h"
+#include "platform/base/Folders.h"
 #include "platform/WaitSet.h"
 
 // One present port. Its descriptors are owned here and closed with it.

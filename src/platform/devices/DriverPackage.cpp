@@ -1,4 +1,4 @@
-#include "platform/DriverPackage.h"
+#include "platform/devices/DriverPackage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/AtomicFile.h"
-#include "platform/DeviceRecord.h"
+#include "platform/config/AtomicFile.h"
+#include "platform/devices/DeviceRecord.h"
 
 namespace {
 

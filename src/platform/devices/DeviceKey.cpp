@@ -1,8 +1,8 @@
-#include "platform/DeviceKey.h"
+#include "platform/devices/DeviceKey.h"
 
 #include <cstring>
 
-#include "platform/DeviceStore.h"
+#include "platform/devices/DeviceStore.h"
 
 StoreResult DeviceKey::QueryValue(const std::string& name, char* buffer, uint32_t* size)
 {

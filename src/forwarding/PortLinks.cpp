@@ -6,8 +6,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/TickCount.h"
-#include "ports/PortObject.h"
+#include "platform/base/TickCount.h"
+#include "forwarding/PortObject.h"
 
 CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
 {

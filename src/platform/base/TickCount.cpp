@@ -1,4 +1,4 @@
-#include "platform/TickCount.h"
+#include "platform/base/TickCount.h"
 
 #include <chrono>
 
