@@ -200,6 +200,15 @@ void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
         auto* link = static_cast<CNetObject*>(userData);
         if (!link || !socket || count == 0)
             return;
+        if (link->Type == Udp && FromNetQueue.Size() + count > FromNetUdpCap) {
+            // Read, so the socket does not stay readable, and drop the datagram
+            // whole: a one-byte read takes all of it and keeps one byte.
+            uint8_t discard;
+            uint32_t length = sizeof discard;
+            if (static_cast<CDatagramSocket*>(socket)->ReceiveFrom(&discard, &length))
+                ++DroppedDatagrams;
+            return;
+        }
         std::vector<uint8_t> buffer(count);
         bool ok;
         if (link->Type == Udp) {

@@ -111,3 +111,9 @@ size_t CPortObject::FromNetQueued()
     CGuard guard(ManagerLock);
     return FromNetQueue.Size();
 }
+
+uint64_t CPortObject::GetDroppedDatagrams()
+{
+    CGuard guard(ManagerLock);
+    return DroppedDatagrams;
+}

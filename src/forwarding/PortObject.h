@@ -86,10 +86,23 @@ public:
 
     // Bytes waiting for the application above which TCP links are not read.
     static constexpr size_t FromNetHighWater = 256 * 1024;
+    // Bytes waiting for the application beyond which datagrams are dropped whole.
+    // UDP has no flow control to hold a sender back, so without a cap any host could
+    // grow the console's memory for as long as no application reads the port. 4 MiB
+    // is 16 times the TCP mark, about six minutes of a 115200 baud line and several
+    // seconds at a pseudo-terminal's full speed, so an application that pauses
+    // loses nothing; and it keeps a flood of many ports within a desktop's memory.
+    static constexpr size_t FromNetUdpCap = 4 * 1024 * 1024;
+    // The pump never starts TCP connection attempts of one link more often than
+    // this, whatever ReconnectIntervalTime says (0 and negative values are stored
+    // and shown as they are). Milliseconds.
+    static constexpr int32_t ReconnectFloor = 100;
 
     // For tests and the window: bytes waiting in each direction.
     size_t ToNetQueued();
     size_t FromNetQueued();
+    // Datagrams dropped because FromNetUdpCap bytes already waited. Any thread.
+    uint64_t GetDroppedDatagrams();
 
 private:
     // The chunk towards the network: who still needs which part of it.
@@ -99,6 +112,7 @@ private:
     int32_t ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken);
     void ResetChunkProgress();
     bool FromNetFull() const;
+    int32_t PollConnection(CClientSocket& socket);
     void TryAutoReconnect(CNetObject& link);
     // Reaching a link's remote host through its host cache; none of them waits
     // for a lookup.
@@ -111,6 +125,13 @@ private:
     bool Listen(CNetObject& link);
     // The pump's retry for a link that is not listening. Lock held.
     void RetryListen(CNetObject& link);
+    // The tick from which the next automatic connection attempt of a TCP client link
+    // may start.
+    int32_t ReconnectDue(const CNetObject& link) const;
+    // Polls a server link's listener unless accepting is paused for want of
+    // descriptors.
+    int32_t ServeListener(CNetObject& link);
+    static bool AcceptPaused(const CNetObject& link, int32_t now);
 
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned
@@ -131,4 +152,5 @@ private:
     // retries it every millisecond instead of waiting. A host still being looked up
     // is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
+    uint64_t DroppedDatagrams = 0;
 };

@@ -14,6 +14,30 @@ constexpr uint32_t ChunkSize = 8192;
 // next begins; thread_local keeps two managers in one test process apart.
 thread_local uint8_t TransferBuffer[ChunkSize];
 
+// How long a server link stops accepting once descriptors run out: the first
+// pause, doubled while the shortage lasts up to the longest. Milliseconds.
+constexpr int32_t AcceptPauseFirst = 250;
+constexpr int32_t AcceptPauseLongest = 2000;
+
+// Offers what `taken` says is still missing of the chunk to one connection. A send
+// that moved bytes, or found the connection broken and closed it, is work; one
+// that would block is not: it sets `waitsWritable`, and a pump with nothing else
+// to do sleeps until the socket has room instead of offering the chunk again.
+int32_t SendRest(CClientSocket& socket, const uint8_t* chunk, uint32_t length, uint32_t& taken,
+                 bool& waitsWritable, bool& refused)
+{
+    int32_t sent = 0;
+    bool ok = socket.Send(chunk + taken, static_cast<int32_t>(length - taken), &sent);
+    taken += static_cast<uint32_t>(std::max(sent, 0));
+    if (ok)
+        return 1;
+    refused = true;
+    if (socket.GetState() != CClientSocket::Connected)
+        return 1;
+    waitsWritable = true;
+    return sent > 0 ? 1 : 0;
+}
+
 } // namespace
 
 int32_t CPortObject::Pump()
@@ -100,21 +124,19 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
 {
     int32_t work = 0;
     CClientSocket& socket = *link.ClientSocket;
+    link.WaitsWritable = false;
     if (chunk && link.Taken < length) {
         if (socket.GetState() != CClientSocket::Connected) {
             // Not connected: the chunk waits, and waiting is not work.
             allTaken = false;
         } else {
-            int32_t sent = 0;
-            bool ok = socket.Send(chunk + link.Taken, static_cast<int32_t>(length - link.Taken), &sent);
-            link.Taken += static_cast<uint32_t>(std::max(sent, 0));
-            if (!ok)
+            bool refused = false;
+            work += SendRest(socket, chunk, length, link.Taken, link.WaitsWritable, refused);
+            if (refused)
                 allTaken = false;
-            work += 1;
         }
     }
-    if (socket.GetState() != CClientSocket::Connected || !FromNetFull())
-        work += socket.Poll();
+    work += PollConnection(socket);
     FinishWaitingConnect(link);
     TryAutoReconnect(link);
     return work;
@@ -123,28 +145,20 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
 int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken)
 {
     int32_t work = 0;
-    if (chunk) {
-        bool refused = false;
-        for (auto& client : link.Clients) {
-            if (client.Taken >= length || client.Socket->GetState() != CClientSocket::Connected)
-                continue;
-            int32_t sent = 0;
-            bool ok = client.Socket->Send(chunk + client.Taken, static_cast<int32_t>(length - client.Taken), &sent);
-            client.Taken += static_cast<uint32_t>(std::max(sent, 0));
-            if (!ok)
-                refused = true;
-            work += 1;
-        }
-        if (refused)
-            allTaken = false;
+    bool refused = false;
+    for (auto& client : link.Clients) {
+        client.WaitsWritable = false;
+        if (!chunk || client.Taken >= length || client.Socket->GetState() != CClientSocket::Connected)
+            continue;
+        work += SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused);
     }
+    if (refused)
+        allTaken = false;
     // A connection accepted here starts with nothing of the current chunk; it gets
     // the chunk from the next step on if the chunk is still held back then.
-    work += link.ServerSocket->Poll();
-    const bool full = FromNetFull();
+    work += ServeListener(link);
     for (auto it = link.Clients.begin(); it != link.Clients.end();) {
-        if (!full)
-            work += it->Socket->Poll();
+        work += PollConnection(*it->Socket);
         if (it->Socket->GetState() == CClientSocket::Unconnected)
             it = link.Clients.erase(it);
         else
@@ -156,6 +170,7 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
 int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken)
 {
     int32_t work = 0;
+    link.WaitsWritable = false;
     if (chunk && link.Taken < length) {
         NetAddress to;
         errno = 0;
@@ -168,10 +183,11 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
             work += 1;
         } else {
             allTaken = false;
-            // A full send buffer clears by itself; a host that does not resolve or a
-            // refused destination does not, and retrying it is no work.
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)
-                work += 1;
+            // A full send buffer reports its end as writability; a host that does not
+            // resolve, a refused destination or a system short of buffers does not.
+            // Retrying either is no work.
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                link.WaitsWritable = true;
             else
                 UdpRefused = true;
         }
@@ -184,10 +200,45 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
 // peers wait under TCP's own flow control instead of the console queueing without
 // bound (a port nobody holds, or an application that stopped reading, would
 // otherwise take memory for as long as the peers send). Datagrams have no such
-// flow control, so UDP links are always read and nothing they deliver is dropped.
+// flow control: UDP links are always read, and beyond FromNetUdpCap what they
+// deliver is dropped (OnReceive).
 bool CPortObject::FromNetFull() const
 {
     return FromNetQueue.Size() >= FromNetHighWater;
+}
+
+// The mark is checked before every read, not once per pass, so a pass over many
+// clients cannot read far past it. An unread connection is still watched for its
+// peer leaving, so a peer that resets or closes is noticed and let go.
+int32_t CPortObject::PollConnection(CClientSocket& socket)
+{
+    if (socket.GetState() == CClientSocket::Connected && FromNetFull())
+        return socket.PollHangUp();
+    return socket.Poll();
+}
+
+bool CPortObject::AcceptPaused(const CNetObject& link, int32_t now)
+{
+    return link.AcceptBackoff != 0 && !TickElapsed(now, link.AcceptPausedAt, link.AcceptBackoff);
+}
+
+int32_t CPortObject::ServeListener(CNetObject& link)
+{
+    const int32_t now = GetTickCount32();
+    if (AcceptPaused(link, now))
+        return 0;
+    int32_t found = link.ServerSocket->Poll();
+    if (!found || !link.ServerSocket->OutOfDescriptors()) {
+        if (found)
+            link.AcceptBackoff = 0;
+        return found;
+    }
+    // Out of descriptors the connection stays queued and the listener readable:
+    // polling it again at once would spin. It rests, longer while the shortage
+    // lasts; the connections already accepted are served meanwhile.
+    link.AcceptBackoff = link.AcceptBackoff ? std::min(link.AcceptBackoff * 2, AcceptPauseLongest) : AcceptPauseFirst;
+    link.AcceptPausedAt = now;
+    return 0;
 }
 
 void CPortObject::ResetChunkProgress()
@@ -206,10 +257,12 @@ void CPortObject::TryAutoReconnect(CNetObject& link)
     if (socket.GetState() != CClientSocket::Unconnected || !link.AutoReconnect)
         return;
     int32_t now = GetTickCount32();
-    if (!TickElapsed(now, link.LastFailTime, link.ReconnectIntervalTime))
+    if (!TickElapsed(now, ReconnectDue(link), 0))
         return;
     // One that waits for its host's lookup is made when the answer wakes the pump.
     ConnectStart started = StartConnect(link);
+    if (started != ConnectStart::Waiting)
+        link.LastAttemptTime = now;
     if (started == ConnectStart::Started)
         link.Changed = true;
     else if (started == ConnectStart::Failed)

@@ -1,4 +1,6 @@
 // What a pump that found no work should wait for on one port.
+#include <algorithm>
+
 #include "platform/base/TickCount.h"
 #include "platform/WaitSet.h"
 #include "forwarding/PortObject.h"
@@ -10,7 +12,27 @@ int32_t TickAfter(int32_t stamp, int32_t interval)
     return static_cast<int32_t>(static_cast<uint32_t>(stamp) + static_cast<uint32_t>(interval));
 }
 
+// What a connected TCP socket may report that the next pass acts on. While the
+// application is far behind the socket is not read, but a peer that leaves is:
+// unless it already closed its side, whose hang-up would then be reported forever.
+short ConnectionEvents(const CClientSocket& socket, bool waitsWritable, bool full)
+{
+    short events = waitsWritable ? POLLOUT : 0;
+    if (!full)
+        events |= POLLIN;
+    else if (!socket.GetPeerShutdown())
+        events |= POLLRDHUP;
+    return events;
+}
+
 } // namespace
+
+int32_t CPortObject::ReconnectDue(const CNetObject& link) const
+{
+    int32_t afterFailure = TickAfter(link.LastFailTime, std::max(link.ReconnectIntervalTime, ReconnectFloor));
+    int32_t afterAttempt = TickAfter(link.LastAttemptTime, ReconnectFloor);
+    return TickElapsed(afterAttempt, afterFailure, 0) ? afterAttempt : afterFailure;
+}
 
 void CPortObject::CollectWaits(WaitSet& waits)
 {
@@ -47,7 +69,7 @@ void CPortObject::CollectWaits(WaitSet& waits)
             CClientSocket& socket = *link->ClientSocket;
             switch (socket.GetState()) {
             case CClientSocket::Connected:
-                waits.Add(socket.GetHandle(), FromNetFull() ? 0 : POLLIN);
+                waits.Add(socket.GetHandle(), ConnectionEvents(socket, link->WaitsWritable, FromNetFull()));
                 break;
             case CClientSocket::Connecting:
                 waits.Add(socket.GetHandle(), POLLOUT);
@@ -55,20 +77,21 @@ void CPortObject::CollectWaits(WaitSet& waits)
             default:
                 // While its host is looked up the link waits for the resolver's answer.
                 if (link->AutoReconnect && !link->Remote.Waiting())
-                    waits.Deadline(TickAfter(link->LastFailTime, link->ReconnectIntervalTime));
+                    waits.Deadline(ReconnectDue(*link));
                 break;
             }
             break;
         }
         case TcpServer:
-            waits.Add(link->ServerSocket->GetHandle(), POLLIN);
-            if (!FromNetFull()) {
-                for (auto& client : link->Clients)
-                    waits.Add(client.Socket->GetHandle(), POLLIN);
-            }
+            if (AcceptPaused(*link, now))
+                waits.Deadline(TickAfter(link->AcceptPausedAt, link->AcceptBackoff));
+            else
+                waits.Add(link->ServerSocket->GetHandle(), POLLIN);
+            for (auto& client : link->Clients)
+                waits.Add(client.Socket->GetHandle(), ConnectionEvents(*client.Socket, client.WaitsWritable, FromNetFull()));
             break;
         case Udp: {
-            waits.Add(link->DatagramSocket->GetHandle(), POLLIN);
+            waits.Add(link->DatagramSocket->GetHandle(), link->WaitsWritable ? POLLIN | POLLOUT : POLLIN);
             int32_t retry = 0;
             if (chunkDue && link->Remote.RetryAhead(now, HostCache::UdpRetryAfter, retry))
                 waits.Deadline(retry);

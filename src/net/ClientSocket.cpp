@@ -27,6 +27,12 @@ bool IsTransient(int error)
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
+// The same for a send; a send may also find the system short of buffers for a moment.
+bool IsTransientSend(int error)
+{
+    return IsTransient(error) || error == ENOBUFS;
+}
+
 } // namespace
 
 CClientSocket::CClientSocket(SocketHandle accepted, const sockaddr_in* /*peer*/)
@@ -51,6 +57,7 @@ void CClientSocket::Close()
         // What was announced belongs to the connection that ends here; a stale
         // count would hide the first bytes of the next connection.
         Announced = 0;
+        PeerShutdown = false;
     }
     CSocket::Close();
 }
@@ -181,13 +188,13 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
         // caller learns through `sent` which prefix the connection already holds.
         if (sent)
             *sent = taken;
-        if (result == 0) {
+        if (result == 0 || !IsTransientSend(errno)) {
+            // Nothing sent, or a broken connection (reset, broken pipe): it can
+            // never take the rest, and a poll need not notice it first.
             Close();
             LastResult = -1;
             return false;
         }
-        // A broken connection stays open here; the next poll finds it readable
-        // with nothing to read and closes it as closed by the peer.
         LastResult = -1;
         return false;
     }
@@ -227,6 +234,30 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
         return false;
     }
     return true;
+}
+
+int CClientSocket::PollHangUp()
+{
+    if (State != Connected || PeerShutdown)
+        return 0;
+    int events = Readiness(POLLRDHUP);
+    if (events <= 0)
+        return 0;
+    if (!(events & POLLERR)) {
+        int waiting = 0;
+        if (::ioctl(Handle, FIONREAD, &waiting) != 0)
+            return 0;
+        if (waiting > 0) {
+            // The peer's last bytes are still in the system: keep them.
+            PeerShutdown = true;
+            return 0;
+        }
+    }
+    // A reset or an error ends the connection whatever is left unread, as a read
+    // would find.
+    ClosedByPeer = true;
+    Close();
+    return 1;
 }
 
 void CClientSocket::SetNoDelay(bool on)

@@ -24,15 +24,26 @@ public:
     bool Connect(const char* host, uint16_t port);
     bool Connect(const NetAddress& address);
     // True when every byte was handed to the system. `sent`, when given, receives how
-    // many bytes the system took before a refusal (all of them on success).
+    // many bytes the system took before a refusal (all of them on success). A refusal
+    // leaves the socket Connected only when the send would have blocked; a broken
+    // connection (reset, broken pipe) is closed as Receive closes it.
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
     // True when exactly `length` bytes were read.
     bool Receive(void* buffer, int32_t length);
     void SetNoDelay(bool on);
+    // For a connection whose bytes are not wanted for now: finds, without reading, a
+    // peer that reset the connection or closed it with nothing left unread, and
+    // closes the socket (ClosedByPeer set). A peer that closed with bytes still
+    // unread is only marked (PeerShutdown); its bytes wait for the next Poll.
+    // 1 when the socket was closed.
+    int PollHangUp();
 
     int32_t GetState() const { return State; }
     bool GetClosedByPeer() const { return ClosedByPeer; }
     uint32_t GetAnnounced() const { return Announced; }
+    // The peer sent its last byte; what it sent may still be unread. Nothing more
+    // can arrive, so there is no hang-up left to wait for.
+    bool GetPeerShutdown() const { return PeerShutdown; }
 
 private:
     // Closes the previous connection and opens a fresh non-blocking handle.
@@ -42,4 +53,5 @@ private:
     int32_t State = Unconnected;
     bool ClosedByPeer = false;
     uint32_t Announced = 0;
+    bool PeerShutdown = false;
 };

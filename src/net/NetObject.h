@@ -20,6 +20,7 @@ enum LinkState : int32_t { Unconnected = 0, Connecting = 1, Connected = 2 };
 struct AcceptedClient {
     std::unique_ptr<CClientSocket> Socket;
     uint32_t Taken = 0;
+    bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
 };
 
 // One network link of a port. Owned by its CPortObject; owns the sockets of its kind.
@@ -52,6 +53,15 @@ public:
     // How much of the port's current outbound chunk this link has taken
     // (TcpClient, Udp); a server link keeps it per accepted client.
     uint32_t Taken = 0;
+    // TcpClient, Udp: its send of the chunk would have blocked in the last step, so
+    // the pump waits for the socket to become writable.
+    bool WaitsWritable = false;
+    // TcpClient: tick at which the pump last started a connection attempt.
+    int32_t LastAttemptTime = 0;
+    // TcpServer: while descriptors run out, accepting pauses for AcceptBackoff
+    // milliseconds (0: accepting normally) from the tick AcceptPausedAt.
+    int32_t AcceptBackoff = 0;
+    int32_t AcceptPausedAt = 0;
 
     // False only for a TCP server or UDP link that has no bound socket on its local
     // port yet: the configuration load keeps such a link when the port is taken, and

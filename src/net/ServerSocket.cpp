@@ -57,9 +57,11 @@ CClientSocket* CServerSocket::Accept()
         accepted = ::accept4(Handle, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     if (accepted < 0) {
+        ShortOfResources = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
         LastResult = -1;
         return nullptr;
     }
+    ShortOfResources = false;
     auto client = std::make_unique<CClientSocket>(accepted, &peer);
     CClientSocket* raw = client.get();
     if (Handler) {

@@ -14,4 +14,11 @@ public:
     // The new connected client, handed to OnAccept when a handler is set; null on failure.
     // Ownership: the handler takes it in OnAccept; without a handler the caller owns it.
     CClientSocket* Accept();
+    // The last accept failed for want of descriptors or memory (EMFILE, ENFILE,
+    // ENOBUFS, ENOMEM): the connection still waits, so the listener stays readable
+    // until something is freed. Every accept sets or clears it.
+    bool OutOfDescriptors() const { return ShortOfResources; }
+
+private:
+    bool ShortOfResources = false;
 };

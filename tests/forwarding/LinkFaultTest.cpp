@@ -3,10 +3,8 @@
 // loses nothing.
 #include <gtest/gtest.h>
 
-
-#include <sys/resource.h>
-
 #include "Console.h"
+#include "ProcessStats.h"
 
 using namespace qlntest;
 
@@ -219,10 +217,8 @@ TEST(ServerLinkFaultTest, PeerThatResetsIsDroppedAndOthersGoOn)
 
 TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
 {
-    rlimit limit {};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    if (limit.rlim_max < 2200)
-        GTEST_SKIP() << "the hard open-file limit (" << limit.rlim_max << ") cannot hold both ends";
+    if (HardOpenFileLimit() < 2200)
+        GTEST_SKIP() << "the hard open-file limit (" << HardOpenFileLimit() << ") cannot hold both ends";
     Console console;
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);

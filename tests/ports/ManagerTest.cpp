@@ -1,6 +1,8 @@
 // The port manager: its thread, its lock, its pump loop and its destruction.
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include "forwarding/DriverInterface.h"
 #include "ports/QLNManager.h"
 #include "TestEnv.h"
@@ -57,40 +59,49 @@ protected:
     TempHome Home;
 };
 
-// A TCP client link on a peer that never reads: every pass attempts a send that
-// would block, which is work, so the pump never pauses.
+// A TCP client link whose peer reads everything the application writes: while
+// bytes flow every pass has work, so the pump does not pause between passes.
 struct BusyPort {
-    explicit BusyPort(CQLNManager& manager) : Manager(manager)
+    explicit BusyPort(CQLNManager& manager)
     {
         Listener = Listen();
         CQLNManager::PortList ports;
         manager.CopyPorts(&ports);
         Port = ports.front();
-        Link = Port->AddTcpClient("127.0.0.1", LocalPort(Listener));
+        Port->AddTcpClient("127.0.0.1", LocalPort(Listener));
         Peer = AcceptWithin(Listener);
         App = std::make_unique<qlntest::App>(PortDriver::Instance().LinkPath(Port->GetPortNumber()));
     }
     ~BusyPort()
     {
+        Draining = false;
+        if (Drain.joinable())
+            Drain.join();
         close(Peer);
         close(Listener);
     }
     void Flood()
     {
-        // Enough to fill the peer's receive buffer and our send buffer.
+        Drain = std::thread([this] {
+            std::vector<uint8_t> buffer(65536);
+            while (Draining) {
+                pollfd p {Peer, POLLIN, 0};
+                if (poll(&p, 1, 10) > 0 && recv(Peer, buffer.data(), buffer.size(), MSG_DONTWAIT) > 0)
+                    Received = true;
+            }
+        });
         WaitUntil([&] {
-            auto chunk = Pattern(65536);
-            App->WriteAll(chunk, 0.05);
-            CGuard guard(Manager.Lock());
-            return Port->ToNetQueued() > 0 && Link->Taken > 0;
+            App->WriteAll(Pattern(65536), 0.05);
+            return Received.load();
         }, 20);
     }
-    CQLNManager& Manager;
     int Listener = -1;
     int Peer = -1;
     CPortObject* Port = nullptr;
-    CNetObject* Link = nullptr;
     std::unique_ptr<qlntest::App> App;
+    std::thread Drain;
+    std::atomic<bool> Draining {true};
+    std::atomic<bool> Received {false};
 };
 
 TEST_F(ManagerTest, IdlePumpWaitsAndBusyPumpDoesNot)
@@ -107,7 +118,7 @@ TEST_F(ManagerTest, IdlePumpWaitsAndBusyPumpDoesNot)
     busy.Flood();
     before = manager.PassCount();
     EXPECT_TRUE(WaitUntil([&] {
-        busy.App->WriteAll(Pattern(4096), 0.001); // keep the peer's side full
+        busy.App->WriteAll(Pattern(4096), 0.001); // keep bytes flowing
         return manager.PassCount() - before > 2000;
     }, 30))
         << "a pass with work is followed at once by the next";
@@ -187,6 +198,36 @@ TEST(PortObjectTest, NewPortHasDefaultsAndCopiesItsLogName)
     std::string name = port.GetLogFilename();
     name += "x";
     EXPECT_EQ(port.GetLogFilename(), "");
+}
+
+// Appends and removals of every size, across block boundaries, against a plain
+// queue; emptied, the queue keeps at most one block.
+TEST(ByteQueueTest, MatchesAPlainQueueAndGivesItsStorageBack)
+{
+    ByteQueue queue;
+    std::deque<uint8_t> model;
+    std::vector<uint8_t> front;
+    uint32_t x = 5;
+    for (int step = 0; step < 2000; ++step) {
+        x = x * 1103515245u + 12345u;
+        size_t n = (x >> 8) % (3 * ByteQueue::BlockSize);
+        if (x & 0x10000) {
+            auto data = Pattern(n, x);
+            queue.Append(data.data(), n);
+            model.insert(model.end(), data.begin(), data.end());
+        } else {
+            n = std::min(n, model.size());
+            front.assign(n, 0);
+            queue.CopyFront(front.data(), n);
+            ASSERT_TRUE(std::equal(front.begin(), front.end(), model.begin())) << "step " << step;
+            queue.RemoveFront(n);
+            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+        ASSERT_EQ(queue.Size(), model.size());
+    }
+    queue.RemoveFront(queue.Size() + 1);
+    EXPECT_TRUE(queue.IsEmpty());
+    EXPECT_LE(queue.Capacity(), ByteQueue::BlockSize);
 }
 
 TEST(ByteQueueTest, KeepsOrderAcrossPartialRemovals)

@@ -1,0 +1,167 @@
+// Links under pressure from their peers: a peer that stops reading, peers that come
+// and go while the application is behind, a datagram flood, a reconnect interval
+// of 0. The pump rests instead of spinning, lets go of what is gone, stays within
+// its memory and loses nothing it has taken.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "LinkPeer.h"
+#include "ProcessStats.h"
+
+using namespace qlntest;
+
+namespace {
+
+class NonReadingPeerTest : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(NonReadingPeerTest, PumpRestsUntilThePeerReadsAndNothingIsLost)
+{
+    Console console;
+    Peer peer(console, GetParam());
+    ASSERT_GE(peer.Fd, 0);
+    // Small, but not below a loopback segment: that would stall TCP itself.
+    int small = 65536;
+    setsockopt(peer.Fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    auto data = Pattern(8 << 20, 21);
+    std::thread writer([&] { console.Application->WriteAll(data, 120); });
+
+    // Once the socket is full every send would block: no pass has work.
+    EXPECT_TRUE(WaitUntil([&] { return PassesOver(*console.Manager, 0.2) < 10; }, 20))
+        << "the pump spins on a peer that does not read";
+    EXPECT_GT(console.Port->ToNetQueued(), 0u);
+
+    auto got = RecvExactly(peer.Fd, data.size(), 120);
+    writer.join();
+    EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes, or not the same";
+}
+
+INSTANTIATE_TEST_SUITE_P(TcpLinks, NonReadingPeerTest, ::testing::Values(Kind::TcpServer, Kind::TcpClient),
+                         [](const auto& info) { return info.param == Kind::TcpServer ? "Server" : "Client"; });
+
+// While the application is behind, a server link's clients are not read; those
+// that reset or close with nothing left are let go at once, one that closed with
+// bytes unread keeps them, and all that was taken reaches the application once.
+TEST(BehindApplicationTest, ClientsThatLeaveAreLetGoAndUnreadBytesAreKept)
+{
+    Console console;
+    console.Application->Close();
+    uint16_t port = FreePort();
+    CNetObject* server = console.Port->AddTcpServer(port);
+    const int Pushers = 200;
+    const size_t Each = 64 << 10;
+    std::vector<int> pushers;
+    for (int i = 0; i < Pushers; ++i)
+        pushers.push_back(ConnectTo(port));
+    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers; }, 30));
+    for (int i = 0; i < Pushers; ++i)
+        ASSERT_TRUE(SendAll(pushers[i], std::vector<uint8_t>(Each, static_cast<uint8_t>(i))));
+    ASSERT_TRUE(WaitUntil([&] { return console.Port->FromNetQueued() >= CPortObject::FromNetHighWater; }));
+    EXPECT_LE(console.Port->FromNetQueued(), CPortObject::FromNetHighWater + Each)
+        << "read past the mark within one pass over the clients";
+
+    const int descriptors = DescriptorCount();
+    for (int i = 0; i < 300; ++i) {
+        int fd = ConnectTo(port);
+        linger reset {1, 0};
+        if (i % 2)
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        return console.ClientCount(server) == Pushers && DescriptorCount() <= descriptors + 2;
+    }, 30)) << console.ClientCount(server) << " clients, " << DescriptorCount() - descriptors << " descriptors more";
+
+    int last = ConnectTo(port);
+    ASSERT_TRUE(SendAll(last, std::vector<uint8_t>(1000, 250)));
+    shutdown(last, SHUT_WR);
+    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers + 1; }));
+    EXPECT_LT(PassesOver(*console.Manager, 0.3), 10u) << "spins on the half-closed client";
+    EXPECT_EQ(console.ClientCount(server), size_t(Pushers + 1)) << "a client with unread bytes was let go";
+
+    App application(PortDriver::Instance().LinkPath(4));
+    auto got = application.ReadExactly(Pushers * Each + 1000, 120);
+    std::map<uint8_t, size_t> counts;
+    for (uint8_t b : got)
+        ++counts[b];
+    EXPECT_EQ(counts[250], 1000u);
+    for (int i = 0; i < Pushers; ++i)
+        EXPECT_EQ(counts[static_cast<uint8_t>(i)], Each) << "client " << i;
+    EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers; })) << "the half-closed client stays";
+    for (int fd : pushers)
+        close(fd);
+    close(last);
+    EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0; }, 30));
+}
+
+TEST(UdpCapTest, FloodWithNoApplicationIsCappedCountedAndGivenBack)
+{
+    Console console;
+    console.Application->Close();
+    int peer = BindUdp();
+    uint16_t local = FreePort(SOCK_DGRAM);
+    ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)), nullptr);
+    const sockaddr_in to = Loopback(local);
+    const size_t Size = 8192, Kept = CPortObject::FromNetUdpCap / Size, Dropped = 300;
+    std::vector<uint8_t> expected;
+    expected.reserve(Kept * Size);
+    const long resident = ResidentKiB();
+
+    for (size_t i = 0; i < Kept + Dropped; ++i) {
+        auto datagram = Pattern(Size, static_cast<uint32_t>(i));
+        if (i < Kept)
+            expected.insert(expected.end(), datagram.begin(), datagram.end());
+        ASSERT_EQ(sendto(peer, datagram.data(), Size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), ssize_t(Size));
+        // In small batches, so the system's own buffer never drops one.
+        if (i % 8 == 7 || i + 1 == Kept + Dropped) {
+            ASSERT_TRUE(WaitUntil([&] {
+                return console.Port->FromNetQueued() / Size + console.Port->GetDroppedDatagrams() == i + 1;
+            }));
+        }
+    }
+    EXPECT_EQ(console.Port->FromNetQueued(), Kept * Size);
+    EXPECT_EQ(console.Port->GetDroppedDatagrams(), Dropped);
+
+    App application(PortDriver::Instance().LinkPath(4));
+    EXPECT_TRUE(application.ReadExactly(expected.size(), 60) == expected);
+    EXPECT_TRUE(RecvFor(application.Fd, 0.1).empty());
+    ASSERT_TRUE(WaitUntil([&] { return console.Port->FromNetQueued() == 0; }));
+    std::vector<uint8_t>().swap(expected);
+    if (ResidentSizeMeaningful) {
+        EXPECT_LT(ResidentKiB(), resident + 1024) << "the drained queue's memory is not given back";
+    }
+}
+
+class ReconnectFloorTest : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(ReconnectFloorTest, AttemptsComeAtMostEveryTenthOfASecond)
+{
+    Console console;
+    int listener = Listen();
+    fcntl(listener, F_SETFL, O_NONBLOCK);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
+    console.Locked([&] { link->ReconnectIntervalTime = GetParam(); return 0; });
+
+    // A peer that takes every connection and closes it at once.
+    int accepted = 0;
+    WaitUntil([&] {
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            ++accepted;
+            close(fd);
+        }
+        return false;
+    }, 1.0);
+    EXPECT_GE(accepted, 3) << "it still reconnects";
+    EXPECT_LT(accepted, 30);
+
+    // Nobody listening: each attempt is refused at once.
+    close(listener);
+    EXPECT_LT(PassesOver(*console.Manager, 1.0), 200u);
+    EXPECT_EQ(console.Locked([&] { return link->ReconnectIntervalTime; }), GetParam()) << "the setting is kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(IntervalsBelowTheFloor, ReconnectFloorTest, ::testing::Values(0, -1000),
+                         [](const auto& info) { return info.param == 0 ? std::string("Zero") : std::string("Negative"); });
+
+} // namespace
