@@ -33,7 +33,7 @@ void CPortObject::FinishWaitingConnect(CNetObject& link)
 {
     if (!link.ConnectWhenResolved)
         return;
-    if (link.ClientSocket->GetState() != CClientSocket::Unconnected) {
+    if (link.ClientSocket->GetState() != Unconnected) {
         link.ConnectWhenResolved = false;
         return;
     }

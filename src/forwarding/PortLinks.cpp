@@ -14,8 +14,7 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     if (!host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
-    auto link = std::make_unique<CNetObject>();
-    link->Type = TcpClient;
+    auto link = std::make_unique<CNetObject>(TcpClient);
     link->ClientSocket = std::make_unique<CClientSocket>();
     link->ClientSocket->SetHandler(this);
     link->ClientSocket->SetUserData(link.get());
@@ -36,8 +35,7 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     if (listenPort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
-    auto link = std::make_unique<CNetObject>();
-    link->Type = TcpServer;
+    auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
     if (!Listen(*link)) {
         if (onFailure == BindFailure::Refuse)
@@ -53,8 +51,7 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
-    auto link = std::make_unique<CNetObject>();
-    link->Type = Udp;
+    auto link = std::make_unique<CNetObject>(Udp);
     link->LocalPort = localPort;
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
@@ -85,9 +82,10 @@ bool CPortObject::Listen(CNetObject& link)
         return bind(link.ServerSocket);
     case Udp:
         return bind(link.DatagramSocket);
-    default:
-        return false;
+    case TcpClient:
+        break;
     }
+    return false;
 }
 
 void CPortObject::RetryListen(CNetObject& link)
@@ -125,8 +123,6 @@ void CPortObject::RemoveLink(CNetObject* link)
         case Udp:
             owned->DatagramSocket.reset();
             break;
-        default:
-            break;
         }
         return;
     }
@@ -138,7 +134,7 @@ void CPortObject::Reconnect(CNetObject* link)
         return;
     CGuard guard(ManagerLock);
     if (link->Type != TcpClient || !link->ClientSocket
-        || link->ClientSocket->GetState() != CClientSocket::Unconnected)
+        || link->ClientSocket->GetState() != Unconnected)
         return;
     ConnectStart started = StartConnect(*link);
     if (started == ConnectStart::Started)

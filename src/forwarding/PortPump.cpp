@@ -32,7 +32,7 @@ int32_t SendRest(CClientSocket& socket, const uint8_t* chunk, uint32_t length, u
     if (ok)
         return 1;
     refused = true;
-    if (socket.GetState() != CClientSocket::Connected)
+    if (socket.GetState() != Connected)
         return 1;
     waitsWritable = true;
     return sent > 0 ? 1 : 0;
@@ -113,8 +113,6 @@ int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, bool& all
         case Udp:
             work += ServeUdp(*link, offer, length, allTaken);
             break;
-        default:
-            break;
         }
     }
     return work;
@@ -126,7 +124,7 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
     CClientSocket& socket = *link.ClientSocket;
     link.WaitsWritable = false;
     if (chunk && link.Taken < length) {
-        if (socket.GetState() != CClientSocket::Connected) {
+        if (socket.GetState() != Connected) {
             // Not connected: the chunk waits, and waiting is not work.
             allTaken = false;
         } else {
@@ -148,7 +146,7 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
     bool refused = false;
     for (auto& client : link.Clients) {
         client.WaitsWritable = false;
-        if (!chunk || client.Taken >= length || client.Socket->GetState() != CClientSocket::Connected)
+        if (!chunk || client.Taken >= length || client.Socket->GetState() != Connected)
             continue;
         work += SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused);
     }
@@ -159,7 +157,7 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
     work += ServeListener(link);
     for (auto it = link.Clients.begin(); it != link.Clients.end();) {
         work += PollConnection(*it->Socket);
-        if (it->Socket->GetState() == CClientSocket::Unconnected)
+        if (it->Socket->GetState() == Unconnected)
             it = link.Clients.erase(it);
         else
             ++it;
@@ -212,7 +210,7 @@ bool CPortObject::FromNetFull() const
 // peer leaving, so a peer that resets or closes is noticed and let go.
 int32_t CPortObject::PollConnection(CClientSocket& socket)
 {
-    if (socket.GetState() == CClientSocket::Connected && FromNetFull())
+    if (socket.GetState() == Connected && FromNetFull())
         return socket.PollHangUp();
     return socket.Poll();
 }
@@ -254,7 +252,7 @@ void CPortObject::ResetChunkProgress()
 void CPortObject::TryAutoReconnect(CNetObject& link)
 {
     CClientSocket& socket = *link.ClientSocket;
-    if (socket.GetState() != CClientSocket::Unconnected || !link.AutoReconnect)
+    if (socket.GetState() != Unconnected || !link.AutoReconnect)
         return;
     int32_t now = GetTickCount32();
     if (!TickElapsed(now, ReconnectDue(link), 0))

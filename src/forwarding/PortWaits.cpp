@@ -68,13 +68,13 @@ void CPortObject::CollectWaits(WaitSet& waits)
         case TcpClient: {
             CClientSocket& socket = *link->ClientSocket;
             switch (socket.GetState()) {
-            case CClientSocket::Connected:
+            case Connected:
                 waits.Add(socket.GetHandle(), ConnectionEvents(socket, link->WaitsWritable, FromNetFull()));
                 break;
-            case CClientSocket::Connecting:
+            case Connecting:
                 waits.Add(socket.GetHandle(), POLLOUT);
                 break;
-            default:
+            case Unconnected:
                 // While its host is looked up the link waits for the resolver's answer.
                 if (link->AutoReconnect && !link->Remote.Waiting())
                     waits.Deadline(ReconnectDue(*link));
@@ -97,8 +97,6 @@ void CPortObject::CollectWaits(WaitSet& waits)
                 waits.Deadline(retry);
             break;
         }
-        default:
-            break;
         }
     }
 }

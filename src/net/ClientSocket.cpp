@@ -39,7 +39,7 @@ CClientSocket::CClientSocket(SocketHandle accepted, const sockaddr_in* /*peer*/)
 {
     if (accepted == INVALID_SOCKET)
         return;
-    Handle = accepted;
+    Handle.Reset(accepted);
     State = Connected;
     SetNonBlocking(true);
 }
@@ -52,7 +52,7 @@ CClientSocket::~CClientSocket()
 
 void CClientSocket::Close()
 {
-    if (Handle != INVALID_SOCKET) {
+    if (Handle.Valid()) {
         State = Unconnected;
         // What was announced belongs to the connection that ends here; a stale
         // count would hide the first bytes of the next connection.
@@ -80,7 +80,8 @@ bool CClientSocket::Connect(const char* host, uint16_t port)
     if (found.empty()) {
         // The new handle stays open (and the socket Unconnected) until the next
         // Connect, Close or destruction.
-        LastResult = -1;
+        errno = 0;
+        Fail("getaddrinfo");
         return false;
     }
     found.front().SetPort(port);
@@ -94,7 +95,7 @@ bool CClientSocket::Connect(const NetAddress& address)
 
 bool CClientSocket::ConnectOpen(const NetAddress& address)
 {
-    LastResult = ::connect(Handle, address.Get(), address.Length);
+    LastResult = ::connect(Handle.Get(), address.Get(), address.Length);
     // EINPROGRESS is the normal answer of a non-blocking connect. An immediate
     // success is treated the same way: the next poll finds the socket writable
     // and reports the connection through OnConnect like any other.
@@ -102,6 +103,7 @@ bool CClientSocket::ConnectOpen(const NetAddress& address)
         State = Connecting;
         return true;
     }
+    Fail("connect");
     return false;
 }
 
@@ -118,28 +120,28 @@ int CClientSocket::Poll()
         if (!failed && !(events & POLLOUT))
             return 0;
         bool success = false;
-        if (!failed) {
-            int error = 0;
+        int error = 0;
+        if (!failed || (events & POLLERR)) {
             socklen_t size = sizeof error;
-            success = ::getsockopt(Handle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            if (::getsockopt(Handle.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = errno;
+            success = !failed && error == 0;
         }
         // On failure the handle stays open until the next Connect, Close or
         // destruction.
         State = success ? Connected : Unconnected;
-        if (!success)
-            LastResult = -1;
-        if (Handler) {
-            CSocketEventHandler* handler = Handler;
-            void* userData = UserData;
-            Guarded([&] { handler->OnConnect(this, success, userData); });
+        if (!success) {
+            errno = error != 0 ? error : ECONNREFUSED;
+            Fail("connect");
         }
+        Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnConnect(this, success, userData); });
         return 1;
     }
     case Connected: {
         if (ReadTest() != 1)
             return 0;
         int waiting = 0;
-        if (::ioctl(Handle, FIONREAD, &waiting) != 0 || waiting < 0)
+        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0 || waiting < 0)
             return 0;
         if (waiting == 0) {
             // Readable with nothing to read: the peer closed the connection, or
@@ -152,11 +154,7 @@ int CClientSocket::Poll()
         if (count <= Announced)
             return 0; // the handler has not yet read what it was told of
         Announced = count;
-        if (Handler) {
-            CSocketEventHandler* handler = Handler;
-            void* userData = UserData;
-            Guarded([&] { handler->OnReceive(this, count, userData); });
-        }
+        Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnReceive(this, count, userData); });
         return 1;
     }
     default:
@@ -168,7 +166,7 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
 {
     if (sent)
         *sent = 0;
-    if (Handle == INVALID_SOCKET || !data || State != Connected)
+    if (!Handle.Valid() || !data || State != Connected)
         return false;
     if (length <= 0)
         return true;
@@ -177,7 +175,7 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
     int32_t taken = 0;
     while (taken < length) {
         // MSG_NOSIGNAL: a peer that vanished must not end the console with SIGPIPE.
-        ssize_t result = ::send(Handle, bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL);
+        ssize_t result = ::send(Handle.Get(), bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL);
         if (result > 0) {
             taken += static_cast<int32_t>(result);
             continue;
@@ -191,11 +189,12 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
         if (result == 0 || !IsTransientSend(errno)) {
             // Nothing sent, or a broken connection (reset, broken pipe): it can
             // never take the rest, and a poll need not notice it first.
+            Fail("send");
             Close();
             LastResult = -1;
             return false;
         }
-        LastResult = -1;
+        Fail("send");
         return false;
     }
     if (sent)
@@ -205,7 +204,7 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
 
 bool CClientSocket::Receive(void* buffer, int32_t length)
 {
-    if (Handle == INVALID_SOCKET || !buffer || State != Connected)
+    if (!Handle.Valid() || !buffer || State != Connected)
         return false;
     if (length <= 0)
         return true;
@@ -213,7 +212,7 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
     auto* bytes = static_cast<unsigned char*>(buffer);
     int32_t got = 0;
     while (got < length) {
-        ssize_t result = ::recv(Handle, bytes + got, static_cast<size_t>(length - got), 0);
+        ssize_t result = ::recv(Handle.Get(), bytes + got, static_cast<size_t>(length - got), 0);
         if (result > 0) {
             got += static_cast<int32_t>(result);
             Announced -= std::min(Announced, static_cast<uint32_t>(result));
@@ -224,13 +223,14 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
         if (result == 0 || !IsTransient(errno)) {
             // The peer closed (0) or the connection broke (reset, time-out):
             // nothing more will arrive on it.
+            Fail("recv");
             Close();
             LastResult = -1;
             return false;
         }
         // Nothing waiting yet: the socket stays open and Announced keeps what
         // was not read.
-        LastResult = -1;
+        Fail("recv");
         return false;
     }
     return true;
@@ -245,7 +245,7 @@ int CClientSocket::PollHangUp()
         return 0;
     if (!(events & POLLERR)) {
         int waiting = 0;
-        if (::ioctl(Handle, FIONREAD, &waiting) != 0)
+        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0)
             return 0;
         if (waiting > 0) {
             // The peer's last bytes are still in the system: keep them.
@@ -262,9 +262,11 @@ int CClientSocket::PollHangUp()
 
 void CClientSocket::SetNoDelay(bool on)
 {
-    if (Handle == INVALID_SOCKET)
+    if (!Handle.Valid())
         return;
     // Linux wants the flag as an int; a one-byte option is refused with EINVAL.
     int flag = on ? 1 : 0;
-    LastResult = ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag);
+    LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag);
+    if (LastResult != 0)
+        Fail("setsockopt");
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "net/LinkKinds.h"
 #include "net/Socket.h"
 
 struct NetAddress;
@@ -8,8 +9,6 @@ struct sockaddr_in;
 // socket accepted.
 class CClientSocket : public CSocket {
 public:
-    enum : int32_t { Unconnected = 0, Connecting = 1, Connected = 2 };
-
     CClientSocket() = default;
     // Takes over an accepted handle (made non-blocking); the peer address is not kept.
     CClientSocket(SocketHandle accepted, const sockaddr_in* peer);
@@ -38,7 +37,7 @@ public:
     // 1 when the socket was closed.
     int PollHangUp();
 
-    int32_t GetState() const { return State; }
+    LinkState GetState() const { return State; }
     bool GetClosedByPeer() const { return ClosedByPeer; }
     uint32_t GetAnnounced() const { return Announced; }
     // The peer sent its last byte; what it sent may still be unread. Nothing more
@@ -50,7 +49,7 @@ private:
     bool Reopen();
     bool ConnectOpen(const NetAddress& address);
 
-    int32_t State = Unconnected;
+    LinkState State = Unconnected;
     bool ClosedByPeer = false;
     uint32_t Announced = 0;
     bool PeerShutdown = false;

@@ -51,7 +51,7 @@ int CDatagramSocket::Poll()
     int skipped = 0;
     int waiting = 0;
     for (;;) {
-        if (::ioctl(Handle, FIONREAD, &waiting) != 0 || waiting < 0)
+        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0 || waiting < 0)
             return skipped > 0 ? 1 : 0;
         if (waiting > 0 || skipped >= MaxEmptySkipped)
             break;
@@ -59,10 +59,10 @@ int CDatagramSocket::Poll()
         // makes sure only an empty datagram is taken away; it also fails when
         // the queue is empty or just clears a pending error.
         unsigned char probe;
-        ssize_t size = ::recv(Handle, &probe, sizeof probe, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        ssize_t size = ::recv(Handle.Get(), &probe, sizeof probe, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
         if (size != 0)
             break;
-        ::recv(Handle, &probe, sizeof probe, MSG_DONTWAIT);
+        ::recv(Handle.Get(), &probe, sizeof probe, MSG_DONTWAIT);
         ++skipped;
         if (Readiness(POLLIN) <= 0)
             break;
@@ -72,17 +72,13 @@ int CDatagramSocket::Poll()
     if (count == 0 || count <= Announced)
         return skipped > 0 ? 1 : 0;
     Announced = count;
-    if (Handler) {
-        CSocketEventHandler* handler = Handler;
-        void* userData = UserData;
-        Guarded([&] { handler->OnReceive(this, count, userData); });
-    }
+    Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnReceive(this, count, userData); });
     return 1;
 }
 
 bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
 {
-    if (Handle == INVALID_SOCKET || !buffer || !length) {
+    if (!Handle.Valid() || !buffer || !length) {
         if (length)
             *length = 0;
         return false;
@@ -94,12 +90,12 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
         socklen_t size = sizeof sender;
         ssize_t result;
         do {
-            result = ::recvfrom(Handle, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+            result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &size);
         } while (result < 0 && errno == EINTR);
         // Whatever came of it, the next poll reports what is still waiting.
         Announced = 0;
         if (result < 0) {
-            LastResult = -1;
+            Fail("recvfrom");
             return false;
         }
         // An empty datagram (result 0) is a datagram like any other: it must
@@ -119,11 +115,12 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
 
 bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host, uint16_t port)
 {
-    if (Handle == INVALID_SOCKET || !data || !host || !*host)
+    if (!Handle.Valid() || !data || !host || !*host)
         return false;
     std::vector<NetAddress> found = LookUpHost(host);
     if (found.empty()) {
-        LastResult = -1;
+        errno = 0;
+        Fail("getaddrinfo");
         return false;
     }
     found.front().SetPort(port);
@@ -132,12 +129,12 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host,
 
 bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& to)
 {
-    if (Handle == INVALID_SOCKET || !data || to.Length == 0)
+    if (!Handle.Valid() || !data || to.Length == 0)
         return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
     int32_t taken = 0;
     while (taken < length) {
-        ssize_t result = ::sendto(Handle, bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL,
+        ssize_t result = ::sendto(Handle.Get(), bytes + taken, static_cast<size_t>(length - taken), MSG_NOSIGNAL,
                                   to.Get(), to.Length);
         if (result < 0 && errno == EINTR)
             continue;
@@ -147,7 +144,7 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress&
             return false;
         }
         if (result < 0) {
-            LastResult = -1;
+            Fail("sendto");
             return false;
         }
         taken += static_cast<int32_t>(result);
@@ -157,8 +154,10 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress&
 
 void CDatagramSocket::SetBroadcast(bool on)
 {
-    if (Handle == INVALID_SOCKET)
+    if (!Handle.Valid())
         return;
     int flag = on ? 1 : 0;
-    LastResult = ::setsockopt(Handle, SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag);
+    LastResult = ::setsockopt(Handle.Get(), SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag);
+    if (LastResult != 0)
+        Fail("setsockopt");
 }

@@ -7,13 +7,8 @@
 #include "net/ClientSocket.h"
 #include "net/DatagramSocket.h"
 #include "net/HostCache.h"
+#include "net/LinkKinds.h"
 #include "net/ServerSocket.h"
-
-// The kind of a link; also the number stored under "Type" in the configuration.
-enum NetKind : int32_t { TcpClient = 1, TcpServer = 2, Udp = 3 };
-
-// The connection state of a TCP client link: the State of its client socket.
-enum LinkState : int32_t { Unconnected = 0, Connecting = 1, Connected = 2 };
 
 // A connection a TCP server link accepted, with how much of the port's current
 // outbound chunk it has taken.
@@ -27,11 +22,11 @@ struct AcceptedClient {
 // Every field is guarded by the manager lock.
 class CNetObject {
 public:
-    CNetObject() = default;
+    explicit CNetObject(NetKind kind) : Type(kind) {}
     CNetObject(const CNetObject&) = delete;
     CNetObject& operator=(const CNetObject&) = delete;
 
-    int32_t Type = 0;            // NetKind; 0 while under construction
+    const NetKind Type;
     int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
     std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
     uint16_t RemotePort = 0;     // TcpClient, Udp
@@ -72,8 +67,5 @@ public:
     }
 
     // The link's client socket state, or Unconnected for other kinds.
-    int32_t GetLinkState() const
-    {
-        return ClientSocket ? ClientSocket->GetState() : static_cast<int32_t>(Unconnected);
-    }
+    LinkState GetLinkState() const { return ClientSocket ? ClientSocket->GetState() : Unconnected; }
 };

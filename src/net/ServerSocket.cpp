@@ -20,13 +20,15 @@ CServerSocket::CServerSocket(uint16_t port)
     // Lets a restarted console listen again while connections of the previous
     // run linger in TIME_WAIT; a second listener on the port is still refused.
     int reuse = 1;
-    ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    ::setsockopt(Handle.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     Bind(port);
     if (LastResult == -1)
         return;
     SetNonBlocking(true);
     // The largest backlog; the system cuts it down to its own limit.
-    LastResult = ::listen(Handle, INT_MAX);
+    LastResult = ::listen(Handle.Get(), INT_MAX);
+    if (LastResult != 0)
+        Fail("listen");
 }
 
 CServerSocket::~CServerSocket()
@@ -48,17 +50,17 @@ int CServerSocket::Poll()
 
 CClientSocket* CServerSocket::Accept()
 {
-    if (Handle == INVALID_SOCKET)
+    if (!Handle.Valid())
         return nullptr;
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
     SocketHandle accepted;
     do {
-        accepted = ::accept4(Handle, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+        accepted = ::accept4(Handle.Get(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     if (accepted < 0) {
         ShortOfResources = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
-        LastResult = -1;
+        Fail("accept");
         return nullptr;
     }
     ShortOfResources = false;
@@ -67,9 +69,7 @@ CClientSocket* CServerSocket::Accept()
     if (Handler) {
         // From here on the handler owns the client, even if it throws.
         client.release();
-        CSocketEventHandler* handler = Handler;
-        void* userData = UserData;
-        Guarded([&] { handler->OnAccept(this, raw, userData); });
+        Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnAccept(this, raw, userData); });
         return raw;
     }
     return client.release();

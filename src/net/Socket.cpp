@@ -3,16 +3,14 @@
 #include "net/SocketEventHandler.h"
 
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-// The readiness tests answer what a zero-wait select on the one socket would:
-// an error or a hang-up counts as readable (the read then tells which), an error
-// as writable, and urgent data as the exceptional condition. poll is used rather
-// than select because select cannot take a descriptor numbered 1024 or above.
+// Ownership: the descriptor lives in Handle and is closed only through Close.
 
 CSocket::~CSocket()
 {
@@ -23,36 +21,46 @@ CSocket::~CSocket()
 
 void CSocket::Close()
 {
-    if (Handle == INVALID_SOCKET)
+    if (!Handle.Valid())
         return;
     // Both directions are shut first so the peer sees the end of the stream
     // even while another descriptor (none in the console) still refers to it.
-    ::shutdown(Handle, SHUT_RDWR);
-    LastResult = ::close(Handle);
-    Handle = INVALID_SOCKET;
-    if (Handler) {
-        CSocketEventHandler* handler = Handler;
-        void* userData = UserData;
-        Guarded([&] { handler->OnClose(this, userData); });
-    }
+    ::shutdown(Handle.Get(), SHUT_RDWR);
+    LastResult = Handle.Reset();
+    Notify([this](CSocketEventHandler& handler, void* userData) { handler.OnClose(this, userData); });
+}
+
+void CSocket::Fail(const char* call)
+{
+    LastResult = -1;
+    LastErrno = errno;
+    LastCall = call;
+}
+
+std::string CSocket::LastErrorText() const
+{
+    if (!LastCall)
+        return std::string();
+    // A host lookup has no errno of its own.
+    return std::string(LastCall) + ": " + (LastErrno != 0 ? std::strerror(LastErrno) : "Name does not resolve");
 }
 
 SocketHandle CSocket::Create(int type)
 {
-    if (Handle != INVALID_SOCKET)
-        return Handle;
+    if (Handle.Valid())
+        return Handle.Get();
     // Close-on-exec so that no program the console starts inherits a link.
-    Handle = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    if (Handle < 0) {
-        Handle = INVALID_SOCKET;
-        LastResult = -1;
+    Handle.Reset(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    if (!Handle.Valid()) {
+        Handle.Release();
+        Fail("socket");
     }
-    return Handle;
+    return Handle.Get();
 }
 
 void CSocket::Bind(uint16_t port)
 {
-    if (Handle == INVALID_SOCKET) {
+    if (!Handle.Valid()) {
         LastResult = -1;
         return;
     }
@@ -60,24 +68,28 @@ void CSocket::Bind(uint16_t port)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(port);
-    LastResult = ::bind(Handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    LastResult = ::bind(Handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (LastResult != 0)
+        Fail("bind");
 }
 
 void CSocket::SetNonBlocking(bool on)
 {
-    if (Handle == INVALID_SOCKET) {
+    if (!Handle.Valid()) {
         LastResult = -1;
         return;
     }
     int flag = on ? 1 : 0;
-    LastResult = ::ioctl(Handle, FIONBIO, &flag);
+    LastResult = ::ioctl(Handle.Get(), FIONBIO, &flag);
+    if (LastResult != 0)
+        Fail("ioctl");
 }
 
 int CSocket::Readiness(short events) const
 {
-    if (Handle == INVALID_SOCKET)
+    if (!Handle.Valid())
         return -1;
-    pollfd entry{Handle, events, 0};
+    pollfd entry{Handle.Get(), events, 0};
     int found;
     do {
         found = ::poll(&entry, 1, 0);
@@ -93,20 +105,4 @@ int CSocket::ReadTest() const
     if (events < 0)
         return -1;
     return (events & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
-}
-
-int CSocket::WriteTest() const
-{
-    int events = Readiness(POLLOUT);
-    if (events < 0)
-        return -1;
-    return (events & (POLLOUT | POLLERR)) ? 1 : 0;
-}
-
-int CSocket::ExceptionTest() const
-{
-    int events = Readiness(POLLPRI);
-    if (events < 0)
-        return -1;
-    return (events & POLLPRI) ? 1 : 0;
 }

@@ -1,14 +1,21 @@
 #pragma once
 #include <cstdint>
+#include <string>
+
+#include "platform/base/UniqueFd.h"
 
 class CSocketEventHandler;
 
 using SocketHandle = int;
 constexpr SocketHandle INVALID_SOCKET = -1;
 
-// Base of the console's non-blocking IPv4 sockets. The object owns its handle and
+// Base of the console's non-blocking sockets. The object owns its descriptor and
 // closes it on destruction (with the OnClose event). Not thread-safe: every call
 // on every socket is made under the port manager's lock.
+//
+// Operations answer with the plain results their callers expect (true/false,
+// LastResult 0 or -1); the socket also keeps the errno and the name of the call
+// that last failed, for a message that says why.
 class CSocket {
 public:
     CSocket() = default;
@@ -25,36 +32,50 @@ public:
     void Bind(uint16_t port);
     void SetNonBlocking(bool on);
 
-    SocketHandle GetHandle() const { return Handle; }
+    SocketHandle GetHandle() const { return Handle.Get(); }
     int32_t GetLastResult() const { return LastResult; }
     void SetHandler(CSocketEventHandler* handler) { Handler = handler; }
     CSocketEventHandler* GetHandler() const { return Handler; }
     void SetUserData(void* userData) { UserData = userData; }
     void* GetUserData() const { return UserData; }
 
+    // The errno of the last failed call, and that call's name ("bind", "connect", …);
+    // 0 and null while nothing has failed.
+    int GetLastErrno() const { return LastErrno; }
+    const char* GetLastCall() const { return LastCall; }
+    // "bind: Address already in use", or empty while nothing has failed.
+    std::string LastErrorText() const;
+
 protected:
-    // Readiness tests on this one socket with a zero wait: 1 ready, 0 not, -1 no handle
-    // or failure.
+    // Readiness of this one socket with a zero wait. ReadTest: 1 readable (or an
+    // error or hang-up, which the read then tells apart), 0 not, -1 no handle or
+    // failure. Readiness: the poll(2) events found, 0 none, -1 as above. poll rather
+    // than select: select cannot take a descriptor numbered 1024 or above.
     int ReadTest() const;
-    int WriteTest() const;
-    int ExceptionTest() const;
-    // The poll(2) answer for this one socket with a zero wait: the returned events,
-    // 0 when nothing is ready, -1 without a handle or when the call failed.
     int Readiness(short events) const;
 
-    // Runs one handler call; whatever it throws is caught and dropped, and what the
-    // socket changed before the call stands.
+    // Records a failed call: LastResult -1, with errno and the call's name.
+    void Fail(const char* call);
+
+    // Reports one event to the handler, if one is set; whatever the handler throws is
+    // caught and dropped, and what the socket changed before the call stands.
     template <class Call>
-    static void Guarded(Call&& call) noexcept
+    void Notify(Call&& call) noexcept
     {
+        if (!Handler)
+            return;
+        CSocketEventHandler* handler = Handler;
+        void* userData = UserData;
         try {
-            call();
+            call(*handler, userData);
         } catch (...) {
         }
     }
 
-    SocketHandle Handle = INVALID_SOCKET;
+    UniqueFd Handle;
     int32_t LastResult = 0;
+    int LastErrno = 0;
+    const char* LastCall = nullptr;
     CSocketEventHandler* Handler = nullptr;
     void* UserData = nullptr;
 };

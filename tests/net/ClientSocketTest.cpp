@@ -27,11 +27,11 @@ struct ConnectedPair {
         client.SetUserData(&clientEvents);
         EXPECT_EQ(server.GetLastResult(), 0);
         EXPECT_TRUE(client.Connect(host, nettest::LocalPort(server.GetHandle())));
-        EXPECT_EQ(client.GetState(), CClientSocket::Connecting);
+        EXPECT_EQ(client.GetState(), Connecting);
         EXPECT_TRUE(WaitFor([&] {
             server.Poll();
             client.Poll();
-            return client.GetState() == CClientSocket::Connected && !serverEvents.Clients.empty();
+            return client.GetState() == Connected && !serverEvents.Clients.empty();
         }));
     }
     CClientSocket& Peer() { return *serverEvents.Clients.at(0); }
@@ -70,7 +70,7 @@ TEST_P(ClientConnectTest, ConnectsToListeningPeer)
     EXPECT_EQ(pair.clientEvents.Log, std::vector<std::string>{"connect"});
     EXPECT_EQ(pair.clientEvents.LastUserData, &pair.clientEvents);
     EXPECT_EQ(pair.serverEvents.Count("accept"), 1);
-    EXPECT_EQ(pair.Peer().GetState(), CClientSocket::Connected);
+    EXPECT_EQ(pair.Peer().GetState(), Connected);
     for (SocketHandle handle : {pair.client.GetHandle(), pair.server.GetHandle(), pair.Peer().GetHandle()}) {
         EXPECT_TRUE(nettest::IsCloseOnExec(handle));
         EXPECT_TRUE(nettest::IsNonBlocking(handle));
@@ -87,9 +87,9 @@ TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
         CClientSocket client;
         client.SetHandler(&events);
         ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
-        EXPECT_EQ(client.GetState(), CClientSocket::Connecting);
+        EXPECT_EQ(client.GetState(), Connecting);
         ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
-        EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+        EXPECT_EQ(client.GetState(), Unconnected);
         EXPECT_EQ(events.Log, std::vector<std::string>{"connect-failed"});
         EXPECT_NE(client.GetHandle(), INVALID_SOCKET);
         EXPECT_EQ(client.Poll(), 0);
@@ -107,7 +107,7 @@ TEST(ClientSocketTest, UnresolvableNameFailsWithoutConnectEvent)
     ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
     // An empty label is refused by the resolver itself, without asking a name server.
     EXPECT_FALSE(client.Connect("no..such.host", 80));
-    EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+    EXPECT_EQ(client.GetState(), Unconnected);
     // The earlier attempt's handle was closed on the way; no OnConnect follows.
     EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
     EXPECT_EQ(client.Poll(), 0);
@@ -123,7 +123,7 @@ TEST(ClientSocketTest, PeerCloseIsReportedOnceAfterClosedByPeer)
     EXPECT_EQ(result, 1);
     EXPECT_EQ(pair.clientEvents.Log, (std::vector<std::string>{"connect", "close"}));
     EXPECT_TRUE(pair.clientEvents.ClosedByPeerAtClose);
-    EXPECT_EQ(pair.clientEvents.StateAtClose, CClientSocket::Unconnected);
+    EXPECT_EQ(pair.clientEvents.StateAtClose, Unconnected);
     EXPECT_EQ(pair.clientEvents.HandleAtClose, INVALID_SOCKET);
     EXPECT_TRUE(pair.client.GetClosedByPeer());
     EXPECT_EQ(pair.client.Poll(), 0);
@@ -152,7 +152,7 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     client.SetHandler(&events);
     ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(listener)));
     ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
-    ASSERT_EQ(client.GetState(), CClientSocket::Connected);
+    ASSERT_EQ(client.GetState(), Connected);
     int peer = ::accept(listener, nullptr, nullptr);
     ASSERT_GE(peer, 0);
     ::close(listener);
@@ -170,7 +170,7 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     } else {
         EXPECT_EQ(client.Poll(), 1);
     }
-    EXPECT_EQ(client.GetState(), CClientSocket::Unconnected);
+    EXPECT_EQ(client.GetState(), Unconnected);
     EXPECT_EQ(client.GetHandle(), INVALID_SOCKET);
     EXPECT_EQ(events.Log, (std::vector<std::string>{"connect", "close"}));
     EXPECT_EQ(client.GetClosedByPeer(), !foundByReceive);
@@ -198,7 +198,7 @@ TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
     EXPECT_EQ(pair.client.GetAnnounced(), 0u);
     // Nothing is left: a receive now would block and fails without closing.
     EXPECT_FALSE(pair.client.Receive(buffer, 1));
-    EXPECT_EQ(pair.client.GetState(), CClientSocket::Connected);
+    EXPECT_EQ(pair.client.GetState(), Connected);
 }
 
 // Bytes announced on one connection and never read must not hide the first
@@ -215,7 +215,7 @@ TEST(ClientSocketTest, ReconnectForgetsWhatWasAnnounced)
     ASSERT_TRUE(WaitFor([&] {
         pair.server.Poll();
         pair.client.Poll();
-        return pair.client.GetState() == CClientSocket::Connected && pair.serverEvents.Clients.size() == 2;
+        return pair.client.GetState() == Connected && pair.serverEvents.Clients.size() == 2;
     }));
     ASSERT_TRUE(pair.serverEvents.Clients[1]->Send("abc", 3));
     ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
@@ -261,7 +261,7 @@ TEST(ClientSocketTest, ZeroLengthAndStateGuards)
     EXPECT_FALSE(client.Receive(&byte, 1));
 
     ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
-    ASSERT_EQ(client.GetState(), CClientSocket::Connected);
+    ASSERT_EQ(client.GetState(), Connected);
     EXPECT_TRUE(client.Send(&byte, 0, &sent));
     EXPECT_EQ(sent, 0);
     EXPECT_TRUE(client.Receive(&byte, 0));
@@ -291,7 +291,7 @@ TEST(ClientSocketTest, DestructionReportsCloseWhenAlreadyUnconnected)
         pair.client.SetHandler(&events);
     }
     EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
-    EXPECT_EQ(events.StateAtClose, CClientSocket::Unconnected);
+    EXPECT_EQ(events.StateAtClose, Unconnected);
     EXPECT_FALSE(events.ClosedByPeerAtClose);
 }
 
@@ -332,7 +332,7 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
         offset += static_cast<size_t>(sent);
     }
     ASSERT_TRUE(refused) << "the peer's buffers never filled";
-    EXPECT_EQ(pair.client.GetState(), CClientSocket::Connected);
+    EXPECT_EQ(pair.client.GetState(), Connected);
 
     // Drain at the peer while the sender resumes after the bytes already taken.
     std::vector<unsigned char> received;

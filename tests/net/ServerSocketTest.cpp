@@ -36,7 +36,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
     EXPECT_EQ(server.Poll(), 0);
     EXPECT_EQ(serverEvents.LastUserData, &serverEvents);
     for (auto& accepted : serverEvents.Clients) {
-        EXPECT_EQ(accepted->GetState(), CClientSocket::Connected);
+        EXPECT_EQ(accepted->GetState(), Connected);
         EXPECT_TRUE(nettest::IsCloseOnExec(accepted->GetHandle()));
     }
     // With no connection waiting, Accept fails and records it.
@@ -67,12 +67,12 @@ TEST(ServerSocketTest, ListensAgainWhileOldConnectionsLinger)
         ASSERT_TRUE(WaitFor([&] {
             server.Poll();
             client.Poll();
-            return !serverEvents.Clients.empty() && client.GetState() == CClientSocket::Connected;
+            return !serverEvents.Clients.empty() && client.GetState() == Connected;
         }));
         serverEvents.Clients.clear(); // the listening side closes first: TIME_WAIT is ours
         ASSERT_TRUE(WaitFor([&] {
             client.Poll();
-            return client.GetState() == CClientSocket::Unconnected;
+            return client.GetState() == Unconnected;
         }));
     }
     CServerSocket again(port);
@@ -104,7 +104,7 @@ TEST(ServerSocketTest, ThrowingAcceptHandlerStillOwnsTheClient)
     ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(server.GetHandle())));
     ASSERT_TRUE(WaitFor([&] { return server.Poll() == 1; }));
     ASSERT_EQ(serverEvents.Clients.size(), 1u);
-    EXPECT_EQ(serverEvents.Clients[0]->GetState(), CClientSocket::Connected);
+    EXPECT_EQ(serverEvents.Clients[0]->GetState(), Connected);
 }
 
 TEST(ServerSocketTest, DestructionReportsClose)
