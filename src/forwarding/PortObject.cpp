@@ -57,19 +57,19 @@ void CPortObject::SetReceiveFromNetDelayTime(int32_t milliseconds)
 int32_t CPortObject::GetLogMode()
 {
     CGuard guard(ManagerLock);
-    return LogMode;
+    return Log.Mode();
 }
 
 void CPortObject::SetLogMode(int32_t mode)
 {
     CGuard guard(ManagerLock);
-    LogMode = mode;
+    Log.SetMode(mode);
 }
 
 std::string CPortObject::GetLogFilename()
 {
     CGuard guard(ManagerLock);
-    return LogFilename;
+    return Log.FileName();
 }
 
 int CPortObject::OpenDriver()
@@ -116,4 +116,16 @@ uint64_t CPortObject::GetDroppedDatagrams()
 {
     CGuard guard(ManagerLock);
     return DroppedDatagrams;
+}
+
+void CPortObject::SetLogFile(const char* name)
+{
+    CGuard guard(ManagerLock);
+    Log.SetFileName(name ? name : "");
+}
+
+void CPortObject::WriteLog(bool inbound, const uint8_t* data, uint32_t count)
+{
+    CGuard guard(ManagerLock);
+    Log.Write(inbound, data, count);
 }

@@ -8,6 +8,7 @@
 #include "net/SocketEventHandler.h"
 #include "platform/pty/PortDriver.h"
 #include "forwarding/ByteQueue.h"
+#include "forwarding/TrafficLog.h"
 #include "platform/base/CriticalSection.h"
 
 class HostResolver;
@@ -144,9 +145,8 @@ private:
     ByteQueue ToNetQueue;
     ByteQueue FromNetQueue;
     NetLinkList NetLinks;
-    std::string LogFilename;
     std::string UnavailableReason;
-    int32_t LogMode = 0;
+    TrafficLog Log;
     // A UDP link refused the current chunk for a reason that no descriptor will
     // report the end of (a broadcast address without permission); the pump then
     // retries it every millisecond instead of waiting. A host still being looked up

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "platform/base/TickCount.h"
-#include "platform/WaitSet.h"
+#include "forwarding/WaitSet.h"
 #include "forwarding/PortObject.h"
 
 namespace {
@@ -46,8 +46,14 @@ void CPortObject::CollectWaits(WaitSet& waits)
         else
             waits.Deadline(TickAfter(FromNetStamp, ReceiveFromNetDelayTime));
     }
-    if (DriverHandleValue != INVALID_DRIVER_HANDLE)
-        PortDriver::Instance().CollectWaits(DriverHandleValue, ToNetQueue.IsEmpty(), deliverable, waits);
+    if (DriverHandleValue != INVALID_DRIVER_HANDLE) {
+        const PortDriver::Wait driver = PortDriver::Instance().WaitFor(DriverHandleValue, ToNetQueue.IsEmpty(), deliverable);
+        if (driver.Now)
+            waits.Deadline(0, true);
+        if (driver.Poll)
+            waits.MustPoll = true;
+        waits.Add(driver.Fd, driver.Events, true);
+    }
 
     bool chunkDue = false;
     if (!ToNetQueue.IsEmpty()) {

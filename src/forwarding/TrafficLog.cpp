@@ -1,13 +1,12 @@
-// The traffic log of a port: one record per chunk, opened and closed per record so
-// the file is complete between records and other programs may read, move or delete
-// it at any time.
+// Implements TrafficLog: one record per chunk, the file opened and closed per record.
+#include "forwarding/TrafficLog.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
-
-#include "forwarding/PortObject.h"
 
 namespace {
 
@@ -30,59 +29,78 @@ int OpenLog(const std::string& path)
     return fd;
 }
 
-// A write that fails part-way (a full disk) loses the rest of this record only.
-void WriteAll(int fd, const std::string& record)
+// Writes the pieces in order; a write that fails part-way (a full disk) loses the
+// rest of this record only.
+void WriteAll(int fd, iovec* pieces, int count)
 {
-    size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t n = ::write(fd, record.data() + done, record.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n < 0 && errno == EINTR)
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, pieces, count);
+        if (n < 0 && errno == EINTR)
             continue;
-        else
+        if (n <= 0)
             return;
+        size_t done = static_cast<size_t>(n);
+        while (count > 0 && done >= pieces->iov_len) {
+            done -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count > 0) {
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + done;
+            pieces->iov_len -= done;
+        }
     }
 }
 
+// The two hexadecimal digits of every byte value, upper case, high half first.
+struct HexDigits {
+    char Pairs[256][2];
+    HexDigits()
+    {
+        static const char Digits[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) {
+            Pairs[b][0] = Digits[b >> 4];
+            Pairs[b][1] = Digits[b & 0x0F];
+        }
+    }
+};
+const HexDigits Hex;
+
 } // namespace
 
-void CPortObject::SetLogFile(const char* name)
+void TrafficLog::SetFileName(std::string name)
 {
-    CGuard guard(ManagerLock);
-    LogFilename = name ? name : "";
-    if (LogFilename.empty())
+    Name = std::move(name);
+    if (Name.empty())
         return;
-    const int fd = OpenLog(LogFilename);
+    const int fd = OpenLog(Name);
     if (fd >= 0)
         ::close(fd);
 }
 
-void CPortObject::WriteLog(bool inbound, const uint8_t* data, uint32_t count)
+void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
 {
-    CGuard guard(ManagerLock);
-    if (LogFilename.empty() || !data || count == 0)
+    if (Name.empty() || !data || count == 0)
         return;
-    std::string record;
-    try {
-        record = inbound ? "I:" : "O:";
-        if (LogMode == 0) {
-            record.append(reinterpret_cast<const char*>(data), count);
-        } else {
-            static const char Digits[] = "0123456789ABCDEF";
-            record.reserve(2 + 2 * static_cast<size_t>(count) + 2);
-            for (uint32_t i = 0; i < count; ++i) {
-                record.push_back(Digits[data[i] >> 4]);
-                record.push_back(Digits[data[i] & 0x0F]);
-            }
-            record += "\r\n";
-        }
-    } catch (...) {
-        return; // no memory for the record: it is lost, the traffic goes on
-    }
-    const int fd = OpenLog(LogFilename);
+    const int fd = OpenLog(Name);
     if (fd < 0)
         return;
-    WriteAll(fd, record);
+    static const char LineEnd[] = "\r\n";
+    iovec pieces[3];
+    pieces[0] = {const_cast<char*>(inbound ? "I:" : "O:"), 2};
+    if (LogMode == 0) {
+        pieces[1] = {const_cast<uint8_t*>(data), count};
+        WriteAll(fd, pieces, 2);
+    } else {
+        Text.resize(2 * static_cast<size_t>(count));
+        char* out = Text.data();
+        for (uint32_t i = 0; i < count; ++i, out += 2) {
+            out[0] = Hex.Pairs[data[i]][0];
+            out[1] = Hex.Pairs[data[i]][1];
+        }
+        pieces[1] = {Text.data(), Text.size()};
+        pieces[2] = {const_cast<char*>(LineEnd), 2};
+        WriteAll(fd, pieces, 3);
+    }
     ::close(fd);
 }

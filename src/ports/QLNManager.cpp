@@ -10,7 +10,7 @@
 #include "net/NetIO.h"
 #include "platform/base/Folders.h"
 #include "platform/base/TickCount.h"
-#include "platform/WaitSet.h"
+#include "forwarding/WaitSet.h"
 #include "forwarding/DriverInterface.h"
 
 namespace {

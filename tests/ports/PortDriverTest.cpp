@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "platform/WaitSet.h"
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
 #include "TestEnv.h"
@@ -72,13 +71,13 @@ TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
     EXPECT_EQ(Status().OpenCount, 1u);
     EXPECT_FALSE(IsOpenedByApplication(Port.get()));
     PortDriver::Instance().ForgetOpenEvents();
-    WaitSet waits;
-    PortDriver::Instance().CollectWaits(Port->GetDriverHandle(), true, false, waits);
-    EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 0), 0);
+    const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Port->GetDriverHandle(), true, false);
+    pollfd waits {wait.Fd, wait.Events, 0};
+    EXPECT_EQ(poll(&waits, 1, 0), 0);
     {
         App app(PortDriver::Instance().LinkPath(7));
         ASSERT_TRUE(app.Ok());
-        EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 10000), 1);
+        EXPECT_EQ(poll(&waits, 1, 10000), 1);
         EXPECT_EQ(Status().OpenCount, 2u);
         EXPECT_TRUE(IsOpenedByApplication(Port.get()));
     }

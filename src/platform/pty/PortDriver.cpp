@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "platform/base/Folders.h"
-#include "platform/WaitSet.h"
 
 // One present port. Its descriptors are owned here and closed with it.
 struct PortDriver::Device {
@@ -360,28 +360,31 @@ void PortDriver::ForgetOpenEvents()
     }
 }
 
-void PortDriver::CollectWaits(DriverHandle handle, bool wantRead, bool wantWrite, WaitSet& waits)
+PortDriver::Wait PortDriver::WaitFor(DriverHandle handle, bool wantRead, bool wantWrite)
 {
     std::lock_guard<std::mutex> hold(Mutex);
+    Wait wait;
     Device* device = FindByHandle(handle);
     if (!device)
-        return;
+        return wait;
     Refresh(*device);
     Flush(*device);
     if (!device->Held) {
-        if (InotifyFd >= 0 && device->Watch >= 0)
-            waits.Add(InotifyFd, POLLIN);
-        else
-            waits.MustPoll = true;
-        return;
+        if (InotifyFd >= 0 && device->Watch >= 0) {
+            wait.Fd = InotifyFd;
+            wait.Events = POLLIN;
+        } else {
+            wait.Poll = true;
+        }
+        return wait;
     }
-    short events = 0;
     if (wantRead)
-        events |= POLLIN;
+        wait.Events |= POLLIN;
     if (!device->Pending.empty())
-        events |= POLLOUT;
+        wait.Events |= POLLOUT;
     else if (wantWrite)
-        waits.Deadline(0, true);
+        wait.Now = true;
     // Even with no events asked, POLLHUP tells when the application lets go.
-    waits.Add(device->Master, events, true);
+    wait.Fd = device->Master;
+    return wait;
 }

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 
-class WaitSet;
 
 // The driver's answer to a status request: handles open on the port (the console's
 // own included) and the bytes a write would take now.
@@ -66,10 +65,16 @@ public:
     // the waits of all ports: an open after it stays pending and ends the wait, while
     // draining per port could swallow the open of a port already collected.
     void ForgetOpenEvents();
-    // Adds what a pump waiting for this port should wake on: the application's bytes
-    // (`wantRead`), room for queued bytes (`wantWrite`), and the application opening
-    // or letting go of the port.
-    void CollectWaits(DriverHandle handle, bool wantRead, bool wantWrite, WaitSet& waits);
+    // What a pump waiting for one port should wake on.
+    struct Wait {
+        int Fd = -1;          // the descriptor to wait on, or -1
+        short Events = 0;     // poll(2) events on it; with none, its hang-up still counts
+        bool Now = false;     // there is work already: do not wait
+        bool Poll = false;    // nothing can be waited on: the pump must look again soon
+    };
+    // The application's bytes (`wantRead`), room for queued bytes (`wantWrite`), and
+    // the application opening (the open notice) or letting go of the port.
+    Wait WaitFor(DriverHandle handle, bool wantRead, bool wantWrite);
 
     // Room the driver keeps for bytes on their way to the application.
     static constexpr uint32_t BufferSize = 16384;
