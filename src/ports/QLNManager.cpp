@@ -65,23 +65,21 @@ CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
 
 CQLNManager::~CQLNManager()
 {
-    Signal(StopEvent);
+    Signal(StopEvent.Get());
     if (Wait(5000) == WaitResult::TimedOut) {
         // A pass that takes this long is stuck in a system call. Destroying the
         // ports under it would crash the pump, so keep waiting: the pass ends when
         // the call does.
         Wait(-1);
     }
-    close(StopEvent);
-    StopEvent = -1;
+    StopEvent.Reset();
     // A lookup under way is waited for: its thread must not outlive the wake event.
     Resolver->Stop();
     DestroyPorts();
     CNetIO::Release();
     Sockets = nullptr;
     ManagerLock->SetReleaseHook(nullptr);
-    close(WakeEvent);
-    WakeEvent = -1;
+    WakeEvent.Reset();
 }
 
 void CQLNManager::DestroyPorts()
@@ -176,7 +174,7 @@ void CQLNManager::CloseAllPorts()
 
 void CQLNManager::WakePump()
 {
-    Signal(WakeEvent);
+    Signal(WakeEvent.Get());
 }
 
 uint64_t CQLNManager::PassCount()
@@ -191,7 +189,7 @@ void CQLNManager::Run()
         ManagerLock->MarkQuietThread();
     }
     int32_t work = 1; // the first pass starts without a pause
-    while (!IsSignalled(StopEvent)) {
+    while (!IsSignalled(StopEvent.Get())) {
         if (work != 0)
             work = 0;
         else
@@ -218,8 +216,8 @@ void CQLNManager::WaitForWork()
     }
     if (Waits->Immediate)
         return;
-    Waits->Add(StopEvent, POLLIN);
-    Waits->Add(WakeEvent, POLLIN);
+    Waits->Add(StopEvent.Get(), POLLIN);
+    Waits->Add(WakeEvent.Get(), POLLIN);
 
     int timeout = -1;
     if (Waits->HasDeadline) {
@@ -232,5 +230,5 @@ void CQLNManager::WaitForWork()
 
     poll(Waits->Fds.data(), Waits->Fds.size(), timeout);
     uint64_t drained;
-    [[maybe_unused]] ssize_t n = read(WakeEvent, &drained, sizeof drained);
+    [[maybe_unused]] ssize_t n = read(WakeEvent.Get(), &drained, sizeof drained);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/base/CriticalSection.h"
+#include "platform/base/UniqueFd.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/Thread.h"
 
@@ -87,8 +88,8 @@ private:
     std::unique_ptr<CCriticalSection> ManagerLock;
     WindowHandle Window;
     std::string InfPath;
-    int StopEvent = -1;   // eventfd, owned: signalled once to stop the pump
-    int WakeEvent = -1;   // eventfd, owned: signalled to cut a pump wait short
+    UniqueFd StopEvent;   // eventfd: signalled once to stop the pump
+    UniqueFd WakeEvent;   // eventfd: signalled to cut a pump wait short
     // Wakes the pump with every answer; stopped after the pump, before the ports go.
     std::unique_ptr<HostResolver> Resolver;
     // The ports, in enumeration order and then order of addition; guarded by the

@@ -17,20 +17,9 @@
 
 // One present port. Its descriptors are owned here and closed with it.
 struct PortDriver::Device {
-    Device() = default;
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-    ~Device()
-    {
-        if (Master >= 0)
-            close(Master);
-        if (PathFd >= 0)
-            close(PathFd);
-    }
-
     int Number = 0;
-    int Master = -1;
-    int PathFd = -1;                     // path-only descriptor of the slave, for the link
+    UniqueFd Master;
+    UniqueFd PathFd;                     // path-only descriptor of the slave, for the link
     std::string SlavePath;
     std::string Link;
     std::string LinkTarget;              // "/proc/<pid>/fd/<PathFd>"
@@ -118,14 +107,12 @@ PortDriver& PortDriver::Instance()
 
 PortDriver::PortDriver()
 {
-    InotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    InotifyFd.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
 }
 
 PortDriver::~PortDriver()
 {
     DetachAll();
-    if (InotifyFd >= 0)
-        close(InotifyFd);
 }
 
 bool PortDriver::Refuse(int number, std::string why)
@@ -152,13 +139,13 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
     const std::string com = "COM" + std::to_string(number);
     auto device = std::make_unique<Device>();
     device->Number = number;
-    device->Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    device->Master.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     char name[PATH_MAX];
-    if (device->Master < 0 || grantpt(device->Master) != 0 || unlockpt(device->Master) != 0
-        || ptsname_r(device->Master, name, sizeof name) != 0)
+    const int master = device->Master.Get();
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0)
         return Refuse(number, SystemError("no pseudo-terminal for " + com));
     device->SlavePath = name;
-    MakeRaw(device->Master);
+    MakeRaw(master);
     // One open and close of the slave: from then on POLLHUP on the master says
     // exactly whether an application holds it. The system gives the slave a mode of
     // its own (often 0620, group tty, which lets that group write into the line and
@@ -175,8 +162,8 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
     const int path = open(name, O_PATH | O_CLOEXEC);
     if (path < 0)
         return Refuse(number, SystemError("cannot hold the pseudo-terminal of " + com));
-    device->PathFd = MoveHigh(path);
-    device->LinkTarget = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device->PathFd);
+    device->PathFd.Reset(MoveHigh(path));
+    device->LinkTarget = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(device->PathFd.Get());
 
     if (!MakeFolders(linkFolder, PrivateFolderMode))
         return Refuse(number, SystemError("cannot create the folder " + linkFolder));
@@ -191,8 +178,8 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
     }
     if (symlink(device->LinkTarget.c_str(), device->Link.c_str()) != 0)
         return Refuse(number, SystemError("cannot make the link " + device->Link));
-    if (InotifyFd >= 0) {
-        device->Watch = inotify_add_watch(InotifyFd, name, IN_OPEN);
+    if (InotifyFd.Valid()) {
+        device->Watch = inotify_add_watch(InotifyFd.Get(), name, IN_OPEN);
     }
     Problems.erase(number);
     Devices[number] = std::move(device);
@@ -208,8 +195,8 @@ void PortDriver::DetachLocked(int number)
     Device& device = *it->second;
     if (device.Handle != INVALID_DRIVER_HANDLE)
         Handles.erase(device.Handle);
-    if (device.Watch >= 0 && InotifyFd >= 0)
-        inotify_rm_watch(InotifyFd, device.Watch);
+    if (device.Watch >= 0 && InotifyFd.Valid())
+        inotify_rm_watch(InotifyFd.Get(), device.Watch);
     // Only our own link goes: another console may have put its own in its place.
     char target[PATH_MAX];
     ssize_t n = readlink(device.Link.c_str(), target, sizeof target - 1);
@@ -283,9 +270,9 @@ PortDriver::Device* PortDriver::FindByHandle(DriverHandle handle)
 // that would loop its bytes back to the network.
 void PortDriver::Refresh(Device& device)
 {
-    bool held = SlaveHeld(device.Master);
+    bool held = SlaveHeld(device.Master.Get());
     if (device.Held && !held)
-        MakeRaw(device.Master);
+        MakeRaw(device.Master.Get());
     device.Held = held;
 }
 
@@ -295,7 +282,7 @@ void PortDriver::Flush(Device& device)
         return;
     size_t done = 0;
     while (done < device.Pending.size()) {
-        ssize_t n = write(device.Master, device.Pending.data() + done, device.Pending.size() - done);
+        ssize_t n = write(device.Master.Get(), device.Pending.data() + done, device.Pending.size() - done);
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);
@@ -312,7 +299,7 @@ bool PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, u
     *count = 0;
     if (capacity == 0)
         return true;
-    ssize_t n = read(device->Master, buffer, capacity);
+    ssize_t n = read(device->Master.Get(), buffer, capacity);
     if (n > 0) {
         *count = static_cast<uint32_t>(n);
         device->Held = true;
@@ -353,10 +340,10 @@ bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status)
 void PortDriver::ForgetOpenEvents()
 {
     std::lock_guard<std::mutex> hold(Mutex);
-    if (InotifyFd < 0)
+    if (!InotifyFd.Valid())
         return;
     char events[4096];
-    while (read(InotifyFd, events, sizeof events) > 0) {
+    while (read(InotifyFd.Get(), events, sizeof events) > 0) {
     }
 }
 
@@ -370,8 +357,8 @@ PortDriver::Wait PortDriver::WaitFor(DriverHandle handle, bool wantRead, bool wa
     Refresh(*device);
     Flush(*device);
     if (!device->Held) {
-        if (InotifyFd >= 0 && device->Watch >= 0) {
-            wait.Fd = InotifyFd;
+        if (InotifyFd.Valid() && device->Watch >= 0) {
+            wait.Fd = InotifyFd.Get();
             wait.Events = POLLIN;
         } else {
             wait.Poll = true;
@@ -385,6 +372,6 @@ PortDriver::Wait PortDriver::WaitFor(DriverHandle handle, bool wantRead, bool wa
     else if (wantWrite)
         wait.Now = true;
     // Even with no events asked, POLLHUP tells when the application lets go.
-    wait.Fd = device->Master;
+    wait.Fd = device->Master.Get();
     return wait;
 }

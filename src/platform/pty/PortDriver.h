@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/base/UniqueFd.h"
+
 
 // The driver's answer to a status request: handles open on the port (the console's
 // own included) and the bytes a write would take now.
@@ -95,5 +97,5 @@ private:
     std::map<DriverHandle, int> Handles;             // open console handles → COM number
     std::map<int, std::string> Problems;             // failed attaches → why
     DriverHandle NextHandle = 1;
-    int InotifyFd = -1; // wakes a waiting pump when an application opens a slave
+    UniqueFd InotifyFd; // wakes a waiting pump when an application opens a slave
 };
