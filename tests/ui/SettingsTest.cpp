@@ -7,7 +7,7 @@
 #include "net/NetObject.h"
 #include "platform/config/ProfileFile.h"
 #include "forwarding/PortObject.h"
-#include "ui/ConfigLocation.h"
+#include "console/ConfigLocation.h"
 #include "SettingsTestSupport.h"
 
 using namespace qlnui;
