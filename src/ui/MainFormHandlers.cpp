@@ -25,23 +25,10 @@
 
 namespace {
 
-// A link node's port: the tag of its parent, or null.
+// A link node's port: that of its parent, or null.
 CPortObject* ParentPort(QTreeWidgetItem* node)
 {
-    NodeTag* tag = node ? TTreeNode::TagOf(node->parent()) : nullptr;
-    return tag ? tag->Port() : nullptr;
-}
-
-CNetObject* LinkOfNode(QTreeWidgetItem* node)
-{
-    NodeTag* tag = TTreeNode::TagOf(node);
-    return tag ? tag->Link() : nullptr;
-}
-
-CPortObject* PortOfNode(QTreeWidgetItem* node)
-{
-    NodeTag* tag = TTreeNode::TagOf(node);
-    return tag ? tag->Port() : nullptr;
+    return node ? TTreeNode::PortOf(node->parent()) : nullptr;
 }
 
 // Puts `value` into a numeric edit unless the edit shows it already, so that a value
@@ -99,7 +86,7 @@ void TMainForm::AddPortMenuItemClick()
 
 void TMainForm::AddNetMenuItemClick()
 {
-    CPortObject* port = PortOfNode(MenuNode);
+    CPortObject* port = TTreeNode::PortOf(MenuNode);
     if (!port)
         return;
     TAddPortForm dialog(this, TAddPortForm::AddNetMode);
@@ -114,7 +101,7 @@ void TMainForm::RemovePortMenuItemClick()
 {
     if (!MessageBoxSeam::AskYesNo(this, "Remove the port?", windowTitle()))
         return;
-    if (CPortObject* port = PortOfNode(MenuNode))
+    if (CPortObject* port = TTreeNode::PortOf(MenuNode))
         Report(Model->RemovePort(port)); // its node goes by PortRemoved
 }
 
@@ -123,7 +110,7 @@ void TMainForm::RemoveNetMenuItemClick()
     if (!MessageBoxSeam::AskYesNo(this, "Remove the net?", windowTitle()))
         return;
     CPortObject* port = ParentPort(MenuNode);
-    CNetObject* link = LinkOfNode(MenuNode);
+    CNetObject* link = TTreeNode::LinkOf(MenuNode);
     if (port && link)
         Model->RemoveNet(port, link); // its node goes by LinkRemoved
 }
@@ -131,7 +118,7 @@ void TMainForm::RemoveNetMenuItemClick()
 void TMainForm::ReconnectMenuItemClick()
 {
     CPortObject* port = ParentPort(MenuNode);
-    CNetObject* link = LinkOfNode(MenuNode);
+    CNetObject* link = TTreeNode::LinkOf(MenuNode);
     if (port && link)
         Model->Reconnect(port, link);
 }
@@ -201,14 +188,14 @@ void TMainForm::SetSendToNetDelayTimeButtonClick()
 {
     int32_t value = 0;
     if (ReadSetEdit(SendToNetDelayTimeEdit, ConsoleModel::Setting::SendToNetDelayTime, value))
-        Model->SetSendToNetDelayTime(PortOfNode(SelectedNode()), value);
+        Model->SetSendToNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
 }
 
 void TMainForm::SetReceiveFromNetDelayTimeButtonClick()
 {
     int32_t value = 0;
     if (ReadSetEdit(ReceiveFromNetDelayTimeEdit, ConsoleModel::Setting::ReceiveFromNetDelayTime, value))
-        Model->SetReceiveFromNetDelayTime(PortOfNode(SelectedNode()), value);
+        Model->SetReceiveFromNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
 }
 
 void TMainForm::SetReconnectIntervalTimeButtonClick()
@@ -217,13 +204,13 @@ void TMainForm::SetReconnectIntervalTimeButtonClick()
     if (!ReadSetEdit(ReconnectIntervalTimeEdit, ConsoleModel::Setting::ReconnectIntervalTime, value))
         return;
     QTreeWidgetItem* node = SelectedNode();
-    Model->SetReconnectIntervalTime(ParentPort(node), LinkOfNode(node), value);
+    Model->SetReconnectIntervalTime(ParentPort(node), TTreeNode::LinkOf(node), value);
 }
 
 void TMainForm::SetLogFileButtonClick()
 {
     const QByteArray name = QFile::encodeName(LogFilenameEdit->text());
-    Model->SetLog(PortOfNode(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0);
+    Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0);
 }
 
 void TMainForm::LogFilenButtonClick()
@@ -240,7 +227,7 @@ void TMainForm::LogFilenButtonClick()
 void TMainForm::AutoReconnectCheckBoxClick()
 {
     QTreeWidgetItem* node = SelectedNode();
-    Model->SetAutoReconnect(ParentPort(node), LinkOfNode(node), AutoReconnectCheckBox->isChecked());
+    Model->SetAutoReconnect(ParentPort(node), TTreeNode::LinkOf(node), AutoReconnectCheckBox->isChecked());
 }
 
 void TMainForm::Timer1Timer()
@@ -251,14 +238,14 @@ void TMainForm::Timer1Timer()
     CGuard guard(manager->Lock());
     for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
         QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
-        if (CPortObject* port = PortOfNode(portNode)) {
+        if (CPortObject* port = TTreeNode::PortOf(portNode)) {
             const QString text = QString::fromStdString(PortNodeText(*port));
             if (portNode->text(0) != text)
                 portNode->setText(0, text);
         }
         for (int j = 0; j < portNode->childCount(); ++j) {
             QTreeWidgetItem* node = portNode->child(j);
-            CNetObject* link = LinkOfNode(node);
+            CNetObject* link = TTreeNode::LinkOf(node);
             if (link && link->Changed) {
                 UpdateLinkNodeText(node);
                 link->Changed = false;
@@ -405,7 +392,7 @@ QTreeWidgetItem* TMainForm::AddUdpNode(QTreeWidgetItem* portNode, CNetObject* li
 
 void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
-    CNetObject* link = LinkOfNode(node);
+    CNetObject* link = TTreeNode::LinkOf(node);
     CQLNManager* manager = GetManager();
     if (!link || !manager)
         return;
