@@ -56,7 +56,7 @@ public:
     bool IsRunning() const { return PortManager != nullptr && Started; }
     // Destroys the manager (the pump stops, every port and link closes) and releases
     // the configuration file and the autostart entry. Nothing is saved; observers are
-    // not told (the console is going). Later operations are refused quietly.
+    // not told (the console is going). Later commands find no ports or links.
     void Stop();
     // The manager while the model has one; for its lock and for tests.
     CQLNManager* Manager() const { return PortManager.get(); }
