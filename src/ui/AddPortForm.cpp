@@ -11,9 +11,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "platform/devices/DeviceStore.h"
-#include "platform/base/Folders.h"
-#include "platform/config/WholeNumber.h"
+#include "console/ComNumbers.h"
 #include "ui/MessageBoxSeam.h"
 
 namespace {
@@ -159,16 +157,33 @@ void TAddPortForm::NetTypeRadioButtonClick()
     }
 }
 
-bool TAddPortForm::CheckPort(QLineEdit* edit, const char* message)
+LinkSpec TAddPortForm::Link() const
 {
-    int32_t value = 0;
-    const QByteArray text = edit->text().toUtf8();
-    if (ParseWholeNumber(std::string_view(text.constData(), static_cast<size_t>(text.size())), value)
-        && value >= 1 && value <= 65535)
-        return true;
-    MessageBoxSeam::ShowError(this, QString::fromLatin1(message), windowTitle());
-    edit->setFocus();
-    return false;
+    LinkSpec spec;
+    if (TCPServerRadioButton->isChecked()) {
+        spec.Kind = TcpServer;
+        spec.LocalPort = TCPServerListenPortEdit->text().toStdString();
+    } else if (UDPRadioButton->isChecked()) {
+        spec.Kind = Udp;
+        spec.LocalPort = UDPLocalPortEdit->text().toStdString();
+        spec.RemoteAddr = UDPRemoteAddrEdit->text().toStdString();
+        spec.RemotePort = UDPRemotePortEdit->text().toStdString();
+    } else {
+        spec.Kind = TcpClient;
+        spec.RemoteAddr = TCPClientRemoteAddrEdit->text().toStdString();
+        spec.RemotePort = TCPClientRemotePortEdit->text().toStdString();
+    }
+    return spec;
+}
+
+QLineEdit* TAddPortForm::EditOf(LinkCheck::Field field) const
+{
+    const bool remote = field == LinkCheck::Field::RemotePort;
+    if (TCPServerRadioButton->isChecked())
+        return TCPServerListenPortEdit;
+    if (UDPRadioButton->isChecked())
+        return remote ? UDPRemotePortEdit : UDPLocalPortEdit;
+    return TCPClientRemotePortEdit;
 }
 
 void TAddPortForm::OKButtonClick()
@@ -190,17 +205,11 @@ void TAddPortForm::OKButtonClick()
             }
         }
     } else if (DialogMode == AddNetMode) {
-        if (TCPClientRadioButton->isChecked()) {
-            if (!CheckPort(TCPClientRemotePortEdit, "Remote Port error!"))
-                return;
-        } else if (TCPServerRadioButton->isChecked()) {
-            if (!CheckPort(TCPServerListenPortEdit, "Listen Port error!"))
-                return;
-        } else if (UDPRadioButton->isChecked()) {
-            if (!CheckPort(UDPLocalPortEdit, "Local Port error!"))
-                return;
-            if (!CheckPort(UDPRemotePortEdit, "Remote Port error!"))
-                return;
+        const LinkCheck check = CheckLink(Link());
+        if (!check.Result) {
+            MessageBoxSeam::ShowError(this, QString::fromStdString(check.Result.Message), windowTitle());
+            EditOf(check.Failed)->setFocus();
+            return;
         }
     }
     accept();
@@ -208,27 +217,19 @@ void TAddPortForm::OKButtonClick()
 
 void TAddPortForm::FillPortNumbers(bool selectFirstFree)
 {
-    DeviceStore store(StateFolder());
-    std::unique_ptr<ComPortDatabase> database = store.OpenComDatabase();
-    if (!database)
-        return;
-    uint32_t count = 0;
-    if (database->GetCurrentPortUsage(nullptr, 0, &count) != 0)
-        return;
-    std::vector<uint8_t> usage(count);
-    if (count == 0 || database->GetCurrentPortUsage(usage.data(), count, &count) != 0)
-        return;
-
+    const std::vector<bool> inUse = ReadComNumberUsage();
     int firstFree = -1;
-    for (uint32_t i = 0; i < count && i < usage.size(); ++i) {
+    for (size_t i = 0; i < inUse.size(); ++i) {
         QString text = "COM" + QString::number(i + 1);
-        const int mark = usage[i] != 0 ? 1 : 0;
+        const int mark = inUse[i] ? 1 : 0;
         if (mark)
             text += " (In Use)";
         else if (firstFree < 0)
             firstFree = static_cast<int>(i);
         PortNumberComboBox->addItem(text, mark);
     }
+    if (inUse.empty())
+        return;
     // A drop-down list shows its first entry by itself; the choice is ours.
     PortNumberComboBox->setCurrentIndex(selectFirstFree ? firstFree : -1);
 }

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include "console/LinkSpec.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -15,8 +17,8 @@ class QRadioButton;
 // user's choices; the main window reads its controls after it closed with OK.
 //
 // Add port: "Auto Assign" checked, or the position of the chosen entry of the
-// number list (COM number = position + 1). Add net: the checked kind and the texts
-// of that kind's edits, whose port numbers OK has checked to be 1 to 65535.
+// number list (COM number = position + 1). Add net: Link(), the checked kind and the
+// texts of that kind's edits, which OK has checked with CheckLink.
 //
 // Window thread only.
 class TAddPortForm : public QDialog {
@@ -40,6 +42,9 @@ public:
     void AutoAssignCheckBoxClick();
     void NetTypeRadioButtonClick();
     void OKButtonClick();
+
+    // The checked kind and the texts of its edits, as typed.
+    LinkSpec Link() const;
 
     int32_t DialogMode;
 
@@ -72,7 +77,6 @@ public:
 private:
     void BuildForm();
     void SetTabOrder();
-    // Whether `edit` holds a port number from 1 to 65535; otherwise shows `message`
-    // and gives the edit the focus.
-    bool CheckPort(QLineEdit* edit, const char* message);
+    // The edit of the checked kind that holds `field`.
+    QLineEdit* EditOf(LinkCheck::Field field) const;
 };

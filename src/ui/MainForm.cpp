@@ -1,6 +1,6 @@
-// The main window's form, its start-up and its close. The handlers of the tree, the
-// menu and the options panels are in MainFormHandlers.cpp, the configuration code in
-// MainFormSettings.cpp.
+// The main window's form, its start-up and its close, and the configuration members
+// it asks the console model for. The handlers of the tree, the menu and the options
+// panels are in MainFormHandlers.cpp.
 #include "ui/MainForm.h"
 
 #include <QAction>
@@ -19,7 +19,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "platform/base/Folders.h"
+#include "console/ConfigLocation.h"
+#include "console/NodeTexts.h"
 #include "ports/DeviceMessage.h"
 #include "ui/MessageBoxSeam.h"
 
@@ -81,11 +82,8 @@ void ShowDeviceMessageBox(void* owner, const char* text, const char* caption)
 
 TMainForm::TMainForm(QWidget* parent)
     : TMainForm(
-        [](TMainForm& form) {
-            return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form),
-                                                 ExecutableFolder() + "Quillon.inf");
-        },
-        [](CQLNManager& manager) { return manager.Start(); }, parent)
+        [](TMainForm& form) { return ConsoleModel::InstalledManager(static_cast<WindowHandle>(&form))(); },
+        ManagerStarter(), parent)
 {
 }
 
@@ -100,7 +98,10 @@ TMainForm::~TMainForm()
     // The tree goes with the widget; its signals must not reach a half-destroyed window.
     PortTreeView->blockSignals(true);
     Timer1->stop();
-    Manager.reset();
+    if (Model) {
+        Model->RemoveObserver(this);
+        Model.reset();
+    }
     ShowDeviceMessage = PrintDeviceMessage;
 }
 
@@ -109,17 +110,17 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     BuildForm();
     OSVersionLabel->setText("For Linux");
     ShowDeviceMessage = ShowDeviceMessageBox;
-    Manager = make(*this);
+    Model = std::make_unique<ConsoleModel>(
+        [&]() -> std::unique_ptr<CQLNManager> { return make ? make(*this) : nullptr; },
+        ConfigLocation::Path());
+    Model->AddObserver(this);
     MenuNode = nullptr;
-    OpenSettings();
 
-    if (!Manager || start(*Manager) != 1) {
+    if (!Report(Model->Start(start))) {
         // Nothing else runs: no settings, no tray icon, no timer, no window. The
         // caller sees IsRunning() false and ends the program after the message.
-        ShowError("Initialize failed!");
         return;
     }
-    Started = true;
 
     // Both options groups live right of the console options, hidden until a node is
     // selected.
@@ -135,8 +136,8 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     TrayIcon1->show();
     Timer1->start();
 
-    AutoRunWhenLoginCheckBox->setChecked(AutorunValueExists());
-    MinimizeWhenRunCheckBox->setChecked(MinimizeWhenRunStored());
+    AutoRunWhenLoginCheckBox->setChecked(Model->AutorunEntryExists());
+    MinimizeWhenRunCheckBox->setChecked(Model->MinimizeWhenRun());
     if (!MinimizeWhenRunCheckBox->isChecked())
         show();
     else if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -324,16 +325,13 @@ void TMainForm::ConnectHandlers()
 
 void TMainForm::FormClose(bool& action)
 {
-    if (!Manager)
-        return; // closed before, or never started: nothing left to stop
+    if (!GetManager())
+        return; // closed before, or never made: nothing left to stop
 
-    CQLNManager::PortList opened;
-    Manager->CollectOpenedPorts(&opened);
+    const CQLNManager::PortList opened = Model->CollectOpenedPorts();
     if (!opened.empty()) {
-        QString text;
-        for (CPortObject* port : opened)
-            text += QString("COM%1 is opened!\n").arg(static_cast<uint32_t>(port->GetPortNumber()));
-        text += "\nBefore exiting the console, please close all opened quillons!";
+        const QString text = QString::fromStdString(OpenedPortsText(opened))
+            + "\nBefore exiting the console, please close all opened quillons!";
         const QMessageBox::StandardButton answer =
             MessageBoxSeam::Show(this, text, windowTitle(), QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Critical, QMessageBox::Cancel);
@@ -344,13 +342,10 @@ void TMainForm::FormClose(bool& action)
     }
 
     Timer1->stop();
-    Manager.reset();
-    Started = false;
+    Model->Stop();
     // Deleting the nodes releases their tags.
     PortTreeView->clear();
     MenuNode = nullptr;
-    ConfigFile.reset();
-    AutorunKey.reset();
     TrayIcon1->hide();
 }
 
@@ -388,4 +383,42 @@ void TMainForm::TrayIcon1Restore()
 void TMainForm::ShowError(const QString& text)
 {
     MessageBoxSeam::ShowError(this, text, windowTitle());
+}
+
+bool TMainForm::Report(const ConsoleResult& result)
+{
+    // The reason is not shown yet: the window's messages stay one line.
+    if (!result && !result.Message.empty())
+        ShowError(QString::fromStdString(result.Message));
+    return result.Ok;
+}
+
+// ---------------------------------------------------------------- configuration
+
+void TMainForm::LoadSettings()
+{
+    Model->LoadSettings(); // the nodes come by the observer calls
+}
+
+void TMainForm::SavePortSettings(CPortObject* port)
+{
+    Model->SavePortSettings(port);
+}
+
+void TMainForm::ErasePortSettings(int32_t number)
+{
+    Model->ErasePortSettings(number);
+}
+
+// Runs on every change of the box, also the one the start-up makes from the file.
+void TMainForm::MinimizeWhenRunCheckBoxClick()
+{
+    Report(Model->SetMinimizeWhenRun(MinimizeWhenRunCheckBox->isChecked()));
+}
+
+// Runs on every change of the box, also the one the start-up makes when the entry
+// exists. The box keeps its state on a failure.
+void TMainForm::AutoRunWhenLoginCheckBoxClick()
+{
+    Report(Model->SetAutorun(AutoRunWhenLoginCheckBox->isChecked()));
 }

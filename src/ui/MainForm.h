@@ -5,7 +5,8 @@
 
 #include <QWidget>
 
-#include "ports/QLNManager.h"
+#include "console/ConsoleModel.h"
+#include "console/ConsoleObserver.h"
 
 class QAction;
 class QCheckBox;
@@ -23,29 +24,23 @@ class QTreeWidgetItem;
 class CNetObject;
 class CPortObject;
 
-// The autorun entry and the configuration file object. Their definitions and every
-// use of them belong to the configuration code (MainFormSettings.cpp).
-struct TAutorunKey;
-struct TConfigFile;
-struct TSettingsDeleter {
-    void operator()(TAutorunKey* key) const;
-    void operator()(TConfigFile* file) const;
-};
-
 // The console's only window: the tree of ports and links, its context menu, the
 // options panels below it, the 200 ms refresh timer and the tray icon. It owns the
-// port manager, the autorun entry, the configuration file object and the node tags.
+// console model (which owns the port manager and the configuration) and the node
+// tags. What a command does is the model's; the window asks, shows the model's
+// messages, and keeps its tree by the model's observer calls, so a change that
+// another caller of the model makes shows at once too.
 //
 // Window thread only. The pump thread never touches the window; the window reads
-// what the pump changed under the manager's lock (timer, configuration).
-class TMainForm : public QWidget {
+// what the pump changed under the manager's lock (timer).
+class TMainForm : public QWidget, private ConsoleObserver {
     Q_OBJECT
 
 public:
     // Makes the port manager; the window passes itself as the manager's window.
     using ManagerMaker = std::function<std::unique_ptr<CQLNManager>(TMainForm& form)>;
     // Starts the manager made by the maker: 1 started, 0 failed.
-    using ManagerStarter = std::function<int(CQLNManager& manager)>;
+    using ManagerStarter = ConsoleModel::ManagerStarter;
 
     // The console: a manager on ExecutableFolder() + "Quillon.inf", started on the
     // installed devices.
@@ -57,8 +52,10 @@ public:
 
     // Whether the manager started and the console runs; false after
     // "Initialize failed!" and after a close that went through.
-    bool IsRunning() const { return Manager != nullptr && Started; }
-    CQLNManager* GetManager() const { return Manager.get(); }
+    bool IsRunning() const { return Model && Model->IsRunning(); }
+    CQLNManager* GetManager() const { return Model ? Model->Manager() : nullptr; }
+    // What the window drives; null only during construction.
+    ConsoleModel* GetModel() const { return Model.get(); }
 
     // The close handler: `action` true lets the window close, set false refuses.
     void FormClose(bool& action);
@@ -90,7 +87,7 @@ public:
     void Timer1Timer();
     void TrayIcon1Restore();
 
-    // Configuration (MainFormSettings.cpp).
+    // Configuration: the model's, asked from here.
     void LoadSettings();
     void SavePortSettings(CPortObject* port);
     void ErasePortSettings(int32_t number);
@@ -152,19 +149,25 @@ private:
     void BuildMenu();
     void ConnectHandlers();
     void Construct(const ManagerMaker& make, const ManagerStarter& start);
-    void OpenSettings();
-    bool AutorunValueExists();
-    bool MinimizeWhenRunStored();
-    // Reads `edit` as a whole number; on failure shows `message`, sets the edit to
-    // "0", focuses it and returns false.
-    bool ReadSetEdit(QLineEdit* edit, const char* message, int32_t& value);
+    // Reads `edit` as a whole number; on failure shows the setting's message, sets
+    // the edit to "0", focuses it and returns false.
+    bool ReadSetEdit(QLineEdit* edit, ConsoleModel::Setting setting, int32_t& value);
     QTreeWidgetItem* AddLinkNode(QTreeWidgetItem* portNode, CNetObject* link);
     // Clears MenuNode when it is `node` or one of its children.
     void ForgetMenuNode(QTreeWidgetItem* node);
+    // The node of the port, or of the link below `portNode`; null when there is none.
+    QTreeWidgetItem* PortNodeOf(CPortObject* port) const;
+    static QTreeWidgetItem* LinkNodeOf(QTreeWidgetItem* portNode, CNetObject* link);
     void ShowError(const QString& text);
+    // Shows the message of a refusal (none for a quiet one); true when it was done.
+    bool Report(const ConsoleResult& result);
 
-    std::unique_ptr<CQLNManager> Manager;
-    bool Started = false;
-    std::unique_ptr<TAutorunKey, TSettingsDeleter> AutorunKey;
-    std::unique_ptr<TConfigFile, TSettingsDeleter> ConfigFile;
+    // The model's changes, whoever made them (MainFormHandlers.cpp).
+    void PortAdded(CPortObject* port) override;
+    void PortRemoved(CPortObject* port) override;
+    void LinkAdded(CPortObject* port, CNetObject* link) override;
+    void LinkRemoved(CPortObject* port, CNetObject* link) override;
+    void OptionChanged(CPortObject* port, CNetObject* link, Option option) override;
+
+    std::unique_ptr<ConsoleModel> Model;
 };

@@ -1,4 +1,5 @@
-// The main window's tree, context menu, options panels and timer.
+// The main window's tree, context menu, options panels and timer, and how the tree
+// follows the console model's changes.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,10 +14,10 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
-#include "net/NetObject.h"
-#include "platform/pty/PortDriver.h"
-#include "platform/config/WholeNumber.h"
+#include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
+#include "net/NetObject.h"
+#include "platform/config/WholeNumber.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"
@@ -24,31 +25,19 @@
 
 namespace {
 
-bool ParseEdit(QLineEdit* edit, int32_t& value)
+// A link node's port: that of its parent, or null.
+CPortObject* ParentPort(QTreeWidgetItem* node)
 {
-    const QByteArray text = edit->text().toUtf8();
-    return ParseWholeNumber(std::string_view(text.constData(), static_cast<size_t>(text.size())),
-                            value);
+    return node ? TTreeNode::PortOf(node->parent()) : nullptr;
 }
 
-QString Unsigned(int64_t value)
+// Puts `value` into a numeric edit unless the edit shows it already, so that a value
+// as the user typed it (" $20" for 32) stays as typed.
+void ShowNumber(QLineEdit* edit, int32_t value)
 {
-    return QString::number(static_cast<uint32_t>(value));
-}
-
-// "COM<n>", marked while the port cannot be served.
-QString PortNodeText(CPortObject* port)
-{
-    const QString text = "COM" + Unsigned(port->GetPortNumber());
-    return port->GetUnavailableReason().empty() ? text : text + " (Unavailable)";
-}
-
-QString OpenedPortsText(const CQLNManager::PortList& ports)
-{
-    QString text;
-    for (CPortObject* port : ports)
-        text += "COM" + Unsigned(port->GetPortNumber()) + " is opened!\n";
-    return text;
+    int32_t shown = 0;
+    if (!ParseWholeNumber(edit->text().toStdString(), shown) || shown != value)
+        edit->setText(QString::number(value));
 }
 
 } // namespace
@@ -77,131 +66,61 @@ void TMainForm::PopupMenu1Popup()
         RemovePortMenuItem->setEnabled(true);
     } else if (CNetObject* link = tag->Link()) {
         RemoveNetMenuItem->setEnabled(true);
-        // The pump changes the connection state; read it under the lock.
-        CGuard guard(Manager->Lock());
-        if (link->Type == TcpClient && link->GetLinkState() == Unconnected)
-            ReconnectMenuItem->setEnabled(true);
+        ReconnectMenuItem->setEnabled(Model->CanReconnect(ParentPort(MenuNode), link));
     }
 }
 
 void TMainForm::AddPortMenuItemClick()
 {
-    if (!Manager)
+    // Refused before the dialog opens while an application holds a port.
+    if (!Report(Model->CanAddPort()))
         return;
-    CQLNManager::PortList opened;
-    Manager->CollectOpenedPorts(&opened);
-    if (!opened.empty()) {
-        ShowError(OpenedPortsText(opened)
-                  + "\nBefore adding any port, please close all opened quillons!");
-        return;
-    }
-
     TAddPortForm dialog(this, TAddPortForm::AddPortMode);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const int number = dialog.AutoAssignCheckBox->isChecked()
         ? 0
         : dialog.PortNumberComboBox->currentIndex() + 1;
-    CPortObject* port = Manager->AddPort(number);
-    if (!port || !AddPortNode(port))
-        ShowError("Add port failed!");
-    // No configuration section for the new port until one of its options changes.
+    Report(Model->AddPort(number)); // its node comes by PortAdded
 }
 
 void TMainForm::AddNetMenuItemClick()
 {
-    QTreeWidgetItem* portNode = MenuNode;
-    NodeTag* tag = TTreeNode::TagOf(portNode);
-    CPortObject* port = tag ? tag->Port() : nullptr;
+    CPortObject* port = TTreeNode::PortOf(MenuNode);
     if (!port)
         return;
-
     TAddPortForm dialog(this, TAddPortForm::AddNetMode);
     dialog.PortNumberComboBox->setCurrentIndex(port->GetPortNumber() - 1);
     if (dialog.exec() != QDialog::Accepted)
         return;
-
-    // The dialog has checked the port numbers; the host goes to the link as typed.
-    bool added = false;
-    int32_t localPort = 0;
-    int32_t remotePort = 0;
-    if (dialog.TCPClientRadioButton->isChecked()) {
-        const std::string host = dialog.TCPClientRemoteAddrEdit->text().toStdString();
-        if (ParseEdit(dialog.TCPClientRemotePortEdit, remotePort)) {
-            CNetObject* link = port->AddTcpClient(host.c_str(), static_cast<uint16_t>(remotePort));
-            if (link && AddTcpClientNode(portNode, link, host.c_str())) {
-                SavePortSettings(port);
-                added = true;
-            }
-        }
-    } else if (dialog.TCPServerRadioButton->isChecked()) {
-        if (ParseEdit(dialog.TCPServerListenPortEdit, localPort)) {
-            CNetObject* link = port->AddTcpServer(static_cast<uint16_t>(localPort));
-            if (link && AddTcpServerNode(portNode, link)) {
-                SavePortSettings(port);
-                added = true;
-            }
-        }
-    } else if (dialog.UDPRadioButton->isChecked()) {
-        const std::string host = dialog.UDPRemoteAddrEdit->text().toStdString();
-        if (ParseEdit(dialog.UDPLocalPortEdit, localPort)
-            && ParseEdit(dialog.UDPRemotePortEdit, remotePort)) {
-            CNetObject* link = port->AddUdp(static_cast<uint16_t>(localPort), host.c_str(),
-                                            static_cast<uint16_t>(remotePort));
-            if (link && AddUdpNode(portNode, link, host.c_str())) {
-                SavePortSettings(port);
-                added = true;
-            }
-        }
-    }
-    if (!added)
-        ShowError("Add net failed!");
+    // The model checks the texts as the dialog has; its node comes by LinkAdded.
+    Report(Model->AddNet(port, dialog.Link()));
 }
 
 void TMainForm::RemovePortMenuItemClick()
 {
     if (!MessageBoxSeam::AskYesNo(this, "Remove the port?", windowTitle()))
         return;
-    NodeTag* tag = TTreeNode::TagOf(MenuNode);
-    CPortObject* port = tag ? tag->Port() : nullptr;
-    if (!port || !Manager)
-        return;
-    const int32_t number = port->GetPortNumber();
-    const int result = Manager->RemovePort(port);
-    if (result == 1) {
-        DeletePortNode(MenuNode);
-        ErasePortSettings(number);
-    } else if (result == -1) {
-        ShowError("Before removing the port, please close it first!");
-    } else {
-        ShowError("Remove port failed!");
-    }
+    if (CPortObject* port = TTreeNode::PortOf(MenuNode))
+        Report(Model->RemovePort(port)); // its node goes by PortRemoved
 }
 
 void TMainForm::RemoveNetMenuItemClick()
 {
     if (!MessageBoxSeam::AskYesNo(this, "Remove the net?", windowTitle()))
         return;
-    QTreeWidgetItem* node = MenuNode;
-    NodeTag* linkTag = TTreeNode::TagOf(node);
-    NodeTag* portTag = node ? TTreeNode::TagOf(node->parent()) : nullptr;
-    CPortObject* port = portTag ? portTag->Port() : nullptr;
-    CNetObject* link = linkTag ? linkTag->Link() : nullptr;
-    if (!port || !link)
-        return;
-    port->RemoveLink(link);
-    DeleteLinkNode(node);
-    SavePortSettings(port);
+    CPortObject* port = ParentPort(MenuNode);
+    CNetObject* link = TTreeNode::LinkOf(MenuNode);
+    if (port && link)
+        Model->RemoveNet(port, link); // its node goes by LinkRemoved
 }
 
 void TMainForm::ReconnectMenuItemClick()
 {
-    NodeTag* linkTag = TTreeNode::TagOf(MenuNode);
-    CNetObject* link = linkTag ? linkTag->Link() : nullptr;
-    NodeTag* portTag = MenuNode ? TTreeNode::TagOf(MenuNode->parent()) : nullptr;
-    CPortObject* port = portTag ? portTag->Port() : nullptr;
-    if (port && link && link->Type == TcpClient)
-        port->Reconnect(link);
+    CPortObject* port = ParentPort(MenuNode);
+    CNetObject* link = TTreeNode::LinkOf(MenuNode);
+    if (port && link)
+        Model->Reconnect(port, link);
 }
 
 // ---------------------------------------------------------------- tree
@@ -222,10 +141,7 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         LogFilenameEdit->end(false);
         LogModeCheckBox->setChecked(port->GetLogMode() != 0);
         // Where applications open the port, or why it cannot be served.
-        const std::string reason = port->GetUnavailableReason();
-        const QString path = reason.empty()
-            ? QFile::decodeName(PortDriver::Instance().LinkPath(port->GetPortNumber()).c_str())
-            : QString::fromStdString(reason);
+        const QString path = QFile::decodeName(PortPlaceText(*port).c_str());
         PortPathLabel->setText(path);
         PortPathLabel->setToolTip(path);
         PortOptionsGroupBox->show();
@@ -259,11 +175,10 @@ void TMainForm::PortTreeViewCollapsing(QTreeWidgetItem* node)
 
 // ---------------------------------------------------------------- options panels
 
-bool TMainForm::ReadSetEdit(QLineEdit* edit, const char* message, int32_t& value)
+bool TMainForm::ReadSetEdit(QLineEdit* edit, ConsoleModel::Setting setting, int32_t& value)
 {
-    if (ParseEdit(edit, value))
+    if (Report(ConsoleModel::ReadSetting(setting, edit->text().toStdString(), value)))
         return true;
-    ShowError(QString::fromLatin1(message));
     edit->setText("0");
     edit->setFocus();
     return false;
@@ -272,58 +187,30 @@ bool TMainForm::ReadSetEdit(QLineEdit* edit, const char* message, int32_t& value
 void TMainForm::SetSendToNetDelayTimeButtonClick()
 {
     int32_t value = 0;
-    if (!ReadSetEdit(SendToNetDelayTimeEdit, "Set send to net delay time failed!", value))
-        return;
-    NodeTag* tag = TTreeNode::TagOf(SelectedNode());
-    if (CPortObject* port = tag ? tag->Port() : nullptr) {
-        port->SetSendToNetDelayTime(value);
-        SavePortSettings(port);
-    }
+    if (ReadSetEdit(SendToNetDelayTimeEdit, ConsoleModel::Setting::SendToNetDelayTime, value))
+        Model->SetSendToNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
 }
 
 void TMainForm::SetReceiveFromNetDelayTimeButtonClick()
 {
     int32_t value = 0;
-    if (!ReadSetEdit(ReceiveFromNetDelayTimeEdit, "Set receive from net delay time failed!", value))
-        return;
-    NodeTag* tag = TTreeNode::TagOf(SelectedNode());
-    if (CPortObject* port = tag ? tag->Port() : nullptr) {
-        port->SetReceiveFromNetDelayTime(value);
-        SavePortSettings(port);
-    }
+    if (ReadSetEdit(ReceiveFromNetDelayTimeEdit, ConsoleModel::Setting::ReceiveFromNetDelayTime, value))
+        Model->SetReceiveFromNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
 }
 
 void TMainForm::SetReconnectIntervalTimeButtonClick()
 {
     int32_t value = 0;
-    if (!ReadSetEdit(ReconnectIntervalTimeEdit, "Set reconnect interval time failed!", value))
+    if (!ReadSetEdit(ReconnectIntervalTimeEdit, ConsoleModel::Setting::ReconnectIntervalTime, value))
         return;
     QTreeWidgetItem* node = SelectedNode();
-    NodeTag* linkTag = TTreeNode::TagOf(node);
-    NodeTag* portTag = node ? TTreeNode::TagOf(node->parent()) : nullptr;
-    CNetObject* link = linkTag ? linkTag->Link() : nullptr;
-    CPortObject* port = portTag ? portTag->Port() : nullptr;
-    if (!link || !port)
-        return;
-    {
-        // The pump reads the interval on its passes.
-        CGuard guard(Manager->Lock());
-        link->ReconnectIntervalTime = value;
-    }
-    SavePortSettings(port);
+    Model->SetReconnectIntervalTime(ParentPort(node), TTreeNode::LinkOf(node), value);
 }
 
 void TMainForm::SetLogFileButtonClick()
 {
-    NodeTag* tag = TTreeNode::TagOf(SelectedNode());
-    CPortObject* port = tag ? tag->Port() : nullptr;
-    if (!port || !Manager)
-        return;
-    CGuard guard(Manager->Lock());
     const QByteArray name = QFile::encodeName(LogFilenameEdit->text());
-    port->SetLogFile(name.constData());
-    port->SetLogMode(LogModeCheckBox->isChecked() ? 1 : 0);
-    SavePortSettings(port);
+    Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0);
 }
 
 void TMainForm::LogFilenButtonClick()
@@ -340,33 +227,25 @@ void TMainForm::LogFilenButtonClick()
 void TMainForm::AutoReconnectCheckBoxClick()
 {
     QTreeWidgetItem* node = SelectedNode();
-    NodeTag* linkTag = TTreeNode::TagOf(node);
-    NodeTag* portTag = node ? TTreeNode::TagOf(node->parent()) : nullptr;
-    CNetObject* link = linkTag ? linkTag->Link() : nullptr;
-    CPortObject* port = portTag ? portTag->Port() : nullptr;
-    if (!link || !port)
-        return;
-    {
-        CGuard guard(Manager->Lock());
-        link->AutoReconnect = AutoReconnectCheckBox->isChecked();
-    }
-    SavePortSettings(port);
+    Model->SetAutoReconnect(ParentPort(node), TTreeNode::LinkOf(node), AutoReconnectCheckBox->isChecked());
 }
 
 void TMainForm::Timer1Timer()
 {
-    if (!Manager)
+    CQLNManager* manager = GetManager();
+    if (!manager)
         return;
-    CGuard guard(Manager->Lock());
+    CGuard guard(manager->Lock());
     for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
         QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
-        if (NodeTag* tag = TTreeNode::TagOf(portNode); tag && tag->Port()
-            && portNode->text(0) != PortNodeText(tag->Port()))
-            portNode->setText(0, PortNodeText(tag->Port()));
+        if (CPortObject* port = TTreeNode::PortOf(portNode)) {
+            const QString text = QString::fromStdString(PortNodeText(*port));
+            if (portNode->text(0) != text)
+                portNode->setText(0, text);
+        }
         for (int j = 0; j < portNode->childCount(); ++j) {
             QTreeWidgetItem* node = portNode->child(j);
-            NodeTag* tag = TTreeNode::TagOf(node);
-            CNetObject* link = tag ? tag->Link() : nullptr;
+            CNetObject* link = TTreeNode::LinkOf(node);
             if (link && link->Changed) {
                 UpdateLinkNodeText(node);
                 link->Changed = false;
@@ -375,14 +254,104 @@ void TMainForm::Timer1Timer()
     }
 }
 
+// ---------------------------------------------------------------- model changes
+
+void TMainForm::PortAdded(CPortObject* port)
+{
+    AddPortNode(port);
+}
+
+void TMainForm::PortRemoved(CPortObject* port)
+{
+    DeletePortNode(PortNodeOf(port));
+}
+
+void TMainForm::LinkAdded(CPortObject* port, CNetObject* link)
+{
+    // The kind and the host are fixed when the link is made; the pump never changes them.
+    QTreeWidgetItem* portNode = PortNodeOf(port);
+    switch (link->Type) {
+    case TcpClient:
+        AddTcpClientNode(portNode, link, link->RemoteAddr.c_str());
+        break;
+    case TcpServer:
+        AddTcpServerNode(portNode, link);
+        break;
+    case Udp:
+        AddUdpNode(portNode, link, link->RemoteAddr.c_str());
+        break;
+    default:
+        break;
+    }
+}
+
+void TMainForm::LinkRemoved(CPortObject* port, CNetObject* link)
+{
+    DeleteLinkNode(LinkNodeOf(PortNodeOf(port), link));
+}
+
+// Only the options panel of the selected node shows options, and only the one that
+// changed is shown again: an edit the user has not applied yet keeps its text.
+void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option)
+{
+    NodeTag* tag = TTreeNode::TagOf(SelectedNode());
+    if (!tag || tag->Object != (link ? static_cast<void*>(link) : static_cast<void*>(port)))
+        return;
+    switch (option) {
+    case Option::SendToNetDelayTime:
+        ShowNumber(SendToNetDelayTimeEdit, port->GetSendToNetDelayTime());
+        break;
+    case Option::ReceiveFromNetDelayTime:
+        ShowNumber(ReceiveFromNetDelayTimeEdit, port->GetReceiveFromNetDelayTime());
+        break;
+    case Option::Log: {
+        const QString name = QFile::decodeName(port->GetLogFilename().c_str());
+        if (LogFilenameEdit->text() != name) {
+            LogFilenameEdit->setText(name);
+            LogFilenameEdit->end(false);
+        }
+        LogModeCheckBox->setChecked(port->GetLogMode() != 0);
+        break;
+    }
+    case Option::AutoReconnect: {
+        const QSignalBlocker quiet(AutoReconnectCheckBox);
+        AutoReconnectCheckBox->setChecked(link->AutoReconnect);
+        break;
+    }
+    case Option::ReconnectIntervalTime:
+        ShowNumber(ReconnectIntervalTimeEdit, link->ReconnectIntervalTime);
+        break;
+    }
+}
+
 // ---------------------------------------------------------------- nodes
+
+QTreeWidgetItem* TMainForm::PortNodeOf(CPortObject* port) const
+{
+    for (int i = 0; port && i < PortTreeView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = PortTreeView->topLevelItem(i);
+        if (NodeTag* tag = TTreeNode::TagOf(node); tag && tag->Object == port)
+            return node;
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem* TMainForm::LinkNodeOf(QTreeWidgetItem* portNode, CNetObject* link)
+{
+    for (int i = 0; portNode && link && i < portNode->childCount(); ++i) {
+        QTreeWidgetItem* node = portNode->child(i);
+        if (NodeTag* tag = TTreeNode::TagOf(node); tag && tag->Object == link)
+            return node;
+    }
+    return nullptr;
+}
 
 QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
 {
     if (!port)
         return nullptr;
     auto* node = new TTreeNode(NodeTag{NodeTag::PortNode, port});
-    node->setText(0, PortNodeText(port));
+    node->setText(0, QString::fromStdString(PortNodeText(*port)));
     PortTreeView->addTopLevelItem(node);
     if (PortTreeView->topLevelItemCount() == 1)
         PortTreeView->setCurrentItem(node);
@@ -423,37 +392,15 @@ QTreeWidgetItem* TMainForm::AddUdpNode(QTreeWidgetItem* portNode, CNetObject* li
 
 void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
-    NodeTag* tag = TTreeNode::TagOf(node);
-    CNetObject* link = tag ? tag->Link() : nullptr;
-    if (!link || !Manager)
+    CNetObject* link = TTreeNode::LinkOf(node);
+    CQLNManager* manager = GetManager();
+    if (!link || !manager)
         return;
     // The timer and the configuration hold the lock already; the add path does not.
-    CGuard guard(Manager->Lock());
-    const QString remote = QString::fromStdString(link->RemoteAddr) + ":" + Unsigned(link->RemotePort);
-    // A link loaded while its local port was taken says so in front of its usual text.
-    const QString waiting = link->IsListening() ? QString() : QStringLiteral("(Not listening) ");
-    switch (link->Type) {
-    case TcpClient: {
-        static const char* const states[] = {"(Unconnected)", "(Connecting)", "(Connected)"};
-        const int32_t state = link->GetLinkState();
-        const QString stateText = state >= 0 && state <= 2 ? states[state] : "";
-        node->setText(0, stateText + " TCP Client / Remote Addr:Port " + remote);
-        break;
-    }
-    case TcpServer: {
-        const QString clients = waiting.isEmpty()
-            ? "(" + Unsigned(static_cast<int64_t>(link->Clients.size())) + ") "
-            : waiting;
-        node->setText(0, clients + "TCP Server / Listen Port " + Unsigned(link->LocalPort));
-        break;
-    }
-    case Udp:
-        node->setText(0, waiting + "UDP / Local Port " + Unsigned(link->LocalPort) + ", Remote Addr:Port "
-                             + remote);
-        break;
-    default:
-        break;
-    }
+    CGuard guard(manager->Lock());
+    const std::string text = LinkNodeText(*link);
+    if (!text.empty()) // a kind the console does not know keeps its text
+        node->setText(0, QString::fromStdString(text));
 }
 
 void TMainForm::ForgetMenuNode(QTreeWidgetItem* node)

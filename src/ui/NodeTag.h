@@ -36,6 +36,17 @@ public:
     {
         return item && item->type() == NodeType ? &static_cast<TTreeNode*>(item)->Tag : nullptr;
     }
+    // The port or link `item` shows; null for another kind of node, none or a foreign item.
+    static CPortObject* PortOf(QTreeWidgetItem* item)
+    {
+        const NodeTag* tag = TagOf(item);
+        return tag ? tag->Port() : nullptr;
+    }
+    static CNetObject* LinkOf(QTreeWidgetItem* item)
+    {
+        const NodeTag* tag = TagOf(item);
+        return tag ? tag->Link() : nullptr;
+    }
 
     NodeTag Tag;
 };

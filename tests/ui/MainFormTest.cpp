@@ -396,6 +396,33 @@ TEST_F(MainFormTest, TimerFollowsAServersClientCount)
     close(b);
 }
 
+// Another caller of the console model (a command from elsewhere) changes what the
+// window shows at once: the tree, and the options of the selected port, where an edit
+// the user has not applied keeps its text.
+TEST_F(MainFormTest, ChangesMadeThroughTheModelShowAtOnce)
+{
+    ConsoleModel& model = *Form->GetModel();
+    CPortObject* com3 = PortOf(PortNode(0));
+    QTreeWidgetItem* com5 = PortNode(1);
+    const uint16_t listen = qlntest::FreePort();
+    const ConsoleResult added = model.AddNet(PortOf(com5), LinkSpec{TcpServer, "", "", std::to_string(listen)});
+    ASSERT_TRUE(added);
+    ASSERT_EQ(com5->childCount(), 1);
+    EXPECT_EQ(LinkOf(com5->child(0)), added.Link);
+    EXPECT_EQ(com5->child(0)->text(0), QString("(0) TCP Server / Listen Port %1").arg(listen));
+
+    Form->ReceiveFromNetDelayTimeEdit->setText("12"); // typed, not applied
+    ASSERT_TRUE(model.SetSendToNetDelayTime(com3, 40));
+    EXPECT_EQ(Form->SendToNetDelayTimeEdit->text(), "40");
+    EXPECT_EQ(Form->ReceiveFromNetDelayTimeEdit->text(), "12");
+
+    RightClick(com5->child(0));
+    ASSERT_TRUE(model.RemoveNet(PortOf(com5), added.Link));
+    EXPECT_EQ(com5->childCount(), 0);
+    EXPECT_EQ(Form->MenuNode, nullptr);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
 TEST_F(MainFormTest, CloseAsksWhileApplicationsHoldPorts)
 {
     App com3(PortDriver::Instance().LinkPath(3));

@@ -7,7 +7,8 @@
 #include "net/NetObject.h"
 #include "platform/config/ProfileFile.h"
 #include "forwarding/PortObject.h"
-#include "ui/ConfigLocation.h"
+#include "console/ConfigLocation.h"
+#include "SavedPort.h"
 #include "SettingsTestSupport.h"
 
 using namespace qlnui;
@@ -227,42 +228,24 @@ TEST_P(SaveTest, LeavesTheFileAsEraseThenWriteWould)
         WriteConfig(before);
     StartOn({3});
     CPortObject* port = PortOf(PortNode(0));
-    const std::string log = Home.Root + "/log file.txt "; // blanks: written in quotes
-    const uint16_t listen = FreePort(SOCK_STREAM);
-    const uint16_t local = FreePort(SOCK_DGRAM);
-    port->SetSendToNetDelayTime(-5);
-    port->SetReceiveFromNetDelayTime(0x7fffffff);
-    port->SetLogFile(log.c_str());
-    port->SetLogMode(1);
-    CNetObject* client = port->AddTcpClient("localhost", 7);
+    const qlntest::SavedPort saved(Home.Root);
+    port->SetSendToNetDelayTime(saved.Send);
+    port->SetReceiveFromNetDelayTime(saved.Receive);
+    port->SetLogFile(saved.Log.c_str());
+    port->SetLogMode(saved.LogMode);
+    CNetObject* client = port->AddTcpClient(saved.ClientHost.c_str(), saved.ClientPort);
     ASSERT_NE(client, nullptr);
     {
         CGuard guard(Lock());
         client->AutoReconnect = false;
-        client->ReconnectIntervalTime = 1234;
+        client->ReconnectIntervalTime = saved.Interval;
     }
-    ASSERT_NE(port->AddTcpServer(listen), nullptr);
-    ASSERT_NE(port->AddUdp(local, "127.0.0.1", 65535), nullptr);
+    ASSERT_NE(port->AddTcpServer(saved.Listen), nullptr);
+    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort), nullptr);
     Form->SavePortSettings(port);
 
-    // The same change made the long way, on a copy of the file as it was.
-    const std::string copy = Home.Root + "/expected.ini";
-    if (!before.empty()) {
-        ASSERT_TRUE(ReplaceFileAtomically(copy, before));
-    }
-    ProfileFile expected(copy);
-    ASSERT_TRUE(expected.EraseSection("COM3"));
-    const std::vector<std::pair<std::string, std::string>> keys{
-        {"SendToNetDelayTime", "-5"}, {"ReceiveFromNetDelayTime", "2147483647"},
-        {"LogFilename", log}, {"LogMode", "1"}, {"NetCount", "3"},
-        {"Net1Type", "1"}, {"Net1RemoteAddr", "localhost"}, {"Net1RemotePort", "7"},
-        {"Net1AutoReconnect", "0"}, {"Net1ReconnectIntervalTime", "1234"},
-        {"Net2Type", "2"}, {"Net2LocalPort", std::to_string(listen)},
-        {"Net3Type", "3"}, {"Net3LocalPort", std::to_string(local)},
-        {"Net3RemoteAddr", "127.0.0.1"}, {"Net3RemotePort", "65535"}};
-    for (const auto& [key, value] : keys)
-        ASSERT_TRUE(expected.WriteString("COM3", key, value));
-    EXPECT_EQ(FileText(ConfigPath()), FileText(copy));
+    EXPECT_EQ(FileText(ConfigPath()),
+              qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", before, "COM3", saved.SectionKeys()));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -146,16 +146,8 @@ protected:
 
     QTreeWidget& Tree() { return *Form->PortTreeView; }
     QTreeWidgetItem* PortNode(int index) { return Tree().topLevelItem(index); }
-    CPortObject* PortOf(QTreeWidgetItem* node)
-    {
-        NodeTag* tag = TTreeNode::TagOf(node);
-        return tag ? tag->Port() : nullptr;
-    }
-    CNetObject* LinkOf(QTreeWidgetItem* node)
-    {
-        NodeTag* tag = TTreeNode::TagOf(node);
-        return tag ? tag->Link() : nullptr;
-    }
+    CPortObject* PortOf(QTreeWidgetItem* node) { return TTreeNode::PortOf(node); }
+    CNetObject* LinkOf(QTreeWidgetItem* node) { return TTreeNode::LinkOf(node); }
     CCriticalSection* Lock() { return Form->GetManager()->Lock(); }
     int32_t StateOf(CNetObject* link)
     {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
-#include "ui/ConfigLocation.h"
+#include "console/ConfigLocation.h"
 
 namespace {
 

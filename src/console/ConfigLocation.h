@@ -5,7 +5,7 @@
 //
 // The file sits beside the executable. An installed copy usually lives
 // in a folder the user cannot write to; there the file goes to ConfigHome()/quillon/
-// instead. The window asks once, when it is constructed, so one run of the console
+// instead. The console asks once, when its model is made, so one run of the console
 // reads and writes one file; the folder is created by the first write, not here.
 //
 // Window thread only (the test switch is a plain flag).

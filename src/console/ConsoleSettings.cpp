@@ -1,14 +1,11 @@
-// The main window's configuration file and autorun entry: loading the port sections
-// at start, rewriting one port's section after each change, and the two console
-// check boxes.
+// The console model's configuration file and autostart entry: loading the port
+// sections at start, rewriting one port's section after each change, and the two
+// console options.
 //
 // The file holds per port number the port's options and links (section "COM<n>")
 // and the console's own "General"/"MinimizeWhenRun"; which ports exist is decided by
-// the installed devices, not by the file. The autorun entry is the desktop's
-// autostart entry; its presence is the state of "Auto run when login".
-#include <QCheckBox>
-#include <QFile>
-
+// the installed devices, not by the file. The autostart entry's presence is the
+// state of "Auto run when login".
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -16,41 +13,16 @@
 #include <string>
 #include <string_view>
 
+#include "console/ConsoleModel.h"
+#include "forwarding/PortObject.h"
 #include "net/NetObject.h"
+#include "platform/base/Folders.h"
 #include "platform/config/AtomicFile.h"
 #include "platform/config/Autostart.h"
-#include "platform/base/Folders.h"
 #include "platform/config/ProfileFile.h"
-#include "forwarding/PortObject.h"
-#include "ui/ConfigLocation.h"
-#include "ui/MainForm.h"
-
-// The open autostart folder, the stand-in of the open "Run" key. `Key` is null when
-// the folder could not be opened; every later use then fails as a closed key does.
-struct TAutorunKey {
-    std::unique_ptr<Autostart> Key;
-};
-
-// The configuration file object: nothing but the path (ProfileFile reads and writes
-// the disk on every call; the load reads it once, into a snapshot).
-struct TConfigFile {
-    explicit TConfigFile(std::string path) : File(std::move(path)) {}
-    ProfileFile File;
-};
-
-void TSettingsDeleter::operator()(TAutorunKey* key) const
-{
-    delete key;
-}
-
-void TSettingsDeleter::operator()(TConfigFile* file) const
-{
-    delete file;
-}
 
 namespace {
 
-const char* const AutorunFailedText = "Access to registry failed!";
 const char* const General = "General";
 const char* const MinimizeWhenRunKey = "MinimizeWhenRun";
 
@@ -165,48 +137,33 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
 
 } // namespace
 
-void TMainForm::OpenSettings()
+void ConsoleModel::OpenSettings()
 {
-    AutorunKey.reset(new TAutorunKey{Autostart::Open()});
-    ConfigFile.reset(new TConfigFile(ConfigLocation::Path()));
-    // Replacements of the configuration file or the autorun entry that a crash cut
+    AutorunKey = Autostart::Open();
+    ConfigFile = std::make_unique<ProfileFile>(ConfigFilePath);
+    // Replacements of the configuration file or the autostart entry that a crash cut
     // short leave their temporary files behind.
-    const std::string& path = ConfigFile->File.Path();
-    RemoveStaleTemporaryFiles(path.substr(0, path.rfind('/') + 1));
+    RemoveStaleTemporaryFiles(ConfigFilePath.substr(0, ConfigFilePath.rfind('/') + 1));
     RemoveStaleTemporaryFiles(Autostart::DefaultFolder());
 }
 
-// True also for an entry the console cannot read (like a value of another type in
-// a registry): the box is then checked, and its handler reports the failure.
-bool TMainForm::AutorunValueExists()
+const std::string& ConsoleModel::ConfigPath() const
 {
-    if (!AutorunKey || !AutorunKey->Key)
-        return false;
-    std::string path;
-    return AutorunKey->Key->ReadValue(path) != Autostart::Result::Missing;
+    return ConfigFilePath;
 }
 
-bool TMainForm::MinimizeWhenRunStored()
+void ConsoleModel::LoadSettings()
 {
-    return ConfigFile && ConfigFile->File.GetInt(General, MinimizeWhenRunKey, 0) != 0;
-}
-
-// Once, at start, after the manager has started: every port gets its options and
-// links from its section, and its node and link nodes in the tree. A link that
-// cannot be created (an unknown kind, a port 0) is left out silently; its entry stays
-// in the file until the port's section is next written.
-void TMainForm::LoadSettings()
-{
-    if (!Manager || !ConfigFile)
+    if (!PortManager || !ConfigFile)
         return;
     // Read once, before the lock: a file with many links is large, and the pump
     // needs nothing from it.
-    const ProfileFile::Snapshot file = ConfigFile->File.TakeSnapshot();
+    const ProfileFile::Snapshot file = ConfigFile->TakeSnapshot();
     const int32_t highestIndex = HighestLinkIndexIn(file.Text());
     constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
-    CGuard guard(Manager->Lock());
+    CGuard guard(PortManager->Lock());
     CQLNManager::PortList ports;
-    Manager->CopyPorts(&ports);
+    PortManager->CopyPorts(&ports);
 
     for (CPortObject* port : ports) {
         const std::string section = SectionOf(port->GetPortNumber());
@@ -214,26 +171,23 @@ void TMainForm::LoadSettings()
         port->SetReceiveFromNetDelayTime(file.GetInt(section, "ReceiveFromNetDelayTime", 0));
         port->SetLogFile(file.GetString(section, "LogFilename").c_str());
         port->SetLogMode(file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0);
-
-        QTreeWidgetItem* portNode = AddPortNode(port);
-        if (!portNode)
-            continue;
+        Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
 
         const int32_t count = std::min(file.GetInt(section, "NetCount", 0), highestIndex);
         for (int32_t i = 1; i <= count; ++i) {
             auto port16 = [&](const char* name) {
                 return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
             };
+            CNetObject* link = nullptr;
             switch (file.GetInt(section, LinkKey(i, "Type"), 0)) {
             case TcpClient: {
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 // The link starts connecting here, before its two options are applied.
-                CNetObject* link = port->AddTcpClient(host.c_str(), port16("RemotePort"));
+                link = port->AddTcpClient(host.c_str(), port16("RemotePort"));
                 if (link) {
                     link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
                     link->ReconnectIntervalTime =
                         file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), 5000);
-                    AddTcpClientNode(portNode, link, host.c_str());
                 }
                 break;
             }
@@ -241,84 +195,91 @@ void TMainForm::LoadSettings()
             // down) keeps its link, not listening until the pump can bind it: left out,
             // the next save would drop it from the file for good.
             case TcpServer:
-                if (CNetObject* link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy))
-                    AddTcpServerNode(portNode, link);
+                link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy);
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
-                if (CNetObject* link =
-                        port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy))
-                    AddUdpNode(portNode, link, host.c_str());
+                link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy);
                 break;
             }
             default:
                 break; // an unknown kind: the entry is skipped
             }
+            if (link)
+                Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
         }
     }
 }
 
-// Rewrites the port's whole section from what the port holds now. The section is
-// replaced in one step, which leaves the file as erasing it and writing its keys one
-// by one would (the section moves to the end, its links numbered densely from 1); on
-// a failure the section is erased, as a failure half way through that sequence
-// would leave it, and nothing is shown.
-void TMainForm::SavePortSettings(CPortObject* port)
+// The section is replaced in one step, which leaves the file as erasing it and
+// writing its keys one by one would (the section moves to the end, its links numbered
+// densely from 1); on a failure the section is erased, as a failure half way through
+// that sequence would leave it.
+void ConsoleModel::SavePortSettings(CPortObject* port)
 {
-    if (!port || !Manager || !ConfigFile)
+    if (!port || !PortManager || !ConfigFile)
         return;
-    CGuard guard(Manager->Lock());
+    CGuard guard(PortManager->Lock());
     const int32_t number = port->GetPortNumber();
-    ProfileFile& file = ConfigFile->File;
-    if (!MakeParentFolder(file.Path())
-        || !file.ReplaceSection(SectionOf(number), SectionPairs(*port)))
+    if (!MakeParentFolder(ConfigFile->Path())
+        || !ConfigFile->ReplaceSection(SectionOf(number), SectionPairs(*port)))
         ErasePortSettings(number);
 }
 
-void TMainForm::ErasePortSettings(int32_t number)
+void ConsoleModel::ErasePortSettings(int32_t number)
 {
     if (ConfigFile)
-        ConfigFile->File.EraseSection(SectionOf(number)); // a failure is ignored
+        ConfigFile->EraseSection(SectionOf(number)); // a failure is ignored
 }
 
-// Runs on every change of the box, also the one the start-up makes from the file;
-// that one finds the file agreeing and writes nothing (but a stored 2 becomes 1).
-void TMainForm::MinimizeWhenRunCheckBoxClick()
+bool ConsoleModel::MinimizeWhenRun() const
+{
+    return ConfigFile && ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) != 0;
+}
+
+// Also run for the start-up's own setting of the window's box from the file, which
+// finds the file agreeing and writes nothing (but a stored 2 becomes 1).
+ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
 {
     if (!ConfigFile)
-        return;
-    ProfileFile& file = ConfigFile->File;
-    const int32_t state = MinimizeWhenRunCheckBox->isChecked() ? 1 : 0;
-    if (file.GetInt(General, MinimizeWhenRunKey, 0) == state)
-        return;
-    if (!MakeParentFolder(file.Path()) || !file.WriteInt(General, MinimizeWhenRunKey, state))
-        ShowError("Unable to write to " + QFile::decodeName(QByteArray::fromStdString(file.Path())));
+        return ConsoleResult::Done();
+    const int32_t state = on ? 1 : 0;
+    if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
+        return ConsoleResult::Done();
+    if (!MakeParentFolder(ConfigFile->Path()) || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state))
+        return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path());
+    return ConsoleResult::Done();
 }
 
-// Runs on every change of the box, also the one the start-up makes when the entry
-// exists; so an entry that names another program path (the console was moved) is
-// set to this executable at every start. The box keeps its state on a failure.
-void TMainForm::AutoRunWhenLoginCheckBoxClick()
+// True also for an entry the console cannot read (like a value of another type in
+// a registry): the box is then checked, and its handler reports the failure.
+bool ConsoleModel::AutorunEntryExists() const
 {
-    Autostart* key = AutorunKey ? AutorunKey->Key.get() : nullptr;
-    if (!AutoRunWhenLoginCheckBox->isChecked()) {
-        if (key)
-            key->DeleteValue(); // a failure, or no entry, is ignored
-        return;
-    }
+    std::string path;
+    return AutorunKey && AutorunKey->ReadValue(path) != Autostart::Result::Missing;
+}
 
-    bool done = false;
-    if (key) {
+// Also run for the start-up's own check of the window's box when the entry exists;
+// so an entry that names another program path (the console was moved) is set to
+// this executable at every start.
+ConsoleResult ConsoleModel::SetAutorun(bool on)
+{
+    if (!on) {
+        if (AutorunKey)
+            AutorunKey->DeleteValue(); // a failure, or no entry, is ignored
+        return ConsoleResult::Done();
+    }
+    if (AutorunKey) {
         std::string current;
-        const Autostart::Result read = key->ReadValue(current);
+        const Autostart::Result read = AutorunKey->ReadValue(current);
         if (read != Autostart::Result::Failed) {
             if (read == Autostart::Result::Missing)
                 current.clear();
             const std::string path = ExecutablePath();
-            done = !path.empty() && (current == path || key->WriteValue(path));
+            if (!path.empty() && (current == path || AutorunKey->WriteValue(path)))
+                return ConsoleResult::Done();
         }
     }
-    if (!done)
-        ShowError(AutorunFailedText);
+    return ConsoleResult::Refused("Access to registry failed!");
 }

@@ -1,4 +1,4 @@
-#include "ui/ConfigLocation.h"
+#include "console/ConfigLocation.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

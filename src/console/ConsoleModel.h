@@ -1,0 +1,174 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/ConfigLocation.h"
+#include "console/ConsoleObserver.h"
+#include "console/ConsoleResult.h"
+#include "console/ConsoleStatus.h"
+#include "console/LinkSpec.h"
+#include "ports/QLNManager.h"
+
+class Autostart;
+class ProfileFile;
+
+// What the console does, without a window: it owns the port manager (its ports,
+// their links and options, the pump) and the configuration file, and carries out
+// the commands of the window's context menu and options panels with the checks,
+// messages and saves the window has always had. Whoever drives it (the window, or a
+// command from elsewhere) learns of every change through ConsoleObserver.
+//
+// Window thread only: every operation runs on the thread of the console's event
+// loop. Each takes the manager lock around what the pump also touches, as the
+// window did; LoadSettings and SavePortSettings hold it throughout.
+//
+// Ports and links are named by the objects the manager owns. An operation checks
+// that the object is still the console's before it acts, so a caller holding an
+// object that went meanwhile gets a refusal, not a crash.
+class ConsoleModel {
+public:
+    // Makes the port manager; the model starts it.
+    using ManagerMaker = std::function<std::unique_ptr<CQLNManager>()>;
+    // Starts the manager: 1 started, 0 failed.
+    using ManagerStarter = std::function<int(CQLNManager& manager)>;
+
+    // The console's manager on ExecutableFolder() + "Quillon.inf"; the device code's
+    // messages are owned by `owner`.
+    static ManagerMaker InstalledManager(WindowHandle owner);
+
+    // Makes the manager and opens the configuration file and the autostart entry;
+    // temporary files that an interrupted replacement of either left behind go.
+    // Nothing is started or read yet.
+    explicit ConsoleModel(const ManagerMaker& make, std::string configPath = ConfigLocation::Path());
+    // Stops what runs (see Stop).
+    ~ConsoleModel();
+    ConsoleModel(const ConsoleModel&) = delete;
+    ConsoleModel& operator=(const ConsoleModel&) = delete;
+
+    // Starts the manager (`start` empty: on the installed devices). Refused with
+    // "Initialize failed!" when there is no manager or it does not start.
+    ConsoleResult Start(const ManagerStarter& start = {});
+    bool IsRunning() const { return PortManager != nullptr && Started; }
+    // Destroys the manager (the pump stops, every port and link closes) and releases
+    // the configuration file and the autostart entry. Nothing is saved; observers are
+    // not told (the console is going). Later commands find no ports or links.
+    void Stop();
+    // The manager while the model has one; for its lock and for tests.
+    CQLNManager* Manager() const { return PortManager.get(); }
+
+    // Observers are told in the order they were added. Not owned; an observer
+    // removes itself before it goes.
+    void AddObserver(ConsoleObserver* observer);
+    void RemoveObserver(ConsoleObserver* observer);
+
+    // ---- configuration (ConsoleSettings.cpp)
+
+    // Once, after Start: every port takes its options and links from its section.
+    // Observers hear each port, then each of its links, in order. A link that cannot
+    // be made is left out silently; a server or UDP link whose local port is taken
+    // now is kept, not listening, and bound later.
+    void LoadSettings();
+    // Rewrites the port's section from what it holds now; on a failure the section is
+    // erased and nothing is reported.
+    void SavePortSettings(CPortObject* port);
+    void ErasePortSettings(int32_t number);
+    const std::string& ConfigPath() const;
+
+    // "General"/"MinimizeWhenRun".
+    bool MinimizeWhenRun() const;
+    // Writes the state when the file holds another; refused with "Unable to write to
+    // <path>" when the file cannot be written.
+    ConsoleResult SetMinimizeWhenRun(bool on);
+
+    // Whether the autostart entry exists, also one the console cannot read.
+    bool AutorunEntryExists() const;
+    // On: the entry runs this executable (rewritten when it names another);
+    // refused with "Access to registry failed!". Off: the entry goes (failures ignored).
+    ConsoleResult SetAutorun(bool on);
+
+    // ---- ports
+
+    // The ports an application holds open, in the manager's order.
+    CQLNManager::PortList CollectOpenedPorts();
+    // Refused while an application holds any port: "COM3 is opened!\n…\nBefore
+    // adding any port, please close all opened quillons!".
+    ConsoleResult CanAddPort();
+    // Installs a port: `number` 0 lets the system choose, else that number even when
+    // the database has it in use. Refused as CanAddPort, or with "Add port failed!".
+    // The port gets no section until one of its options changes.
+    ConsoleResult AddPort(int number);
+    // Refused with "Before removing the port, please close it first!" while an
+    // application holds it, "Remove port failed!" otherwise; its section is erased
+    // once it is gone.
+    ConsoleResult RemovePort(CPortObject* port);
+    // The console's port of that number, or null.
+    CPortObject* FindPort(int32_t number);
+
+    // ---- links
+
+    // Checks `spec` as the add-net dialog does, makes the link, tells the observers
+    // and saves the port. Refused with the check's message, or "Add net failed!".
+    ConsoleResult AddNet(CPortObject* port, const LinkSpec& spec);
+    // Removes the link and saves the port.
+    ConsoleResult RemoveNet(CPortObject* port, CNetObject* link);
+    // A new connection attempt of a TCP client link that is Unconnected; nothing for
+    // any other link.
+    ConsoleResult Reconnect(CPortObject* port, CNetObject* link);
+    // Whether Reconnect would start an attempt: a TCP client link, Unconnected.
+    bool CanReconnect(CPortObject* port, CNetObject* link);
+    // The port's link at `index` (from 0, list order), or null.
+    CNetObject* FindLink(CPortObject* port, size_t index);
+
+    // ---- options: each applies the value, saves the port and tells the observers
+
+    enum class Setting { SendToNetDelayTime, ReceiveFromNetDelayTime, ReconnectIntervalTime };
+    // A typed value of one of the numeric settings by the console's whole-number rule
+    // (no range check: 0 and negative numbers pass); refused with that setting's
+    // message, "Set send to net delay time failed!" and the like.
+    static ConsoleResult ReadSetting(Setting setting, std::string_view text, int32_t& value);
+
+    ConsoleResult SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds);
+    ConsoleResult SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds);
+    // An empty name leaves the port without a log; `mode` not 0 logs in hexadecimal
+    // text. Nothing is checked.
+    ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode);
+    ConsoleResult SetAutoReconnect(CPortObject* port, CNetObject* link, bool on);
+    ConsoleResult SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds);
+
+    // ---- figures
+
+    // Every port and link now; empty without a manager.
+    ConsoleStatus Status();
+
+private:
+    // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
+    void OpenSettings();
+    bool Owns(CPortObject* port);
+    bool Owns(CPortObject* port, CNetObject* link);
+    // Applies `change` under the lock to a port of the console, saves it and tells
+    // the observers of `option`.
+    template <class Change>
+    ConsoleResult ChangePort(CPortObject* port, CNetObject* link, ConsoleObserver::Option option,
+                             Change&& change);
+    // Calls every observer; a copy of the list, as an observer may remove itself
+    // from inside its call.
+    template <class Call>
+    void Tell(Call&& call)
+    {
+        const std::vector<ConsoleObserver*> observers = Observers;
+        for (ConsoleObserver* observer : observers)
+            call(*observer);
+    }
+
+    std::unique_ptr<CQLNManager> PortManager;
+    bool Started = false;
+    std::unique_ptr<ProfileFile> ConfigFile;
+    std::unique_ptr<Autostart> AutorunKey; // null when the autostart folder cannot be opened
+    std::string ConfigFilePath;
+    std::vector<ConsoleObserver*> Observers;
+};

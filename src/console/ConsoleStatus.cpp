@@ -1,0 +1,42 @@
+#include "console/ConsoleStatus.h"
+
+#include "console/NodeTexts.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
+#include "ports/QLNManager.h"
+
+ConsoleStatus TakeStatus(CQLNManager& manager)
+{
+    ConsoleStatus status;
+    CGuard guard(manager.Lock());
+    CQLNManager::PortList ports;
+    manager.CopyPorts(&ports);
+    for (CPortObject* port : ports) {
+        ConsoleStatus::Port& out = status.Ports.emplace_back();
+        out.Number = port->GetPortNumber();
+        out.LinkPath = PortDriver::Instance().LinkPath(out.Number);
+        out.UnavailableReason = port->GetUnavailableReason();
+        out.HeldByApplication = IsOpenedByApplication(port);
+        out.SendToNetDelayTime = port->GetSendToNetDelayTime();
+        out.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
+        out.LogFilename = port->GetLogFilename();
+        out.LogMode = port->GetLogMode();
+        out.ToNetQueued = port->ToNetQueued();
+        out.FromNetQueued = port->FromNetQueued();
+        out.DroppedDatagrams = port->GetDroppedDatagrams();
+        for (const auto& link : port->GetNetLinks()) {
+            ConsoleStatus::Link& l = out.Links.emplace_back();
+            l.Kind = link->Type;
+            l.LocalPort = link->LocalPort;
+            l.RemoteAddr = link->RemoteAddr;
+            l.RemotePort = link->RemotePort;
+            l.State = link->GetLinkState();
+            l.Listening = link->IsListening();
+            l.Clients = link->Clients.size();
+            l.AutoReconnect = link->AutoReconnect;
+            l.ReconnectIntervalTime = link->ReconnectIntervalTime;
+            l.NodeText = LinkNodeText(*link);
+        }
+    }
+    return status;
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CQLNManager;
+
+// Every port and link of a console at one moment, as plain values: what a status
+// report prints and what the window's live figures show. Taken in one hold of the
+// manager lock, so the figures of all ports belong to the same moment.
+//
+// New figures are added as fields here; readers take what they know.
+struct ConsoleStatus {
+    struct Link {
+        int32_t Kind = 0;               // NetKind
+        int32_t LocalPort = 0;          // TCP server: listen port; UDP: local port
+        std::string RemoteAddr;         // TCP client, UDP: as stored
+        uint16_t RemotePort = 0;        // TCP client, UDP
+        int32_t State = 0;              // TCP client: LinkState; others Unconnected
+        bool Listening = true;          // false while a server or UDP link waits for its port
+        size_t Clients = 0;             // TCP server: accepted connections
+        bool AutoReconnect = false;     // TCP client
+        int32_t ReconnectIntervalTime = 0; // TCP client, milliseconds
+        std::string NodeText;           // as the window's tree shows it
+    };
+    struct Port {
+        int32_t Number = 0;
+        std::string LinkPath;           // the COM<n> link applications open; empty when absent
+        std::string UnavailableReason;  // empty while the port is served
+        bool HeldByApplication = false;
+        int32_t SendToNetDelayTime = 0;
+        int32_t ReceiveFromNetDelayTime = 0;
+        std::string LogFilename;
+        int32_t LogMode = 0;
+        size_t ToNetQueued = 0;         // bytes from the application not yet sent on
+        size_t FromNetQueued = 0;       // bytes for the application not yet written
+        uint64_t DroppedDatagrams = 0;
+        std::vector<Link> Links;        // in list order (the INI's order)
+    };
+
+    std::vector<Port> Ports; // in the manager's order (the tree's order)
+};
+
+// The status of every port of `manager`. Takes the manager lock.
+ConsoleStatus TakeStatus(CQLNManager& manager);

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "console/ConsoleResult.h"
+#include "net/NetObject.h"
+
+// A new link as the add-net dialog takes it: the kind and the texts as typed. The
+// dialog's OK and the model's AddNet check it with the same CheckLink, so every way
+// of adding a link refuses the same texts with the same messages.
+struct LinkSpec {
+    NetKind Kind = TcpClient;
+    std::string RemoteAddr; // TCP client, UDP: the host as typed; never checked here
+    std::string RemotePort; // TCP client, UDP
+    std::string LocalPort;  // TCP server: the listen port; UDP: the local port
+};
+
+// The outcome of CheckLink: the ports as numbers, or the first text that failed.
+struct LinkCheck {
+    enum class Field { None, RemotePort, LocalPort };
+
+    ConsoleResult Result;
+    Field Failed = Field::None; // the dialog gives this field's edit the focus
+    uint16_t LocalPort = 0;
+    uint16_t RemotePort = 0;
+};
+
+// The ports of the kind, in the dialog's order, each a whole number from 1 to 65535:
+// TCP client "Remote Port error!"; TCP server "Listen Port error!"; UDP "Local Port
+// error!", then (only when the local port passed) "Remote Port error!". A kind the
+// console does not know is refused with "Add net failed!".
+LinkCheck CheckLink(const LinkSpec& spec);
+
+// Why a link of `kind` (a TCP server or UDP link) cannot bind `port` now, asked by
+// binding a socket of that kind the way the link does; empty when it can. The link's
+// own socket is gone by the time its refusal is known, and with it the failure.
+std::string BindFailureReason(int32_t kind, uint16_t port);

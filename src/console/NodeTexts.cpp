@@ -1,0 +1,61 @@
+#include "console/NodeTexts.h"
+
+#include <cstdint>
+
+#include "forwarding/PortObject.h"
+#include "net/NetObject.h"
+#include "platform/pty/PortDriver.h"
+
+namespace {
+
+// Numbers as the window has always shown them: unsigned decimal, no padding.
+std::string Unsigned(int64_t value)
+{
+    return std::to_string(static_cast<uint32_t>(value));
+}
+
+} // namespace
+
+std::string PortNodeText(CPortObject& port)
+{
+    const std::string text = "COM" + Unsigned(port.GetPortNumber());
+    return port.GetUnavailableReason().empty() ? text : text + " (Unavailable)";
+}
+
+std::string LinkNodeText(const CNetObject& link)
+{
+    const std::string remote = link.RemoteAddr + ":" + Unsigned(link.RemotePort);
+    // A link loaded while its local port was taken says so in front of its usual text.
+    const std::string waiting = link.IsListening() ? std::string() : "(Not listening) ";
+    switch (link.Type) {
+    case TcpClient: {
+        static const char* const states[] = {"(Unconnected)", "(Connecting)", "(Connected)"};
+        const int32_t state = link.GetLinkState();
+        const std::string stateText = state >= 0 && state <= 2 ? states[state] : "";
+        return stateText + " TCP Client / Remote Addr:Port " + remote;
+    }
+    case TcpServer: {
+        const std::string clients =
+            waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.Clients.size())) + ") " : waiting;
+        return clients + "TCP Server / Listen Port " + Unsigned(link.LocalPort);
+    }
+    case Udp:
+        return waiting + "UDP / Local Port " + Unsigned(link.LocalPort) + ", Remote Addr:Port " + remote;
+    default:
+        return {};
+    }
+}
+
+std::string PortPlaceText(CPortObject& port)
+{
+    const std::string reason = port.GetUnavailableReason();
+    return reason.empty() ? PortDriver::Instance().LinkPath(port.GetPortNumber()) : reason;
+}
+
+std::string OpenedPortsText(const CQLNManager::PortList& ports)
+{
+    std::string text;
+    for (CPortObject* port : ports)
+        text += "COM" + Unsigned(port->GetPortNumber()) + " is opened!\n";
+    return text;
+}

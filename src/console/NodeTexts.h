@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+#include "ports/QLNManager.h"
+
+class CNetObject;
+class CPortObject;
+
+// The texts the console shows for its ports and links: the window's tree nodes, and
+// the same words wherever else a port or link is named.
+
+// "COM5", or "COM5 (Unavailable)" while the port cannot be served.
+std::string PortNodeText(CPortObject& port);
+
+// By kind, with the state in front:
+//   "(Connected) TCP Client / Remote Addr:Port 127.0.0.1:30000"
+//   "(2) TCP Server / Listen Port 30000", "(Not listening) TCP Server / Listen Port 30000"
+//   "UDP / Local Port 30000, Remote Addr:Port 127.0.0.1:31000", "(Not listening) UDP / …"
+// Empty for a kind the console does not know. Manager lock held by the caller (the
+// pump changes the state and the clients).
+std::string LinkNodeText(const CNetObject& link);
+
+// Where applications open the port (its COM<n> link), or why it cannot be served.
+std::string PortPlaceText(CPortObject& port);
+
+// "COM<n> is opened!\n" for each port in list order: the head of the messages that
+// refuse adding a port or ask before closing while applications hold ports.
+std::string OpenedPortsText(const CQLNManager::PortList& ports);

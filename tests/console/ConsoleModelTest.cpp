@@ -1,0 +1,236 @@
+// The console model without a window: refusals with their messages, a round trip of
+// its commands through the configuration file, and what its observers hear.
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "console/ConsoleModel.h"
+#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
+#include "platform/base/Folders.h"
+#include "SavedPort.h"
+#include "TestEnv.h"
+
+namespace {
+
+using qlntest::FileText;
+using qlntest::FreePort;
+
+// Every observer call as one line, naming ports and links as they were added (a
+// removed one can no longer be asked).
+class Recorder : public ConsoleObserver {
+public:
+    void PortAdded(CPortObject* port) override
+    {
+        Names[port] = "COM" + std::to_string(port->GetPortNumber());
+        Lines.push_back("port+ " + Names[port]);
+    }
+    void PortRemoved(CPortObject* port) override { Lines.push_back("port- " + Names[port]); }
+    void LinkAdded(CPortObject* port, CNetObject* link) override
+    {
+        Names[link] = Names[port] + " kind " + std::to_string(link->Type);
+        Lines.push_back("link+ " + Names[link]);
+    }
+    void LinkRemoved(CPortObject*, CNetObject* link) override { Lines.push_back("link- " + Names[link]); }
+    void OptionChanged(CPortObject* port, CNetObject* link, Option option) override
+    {
+        Lines.push_back("option " + Names[link ? static_cast<void*>(link) : port] + " "
+                        + std::to_string(static_cast<int>(option)));
+    }
+
+    std::map<void*, std::string> Names;
+    std::vector<std::string> Lines;
+};
+
+class ConsoleModelTest : public ::testing::Test {
+protected:
+    void Start(const std::vector<int>& numbers)
+    {
+        Model = std::make_unique<ConsoleModel>(
+            [] { return std::make_unique<CQLNManager>(nullptr, ExecutableFolder() + "Quillon.inf"); },
+            ConfigPath());
+        Model->AddObserver(&Heard);
+        ASSERT_TRUE(Model->Start([numbers](CQLNManager& manager) { return manager.StartOnPorts(numbers); }));
+        Model->LoadSettings();
+    }
+
+    std::string ConfigPath() const { return Home.Root + "/config/quillon/QuillonConsole.ini"; }
+    CPortObject* Port(int number) { return Model->FindPort(number); }
+
+    // What the configuration keeps of every port and link (not their states).
+    std::vector<std::string> Describe(const ConsoleStatus& status)
+    {
+        std::vector<std::string> out;
+        for (const ConsoleStatus::Port& port : status.Ports) {
+            out.push_back("COM" + std::to_string(port.Number) + " " + std::to_string(port.SendToNetDelayTime)
+                          + " " + std::to_string(port.ReceiveFromNetDelayTime) + " " + port.LogFilename + "|"
+                          + std::to_string(port.LogMode));
+            for (const ConsoleStatus::Link& link : port.Links)
+                out.push_back("  " + std::to_string(link.Kind) + " " + std::to_string(link.LocalPort) + " "
+                              + link.RemoteAddr + ":" + std::to_string(link.RemotePort) + " "
+                              + std::to_string(link.AutoReconnect) + " " + std::to_string(link.ReconnectIntervalTime));
+        }
+        return out;
+    }
+
+    qlntest::TempHome Home;
+    Recorder Heard;
+    std::unique_ptr<ConsoleModel> Model;
+};
+
+// ---------------------------------------------------------------- add net refusals
+
+struct Refusal {
+    const char* Name;
+    NetKind Kind;
+    // "{FREE}": a free port; "{TAKEN}": a port another socket of the kind holds.
+    std::string Local;
+    std::string Remote;
+    std::string Message;
+    std::string Reason; // "{TAKEN}": the taken port's
+};
+
+void PrintTo(const Refusal& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
+class AddNetRefusalTest : public ConsoleModelTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
+{
+    const Refusal& row = GetParam();
+    Start({3});
+    const int taken = row.Kind == Udp ? qlntest::BindUdp() : qlntest::Listen();
+    const std::string takenPort = std::to_string(qlntest::LocalPort(taken));
+    auto fill = [&](std::string text) {
+        if (text == "{FREE}")
+            return std::to_string(FreePort(row.Kind == Udp ? SOCK_DGRAM : SOCK_STREAM));
+        return text == "{TAKEN}" ? takenPort : text;
+    };
+    const std::vector<std::string> heard = Heard.Lines;
+
+    const ConsoleResult result =
+        Model->AddNet(Port(3), LinkSpec{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local)});
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.Message, row.Message);
+    EXPECT_EQ(result.Reason, row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
+    EXPECT_EQ(Model->FindLink(Port(3), 0), nullptr);
+    EXPECT_EQ(Heard.Lines, heard);
+    EXPECT_EQ(FileText(ConfigPath()), "");
+    close(taken);
+}
+
+const std::string NotAPort = " must be a whole number from 1 to 65535.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AddNetRefusalTest,
+    ::testing::Values(
+        Refusal{"ClientRemoteZero", TcpClient, "", "0", "Remote Port error!", "The remote port" + NotAPort},
+        Refusal{"ClientRemoteWithTrailingText", TcpClient, "", "30000x", "Remote Port error!", "The remote port" + NotAPort},
+        Refusal{"ServerListenTooLarge", TcpServer, "65536", "", "Listen Port error!", "The listen port" + NotAPort},
+        // The local port is checked first; the remote port only once it passed.
+        Refusal{"UdpBothBad", Udp, "", "0", "Local Port error!", "The local port" + NotAPort},
+        Refusal{"UdpRemoteBad", Udp, "{FREE}", "-1", "Remote Port error!", "The remote port" + NotAPort},
+        Refusal{"ServerPortTaken", TcpServer, "{TAKEN}", "", "Add net failed!", "{TAKEN}"},
+        Refusal{"UdpPortTaken", Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---------------------------------------------------------------- ports
+
+TEST_F(ConsoleModelTest, PortsHeldOpenOrOwnNumbersAreRefused)
+{
+    Start({3, 7});
+    const ConsoleResult own = Model->AddPort(7);
+    EXPECT_EQ(own.Message, "Add port failed!");
+    EXPECT_EQ(own.Reason, "COM7 is already a port of this console.");
+
+    qlntest::App com3(PortDriver::Instance().LinkPath(3));
+    qlntest::App com7(PortDriver::Instance().LinkPath(7));
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return Model->CollectOpenedPorts().size() == 2; }));
+    EXPECT_EQ(Model->AddPort(0).Message,
+              "COM3 is opened!\nCOM7 is opened!\n\nBefore adding any port, please close all opened quillons!");
+    EXPECT_EQ(Model->RemovePort(Port(3)).Message, "Before removing the port, please close it first!");
+    EXPECT_EQ(Heard.Lines, (std::vector<std::string>{"port+ COM3", "port+ COM7"}));
+    ASSERT_TRUE(Model->Status().Ports.at(0).HeldByApplication);
+}
+
+// ---------------------------------------------------------------- configuration
+
+// The commands save what the window's save writes for the same port, and a fresh
+// console loads it back, reporting each port and its links in order.
+TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
+{
+    Start({3, 5});
+    CPortObject* com3 = Port(3);
+    const qlntest::SavedPort saved(Home.Root);
+    ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, saved.Send));
+    ASSERT_TRUE(Model->SetReceiveFromNetDelayTime(com3, saved.Receive));
+    ASSERT_TRUE(Model->SetLog(com3, saved.Log, saved.LogMode));
+    const ConsoleResult client =
+        Model->AddNet(com3, LinkSpec{TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(Model->SetAutoReconnect(com3, client.Link, false));
+    ASSERT_TRUE(Model->SetReconnectIntervalTime(com3, client.Link, saved.Interval));
+    // A link removed in between: the others are numbered densely.
+    const ConsoleResult dropped = Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
+    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen)}));
+    ASSERT_TRUE(Model->RemoveNet(com3, dropped.Link));
+    char local[16];
+    std::snprintf(local, sizeof local, "0x%x", saved.Local);
+    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local}));
+
+    const std::string file = FileText(ConfigPath());
+    EXPECT_EQ(file, qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", "", "COM3", saved.SectionKeys()));
+    const std::vector<std::string> ports = Describe(Model->Status());
+
+    Model.reset();
+    PortDriver::Instance().DetachAll();
+    Heard.Lines.clear();
+    Start({3, 5});
+    EXPECT_EQ(Describe(Model->Status()), ports);
+    EXPECT_EQ(Heard.Lines, (std::vector<std::string>{"port+ COM3", "link+ COM3 kind 1", "link+ COM3 kind 2",
+                                                      "link+ COM3 kind 3", "port+ COM5"}));
+    Model->SavePortSettings(Port(3));
+    EXPECT_EQ(FileText(ConfigPath()), file);
+}
+
+// ---------------------------------------------------------------- observers
+
+// A second caller of the model (a command from elsewhere) changes what the first
+// caller's observer shows: each change is heard once, at once, and refusals not at all.
+TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
+{
+    Start({3, 5});
+    Recorder gone;
+    Model->AddObserver(&gone);
+    Model->RemoveObserver(&gone);
+    Heard.Lines.clear();
+
+    CPortObject* com3 = Port(3);
+    CPortObject* com5 = Port(5);
+    const ConsoleResult server = Model->AddNet(com5, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
+    ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, 7));
+    ASSERT_TRUE(Model->SetLog(com3, "", 0));
+    const ConsoleResult client =
+        Model->AddNet(com5, LinkSpec{TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
+    ASSERT_TRUE(Model->SetReconnectIntervalTime(com5, client.Link, 100));
+    ASSERT_TRUE(Model->Reconnect(com5, client.Link));
+    // Refused: a link of another port, a port that is not there, a bad text.
+    EXPECT_FALSE(Model->RemoveNet(com3, client.Link));
+    EXPECT_FALSE(Model->SetAutoReconnect(nullptr, client.Link, false));
+    EXPECT_FALSE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", "x"}));
+    ASSERT_TRUE(Model->RemoveNet(com5, server.Link));
+
+    EXPECT_EQ(Heard.Lines, (std::vector<std::string>{
+                               "link+ COM5 kind 2", "option COM3 0", "option COM3 2", "link+ COM5 kind 1",
+                               "option COM5 kind 1 4", "link- COM5 kind 2"}));
+    EXPECT_TRUE(gone.Lines.empty());
+    EXPECT_EQ(Model->FindLink(com5, 0), client.Link);
+}
+
+} // namespace
