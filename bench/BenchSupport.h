@@ -447,6 +447,16 @@ inline double ProcessCpuSeconds(pid_t pid)
     return sum;
 }
 
+// The largest resident size a live process had so far (VmHWM), in MiB.
+inline double PeakResidentMiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
 inline std::string LoadAverage()
 {
     std::ifstream in("/proc/loadavg");

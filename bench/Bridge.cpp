@@ -162,8 +162,10 @@ Reading Bridge::Read() const
     Reading reading;
     if (Processes.Host && AskPasses)
         reading.Passes = Processes.Host->Passes();
-    for (pid_t pid : Processes.Pids)
+    for (pid_t pid : Processes.Pids) {
         reading.Cpu += ProcessCpuSeconds(pid);
+        reading.PeakMiB += PeakResidentMiB(pid);
+    }
     reading.At = Clock::now();
     return reading;
 }

@@ -91,6 +91,7 @@ struct Reading {
     Clock::time_point At;
     double Cpu = 0;            // CPU seconds of all its processes
     double Passes = NAN;       // the console's pump passes
+    double PeakMiB = 0;        // the largest resident size so far, summed over its processes
 };
 
 class Bridge {

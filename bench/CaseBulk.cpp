@@ -71,6 +71,9 @@ void BulkRows(Report& report, const std::string& job, const Contest& contest, in
     MedianRow(report, job, "network->application MB/s", contest, true, ToApp, MegabytesPerSecond, decimals);
     MedianRow(report, job, "CPU ms per MB application->network", contest, true, ToNet, CpuMsPerMB, 2);
     MedianRow(report, job, "CPU ms per MB network->application", contest, true, ToApp, CpuMsPerMB, 2);
+    MedianRow(report, job, "pump passes per MB application->network", contest, false, ToNet, PassesPerMB, 0);
+    MedianRow(report, job, "pump passes per MB network->application", contest, false, ToApp, PassesPerMB, 0);
+    MedianRow(report, job, "peak resident MiB", contest, true, ToApp, PeakMiB, 1);
 }
 
 } // namespace

@@ -57,6 +57,7 @@ void PacedCase(const Options& options, Report& report)
         MedianRow(report, job, "CPU % of a core", contest, true, 0, CpuPercent, 2);
         MedianRow(report, job, "pump passes/s", contest, false, 0, PassesPerSecond, 0);
         CallsRow(report, job, "system calls per message", contest, true, 2);
+        MedianRow(report, job, "peak resident MiB", contest, true, 0, PeakMiB, 1);
         TopCallsNote(report, job, contest);
         byPorts[ports] = contest;
     }

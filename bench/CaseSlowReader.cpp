@@ -88,6 +88,7 @@ void SlowReaderCase(const Options& options, Report& report)
     MedianRow(report, job, "CPU % of a core", contest, true, 0, CpuPercent, 2);
     MedianRow(report, job, "delivered MB/s", contest, true, 0, MegabytesPerSecond, 2);
     MedianRow(report, job, "pump passes/s", contest, false, 0, PassesPerSecond, 0);
+    MedianRow(report, job, "peak resident MiB", contest, true, 0, PeakMiB, 1);
     CallsRow(report, job, "system calls/s", contest, true, 0);
     TopCallsNote(report, job, contest);
     double cpu = contest.Console.Median(0, CpuPercent);

@@ -18,6 +18,7 @@ struct Sample {
     double Seconds = 0;         // wall time
     double Cpu = 0;             // CPU seconds of the contestant's processes
     double Passes = NAN;        // the console's pump passes
+    double PeakMiB = NAN;       // the contestant's peak resident size by the end
     double Events = 0;          // what the case counts: messages, round trips, MiB, seconds
     double Bytes = 0;           // payload bytes delivered and checked
     std::vector<double> Micros; // latencies, sorted
@@ -28,6 +29,7 @@ struct Sample {
         sample.Seconds = SecondsBetween(from.At, to.At);
         sample.Cpu = to.Cpu - from.Cpu;
         sample.Passes = to.Passes - from.Passes;
+        sample.PeakMiB = to.PeakMiB;
         return sample;
     }
     double CpuPercent() const { return 100 * Cpu / Seconds; }
@@ -76,6 +78,14 @@ inline double CpuPercent(const Sample& s)
 inline double PassesPerSecond(const Sample& s)
 {
     return s.Passes / s.Seconds;
+}
+inline double PassesPerMB(const Sample& s)
+{
+    return s.Passes / (s.Bytes / 1e6);
+}
+inline double PeakMiB(const Sample& s)
+{
+    return s.PeakMiB;
 }
 inline double MegabytesPerSecond(const Sample& s)
 {
