@@ -155,6 +155,16 @@ inline std::string FindProgram(const std::string& name)
     return {};
 }
 
+// This program's own path: the console host and the relay are this program too.
+inline std::string OwnExecutable()
+{
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        Fail(ErrnoText("readlink /proc/self/exe"));
+    return std::string(path, static_cast<size_t>(n));
+}
+
 // Starts `program` with `args` as a child that the kernel kills when the benchmark
 // dies. Its standard input is `input` (else /dev/null), its standard output `output`
 // (else the benchmark's). The pid, or Fail.

@@ -35,8 +35,8 @@ void IdleCase(const Options& options, Report& report)
     headless.Label = "idle, " + ports + " x 3 links, no window";
     headless.Console->WindowOpen = false;
     headless.Socat.reset(); // its figures are the same as above
-    Contest withWindow = RunContest(options, open);
-    Contest noWindow = RunContest(options, headless);
+    std::vector<Contest> contests = RunContests(options, {open, headless});
+    Contest &withWindow = contests[0], &noWindow = contests[1];
     noWindow.Socat = withWindow.Socat;
 
     for (auto* contest : {&withWindow, &noWindow}) {

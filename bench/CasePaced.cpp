@@ -24,6 +24,7 @@ Work PacedWork(const Options& options, std::function<std::vector<Stream>(Bridge&
         Sample sample = Sample::Between(from, bridge.Read());
         sample.Events = totals.Deliveries;
         sample.Bytes = totals.Bytes;
+        sample.OnTime = totals.OnTime;
         return std::vector<Sample> {sample};
     };
 }
@@ -58,6 +59,7 @@ void PacedCase(const Options& options, Report& report)
         MedianRow(report, job, "pump passes/s", contest, false, 0, PassesPerSecond, 0);
         CallsRow(report, job, "system calls per message", contest, true, 2);
         MedianRow(report, job, "peak resident MiB", contest, true, 0, PeakMiB, 1);
+        MedianRow(report, job, "% of the benchmark's turns on time", contest, true, 0, OnTimePercent, 1);
         TopCallsNote(report, job, contest);
         byPorts[ports] = contest;
     }
@@ -98,6 +100,7 @@ void BroadcastCase(const Options& options, Report& report)
         MedianRow(report, job, "CPU ns per delivered byte", contest, socat, 0, NsPerByte, 1);
         MedianRow(report, job, "pump passes/s", contest, false, 0, PassesPerSecond, 0);
         CallsRow(report, job, "system calls per delivered message", contest, socat, 2);
+        MedianRow(report, job, "% of the benchmark's turns on time", contest, socat, 0, OnTimePercent, 1);
         TopCallsNote(report, job, contest);
         byClients[clients] = contest;
     }

@@ -3,7 +3,6 @@
 // A headless console executable can take the host's place there.
 #include "ConsoleHost.h"
 
-#include <climits>
 #include <memory>
 
 #include "Bridge.h"
@@ -70,15 +69,6 @@ double HostControl::Passes()
 }
 
 namespace {
-
-std::string OwnExecutable()
-{
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        Fail(ErrnoText("readlink /proc/self/exe"));
-    return std::string(path, static_cast<size_t>(n));
-}
 
 std::vector<std::string> JobArguments(const Job& job)
 {

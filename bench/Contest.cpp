@@ -21,43 +21,63 @@ std::vector<double> Entrant::Pooled(size_t measure) const
     return all;
 }
 
-Contest RunContest(const Options& options, const ContestSpec& spec)
+namespace {
+
+std::vector<std::pair<Who, const Layout*>> Entrants(const Options& options, const ContestSpec& spec)
 {
-    std::printf("  %s ...", spec.Label.c_str());
-    std::fflush(stdout);
-    Contest contest;
     std::vector<std::pair<Who, const Layout*>> entrants;
     if (options.Console && spec.Console)
         entrants.emplace_back(Who::Console, &*spec.Console);
     if (options.SocatToo && !options.Socat.empty() && spec.Socat)
         entrants.emplace_back(Who::Socat, &*spec.Socat);
+    return entrants;
+}
 
-    for (int round = 0; round < options.Rounds; ++round) {
-        if (spec.EachRound)
-            spec.EachRound(round);
-        for (size_t turn = 0; turn < entrants.size(); ++turn) {
-            auto [who, layout] = entrants[round % 2 ? entrants.size() - 1 - turn : turn];
-            Bridge bridge(who, *layout, options);
-            contest.Of(who).Rounds.push_back(spec.Measure(bridge, false));
-            contest.Of(who).Ran = true;
-        }
+void CountCalls(const Options& options, const ContestSpec& spec, Contest& contest)
+{
+    for (auto [who, layout] : Entrants(options, spec)) {
+        Bridge bridge(who, *layout, options);
+        bridge.AskPasses = false;
+        CallCounter counter(options.Counter, bridge.Pids());
+        std::vector<Sample> samples = spec.Measure(bridge, true);
+        Entrant& entrant = contest.Of(who);
+        entrant.Calls = counter.Stop();
+        entrant.CountedEvents = 0;
+        for (auto& sample : samples)
+            entrant.CountedEvents += sample.Events;
     }
-    if (options.Counter.Type != CounterTool::None) {
-        for (auto [who, layout] : entrants) {
-            Bridge bridge(who, *layout, options);
-            bridge.AskPasses = false;
-            CallCounter counter(options.Counter, bridge.Pids());
-            std::vector<Sample> samples = spec.Measure(bridge, true);
-            Entrant& entrant = contest.Of(who);
-            entrant.Calls = counter.Stop();
-            entrant.CountedEvents = 0;
-            for (auto& sample : samples)
-                entrant.CountedEvents += sample.Events;
-        }
-    }
-    std::printf(" done\n");
+}
+
+} // namespace
+
+std::vector<Contest> RunContests(const Options& options, const std::vector<ContestSpec>& specs)
+{
+    std::string labels;
+    for (auto& spec : specs)
+        labels += (labels.empty() ? "" : "; ") + spec.Label;
+    std::printf("  %s ...", labels.c_str());
     std::fflush(stdout);
-    return contest;
+    const auto start = Clock::now();
+    std::vector<Contest> contests(specs.size());
+    for (int round = 0; round < options.Rounds; ++round) {
+        for (size_t s = 0; s < specs.size(); ++s) {
+            if (specs[s].EachRound)
+                specs[s].EachRound(round);
+            auto entrants = Entrants(options, specs[s]);
+            for (size_t turn = 0; turn < entrants.size(); ++turn) {
+                auto [who, layout] = entrants[round % 2 ? entrants.size() - 1 - turn : turn];
+                Bridge bridge(who, *layout, options);
+                contests[s].Of(who).Rounds.push_back(specs[s].Measure(bridge, false));
+                contests[s].Of(who).Ran = true;
+            }
+        }
+    }
+    if (options.Counter.Type != CounterTool::None)
+        for (size_t s = 0; s < specs.size(); ++s)
+            CountCalls(options, specs[s], contests[s]);
+    std::printf(" %.0f s\n", SecondsBetween(start, Clock::now()));
+    std::fflush(stdout);
+    return contests;
 }
 
 } // namespace bench

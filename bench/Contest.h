@@ -22,6 +22,7 @@ struct Sample {
     double Events = 0;          // what the case counts: messages, round trips, MiB, seconds
     double Bytes = 0;           // payload bytes delivered and checked
     std::vector<double> Micros; // latencies, sorted
+    double OnTime = NAN;        // paced cases: share of the turns the benchmark took on time
 
     static Sample Between(const Reading& from, const Reading& to)
     {
@@ -68,7 +69,14 @@ struct ContestSpec {
     std::function<void(int round)> EachRound; // optional: a figure of the case's own per round
 };
 
-Contest RunContest(const Options& options, const ContestSpec& spec);
+// Runs the specs side by side, round by round, so that figures to be compared with
+// each other (log off and on, say) meet the same load.
+std::vector<Contest> RunContests(const Options& options, const std::vector<ContestSpec>& specs);
+
+inline Contest RunContest(const Options& options, const ContestSpec& spec)
+{
+    return RunContests(options, {spec})[0];
+}
 
 // Common figures of a measure.
 inline double CpuPercent(const Sample& s)
@@ -78,6 +86,10 @@ inline double CpuPercent(const Sample& s)
 inline double PassesPerSecond(const Sample& s)
 {
     return s.Passes / s.Seconds;
+}
+inline double OnTimePercent(const Sample& s)
+{
+    return 100 * s.OnTime;
 }
 inline double PassesPerMB(const Sample& s)
 {

@@ -57,11 +57,13 @@ public:
         const auto slot = std::chrono::nanoseconds(Period) / static_cast<long>(Streams.size());
         const auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
         uint64_t next = 0; // the next turn: stream next % streams, at start + next * slot
+        uint64_t late = 0;
         LastProgress = start;
         std::vector<epoll_event> events(Ends.size());
         for (;;) {
             auto now = Clock::now();
             for (; start + static_cast<long>(next) * slot <= std::min(now, stop); ++next) {
+                late += now - (start + static_cast<long>(next) * slot) > std::chrono::milliseconds(1);
                 size_t stream = next % Streams.size();
                 Due[stream] += MessageBytes;
                 Write(WriterOf[stream]);
@@ -91,6 +93,7 @@ public:
             if (end.Reads >= 0)
                 totals.Bytes += static_cast<double>(end.Got);
         totals.Deliveries = totals.Bytes / MessageBytes;
+        totals.OnTime = next ? 1 - static_cast<double>(late) / static_cast<double>(next) : NAN;
         return totals;
     }
 

@@ -19,6 +19,8 @@ struct Stream {
 struct PacedTotals {
     double Deliveries = 0; // messages received, summed over the readers
     double Bytes = 0;      // bytes received, summed over the readers
+    double OnTime = 0;     // share of the turns the benchmark took within 1 ms of their time:
+                           // below 1, a loaded machine bunched the messages up
 };
 
 // Sends for `seconds`, then waits for the readers to have everything; Fail on a

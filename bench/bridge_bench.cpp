@@ -1,15 +1,16 @@
 // The console against socat, doing the same jobs on pseudo-terminal ports bridged to
-// peers on 127.0.0.1: bulk throughput, the one-byte round trip, many paced ports,
-// one server link broadcasting to many clients, a slow TCP reader, idle ports, and
-// bulk with the traffic log on. Each contestant runs as whole processes: the console
-// as a host process of its own (this program started again with --console-host),
-// socat as one process per port. The application side and the network peers are the
-// same code for both: non-blocking descriptors and poll(), every byte checked.
+// peers on 127.0.0.1: many paced ports, one server link broadcasting to many
+// clients, a slow TCP reader, idle ports, the one-byte round trip, bulk throughput
+// (beside a trivial relay doing the least any bridge must) and bulk with the traffic
+// log on. Each contestant runs as whole processes: the console as a host process of
+// its own (this program started again with --console-host), socat as one process
+// per port. The application side and the network peers are the same code for both:
+// non-blocking descriptors, every byte checked.
 //
 // Figures: CPU share of the contestant's processes over a case's timed window, from
 // /proc; throughput; round trip percentiles; the console's pump passes; and, in a
-// separate pass under strace when it is on PATH, system calls per event. One table at
-// the end, with the targets the console is judged by.
+// separate pass under perf or strace, system calls per event. Contestants take turns
+// round by round. One table at the end, with the targets the console is judged by.
 //
 // Exit code 0 whatever the figures; 2 when the benchmark itself broke (a byte
 // corrupted or lost, a peer that never came, a wait that ran out), 3 when the whole
@@ -20,6 +21,7 @@
 #include "BenchSupport.h"
 #include "Cases.h"
 #include "ConsoleHost.h"
+#include "Relay.h"
 
 using namespace bench;
 
@@ -72,6 +74,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--console-host") == 0)
         ConsoleHostMain(argc - 2, argv + 2);
+    if (argc > 1 && std::strcmp(argv[1], "--relay") == 0)
+        RelayMain();
 
     Options options = ParseOptions(argc, argv);
     MakePrivateFolders();
