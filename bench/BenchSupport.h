@@ -1,7 +1,7 @@
 #pragma once
 // Pieces of the bridge benchmark: failing loudly with everything cleaned up,
 // loopback sockets, an application on a pseudo-terminal, child processes (the
-// console host, socat, strace) that never outlive the benchmark, and CPU time of
+// console host, socat, the call counters) that never outlive the benchmark, and CPU time of
 // processes.
 //
 // The benchmark is single-threaded; all of this runs on the main thread, except the
@@ -46,7 +46,7 @@ inline double SecondsBetween(Clock::time_point from, Clock::time_point to)
 
 // Processes started by the benchmark. A fixed table, so that a signal handler can
 // walk it; a slot holds 0 once its child has been reaped. Room for one socat per
-// port of the largest case, a console host and a strace.
+// port of the largest case, a console host and a call counter.
 constexpr int MaxChildren = 256;
 inline volatile pid_t Children[MaxChildren] = {};
 inline std::string TempRoot;       // removed on every orderly way out

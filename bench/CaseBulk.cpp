@@ -1,5 +1,5 @@
-// One port and one TCP peer: bulk transfers both ways (beside the bare
-// pseudo-terminal pair), the one-byte round trip, and bulk with the traffic log on.
+// One port and one TCP peer: bulk transfers both ways (beside a trivial relay), the
+// one-byte round trip, and bulk with the traffic log on.
 #include "Cases.h"
 #include "Relay.h"
 
@@ -9,7 +9,7 @@ namespace bench {
 
 namespace {
 
-constexpr uint64_t CountBytes = 16ull << 20; // strace slows the counting pass down
+constexpr uint64_t CountBytes = 16ull << 20; // the counters slow the counting pass down
 constexpr int CountTrips = 500;
 constexpr size_t ToNet = 0, ToApp = 1;       // the measures of a bulk sample
 
