@@ -1,8 +1,8 @@
 #pragma once
 // Pieces of the bridge benchmark: failing loudly with everything cleaned up,
 // loopback sockets, an application on a pseudo-terminal, child processes (the
-// console host, socat, the call counters) that never outlive the benchmark, and CPU time of
-// processes.
+// console host, socat, the call counters) that never outlive the benchmark, and CPU
+// time of processes.
 //
 // The benchmark is single-threaded; all of this runs on the main thread, except the
 // signal handlers, which touch only the fixed child table and a prepared message.
