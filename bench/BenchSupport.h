@@ -1,11 +1,11 @@
 #pragma once
-// Pieces of the bridge benchmark: failing loudly with everything cleaned up, the
-// checked byte pattern, loopback sockets, an application on a pseudo-terminal,
-// socat children that never outlive the benchmark, and CPU time of processes.
+// Pieces of the bridge benchmark: failing loudly with everything cleaned up,
+// loopback sockets, an application on a pseudo-terminal, child processes (the
+// console host, socat, the call counters) that never outlive the benchmark, and CPU
+// time of processes.
 //
-// The benchmark is single-threaded apart from the console's own pump thread; all of
-// this runs on the main thread, except the signal handlers, which touch only the
-// fixed child table and a prepared message.
+// The benchmark is single-threaded; all of this runs on the main thread, except the
+// signal handlers, which touch only the fixed child table and a prepared message.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -44,9 +44,10 @@ inline double SecondsBetween(Clock::time_point from, Clock::time_point to)
 
 // ---- children and the way out ------------------------------------------------
 
-// socat processes started by the benchmark. A fixed table, so that a signal handler
-// can walk it; a slot holds 0 once its child has been reaped.
-constexpr int MaxChildren = 32;
+// Processes started by the benchmark. A fixed table, so that a signal handler can
+// walk it; a slot holds 0 once its child has been reaped. Room for one socat per
+// port of the largest case, a console host and a call counter.
+constexpr int MaxChildren = 256;
 inline volatile pid_t Children[MaxChildren] = {};
 inline std::string TempRoot;       // removed on every orderly way out
 inline char WatchdogMessage[512];  // prepared before the alarm is armed
@@ -82,8 +83,8 @@ inline void RemoveTempRoot()
     TempRoot.clear();
 }
 
-// The benchmark itself broke: say what, leave nothing behind, exit 2. The console's
-// pump thread may still run, so no destructors: _exit.
+// The benchmark itself broke: say what, leave nothing behind, exit 2. No destructors
+// (a Fail may come from deep inside a case): _exit.
 [[noreturn]] inline void Fail(const std::string& what)
 {
     std::fflush(stdout);
@@ -154,9 +155,21 @@ inline std::string FindProgram(const std::string& name)
     return {};
 }
 
+// This program's own path: the console host and the relay are this program too.
+inline std::string OwnExecutable()
+{
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        Fail(ErrnoText("readlink /proc/self/exe"));
+    return std::string(path, static_cast<size_t>(n));
+}
+
 // Starts `program` with `args` as a child that the kernel kills when the benchmark
-// dies; its standard input is /dev/null. The pid, or Fail.
-inline pid_t StartChild(const std::string& program, const std::vector<std::string>& args)
+// dies. Its standard input is `input` (else /dev/null), its standard output `output`
+// (else the benchmark's). The pid, or Fail.
+inline pid_t StartChild(const std::string& program, const std::vector<std::string>& args, int input = -1,
+                        int output = -1)
 {
     int slot = -1;
     for (int i = 0; i < MaxChildren && slot < 0; ++i)
@@ -174,14 +187,16 @@ inline pid_t StartChild(const std::string& program, const std::vector<std::strin
     if (pid < 0)
         Fail(ErrnoText("fork"));
     if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec: the pump thread of the
-        // parent may hold locks the child would otherwise inherit taken.
+        // Only async-signal-safe calls between fork and exec.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
             _exit(127);
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, STDIN_FILENO);
+        if (input < 0)
+            input = open("/dev/null", O_RDONLY);
+        if (input >= 0)
+            dup2(input, STDIN_FILENO);
+        if (output >= 0)
+            dup2(output, STDOUT_FILENO);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -204,18 +219,27 @@ inline bool ChildAlive(pid_t pid)
     return false;
 }
 
-// SIGTERM, up to two seconds to go, then SIGKILL.
-inline void StopChild(pid_t pid)
+// Sends `signal` (SIGTERM unless told) to each of `pids`, gives them two seconds in
+// all to go, then SIGKILL.
+inline void StopChildren(const std::vector<pid_t>& pids, int signal = SIGTERM)
 {
-    for (int i = 0; i < MaxChildren; ++i) {
-        if (Children[i] != pid)
-            continue;
-        kill(pid, SIGTERM);
-        auto end = Clock::now() + std::chrono::seconds(2);
-        while (Clock::now() < end && waitpid(pid, nullptr, WNOHANG) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+    std::vector<int> slots;
+    for (pid_t pid : pids)
+        for (int i = 0; i < MaxChildren; ++i)
+            if (Children[i] == pid && pid > 0) {
+                kill(pid, signal);
+                slots.push_back(i);
+            }
+    auto end = Clock::now() + std::chrono::seconds(2);
+    for (int i : slots) {
+        pid_t pid = Children[i];
+        pid_t reaped = 0;
+        while (Clock::now() < end && (reaped = waitpid(pid, nullptr, WNOHANG)) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (reaped == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
         Children[i] = 0;
     }
 }
@@ -321,16 +345,21 @@ inline Fd AcceptWithin(int listener, double seconds, const std::string& what)
     return fd;
 }
 
-inline Fd ConnectTo(uint16_t port)
+// Connects to a listener that may not listen yet (a child still starting), or Fail.
+inline Fd ConnectWithin(uint16_t port, double seconds, const std::string& what)
 {
-    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr = Loopback(port);
-    // A connect to a loopback listener completes in the kernel; it does not wait
-    // for the console to accept.
-    if (fd.Get() < 0 || connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        Fail(ErrnoText("connect to 127.0.0.1"));
-    MakePeer(fd.Get());
-    return fd;
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in addr = Loopback(port);
+        if (fd.Get() >= 0 && connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            MakePeer(fd.Get());
+            return fd;
+        }
+        if (errno != ECONNREFUSED || Clock::now() > end)
+            Fail(what + ": " + ErrnoText("connect to 127.0.0.1"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 inline Fd BindUdp()
@@ -376,30 +405,21 @@ inline void WaitReady(int fd, short events, double seconds, const std::string& w
 
 // ---- CPU time ----------------------------------------------------------------
 
-// CPU seconds this process used so far, all threads.
-inline double OwnCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// CPU seconds of a process (or of a thread, given "self/task/<tid>"): the scheduler's
+// CPU seconds of one thread ("<pid>/task/<tid>") or process: the scheduler's
 // nanosecond count when the kernel keeps it, else user + system time from
-// /proc/<pid>/stat (clock ticks).
-inline double ProcessCpuSeconds(const std::string& pid)
+// /proc/.../stat in clock ticks (for a process, all its threads).
+inline double TaskCpuSeconds(const std::string& task)
 {
-    std::ifstream schedstat("/proc/" + pid + "/schedstat");
+    std::ifstream schedstat("/proc/" + task + "/schedstat");
     unsigned long long ns = 0;
     if (schedstat >> ns)
         return static_cast<double>(ns) / 1e9;
-    std::ifstream stat("/proc/" + pid + "/stat");
+    std::ifstream stat("/proc/" + task + "/stat");
     std::string line;
     std::getline(stat, line);
     size_t close = line.rfind(')');
     if (close == std::string::npos)
-        Fail("cannot read /proc/" + pid + "/stat");
+        return 0; // gone: it used nothing more
     std::istringstream fields(line.substr(close + 2));
     std::string field;
     unsigned long long utime = 0, stime = 0;
@@ -413,30 +433,57 @@ inline double ProcessCpuSeconds(const std::string& pid)
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-inline double ProcessCpuSeconds(pid_t pid)
+// Thread ids of a live process.
+inline std::vector<std::string> Threads(pid_t pid)
 {
-    return ProcessCpuSeconds(std::to_string(pid));
+    std::vector<std::string> tids;
+    std::error_code error;
+    for (auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error))
+        tids.push_back(entry.path().filename());
+    return tids;
 }
 
-// CPU seconds of every thread of this process but the main one: the console's pump.
-inline double PumpCpuSeconds()
+// CPU seconds of a whole process so far: the sum over its threads, since the
+// schedstat of /proc/<pid> counts the main thread alone. Threads that ended are not
+// counted; the contestants keep theirs for as long as they run.
+inline double ProcessCpuSeconds(pid_t pid)
 {
+    std::ifstream probe("/proc/" + std::to_string(pid) + "/schedstat");
+    if (!probe)
+        return TaskCpuSeconds(std::to_string(pid));
     double sum = 0;
-    std::error_code error;
-    for (auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::string tid = entry.path().filename();
-        if (tid != std::to_string(getpid()))
-            sum += ProcessCpuSeconds("self/task/" + tid);
-    }
+    for (auto& tid : Threads(pid))
+        sum += TaskCpuSeconds(std::to_string(pid) + "/task/" + tid);
     return sum;
 }
 
-// The largest resident size this process had so far, in MiB.
-inline double PeakResidentMiB()
+// The largest resident size a live process had so far (VmHWM), in MiB.
+inline double PeakResidentMiB(pid_t pid)
 {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+inline std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// Lets the benchmark hold as many descriptors as the hard limit allows: the largest
+// cases keep several hundred sockets and pseudo-terminals open at once.
+inline void RaiseDescriptorLimit()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace bench

@@ -1,25 +1,12 @@
 #pragma once
 // The measurements of the bridge benchmark, the same code for every contestant: the
-// checked byte pattern, bulk transfers in one poll loop, one-byte round trips, and
-// what a contestant showed over the rounds. Main thread only.
+// checked byte pattern, bulk transfers in one poll loop, one-byte round trips and
+// the statistics over them. Main thread only.
 #include <cmath>
-#include <functional>
 
 #include "BenchSupport.h"
 
 namespace bench {
-
-struct Options {
-    uint64_t Bytes = 64ull << 20;
-    int Trips = 2000;
-    int WarmUp = 200;
-    double IdleSeconds = 3.0;
-    int IdlePorts = 8;
-    int Rounds = 3;       // contestants take turns; the report gives medians
-    std::string Socat = "socat";
-    bool Console = true;  // --only chooses one contestant, for profiling
-    bool SocatToo = true;
-};
 
 // ---- the byte pattern ----------------------------------------------------------
 
@@ -184,18 +171,6 @@ inline void Exchange(int appFd, int peerFd, const std::string& who)
         Fail(who + ": the first byte came out changed at the application");
 }
 
-// What one contestant showed over all rounds.
-struct BridgeFigures {
-    std::vector<double> ToNetMBps;    // one per round
-    std::vector<double> ToAppMBps;
-    std::vector<double> Micros;       // every timed round trip of every round
-    std::vector<double> ToNetPasses;  // console only: pump passes per MiB
-    std::vector<double> ToAppPasses;
-    std::vector<double> ToNetCpu;     // CPU milliseconds per MiB of the bridge (pump thread
-    std::vector<double> ToAppCpu;     // or socat process), which load on the machine disturbs less
-    bool Ran() const { return !ToNetMBps.empty(); }
-};
-
 inline double Median(std::vector<double> values)
 {
     if (values.empty())
@@ -203,29 +178,6 @@ inline double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     size_t half = values.size() / 2;
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
-// One round on a live bridge. `passes` counts the console's pump passes (0 for socat);
-// `cpu` gives the CPU seconds the bridge used so far.
-inline void MeasureBridge(const std::string& who, int appFd, int peerFd, const Options& options,
-                   const std::function<uint64_t()>& passes, const std::function<double()>& cpu,
-                   BridgeFigures& figures)
-{
-    Exchange(appFd, peerFd, who);
-    double mb = static_cast<double>(options.Bytes) / 1e6;
-    double mib = static_cast<double>(options.Bytes) / (1 << 20);
-    uint64_t passes0 = passes();
-    double cpu0 = cpu();
-    figures.ToNetMBps.push_back(mb / Transfer(who + ", application to network", appFd, peerFd, options.Bytes));
-    uint64_t passes1 = passes();
-    double cpu1 = cpu();
-    figures.ToAppMBps.push_back(mb / Transfer(who + ", network to application", peerFd, appFd, options.Bytes));
-    figures.ToNetPasses.push_back(static_cast<double>(passes1 - passes0) / mib);
-    figures.ToAppPasses.push_back(static_cast<double>(passes() - passes1) / mib);
-    figures.ToNetCpu.push_back(1000 * (cpu1 - cpu0) / mib);
-    figures.ToAppCpu.push_back(1000 * (cpu() - cpu1) / mib);
-    std::vector<double> micros = RoundTrips(appFd, peerFd, options.WarmUp, options.Trips);
-    figures.Micros.insert(figures.Micros.end(), micros.begin(), micros.end());
 }
 
 } // namespace bench
