@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "console/ConsoleModel.h"
+#include "platform/base/Text.h"
 #include "forwarding/PortObject.h"
 #include "net/NetObject.h"
 #include "platform/base/Folders.h"
@@ -43,15 +44,6 @@ bool MakeParentFolder(const std::string& path)
     return slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash));
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x))
-                   == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The largest i for which some line of the text has the key "Net<i>Type", in any
 // section and letter case; 0 when there is none.
 //
@@ -64,31 +56,23 @@ int32_t HighestLinkIndexIn(std::string_view content)
     // it finds is missed here.
     constexpr std::string_view Blanks = " \t\r\v\f";
     int32_t highest = 0;
-    std::string_view rest = content;
-    while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    ForEachLine(content, [&](std::string_view line) {
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos)
-            continue;
-        std::string_view key = line.substr(0, eq);
-        const size_t first = key.find_first_not_of(Blanks);
-        if (first == std::string_view::npos)
-            continue;
-        key = key.substr(first, key.find_last_not_of(Blanks) - first + 1);
+            return;
+        const std::string_view key = Trim(line.substr(0, eq), Blanks);
         if (key.size() < 8 || !EqualsIgnoringCase(key.substr(0, 3), "Net")
             || !EqualsIgnoringCase(key.substr(key.size() - 4), "Type"))
-            continue;
+            return;
         const std::string_view digits = key.substr(3, key.size() - 7);
         if (digits.front() == '0' || digits.size() > 10
             || !std::all_of(digits.begin(), digits.end(),
                             [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
+            return;
         const long long index = std::stoll(std::string(digits));
         if (index <= std::numeric_limits<int32_t>::max())
             highest = std::max(highest, static_cast<int32_t>(index));
-    }
+    });
     return highest;
 }
 

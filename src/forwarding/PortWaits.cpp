@@ -7,11 +7,6 @@
 
 namespace {
 
-int32_t TickAfter(int32_t stamp, int32_t interval)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(stamp) + static_cast<uint32_t>(interval));
-}
-
 // What a connected TCP socket may report that the next pass acts on. While the
 // application is far behind the socket is not read, but a peer that leaves is:
 // unless it already closed its side, whose hang-up would then be reported forever.

@@ -3,6 +3,8 @@
 #include <vector>
 #include <poll.h>
 
+#include "platform/base/TickCount.h"
+
 // What the pump may wait for after a pass without work: descriptors with the
 // readiness that would give the next pass something to do, and the earliest tick
 // at which a delay or a reconnect interval runs out. Pump thread only.
@@ -28,7 +30,7 @@ public:
             Immediate = true;
             return;
         }
-        if (!HasDeadline || static_cast<int32_t>(static_cast<uint32_t>(due) - static_cast<uint32_t>(Due)) < 0)
+        if (!HasDeadline || TickDiff(due, Due) < 0)
             Due = due;
         HasDeadline = true;
     }

@@ -221,8 +221,7 @@ void CQLNManager::WaitForWork()
 
     int timeout = -1;
     if (Waits->HasDeadline) {
-        int32_t left = static_cast<int32_t>(static_cast<uint32_t>(Waits->Due)
-                                            - static_cast<uint32_t>(GetTickCount32()));
+        const int32_t left = TickDiff(Waits->Due, GetTickCount32());
         timeout = left > 0 ? left : 0;
     }
     if (Waits->MustPoll && (timeout < 0 || timeout > 1))

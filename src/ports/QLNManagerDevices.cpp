@@ -2,6 +2,7 @@
 // new port device and removing one. All of it runs on the window thread, on a device
 // store of the state folder (DeviceStore.h).
 #include "ports/QLNManager.h"
+#include "platform/base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,10 +30,7 @@ bool IsInstalledInfName(const std::string& name)
 {
     if (name.size() <= 4 || name.find('/') != std::string::npos)
         return false;
-    std::string tail = name.substr(name.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return tail == ".inf";
+    return EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".inf");
 }
 
 // An image path inside the state folder: relative, without "." or ".." steps.

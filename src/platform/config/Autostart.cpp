@@ -1,5 +1,7 @@
 #include "platform/config/Autostart.h"
 
+#include "platform/base/Text.h"
+
 #include "platform/config/AtomicFile.h"
 #include "platform/base/Folders.h"
 
@@ -16,14 +18,6 @@ constexpr size_t kMaxEntrySize = 64 * 1024;
 
 // Characters that make the Desktop Entry rules ask for a quoted Exec argument.
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
-
-std::string_view TrimBlanks(std::string_view s)
-{
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 // Undoes the escapes of a string value: \s \n \t \r \\ (others are kept as written).
 std::string UnescapeValue(std::string_view v)
@@ -176,38 +170,37 @@ Autostart::Result Autostart::ReadValue(std::string& path) const
     bool hasExec = false;
     bool disabled = false;
     std::string_view exec;
-    while (!rest.empty()) {
-        auto nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
-        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        std::string_view t = TrimBlanks(line);
+    bool malformed = false;
+    ForEachLine(rest, [&](std::string_view line) {
+        std::string_view t = Trim(line);
         if (t.empty() || t.front() == '#')
-            continue;
+            return true;
         if (t.front() == '[') {
-            if (t.back() != ']')
-                return Result::Failed;
             inMain = t == "[Desktop Entry]";
-            if (!seenGroup && !inMain)
-                return Result::Failed; // the first group must be [Desktop Entry]
+            // The first group must be [Desktop Entry].
+            malformed = t.back() != ']' || (!seenGroup && !inMain);
             seenGroup = true;
-            continue;
+            return !malformed;
         }
         auto eq = t.find('=');
-        if (!seenGroup || eq == std::string_view::npos || TrimBlanks(t.substr(0, eq)).empty())
-            return Result::Failed;
+        if (!seenGroup || eq == std::string_view::npos || Trim(t.substr(0, eq)).empty()) {
+            malformed = true;
+            return false;
+        }
         if (!inMain)
-            continue;
-        std::string_view key = TrimBlanks(t.substr(0, eq));
-        std::string_view value = TrimBlanks(t.substr(eq + 1));
+            return true;
+        std::string_view key = Trim(t.substr(0, eq));
+        std::string_view value = Trim(t.substr(eq + 1));
         if (key == "Exec" && !hasExec) {
             hasExec = true;
             exec = value;
         } else if ((key == "Hidden" && IsTrue(value)) || (key == "X-GNOME-Autostart-enabled" && IsFalse(value))) {
             disabled = true;
         }
-    }
+        return true;
+    });
+    if (malformed)
+        return Result::Failed;
     if (!seenGroup)
         return Result::Failed;
     if (disabled)

@@ -1,95 +1,29 @@
 #include "platform/config/ProfileText.h"
 
+#include "platform/base/Text.h"
+
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\v\f";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-std::string_view Trim(std::string_view s)
+std::string_view TrimValue(std::string_view s)
 {
-    auto first = s.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    auto last = s.find_last_not_of(kBlanks);
-    return s.substr(first, last - first + 1);
-}
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
+    return Trim(s, kBlanks);
 }
 
 // What reading makes of the raw text after '=': blanks dropped, then one pair of
 // enclosing double quotes.
 std::string_view DecodeValue(std::string_view raw)
 {
-    std::string_view v = Trim(raw);
+    std::string_view v = TrimValue(raw);
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
         v = v.substr(1, v.size() - 2);
     return v;
-}
-
-std::string Folded(std::string_view name)
-{
-    std::string folded(name);
-    for (char& c : folded)
-        c = Lower(c);
-    return folded;
-}
-
-// Calls visit(text, first) for each line of `s` in order, the text without its line
-// end (LF, or CR LF), until visit returns false.
-template <class Visit>
-void ForEachLine(std::string_view s, Visit&& visit)
-{
-    size_t pos = 0;
-    bool first = true;
-    while (pos < s.size()) {
-        size_t nl = s.find('\n', pos);
-        size_t end = nl == std::string_view::npos ? s.size() : nl;
-        size_t textEnd = (end > pos && nl != std::string_view::npos && s[end - 1] == '\r') ? end - 1 : end;
-        if (!visit(s.substr(pos, textEnd - pos), first) || nl == std::string_view::npos)
-            return;
-        first = false;
-        pos = nl + 1;
-    }
-}
-
-// One line of the text: [begin, textEnd) is its text, [textEnd, end) its line end.
-struct LineSpan {
-    size_t begin;
-    size_t textEnd;
-    size_t end;
-};
-
-std::vector<LineSpan> SplitLines(std::string_view s)
-{
-    std::vector<LineSpan> lines;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t nl = s.find('\n', pos);
-        if (nl == std::string_view::npos) {
-            lines.push_back({pos, s.size(), s.size()});
-            break;
-        }
-        size_t textEnd = (nl > pos && s[nl - 1] == '\r') ? nl - 1 : nl;
-        lines.push_back({pos, textEnd, nl + 1});
-        pos = nl + 1;
-    }
-    return lines;
 }
 
 enum class LineKind { Other, Header, Key };
@@ -113,14 +47,14 @@ LineInfo Classify(std::string_view text, bool firstLine)
         auto close = text.find(']');
         if (close == std::string_view::npos)
             return {};
-        return {LineKind::Header, Trim(text.substr(1, close - 1)), {}};
+        return {LineKind::Header, TrimValue(text.substr(1, close - 1)), {}};
     }
     if (text.front() == ';')
         return {};
     auto eq = text.find('=');
     if (eq == std::string_view::npos)
         return {};
-    std::string_view name = Trim(text.substr(0, eq));
+    std::string_view name = TrimValue(text.substr(0, eq));
     if (name.empty())
         return {};
     return {LineKind::Key, name, text.substr(eq + 1)};
@@ -141,14 +75,14 @@ struct Lines {
 
     std::string_view Text(size_t i) const
     {
-        return content.substr(spans[i].begin, spans[i].textEnd - spans[i].begin);
+        return content.substr(spans[i].Begin, spans[i].TextEnd - spans[i].Begin);
     }
 
     // Index of the first header named `section` at or after `from`.
     std::optional<size_t> FindHeader(std::string_view section, size_t from = 0) const
     {
         for (size_t i = from; i < infos.size(); ++i)
-            if (infos[i].kind == LineKind::Header && SameName(infos[i].name, section))
+            if (infos[i].kind == LineKind::Header && EqualsIgnoringCase(infos[i].name, section))
                 return i;
         return std::nullopt;
     }
@@ -207,13 +141,13 @@ ProfileText::ProfileText(std::string content) : content_(std::move(content)) {}
 
 bool ProfileText::IsStorableSection(std::string_view section)
 {
-    section = Trim(section);
+    section = TrimValue(section);
     return !section.empty() && section.find_first_of(std::string_view("]\r\n\0", 4)) == std::string_view::npos;
 }
 
 bool ProfileText::IsStorableKey(std::string_view key)
 {
-    key = Trim(key);
+    key = TrimValue(key);
     return !key.empty() && key.front() != '[' && key.front() != ';' &&
            key.find_first_of(std::string_view("=\r\n\0", 4)) == std::string_view::npos;
 }
@@ -225,12 +159,13 @@ bool ProfileText::IsStorableValue(std::string_view value)
 
 bool ProfileText::Read(std::string_view section, std::string_view key, std::string& value) const
 {
-    section = Trim(section);
-    key = Trim(key);
+    section = TrimValue(section);
+    key = TrimValue(key);
     // A single pass without building the line table: reads are the common case.
     bool inSection = false;
     bool found = false;
-    ForEachLine(content_, [&](std::string_view text, bool first) {
+    ForEachLine(content_, [&, firstLine = true](std::string_view text) mutable {
+        const bool first = std::exchange(firstLine, false);
         // Outside the wanted section only headers matter; skip key parsing there.
         auto lead = text.find_first_not_of(" \t");
         const bool mayMatter = inSection || first || (lead != std::string_view::npos && text[lead] == '[');
@@ -238,8 +173,8 @@ bool ProfileText::Read(std::string_view section, std::string_view key, std::stri
         if (info.kind == LineKind::Header) {
             if (inSection)
                 return false; // the first copy ended without the key
-            inSection = SameName(info.name, section);
-        } else if (inSection && info.kind == LineKind::Key && SameName(info.name, key)) {
+            inSection = EqualsIgnoringCase(info.name, section);
+        } else if (inSection && info.kind == LineKind::Key && EqualsIgnoringCase(info.name, key)) {
             value.assign(DecodeValue(info.value).substr(0, MaxValueLength));
             found = true;
             return false;
@@ -253,8 +188,8 @@ bool ProfileText::Write(std::string_view section, std::string_view key, std::str
 {
     if (!IsStorableSection(section) || !IsStorableKey(key) || !IsStorableValue(value))
         return false;
-    section = Trim(section);
-    key = Trim(key);
+    section = TrimValue(section);
+    key = TrimValue(key);
     const std::string line = EncodeLine(key, value);
 
     Lines lines(content_);
@@ -265,9 +200,9 @@ bool ProfileText::Write(std::string_view section, std::string_view key, std::str
     }
     const size_t end = lines.SectionEnd(*header);
     for (size_t i = *header + 1; i < end; ++i) {
-        if (lines.infos[i].kind == LineKind::Key && SameName(lines.infos[i].name, key)) {
+        if (lines.infos[i].kind == LineKind::Key && EqualsIgnoringCase(lines.infos[i].name, key)) {
             const LineSpan& span = lines.spans[i];
-            content_.replace(span.begin, span.textEnd - span.begin, line);
+            content_.replace(span.Begin, span.TextEnd - span.Begin, line);
             return true;
         }
     }
@@ -276,30 +211,30 @@ bool ProfileText::Write(std::string_view section, std::string_view key, std::str
     // from the next section stay where they are.
     size_t last = *header;
     for (size_t i = *header + 1; i < end; ++i)
-        if (!Trim(lines.Text(i)).empty())
+        if (!TrimValue(lines.Text(i)).empty())
             last = i;
     const LineSpan& span = lines.spans[last];
     const std::string_view eol = NewLineEnd(content_);
     std::string insert;
-    if (span.end == span.textEnd) // the text's last line, without a line end
+    if (span.End == span.TextEnd) // the text's last line, without a line end
         insert = eol;
     insert += line;
     insert += eol;
-    content_.insert(span.end, insert);
+    content_.insert(span.End, insert);
     return true;
 }
 
 bool ProfileText::Erase(std::string_view section)
 {
-    section = Trim(section);
+    section = TrimValue(section);
     Lines lines(content_);
     std::string kept;
     size_t copyFrom = 0;
     bool erased = false;
     for (auto header = lines.FindHeader(section); header; header = lines.FindHeader(section, *header + 1)) {
         size_t end = lines.SectionEnd(*header);
-        size_t from = lines.spans[*header].begin;
-        size_t to = end < lines.spans.size() ? lines.spans[end].begin : content_.size();
+        size_t from = lines.spans[*header].Begin;
+        size_t to = end < lines.spans.size() ? lines.spans[end].Begin : content_.size();
         kept.append(content_, copyFrom, from - copyFrom);
         copyFrom = to;
         erased = true;
@@ -320,9 +255,9 @@ bool ProfileText::Replace(std::string_view section, const KeyValues& pairs)
     for (const auto& [key, value] : pairs) {
         if (!IsStorableKey(key) || !IsStorableValue(value))
             return false;
-        keyLines.push_back(EncodeLine(Trim(key), value));
+        keyLines.push_back(EncodeLine(TrimValue(key), value));
     }
-    section = Trim(section);
+    section = TrimValue(section);
     Erase(section);
     if (!keyLines.empty())
         AppendSection(content_, section, keyLines);
@@ -332,10 +267,11 @@ bool ProfileText::Replace(std::string_view section, const KeyValues& pairs)
 ProfileIndex::ProfileIndex(std::string content) : content_(std::move(content))
 {
     Keys* current = nullptr; // keys of the section being read; null in a later copy
-    ForEachLine(content_, [&](std::string_view text, bool first) {
+    ForEachLine(content_, [&, firstLine = true](std::string_view text) mutable {
+        const bool first = std::exchange(firstLine, false);
         const LineInfo info = Classify(text, first);
         if (info.kind == LineKind::Header) {
-            auto [at, fresh] = sections_.try_emplace(Folded(info.name));
+            auto [at, fresh] = sections_.try_emplace(ToLowerAscii(info.name));
             current = fresh ? &at->second : nullptr;
         } else if (info.kind == LineKind::Key && current) {
             const std::string_view v = DecodeValue(info.value);
@@ -343,7 +279,7 @@ ProfileIndex::ProfileIndex(std::string content) : content_(std::move(content))
             if (!v.empty())
                 span = {static_cast<size_t>(v.data() - content_.data()),
                         std::min(v.size(), ProfileText::MaxValueLength)};
-            current->try_emplace(Folded(info.name), span);
+            current->try_emplace(ToLowerAscii(info.name), span);
         }
         return true;
     });
@@ -351,10 +287,10 @@ ProfileIndex::ProfileIndex(std::string content) : content_(std::move(content))
 
 bool ProfileIndex::Read(std::string_view section, std::string_view key, std::string& value) const
 {
-    const auto s = sections_.find(Folded(Trim(section)));
+    const auto s = sections_.find(ToLowerAscii(TrimValue(section)));
     if (s == sections_.end())
         return false;
-    const auto k = s->second.find(Folded(Trim(key)));
+    const auto k = s->second.find(ToLowerAscii(TrimValue(key)));
     if (k == s->second.end())
         return false;
     value.assign(content_, k->second.Begin, k->second.Length);

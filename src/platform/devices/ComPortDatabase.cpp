@@ -1,4 +1,5 @@
 #include "platform/devices/ComPortDatabase.h"
+#include "platform/base/Text.h"
 
 #include "platform/config/AtomicFile.h"
 #include "platform/devices/DeviceRecord.h"
@@ -25,22 +26,15 @@ bool ComPortDatabase::Load(bool (&used)[PortCount + 1])
         return true;
     if (result != FileReadResult::Ok)
         return false;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    ForEachLine(text, [&](std::string_view view) {
+        const std::string line(view);
         if (line.size() < 4 || line.compare(0, 3, "COM") != 0)
-            continue; // comments and anything foreign
+            return; // comments and anything foreign
         int number = PortNumberOf(line);
         if (number >= 1 && number <= static_cast<int>(PortCount)
             && line == "COM" + std::to_string(number))
             used[number] = true;
-    }
+    });
     return true;
 }
 

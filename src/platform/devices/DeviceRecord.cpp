@@ -1,4 +1,5 @@
 #include "platform/devices/DeviceRecord.h"
+#include "platform/base/Text.h"
 
 #include <climits>
 
@@ -84,20 +85,14 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
     bool hasId = false;
     bool hasClass = false;
     Section section = Section::None;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    bool valid = true;
+    ForEachLine(text, [&](std::string_view view) {
+        const std::string line(view);
         if (line.empty())
-            continue;
+            return true;
         if (line.front() == '[') {
             if (line.back() != ']')
-                return false;
+                return valid = false;
             std::string name = line.substr(1, line.size() - 2);
             if (name == "Device") {
                 section = Section::Device;
@@ -109,16 +104,16 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
             } else {
                 section = Section::Unknown;
             }
-            continue;
+            return true;
         }
         size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0)
-            return false;
+            return valid = false;
         std::string key = line.substr(0, eq);
         std::string value = line.substr(eq + 1);
         switch (section) {
         case Section::None:
-            return false;
+            return valid = false;
         case Section::Device:
             if (key == "InstanceId") {
                 parsed.InstanceId = value;
@@ -130,7 +125,7 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
                 parsed.Description = value;
             } else if (key == "Enabled") {
                 if (value != "0" && value != "1")
-                    return false;
+                    return valid = false;
                 parsed.Enabled = value == "1";
             } else if (key == "HardwareId") {
                 parsed.HardwareIds.push_back(value);
@@ -148,8 +143,9 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
         case Section::Unknown:
             break;
         }
-    }
-    if (!hasId || !hasClass || parsed.InstanceId.empty())
+        return true;
+    });
+    if (!valid || !hasId || !hasClass || parsed.InstanceId.empty())
         return false;
     record = std::move(parsed);
     return true;

@@ -1,4 +1,5 @@
 #include "platform/devices/DeviceStore.h"
+#include "platform/base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,16 +17,9 @@ namespace {
 
 constexpr size_t RecordLimit = 64 * 1024;
 
-std::string Upper(std::string text)
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix)
-{
-    return text.size() >= prefix.size() && Upper(text.substr(0, prefix.size())) == Upper(prefix);
+    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 // The number at the end of an instance id ("ROOT\PORTS\0012" → 12), or -1.
@@ -133,7 +127,7 @@ std::unique_ptr<DeviceInfoSet> DeviceStore::GetPresentDevices(const std::string&
         return nullptr;
     auto set = std::make_unique<DeviceInfoSet>(classGuid);
     for (const auto& record : records) {
-        if (Upper(record.ClassGuid) != Upper(classGuid)
+        if (!EqualsIgnoringCase(record.ClassGuid, classGuid)
             || !StartsWithNoCase(record.InstanceId, enumerator + "\\"))
             continue;
         DeviceInfoSet::Element element;
@@ -165,9 +159,9 @@ bool DeviceStore::CreateDeviceInfo(DeviceInfoSet& set, const std::string& baseNa
                                    DeviceInfo* device)
 {
     if (!device || baseName.empty() || !IsStorableValue(description)
-        || !IsStorableValue(classGuid) || Upper(classGuid) != Upper(set.ClassGuid))
+        || !IsStorableValue(classGuid) || !EqualsIgnoringCase(classGuid, set.ClassGuid))
         return false;
-    const std::string prefix = "ROOT\\" + Upper(baseName) + "\\";
+    const std::string prefix = "ROOT\\" + ToUpperAscii(baseName) + "\\";
     if (DeviceRecord::FileNameOf(prefix + "0").empty())
         return false;
     std::vector<DeviceRecord> records;

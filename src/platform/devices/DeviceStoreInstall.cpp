@@ -1,6 +1,7 @@
 // The device store's class installer: installing the driver package, and the
 // service record it leaves. Part of DeviceStore (DeviceStore.h).
 #include "platform/devices/DeviceStore.h"
+#include "platform/base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,14 +14,6 @@
 #include "platform/base/Folders.h"
 
 namespace {
-
-bool SameNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size()
-           && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-                  return std::tolower(x) == std::tolower(y);
-              });
-}
 
 // k of a name "oem<k>.inf", or -1.
 long OemNumber(const std::string& name)
@@ -120,7 +113,7 @@ bool DeviceStore::UpdateDriverForPlugAndPlayDevices(const std::string& hardwareI
     std::vector<DeviceRecord*> matches;
     for (auto& record : records) {
         if (std::any_of(record.HardwareIds.begin(), record.HardwareIds.end(),
-                        [&](const std::string& id) { return SameNoCase(id, hardwareId); }))
+                        [&](const std::string& id) { return EqualsIgnoringCase(id, hardwareId); }))
             matches.push_back(&record);
     }
     if (matches.empty())
@@ -172,18 +165,13 @@ StoreResult DeviceStore::QueryServiceImagePath(const std::string& name, char* bu
         return StoreResult::Failed;
     std::string imagePath;
     bool found = false;
-    size_t pos = 0;
-    while (pos < text.size() && !found) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.compare(0, 10, "ImagePath=") == 0) {
-            imagePath = line.substr(10);
-            found = true;
-        }
-    }
+    ForEachLine(text, [&](std::string_view line) {
+        if (!line.starts_with("ImagePath="))
+            return true;
+        imagePath = line.substr(10);
+        found = true;
+        return false;
+    });
     if (!found)
         return StoreResult::Failed;
     uint32_t needed = static_cast<uint32_t>(imagePath.size() + 1);

@@ -1,4 +1,5 @@
 #include "platform/devices/DriverPackage.h"
+#include "platform/base/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,25 +16,11 @@ constexpr const char* PortsClassGuid = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
 // The drivers folder's directory id; it stands at the start of ServiceBinary.
 constexpr const char* DriversDirId = "%12%\\";
 
-std::string Lower(std::string text)
+// Blanks around a line or a value; a carriage return of a last line without a line
+// end counts as one.
+std::string TrimmedText(std::string_view text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    return Lower(a) == Lower(b);
-}
-
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
+    return std::string(Trim(text, " \t\r"));
 }
 
 // Drops the comment (';' outside double quotes).
@@ -51,7 +38,7 @@ std::string StripComment(const std::string& line)
 
 std::string Unquote(const std::string& text)
 {
-    std::string t = Trim(text);
+    std::string t = TrimmedText(text);
     if (t.size() >= 2 && t.front() == '"' && t.back() == '"')
         return t.substr(1, t.size() - 2);
     return t;
@@ -64,37 +51,30 @@ public:
     explicit InfFile(const std::string& text)
     {
         Entries* current = nullptr;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string line = Trim(StripComment(text.substr(pos, end - pos)));
-            pos = end + 1;
-            if (!line.empty() && line.back() == '\r')
-                line = Trim(line.substr(0, line.size() - 1));
+        ForEachLine(text, [&](std::string_view raw) {
+            const std::string line = TrimmedText(StripComment(std::string(raw)));
             if (line.empty())
-                continue;
+                return;
             if (line.front() == '[') {
                 size_t close = line.find(']');
                 current = close == std::string::npos
                               ? nullptr
-                              : &Sections[Lower(Trim(line.substr(1, close - 1)))];
-                continue;
+                              : &Sections[ToLowerAscii(Trim(line.substr(1, close - 1)))];
+                return;
             }
             if (!current)
-                continue; // lines before the first section mean nothing
+                return; // lines before the first section mean nothing
             size_t eq = line.find('=');
             if (eq == std::string::npos)
                 current->emplace_back(Unquote(line), std::string());
             else
-                current->emplace_back(Unquote(line.substr(0, eq)), Trim(line.substr(eq + 1)));
-        }
+                current->emplace_back(Unquote(line.substr(0, eq)), TrimmedText(line.substr(eq + 1)));
+        });
     }
 
     const Entries* Section(const std::string& name) const
     {
-        auto it = Sections.find(Lower(name));
+        auto it = Sections.find(ToLowerAscii(name));
         return it == Sections.end() ? nullptr : &it->second;
     }
 
@@ -105,7 +85,7 @@ public:
         if (!entries)
             return nullptr;
         for (const auto& [k, v] : *entries) {
-            if (SameText(k, key))
+            if (EqualsIgnoringCase(k, key))
                 return &v;
         }
         return nullptr;
@@ -172,7 +152,7 @@ private:
         if (it == Sections.end())
             return false;
         for (const auto& [k, v] : it->second) {
-            if (SameText(k, name)) {
+            if (EqualsIgnoringCase(k, name)) {
                 value = Unquote(v);
                 return true;
             }
@@ -199,7 +179,7 @@ std::string FindInstallSection(const InfFile& inf, const std::string& hardwareId
         for (const auto& model : *models) {
             std::vector<std::string> fields = inf.Fields(model.second);
             for (size_t i = 1; i < fields.size(); ++i) {
-                if (!fields[0].empty() && SameText(fields[i], hardwareId)) {
+                if (!fields[0].empty() && EqualsIgnoringCase(fields[i], hardwareId)) {
                     description = Unquote(inf.Substitute(model.first));
                     return fields[0];
                 }
@@ -231,8 +211,8 @@ bool DriverPackage::Load(const std::string& infPath, const std::string& hardware
     if (!inf.Value("Version", "Signature", signature) || !inf.Value("Version", "Class", className)
         || !inf.Value("Version", "ClassGuid", classGuid))
         return false;
-    if ((!SameText(signature, "$Windows NT$") && !SameText(signature, "$Chicago$"))
-        || !SameText(className, "Ports") || !SameText(classGuid, PortsClassGuid))
+    if ((!EqualsIgnoringCase(signature, "$Windows NT$") && !EqualsIgnoringCase(signature, "$Chicago$"))
+        || !EqualsIgnoringCase(className, "Ports") || !EqualsIgnoringCase(classGuid, PortsClassGuid))
         return false;
 
     std::string install = FindInstallSection(inf, hardwareId, loaded.DeviceDescription);
@@ -248,7 +228,7 @@ bool DriverPackage::Load(const std::string& infPath, const std::string& hardware
     std::string binary;
     if (!inf.Value(service[2], "ServiceBinary", binary))
         return false;
-    if (binary.size() <= 5 || !SameText(binary.substr(0, 5), DriversDirId))
+    if (binary.size() <= 5 || !EqualsIgnoringCase(binary.substr(0, 5), DriversDirId))
         return false;
     std::string driverFile = binary.substr(5);
     if (!IsPlainFileName(driverFile) || !IsStorableValue(loaded.DeviceDescription))
