@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -112,8 +113,6 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
             add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
             add(LinkKey(i, "RemotePort"), number(link->RemotePort));
             break;
-        default:
-            break;
         }
     }
     return pairs;
@@ -162,8 +161,11 @@ void ConsoleModel::LoadSettings()
             auto port16 = [&](const char* name) {
                 return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
             };
+            const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
+            if (!kind)
+                continue; // an unknown kind: the entry is skipped
             CNetObject* link = nullptr;
-            switch (file.GetInt(section, LinkKey(i, "Type"), 0)) {
+            switch (*kind) {
             case TcpClient: {
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 // The link starts connecting here, before its two options are applied.
@@ -171,7 +173,7 @@ void ConsoleModel::LoadSettings()
                 if (link) {
                     link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
                     link->ReconnectIntervalTime =
-                        file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), 5000);
+                        file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), DefaultReconnectInterval);
                 }
                 break;
             }
@@ -187,8 +189,6 @@ void ConsoleModel::LoadSettings()
                 link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy);
                 break;
             }
-            default:
-                break; // an unknown kind: the entry is skipped
             }
             if (link)
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });

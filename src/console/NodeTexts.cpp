@@ -22,6 +22,19 @@ std::string PortNodeText(CPortObject& port)
     return port.GetUnavailableReason().empty() ? text : text + " (Unavailable)";
 }
 
+std::string StateText(LinkState state)
+{
+    switch (state) {
+    case Unconnected:
+        return "(Unconnected)";
+    case Connecting:
+        return "(Connecting)";
+    case Connected:
+        return "(Connected)";
+    }
+    return {};
+}
+
 std::string LinkNodeText(const CNetObject& link)
 {
     const std::string remote = link.RemoteAddr + ":" + Unsigned(link.RemotePort);
@@ -29,10 +42,7 @@ std::string LinkNodeText(const CNetObject& link)
     const std::string waiting = link.IsListening() ? std::string() : "(Not listening) ";
     switch (link.Type) {
     case TcpClient: {
-        static const char* const states[] = {"(Unconnected)", "(Connecting)", "(Connected)"};
-        const int32_t state = link.GetLinkState();
-        const std::string stateText = state >= 0 && state <= 2 ? states[state] : "";
-        return stateText + " TCP Client / Remote Addr:Port " + remote;
+        return StateText(link.GetLinkState()) + " TCP Client / Remote Addr:Port " + remote;
     }
     case TcpServer: {
         const std::string clients =
@@ -41,9 +51,8 @@ std::string LinkNodeText(const CNetObject& link)
     }
     case Udp:
         return waiting + "UDP / Local Port " + Unsigned(link.LocalPort) + ", Remote Addr:Port " + remote;
-    default:
-        return {};
     }
+    return {};
 }
 
 std::string PortPlaceText(CPortObject& port)

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "net/LinkKinds.h"
 #include "ports/QLNManager.h"
 
 class CNetObject;
@@ -12,12 +13,14 @@ class CPortObject;
 // "COM5", or "COM5 (Unavailable)" while the port cannot be served.
 std::string PortNodeText(CPortObject& port);
 
+// "(Unconnected)", "(Connecting)", "(Connected)".
+std::string StateText(LinkState state);
+
 // By kind, with the state in front:
 //   "(Connected) TCP Client / Remote Addr:Port 127.0.0.1:30000"
 //   "(2) TCP Server / Listen Port 30000", "(Not listening) TCP Server / Listen Port 30000"
 //   "UDP / Local Port 30000, Remote Addr:Port 127.0.0.1:31000", "(Not listening) UDP / …"
-// Empty for a kind the console does not know. Manager lock held by the caller (the
-// pump changes the state and the clients).
+// Manager lock held by the caller (the pump changes the state and the clients).
 std::string LinkNodeText(const CNetObject& link);
 
 // Where applications open the port (its COM<n> link), or why it cannot be served.

@@ -157,9 +157,10 @@ int CClientSocket::Poll()
         Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnReceive(this, count, userData); });
         return 1;
     }
-    default:
-        return 0;
+    case Unconnected:
+        break;
     }
+    return 0;
 }
 
 bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)

@@ -19,6 +19,10 @@ inline std::optional<NetKind> NetKindFromNumber(int32_t number)
     return std::nullopt;
 }
 
+// A TCP client link's wait between connection attempts until it is told otherwise,
+// in milliseconds (a new link, and a stored link without the setting).
+constexpr int32_t DefaultReconnectInterval = 5000;
+
 // The connection state of a TCP stream socket, and so of a TCP client link; the
 // window shows it as "(Unconnected)", "(Connecting)", "(Connected)".
 enum LinkState : int32_t { Unconnected = 0, Connecting = 1, Connected = 2 };

@@ -36,7 +36,7 @@ public:
     std::list<AcceptedClient> Clients;               // TcpServer only, in order of acceptance
     bool Changed = false;        // what the window shows of the link may have changed
     bool AutoReconnect = true;   // TcpClient
-    int32_t ReconnectIntervalTime = 5000; // TcpClient, milliseconds
+    int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
     // of the last failed bind while the link is not listening.
     int32_t LastFailTime = 0;

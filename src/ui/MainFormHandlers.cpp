@@ -280,8 +280,6 @@ void TMainForm::LinkAdded(CPortObject* port, CNetObject* link)
     case Udp:
         AddUdpNode(portNode, link, link->RemoteAddr.c_str());
         break;
-    default:
-        break;
     }
 }
 
