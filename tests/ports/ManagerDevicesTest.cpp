@@ -7,8 +7,8 @@
 
 #include "platform/devices/ComPortDatabase.h"
 #include "platform/devices/DeviceStore.h"
-#include "platform/ScratchDir.h"
-#include "platform/TempState.h"
+#include "ScratchDir.h"
+#include "TempState.h"
 #include "ports/QLNManager.h"
 
 namespace {

@@ -1,8 +1,6 @@
 // The port manager: its thread, its lock, its pump loop and its destruction.
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "forwarding/DriverInterface.h"
 #include "ports/QLNManager.h"
 #include "TestEnv.h"
@@ -10,49 +8,6 @@
 using namespace qlntest;
 
 namespace {
-
-struct Counter : IRunnable {
-    void Run() override { ++Runs; }
-    int Runs = 0;
-};
-
-class CountingThread : public CThread {
-public:
-    explicit CountingThread(IRunnable* target) { Target = target; }
-};
-
-TEST(ThreadTest, StartTwiceMakesOneThread)
-{
-    Counter counter;
-    CountingThread thread(&counter);
-    ASSERT_TRUE(thread.Start());
-    EXPECT_EQ(thread.Wait(5000), CThread::WaitResult::Ended);
-    uint32_t id = thread.GetThreadId();
-    EXPECT_TRUE(thread.Start());
-    EXPECT_EQ(thread.GetThreadId(), id);
-    EXPECT_EQ(counter.Runs, 1);
-}
-
-TEST(ThreadTest, WaitOnAThreadNeverStartedFails)
-{
-    CThread thread;
-    EXPECT_EQ(thread.Wait(0), CThread::WaitResult::Failed);
-}
-
-TEST(CriticalSectionTest, ReentrantAndReportsItsHolder)
-{
-    CCriticalSection lock;
-    EXPECT_FALSE(lock.IsHeldByCurrentThread());
-    {
-        CGuard outer(lock);
-        CGuard inner(lock);
-        EXPECT_TRUE(lock.IsHeldByCurrentThread());
-        bool otherSees = true;
-        std::thread([&] { otherSees = lock.IsHeldByCurrentThread(); }).join();
-        EXPECT_FALSE(otherSees);
-    }
-    EXPECT_FALSE(lock.IsHeldByCurrentThread());
-}
 
 class ManagerTest : public ::testing::Test {
 protected:
@@ -178,73 +133,6 @@ TEST_F(ManagerTest, CollectsOnlyPortsHeldByApplications)
     EXPECT_EQ(open.back()->GetPortNumber(), 7);
     manager.CollectOpenedPorts(nullptr);
     manager.CopyPorts(nullptr);
-}
-
-TEST(PortObjectTest, NewPortHasDefaultsAndCopiesItsLogName)
-{
-    CCriticalSection lock;
-    CPortObject port(12, &lock);
-    EXPECT_EQ(port.GetPortNumber(), 12);
-    EXPECT_EQ(port.GetSendToNetDelayTime(), 0);
-    EXPECT_EQ(port.GetReceiveFromNetDelayTime(), 0);
-    EXPECT_EQ(port.GetLogMode(), 0);
-    EXPECT_EQ(port.GetLogFilename(), "");
-    EXPECT_TRUE(port.GetNetLinks().empty());
-    EXPECT_EQ(port.ToNetQueued(), 0u);
-    EXPECT_EQ(port.FromNetQueued(), 0u);
-    EXPECT_EQ(port.GetDriverHandle(), INVALID_DRIVER_HANDLE);
-    port.SetSendToNetDelayTime(-5);
-    EXPECT_EQ(port.GetSendToNetDelayTime(), -5);
-    std::string name = port.GetLogFilename();
-    name += "x";
-    EXPECT_EQ(port.GetLogFilename(), "");
-}
-
-// Appends and removals of every size, across block boundaries, against a plain
-// queue; emptied, the queue keeps at most one block.
-TEST(ByteQueueTest, MatchesAPlainQueueAndGivesItsStorageBack)
-{
-    ByteQueue queue;
-    std::deque<uint8_t> model;
-    std::vector<uint8_t> front;
-    uint32_t x = 5;
-    for (int step = 0; step < 2000; ++step) {
-        x = x * 1103515245u + 12345u;
-        size_t n = (x >> 8) % (3 * ByteQueue::BlockSize);
-        if (x & 0x10000) {
-            auto data = Pattern(n, x);
-            queue.Append(data.data(), n);
-            model.insert(model.end(), data.begin(), data.end());
-        } else {
-            n = std::min(n, model.size());
-            front.assign(n, 0);
-            queue.CopyFront(front.data(), n);
-            ASSERT_TRUE(std::equal(front.begin(), front.end(), model.begin())) << "step " << step;
-            queue.RemoveFront(n);
-            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(n));
-        }
-        ASSERT_EQ(queue.Size(), model.size());
-    }
-    queue.RemoveFront(queue.Size() + 1);
-    EXPECT_TRUE(queue.IsEmpty());
-    EXPECT_LE(queue.Capacity(), ByteQueue::BlockSize);
-}
-
-TEST(ByteQueueTest, KeepsOrderAcrossPartialRemovals)
-{
-    ByteQueue queue;
-    auto data = Pattern(10000);
-    queue.Append(data.data(), 6000);
-    queue.Append(data.data() + 6000, 4000);
-    std::vector<uint8_t> front(8192);
-    queue.CopyFront(front.data(), 8192);
-    EXPECT_TRUE(std::equal(front.begin(), front.end(), data.begin()));
-    queue.RemoveFront(8192);
-    ASSERT_EQ(queue.Size(), 1808u);
-    queue.CopyFront(front.data(), 1808);
-    EXPECT_TRUE(std::equal(front.begin(), front.begin() + 1808, data.begin() + 8192));
-    queue.RemoveFront(5000);
-    EXPECT_TRUE(queue.IsEmpty());
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <QSystemTrayIcon>
 
 #include "net/NetObject.h"
-#include "platform/ScratchDir.h"
+#include "ScratchDir.h"
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
 #include "UiTestSupport.h"

@@ -6,8 +6,7 @@
 #include <sys/wait.h>
 
 #include "platform/WaitSet.h"
-#include "forwarding/DriverInterface.h"
-#include "forwarding/PortObject.h"
+#include "platform/pty/PortDriver.h"
 #include "TestEnv.h"
 
 using namespace qlntest;
@@ -18,17 +17,19 @@ class PortDriverTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
-        Port = std::make_unique<CPortObject>(7, &Lock);
-        ASSERT_EQ(Port->OpenDriver(), 1);
+        ASSERT_TRUE(Driver().AttachDevice(7, DeviceLinkFolder()));
+        Handle = Driver().Open(7);
+        ASSERT_NE(Handle, INVALID_DRIVER_HANDLE);
     }
+    void TearDown() override { Driver().DetachAll(); }
+    static PortDriver& Driver() { return PortDriver::Instance(); }
     std::vector<uint8_t> ReadAll(size_t count)
     {
         std::vector<uint8_t> out;
         uint8_t buf[8192];
         WaitUntil([&] {
             uint32_t got = 0;
-            if (ReadPort(Port.get(), buf, sizeof buf, &got))
+            if (Driver().Read(Handle, buf, sizeof buf, &got))
                 out.insert(out.end(), buf, buf + got);
             return out.size() >= count;
         });
@@ -37,13 +38,12 @@ protected:
     PortStatus Status()
     {
         PortStatus status {};
-        EXPECT_TRUE(QueryStatus(Port.get(), &status));
+        EXPECT_TRUE(Driver().QueryStatus(Handle, &status));
         return status;
     }
 
     TempHome Home;
-    CCriticalSection Lock;
-    std::unique_ptr<CPortObject> Port;
+    DriverHandle Handle = INVALID_DRIVER_HANDLE;
 };
 
 TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
@@ -57,12 +57,12 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     EXPECT_EQ(ReadAll(all.size()), all);
 
     ASSERT_TRUE(WaitUntil([&] { return Status().FreeSpace >= all.size(); }));
-    ASSERT_TRUE(WritePort(Port.get(), all.data(), static_cast<uint32_t>(all.size())));
+    ASSERT_TRUE(Driver().Write(Handle, all.data(), static_cast<uint32_t>(all.size())));
     EXPECT_EQ(app.ReadExactly(all.size()), all);
     // No echo: nothing written towards the application comes back to the console.
     uint8_t buf[64];
     uint32_t got = 1;
-    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u);
 }
 
@@ -70,17 +70,15 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
 TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
     EXPECT_EQ(Status().OpenCount, 1u);
-    EXPECT_FALSE(IsOpenedByApplication(Port.get()));
     PortDriver::Instance().ForgetOpenEvents();
     WaitSet waits;
-    PortDriver::Instance().CollectWaits(Port->GetDriverHandle(), true, false, waits);
+    PortDriver::Instance().CollectWaits(Handle, true, false, waits);
     EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 0), 0);
     {
         App app(PortDriver::Instance().LinkPath(7));
         ASSERT_TRUE(app.Ok());
         EXPECT_EQ(poll(waits.Fds.data(), waits.Fds.size(), 10000), 1);
         EXPECT_EQ(Status().OpenCount, 2u);
-        EXPECT_TRUE(IsOpenedByApplication(Port.get()));
     }
     EXPECT_EQ(Status().OpenCount, 1u);
     // Without an application nothing is accepted; bytes for it wait in the console.
@@ -108,11 +106,11 @@ TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
 
     Status();
     std::vector<uint8_t> line {'a', '\n', 'b'};
-    ASSERT_TRUE(WritePort(Port.get(), line.data(), 3));
+    ASSERT_TRUE(Driver().Write(Handle, line.data(), 3));
     EXPECT_EQ(second.ReadExactly(3), line);
     uint8_t buf[16];
     uint32_t got = 1;
-    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u);
 }
 
@@ -131,14 +129,14 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
         if (room == 0)
             break;
         uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
-        ASSERT_TRUE(WritePort(Port.get(), data.data() + offered, n));
+        ASSERT_TRUE(Driver().Write(Handle, data.data() + offered, n));
         offered += n;
     }
     ASSERT_LT(offered, data.size()) << "the driver never ran out of room";
     uint32_t room = Status().FreeSpace;
     ASSERT_LT(room, full);
     std::vector<uint8_t> tooMuch(room + 1, 0);
-    EXPECT_FALSE(WritePort(Port.get(), tooMuch.data(), room + 1)) << "a write beyond the free space is refused whole";
+    EXPECT_FALSE(Driver().Write(Handle, tooMuch.data(), room + 1)) << "a write beyond the free space is refused whole";
 
     // The application reads; room comes back and the rest goes through.
     std::vector<uint8_t> received;
@@ -148,7 +146,7 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
         uint32_t room = Status().FreeSpace;
         if (room > 0 && offered < data.size()) {
             uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
-            if (WritePort(Port.get(), data.data() + offered, n))
+            if (Driver().Write(Handle, data.data() + offered, n))
                 offered += n;
         }
         return received.size() == data.size();
@@ -159,15 +157,14 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
 
 TEST_F(PortDriverTest, OpensOnceAndOnlyWhenPresent)
 {
-    EXPECT_EQ(PortDriver::Instance().Open(7), INVALID_DRIVER_HANDLE) << "no sharing";
-    EXPECT_EQ(PortDriver::Instance().Open(8), INVALID_DRIVER_HANDLE) << "no device";
-    Port->CloseDriver();
-    Port->CloseDriver(); // twice closes once
-    EXPECT_EQ(Port->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+    EXPECT_EQ(Driver().Open(7), INVALID_DRIVER_HANDLE) << "no sharing";
+    EXPECT_EQ(Driver().Open(8), INVALID_DRIVER_HANDLE) << "no device";
+    Driver().Close(Handle);
+    Driver().Close(Handle); // a handle closed already closes nothing else
     PortStatus status {};
-    EXPECT_FALSE(QueryStatus(Port.get(), &status));
-    EXPECT_EQ(Port->OpenDriver(), 1);
-    EXPECT_EQ(Port->OpenDriver(), 1) << "an open port is not opened again";
+    EXPECT_FALSE(Driver().QueryStatus(Handle, &status));
+    Handle = Driver().Open(7);
+    EXPECT_NE(Handle, INVALID_DRIVER_HANDLE);
 }
 
 TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
@@ -185,9 +182,8 @@ TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
 
     PortDriver::Instance().DetachDevice(7);
     EXPECT_NE(access(link.c_str(), F_OK), 0);
-    EXPECT_EQ(Port->GetDriverHandle() == INVALID_DRIVER_HANDLE, false);
     PortStatus status {};
-    EXPECT_FALSE(QueryStatus(Port.get(), &status)) << "requests on a removed device fail";
+    EXPECT_FALSE(Driver().QueryStatus(Handle, &status)) << "requests on a removed device fail";
 
     // A stale link left by a console that crashed is replaced.
     ASSERT_EQ(symlink("/nonexistent", (DeviceLinkFolder() + "/COM9").c_str()), 0);
