@@ -9,7 +9,7 @@ using namespace qlntest;
 
 namespace {
 
-TEST(PortObjectTest, NewPortHasDefaultsAndCopiesItsLogName)
+TEST(PortObjectTest, NewPortHasDefaults)
 {
     CCriticalSection lock;
     CPortObject port(12, &lock);
@@ -24,9 +24,6 @@ TEST(PortObjectTest, NewPortHasDefaultsAndCopiesItsLogName)
     EXPECT_EQ(port.GetDriverHandle(), INVALID_DRIVER_HANDLE);
     port.SetSendToNetDelayTime(-5);
     EXPECT_EQ(port.GetSendToNetDelayTime(), -5);
-    std::string name = port.GetLogFilename();
-    name += "x";
-    EXPECT_EQ(port.GetLogFilename(), "");
 }
 
 // The port holds one driver handle at most: closing twice closes once, and opening

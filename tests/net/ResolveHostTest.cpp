@@ -1,38 +1,10 @@
-#include "net/NetIO.h"
+// Host names and dotted addresses to the address a link sends to.
 #include "net/ResolveHost.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-TEST(NetIOTest, CountsUsesAndStartsOnce)
-{
-    // The count is process-wide; the test needs it to start from nothing.
-    ASSERT_EQ(CNetIO::UseCount(), 0);
-    EXPECT_EQ(CNetIO::Release(), 0); // nothing held: nothing happens
-    EXPECT_EQ(CNetIO::UseCount(), 0);
-
-    CNetIO* first = CNetIO::Acquire();
-    CNetIO* second = CNetIO::Acquire();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(CNetIO::UseCount(), 2);
-    EXPECT_EQ(first->GetStarted(), 0);
-    EXPECT_EQ(first->Start(), 0);
-    EXPECT_EQ(first->Start(), 0);
-    EXPECT_EQ(first->GetStarted(), 1);
-
-    EXPECT_EQ(CNetIO::Release(), 1);
-    EXPECT_EQ(first->GetStarted(), 1); // still held once
-    EXPECT_EQ(CNetIO::Release(), 0);
-    EXPECT_EQ(CNetIO::Release(), 0);
-    EXPECT_EQ(CNetIO::UseCount(), 0);
-
-    CNetIO* fresh = CNetIO::Acquire();
-    EXPECT_EQ(fresh->GetStarted(), 0);
-    EXPECT_EQ(CNetIO::Release(), 0);
-}
 
 struct ResolveCase {
     const char* host;
