@@ -77,7 +77,8 @@ TEST_P(ClientConnectTest, ConnectsToListeningPeer)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, ClientConnectTest, ::testing::Values("127.0.0.1", "localhost"));
+INSTANTIATE_TEST_SUITE_P(Hosts, ClientConnectTest, ::testing::Values("127.0.0.1", "localhost"),
+                         [](const auto& info) { return std::string(info.param) == "localhost" ? "Name" : "Dotted"; });
 
 TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
 {
@@ -176,7 +177,8 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     EXPECT_EQ(client.GetClosedByPeer(), !foundByReceive);
 }
 
-INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Receive" : "Poll"; });
 
 TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
 {

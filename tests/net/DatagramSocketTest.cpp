@@ -84,7 +84,8 @@ TEST_P(EmptyDatagramTest, SkippedWithoutClosing)
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, EmptyDatagramTest, ::testing::Values(1, 3, 100));
+INSTANTIATE_TEST_SUITE_P(Counts, EmptyDatagramTest, ::testing::Values(1, 3, 100),
+                         ::testing::PrintToStringParamName());
 
 TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
 {

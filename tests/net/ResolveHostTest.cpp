@@ -7,6 +7,7 @@
 #include <string>
 
 struct ResolveCase {
+    const char* label;
     const char* host;
     bool resolves;
     const char* dotted;
@@ -26,12 +27,13 @@ TEST_P(ResolveHostTest, Resolves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ResolveHostTest,
-                         ::testing::Values(ResolveCase{"127.0.0.1", true, "127.0.0.1"},
-                                           ResolveCase{"255.255.255.255", true, "255.255.255.255"},
-                                           ResolveCase{"localhost", true, "127.0.0.1"},
-                                           ResolveCase{"", false, nullptr},
-                                           ResolveCase{nullptr, false, nullptr},
-                                           ResolveCase{"no..such.host", false, nullptr}));
+                         ::testing::Values(ResolveCase{"Dotted", "127.0.0.1", true, "127.0.0.1"},
+                                           ResolveCase{"Broadcast", "255.255.255.255", true, "255.255.255.255"},
+                                           ResolveCase{"Localhost", "localhost", true, "127.0.0.1"},
+                                           ResolveCase{"Empty", "", false, nullptr},
+                                           ResolveCase{"Null", nullptr, false, nullptr},
+                                           ResolveCase{"EmptyLabel", "no..such.host", false, nullptr}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ResolveHostTest, NullOutputIsRefused)
 {

@@ -7,6 +7,7 @@
 
 #include "platform/devices/ComPortDatabase.h"
 #include "platform/devices/DeviceStore.h"
+#include "ParamName.h"
 #include "ScratchDir.h"
 #include "TempState.h"
 #include "ports/QLNManager.h"
@@ -134,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AddCase{"a free number", {}, 7, 7},
                       AddCase{"a number in use, forced", {4}, 4, 4},
                       AddCase{"the last number", {}, 256, 256}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return qlntest::LabelName(info.param.what); });
 
 TEST_F(ManagerDevicesTest, AskingForTheAssignedNumberKeepsTheInstallersFriendlyName)
 {
@@ -204,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).DatabaseAsFolder(); }, 3},
         FailCase{"a claim past the database", [](ManagerDevicesTest&) {}, 300},
         FailCase{"a negative number", [](ManagerDevicesTest&) {}, -2}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return qlntest::LabelName(info.param.what); });
 
 // ---- enumeration ----------------------------------------------------------------
 
@@ -303,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(
                          return INVALID_DRIVER_HANDLE;
                      },
                      {1, 2, 3, 2}, 3, "COM2 is also claimed by device ROOT\\PORTS\\0001"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return qlntest::LabelName(info.param.what); });
 
 // The state folder as an earlier version, or a kill during a record write, left it.
 TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWrites)

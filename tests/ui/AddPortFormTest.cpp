@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "platform/devices/DeviceStore.h"
+#include "support/ParamName.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -225,7 +226,12 @@ INSTANTIATE_TEST_SUITE_P(
         PortCheck{"udp", "0", "0", {localError}, false},
         PortCheck{"udp", "30000", "70000", {remoteError}, false},
         PortCheck{"udp", "30000", "", {remoteError}, false},
-        PortCheck{"udp", "30000", "31000", {}, true}));
+        PortCheck{"udp", "30000", "31000", {}, true}),
+    [](const auto& info) {
+        const PortCheck& check = info.param;
+        std::string name = std::string(check.Kind) + "_" + qlntest::ValueName(check.First);
+        return std::string(check.Kind) == "udp" ? name + "_" + qlntest::ValueName(check.Second) : name;
+    });
 
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
 {

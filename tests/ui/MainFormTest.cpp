@@ -12,6 +12,7 @@
 #include "ScratchDir.h"
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
+#include "support/ParamName.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -266,7 +267,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, SetButtonTest,
                          ::testing::Values(SetCase{"12ms", false, 0}, SetCase{"", false, 0},
                                            SetCase{"99999999999", false, 0},
                                            SetCase{"-5", true, -5}, SetCase{"0", true, 0},
-                                           SetCase{" $20", true, 32}));
+                                           SetCase{" $20", true, 32}),
+                         [](const auto& info) { return qlntest::ValueName(info.param.Text); });
 
 TEST_F(MainFormTest, AutoReconnectFollowsTheBox)
 {

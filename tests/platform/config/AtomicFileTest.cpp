@@ -22,6 +22,7 @@ size_t Leftovers(const std::string& folder)
 }
 
 struct LeftoverCase {
+    const char* label;
     const char* name; // "<pid>" stands for the writer's process id
     bool writerRuns;
     bool dayOld;
@@ -45,15 +46,15 @@ TEST_P(LeftoverTest, OnlyStaleFilesOfOurNamingGo)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, LeftoverTest,
-    ::testing::Values(LeftoverCase{".a.ini.qln-tmp.<pid>.0", false, false, true},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.0", true, false, false},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.7", true, true, true},
-                      LeftoverCase{"a.ini.tmp<pid>-3", false, false, true}, // earlier versions
-                      LeftoverCase{"a.ini.tmp<pid>-3", true, false, false},
-                      LeftoverCase{"a.ini.qln-tmp.<pid>.0", false, true, false},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.x", false, true, false},
-                      LeftoverCase{"notes.tmp", false, true, false}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    ::testing::Values(LeftoverCase{"DeadWriter", ".a.ini.qln-tmp.<pid>.0", false, false, true},
+                      LeftoverCase{"LiveWriter", ".a.ini.qln-tmp.<pid>.0", true, false, false},
+                      LeftoverCase{"LiveWriterDayOld", ".a.ini.qln-tmp.<pid>.7", true, true, true},
+                      LeftoverCase{"EarlierNamingDeadWriter", "a.ini.tmp<pid>-3", false, false, true}, // earlier versions
+                      LeftoverCase{"EarlierNamingLiveWriter", "a.ini.tmp<pid>-3", true, false, false},
+                      LeftoverCase{"NoLeadingDot", "a.ini.qln-tmp.<pid>.0", false, true, false},
+                      LeftoverCase{"NoSequenceNumber", ".a.ini.qln-tmp.<pid>.x", false, true, false},
+                      LeftoverCase{"ForeignName", "notes.tmp", false, true, false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // A writer killed while it replaces a large file leaves its temporary file; the
 // clean-up takes it, and the file itself is one whole version.

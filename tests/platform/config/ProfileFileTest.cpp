@@ -1,5 +1,6 @@
 #include "platform/config/ProfileFile.h"
 
+#include "ParamName.h"
 #include "ScratchDir.h"
 
 #include <gtest/gtest.h>
@@ -100,13 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MissingSection", "[A]\nK=1\n", "B", "K", std::nullopt},
         ReadCase{"MissingKey", "[A]\nK=1\n", "A", "L", std::nullopt},
         ReadCase{"EmptyFile", "", "A", "K", std::nullopt}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    [](const auto& info) { return qlntest::LabelName(info.param.name); });
 
 TEST_F(ProfileFileTest, IntegersFollowTheWholeNumberRule)
 {
