@@ -6,7 +6,7 @@
 #include <deque>
 
 #include "forwarding/ByteQueue.h"
-#include "TestEnv.h"
+#include "support/Bytes.h"
 
 using namespace qlntest;
 

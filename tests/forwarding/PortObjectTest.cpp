@@ -3,7 +3,9 @@
 
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
-#include "TestEnv.h"
+#include "platform/base/Folders.h"
+#include "support/Application.h"
+#include "support/PortsHome.h"
 
 using namespace qlntest;
 
@@ -31,7 +33,7 @@ TEST(PortObjectTest, NewPortHasDefaults)
 // requests on the handle see the application come and go.
 TEST(PortObjectTest, OpensTheDriverOnceAndSeesTheApplication)
 {
-    TempHome home;
+    PortsHome home;
     ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
     CCriticalSection lock;
     CPortObject port(7, &lock);

@@ -2,21 +2,16 @@
 // goes under the console.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include "forwarding/PortObject.h"
-#include "TestEnv.h"
+#include "platform/base/Folders.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
 using namespace qlntest;
 
 namespace {
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
 
 class TrafficLogTest : public ::testing::Test {
 protected:

@@ -1,9 +1,14 @@
 // The port manager: its thread, its lock, its pump loop and its destruction.
 #include <gtest/gtest.h>
 
-#include "forwarding/DriverInterface.h"
+#include <atomic>
+#include <thread>
+
 #include "ports/QLNManager.h"
-#include "TestEnv.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
+#include "support/Loopback.h"
+#include "support/PortsHome.h"
 
 using namespace qlntest;
 
@@ -11,7 +16,7 @@ namespace {
 
 class ManagerTest : public ::testing::Test {
 protected:
-    TempHome Home;
+    PortsHome Home;
 };
 
 // A TCP client link whose peer reads everything the application writes: while
@@ -32,16 +37,14 @@ struct BusyPort {
         Draining = false;
         if (Drain.joinable())
             Drain.join();
-        close(Peer);
-        close(Listener);
     }
     void Flood()
     {
         Drain = std::thread([this] {
             std::vector<uint8_t> buffer(65536);
             while (Draining) {
-                pollfd p {Peer, POLLIN, 0};
-                if (poll(&p, 1, 10) > 0 && recv(Peer, buffer.data(), buffer.size(), MSG_DONTWAIT) > 0)
+                pollfd p {Peer.Get(), POLLIN, 0};
+                if (poll(&p, 1, 10) > 0 && recv(Peer.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT) > 0)
                     Received = true;
             }
         });
@@ -50,8 +53,8 @@ struct BusyPort {
             return Received.load();
         }, 20);
     }
-    int Listener = -1;
-    int Peer = -1;
+    UniqueFd Listener;
+    UniqueFd Peer;
     CPortObject* Port = nullptr;
     std::unique_ptr<qlntest::App> App;
     std::thread Drain;
@@ -100,7 +103,7 @@ TEST_F(ManagerTest, WindowThreadLockWaitsForThePassAndHoldsThePump)
 
 TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
 {
-    int peer = -1, listener = Listen();
+    UniqueFd peer, listener = Listen();
     {
         CQLNManager manager(nullptr, "");
         ASSERT_EQ(manager.StartOnPorts({5, 6}), 1);
@@ -110,14 +113,12 @@ TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
         EXPECT_EQ(ports.front()->GetPortNumber(), 5);
         ports.front()->AddTcpClient("127.0.0.1", LocalPort(listener));
         peer = AcceptWithin(listener);
-        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(peer);
     }
     // The link's connection was closed with the port, and the driver handles with it.
     char c;
-    EXPECT_TRUE(WaitUntil([&] { return recv(peer, &c, 1, MSG_DONTWAIT) == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return recv(peer.Get(), &c, 1, MSG_DONTWAIT) == 0; }));
     EXPECT_NE(PortDriver::Instance().Open(5), INVALID_DRIVER_HANDLE);
-    close(peer);
-    close(listener);
 }
 
 TEST_F(ManagerTest, CollectsOnlyPortsHeldByApplications)

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "Console.h"
+#include "support/Console.h"
 
 using namespace qlntest;
 
@@ -16,16 +16,14 @@ TEST(TrafficLogBridgeTest, OneRecordPerChunkInTrafficOrder)
     Console console;
     std::string path = console.Home.Root + "/bridge.log";
     console.Port->SetLogFile(path.c_str());
-    int listener = Listen();
+    UniqueFd listener = Listen();
     console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    int peer = AcceptWithin(listener);
+    UniqueFd peer = AcceptWithin(listener);
     ASSERT_TRUE(console.Application->WriteAll({'a', 'b'}));
     ASSERT_EQ(RecvExactly(peer, 2), (std::vector<uint8_t>{'a', 'b'}));
     ASSERT_TRUE(SendAll(peer, {'c', 'd'}));
     ASSERT_EQ(console.Application->ReadExactly(2), (std::vector<uint8_t>{'c', 'd'}));
     EXPECT_TRUE(WaitUntil([&] { return FileText(path) == "O:abI:cd"; })) << FileText(path);
-    close(peer);
-    close(listener);
 }
 
 // A FIFO in the log's place, first without a reader (an open for writing would wait
@@ -38,13 +36,13 @@ TEST(TrafficLogBridgeTest, AFifoAsTheLogIsNeverWaitedOnNorWritten)
     console.Port->SetLogFile(path.c_str());
     ASSERT_EQ(unlink(path.c_str()), 0);
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    const int listener = Listen();
+    const UniqueFd listener = Listen();
     console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    const int peer = AcceptWithin(listener);
-    int reader = -1;
+    const UniqueFd peer = AcceptWithin(listener);
+    UniqueFd reader;
     for (const uint32_t round : {1, 2}) {
         if (round == 2) {
-            reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            reader.Reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
             console.Port->SetLogFile(path.c_str());
         }
         const std::vector<uint8_t> out = Pattern(100, round), in = Pattern(100, round + 2);
@@ -53,10 +51,8 @@ TEST(TrafficLogBridgeTest, AFifoAsTheLogIsNeverWaitedOnNorWritten)
         EXPECT_EQ(console.Application->ReadExactly(in.size()), in) << "round " << round;
     }
     char byte;
-    EXPECT_LE(read(reader, &byte, 1), 0) << "a record went into the FIFO";
+    EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "a record went into the FIFO";
     console.Port->SetLogFile(""); // before the reader goes: nothing may wait on the FIFO then
-    for (int fd : {reader, peer, listener})
-        close(fd);
 }
 
 } // namespace

@@ -6,11 +6,13 @@
 
 #include "platform/devices/ComPortDatabase.h"
 #include "platform/devices/DeviceStore.h"
-#include "TempState.h"
+#include "support/DeviceState.h"
+
+using namespace qlntest;
 
 namespace {
 
-class ComPortDatabaseTest : public TempStateTest {};
+class ComPortDatabaseTest : public DeviceStateTest {};
 
 TEST_F(ComPortDatabaseTest, ClaimsReleasesAndReports)
 {
@@ -39,7 +41,7 @@ TEST_F(ComPortDatabaseTest, ClaimsReleasesAndReports)
         EXPECT_EQ(ok, step.ok) << step.what;
     }
     // Another open database sees the same claims; foreign lines are skipped.
-    WriteText(State + "/comdb", ReadText(State + "/comdb") + "COM09\nCOM300\nLPT1\nCOMx\nCOM12\n");
+    WriteFileText(State + "/comdb", FileText(State + "/comdb") + "COM09\nCOM300\nLPT1\nCOMx\nCOM12\n");
     auto other = store.OpenComDatabase();
     std::vector<uint8_t> usage(count);
     ASSERT_EQ(other->GetCurrentPortUsage(usage.data(), count, &count), 0);

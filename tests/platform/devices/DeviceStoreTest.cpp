@@ -5,11 +5,13 @@
 
 #include "platform/devices/DeviceStore.h"
 #include "platform/devices/DriverPackage.h"
-#include "TempState.h"
+#include "support/DeviceState.h"
+
+using namespace qlntest;
 
 namespace {
 
-class DeviceStoreTest : public TempStateTest {
+class DeviceStoreTest : public DeviceStateTest {
 protected:
     // Creates and registers a device with the multi-string `ids` (size with both NULs).
     DeviceInfo Register(DeviceStore& store, DeviceInfoSet& set, const char* ids, uint32_t size)
@@ -71,7 +73,7 @@ TEST_F(DeviceStoreTest, InstallGivesEachDeviceTheLowestFreeNumberAndInstallsTheP
     // Installing the same package again reuses its copy and keeps the numbers.
     ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
     EXPECT_EQ(Names(State + "/inf"), (std::set<std::string>{"oem0.inf", "oem0.pnf"}));
-    EXPECT_EQ(ReadText(State + "/inf/oem0.inf"), ReadText(CopyPackage()));
+    EXPECT_EQ(FileText(State + "/inf/oem0.inf"), FileText(CopyPackage()));
     EXPECT_TRUE(Exists(State + "/drivers/quillon.sys"));
     EXPECT_EQ(PortName(store, *set, first), "COM2");
 
@@ -176,9 +178,9 @@ TEST_F(DeviceStoreTest, ARestartBringsThePortsBackAndSkipsWhatIsNotOurs)
     }
     // A new process: nothing attached; foreign and damaged files lie in the folder.
     PortDriver::Instance().DetachAll();
-    WriteText(State + "/devices/garbage", "\x01\x02 not a record");
-    WriteText(State + "/devices/ROOT#PORTS#0099", "[Device]\nInstanceId=ROOT\\PORTS\\0005\nClassGuid=x\n");
-    WriteText(State + "/devices/ROOT#MODEM#0000",
+    WriteFileText(State + "/devices/garbage", "\x01\x02 not a record");
+    WriteFileText(State + "/devices/ROOT#PORTS#0099", "[Device]\nInstanceId=ROOT\\PORTS\\0005\nClassGuid=x\n");
+    WriteFileText(State + "/devices/ROOT#MODEM#0000",
               "[Device]\nInstanceId=ROOT\\MODEM\\0000\nClassGuid={4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
               "[HardwareKey]\nPortName=COM7\n");
     mkdir((State + "/devices/ROOT#PORTS#0050").c_str(), 0755); // a record that is a folder
@@ -202,7 +204,7 @@ TEST_F(DeviceStoreTest, ARestartBringsThePortsBackAndSkipsWhatIsNotOurs)
 
 TEST_F(DeviceStoreTest, AnUnusableStateFolderFailsWithoutHarm)
 {
-    WriteText(Root + "/file", "x");
+    WriteFileText(Root + "/file", "x");
     DeviceStore store(Root + "/file/quillon"); // a path through a regular file
     EXPECT_FALSE(store.GetPresentDevices(PortsClassGuid, RootEnumerator));
     EXPECT_FALSE(store.OpenComDatabase());
@@ -214,7 +216,7 @@ TEST_F(DeviceStoreTest, AnUnusableStateFolderFailsWithoutHarm)
     // The devices folder replaced by a file: listing fails, nothing crashes.
     DeviceStore other(State);
     ASSERT_TRUE(MakeFolders(State));
-    WriteText(State + "/devices", "not a folder");
+    WriteFileText(State + "/devices", "not a folder");
     EXPECT_FALSE(other.GetPresentDevices(PortsClassGuid, RootEnumerator));
 }
 

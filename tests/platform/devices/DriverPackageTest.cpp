@@ -2,15 +2,17 @@
 #include <gtest/gtest.h>
 
 #include "platform/devices/DriverPackage.h"
-#include "TempState.h"
+#include "support/DeviceState.h"
+
+using namespace qlntest;
 
 namespace {
 
-class DriverPackageTest : public TempStateTest {};
+class DriverPackageTest : public DeviceStateTest {};
 
 TEST_F(DriverPackageTest, TheShippedPackageIsValidAndDamagedOnesAreNot)
 {
-    const std::string good = ReadText(CopyPackage());
+    const std::string good = FileText(CopyPackage());
     DriverPackage package;
     ASSERT_TRUE(DriverPackage::Load(CopyPackage(), "QUILLON", package));
     EXPECT_EQ(package.ServiceName, "QUILLON");
@@ -42,7 +44,7 @@ TEST_F(DriverPackageTest, TheShippedPackageIsValidAndDamagedOnesAreNot)
         {"binary in a subfolder", replaced("%12%\\quillon.sys", "%12%\\x/quillon.sys")},
     };
     for (const auto& [what, text] : damaged) {
-        WriteText(Root + "/bad.inf", text);
+        WriteFileText(Root + "/bad.inf", text);
         EXPECT_FALSE(DriverPackage::Load(Root + "/bad.inf", "QUILLON", package)) << what;
     }
 }

@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "platform/WaitSet.h"
+#include "platform/base/Folders.h"
 #include "platform/pty/PortDriver.h"
-#include "TestEnv.h"
+#include "platform/WaitSet.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
+#include "support/PortsHome.h"
 
 using namespace qlntest;
 
@@ -21,7 +24,6 @@ protected:
         Handle = Driver().Open(7);
         ASSERT_NE(Handle, INVALID_DRIVER_HANDLE);
     }
-    void TearDown() override { Driver().DetachAll(); }
     static PortDriver& Driver() { return PortDriver::Instance(); }
     std::vector<uint8_t> ReadAll(size_t count)
     {
@@ -42,7 +44,7 @@ protected:
         return status;
     }
 
-    TempHome Home;
+    PortsHome Home;
     DriverHandle Handle = INVALID_DRIVER_HANDLE;
 };
 
@@ -90,17 +92,17 @@ TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
     {
         App first(PortDriver::Instance().LinkPath(7), false);
         termios tio {};
-        tcgetattr(first.Fd, &tio);
+        tcgetattr(first.Fd.Get(), &tio);
         tio.c_lflag |= ECHO | ICANON;
         tio.c_oflag |= OPOST | ONLCR;
-        tcsetattr(first.Fd, TCSANOW, &tio);
+        tcsetattr(first.Fd.Get(), TCSANOW, &tio);
         EXPECT_EQ(Status().OpenCount, 2u);
     }
     EXPECT_EQ(Status().OpenCount, 1u); // the console notices the release here
 
     App second(PortDriver::Instance().LinkPath(7), false);
     termios tio {};
-    tcgetattr(second.Fd, &tio);
+    tcgetattr(second.Fd.Get(), &tio);
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
 
@@ -209,13 +211,12 @@ TEST_F(PortDriverTest, LinkOfAKilledConsoleLeadsNowhere)
     ASSERT_EQ(waitpid(console, nullptr, 0), console);
 
     // Another program takes a new terminal, most likely the number just freed.
-    const int other = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(other >= 0 && unlockpt(other) == 0);
+    const UniqueFd other(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(other && unlockpt(other.Get()) == 0);
     App late(link);
     const int error = errno;
-    EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd);
+    EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd.Get());
     EXPECT_TRUE(error == ENOENT || error == ENXIO) << strerror(error);
-    close(other);
 }
 
 } // namespace
