@@ -69,9 +69,9 @@ protected:
     // An application opens COM<n> through its link.
     void HoldPort(int number)
     {
-        int fd = open((State + "/dev/COM" + std::to_string(number)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        Held.emplace_back(fd);
+        UniqueFd fd(open((State + "/dev/COM" + std::to_string(number)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        ASSERT_TRUE(fd);
+        Held.push_back(std::move(fd));
     }
 
     void ClaimInDatabase(int number)

@@ -113,8 +113,7 @@ TEST_F(AddPortFormTest, AnUnavailableDatabaseLeavesTheListEmpty)
 {
     // The state folder runs through a regular file: it cannot be created.
     std::string blocker = Home.Root + "/blocker";
-    FILE* f = fopen(blocker.c_str(), "w");
-    fclose(f);
+    qlntest::WriteFileText(blocker, "");
     setenv("XDG_STATE_HOME", (blocker + "/state").c_str(), 1);
     TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
     EXPECT_EQ(form.PortNumberComboBox->count(), 0);
