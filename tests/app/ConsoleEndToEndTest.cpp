@@ -7,20 +7,18 @@
 #include <sys/stat.h>
 
 #include "ConsoleProcess.h"
-#include "platform/config/AtomicFile.h"
 #include "platform/base/Folders.h"
+#include "platform/config/AtomicFile.h"
 #include "ports/QLNManager.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
+#include "support/Loopback.h"
+#include "support/TempFolder.h"
 
 using namespace qlntest;
 using qlnapp::ConsoleProcess;
 
 namespace {
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
 
 std::string Hex(const std::vector<uint8_t>& bytes)
 {
@@ -109,13 +107,13 @@ protected:
 
 TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
 {
-    const int listener = Listen();        // the TCP client link connects here
+    const UniqueFd listener = Listen();        // the TCP client link connects here
     const uint16_t serverPort = FreePort(); // the TCP server link listens here
-    const int udpPeer = BindUdp();
+    const UniqueFd udpPeer = BindUdp();
     const uint16_t udpLocal = FreePort(SOCK_DGRAM);
     const std::string log = Home.Root + "/traffic.log";
-    ASSERT_GE(listener, 0);
-    ASSERT_GE(udpPeer, 0);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(udpPeer);
     ASSERT_TRUE(ReplaceFileAtomically(
         ConfigPath(),
         Section() + "LogFilename=" + log + "\nLogMode=1\nNetCount=3\n"
@@ -128,10 +126,10 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
 
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return PortServed(); })) << Output();
-    const int clientPeer = AcceptWithin(listener);
-    ASSERT_GE(clientPeer, 0) << Output();
-    int serverPeer = -1;
-    ASSERT_TRUE(WaitUntil([&] { return (serverPeer = ConnectTo(serverPort)) >= 0; })) << Output();
+    const UniqueFd clientPeer = AcceptWithin(listener);
+    ASSERT_TRUE(clientPeer) << Output();
+    UniqueFd serverPeer;
+    ASSERT_TRUE(WaitUntil([&] { return (serverPeer = ConnectTo(serverPort)).Valid(); })) << Output();
     App app(PortLink());
     ASSERT_TRUE(app.Ok());
 
@@ -141,10 +139,10 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
     uint32_t seed = 1;
     for (size_t size : {size_t{16}, size_t{20000}}) {
         // From each peer to the application, one peer at a time.
-        for (int peer : {clientPeer, serverPeer, udpPeer}) {
+        for (int peer : {clientPeer.Get(), serverPeer.Get(), udpPeer.Get()}) {
             const std::vector<uint8_t> data = Pattern(size, seed++);
-            if (peer == udpPeer)
-                ASSERT_EQ(sendto(udpPeer, data.data(), data.size(), 0,
+            if (peer == udpPeer.Get())
+                ASSERT_EQ(sendto(udpPeer.Get(), data.data(), data.size(), 0,
                                  reinterpret_cast<const sockaddr*>(&udpLink), sizeof udpLink),
                           static_cast<ssize_t>(data.size()));
             else
@@ -155,7 +153,7 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
         // From the application to every peer at once.
         const std::vector<uint8_t> data = Pattern(size, seed++);
         ASSERT_TRUE(app.WriteAll(data));
-        for (int peer : {clientPeer, serverPeer, udpPeer})
+        for (int peer : {clientPeer.Get(), serverPeer.Get(), udpPeer.Get()})
             EXPECT_EQ(RecvExactly(peer, size), data) << "size " << size;
         expectedOut += Hex(data);
     }
@@ -180,8 +178,6 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
     EXPECT_FALSE(Exists(PortLink()));
     EXPECT_EQ(FileText(ConfigPath()), configBefore);
     EXPECT_TRUE(RecvFor(clientPeer, 0.2).empty());
-    for (int fd : {listener, udpPeer, clientPeer, serverPeer})
-        close(fd);
 }
 
 TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
@@ -189,12 +185,7 @@ TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
     const uint16_t serverPort = FreePort();
     ASSERT_TRUE(ReplaceFileAtomically(ConfigPath(), Section() + "NetCount=1\nNet1Type=2\nNet1LocalPort="
                                                          + std::to_string(serverPort) + "\n"));
-    auto listening = [&] {
-        const int fd = ConnectTo(serverPort);
-        if (fd >= 0)
-            close(fd);
-        return fd >= 0;
-    };
+    auto listening = [&] { return ConnectTo(serverPort).Valid(); };
 
     auto first = Launch();
     ASSERT_TRUE(WaitUntil(listening)) << Output();

@@ -12,7 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "support/TestEnv.h"
+#include "platform/base/UniqueFd.h"
+#include "support/Files.h"
+#include "support/WaitUntil.h"
 
 extern char** environ;
 
@@ -25,11 +27,11 @@ inline bool CopyFile(const std::string& from, const std::string& to)
     struct stat st {};
     if (content.empty() || stat(from.c_str(), &st) != 0)
         return false;
-    const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
-    if (fd < 0)
+    UniqueFd fd(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777));
+    if (!fd)
         return false;
-    const bool ok = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-    return close(fd) == 0 && ok;
+    const bool ok = write(fd.Get(), content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    return fd.Reset() == 0 && ok;
 }
 
 // One run of the console. The child inherits this process's environment (the

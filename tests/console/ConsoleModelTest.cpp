@@ -12,8 +12,12 @@
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/Folders.h"
-#include "SavedPort.h"
-#include "TestEnv.h"
+#include "support/Application.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/PortsHome.h"
+#include "support/SavedPort.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -77,7 +81,7 @@ protected:
         return out;
     }
 
-    qlntest::TempHome Home;
+    qlntest::PortsHome Home;
     Recorder Heard;
     std::unique_ptr<ConsoleModel> Model;
 };
@@ -105,7 +109,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
 {
     const Refusal& row = GetParam();
     Start({3});
-    const int taken = row.Kind == Udp ? qlntest::BindUdp() : qlntest::Listen();
+    UniqueFd taken = row.Kind == Udp ? qlntest::BindUdp() : qlntest::Listen();
     const std::string takenPort = std::to_string(qlntest::LocalPort(taken));
     auto fill = [&](std::string text) {
         if (text == "{FREE}")
@@ -122,7 +126,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
     EXPECT_EQ(Model->FindLink(Port(3), 0), nullptr);
     EXPECT_EQ(Heard.Lines, heard);
     EXPECT_EQ(FileText(ConfigPath()), "");
-    close(taken);
+    taken.Reset();
 }
 
 const std::string NotAPort = " must be a whole number from 1 to 65535.";

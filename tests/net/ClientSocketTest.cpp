@@ -1,4 +1,6 @@
-#include "net/NetTestSupport.h"
+#include "net/EventRecorder.h"
+#include "support/Bytes.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +10,8 @@
 #include <unistd.h>
 
 using nettest::Recorder;
-using nettest::WaitFor;
+using qlntest::Pattern;
+using qlntest::WaitUntil;
 
 namespace {
 
@@ -26,9 +29,9 @@ struct ConnectedPair {
         client.SetHandler(&clientEvents);
         client.SetUserData(&clientEvents);
         EXPECT_EQ(server.GetLastResult(), 0);
-        EXPECT_TRUE(client.Connect(host, nettest::LocalPort(server.GetHandle())));
+        EXPECT_TRUE(client.Connect(host, qlntest::LocalPort(server.GetHandle())));
         EXPECT_EQ(client.GetState(), Connecting);
-        EXPECT_TRUE(WaitFor([&] {
+        EXPECT_TRUE(WaitUntil([&] {
             server.Poll();
             client.Poll();
             return client.GetState() == Connected && !serverEvents.Clients.empty();
@@ -39,26 +42,9 @@ struct ConnectedPair {
 
 // A port that refuses connections: bound, never listening, kept while the test runs.
 struct RefusingPort {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    uint16_t port = 0;
-    RefusingPort()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        port = nettest::LocalPort(fd);
-    }
-    ~RefusingPort() { ::close(fd); }
+    UniqueFd fd = qlntest::Bind(SOCK_STREAM);
+    uint16_t port = qlntest::LocalPort(fd);
 };
-
-std::vector<unsigned char> Pattern(size_t size)
-{
-    std::vector<unsigned char> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<unsigned char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
 
 } // namespace
 
@@ -77,7 +63,8 @@ TEST_P(ClientConnectTest, ConnectsToListeningPeer)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, ClientConnectTest, ::testing::Values("127.0.0.1", "localhost"));
+INSTANTIATE_TEST_SUITE_P(Hosts, ClientConnectTest, ::testing::Values("127.0.0.1", "localhost"),
+                         [](const auto& info) { return std::string(info.param) == "localhost" ? "Name" : "Dotted"; });
 
 TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
 {
@@ -88,7 +75,7 @@ TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
         client.SetHandler(&events);
         ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
         EXPECT_EQ(client.GetState(), Connecting);
-        ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
         EXPECT_EQ(client.GetState(), Unconnected);
         EXPECT_EQ(events.Log, std::vector<std::string>{"connect-failed"});
         EXPECT_NE(client.GetHandle(), INVALID_SOCKET);
@@ -119,7 +106,7 @@ TEST(ClientSocketTest, PeerCloseIsReportedOnceAfterClosedByPeer)
     ConnectedPair pair;
     pair.serverEvents.Clients.clear(); // closes the accepted end
     int result = 0;
-    ASSERT_TRUE(WaitFor([&] { return (result = pair.client.Poll()) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return (result = pair.client.Poll()) != 0; }));
     EXPECT_EQ(result, 1);
     EXPECT_EQ(pair.clientEvents.Log, (std::vector<std::string>{"connect", "close"}));
     EXPECT_TRUE(pair.clientEvents.ClosedByPeerAtClose);
@@ -140,26 +127,22 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     const bool foundByReceive = GetParam();
     // A plain listening socket of the test: the socket classes shut a
     // connection down (FIN) before closing it, so they cannot send a bare reset.
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
+    UniqueFd listener = qlntest::Listen();
+    ASSERT_TRUE(listener);
 
     Recorder events;
     CClientSocket client;
     client.SetHandler(&events);
-    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(listener)));
-    ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(listener)));
+    ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
     ASSERT_EQ(client.GetState(), Connected);
-    int peer = ::accept(listener, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
-    ::close(listener);
+    UniqueFd peer = qlntest::AcceptWithin(listener);
+    ASSERT_TRUE(peer);
+    listener.Reset();
     linger abort{1, 0};
-    ASSERT_EQ(::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
-    ::close(peer); // linger 0: the close sends a reset
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_EQ(::setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    peer.Reset(); // linger 0: the close sends a reset
+    ASSERT_TRUE(WaitUntil([&] {
         pollfd entry{client.GetHandle(), POLLIN, 0};
         return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLERR);
     }));
@@ -176,20 +159,21 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     EXPECT_EQ(client.GetClosedByPeer(), !foundByReceive);
 }
 
-INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Receive" : "Poll"; });
 
 TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
 {
     ConnectedPair pair;
     ASSERT_TRUE(pair.Peer().Send("hello", 5));
-    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
     EXPECT_EQ(pair.clientEvents.Announced, std::vector<uint32_t>{5});
     EXPECT_EQ(pair.client.GetAnnounced(), 5u);
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(pair.client.Poll(), 0);
 
     ASSERT_TRUE(pair.Peer().Send("abc", 3));
-    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
     EXPECT_EQ(pair.clientEvents.Announced, (std::vector<uint32_t>{5, 8}));
 
     char buffer[8];
@@ -207,18 +191,18 @@ TEST(ClientSocketTest, ReconnectForgetsWhatWasAnnounced)
 {
     ConnectedPair pair;
     ASSERT_TRUE(pair.Peer().Send("hello", 5));
-    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
     ASSERT_EQ(pair.client.GetAnnounced(), 5u);
 
-    ASSERT_TRUE(pair.client.Connect("127.0.0.1", nettest::LocalPort(pair.server.GetHandle())));
+    ASSERT_TRUE(pair.client.Connect("127.0.0.1", qlntest::LocalPort(pair.server.GetHandle())));
     EXPECT_EQ(pair.client.GetAnnounced(), 0u);
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         pair.server.Poll();
         pair.client.Poll();
         return pair.client.GetState() == Connected && pair.serverEvents.Clients.size() == 2;
     }));
     ASSERT_TRUE(pair.serverEvents.Clients[1]->Send("abc", 3));
-    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
     EXPECT_EQ(pair.clientEvents.Announced, (std::vector<uint32_t>{5, 3}));
 }
 
@@ -228,7 +212,7 @@ TEST(ClientSocketTest, ReadingHandlerGetsTheWholeStream)
     pair.clientEvents.ReadOnReceive = true;
     auto data = Pattern(100000);
     size_t offset = 0;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         int32_t sent = 0;
         if (offset < data.size()) {
             int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
@@ -255,12 +239,12 @@ TEST(ClientSocketTest, ZeroLengthAndStateGuards)
     EXPECT_FALSE(client.Receive(&byte, 1));
     EXPECT_EQ(client.Poll(), 0);
 
-    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(server.GetHandle())));
+    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
     EXPECT_FALSE(client.Send(&byte, 1, &sent)); // still Connecting
     EXPECT_EQ(sent, 0);
     EXPECT_FALSE(client.Receive(&byte, 1));
 
-    ASSERT_TRUE(WaitFor([&] { return client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
     ASSERT_EQ(client.GetState(), Connected);
     EXPECT_TRUE(client.Send(&byte, 0, &sent));
     EXPECT_EQ(sent, 0);
@@ -276,7 +260,7 @@ TEST(ClientSocketTest, ThrowingHandlerDoesNotDisturbTheSocket)
     ConnectedPair pair;
     pair.clientEvents.Throw = true;
     ASSERT_TRUE(pair.Peer().Send("x", 1));
-    ASSERT_TRUE(WaitFor([&] { return pair.client.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
     EXPECT_EQ(pair.client.GetAnnounced(), 1u);
     pair.client.Close();
     EXPECT_EQ(pair.client.GetHandle(), INVALID_SOCKET);
@@ -337,7 +321,7 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
     // Drain at the peer while the sender resumes after the bytes already taken.
     std::vector<unsigned char> received;
     std::vector<unsigned char> buffer(65536);
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             if (offset < data.size()) {
                 int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
@@ -350,7 +334,7 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
                 received.insert(received.end(), buffer.begin(), buffer.begin() + got);
             return received.size() >= data.size();
         },
-        10000));
+        10));
     EXPECT_EQ(received.size(), data.size());
     EXPECT_TRUE(received == data);
 }

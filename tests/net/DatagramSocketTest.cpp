@@ -1,4 +1,5 @@
-#include "net/NetTestSupport.h"
+#include "net/EventRecorder.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -6,23 +7,20 @@
 #include <unistd.h>
 
 using nettest::Recorder;
-using nettest::WaitFor;
+using qlntest::WaitUntil;
 
 namespace {
 
 uint16_t PortOf(const CSocket& socket)
 {
-    return nettest::LocalPort(socket.GetHandle());
+    return qlntest::LocalPort(socket.GetHandle());
 }
 
 // Sends one datagram, possibly empty, from a plain socket of the test.
 void SendRaw(int fd, const std::string& bytes, uint16_t port)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    ASSERT_EQ(::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+    const sockaddr_in to = qlntest::Loopback(port);
+    ASSERT_EQ(::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
               static_cast<ssize_t>(bytes.size()));
 }
 
@@ -46,13 +44,13 @@ TEST(DatagramSocketTest, PingPong)
     b.SetHandler(&bEvents);
 
     ASSERT_TRUE(a.SendTo("ping", 4, "127.0.0.1", PortOf(b)));
-    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return b.Poll() == 1; }));
     EXPECT_EQ(Text(bEvents.Received), "ping");
     EXPECT_EQ(bEvents.SenderAddress, "127.0.0.1");
     EXPECT_EQ(bEvents.SenderPort, PortOf(a));
 
     ASSERT_TRUE(b.SendTo("pong!", 5, "localhost", bEvents.SenderPort));
-    ASSERT_TRUE(WaitFor([&] { return a.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return a.Poll() == 1; }));
     EXPECT_EQ(Text(aEvents.Received), "pong!");
     EXPECT_EQ(aEvents.Announced, std::vector<uint32_t>{5});
     EXPECT_EQ(a.GetAnnounced(), 0u);
@@ -68,13 +66,12 @@ TEST_P(EmptyDatagramTest, SkippedWithoutClosing)
     events.ReadOnReceive = true;
     CDatagramSocket socket(0);
     socket.SetHandler(&events);
-    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const UniqueFd sender = qlntest::BindUdp();
     for (int i = 0; i < GetParam(); ++i)
-        SendRaw(sender, "", PortOf(socket));
-    SendRaw(sender, "next", PortOf(socket));
-    ::close(sender);
+        SendRaw(sender.Get(), "", PortOf(socket));
+    SendRaw(sender.Get(), "next", PortOf(socket));
 
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         socket.Poll();
         return !events.Received.empty();
     }));
@@ -84,20 +81,19 @@ TEST_P(EmptyDatagramTest, SkippedWithoutClosing)
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, EmptyDatagramTest, ::testing::Values(1, 3, 100));
+INSTANTIATE_TEST_SUITE_P(Counts, EmptyDatagramTest, ::testing::Values(1, 3, 100),
+                         ::testing::PrintToStringParamName());
 
 TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
 {
     Recorder events;
     CDatagramSocket socket(0);
     socket.SetHandler(&events);
-    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-    SendRaw(sender, "", PortOf(socket));
-    ::close(sender);
+    SendRaw(qlntest::BindUdp().Get(), "", PortOf(socket));
 
     char buffer[16];
     uint32_t length = 0;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         length = sizeof buffer;
         return socket.ReceiveFrom(buffer, &length);
     }));
@@ -121,7 +117,7 @@ TEST(DatagramSocketTest, UnreadDatagramIsAnnouncedOnce)
     b.SetHandler(&events);
     ASSERT_TRUE(a.SendTo("first", 5, "127.0.0.1", PortOf(b)));
     ASSERT_TRUE(a.SendTo("second", 6, "127.0.0.1", PortOf(b)));
-    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return b.Poll() == 1; }));
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(b.Poll(), 0);
 
@@ -129,7 +125,7 @@ TEST(DatagramSocketTest, UnreadDatagramIsAnnouncedOnce)
     uint32_t length = sizeof buffer;
     ASSERT_TRUE(b.ReceiveFrom(buffer, &length));
     EXPECT_EQ(std::string(buffer, length), "first");
-    ASSERT_TRUE(WaitFor([&] { return b.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return b.Poll() == 1; }));
     EXPECT_EQ(events.Announced, (std::vector<uint32_t>{5, 6}));
 }
 

@@ -1,11 +1,12 @@
-#include "net/NetTestSupport.h"
+#include "net/EventRecorder.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 
 using nettest::Recorder;
-using nettest::WaitFor;
+using qlntest::WaitUntil;
 
 TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
 {
@@ -15,7 +16,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
     ASSERT_EQ(server.GetLastResult(), 0);
     server.SetHandler(&serverEvents);
     server.SetUserData(&serverEvents);
-    uint16_t port = nettest::LocalPort(server.GetHandle());
+    uint16_t port = qlntest::LocalPort(server.GetHandle());
 
     std::array<CClientSocket, 3> clients;
     for (auto& client : clients) {
@@ -23,7 +24,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
         ASSERT_TRUE(client.Connect("127.0.0.1", port));
     }
     // The system completes the connections before they are accepted.
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         for (auto& client : clients)
             client.Poll();
         return clientEvents.Count("connect") == 3;
@@ -48,7 +49,7 @@ TEST(ServerSocketTest, SecondListenerOnThePortIsRefused)
 {
     CServerSocket first(0);
     ASSERT_EQ(first.GetLastResult(), 0);
-    CServerSocket second(nettest::LocalPort(first.GetHandle()));
+    CServerSocket second(qlntest::LocalPort(first.GetHandle()));
     EXPECT_NE(second.GetLastResult(), 0);
 }
 
@@ -61,16 +62,16 @@ TEST(ServerSocketTest, ListensAgainWhileOldConnectionsLinger)
     {
         CServerSocket server(0);
         server.SetHandler(&serverEvents);
-        port = nettest::LocalPort(server.GetHandle());
+        port = qlntest::LocalPort(server.GetHandle());
         CClientSocket client;
         ASSERT_TRUE(client.Connect("127.0.0.1", port));
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             server.Poll();
             client.Poll();
             return !serverEvents.Clients.empty() && client.GetState() == Connected;
         }));
         serverEvents.Clients.clear(); // the listening side closes first: TIME_WAIT is ours
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             client.Poll();
             return client.GetState() == Unconnected;
         }));
@@ -85,9 +86,9 @@ TEST(ServerSocketTest, PollWithoutHandlerDropsTheConnection)
     CServerSocket server(0);
     CClientSocket client;
     client.SetHandler(&clientEvents);
-    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(server.GetHandle())));
-    ASSERT_TRUE(WaitFor([&] { return server.Poll() == 1; }));
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
+    ASSERT_TRUE(WaitUntil([&] { return server.Poll() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] {
         client.Poll();
         return clientEvents.Count("close") == 1;
     }));
@@ -101,8 +102,8 @@ TEST(ServerSocketTest, ThrowingAcceptHandlerStillOwnsTheClient)
     CServerSocket server(0);
     server.SetHandler(&serverEvents);
     CClientSocket client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", nettest::LocalPort(server.GetHandle())));
-    ASSERT_TRUE(WaitFor([&] { return server.Poll() == 1; }));
+    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
+    ASSERT_TRUE(WaitUntil([&] { return server.Poll() == 1; }));
     ASSERT_EQ(serverEvents.Clients.size(), 1u);
     EXPECT_EQ(serverEvents.Clients[0]->GetState(), Connected);
 }

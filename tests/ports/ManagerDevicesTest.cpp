@@ -5,28 +5,31 @@
 #include <memory>
 #include <vector>
 
+#include "platform/base/UniqueFd.h"
 #include "platform/devices/ComPortDatabase.h"
 #include "platform/devices/DeviceStore.h"
-#include "platform/ScratchDir.h"
-#include "platform/TempState.h"
 #include "ports/QLNManager.h"
+#include "support/DeviceState.h"
+#include "support/ParamName.h"
+#include "support/ProcessStats.h"
+
+using namespace qlntest;
 
 namespace {
 
-class ManagerDevicesTest : public TempStateTest {
+class ManagerDevicesTest : public DeviceStateTest {
 protected:
     void SetUp() override
     {
-        TempStateTest::SetUp();
+        DeviceStateTest::SetUp();
         InfPath = CopyPackage();
     }
 
     void TearDown() override
     {
-        for (int fd : Held)
-            close(fd);
+        Held.clear();
         Manager.reset();
-        TempStateTest::TearDown();
+        DeviceStateTest::TearDown();
     }
 
     // A fresh manager, as at the start of the console.
@@ -66,9 +69,9 @@ protected:
     // An application opens COM<n> through its link.
     void HoldPort(int number)
     {
-        int fd = open((State + "/dev/COM" + std::to_string(number)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        Held.push_back(fd);
+        UniqueFd fd(open((State + "/dev/COM" + std::to_string(number)).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        ASSERT_TRUE(fd);
+        Held.push_back(std::move(fd));
     }
 
     void ClaimInDatabase(int number)
@@ -79,7 +82,7 @@ protected:
 
     std::string InfPath;
     std::unique_ptr<CQLNManager> Manager;
-    std::vector<int> Held;
+    std::vector<UniqueFd> Held;
 };
 
 std::set<std::string> LinkNames(std::initializer_list<int> numbers)
@@ -134,13 +137,13 @@ INSTANTIATE_TEST_SUITE_P(
                       AddCase{"a free number", {}, 7, 7},
                       AddCase{"a number in use, forced", {4}, 4, 4},
                       AddCase{"the last number", {}, 256, 256}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return LabelName(info.param.what); });
 
 TEST_F(ManagerDevicesTest, AskingForTheAssignedNumberKeepsTheInstallersFriendlyName)
 {
     ASSERT_EQ(Restart().Start(), 1);
     ASSERT_NE(Manager->AddPort(1), nullptr);
-    std::string record = ReadText(State + "/devices/ROOT#PORTS#0000");
+    std::string record = FileText(State + "/devices/ROOT#PORTS#0000");
     EXPECT_NE(record.find("FriendlyName=Quillon (COM1)\n"), std::string::npos);
     EXPECT_NE(record.find("Enabled=1\n"), std::string::npos);
 }
@@ -155,7 +158,7 @@ struct FailCase {
 
 class AddPortFailureTest : public ManagerDevicesTest, public ::testing::WithParamInterface<FailCase> {
 public:
-    void SpoilPackage(const std::string& text) { WriteText(InfPath, text); }
+    void SpoilPackage(const std::string& text) { WriteFileText(InfPath, text); }
     void RemovePackage() { unlink(InfPath.c_str()); }
     void FillDatabase()
     {
@@ -204,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](ManagerDevicesTest& t) { static_cast<AddPortFailureTest&>(t).DatabaseAsFolder(); }, 3},
         FailCase{"a claim past the database", [](ManagerDevicesTest&) {}, 300},
         FailCase{"a negative number", [](ManagerDevicesTest&) {}, -2}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return LabelName(info.param.what); });
 
 // ---- enumeration ----------------------------------------------------------------
 
@@ -219,7 +222,7 @@ TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthe
     // Devices the manager must not take: another hardware id, and port names that
     // name no port.
     auto foreign = [&](const char* id, const char* hardwareId, const char* portName) {
-        WriteText(State + "/devices/ROOT#PORTS#" + id,
+        WriteFileText(State + "/devices/ROOT#PORTS#" + id,
                   std::string("[Device]\nInstanceId=ROOT\\PORTS\\") + id + "\nClassGuid=" + PortsClassGuid
                       + "\nHardwareId=" + hardwareId + "\n[HardwareKey]\nPortName=" + portName
                       + "\n[DriverKey]\nInfPath=oem0.inf\n");
@@ -229,7 +232,7 @@ TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthe
     foreign("0102", "QUILLON", "COMX");
     foreign("0103", "QUILLON", "COM0");
     foreign("0104", "QUILLON", "");
-    WriteText(State + "/devices/ROOT#PORTS#0105", "\xff\xfe garbage");
+    WriteFileText(State + "/devices/ROOT#PORTS#0105", "\xff\xfe garbage");
 
     Restart();
     ASSERT_EQ(Manager->Start(), 1);
@@ -297,13 +300,13 @@ INSTANTIATE_TEST_SUITE_P(
                      {1, 2, 3}, 1, "/dev/COM2 exists and is not a link: it is a folder"},
         UnservedCase{"a later device claims its number too",
                      [](const std::string& state) {
-                         std::string record = ReadBytes(state + "/devices/ROOT#PORTS#0001");
+                         std::string record = FileText(state + "/devices/ROOT#PORTS#0001");
                          record.replace(record.find("PORTS\\0001"), 10, "PORTS\\0003");
-                         WriteBytes(state + "/devices/ROOT#PORTS#0003", record);
+                         WriteFileText(state + "/devices/ROOT#PORTS#0003", record);
                          return INVALID_DRIVER_HANDLE;
                      },
                      {1, 2, 3, 2}, 3, "COM2 is also claimed by device ROOT\\PORTS\\0001"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) { return LabelName(info.param.what); });
 
 // The state folder as an earlier version, or a kill during a record write, left it.
 TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWrites)
@@ -315,7 +318,7 @@ TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWr
     const std::string live = State + "/.comdb.qln-tmp." + std::to_string(getppid()) + ".0";
     const std::string foreign = State + "/devices/notes.tmp1-2x";
     for (const std::string& file : {stale, live, foreign})
-        WriteText(file, "x");
+        WriteFileText(file, "x");
 
     ASSERT_EQ(Restart().Start(), 1);
     ASSERT_NE(Manager->AddPort(0), nullptr);
@@ -331,7 +334,7 @@ TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWr
 
 TEST_F(ManagerDevicesTest, AStateFolderThatCannotBeUsedFailsTheStartAndTheAdd)
 {
-    WriteText(Root + "/notafolder", "x");
+    WriteFileText(Root + "/notafolder", "x");
     setenv("XDG_STATE_HOME", (Root + "/notafolder").c_str(), 1);
     CQLNManager& manager = Restart();
     EXPECT_EQ(manager.Start(), 0);
@@ -365,7 +368,6 @@ TEST_F(ManagerDevicesTest, RemovingAPortAnApplicationHoldsChangesNothing)
     EXPECT_EQ(Devices().size(), 1u);
     EXPECT_EQ(Links(), LinkNames({1}));
 
-    close(Held.back());
     Held.pop_back();
     EXPECT_EQ(Manager->RemovePort(port), 1);
     EXPECT_TRUE(Ports().empty());
@@ -420,13 +422,13 @@ TEST_F(ManagerDevicesTest, ADamagedRecordCannotMakeTheLastRemovalDeleteOtherFile
     ASSERT_EQ(Restart().Start(), 1);
     CPortObject* port = Manager->AddPort(0);
     ASSERT_NE(port, nullptr);
-    WriteText(Root + "/victim.inf", "keep me");
-    WriteText(Root + "/victim.pnf", "keep me");
-    WriteText(Root + "/victim.sys", "keep me");
-    std::string record = ReadText(State + "/devices/ROOT#PORTS#0000");
+    WriteFileText(Root + "/victim.inf", "keep me");
+    WriteFileText(Root + "/victim.pnf", "keep me");
+    WriteFileText(Root + "/victim.sys", "keep me");
+    std::string record = FileText(State + "/devices/ROOT#PORTS#0000");
     record.replace(record.find("InfPath=oem0.inf"), 16, "InfPath=../../victim.inf");
-    WriteText(State + "/devices/ROOT#PORTS#0000", record);
-    WriteText(State + "/services/QUILLON", "[Service]\nName=QUILLON\nImagePath=../victim.sys\n");
+    WriteFileText(State + "/devices/ROOT#PORTS#0000", record);
+    WriteFileText(State + "/services/QUILLON", "[Service]\nName=QUILLON\nImagePath=../victim.sys\n");
 
     EXPECT_EQ(Manager->RemovePort(port), 1);
     EXPECT_TRUE(Exists(Root + "/victim.inf"));

@@ -1,62 +1,22 @@
 // The port manager: its thread, its lock, its pump loop and its destruction.
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <atomic>
+#include <thread>
 
-#include "forwarding/DriverInterface.h"
 #include "ports/QLNManager.h"
-#include "TestEnv.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
+#include "support/Loopback.h"
+#include "support/PortsHome.h"
 
 using namespace qlntest;
 
 namespace {
 
-struct Counter : IRunnable {
-    void Run() override { ++Runs; }
-    int Runs = 0;
-};
-
-class CountingThread : public CThread {
-public:
-    explicit CountingThread(IRunnable* target) { Target = target; }
-};
-
-TEST(ThreadTest, StartTwiceMakesOneThread)
-{
-    Counter counter;
-    CountingThread thread(&counter);
-    ASSERT_TRUE(thread.Start());
-    EXPECT_EQ(thread.Wait(5000), CThread::WaitResult::Ended);
-    uint32_t id = thread.GetThreadId();
-    EXPECT_TRUE(thread.Start());
-    EXPECT_EQ(thread.GetThreadId(), id);
-    EXPECT_EQ(counter.Runs, 1);
-}
-
-TEST(ThreadTest, WaitOnAThreadNeverStartedFails)
-{
-    CThread thread;
-    EXPECT_EQ(thread.Wait(0), CThread::WaitResult::Failed);
-}
-
-TEST(CriticalSectionTest, ReentrantAndReportsItsHolder)
-{
-    CCriticalSection lock;
-    EXPECT_FALSE(lock.IsHeldByCurrentThread());
-    {
-        CGuard outer(lock);
-        CGuard inner(lock);
-        EXPECT_TRUE(lock.IsHeldByCurrentThread());
-        bool otherSees = true;
-        std::thread([&] { otherSees = lock.IsHeldByCurrentThread(); }).join();
-        EXPECT_FALSE(otherSees);
-    }
-    EXPECT_FALSE(lock.IsHeldByCurrentThread());
-}
-
 class ManagerTest : public ::testing::Test {
 protected:
-    TempHome Home;
+    PortsHome Home;
 };
 
 // A TCP client link whose peer reads everything the application writes: while
@@ -77,16 +37,14 @@ struct BusyPort {
         Draining = false;
         if (Drain.joinable())
             Drain.join();
-        close(Peer);
-        close(Listener);
     }
     void Flood()
     {
         Drain = std::thread([this] {
             std::vector<uint8_t> buffer(65536);
             while (Draining) {
-                pollfd p {Peer, POLLIN, 0};
-                if (poll(&p, 1, 10) > 0 && recv(Peer, buffer.data(), buffer.size(), MSG_DONTWAIT) > 0)
+                pollfd p {Peer.Get(), POLLIN, 0};
+                if (poll(&p, 1, 10) > 0 && recv(Peer.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT) > 0)
                     Received = true;
             }
         });
@@ -95,8 +53,8 @@ struct BusyPort {
             return Received.load();
         }, 20);
     }
-    int Listener = -1;
-    int Peer = -1;
+    UniqueFd Listener;
+    UniqueFd Peer;
     CPortObject* Port = nullptr;
     std::unique_ptr<qlntest::App> App;
     std::thread Drain;
@@ -145,7 +103,7 @@ TEST_F(ManagerTest, WindowThreadLockWaitsForThePassAndHoldsThePump)
 
 TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
 {
-    int peer = -1, listener = Listen();
+    UniqueFd peer, listener = Listen();
     {
         CQLNManager manager(nullptr, "");
         ASSERT_EQ(manager.StartOnPorts({5, 6}), 1);
@@ -155,14 +113,12 @@ TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
         EXPECT_EQ(ports.front()->GetPortNumber(), 5);
         ports.front()->AddTcpClient("127.0.0.1", LocalPort(listener));
         peer = AcceptWithin(listener);
-        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(peer);
     }
     // The link's connection was closed with the port, and the driver handles with it.
     char c;
-    EXPECT_TRUE(WaitUntil([&] { return recv(peer, &c, 1, MSG_DONTWAIT) == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return recv(peer.Get(), &c, 1, MSG_DONTWAIT) == 0; }));
     EXPECT_NE(PortDriver::Instance().Open(5), INVALID_DRIVER_HANDLE);
-    close(peer);
-    close(listener);
 }
 
 TEST_F(ManagerTest, CollectsOnlyPortsHeldByApplications)
@@ -176,75 +132,6 @@ TEST_F(ManagerTest, CollectsOnlyPortsHeldByApplications)
     ASSERT_EQ(open.size(), 2u);
     EXPECT_EQ(open.front()->GetPortNumber(), 3);
     EXPECT_EQ(open.back()->GetPortNumber(), 7);
-    manager.CollectOpenedPorts(nullptr);
-    manager.CopyPorts(nullptr);
-}
-
-TEST(PortObjectTest, NewPortHasDefaultsAndCopiesItsLogName)
-{
-    CCriticalSection lock;
-    CPortObject port(12, &lock);
-    EXPECT_EQ(port.GetPortNumber(), 12);
-    EXPECT_EQ(port.GetSendToNetDelayTime(), 0);
-    EXPECT_EQ(port.GetReceiveFromNetDelayTime(), 0);
-    EXPECT_EQ(port.GetLogMode(), 0);
-    EXPECT_EQ(port.GetLogFilename(), "");
-    EXPECT_TRUE(port.GetNetLinks().empty());
-    EXPECT_EQ(port.ToNetQueued(), 0u);
-    EXPECT_EQ(port.FromNetQueued(), 0u);
-    EXPECT_EQ(port.GetDriverHandle(), INVALID_DRIVER_HANDLE);
-    port.SetSendToNetDelayTime(-5);
-    EXPECT_EQ(port.GetSendToNetDelayTime(), -5);
-    std::string name = port.GetLogFilename();
-    name += "x";
-    EXPECT_EQ(port.GetLogFilename(), "");
-}
-
-// Appends and removals of every size, across block boundaries, against a plain
-// queue; emptied, the queue keeps at most one block.
-TEST(ByteQueueTest, MatchesAPlainQueueAndGivesItsStorageBack)
-{
-    ByteQueue queue;
-    std::deque<uint8_t> model;
-    std::vector<uint8_t> front;
-    uint32_t x = 5;
-    for (int step = 0; step < 2000; ++step) {
-        x = x * 1103515245u + 12345u;
-        size_t n = (x >> 8) % (3 * ByteQueue::BlockSize);
-        if (x & 0x10000) {
-            auto data = Pattern(n, x);
-            queue.Append(data.data(), n);
-            model.insert(model.end(), data.begin(), data.end());
-        } else {
-            n = std::min(n, model.size());
-            front.assign(n, 0);
-            queue.CopyFront(front.data(), n);
-            ASSERT_TRUE(std::equal(front.begin(), front.end(), model.begin())) << "step " << step;
-            queue.RemoveFront(n);
-            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(n));
-        }
-        ASSERT_EQ(queue.Size(), model.size());
-    }
-    queue.RemoveFront(queue.Size() + 1);
-    EXPECT_TRUE(queue.IsEmpty());
-    EXPECT_LE(queue.Capacity(), ByteQueue::BlockSize);
-}
-
-TEST(ByteQueueTest, KeepsOrderAcrossPartialRemovals)
-{
-    ByteQueue queue;
-    auto data = Pattern(10000);
-    queue.Append(data.data(), 6000);
-    queue.Append(data.data() + 6000, 4000);
-    std::vector<uint8_t> front(8192);
-    queue.CopyFront(front.data(), 8192);
-    EXPECT_TRUE(std::equal(front.begin(), front.end(), data.begin()));
-    queue.RemoveFront(8192);
-    ASSERT_EQ(queue.Size(), 1808u);
-    queue.CopyFront(front.data(), 1808);
-    EXPECT_TRUE(std::equal(front.begin(), front.begin() + 1808, data.begin() + 8192));
-    queue.RemoveFront(5000);
-    EXPECT_TRUE(queue.IsEmpty());
 }
 
 } // namespace

@@ -1,10 +1,16 @@
 #pragma once
 // A console core on one port, bridged by the manager's real pump thread, and an
 // application that holds the port.
+#include <chrono>
 #include <memory>
+#include <thread>
 
+#include "Application.h"
+#include "Bytes.h"
+#include "Files.h"
+#include "Loopback.h"
 #include "ports/QLNManager.h"
-#include "TestEnv.h"
+#include "PortsHome.h"
 
 namespace qlntest {
 
@@ -40,11 +46,20 @@ public:
         return Locked([&] { return link->Clients.size(); });
     }
 
-    TempHome Home; // first: the folders exist before the manager looks at them
+    PortsHome Home; // first: the folders exist before the manager looks at them
     std::unique_ptr<CQLNManager> Manager;
     bool Started = false;
     CPortObject* Port = nullptr;
     std::unique_ptr<App> Application;
 };
+
+// Passes the pump makes over `seconds`: ~0 for a pump at rest, thousands for one
+// that spins.
+inline uint64_t PassesOver(CQLNManager& manager, double seconds)
+{
+    uint64_t before = manager.PassCount();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    return manager.PassCount() - before;
+}
 
 } // namespace qlntest

@@ -35,13 +35,6 @@ public:
         }
         }
     }
-    ~Peer()
-    {
-        if (Fd >= 0)
-            close(Fd);
-        if (Listener >= 0)
-            close(Listener);
-    }
     bool Send(const std::vector<uint8_t>& data)
     {
         if (Type != Kind::Udp)
@@ -49,7 +42,7 @@ public:
         // Datagrams of at most one chunk, paced by the console taking them.
         for (size_t off = 0; off < data.size(); off += 4096) {
             size_t n = std::min<size_t>(4096, data.size() - off);
-            if (sendto(Fd, data.data() + off, n, 0, reinterpret_cast<sockaddr*>(&Remote), sizeof Remote) != static_cast<ssize_t>(n))
+            if (sendto(Fd.Get(), data.data() + off, n, 0, reinterpret_cast<sockaddr*>(&Remote), sizeof Remote) != static_cast<ssize_t>(n))
                 return false;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -59,8 +52,8 @@ public:
 
     Kind Type;
     CNetObject* Link = nullptr;
-    int Fd = -1;
-    int Listener = -1;
+    UniqueFd Fd;
+    UniqueFd Listener;
     sockaddr_in Remote {};
 };
 

@@ -1,16 +1,14 @@
 #pragma once
 // What a process holds and spends, from /proc: for the tests that check that the
 // console lets go of descriptors and memory and rests when it has nothing to do.
-#include <chrono>
 #include <dirent.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include "ports/QLNManager.h"
-#include "TestEnv.h"
+#include "Files.h"
 
 namespace qlntest {
 
@@ -70,13 +68,15 @@ inline rlim_t HardOpenFileLimit()
     return limit.rlim_max;
 }
 
-// Passes the pump makes over `seconds`: ~0 for a pump at rest, thousands for one
-// that spins.
-inline uint64_t PassesOver(CQLNManager& manager, double seconds)
+// The id of a process that has ended (the system may hand it out again, but hardly
+// within one test).
+inline pid_t DeadPid()
 {
-    uint64_t before = manager.PassCount();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    return manager.PassCount() - before;
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
 }
 
 } // namespace qlntest

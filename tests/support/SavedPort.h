@@ -12,7 +12,8 @@
 
 #include "platform/config/AtomicFile.h"
 #include "platform/config/ProfileFile.h"
-#include "TestEnv.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
 
 namespace qlntest {
 

@@ -185,7 +185,7 @@ TEST_F(AddFlowTest, AddNetOfEachKind)
 {
     StartOn({3, 5});
     QTreeWidgetItem* com5 = PortNode(1);
-    const int listener = qlntest::Listen();
+    const UniqueFd listener = qlntest::Listen();
     const uint16_t serverPort = qlntest::FreePort();
     const uint16_t udpPort = qlntest::FreePort(SOCK_DGRAM);
 
@@ -202,8 +202,8 @@ TEST_F(AddFlowTest, AddNetOfEachKind)
     }));
     EXPECT_EQ(Boxes.Texts(), std::vector<QString>{"Remote Port error!"});
     ASSERT_EQ(com5->childCount(), 1);
-    const int peer = qlntest::AcceptWithin(listener);
-    EXPECT_GE(peer, 0);
+    const UniqueFd peer = qlntest::AcceptWithin(listener);
+    EXPECT_TRUE(peer);
     EXPECT_TRUE(ProcessUntil([&] {
         return com5->child(0)->text(0)
             == QString("(Connected) TCP Client / Remote Addr:Port 127.0.0.1:%1")
@@ -236,9 +236,6 @@ TEST_F(AddFlowTest, AddNetOfEachKind)
         EXPECT_EQ(links.back()->Type, Udp);
         EXPECT_EQ(links.back()->RemoteAddr, "localhost");
     }
-    if (peer >= 0)
-        close(peer);
-    close(listener);
 }
 
 TEST_F(AddFlowTest, MenuCommandsActOnTheMenuNode)
@@ -261,7 +258,7 @@ TEST_F(AddFlowTest, MenuCommandsActOnTheMenuNode)
 TEST_F(AddFlowTest, ARefusedLinkShowsAddNetFailed)
 {
     StartOn({3});
-    const int taken = qlntest::Listen();
+    const UniqueFd taken = qlntest::Listen();
     ASSERT_TRUE(AddNetThroughMenu(PortNode(0), [&](TAddPortForm& dialog) {
         dialog.TCPServerRadioButton->click();
         dialog.TCPServerListenPortEdit->setText(QString::number(qlntest::LocalPort(taken)));
@@ -272,7 +269,6 @@ TEST_F(AddFlowTest, ARefusedLinkShowsAddNetFailed)
     EXPECT_EQ(PortNode(0)->childCount(), 0);
     CGuard guard(Lock());
     EXPECT_TRUE(PortOf(PortNode(0))->GetNetLinks().empty());
-    close(taken);
 }
 
 TEST_F(AddFlowTest, CancelAddsNothing)

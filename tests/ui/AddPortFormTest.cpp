@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "platform/devices/DeviceStore.h"
+#include "support/ParamName.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -112,8 +113,7 @@ TEST_F(AddPortFormTest, AnUnavailableDatabaseLeavesTheListEmpty)
 {
     // The state folder runs through a regular file: it cannot be created.
     std::string blocker = Home.Root + "/blocker";
-    FILE* f = fopen(blocker.c_str(), "w");
-    fclose(f);
+    qlntest::WriteFileText(blocker, "");
     setenv("XDG_STATE_HOME", (blocker + "/state").c_str(), 1);
     TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
     EXPECT_EQ(form.PortNumberComboBox->count(), 0);
@@ -225,7 +225,12 @@ INSTANTIATE_TEST_SUITE_P(
         PortCheck{"udp", "0", "0", {localError}, false},
         PortCheck{"udp", "30000", "70000", {remoteError}, false},
         PortCheck{"udp", "30000", "", {remoteError}, false},
-        PortCheck{"udp", "30000", "31000", {}, true}));
+        PortCheck{"udp", "30000", "31000", {}, true}),
+    [](const auto& info) {
+        const PortCheck& check = info.param;
+        std::string name = std::string(check.Kind) + "_" + qlntest::ValueName(check.First);
+        return std::string(check.Kind) == "udp" ? name + "_" + qlntest::ValueName(check.Second) : name;
+    });
 
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
 {

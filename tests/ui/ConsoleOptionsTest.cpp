@@ -8,15 +8,10 @@
 #include "SettingsTestSupport.h"
 
 using namespace qlnui;
+using qlntest::Exists;
 using qlntest::FileText;
 
 namespace {
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
 
 // ---------------------------------------------------------------- minimize when run
 

@@ -8,10 +8,11 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include "net/NetObject.h"
-#include "platform/ScratchDir.h"
 #include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
+#include "net/NetObject.h"
+#include "support/ParamName.h"
+#include "support/ProcessStats.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -42,7 +43,7 @@ protected:
     }
 
     // A TCP client link connected to `listener`; the accepted end goes to `peer`.
-    QTreeWidgetItem* AddConnectedClient(QTreeWidgetItem* portNode, int listener, int& peer)
+    QTreeWidgetItem* AddConnectedClient(QTreeWidgetItem* portNode, const UniqueFd& listener, UniqueFd& peer)
     {
         CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::LocalPort(listener));
         {
@@ -51,7 +52,7 @@ protected:
         }
         QTreeWidgetItem* node = Form->AddTcpClientNode(portNode, link, "127.0.0.1");
         peer = qlntest::AcceptWithin(listener);
-        EXPECT_GE(peer, 0);
+        EXPECT_TRUE(peer);
         EXPECT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == Connected; }));
         return node;
     }
@@ -95,8 +96,8 @@ TEST_F(MainFormTest, ContextMenuEnablesByTheKindOfNode)
 {
     QTreeWidgetItem* com3 = PortNode(0);
     QTreeWidgetItem* refused = AddRefusedClient(com3);
-    int listener = qlntest::Listen();
-    int peer = -1;
+    UniqueFd listener = qlntest::Listen();
+    UniqueFd peer;
     QTreeWidgetItem* connected = AddConnectedClient(com3, listener, peer);
     QTreeWidgetItem* server =
         Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()));
@@ -132,9 +133,6 @@ TEST_F(MainFormTest, ContextMenuEnablesByTheKindOfNode)
     // Disabled commands do nothing.
     Form->RemovePortMenuItem->trigger();
     EXPECT_TRUE(Boxes.Calls.empty());
-
-    close(peer);
-    close(listener);
 }
 
 TEST_F(MainFormTest, ReconnectActsOnTheMenuNode)
@@ -146,14 +144,12 @@ TEST_F(MainFormTest, ReconnectActsOnTheMenuNode)
     // The selection moves on before the command runs; it still acts on the menu node.
     Tree().setCurrentItem(PortNode(1));
 
-    int listener = qlntest::Listen(link->RemotePort);
-    ASSERT_GE(listener, 0);
+    UniqueFd listener = qlntest::Listen(link->RemotePort);
+    ASSERT_TRUE(listener);
     Form->ReconnectMenuItem->trigger();
-    int peer = qlntest::AcceptWithin(listener);
-    EXPECT_GE(peer, 0);
+    UniqueFd peer = qlntest::AcceptWithin(listener);
+    EXPECT_TRUE(peer);
     EXPECT_TRUE(ProcessUntil([&] { return refused->text(0).startsWith("(Connected)"); }));
-    close(peer);
-    close(listener);
 }
 
 TEST_F(MainFormTest, OptionsGroupFollowsTheSelection)
@@ -266,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, SetButtonTest,
                          ::testing::Values(SetCase{"12ms", false, 0}, SetCase{"", false, 0},
                                            SetCase{"99999999999", false, 0},
                                            SetCase{"-5", true, -5}, SetCase{"0", true, 0},
-                                           SetCase{" $20", true, 32}));
+                                           SetCase{" $20", true, 32}),
+                         [](const auto& info) { return qlntest::ValueName(info.param.Text); });
 
 TEST_F(MainFormTest, AutoReconnectFollowsTheBox)
 {
@@ -360,18 +357,17 @@ TEST_F(MainFormTest, RemovePortAnsweredNoDoesNothingAndAnOpenPortIsRefused)
 
 TEST_F(MainFormTest, TimerRedrawsAClientWhosePeerClosed)
 {
-    int listener = qlntest::Listen();
-    int peer = -1;
+    UniqueFd listener = qlntest::Listen();
+    UniqueFd peer;
     QTreeWidgetItem* node = AddConnectedClient(PortNode(0), listener, peer);
     const QString remote = QString(" TCP Client / Remote Addr:Port 127.0.0.1:%1")
                                .arg(qlntest::LocalPort(listener));
     EXPECT_EQ(TextAfterNextTick(node), "(Connected)" + remote);
 
-    close(peer);
+    peer.Reset();
     CNetObject* link = LinkOf(node);
     ASSERT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == Unconnected; }));
     EXPECT_EQ(TextAfterNextTick(node), "(Unconnected)" + remote);
-    close(listener);
 }
 
 TEST_F(MainFormTest, TimerFollowsAServersClientCount)
@@ -386,14 +382,13 @@ TEST_F(MainFormTest, TimerFollowsAServersClientCount)
         return link->Clients.size();
     };
 
-    int a = qlntest::ConnectTo(port);
-    int b = qlntest::ConnectTo(port);
+    UniqueFd a = qlntest::ConnectTo(port);
+    UniqueFd b = qlntest::ConnectTo(port);
     ASSERT_TRUE(qlntest::WaitUntil([&] { return clients() == 2; }));
     EXPECT_EQ(TextAfterNextTick(node), "(2" + tail);
-    close(a);
+    a.Reset();
     ASSERT_TRUE(qlntest::WaitUntil([&] { return clients() == 1; }));
     EXPECT_EQ(TextAfterNextTick(node), "(1" + tail);
-    close(b);
 }
 
 // Another caller of the console model (a command from elsewhere) changes what the
@@ -495,9 +490,9 @@ namespace {
 TEST_F(WindowTest, UnservablePortIsMarkedAndStaleTemporaryFilesGo)
 {
     const std::string stale = ConfigHome() + "/quillon/.QuillonConsole.ini.qln-tmp."
-                              + std::to_string(DeadPid()) + ".0";
+                              + std::to_string(qlntest::DeadPid()) + ".0";
     ASSERT_TRUE(MakeFolders(DeviceLinkFolder() + "/COM5") && MakeFolders(ConfigHome() + "/quillon"));
-    WriteBytes(stale, "partial");
+    qlntest::WriteFileText(stale, "partial");
     StartOn({3, 5});
     EXPECT_EQ(PortNode(0)->text(0), "COM3");
     EXPECT_EQ(PortNode(1)->text(0), "COM5 (Unavailable)");

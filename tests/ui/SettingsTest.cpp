@@ -8,7 +8,7 @@
 #include "platform/config/ProfileFile.h"
 #include "forwarding/PortObject.h"
 #include "console/ConfigLocation.h"
-#include "SavedPort.h"
+#include "support/SavedPort.h"
 #include "SettingsTestSupport.h"
 
 using namespace qlnui;
@@ -166,7 +166,7 @@ TEST_F(SettingsTest, ASaveRenumbersTheLinksThatLoaded)
 // listening, a "Set" keeps it in the file, and it shows when it listens at last.
 TEST_F(SettingsTest, ALinkWhosePortIsTakenAtStartWaitsForIt)
 {
-    const int taken[] = {qlntest::Listen(), qlntest::BindUdp()};
+    UniqueFd taken[] = {qlntest::Listen(), qlntest::BindUdp()};
     const QString tcp = QString::number(qlntest::LocalPort(taken[0]));
     const QString udp = QString::number(qlntest::LocalPort(taken[1]));
     const std::string links = "NetCount=2\nNet1Type=2\nNet1LocalPort=" + tcp.toStdString() + "\nNet2Type=3\n"
@@ -183,8 +183,8 @@ TEST_F(SettingsTest, ALinkWhosePortIsTakenAtStartWaitsForIt)
     EXPECT_EQ(FileText(ConfigPath()), "[COM3]\nSendToNetDelayTime=0\nReceiveFromNetDelayTime=0\n"
                                       "LogFilename=\nLogMode=0\n" + links);
 
-    for (int fd : taken)
-        close(fd);
+    for (UniqueFd& fd : taken)
+        fd.Reset();
     const std::vector<QString> listening{"(0) TCP Server / Listen Port " + tcp,
                                          "UDP / Local Port " + udp + ", Remote Addr:Port 127.0.0.1:9"};
     EXPECT_TRUE(ProcessUntil([&] { return texts() == listening; }, 20)) << texts()[0].toStdString();

@@ -2,7 +2,6 @@
 // Pieces the window tests share: scripted message boxes, a driver for the modal
 // add dialog, waiting with deadlines while the event loop runs, and a window
 // started on given ports.
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -12,14 +11,17 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QMenu>
-#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include "platform/base/Folders.h"
 #include "platform/pty/PortDriver.h"
 #include "ports/QLNManager.h"
-#include "support/TestEnv.h"
+#include "support/Application.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/TempFolder.h"
+#include "support/WaitUntil.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"
@@ -30,15 +32,10 @@ namespace qlnui {
 // Runs the event loop until `condition` holds or `seconds` pass.
 inline bool ProcessUntil(const std::function<bool()>& condition, double seconds = 10.0)
 {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    return qlntest::WaitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+        return condition();
+    }, seconds);
 }
 
 // Answers every message box from a script and records each one. A box beyond the

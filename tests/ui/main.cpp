@@ -1,13 +1,12 @@
 // The window tests run on Qt's offscreen platform unless told otherwise, with a
 // private runtime folder so that nothing of the user's session is touched.
 #include <cstdlib>
-#include <string>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <QApplication>
 
 #include "console/ConfigLocation.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -29,12 +28,9 @@ int main(int argc, char* argv[])
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    char pattern[] = "/tmp/qlnui.XXXXXX";
-    if (const char* runtime = mkdtemp(pattern)) {
-        chmod(runtime, 0700);
-        setenv("XDG_RUNTIME_DIR", runtime, 1);
-        setenv("TMPDIR", runtime, 1);
-    }
+    const qlntest::TempFolder runtime; // private to this user, as a runtime folder must be
+    setenv("XDG_RUNTIME_DIR", runtime.Root.c_str(), 1);
+    setenv("TMPDIR", runtime.Root.c_str(), 1);
     DefaultHandler = qInstallMessageHandler(QuietOffscreen);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
@@ -42,7 +38,5 @@ int main(int argc, char* argv[])
     // Every window here keeps its configuration in the test's private ConfigHome(),
     // never beside the shared test executable, so no test reads what another saved.
     ConfigLocation::PreferConfigHome(true);
-    const int result = RUN_ALL_TESTS();
-    [[maybe_unused]] int rc = std::system((std::string("rm -rf '") + pattern + "'").c_str());
-    return result;
+    return RUN_ALL_TESTS();
 }

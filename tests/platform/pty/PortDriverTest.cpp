@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "forwarding/DriverInterface.h"
-#include "forwarding/PortObject.h"
-#include "TestEnv.h"
+#include "platform/base/Folders.h"
+#include "platform/pty/PortDriver.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
+#include "support/PortsHome.h"
 
 using namespace qlntest;
 
@@ -17,17 +19,18 @@ class PortDriverTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
-        Port = std::make_unique<CPortObject>(7, &Lock);
-        ASSERT_EQ(Port->OpenDriver(), 1);
+        ASSERT_TRUE(Driver().AttachDevice(7, DeviceLinkFolder()));
+        Handle = Driver().Open(7);
+        ASSERT_NE(Handle, INVALID_DRIVER_HANDLE);
     }
+    static PortDriver& Driver() { return PortDriver::Instance(); }
     std::vector<uint8_t> ReadAll(size_t count)
     {
         std::vector<uint8_t> out;
         uint8_t buf[8192];
         WaitUntil([&] {
             uint32_t got = 0;
-            if (ReadPort(Port.get(), buf, sizeof buf, &got))
+            if (Driver().Read(Handle, buf, sizeof buf, &got))
                 out.insert(out.end(), buf, buf + got);
             return out.size() >= count;
         });
@@ -36,13 +39,12 @@ protected:
     PortStatus Status()
     {
         PortStatus status {};
-        EXPECT_TRUE(QueryStatus(Port.get(), &status));
+        EXPECT_TRUE(Driver().QueryStatus(Handle, &status));
         return status;
     }
 
-    TempHome Home;
-    CCriticalSection Lock;
-    std::unique_ptr<CPortObject> Port;
+    PortsHome Home;
+    DriverHandle Handle = INVALID_DRIVER_HANDLE;
 };
 
 TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
@@ -56,12 +58,12 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     EXPECT_EQ(ReadAll(all.size()), all);
 
     ASSERT_TRUE(WaitUntil([&] { return Status().FreeSpace >= all.size(); }));
-    ASSERT_TRUE(WritePort(Port.get(), all.data(), static_cast<uint32_t>(all.size())));
+    ASSERT_TRUE(Driver().Write(Handle, all.data(), static_cast<uint32_t>(all.size())));
     EXPECT_EQ(app.ReadExactly(all.size()), all);
     // No echo: nothing written towards the application comes back to the console.
     uint8_t buf[64];
     uint32_t got = 1;
-    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u);
 }
 
@@ -69,9 +71,8 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
 TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
     EXPECT_EQ(Status().OpenCount, 1u);
-    EXPECT_FALSE(IsOpenedByApplication(Port.get()));
     PortDriver::Instance().ForgetOpenEvents();
-    const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Port->GetDriverHandle(), true, false);
+    const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Handle, true, false);
     pollfd waits {wait.Fd, wait.Events, 0};
     EXPECT_EQ(poll(&waits, 1, 0), 0);
     {
@@ -79,7 +80,6 @@ TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
         ASSERT_TRUE(app.Ok());
         EXPECT_EQ(poll(&waits, 1, 10000), 1);
         EXPECT_EQ(Status().OpenCount, 2u);
-        EXPECT_TRUE(IsOpenedByApplication(Port.get()));
     }
     EXPECT_EQ(Status().OpenCount, 1u);
     // Without an application nothing is accepted; bytes for it wait in the console.
@@ -91,27 +91,27 @@ TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
     {
         App first(PortDriver::Instance().LinkPath(7), false);
         termios tio {};
-        tcgetattr(first.Fd, &tio);
+        tcgetattr(first.Fd.Get(), &tio);
         tio.c_lflag |= ECHO | ICANON;
         tio.c_oflag |= OPOST | ONLCR;
-        tcsetattr(first.Fd, TCSANOW, &tio);
+        tcsetattr(first.Fd.Get(), TCSANOW, &tio);
         EXPECT_EQ(Status().OpenCount, 2u);
     }
     EXPECT_EQ(Status().OpenCount, 1u); // the console notices the release here
 
     App second(PortDriver::Instance().LinkPath(7), false);
     termios tio {};
-    tcgetattr(second.Fd, &tio);
+    tcgetattr(second.Fd.Get(), &tio);
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
 
     Status();
     std::vector<uint8_t> line {'a', '\n', 'b'};
-    ASSERT_TRUE(WritePort(Port.get(), line.data(), 3));
+    ASSERT_TRUE(Driver().Write(Handle, line.data(), 3));
     EXPECT_EQ(second.ReadExactly(3), line);
     uint8_t buf[16];
     uint32_t got = 1;
-    EXPECT_TRUE(ReadPort(Port.get(), buf, sizeof buf, &got));
+    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u);
 }
 
@@ -130,14 +130,14 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
         if (room == 0)
             break;
         uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
-        ASSERT_TRUE(WritePort(Port.get(), data.data() + offered, n));
+        ASSERT_TRUE(Driver().Write(Handle, data.data() + offered, n));
         offered += n;
     }
     ASSERT_LT(offered, data.size()) << "the driver never ran out of room";
     uint32_t room = Status().FreeSpace;
     ASSERT_LT(room, full);
     std::vector<uint8_t> tooMuch(room + 1, 0);
-    EXPECT_FALSE(WritePort(Port.get(), tooMuch.data(), room + 1)) << "a write beyond the free space is refused whole";
+    EXPECT_FALSE(Driver().Write(Handle, tooMuch.data(), room + 1)) << "a write beyond the free space is refused whole";
 
     // The application reads; room comes back and the rest goes through.
     std::vector<uint8_t> received;
@@ -147,7 +147,7 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
         uint32_t room = Status().FreeSpace;
         if (room > 0 && offered < data.size()) {
             uint32_t n = static_cast<uint32_t>(std::min<size_t>(room, data.size() - offered));
-            if (WritePort(Port.get(), data.data() + offered, n))
+            if (Driver().Write(Handle, data.data() + offered, n))
                 offered += n;
         }
         return received.size() == data.size();
@@ -158,15 +158,14 @@ TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
 
 TEST_F(PortDriverTest, OpensOnceAndOnlyWhenPresent)
 {
-    EXPECT_EQ(PortDriver::Instance().Open(7), INVALID_DRIVER_HANDLE) << "no sharing";
-    EXPECT_EQ(PortDriver::Instance().Open(8), INVALID_DRIVER_HANDLE) << "no device";
-    Port->CloseDriver();
-    Port->CloseDriver(); // twice closes once
-    EXPECT_EQ(Port->GetDriverHandle(), INVALID_DRIVER_HANDLE);
+    EXPECT_EQ(Driver().Open(7), INVALID_DRIVER_HANDLE) << "no sharing";
+    EXPECT_EQ(Driver().Open(8), INVALID_DRIVER_HANDLE) << "no device";
+    Driver().Close(Handle);
+    Driver().Close(Handle); // a handle closed already closes nothing else
     PortStatus status {};
-    EXPECT_FALSE(QueryStatus(Port.get(), &status));
-    EXPECT_EQ(Port->OpenDriver(), 1);
-    EXPECT_EQ(Port->OpenDriver(), 1) << "an open port is not opened again";
+    EXPECT_FALSE(Driver().QueryStatus(Handle, &status));
+    Handle = Driver().Open(7);
+    EXPECT_NE(Handle, INVALID_DRIVER_HANDLE);
 }
 
 TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
@@ -184,9 +183,8 @@ TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
 
     PortDriver::Instance().DetachDevice(7);
     EXPECT_NE(access(link.c_str(), F_OK), 0);
-    EXPECT_EQ(Port->GetDriverHandle() == INVALID_DRIVER_HANDLE, false);
     PortStatus status {};
-    EXPECT_FALSE(QueryStatus(Port.get(), &status)) << "requests on a removed device fail";
+    EXPECT_FALSE(Driver().QueryStatus(Handle, &status)) << "requests on a removed device fail";
 
     // A stale link left by a console that crashed is replaced.
     ASSERT_EQ(symlink("/nonexistent", (DeviceLinkFolder() + "/COM9").c_str()), 0);
@@ -212,13 +210,12 @@ TEST_F(PortDriverTest, LinkOfAKilledConsoleLeadsNowhere)
     ASSERT_EQ(waitpid(console, nullptr, 0), console);
 
     // Another program takes a new terminal, most likely the number just freed.
-    const int other = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(other >= 0 && unlockpt(other) == 0);
+    const UniqueFd other(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(other && unlockpt(other.Get()) == 0);
     App late(link);
     const int error = errno;
-    EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd);
+    EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd.Get());
     EXPECT_TRUE(error == ENOENT || error == ENXIO) << strerror(error);
-    close(other);
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 
 #include <atomic>
 
-#include "Console.h"
-#include "ProcessStats.h"
+#include "support/Console.h"
+#include "support/ProcessStats.h"
 
 using namespace qlntest;
 
@@ -45,7 +45,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     const int descriptors = DescriptorCount();
     const long resident = ResidentKiB();
 
-    std::vector<int> stayers;
+    std::vector<UniqueFd> stayers;
     for (int i = 0; i < Stayers; ++i)
         stayers.push_back(ConnectTo(port));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Stayers; }));
@@ -53,15 +53,15 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     std::atomic<bool> done {false};
     std::atomic<int> cycles {0};
     std::thread churn([&] {
-        std::vector<int> slots(Churners, -1);
+        std::vector<UniqueFd> slots(Churners);
         const std::vector<uint8_t> noise(100, ChurnerByte);
         for (int turn = 0; !done; ++turn) {
-            int& fd = slots[static_cast<size_t>(turn % Churners)];
-            if (fd >= 0) {
+            UniqueFd& fd = slots[static_cast<size_t>(turn % Churners)];
+            if (fd) {
                 linger reset {1, 0};
                 if (turn % 2)
-                    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                close(fd);
+                    setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                fd.Reset();
                 ++cycles;
             }
             // At most one new connection every other pass: the console accepts one
@@ -69,12 +69,9 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
             uint64_t passes = console.Manager->PassCount();
             WaitUntil([&] { return console.Manager->PassCount() >= passes + 2; }, 0.01);
             fd = ConnectTo(port);
-            if (fd >= 0)
-                send(fd, noise.data(), noise.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (fd)
+                send(fd.Get(), noise.data(), noise.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         }
-        for (int fd : slots)
-            if (fd >= 0)
-                close(fd);
     });
 
     // The application writes its bytes and checks, as they come, each stayer's bytes.
@@ -87,9 +84,9 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
         return written == ApplicationBytes;
     };
     bool arrived = WaitUntil([&] {
-        ssize_t n = write(console.Application->Fd, fromApplication.data() + written, std::min<size_t>(16384, ApplicationBytes - written));
+        ssize_t n = write(console.Application->Fd.Get(), fromApplication.data() + written, std::min<size_t>(16384, ApplicationBytes - written));
         written += n > 0 ? static_cast<size_t>(n) : 0;
-        while ((n = read(console.Application->Fd, buffer.data(), buffer.size())) > 0) {
+        while ((n = read(console.Application->Fd.Get(), buffer.data(), buffer.size())) > 0) {
             for (ssize_t k = 0; k < n; ++k) {
                 uint8_t b = buffer[static_cast<size_t>(k)];
                 if (b == ChurnerByte)
@@ -101,9 +98,9 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
         }
         for (int i = 0; i < Stayers; ++i) {
             size_t piece = std::min<size_t>(512, StayerBytes - sent[i]);
-            if (piece > 0 && (n = send(stayers[i], streams[i].data() + sent[i], piece, MSG_DONTWAIT | MSG_NOSIGNAL)) > 0)
+            if (piece > 0 && (n = send(stayers[i].Get(), streams[i].data() + sent[i], piece, MSG_DONTWAIT | MSG_NOSIGNAL)) > 0)
                 sent[i] += static_cast<size_t>(n);
-            while ((n = recv(stayers[i], buffer.data(), buffer.size(), MSG_DONTWAIT)) > 0) {
+            while ((n = recv(stayers[i].Get(), buffer.data(), buffer.size(), MSG_DONTWAIT)) > 0) {
                 for (ssize_t k = 0; k < n; ++k)
                     if (toStayer[i] >= ApplicationBytes || fromApplication[toStayer[i]++] != buffer[static_cast<size_t>(k)])
                         ++misplaced;
@@ -116,8 +113,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     EXPECT_TRUE(arrived) << "not every byte arrived; " << cycles << " churn cycles";
     EXPECT_EQ(misplaced, 0u) << "bytes lost, doubled or out of order";
 
-    for (int fd : stayers)
-        close(fd);
+    stayers.clear();
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0; }, 30));
     EXPECT_TRUE(WaitUntil([&] { return DescriptorCount() <= descriptors + 2; }, 10))
         << DescriptorCount() - descriptors << " descriptors more than before";

@@ -3,8 +3,8 @@
 // loses nothing.
 #include <gtest/gtest.h>
 
-#include "Console.h"
-#include "ProcessStats.h"
+#include "support/Console.h"
+#include "support/ProcessStats.h"
 
 using namespace qlntest;
 
@@ -21,22 +21,20 @@ TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->LastFailTime != 0; }); }));
     ASSERT_TRUE(console.Application->WriteAll({'e', 'a', 'r', 'l', 'y'}));
 
-    int listener = Listen(port);
-    ASSERT_GE(listener, 0);
-    int peer = AcceptWithin(listener);
-    ASSERT_GE(peer, 0);
+    UniqueFd listener = Listen(port);
+    ASSERT_TRUE(listener);
+    UniqueFd peer = AcceptWithin(listener);
+    ASSERT_TRUE(peer);
     EXPECT_EQ(RecvExactly(peer, 5), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'y'}));
     EXPECT_TRUE(WaitUntil([&] { return console.State(link) == Connected; }));
 
     // The peer goes; the link notices, waits its interval and comes back.
-    close(peer);
+    peer.Reset();
     EXPECT_TRUE(WaitUntil([&] { return console.State(link) != Connected; }));
-    int again = AcceptWithin(listener);
-    ASSERT_GE(again, 0);
+    UniqueFd again = AcceptWithin(listener);
+    ASSERT_TRUE(again);
     ASSERT_TRUE(console.Application->WriteAll({'!'}));
     EXPECT_EQ(RecvExactly(again, 1), std::vector<uint8_t>{'!'});
-    close(again);
-    close(listener);
 }
 
 TEST(TcpClientLinkTest, WithoutAutoReconnectWaitsForTheUser)
@@ -46,12 +44,11 @@ TEST(TcpClientLinkTest, WithoutAutoReconnectWaitsForTheUser)
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
     console.Locked([&] { link->AutoReconnect = false; link->ReconnectIntervalTime = 1; return 0; });
     ASSERT_TRUE(WaitUntil([&] { return console.State(link) == Unconnected; }));
-    int listener = Listen(port);
-    pollfd p {listener, POLLIN, 0};
+    UniqueFd listener = Listen(port);
+    pollfd p {listener.Get(), POLLIN, 0};
     EXPECT_EQ(poll(&p, 1, 100), 0) << "no attempt by itself";
     console.Port->Reconnect(link);
-    EXPECT_GE(AcceptWithin(listener), 0);
-    close(listener);
+    EXPECT_TRUE(AcceptWithin(listener));
 }
 
 TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
@@ -64,11 +61,10 @@ TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
     ASSERT_NE(server, nullptr);
-    int client = ConnectTo(port);
+    UniqueFd client = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'o', 'k'}));
     EXPECT_EQ(RecvExactly(client, 2), (std::vector<uint8_t>{'o', 'k'}));
-    close(client);
 }
 
 // The fault the old step had: a chunk held back by one link was offered again to
@@ -78,7 +74,7 @@ TEST(HeldBackChunkTest, EachPeerGetsTheChunkOnceAndItIsLoggedOnce)
     Console console;
     std::string log = console.Home.Root + "/held.log";
     console.Port->SetLogFile(log.c_str());
-    int udpPeer = BindUdp();
+    UniqueFd udpPeer = BindUdp();
     ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer)), nullptr);
     uint16_t tcpPort = FreePort();
     CNetObject* tcp = console.Port->AddTcpClient("127.0.0.1", tcpPort);
@@ -89,15 +85,12 @@ TEST(HeldBackChunkTest, EachPeerGetsTheChunkOnceAndItIsLoggedOnce)
     EXPECT_TRUE(RecvFor(udpPeer, 0.2).empty()) << "the UDP peer got the held chunk again";
     EXPECT_EQ(FileText(log), "") << "not logged while held back";
 
-    int listener = Listen(tcpPort);
-    int peer = AcceptWithin(listener);
+    UniqueFd listener = Listen(tcpPort);
+    UniqueFd peer = AcceptWithin(listener);
     EXPECT_EQ(RecvExactly(peer, 5), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
     EXPECT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
     EXPECT_TRUE(RecvFor(udpPeer, 0.05).empty());
     EXPECT_EQ(FileText(log), "O:hello");
-    close(peer);
-    close(listener);
-    close(udpPeer);
 }
 
 TEST(HeldBackChunkTest, ClientAcceptedWhileTheChunkIsHeldGetsItWhole)
@@ -108,15 +101,13 @@ TEST(HeldBackChunkTest, ClientAcceptedWhileTheChunkIsHeldGetsItWhole)
     CNetObject* tcp = console.Port->AddTcpClient("127.0.0.1", FreePort());
     console.Locked([&] { tcp->AutoReconnect = false; return 0; });
     ASSERT_TRUE(WaitUntil([&] { return console.State(tcp) == Unconnected; }));
-    int first = ConnectTo(serverPort);
+    UniqueFd first = ConnectTo(serverPort);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'a', 'b'}));
     EXPECT_EQ(RecvExactly(first, 2), (std::vector<uint8_t>{'a', 'b'}));
-    int late = ConnectTo(serverPort);
+    UniqueFd late = ConnectTo(serverPort);
     EXPECT_EQ(RecvExactly(late, 2), (std::vector<uint8_t>{'a', 'b'}));
     EXPECT_TRUE(RecvFor(first, 0.05).empty());
-    close(first);
-    close(late);
 }
 
 TEST(BusyPumpTest, UnconnectedLinkHoldingBytesDoesNotSpinThePump)
@@ -135,8 +126,8 @@ TEST(BusyPumpTest, UnconnectedLinkHoldingBytesDoesNotSpinThePump)
 TEST(PortInUseTest, SecondListenerAndSecondUdpBindAreRefusedAndLeaveNothing)
 {
     Console console;
-    int listener = Listen();
-    int udp = BindUdp();
+    UniqueFd listener = Listen();
+    UniqueFd udp = BindUdp();
     EXPECT_EQ(console.Port->AddTcpServer(LocalPort(listener)), nullptr);
     EXPECT_EQ(console.Port->AddUdp(LocalPort(udp), "127.0.0.1", 9), nullptr);
     EXPECT_EQ(console.Port->AddTcpClient(nullptr, 9), nullptr);
@@ -144,8 +135,6 @@ TEST(PortInUseTest, SecondListenerAndSecondUdpBindAreRefusedAndLeaveNothing)
     EXPECT_EQ(console.Port->AddTcpServer(0), nullptr);
     EXPECT_EQ(console.Port->AddUdp(0, "127.0.0.1", 9), nullptr);
     EXPECT_EQ(console.Locked([&] { return console.Port->GetNetLinks().size(); }), 0u);
-    close(listener);
-    close(udp);
 }
 
 // Links kept while their local ports are taken (as the configuration load keeps
@@ -154,9 +143,9 @@ TEST(PortInUseTest, SecondListenerAndSecondUdpBindAreRefusedAndLeaveNothing)
 TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
 {
     Console console;
-    const int taken[] = {Listen(), BindUdp()};
+    UniqueFd taken[] = {Listen(), BindUdp()};
     const uint16_t tcp = LocalPort(taken[0]);
-    const int udpPeer = BindUdp(), clientListener = Listen();
+    const UniqueFd udpPeer = BindUdp(), clientListener = Listen();
     const auto keep = CPortObject::BindFailure::KeepAndRetry;
     CNetObject* links[] = {console.Port->AddTcpServer(tcp, keep),
                            console.Port->AddUdp(LocalPort(taken[1]), "127.0.0.1", LocalPort(udpPeer), keep)};
@@ -164,38 +153,35 @@ TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
     EXPECT_EQ(listening(), 0);
 
     console.Port->AddTcpClient("127.0.0.1", LocalPort(clientListener));
-    const int peer = AcceptWithin(clientListener);
+    const UniqueFd peer = AcceptWithin(clientListener);
     ASSERT_TRUE(console.Application->WriteAll({'a'}));
     EXPECT_EQ(RecvExactly(peer, 1), std::vector<uint8_t>{'a'});
     const uint64_t before = console.Manager->PassCount();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_LT(console.Manager->PassCount() - before, 20u) << "the pump spins while the ports are taken";
 
-    for (int fd : taken)
-        close(fd);
+    for (UniqueFd& fd : taken)
+        fd.Reset();
     ASSERT_TRUE(WaitUntil([&] { return listening() == 2; }, 20));
-    const int client = ConnectTo(tcp);
+    const UniqueFd client = ConnectTo(tcp);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(links[0]) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'b'}));
-    for (int fd : {peer, client, udpPeer})
+    for (int fd : {peer.Get(), client.Get(), udpPeer.Get()})
         EXPECT_EQ(RecvExactly(fd, 1), std::vector<uint8_t>{'b'});
-    for (int fd : {client, peer, clientListener, udpPeer})
-        close(fd);
 }
 
 TEST(UdpLinkTest, EmptyDatagramNeitherClosesTheLinkNorStallsTheNext)
 {
     Console console;
-    int peer = BindUdp();
+    UniqueFd peer = BindUdp();
     uint16_t local = FreePort(SOCK_DGRAM);
     ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)), nullptr);
     sockaddr_in to = Loopback(local);
-    ASSERT_EQ(sendto(peer, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-    ASSERT_EQ(sendto(peer, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 1);
+    ASSERT_EQ(sendto(peer.Get(), "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ASSERT_EQ(sendto(peer.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 1);
     EXPECT_EQ(console.Application->ReadExactly(1), std::vector<uint8_t>{'x'});
     ASSERT_TRUE(console.Application->WriteAll({'y'}));
     EXPECT_EQ(RecvExactly(peer, 1), std::vector<uint8_t>{'y'});
-    close(peer);
 }
 
 TEST(ServerLinkFaultTest, PeerThatResetsIsDroppedAndOthersGoOn)
@@ -203,16 +189,15 @@ TEST(ServerLinkFaultTest, PeerThatResetsIsDroppedAndOthersGoOn)
     Console console;
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
-    int good = ConnectTo(port);
-    int bad = ConnectTo(port);
+    UniqueFd good = ConnectTo(port);
+    UniqueFd bad = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 2; }));
     linger hard {1, 0};
-    setsockopt(bad, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(bad); // RST
+    setsockopt(bad.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    bad.Reset(); // RST
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'s', 't', 'i', 'l', 'l'}));
     EXPECT_EQ(RecvExactly(good, 5), (std::vector<uint8_t>{'s', 't', 'i', 'l', 'l'}));
-    close(good);
 }
 
 TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
@@ -222,29 +207,28 @@ TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
     Console console;
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
-    std::vector<int> clients;
+    std::vector<UniqueFd> clients;
     for (int i = 0; i < 1000; ++i) {
-        int fd = ConnectTo(port);
-        ASSERT_GE(fd, 0) << "connection " << i << ": " << strerror(errno);
-        clients.push_back(fd);
+        UniqueFd fd = ConnectTo(port);
+        ASSERT_TRUE(fd) << "connection " << i << ": " << strerror(errno);
+        clients.push_back(std::move(fd));
     }
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1000; }, 30));
     ASSERT_TRUE(console.Application->WriteAll({'!'}));
-    for (int fd : clients)
+    for (const UniqueFd& fd : clients)
         ASSERT_EQ(RecvExactly(fd, 1), std::vector<uint8_t>{'!'});
-    for (int fd : clients)
-        close(fd);
+    clients.clear();
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0; }, 30));
 }
 
 TEST(SlowPeerTest, PeerThatStopsReadingLosesNothing)
 {
     Console console;
-    int listener = Listen();
+    UniqueFd listener = Listen();
     console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    int peer = AcceptWithin(listener);
+    UniqueFd peer = AcceptWithin(listener);
     int small = 65536;
-    setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    setsockopt(peer.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     auto data = Pattern(3 << 20, 11);
     std::thread writer([&] { console.Application->WriteAll(data, 60); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the peer sleeps
@@ -253,8 +237,6 @@ TEST(SlowPeerTest, PeerThatStopsReadingLosesNothing)
     auto diff = std::mismatch(got.begin(), got.end(), data.begin());
     EXPECT_TRUE(diff.first == got.end()) << "first difference at " << (diff.first - got.begin());
     writer.join();
-    close(peer);
-    close(listener);
 }
 
 } // namespace
@@ -269,7 +251,7 @@ TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
     Console console;
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
-    int peer = ConnectTo(port);
+    UniqueFd peer = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
 
     auto data = Pattern(32 << 20, 13);
@@ -278,7 +260,7 @@ TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
     auto lastProgress = std::chrono::steady_clock::now();
     while (sent < data.size()
            && std::chrono::steady_clock::now() - lastProgress < std::chrono::milliseconds(300)) {
-        ssize_t n = send(peer, data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+        ssize_t n = send(peer.Get(), data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
             lastProgress = std::chrono::steady_clock::now();
@@ -294,7 +276,6 @@ TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
     sender.join();
     ASSERT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data);
-    close(peer);
 }
 
 } // namespace

@@ -1,45 +1,19 @@
 #pragma once
-// Helpers for the socket tests: a recording event handler, waiting for a
-// condition with a deadline, and the port a socket was given.
-
+// What the socket tests record of a socket's events, and descriptor flags to check.
 #include "net/ClientSocket.h"
 #include "net/DatagramSocket.h"
 #include "net/ServerSocket.h"
 #include "net/SocketEventHandler.h"
 
-#include <chrono>
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <vector>
 
 namespace nettest {
-
-// Polls `condition` until it holds or `limitMs` passes; true when it held.
-template <class Condition>
-bool WaitFor(Condition condition, int limitMs = 3000)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
-inline uint16_t LocalPort(SocketHandle handle)
-{
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return 0;
-    return ntohs(address.sin_port);
-}
 
 inline bool IsCloseOnExec(SocketHandle handle)
 {

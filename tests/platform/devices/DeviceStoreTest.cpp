@@ -5,11 +5,13 @@
 
 #include "platform/devices/DeviceStore.h"
 #include "platform/devices/DriverPackage.h"
-#include "TempState.h"
+#include "support/DeviceState.h"
+
+using namespace qlntest;
 
 namespace {
 
-class DeviceStoreTest : public TempStateTest {
+class DeviceStoreTest : public DeviceStateTest {
 protected:
     // Creates and registers a device with the multi-string `ids` (size with both NULs).
     DeviceInfo Register(DeviceStore& store, DeviceInfoSet& set, const char* ids, uint32_t size)
@@ -71,7 +73,7 @@ TEST_F(DeviceStoreTest, InstallGivesEachDeviceTheLowestFreeNumberAndInstallsTheP
     // Installing the same package again reuses its copy and keeps the numbers.
     ASSERT_TRUE(store.UpdateDriverForPlugAndPlayDevices("QUILLON", CopyPackage(), true, nullptr));
     EXPECT_EQ(Names(State + "/inf"), (std::set<std::string>{"oem0.inf", "oem0.pnf"}));
-    EXPECT_EQ(ReadText(State + "/inf/oem0.inf"), ReadText(CopyPackage()));
+    EXPECT_EQ(FileText(State + "/inf/oem0.inf"), FileText(CopyPackage()));
     EXPECT_TRUE(Exists(State + "/drivers/quillon.sys"));
     EXPECT_EQ(PortName(store, *set, first), "COM2");
 
@@ -176,9 +178,9 @@ TEST_F(DeviceStoreTest, ARestartBringsThePortsBackAndSkipsWhatIsNotOurs)
     }
     // A new process: nothing attached; foreign and damaged files lie in the folder.
     PortDriver::Instance().DetachAll();
-    WriteText(State + "/devices/garbage", "\x01\x02 not a record");
-    WriteText(State + "/devices/ROOT#PORTS#0099", "[Device]\nInstanceId=ROOT\\PORTS\\0005\nClassGuid=x\n");
-    WriteText(State + "/devices/ROOT#MODEM#0000",
+    WriteFileText(State + "/devices/garbage", "\x01\x02 not a record");
+    WriteFileText(State + "/devices/ROOT#PORTS#0099", "[Device]\nInstanceId=ROOT\\PORTS\\0005\nClassGuid=x\n");
+    WriteFileText(State + "/devices/ROOT#MODEM#0000",
               "[Device]\nInstanceId=ROOT\\MODEM\\0000\nClassGuid={4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
               "[HardwareKey]\nPortName=COM7\n");
     mkdir((State + "/devices/ROOT#PORTS#0050").c_str(), 0755); // a record that is a folder
@@ -202,7 +204,7 @@ TEST_F(DeviceStoreTest, ARestartBringsThePortsBackAndSkipsWhatIsNotOurs)
 
 TEST_F(DeviceStoreTest, AnUnusableStateFolderFailsWithoutHarm)
 {
-    WriteText(Root + "/file", "x");
+    WriteFileText(Root + "/file", "x");
     DeviceStore store(Root + "/file/quillon"); // a path through a regular file
     EXPECT_FALSE(store.GetPresentDevices(PortsClassGuid, RootEnumerator));
     EXPECT_FALSE(store.OpenComDatabase());
@@ -214,140 +216,8 @@ TEST_F(DeviceStoreTest, AnUnusableStateFolderFailsWithoutHarm)
     // The devices folder replaced by a file: listing fails, nothing crashes.
     DeviceStore other(State);
     ASSERT_TRUE(MakeFolders(State));
-    WriteText(State + "/devices", "not a folder");
+    WriteFileText(State + "/devices", "not a folder");
     EXPECT_FALSE(other.GetPresentDevices(PortsClassGuid, RootEnumerator));
-}
-
-// ---- the COM-port database ------------------------------------------------------
-
-TEST_F(DeviceStoreTest, ComDatabaseClaimsReleasesAndReports)
-{
-    DeviceStore store(State);
-    auto database = store.OpenComDatabase();
-    ASSERT_TRUE(database);
-    uint32_t count = 0;
-    ASSERT_EQ(database->GetCurrentPortUsage(nullptr, 0, &count), 0);
-    EXPECT_EQ(count, 256u);
-
-    struct Step { const char* what; bool claim; int number; bool force; bool ok; };
-    const Step steps[] = {
-        {"claim a free number", true, 5, false, true},
-        {"claim it again", true, 5, false, false},
-        {"claim it again with force", true, 5, true, true},
-        {"claim the first", true, 1, false, true},
-        {"claim the last", true, 256, false, true},
-        {"claim past the end", true, 257, true, false},
-        {"claim zero", true, 0, true, false},
-        {"release a free number", false, 7, false, true},
-        {"release out of range", false, -1, false, false},
-        {"release the first", false, 1, false, true},
-    };
-    for (const auto& step : steps) {
-        bool ok = step.claim ? database->ClaimPort(step.number, step.force) : database->ReleasePort(step.number);
-        EXPECT_EQ(ok, step.ok) << step.what;
-    }
-    // Another open database sees the same claims; foreign lines are skipped.
-    WriteText(State + "/comdb", ReadText(State + "/comdb") + "COM09\nCOM300\nLPT1\nCOMx\nCOM12\n");
-    auto other = store.OpenComDatabase();
-    std::vector<uint8_t> usage(count);
-    ASSERT_EQ(other->GetCurrentPortUsage(usage.data(), count, &count), 0);
-    std::set<int> used;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (usage[i])
-            used.insert(static_cast<int>(i + 1));
-    }
-    EXPECT_EQ(used, (std::set<int>{5, 12, 256}));
-    EXPECT_EQ(other->LowestFree(), 1);
-
-    // A database file that cannot be read fails every request but the size.
-    ASSERT_EQ(unlink((State + "/comdb").c_str()), 0);
-    ASSERT_EQ(mkdir((State + "/comdb").c_str(), 0755), 0);
-    EXPECT_NE(database->GetCurrentPortUsage(usage.data(), count, &count), 0);
-    EXPECT_FALSE(database->ClaimPort(3, false));
-    EXPECT_EQ(database->LowestFree(), 0);
-}
-
-// ---- records and packages ----------------------------------------------------------
-
-TEST(DeviceRecordTest, PortNumbersFromPortNames)
-{
-    const std::pair<const char*, int> cases[] = {
-        {"COM1", 1}, {"COM256", 256}, {"COM12x", 12}, {"COM", 0}, {"", 0}, {"COMx", 0},
-        {"COM0", 0}, {"COM-3", 0}, {"COM99999999999", 0}, {"LPT3", 3},
-    };
-    for (const auto& [name, number] : cases)
-        EXPECT_EQ(PortNumberOf(name), number) << name;
-}
-
-TEST(DeviceRecordTest, RoundTripsAndRejectsWhatIsNotARecord)
-{
-    DeviceRecord record;
-    record.InstanceId = "ROOT\\PORTS\\0003";
-    record.ClassGuid = PortsClassGuid;
-    record.Description = "Quillon";
-    record.Enabled = false;
-    record.HardwareIds = {"QUILLON", "OTHER"};
-    record.HasFriendlyName = true;
-    record.FriendlyName = "Quillon (COM3)";
-    record.HardwareKey["PortName"] = "COM3";
-    record.HasDriverKey = true;
-    record.DriverKey["InfPath"] = "oem0.inf";
-    DeviceRecord back;
-    ASSERT_TRUE(DeviceRecord::Parse(record.Format(), back));
-    EXPECT_EQ(back.Format(), record.Format());
-    EXPECT_EQ(back.PortNumber(), 3);
-    EXPECT_EQ(DeviceRecord::FileNameOf(record.InstanceId), "ROOT#PORTS#0003");
-
-    const char* bad[] = {
-        "", "InstanceId=x\n", "[Device]\nClassGuid=x\n", "[Device]\nInstanceId=a\n",
-        "[Device]\nInstanceId=a\nClassGuid=x\nEnabled=yes\n", "[Device\nInstanceId=a\nClassGuid=x\n",
-        "[Device]\nInstanceId=a\nClassGuid=x\njunk line\n",
-    };
-    for (const char* text : bad)
-        EXPECT_FALSE(DeviceRecord::Parse(text, back)) << text;
-    for (const char* id : {"", "a/b", "a#b", ".", ".."})
-        EXPECT_EQ(DeviceRecord::FileNameOf(id), "") << id;
-}
-
-class DriverPackageTest : public TempStateTest {};
-
-TEST_F(DriverPackageTest, TheShippedPackageIsValidAndDamagedOnesAreNot)
-{
-    const std::string good = ReadText(CopyPackage());
-    DriverPackage package;
-    ASSERT_TRUE(DriverPackage::Load(CopyPackage(), "QUILLON", package));
-    EXPECT_EQ(package.ServiceName, "QUILLON");
-    EXPECT_EQ(package.DriverFile, "quillon.sys");
-    EXPECT_EQ(package.DeviceDescription, "Quillon");
-    EXPECT_TRUE(DriverPackage::Load(CopyPackage(), "quillon", package)); // ids ignore case
-    EXPECT_FALSE(DriverPackage::Load(CopyPackage(), "OTHER", package));
-    EXPECT_FALSE(DriverPackage::Load(Root + "/missing.inf", "QUILLON", package));
-
-    auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string text = good;
-        size_t at = text.rfind(from); // the last: the comment at the top names them too
-        EXPECT_NE(at, std::string::npos) << from;
-        if (at != std::string::npos)
-            text.replace(at, from.size(), to);
-        return text;
-    };
-    const std::pair<const char*, std::string> damaged[] = {
-        {"empty", ""},
-        {"binary", std::string("\0\1\2", 3)},
-        {"wrong signature", replaced("\"$Windows NT$\"", "\"$Linux$\"")},
-        {"wrong class", replaced("Class       = Ports", "Class       = Modem")},
-        {"no manufacturer", replaced("[Manufacturer]", "[Makers]")},
-        {"hardware id missing", replaced("Quillon_Install, QUILLON", "Quillon_Install, OTHER")},
-        {"no services section", replaced("[Quillon_Install.Services]", "[Quillon_Install.Svc]")},
-        {"no service binary", replaced("ServiceBinary", "Binary")},
-        {"binary outside the drivers folder", replaced("%12%\\quillon.sys", "%11%\\quillon.sys")},
-        {"binary climbing out", replaced("%12%\\quillon.sys", "%12%\\..")},
-        {"binary in a subfolder", replaced("%12%\\quillon.sys", "%12%\\x/quillon.sys")},
-    };
-    for (const auto& [what, text] : damaged) {
-        WriteText(Root + "/bad.inf", text);
-        EXPECT_FALSE(DriverPackage::Load(Root + "/bad.inf", "QUILLON", package)) << what;
-    }
 }
 
 } // namespace

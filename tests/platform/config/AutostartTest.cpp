@@ -1,6 +1,7 @@
 #include "platform/config/Autostart.h"
 
-#include "ScratchDir.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,12 +9,13 @@
 
 namespace {
 
+using namespace qlntest;
 using namespace std::string_literals;
 using Result = Autostart::Result;
 
 class AutostartTest : public ::testing::Test {
 protected:
-    ScratchDir dir;
+    TempFolder dir;
     std::string folder = dir.File("config/autostart");
     std::unique_ptr<Autostart> run = Autostart::Open(folder);
     std::string entry = folder + "/QuillonConsole.desktop";
@@ -22,7 +24,7 @@ protected:
     {
         ::mkdir(dir.File("config").c_str(), 0755);
         ::mkdir(folder.c_str(), 0755);
-        WriteBytes(entry, content);
+        WriteFileText(entry, content);
     }
 };
 
@@ -39,7 +41,7 @@ TEST_F(AutostartTest, OpensAMissingFolderWithoutCreatingIt)
 
 TEST_F(AutostartTest, FolderThatIsNoFolderCannotBeOpened)
 {
-    WriteBytes(dir.File("file"), "x");
+    WriteFileText(dir.File("file"), "x");
     EXPECT_EQ(Autostart::Open(dir.File("file")), nullptr);
     EXPECT_EQ(Autostart::Open(dir.File("file/autostart")), nullptr);
     EXPECT_EQ(Autostart::Open(""), nullptr);
@@ -48,7 +50,7 @@ TEST_F(AutostartTest, FolderThatIsNoFolderCannotBeOpened)
 TEST_F(AutostartTest, WriteCreatesAValidEntryThatReadsBack)
 {
     ASSERT_TRUE(run->WriteValue("/opt/Quillon Console/QuillonConsole"));
-    EXPECT_EQ(ReadBytes(entry), "[Desktop Entry]\n"
+    EXPECT_EQ(FileText(entry), "[Desktop Entry]\n"
                                 "Type=Application\n"
                                 "Name=Quillon Console\n"
                                 "Comment=Network connections as local serial ports\n"
@@ -143,7 +145,7 @@ TEST_F(AutostartTest, ForeignEntriesAreNeitherReadNorOverwrittenButCanBeDeleted)
         std::string value;
         EXPECT_EQ(run->ReadValue(value), Result::Failed);
         EXPECT_FALSE(run->WriteValue("/usr/bin/QuillonConsole"));
-        EXPECT_EQ(ReadBytes(entry), content);
+        EXPECT_EQ(FileText(entry), content);
         EXPECT_EQ(run->DeleteValue(), Result::Ok);
         EXPECT_EQ(run->ReadValue(value), Result::Missing);
     }
@@ -166,7 +168,7 @@ TEST_F(AutostartTest, FolderOfTheEntrysNameIsLeftAlone)
 TEST_F(AutostartTest, LinkedEntryIsReplacedNotWrittenThrough)
 {
     const std::string shared = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other\n";
-    WriteBytes(dir.File("shared.desktop"), shared);
+    WriteFileText(dir.File("shared.desktop"), shared);
     PutEntry("");
     ::unlink(entry.c_str());
     ASSERT_EQ(::symlink(dir.File("shared.desktop").c_str(), entry.c_str()), 0);
@@ -175,7 +177,7 @@ TEST_F(AutostartTest, LinkedEntryIsReplacedNotWrittenThrough)
     ASSERT_EQ(run->ReadValue(value), Result::Ok);
     EXPECT_EQ(value, "/usr/bin/other");
     ASSERT_TRUE(run->WriteValue("/usr/bin/QuillonConsole"));
-    EXPECT_EQ(ReadBytes(dir.File("shared.desktop")), shared);
+    EXPECT_EQ(FileText(dir.File("shared.desktop")), shared);
     ASSERT_EQ(run->ReadValue(value), Result::Ok);
     EXPECT_EQ(value, "/usr/bin/QuillonConsole");
 }
@@ -185,11 +187,11 @@ TEST_F(AutostartTest, WriteFailsWhenTheFolderCannotBeMade)
     std::string blocked = dir.File("blocked/autostart");
     auto key = Autostart::Open(blocked);
     ASSERT_NE(key, nullptr);
-    WriteBytes(dir.File("blocked"), "a file where the folder should be");
+    WriteFileText(dir.File("blocked"), "a file where the folder should be");
     EXPECT_FALSE(key->WriteValue("/usr/bin/QuillonConsole"));
     std::string value;
     EXPECT_EQ(key->ReadValue(value), Result::Failed);
-    EXPECT_EQ(ReadBytes(dir.File("blocked")), "a file where the folder should be");
+    EXPECT_EQ(FileText(dir.File("blocked")), "a file where the folder should be");
 }
 
 TEST_F(AutostartTest, EmptyOrNulPathIsRefused)

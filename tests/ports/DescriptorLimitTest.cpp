@@ -8,8 +8,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include "Console.h"
-#include "ProcessStats.h"
+#include "support/Console.h"
+#include "support/ProcessStats.h"
 
 using namespace qlntest;
 
@@ -32,7 +32,7 @@ namespace {
         setrlimit(RLIMIT_NOFILE, &cut);
         [[maybe_unused]] ssize_t n = write(control, &limit, sizeof limit);
         for (;;) {
-            pollfd waits[2] = {{control, POLLIN, 0}, {console.Application->Fd, POLLIN, 0}};
+            pollfd waits[2] = {{control, POLLIN, 0}, {console.Application->Fd.Get(), POLLIN, 0}};
             poll(waits, 2, 1000);
             if (waits[0].revents)
                 break;
@@ -47,25 +47,28 @@ namespace {
 TEST(DescriptorLimitTest, ListenerRestsWhileDescriptorsRunOutAndRecovers)
 {
     uint16_t port = FreePort();
-    int control[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control), 0);
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    UniqueFd control(ends[0]), childEnd(ends[1]);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        close(control[0]);
-        RunEchoConsole(port, control[1]);
+        control.Reset();
+        RunEchoConsole(port, childEnd.Get());
     }
-    close(control[1]);
+    childEnd.Reset();
     int limit = 0;
-    pollfd ready {control[0], POLLIN, 0};
+    pollfd ready {control.Get(), POLLIN, 0};
     ASSERT_EQ(poll(&ready, 1, 20000), 1);
-    ASSERT_EQ(read(control[0], &limit, sizeof limit), ssize_t(sizeof limit));
+    ASSERT_EQ(read(control.Get(), &limit, sizeof limit), ssize_t(sizeof limit));
 
     // More clients than the child has descriptors left.
     const std::string pid = std::to_string(child);
-    std::vector<int> clients(static_cast<size_t>(limit - DescriptorCount(pid) + 20));
-    for (int& fd : clients)
-        ASSERT_GE(fd = ConnectTo(port), 0);
+    std::vector<UniqueFd> clients(static_cast<size_t>(limit - DescriptorCount(pid) + 20));
+    for (UniqueFd& fd : clients) {
+        fd = ConnectTo(port);
+        ASSERT_TRUE(fd);
+    }
     ASSERT_TRUE(WaitUntil([&] { return DescriptorCount(pid) >= limit; })) << "the child never ran out: " << DescriptorCount(pid) << " of " << limit;
 
     double before = CpuSeconds(child);
@@ -78,19 +81,17 @@ TEST(DescriptorLimitTest, ListenerRestsWhileDescriptorsRunOutAndRecovers)
 
     // Descriptors come free: the listener takes the waiting connections and new ones.
     for (size_t i = 1; i < clients.size(); ++i)
-        close(clients[i]);
-    int late = ConnectTo(port);
-    ASSERT_GE(late, 0);
+        clients[i].Reset();
+    UniqueFd late = ConnectTo(port);
+    ASSERT_TRUE(late);
     ASSERT_TRUE(WaitUntil([&] {
         SendAll(late, {'z'});
-        pollfd p {late, POLLIN, 0};
+        pollfd p {late.Get(), POLLIN, 0};
         return poll(&p, 1, 100) == 1;
     }, 20)) << "the listener did not recover";
     EXPECT_EQ(RecvExactly(late, 1), std::vector<uint8_t> {'z'});
 
-    close(late);
-    close(clients[0]);
-    close(control[0]);
+    control.Reset(); // the child ends with its control connection
     int status = 0;
     if (!WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 20)) {
         kill(child, SIGKILL);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ParamName.h"
+
 #include <optional>
 #include <string>
 
@@ -51,6 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"0x", std::nullopt}, Case{"-0x", std::nullopt}, Case{"0x-5", std::nullopt}, Case{"$$1", std::nullopt},
         Case{"$g", std::nullopt}, Case{"0b101", std::nullopt}, Case{"1e3", std::nullopt}, Case{"12\n", std::nullopt},
         Case{"\n12", std::nullopt}, Case{"1.0", std::nullopt}, Case{"\xEF\xBC\x91", std::nullopt},
-        Case{std::string("1\0", 2), std::nullopt}));
+        Case{std::string("1\0", 2), std::nullopt}),
+    [](const auto& info) { return qlntest::ValueName(info.param.text); });
 
 } // namespace

@@ -2,7 +2,7 @@
 // the manager's pump thread.
 #include <gtest/gtest.h>
 
-#include "LinkPeer.h"
+#include "support/LinkPeer.h"
 
 using namespace qlntest;
 
@@ -22,7 +22,7 @@ TEST_P(BridgeTest, BytesCrossWholeAndInOrderBothWays)
     ASSERT_TRUE(console.Application->Ok());
     Peer peer(console, GetParam().Type);
     ASSERT_NE(peer.Link, nullptr);
-    ASSERT_GE(peer.Fd, 0);
+    ASSERT_TRUE(peer.Fd);
 
     auto out = Pattern(GetParam().Size, 3);
     if (out.size() >= 256)
@@ -58,14 +58,14 @@ TEST(ServerLinkTest, EveryClientGetsEveryByteOnceAndEachClientsBytesArriveWhole)
     uint16_t port = FreePort();
     CNetObject* link = console.Port->AddTcpServer(port);
     ASSERT_NE(link, nullptr);
-    std::vector<int> clients;
+    std::vector<UniqueFd> clients;
     for (int i = 0; i < 3; ++i)
         clients.push_back(ConnectTo(port));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 3; }));
 
     auto out = Pattern(50000, 9);
     ASSERT_TRUE(console.Application->WriteAll(out));
-    for (int fd : clients) {
+    for (const UniqueFd& fd : clients) {
         EXPECT_EQ(RecvExactly(fd, out.size()), out);
         EXPECT_TRUE(RecvFor(fd, 0.05).empty()) << "nothing is sent twice";
     }
@@ -80,8 +80,7 @@ TEST(ServerLinkTest, EveryClientGetsEveryByteOnceAndEachClientsBytesArriveWhole)
     ASSERT_EQ(got.size(), 3000u);
     for (size_t i = 0; i < 3000; i += 1000)
         EXPECT_TRUE(std::all_of(got.begin() + i, got.begin() + i + 1000, [&](uint8_t b) { return b == got[i]; }));
-    for (int fd : clients)
-        close(fd);
+    clients.clear();
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 0; }));
 }
 
@@ -93,11 +92,10 @@ TEST(ServerLinkTest, WithoutClientsTheChunkIsDropped)
     ASSERT_TRUE(console.Application->WriteAll({'x', 'y'}));
     EXPECT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
     // A client that connects later does not get old bytes.
-    int fd = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return link->LocalPort; })));
+    UniqueFd fd = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return link->LocalPort; })));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'z'}));
     EXPECT_EQ(RecvExactly(fd, 1), std::vector<uint8_t>{'z'});
-    close(fd);
 }
 
 TEST(DelayTest, BytesWaitAtLeastTheDelayInBothDirections)

@@ -7,7 +7,8 @@
 #include "platform/config/ProfileFile.h"
 #include "platform/config/ProfileText.h"
 
-#include "ScratchDir.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 
 namespace {
 
+using namespace qlntest;
 using namespace std::string_literals;
 
 constexpr int kIterations = 20000;
@@ -202,7 +204,7 @@ void ExpectOnlyTheKeyLineChanged(const std::string& before, const std::string& a
 TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
 {
     Fuzzer fz;
-    ScratchDir dir;
+    TempFolder dir;
     ProfileFile file(dir.File("fuzz.ini"));
     const auto deadline = std::chrono::steady_clock::now() + kTimeBudget;
     int iterations = 0;
@@ -214,7 +216,7 @@ TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
         const std::string section = fz.Section();
         const bool onDisk = iterations % 40 == 0;
         if (onDisk)
-            WriteBytes(file.Path(), before);
+            WriteFileText(file.Path(), before);
 
         bool ok = false;
         std::string key;
@@ -244,7 +246,7 @@ TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
             }
         }
         if (onDisk) {
-            ASSERT_EQ(ReadBytes(file.Path()), text.Content()) << "file and text rules disagree";
+            ASSERT_EQ(FileText(file.Path()), text.Content()) << "file and text rules disagree";
         }
         if (!ok) {
             ASSERT_EQ(text.Content(), before) << "a refused change altered the text";

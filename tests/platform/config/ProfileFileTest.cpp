@@ -1,11 +1,12 @@
 #include "platform/config/ProfileFile.h"
 
-#include "ScratchDir.h"
+#include "support/Files.h"
+#include "support/ParamName.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <dirent.h>
 #include <functional>
 #include <optional>
 #include <set>
@@ -14,23 +15,12 @@
 
 namespace {
 
+using namespace qlntest;
 using namespace std::string_literals;
-
-std::set<std::string> Listing(const std::string& folder)
-{
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.insert(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
 
 class ProfileFileTest : public ::testing::Test {
 protected:
-    ScratchDir dir;
+    TempFolder dir;
     std::string path = dir.File("QuillonConsole.ini");
     ProfileFile file{path};
 };
@@ -50,8 +40,8 @@ class ProfileReadTest : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(ProfileReadTest, FindsWhatTheProfileRulesFind)
 {
     const ReadCase& c = GetParam();
-    ScratchDir dir;
-    WriteBytes(dir.File("a.ini"), c.content);
+    TempFolder dir;
+    WriteFileText(dir.File("a.ini"), c.content);
     ProfileFile file(dir.File("a.ini"));
     std::string value = "untouched";
     bool found = file.ReadString(c.section, c.key, value);
@@ -100,17 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MissingSection", "[A]\nK=1\n", "B", "K", std::nullopt},
         ReadCase{"MissingKey", "[A]\nK=1\n", "A", "L", std::nullopt},
         ReadCase{"EmptyFile", "", "A", "K", std::nullopt}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    [](const auto& info) { return LabelName(info.param.name); });
 
 TEST_F(ProfileFileTest, IntegersFollowTheWholeNumberRule)
 {
-    WriteBytes(path, "[COM3]\nhex=0x10\ndollar=$10\nword=abc\nspaced=  12  \nunit=12ms\nneg=-5\n"
+    WriteFileText(path, "[COM3]\nhex=0x10\ndollar=$10\nword=abc\nspaced=  12  \nunit=12ms\nneg=-5\n"
                      "empty=\nbig=2147483648\nmax=2147483647\nmin=-2147483648\nquoted=\"42\"\n");
     const std::pair<const char*, int32_t> expected[] = {
         {"hex", 16},  {"dollar", 16}, {"word", 77}, {"spaced", 12},        {"unit", 77},       {"neg", -5},
@@ -124,11 +108,11 @@ TEST_F(ProfileFileTest, MissingFileReadsDefaultsAndIsCreatedByTheFirstWrite)
     EXPECT_EQ(file.GetInt("General", "MinimizeWhenRun", 0), 0);
     EXPECT_EQ(file.GetString("COM3", "LogFilename", ""), "");
     EXPECT_TRUE(file.EraseSection("COM3"));
-    EXPECT_TRUE(Listing(dir.Path()).empty()) << "an erase must not create the file";
+    EXPECT_TRUE(Names(dir.Root).empty()) << "an erase must not create the file";
 
     ASSERT_TRUE(file.WriteInt("General", "MinimizeWhenRun", 1));
-    EXPECT_EQ(ReadBytes(path), "[General]\nMinimizeWhenRun=1\n");
-    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"QuillonConsole.ini"}) << "no temporary file left";
+    EXPECT_EQ(FileText(path), "[General]\nMinimizeWhenRun=1\n");
+    EXPECT_EQ(Names(dir.Root), std::set<std::string>{"QuillonConsole.ini"}) << "no temporary file left";
 }
 
 // ---- changing ----------------------------------------------------------------
@@ -192,9 +176,9 @@ TEST_F(ProfileFileTest, ChangesTouchOnlyWhatTheyMust)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteBytes(path, c.before);
+        WriteFileText(path, c.before);
         EXPECT_EQ(c.change(file), c.result);
-        EXPECT_EQ(ReadBytes(path), c.after);
+        EXPECT_EQ(FileText(path), c.after);
     }
 }
 
@@ -214,13 +198,13 @@ TEST_F(ProfileFileTest, WrittenValuesReadBackExactly)
 
 TEST_F(ProfileFileTest, PathThroughARegularFileFailsEveryChange)
 {
-    WriteBytes(dir.File("plain"), "I am a file");
+    WriteFileText(dir.File("plain"), "I am a file");
     ProfileFile bad(dir.File("plain/QuillonConsole.ini"));
     EXPECT_EQ(bad.GetInt("General", "MinimizeWhenRun", 5), 5);
     EXPECT_FALSE(bad.WriteInt("General", "MinimizeWhenRun", 1));
     EXPECT_FALSE(bad.ReplaceSection("COM1", {{"A", "1"}}));
     EXPECT_FALSE(bad.EraseSection("COM1"));
-    EXPECT_EQ(ReadBytes(dir.File("plain")), "I am a file");
+    EXPECT_EQ(FileText(dir.File("plain")), "I am a file");
 }
 
 TEST_F(ProfileFileTest, UnreadableFileIsNeverReplaced)
@@ -232,7 +216,7 @@ TEST_F(ProfileFileTest, UnreadableFileIsNeverReplaced)
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"QuillonConsole.ini"});
+    EXPECT_EQ(Names(dir.Root), std::set<std::string>{"QuillonConsole.ini"});
 }
 
 // Makes writes beyond `bytes` fail with EFBIG for as long as it lives.
@@ -260,19 +244,19 @@ private:
 TEST_F(ProfileFileTest, FailedWriteLeavesTheOriginalByteForByte)
 {
     const std::string original = "[COM1]\r\nNetCount=0\r\n\x01\0junk"s + "\n[General]\nMinimizeWhenRun=1";
-    WriteBytes(path, original);
+    WriteFileText(path, original);
     ::chmod(path.c_str(), 0640);
     {
         FileSizeLimit limit(original.size() + 10); // the temporary file cannot be written in full
         EXPECT_FALSE(file.WriteString("COM2", "SendToNetDelayTime", std::string(100, '7')));
         EXPECT_FALSE(file.ReplaceSection("COM1", {{"NetCount", "0"}, {"Pad", std::string(100, 'p')}}));
     }
-    EXPECT_EQ(ReadBytes(path), original);
-    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"QuillonConsole.ini"}) << "temporary file left behind";
+    EXPECT_EQ(FileText(path), original);
+    EXPECT_EQ(Names(dir.Root), std::set<std::string>{"QuillonConsole.ini"}) << "temporary file left behind";
 
     // Once it can be written, the change lands and the permissions stay.
     ASSERT_TRUE(file.WriteString("COM2", "SendToNetDelayTime", "7"));
-    EXPECT_EQ(ReadBytes(path), original + "\r\n[COM2]\r\nSendToNetDelayTime=7\r\n");
+    EXPECT_EQ(FileText(path), original + "\r\n[COM2]\r\nSendToNetDelayTime=7\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -280,7 +264,7 @@ TEST_F(ProfileFileTest, FailedWriteLeavesTheOriginalByteForByte)
 
 TEST_F(ProfileFileTest, ChangeReplacesTheFileRatherThanRewritingIt)
 {
-    WriteBytes(path, "[A]\nK=1\n");
+    WriteFileText(path, "[A]\nK=1\n");
     struct stat before {};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     ASSERT_TRUE(file.WriteString("A", "K", "2"));
@@ -297,13 +281,13 @@ TEST_F(ProfileFileTest, ChangeReplacesTheFileRatherThanRewritingIt)
 
 TEST_F(ProfileFileTest, SymbolicLinkToTheFileStays)
 {
-    WriteBytes(dir.File("real.ini"), "[A]\nK=1\n");
+    WriteFileText(dir.File("real.ini"), "[A]\nK=1\n");
     ASSERT_EQ(::symlink("real.ini", path.c_str()), 0);
     ASSERT_TRUE(file.WriteString("A", "K", "2"));
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadBytes(dir.File("real.ini")), "[A]\nK=2\n");
+    EXPECT_EQ(FileText(dir.File("real.ini")), "[A]\nK=2\n");
 }
 
 } // namespace

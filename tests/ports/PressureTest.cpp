@@ -6,8 +6,8 @@
 
 #include <map>
 
-#include "LinkPeer.h"
-#include "ProcessStats.h"
+#include "support/LinkPeer.h"
+#include "support/ProcessStats.h"
 
 using namespace qlntest;
 
@@ -19,10 +19,10 @@ TEST_P(NonReadingPeerTest, PumpRestsUntilThePeerReadsAndNothingIsLost)
 {
     Console console;
     Peer peer(console, GetParam());
-    ASSERT_GE(peer.Fd, 0);
+    ASSERT_TRUE(peer.Fd);
     // Small, but not below a loopback segment: that would stall TCP itself.
     int small = 65536;
-    setsockopt(peer.Fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    setsockopt(peer.Fd.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     auto data = Pattern(8 << 20, 21);
     std::thread writer([&] { console.Application->WriteAll(data, 120); });
 
@@ -50,7 +50,7 @@ TEST(BehindApplicationTest, ClientsThatLeaveAreLetGoAndUnreadBytesAreKept)
     CNetObject* server = console.Port->AddTcpServer(port);
     const int Pushers = 200;
     const size_t Each = 64 << 10;
-    std::vector<int> pushers;
+    std::vector<UniqueFd> pushers;
     for (int i = 0; i < Pushers; ++i)
         pushers.push_back(ConnectTo(port));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers; }, 30));
@@ -62,19 +62,18 @@ TEST(BehindApplicationTest, ClientsThatLeaveAreLetGoAndUnreadBytesAreKept)
 
     const int descriptors = DescriptorCount();
     for (int i = 0; i < 300; ++i) {
-        int fd = ConnectTo(port);
+        const UniqueFd fd = ConnectTo(port);
         linger reset {1, 0};
         if (i % 2)
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        close(fd);
+            setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
     EXPECT_TRUE(WaitUntil([&] {
         return console.ClientCount(server) == Pushers && DescriptorCount() <= descriptors + 2;
     }, 30)) << console.ClientCount(server) << " clients, " << DescriptorCount() - descriptors << " descriptors more";
 
-    int last = ConnectTo(port);
+    UniqueFd last = ConnectTo(port);
     ASSERT_TRUE(SendAll(last, std::vector<uint8_t>(1000, 250)));
-    shutdown(last, SHUT_WR);
+    shutdown(last.Get(), SHUT_WR);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers + 1; }));
     EXPECT_LT(PassesOver(*console.Manager, 0.3), 10u) << "spins on the half-closed client";
     EXPECT_EQ(console.ClientCount(server), size_t(Pushers + 1)) << "a client with unread bytes was let go";
@@ -88,9 +87,8 @@ TEST(BehindApplicationTest, ClientsThatLeaveAreLetGoAndUnreadBytesAreKept)
     for (int i = 0; i < Pushers; ++i)
         EXPECT_EQ(counts[static_cast<uint8_t>(i)], Each) << "client " << i;
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == Pushers; })) << "the half-closed client stays";
-    for (int fd : pushers)
-        close(fd);
-    close(last);
+    pushers.clear();
+    last.Reset();
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0; }, 30));
 }
 
@@ -98,7 +96,7 @@ TEST(UdpCapTest, FloodWithNoApplicationIsCappedCountedAndGivenBack)
 {
     Console console;
     console.Application->Close();
-    int peer = BindUdp();
+    UniqueFd peer = BindUdp();
     uint16_t local = FreePort(SOCK_DGRAM);
     ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)), nullptr);
     const sockaddr_in to = Loopback(local);
@@ -111,7 +109,7 @@ TEST(UdpCapTest, FloodWithNoApplicationIsCappedCountedAndGivenBack)
         auto datagram = Pattern(Size, static_cast<uint32_t>(i));
         if (i < Kept)
             expected.insert(expected.end(), datagram.begin(), datagram.end());
-        ASSERT_EQ(sendto(peer, datagram.data(), Size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), ssize_t(Size));
+        ASSERT_EQ(sendto(peer.Get(), datagram.data(), Size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), ssize_t(Size));
         // In small batches, so the system's own buffer never drops one.
         if (i % 8 == 7 || i + 1 == Kept + Dropped) {
             ASSERT_TRUE(WaitUntil([&] {
@@ -124,7 +122,7 @@ TEST(UdpCapTest, FloodWithNoApplicationIsCappedCountedAndGivenBack)
 
     App application(PortDriver::Instance().LinkPath(4));
     EXPECT_TRUE(application.ReadExactly(expected.size(), 60) == expected);
-    EXPECT_TRUE(RecvFor(application.Fd, 0.1).empty());
+    EXPECT_TRUE(application.ReadExactly(1, 0.1).empty()) << "a dropped datagram reached the application";
     ASSERT_TRUE(WaitUntil([&] { return console.Port->FromNetQueued() == 0; }));
     std::vector<uint8_t>().swap(expected);
     if (ResidentSizeMeaningful) {
@@ -137,26 +135,23 @@ class ReconnectFloorTest : public ::testing::TestWithParam<int32_t> {};
 TEST_P(ReconnectFloorTest, AttemptsComeAtMostEveryTenthOfASecond)
 {
     Console console;
-    int listener = Listen();
-    fcntl(listener, F_SETFL, O_NONBLOCK);
+    UniqueFd listener = Listen();
+    fcntl(listener.Get(), F_SETFL, O_NONBLOCK);
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
     console.Locked([&] { link->ReconnectIntervalTime = GetParam(); return 0; });
 
     // A peer that takes every connection and closes it at once.
     int accepted = 0;
     WaitUntil([&] {
-        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            ++accepted;
-            close(fd);
-        }
+        const UniqueFd fd(accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        accepted += fd.Valid();
         return false;
     }, 1.0);
     EXPECT_GE(accepted, 3) << "it still reconnects";
     EXPECT_LT(accepted, 30);
 
     // Nobody listening: each attempt is refused at once.
-    close(listener);
+    listener.Reset();
     EXPECT_LT(PassesOver(*console.Manager, 1.0), 200u);
     EXPECT_EQ(console.Locked([&] { return link->ReconnectIntervalTime; }), GetParam()) << "the setting is kept";
 }

@@ -8,8 +8,12 @@
 #include <sys/stat.h>
 
 #include "platform/config/AtomicFile.h"
-#include "ScratchDir.h"
-#include "TestEnv.h"
+#include "support/Files.h"
+#include "support/ProcessStats.h"
+#include "support/TempFolder.h"
+#include "support/WaitUntil.h"
+
+using namespace qlntest;
 
 namespace {
 
@@ -22,6 +26,7 @@ size_t Leftovers(const std::string& folder)
 }
 
 struct LeftoverCase {
+    const char* label;
     const char* name; // "<pid>" stands for the writer's process id
     bool writerRuns;
     bool dayOld;
@@ -33,33 +38,33 @@ class LeftoverTest : public ::testing::TestWithParam<LeftoverCase> {};
 TEST_P(LeftoverTest, OnlyStaleFilesOfOurNamingGo)
 {
     const LeftoverCase& c = GetParam();
-    ScratchDir dir;
+    TempFolder dir;
     std::string name = c.name;
     if (const size_t at = name.find("<pid>"); at != std::string::npos)
         name.replace(at, 5, std::to_string(c.writerRuns ? getppid() : DeadPid()));
-    WriteBytes(dir.File(name), "partial");
+    WriteFileText(dir.File(name), "partial");
     const timespec dayOld[2] = {{time(nullptr) - 25 * 3600, 0}, {time(nullptr) - 25 * 3600, 0}};
     ASSERT_TRUE(!c.dayOld || utimensat(AT_FDCWD, dir.File(name).c_str(), dayOld, 0) == 0);
-    EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Path()), c.removed ? 1u : 0u);
+    EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Root), c.removed ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, LeftoverTest,
-    ::testing::Values(LeftoverCase{".a.ini.qln-tmp.<pid>.0", false, false, true},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.0", true, false, false},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.7", true, true, true},
-                      LeftoverCase{"a.ini.tmp<pid>-3", false, false, true}, // earlier versions
-                      LeftoverCase{"a.ini.tmp<pid>-3", true, false, false},
-                      LeftoverCase{"a.ini.qln-tmp.<pid>.0", false, true, false},
-                      LeftoverCase{".a.ini.qln-tmp.<pid>.x", false, true, false},
-                      LeftoverCase{"notes.tmp", false, true, false}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    ::testing::Values(LeftoverCase{"DeadWriter", ".a.ini.qln-tmp.<pid>.0", false, false, true},
+                      LeftoverCase{"LiveWriter", ".a.ini.qln-tmp.<pid>.0", true, false, false},
+                      LeftoverCase{"LiveWriterDayOld", ".a.ini.qln-tmp.<pid>.7", true, true, true},
+                      LeftoverCase{"EarlierNamingDeadWriter", "a.ini.tmp<pid>-3", false, false, true}, // earlier versions
+                      LeftoverCase{"EarlierNamingLiveWriter", "a.ini.tmp<pid>-3", true, false, false},
+                      LeftoverCase{"NoLeadingDot", "a.ini.qln-tmp.<pid>.0", false, true, false},
+                      LeftoverCase{"NoSequenceNumber", ".a.ini.qln-tmp.<pid>.x", false, true, false},
+                      LeftoverCase{"ForeignName", "notes.tmp", false, true, false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // A writer killed while it replaces a large file leaves its temporary file; the
 // clean-up takes it, and the file itself is one whole version.
 TEST(LeftoverCleanUpTest, AWriterKilledMidReplacementLeavesNothingBehindIt)
 {
-    ScratchDir dir;
+    TempFolder dir;
     const std::string target = dir.File("QuillonConsole.ini");
     const std::string versions[2] = {std::string(4 << 20, 'a'), std::string(4 << 20, 'b')};
     ASSERT_TRUE(ReplaceFileAtomically(target, versions[0]));
@@ -69,16 +74,16 @@ TEST(LeftoverCleanUpTest, AWriterKilledMidReplacementLeavesNothingBehindIt)
         ASSERT_GE(writer, 0);
         while (writer == 0)
             ReplaceFileAtomically(target, versions[attempt % 2]);
-        const bool writing = qlntest::WaitUntil([&] { return Leftovers(dir.Path()) > 0; });
+        const bool writing = WaitUntil([&] { return Leftovers(dir.Root) > 0; });
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
         ASSERT_TRUE(writing);
-        left = Leftovers(dir.Path());
+        left = Leftovers(dir.Root);
     }
     ASSERT_GT(left, 0u) << "no kill landed inside a replacement";
-    EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Path()), left);
-    EXPECT_EQ(Leftovers(dir.Path()), 0u);
-    const std::string content = ReadBytes(target);
+    EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Root), left);
+    EXPECT_EQ(Leftovers(dir.Root), 0u);
+    const std::string content = FileText(target);
     EXPECT_TRUE(content == versions[0] || content == versions[1]);
 }
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <mutex>
 
-#include "Console.h"
 #include "net/HostResolver.h"
+#include "support/Console.h"
 
 using namespace qlntest;
 
@@ -71,7 +71,7 @@ const std::vector<uint8_t> Up {'u', 'p'};
 
 TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
 {
-    TempHome home;
+    PortsHome home;
     auto manager = std::make_unique<CQLNManager>(nullptr, "");
     ASSERT_EQ(manager->StartOnPorts({5, 6}), 1);
     CQLNManager::PortList ports;
@@ -84,8 +84,8 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     names->Answer("slow.test", "127.0.0.1");
     names->Hold(true);
 
-    int udpPeer = BindUdp();
-    int listener = Listen();
+    UniqueFd udpPeer = BindUdp();
+    UniqueFd listener = Listen();
     auto start = std::chrono::steady_clock::now();
     ASSERT_NE(waiting->AddUdp(FreePort(SOCK_DGRAM), "slow.test", LocalPort(udpPeer)), nullptr);
     CNetObject* tcp = waiting->AddTcpClient("slow.test", LocalPort(listener));
@@ -101,7 +101,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     // While the lookup is under way: the other port moves bytes both ways...
     uint16_t serverPort = FreePort();
     CNetObject* server = other->AddTcpServer(serverPort);
-    int client = ConnectTo(serverPort);
+    UniqueFd client = ConnectTo(serverPort);
     ASSERT_TRUE(WaitUntil([&] { CGuard guard(manager->Lock()); return server->Clients.size() == 1; }));
     ASSERT_TRUE(otherApp.WriteAll({'o', 'k'}));
     EXPECT_EQ(RecvExactly(client, 2), (std::vector<uint8_t>{'o', 'k'}));
@@ -118,14 +118,12 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     EXPECT_EQ(names->Answered(), 0) << "the name server answered before the checks ended";
 
     names->Hold(false);
-    int peer = AcceptWithin(listener);
-    ASSERT_GE(peer, 0) << "the client did not connect once the name resolved";
+    UniqueFd peer = AcceptWithin(listener);
+    ASSERT_TRUE(peer) << "the client did not connect once the name resolved";
     EXPECT_EQ(RecvExactly(udpPeer, 2), Up);
     EXPECT_EQ(RecvExactly(peer, 2), Up);
     EXPECT_EQ(names->Calls(), 2) << "one lookup per link, none for the link that went";
     manager.reset();
-    for (int fd : {client, peer, listener, udpPeer})
-        close(fd);
 }
 
 // A host that does not resolve, or whose lookup does not end, holds the port's
@@ -147,7 +145,7 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
     Console console;
     auto names = FakeNames::InstallIn(*console.Manager);
     names->Hold(c.Held);
-    int peer = c.Kind == Udp ? BindUdp() : Listen();
+    UniqueFd peer = c.Kind == Udp ? BindUdp() : Listen();
     if (c.Kind == Udp) {
         ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), c.Host, LocalPort(peer)), nullptr);
     } else {
@@ -170,11 +168,9 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
     if (c.Kind == Udp) {
         EXPECT_EQ(RecvExactly(peer, 2), Up);
     } else {
-        int accepted = AcceptWithin(peer);
+        UniqueFd accepted = AcceptWithin(peer);
         EXPECT_EQ(RecvExactly(accepted, 2), Up);
-        close(accepted);
     }
-    close(peer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, UnresolvedHostTest,
@@ -192,12 +188,12 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
 {
     Console console;
     auto names = FakeNames::InstallIn(*console.Manager);
-    int udpPeer = BindUdp();
-    int listener = Listen();
+    UniqueFd udpPeer = BindUdp();
+    UniqueFd listener = Listen();
     ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer)), nullptr);
     CNetObject* numeric = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    int first = AcceptWithin(listener);
-    ASSERT_GE(first, 0);
+    UniqueFd first = AcceptWithin(listener);
+    ASSERT_TRUE(first);
     ASSERT_TRUE(console.Application->WriteAll(Up));
     EXPECT_EQ(RecvExactly(udpPeer, 2), Up);
     EXPECT_EQ(RecvExactly(first, 2), Up);
@@ -211,11 +207,9 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
     console.Locked([&] { return moving->ReconnectIntervalTime = 100; });
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return moving->LastFailTime != 0; }); }));
     names->Answer("moving.test", "127.0.0.1");
-    int second = AcceptWithin(listener);
-    EXPECT_GE(second, 0);
+    UniqueFd second = AcceptWithin(listener);
+    EXPECT_TRUE(second);
     EXPECT_GE(names->Calls(), 2);
-    for (int fd : {first, second, listener, udpPeer})
-        close(fd);
 }
 
 } // namespace
