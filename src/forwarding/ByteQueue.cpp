@@ -1,3 +1,4 @@
+// Implements ByteQueue.
 #include "forwarding/ByteQueue.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Implements the three driver requests on a port's handle.
 #include "forwarding/DriverInterface.h"
 
 #include "forwarding/PortObject.h"

@@ -1,12 +1,13 @@
-// Reaching a link's remote host: connection attempts of TCP client links and the
-// destination of UDP links, both through the link's host cache, so that neither
-// the pump nor the window ever waits for a name server.
+// Implements CPortObject's reach to a link's remote host: connection attempts of
+// TCP client links and the destination of UDP links, both through the link's host
+// cache, so that neither the pump nor the window ever waits for a name server.
 #include "forwarding/PortObject.h"
 
 // An attempt whose host is still being looked up leaves the link Unconnected and
 // untouched; the answer wakes the pump, which tries again.
 CPortObject::ConnectStart CPortObject::StartConnect(CNetObject& link)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     NetAddress address;
     switch (link.Remote.Get(Resolver, link.RemoteAddr, true, 0, address)) {
     case HostCache::Pending:
@@ -31,6 +32,7 @@ CPortObject::ConnectStart CPortObject::StartConnect(CNetObject& link)
 // Like the window's own attempts it leaves LastFailTime alone.
 void CPortObject::FinishWaitingConnect(CNetObject& link)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     if (!link.ConnectWhenResolved)
         return;
     if (link.ClientSocket->GetState() != Unconnected) {
@@ -58,6 +60,7 @@ void CPortObject::FinishWaitingConnect(CNetObject& link)
 
 bool CPortObject::UdpDestination(CNetObject& link, NetAddress& to)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     if (link.Remote.Get(Resolver, link.RemoteAddr, true, HostCache::UdpRetryAfter, to) != HostCache::Ready)
         return false;
     to.SetPort(link.RemotePort);

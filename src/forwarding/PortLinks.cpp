@@ -1,5 +1,4 @@
-// The links of a port: setting them up, removing them, and the socket events they
-// report to the port.
+// Implements CPortObject's links: setting them up, listening, reconnecting, removing.
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -66,6 +65,7 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
 
 bool CPortObject::Listen(CNetObject& link)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     auto bind = [&](auto& slot) {
         using Socket = typename std::remove_reference_t<decltype(slot)>::element_type;
         auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort));
@@ -90,6 +90,7 @@ bool CPortObject::Listen(CNetObject& link)
 
 void CPortObject::RetryListen(CNetObject& link)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     const int32_t now = GetTickCount32();
     if (!TickElapsed(now, link.LastFailTime, ListenRetryInterval))
         return;
@@ -141,82 +142,4 @@ void CPortObject::Reconnect(CNetObject* link)
         link->Changed = true;
     else if (started == ConnectStart::Waiting)
         link->ConnectWhenResolved = true;
-}
-
-void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData)
-{
-    try {
-        std::unique_ptr<CClientSocket> owned(client);
-        auto* link = static_cast<CNetObject*>(userData);
-        if (!owned || !link)
-            return;
-        owned->SetNoDelay(true);
-        owned->SetHandler(this);
-        owned->SetUserData(link);
-        link->Clients.push_back(AcceptedClient {std::move(owned), 0});
-        link->Changed = true;
-    } catch (...) {
-    }
-}
-
-void CPortObject::OnClose(CSocket*, void* userData)
-{
-    try {
-        auto* link = static_cast<CNetObject*>(userData);
-        if (!link)
-            return;
-        if (link->Type == TcpClient && link->ClientSocket && link->ClientSocket->GetClosedByPeer()
-            && link->AutoReconnect)
-            link->LastFailTime = GetTickCount32();
-        link->Changed = true;
-    } catch (...) {
-    }
-}
-
-void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
-{
-    try {
-        auto* link = static_cast<CNetObject*>(userData);
-        if (!link)
-            return;
-        if (success && socket)
-            socket->SetNoDelay(true);
-        if (!success)
-            link->Remote.Distrust();
-        if (!success && link->AutoReconnect)
-            link->LastFailTime = GetTickCount32();
-        link->Changed = true;
-    } catch (...) {
-    }
-}
-
-void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
-{
-    try {
-        auto* link = static_cast<CNetObject*>(userData);
-        if (!link || !socket || count == 0)
-            return;
-        if (link->Type == Udp && FromNetQueue.Size() + count > FromNetUdpCap) {
-            // Read, so the socket does not stay readable, and drop the datagram
-            // whole: a one-byte read takes all of it and keeps one byte.
-            uint8_t discard;
-            uint32_t length = sizeof discard;
-            if (static_cast<CDatagramSocket*>(socket)->ReceiveFrom(&discard, &length))
-                ++DroppedDatagrams;
-            return;
-        }
-        std::vector<uint8_t> buffer(count);
-        bool ok;
-        if (link->Type == Udp) {
-            ok = static_cast<CDatagramSocket*>(socket)->ReceiveFrom(buffer.data(), &count);
-        } else {
-            ok = static_cast<CClientSocket*>(socket)->Receive(buffer.data(), static_cast<int32_t>(count));
-        }
-        if (!ok || count == 0)
-            return;
-        if (FromNetQueue.IsEmpty())
-            FromNetStamp = GetTickCount32();
-        FromNetQueue.Append(buffer.data(), count);
-    } catch (...) {
-    }
 }

@@ -1,3 +1,4 @@
+// Implements CPortObject: construction, destruction, accessors and the driver handle.
 #include "forwarding/PortObject.h"
 
 CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
@@ -74,6 +75,7 @@ std::string CPortObject::GetLogFilename()
 
 int CPortObject::OpenDriver()
 {
+    QLN_ASSERT_HELD(ManagerLock);
     if (DriverHandleValue != INVALID_DRIVER_HANDLE)
         return 1;
     DriverHandleValue = PortDriver::Instance().Open(PortNumber);

@@ -1,4 +1,5 @@
-// The service step of one port: driver to queues, queues to links, links polled.
+// Implements CPortObject::Pump, the service step of one port: driver to queues,
+// queues to links, links polled.
 #include <algorithm>
 #include <cerrno>
 
@@ -94,6 +95,7 @@ int32_t CPortObject::Pump()
 // holds the chunk back, the links after it are not offered it in this step.
 int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, bool& allTaken)
 {
+    QLN_ASSERT_HELD(ManagerLock);
     int32_t work = 0;
     for (auto& link : NetLinks) {
         // A link still waiting for its local port takes no part in the traffic, as if

@@ -1,4 +1,5 @@
-// What a pump that found no work should wait for on one port.
+// Implements CPortObject::CollectWaits: what a pump that found no work should wait
+// for on one port.
 #include <algorithm>
 
 #include "platform/base/TickCount.h"

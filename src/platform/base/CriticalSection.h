@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cassert>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -30,6 +31,9 @@ private:
     std::thread::id QuietThread{};      // guarded by Mutex
     std::function<void()> ReleaseHook;  // set before the threads share the lock
 };
+
+// Checks a "called with the lock held" precondition in debug builds.
+#define QLN_ASSERT_HELD(lock) assert((lock)->IsHeldByCurrentThread())
 
 // Holds a CCriticalSection for the life of a scope.
 class CGuard {

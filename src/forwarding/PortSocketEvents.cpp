@@ -1,0 +1,89 @@
+// Implements CPortObject's socket events: what its links' sockets report, always
+// with the manager lock held (the pump's polls, or a link's removal).
+#include <memory>
+#include <vector>
+
+#include "forwarding/PortObject.h"
+#include "platform/base/TickCount.h"
+
+void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    try {
+        std::unique_ptr<CClientSocket> owned(client);
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!owned || !link)
+            return;
+        owned->SetNoDelay(true);
+        owned->SetHandler(this);
+        owned->SetUserData(link);
+        link->Clients.push_back(AcceptedClient {std::move(owned), 0});
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnClose(CSocket*, void* userData)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link)
+            return;
+        if (link->Type == TcpClient && link->ClientSocket && link->ClientSocket->GetClosedByPeer()
+            && link->AutoReconnect)
+            link->LastFailTime = GetTickCount32();
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link)
+            return;
+        if (success && socket)
+            socket->SetNoDelay(true);
+        if (!success)
+            link->Remote.Distrust();
+        if (!success && link->AutoReconnect)
+            link->LastFailTime = GetTickCount32();
+        link->Changed = true;
+    } catch (...) {
+    }
+}
+
+void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    try {
+        auto* link = static_cast<CNetObject*>(userData);
+        if (!link || !socket || count == 0)
+            return;
+        if (link->Type == Udp && FromNetQueue.Size() + count > FromNetUdpCap) {
+            // Read, so the socket does not stay readable, and drop the datagram
+            // whole: a one-byte read takes all of it and keeps one byte.
+            uint8_t discard;
+            uint32_t length = sizeof discard;
+            if (static_cast<CDatagramSocket*>(socket)->ReceiveFrom(&discard, &length))
+                ++DroppedDatagrams;
+            return;
+        }
+        std::vector<uint8_t> buffer(count);
+        bool ok;
+        if (link->Type == Udp) {
+            ok = static_cast<CDatagramSocket*>(socket)->ReceiveFrom(buffer.data(), &count);
+        } else {
+            ok = static_cast<CClientSocket*>(socket)->Receive(buffer.data(), static_cast<int32_t>(count));
+        }
+        if (!ok || count == 0)
+            return;
+        if (FromNetQueue.IsEmpty())
+            FromNetStamp = GetTickCount32();
+        FromNetQueue.Append(buffer.data(), count);
+    } catch (...) {
+    }
+}
