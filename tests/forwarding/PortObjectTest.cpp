@@ -37,6 +37,7 @@ TEST(PortObjectTest, OpensTheDriverOnceAndSeesTheApplication)
     ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
     CCriticalSection lock;
     CPortObject port(7, &lock);
+    CGuard held(lock); // the driver side takes no lock of its own: its callers hold it
     ASSERT_EQ(port.OpenDriver(), 1);
     EXPECT_FALSE(IsOpenedByApplication(&port));
     {
