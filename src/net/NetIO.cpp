@@ -40,8 +40,3 @@ int CNetIO::Start()
     Started = 1;
     return 0;
 }
-
-int CNetIO::UseCount()
-{
-    return Uses;
-}

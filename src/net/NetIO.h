@@ -11,8 +11,6 @@ public:
     // 0 on success (also when already started); otherwise the library's error code.
     int Start();
 
-    int32_t GetStarted() const { return Started; }
-    static int UseCount();
 
 private:
     CNetIO() = default;

@@ -35,9 +35,7 @@ public:
     SocketHandle GetHandle() const { return Handle.Get(); }
     int32_t GetLastResult() const { return LastResult; }
     void SetHandler(CSocketEventHandler* handler) { Handler = handler; }
-    CSocketEventHandler* GetHandler() const { return Handler; }
     void SetUserData(void* userData) { UserData = userData; }
-    void* GetUserData() const { return UserData; }
 
     // The errno of the last failed call, and that call's name ("bind", "connect", …);
     // 0 and null while nothing has failed.
