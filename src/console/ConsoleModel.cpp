@@ -179,20 +179,21 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
     // The host goes to the link as typed; whether it can be reached shows only when
     // the link connects or sends.
     CNetObject* link = nullptr;
+    std::string whyRefused;
     switch (spec.Kind) {
     case TcpClient:
         link = port->AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort);
         break;
     case TcpServer:
-        link = port->AddTcpServer(check.LocalPort);
+        link = port->AddTcpServer(check.LocalPort, CPortObject::BindFailure::Refuse, &whyRefused);
         break;
     case Udp:
-        link = port->AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort);
+        link = port->AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort,
+                            CPortObject::BindFailure::Refuse, &whyRefused);
         break;
     }
     if (!link)
-        return ConsoleResult::Refused(
-            AddNetFailed, spec.Kind == TcpClient ? std::string() : BindFailureReason(spec.Kind, check.LocalPort));
+        return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
     Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
     SavePortSettings(port);
     ConsoleResult done;

@@ -24,6 +24,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager)
         out.ToNetQueued = port->ToNetQueued();
         out.FromNetQueued = port->FromNetQueued();
         out.DroppedDatagrams = port->GetDroppedDatagrams();
+        out.BytesToApplication = port->GetBytesToApplication();
+        out.BytesFromApplication = port->GetBytesFromApplication();
         for (const auto& link : port->GetNetLinks()) {
             ConsoleStatus::Link& l = out.Links.emplace_back();
             l.Kind = link->Type;
@@ -33,9 +35,15 @@ ConsoleStatus TakeStatus(CQLNManager& manager)
             l.State = link->GetLinkState();
             l.Listening = link->IsListening();
             l.Clients = link->Clients.size();
+            for (const AcceptedClient& client : link->Clients)
+                l.ClientPeers.push_back(client.Peer);
             l.AutoReconnect = link->AutoReconnect;
             l.ReconnectIntervalTime = link->ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);
+            l.BytesSent = link->BytesSent;
+            l.BytesReceived = link->BytesReceived;
+            l.LastChange = link->LastChange;
+            l.LastError = link->LastError;
         }
     }
     return status;

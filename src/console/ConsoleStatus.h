@@ -20,9 +20,14 @@ struct ConsoleStatus {
         int32_t State = 0;              // TCP client: LinkState; others Unconnected
         bool Listening = true;          // false while a server or UDP link waits for its port
         size_t Clients = 0;             // TCP server: accepted connections
+        std::vector<std::string> ClientPeers; // TCP server: their addresses, "192.0.2.7:50312"
         bool AutoReconnect = false;     // TCP client
         int32_t ReconnectIntervalTime = 0; // TCP client, milliseconds
         std::string NodeText;           // as the window's tree shows it
+        uint64_t BytesSent = 0;         // to the link's peers (to each client of a server)
+        uint64_t BytesReceived = 0;
+        int64_t LastChange = 0;         // wall clock, milliseconds since 1970; 0: never
+        std::string LastError;          // why the last attempt, bind or connection failed
     };
     struct Port {
         int32_t Number = 0;
@@ -36,6 +41,8 @@ struct ConsoleStatus {
         size_t ToNetQueued = 0;         // bytes from the application not yet sent on
         size_t FromNetQueued = 0;       // bytes for the application not yet written
         uint64_t DroppedDatagrams = 0;
+        uint64_t BytesToApplication = 0;
+        uint64_t BytesFromApplication = 0;
         std::vector<Link> Links;        // in list order (the INI's order)
     };
 

@@ -3,10 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
-#include "platform/base/UniqueFd.h"
 #include "platform/config/WholeNumber.h"
 
 namespace {
@@ -54,27 +51,11 @@ LinkCheck CheckLink(const LinkSpec& spec)
     return check;
 }
 
-std::string BindFailureReason(int32_t kind, uint16_t port)
+std::string BindFailureReason(uint16_t port, const std::string& why)
 {
-    const bool stream = kind == TcpServer;
-    UniqueFd socket(::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0));
-    if (!socket)
-        return std::string("No socket: ") + std::strerror(errno) + ".";
-    if (stream) {
-        // As the server link does: connections of an earlier listener lingering in
-        // TIME_WAIT do not hold the port.
-        int reuse = 1;
-        ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
-        && (!stream || ::listen(socket.Get(), 1) == 0))
+    if (why.empty())
         return {};
-    const int error = errno;
-    if (error == EADDRINUSE)
+    if (why == std::strerror(EADDRINUSE))
         return "Port " + std::to_string(port) + " is already in use.";
-    return "Port " + std::to_string(port) + ": " + std::strerror(error) + ".";
+    return "Port " + std::to_string(port) + ": " + why + ".";
 }

@@ -31,7 +31,6 @@ struct LinkCheck {
 // console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkSpec& spec);
 
-// Why a link of `kind` (a TCP server or UDP link) cannot bind `port` now, asked by
-// binding a socket of that kind the way the link does; empty when it can. The link's
-// own socket is gone by the time its refusal is known, and with it the failure.
-std::string BindFailureReason(int32_t kind, uint16_t port);
+// The second line of "Add net failed!" for a local port the link could not have:
+// "Port 30000 is already in use.", or "Port 30000: <why>."; empty without a reason.
+std::string BindFailureReason(uint16_t port, const std::string& why);

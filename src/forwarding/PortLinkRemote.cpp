@@ -16,6 +16,7 @@ CPortObject::ConnectStart CPortObject::StartConnect(CNetObject& link)
         // As a Connect to a host that does not resolve: the handle of an earlier
         // attempt goes (with its OnClose), and the attempt cannot start.
         link.ClientSocket->Close();
+        link.LastError = "Name does not resolve";
         return ConnectStart::Failed;
     case HostCache::Ready:
         break;
@@ -24,6 +25,7 @@ CPortObject::ConnectStart CPortObject::StartConnect(CNetObject& link)
     if (link.ClientSocket->Connect(address))
         return ConnectStart::Started;
     link.Remote.Distrust();
+    link.LastError = link.ClientSocket->LastErrorReason();
     return ConnectStart::Failed;
 }
 
@@ -46,14 +48,17 @@ void CPortObject::FinishWaitingConnect(CNetObject& link)
     case HostCache::Failed:
         link.ConnectWhenResolved = false;
         link.ClientSocket->Close();
+        link.LastError = "Name does not resolve";
         return;
     case HostCache::Ready:
         link.ConnectWhenResolved = false;
         address.SetPort(link.RemotePort);
-        if (link.ClientSocket->Connect(address))
-            link.Changed = true;
-        else
+        if (link.ClientSocket->Connect(address)) {
+            link.MarkChanged();
+        } else {
             link.Remote.Distrust();
+            link.LastError = link.ClientSocket->LastErrorReason();
+        }
         return;
     }
 }

@@ -24,12 +24,12 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     // lookup starts when the answer comes.
     if (StartConnect(*link) == ConnectStart::Waiting)
         link->ConnectWhenResolved = true;
-    link->Changed = true;
+    link->MarkChanged();
     NetLinks.push_back(std::move(link));
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure)
+CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, std::string* whyRefused)
 {
     if (listenPort == 0)
         return nullptr;
@@ -37,15 +37,19 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
     if (!Listen(*link)) {
-        if (onFailure == BindFailure::Refuse)
+        if (onFailure == BindFailure::Refuse) {
+            if (whyRefused)
+                *whyRefused = link->LastError;
             return nullptr;
+        }
         link->LastFailTime = GetTickCount32();
     }
     NetLinks.push_back(std::move(link));
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure)
+CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
+                                std::string* whyRefused)
 {
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
@@ -55,8 +59,11 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
     if (!Listen(*link)) {
-        if (onFailure == BindFailure::Refuse)
+        if (onFailure == BindFailure::Refuse) {
+            if (whyRefused)
+                *whyRefused = link->LastError;
             return nullptr;
+        }
         link->LastFailTime = GetTickCount32();
     }
     NetLinks.push_back(std::move(link));
@@ -70,8 +77,10 @@ bool CPortObject::Listen(CNetObject& link)
         using Socket = typename std::remove_reference_t<decltype(slot)>::element_type;
         auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort));
         // A socket that failed goes before it has a handler: its close reports nothing.
-        if (socket->GetLastResult() != 0)
+        if (socket->GetLastResult() != 0) {
+            link.LastError = socket->LastErrorReason();
             return false;
+        }
         socket->SetHandler(this);
         socket->SetUserData(&link);
         slot = std::move(socket);
@@ -95,7 +104,7 @@ void CPortObject::RetryListen(CNetObject& link)
     if (!TickElapsed(now, link.LastFailTime, ListenRetryInterval))
         return;
     if (Listen(link))
-        link.Changed = true; // the window shows it listening from the next tick
+        link.MarkChanged(); // the window shows it listening from the next tick
     else
         link.LastFailTime = now;
 }
@@ -139,7 +148,7 @@ void CPortObject::Reconnect(CNetObject* link)
         return;
     ConnectStart started = StartConnect(*link);
     if (started == ConnectStart::Started)
-        link->Changed = true;
+        link->MarkChanged();
     else if (started == ConnectStart::Waiting)
         link->ConnectWhenResolved = true;
 }

@@ -131,3 +131,15 @@ void CPortObject::WriteLog(bool inbound, const uint8_t* data, uint32_t count)
     CGuard guard(ManagerLock);
     Log.Write(inbound, data, count);
 }
+
+uint64_t CPortObject::GetBytesToApplication()
+{
+    CGuard guard(ManagerLock);
+    return BytesToApplication;
+}
+
+uint64_t CPortObject::GetBytesFromApplication()
+{
+    CGuard guard(ManagerLock);
+    return BytesFromApplication;
+}

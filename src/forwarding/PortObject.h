@@ -61,11 +61,13 @@ public:
     enum class BindFailure { Refuse, KeepAndRetry };
     static constexpr int32_t ListenRetryInterval = 5000; // milliseconds
 
-    // Links (window thread; each takes the lock). Null when refused.
+    // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
+    // given, then receives why the local port could not be had ("Address already in use").
     CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
-    CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse);
+    CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
+                             std::string* whyRefused = nullptr);
     CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
-                       BindFailure onFailure = BindFailure::Refuse);
+                       BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr);
     void RemoveLink(CNetObject* link);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
@@ -104,6 +106,9 @@ public:
     size_t FromNetQueued();
     // Datagrams dropped because FromNetUdpCap bytes already waited. Any thread.
     uint64_t GetDroppedDatagrams();
+    // Bytes written to the application, and read from it, since the port was made.
+    uint64_t GetBytesToApplication();
+    uint64_t GetBytesFromApplication();
 
 private:
     // The chunk towards the network: who still needs which part of it.
@@ -153,4 +158,6 @@ private:
     // is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
     uint64_t DroppedDatagrams = 0;
+    uint64_t BytesToApplication = 0;
+    uint64_t BytesFromApplication = 0;
 };

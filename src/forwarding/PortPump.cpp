@@ -25,11 +25,12 @@ constexpr int32_t AcceptPauseLongest = 2000;
 // that would block is not: it sets `waitsWritable`, and a pump with nothing else
 // to do sleeps until the socket has room instead of offering the chunk again.
 int32_t SendRest(CClientSocket& socket, const uint8_t* chunk, uint32_t length, uint32_t& taken,
-                 bool& waitsWritable, bool& refused)
+                 bool& waitsWritable, bool& refused, uint64_t& bytesSent)
 {
     int32_t sent = 0;
     bool ok = socket.Send(chunk + taken, static_cast<int32_t>(length - taken), &sent);
     taken += static_cast<uint32_t>(std::max(sent, 0));
+    bytesSent += static_cast<uint64_t>(std::max(sent, 0));
     if (ok)
         return 1;
     refused = true;
@@ -56,6 +57,7 @@ int32_t CPortObject::Pump()
             FromNetQueue.CopyFront(TransferBuffer, m);
             if (WritePort(this, TransferBuffer, m)) {
                 FromNetQueue.RemoveFront(m);
+                BytesToApplication += m;
                 WriteLog(true, TransferBuffer, m);
             }
         }
@@ -67,6 +69,7 @@ int32_t CPortObject::Pump()
         if (ReadPort(this, TransferBuffer, ChunkSize, &count) && count > 0) {
             ToNetStamp = GetTickCount32();
             ToNetQueue.Append(TransferBuffer, count);
+            BytesFromApplication += count;
         }
     }
 
@@ -131,7 +134,7 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
             allTaken = false;
         } else {
             bool refused = false;
-            work += SendRest(socket, chunk, length, link.Taken, link.WaitsWritable, refused);
+            work += SendRest(socket, chunk, length, link.Taken, link.WaitsWritable, refused, link.BytesSent);
             if (refused)
                 allTaken = false;
         }
@@ -150,7 +153,8 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
         client.WaitsWritable = false;
         if (!chunk || client.Taken >= length || client.Socket->GetState() != Connected)
             continue;
-        work += SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused);
+        work += SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused,
+                         link.BytesSent);
     }
     if (refused)
         allTaken = false;
@@ -180,6 +184,7 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
             allTaken = false;
         } else if (link.DatagramSocket->SendTo(chunk, static_cast<int32_t>(length), to)) {
             link.Taken = length;
+            link.BytesSent += length;
             work += 1;
         } else {
             allTaken = false;
@@ -264,7 +269,7 @@ void CPortObject::TryAutoReconnect(CNetObject& link)
     if (started != ConnectStart::Waiting)
         link.LastAttemptTime = now;
     if (started == ConnectStart::Started)
-        link.Changed = true;
+        link.MarkChanged();
     else if (started == ConnectStart::Failed)
         link.LastFailTime = GetTickCount32();
 }

@@ -17,8 +17,11 @@ void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData
         owned->SetNoDelay(true);
         owned->SetHandler(this);
         owned->SetUserData(link);
-        link->Clients.push_back(AcceptedClient {std::move(owned), 0});
-        link->Changed = true;
+        AcceptedClient accepted;
+        accepted.Peer = owned->GetPeer().ToText();
+        accepted.Socket = std::move(owned);
+        link->Clients.push_back(std::move(accepted));
+        link->MarkChanged();
     } catch (...) {
     }
 }
@@ -30,10 +33,12 @@ void CPortObject::OnClose(CSocket*, void* userData)
         auto* link = static_cast<CNetObject*>(userData);
         if (!link)
             return;
-        if (link->Type == TcpClient && link->ClientSocket && link->ClientSocket->GetClosedByPeer()
-            && link->AutoReconnect)
-            link->LastFailTime = GetTickCount32();
-        link->Changed = true;
+        if (link->Type == TcpClient && link->ClientSocket && link->ClientSocket->GetClosedByPeer()) {
+            link->LastError = "Closed by the peer";
+            if (link->AutoReconnect)
+                link->LastFailTime = GetTickCount32();
+        }
+        link->MarkChanged();
     } catch (...) {
     }
 }
@@ -47,11 +52,14 @@ void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
             return;
         if (success && socket)
             socket->SetNoDelay(true);
-        if (!success)
+        if (!success) {
             link->Remote.Distrust();
+            if (socket)
+                link->LastError = socket->LastErrorReason();
+        }
         if (!success && link->AutoReconnect)
             link->LastFailTime = GetTickCount32();
-        link->Changed = true;
+        link->MarkChanged();
     } catch (...) {
     }
 }
@@ -81,6 +89,7 @@ void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
         }
         if (!ok || count == 0)
             return;
+        link->BytesReceived += count;
         if (FromNetQueue.IsEmpty())
             FromNetStamp = GetTickCount32();
         FromNetQueue.Append(buffer.data(), count);

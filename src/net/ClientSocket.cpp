@@ -35,7 +35,7 @@ bool IsTransientSend(int error)
 
 } // namespace
 
-CClientSocket::CClientSocket(SocketHandle accepted, const sockaddr_in* /*peer*/)
+CClientSocket::CClientSocket(SocketHandle accepted, const NetAddress& peer) : Peer(peer)
 {
     if (accepted == INVALID_SOCKET)
         return;

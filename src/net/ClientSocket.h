@@ -2,16 +2,15 @@
 #include "net/LinkKinds.h"
 #include "net/Socket.h"
 
-struct NetAddress;
-struct sockaddr_in;
+#include "net/NetAddress.h"
 
 // A TCP stream socket that connects out, or stands for a connection a server
 // socket accepted.
 class CClientSocket : public CSocket {
 public:
     CClientSocket() = default;
-    // Takes over an accepted handle (made non-blocking); the peer address is not kept.
-    CClientSocket(SocketHandle accepted, const sockaddr_in* peer);
+    // Takes over an accepted handle (made non-blocking) and keeps its peer's address.
+    CClientSocket(SocketHandle accepted, const NetAddress& peer);
     ~CClientSocket() override;
 
     int Poll() override;
@@ -43,6 +42,8 @@ public:
     // The peer sent its last byte; what it sent may still be unread. Nothing more
     // can arrive, so there is no hang-up left to wait for.
     bool GetPeerShutdown() const { return PeerShutdown; }
+    // The far end of an accepted connection; no address for an outgoing one.
+    const NetAddress& GetPeer() const { return Peer; }
 
 private:
     // Closes the previous connection and opens a fresh non-blocking handle.
@@ -53,4 +54,5 @@ private:
     bool ClosedByPeer = false;
     uint32_t Announced = 0;
     bool PeerShutdown = false;
+    NetAddress Peer;
 };

@@ -1,5 +1,6 @@
 #include "net/NetAddress.h"
 
+#include <arpa/inet.h>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -8,6 +9,25 @@ void NetAddress::SetPort(uint16_t port)
 {
     if (Storage.ss_family == AF_INET)
         reinterpret_cast<sockaddr_in*>(&Storage)->sin_port = htons(port);
+}
+
+std::string NetAddress::ToText() const
+{
+    char host[INET6_ADDRSTRLEN] = {};
+    switch (Storage.ss_family) {
+    case AF_INET: {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&Storage);
+        ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+        return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+    }
+    case AF_INET6: {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&Storage);
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+        return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+    }
+    default:
+        return std::string();
+    }
 }
 
 bool NetAddress::FromNumeric(const char* host, NetAddress& out)

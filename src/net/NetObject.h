@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -14,6 +15,7 @@
 // outbound chunk it has taken.
 struct AcceptedClient {
     std::unique_ptr<CClientSocket> Socket;
+    std::string Peer; // "192.0.2.7:50312", for the window and the command line
     uint32_t Taken = 0;
     bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
 };
@@ -35,6 +37,14 @@ public:
     std::unique_ptr<CDatagramSocket> DatagramSocket; // Udp only
     std::list<AcceptedClient> Clients;               // TcpServer only, in order of acceptance
     bool Changed = false;        // what the window shows of the link may have changed
+    // Figures for the window and the command line: bytes sent to the link's peers
+    // (to each client of a server link) and received from them, the wall-clock time
+    // (milliseconds since 1970) of the last change of state, and why the last attempt,
+    // bind or connection failed ("Connection refused"; empty before any failure).
+    uint64_t BytesSent = 0;
+    uint64_t BytesReceived = 0;
+    int64_t LastChange = 0;
+    std::string LastError;
     bool AutoReconnect = true;   // TcpClient
     int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
@@ -64,6 +74,15 @@ public:
     bool IsListening() const
     {
         return (Type != TcpServer || ServerSocket) && (Type != Udp || DatagramSocket);
+    }
+
+    // Something the window shows changed: the next refresh redraws the link.
+    void MarkChanged()
+    {
+        Changed = true;
+        LastChange = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
     }
 
     // The link's client socket state, or Unconnected for other kinds.

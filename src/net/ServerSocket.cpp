@@ -1,6 +1,7 @@
 #include "net/ServerSocket.h"
 
 #include "net/ClientSocket.h"
+#include "net/NetAddress.h"
 #include "net/SocketEventHandler.h"
 
 #include <cerrno>
@@ -52,11 +53,11 @@ CClientSocket* CServerSocket::Accept()
 {
     if (!Handle.Valid())
         return nullptr;
-    sockaddr_in peer{};
-    socklen_t size = sizeof peer;
+    NetAddress peer;
+    socklen_t size = sizeof peer.Storage;
     SocketHandle accepted;
     do {
-        accepted = ::accept4(Handle.Get(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+        accepted = ::accept4(Handle.Get(), reinterpret_cast<sockaddr*>(&peer.Storage), &size, SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     if (accepted < 0) {
         ShortOfResources = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
@@ -64,7 +65,8 @@ CClientSocket* CServerSocket::Accept()
         return nullptr;
     }
     ShortOfResources = false;
-    auto client = std::make_unique<CClientSocket>(accepted, &peer);
+    peer.Length = size;
+    auto client = std::make_unique<CClientSocket>(accepted, peer);
     CClientSocket* raw = client.get();
     if (Handler) {
         // From here on the handler owns the client, even if it throws.

@@ -39,10 +39,15 @@ void CSocket::Fail(const char* call)
 
 std::string CSocket::LastErrorText() const
 {
+    return LastCall ? std::string(LastCall) + ": " + LastErrorReason() : std::string();
+}
+
+std::string CSocket::LastErrorReason() const
+{
     if (!LastCall)
         return std::string();
     // A host lookup has no errno of its own.
-    return std::string(LastCall) + ": " + (LastErrno != 0 ? std::strerror(LastErrno) : "Name does not resolve");
+    return LastErrno != 0 ? std::strerror(LastErrno) : "Name does not resolve";
 }
 
 SocketHandle CSocket::Create(int type)

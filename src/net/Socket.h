@@ -43,6 +43,9 @@ public:
     const char* GetLastCall() const { return LastCall; }
     // "bind: Address already in use", or empty while nothing has failed.
     std::string LastErrorText() const;
+    // The same without the call's name, for users: "Address already in use",
+    // "Connection refused", "Name does not resolve"; empty while nothing has failed.
+    std::string LastErrorReason() const;
 
 protected:
     // Readiness of this one socket with a zero wait. ReadTest: 1 readable (or an

@@ -33,6 +33,15 @@ TEST_P(BridgeTest, BytesCrossWholeAndInOrderBothWays)
     auto in = Pattern(GetParam().Size, 5);
     ASSERT_TRUE(peer.Send(in));
     EXPECT_EQ(console.Application->ReadExactly(in.size()), in);
+
+    // The figures the window and the command line show count every byte once.
+    console.Locked([&] {
+        EXPECT_EQ(peer.Link->BytesSent, out.size());
+        EXPECT_EQ(peer.Link->BytesReceived, in.size());
+        return 0;
+    });
+    EXPECT_EQ(console.Port->GetBytesFromApplication(), out.size());
+    EXPECT_EQ(console.Port->GetBytesToApplication(), in.size());
 }
 
 std::vector<BridgeCase> AllCases()
