@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "net/LinkKinds.h"
+
 class CQLNManager;
 
 // Every port and link of a console at one moment, as plain values: what a status
@@ -13,11 +15,11 @@ class CQLNManager;
 // New figures are added as fields here; readers take what they know.
 struct ConsoleStatus {
     struct Link {
-        int32_t Kind = 0;               // NetKind
+        NetKind Kind = TcpClient;
         int32_t LocalPort = 0;          // TCP server: listen port; UDP: local port
         std::string RemoteAddr;         // TCP client, UDP: as stored
         uint16_t RemotePort = 0;        // TCP client, UDP
-        int32_t State = 0;              // TCP client: LinkState; others Unconnected
+        LinkState State = Unconnected;  // TCP client; others Unconnected
         bool Listening = true;          // false while a server or UDP link waits for its port
         size_t Clients = 0;             // TCP server: accepted connections
         std::vector<std::string> ClientPeers; // TCP server: their addresses, "192.0.2.7:50312"
