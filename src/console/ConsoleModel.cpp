@@ -272,6 +272,7 @@ ConsoleResult ConsoleModel::ChangePort(CPortObject* port, CNetObject* link, Cons
     {
         // The pump reads the options on its passes.
         CGuard guard(PortManager->Lock());
+        PortManager->Lock()->Touch(); // the pump goes by the new value from now on
         change();
         SavePortSettings(port);
     }

@@ -2,6 +2,8 @@
 // new port device and removing one. All of it runs on the window thread, on a device
 // store of the state folder (DeviceStore.h).
 #include "ports/QLNManager.h"
+
+#include "forwarding/PumpPoller.h"
 #include "platform/base/Text.h"
 
 #include <algorithm>
@@ -287,6 +289,8 @@ int CQLNManager::RemovePort(CPortObject* port)
         }
         port->CloseDriver();
         if (store.RemoveDevice(*set, device)) {
+            // Out of the pump's wait before it goes: its master stays with the driver.
+            port->StopWatching(*Poller);
             Ports->erase(it);
             result = 1;
         } else {
