@@ -94,6 +94,12 @@ void CPortObject::Watch(PumpPoller& poller)
             DueBy(TickAfter(now, OpenLookInterval));
     }
     const uint32_t masterEvents = driver.Fd < 0 ? 0 : (driver.Events ? static_cast<uint32_t>(driver.Events) : EPOLLHUP);
+    // The master stays open with the driver when the application lets go or the
+    // handle is closed, so its registration does not go by itself: it is taken out
+    // of the wait, or it would be reported for ever.
+    if (MasterWatch.Token != 0
+        && (driver.Fd != MasterWatch.Fd || MasterWatch.Opening != static_cast<uint64_t>(DriverHandleValue)))
+        poller.Remove(MasterWatch);
     poller.Update(MasterWatch, driver.Fd, static_cast<uint64_t>(DriverHandleValue), masterEvents, Serial);
     MasterEvents = 0;
     LookingForApplication = driver.Poll;

@@ -233,6 +233,7 @@ void CQLNManager::Run()
         }
         timeout = ServePorts(everyPort);
         everyPort = false;
+        Passes.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
@@ -254,7 +255,6 @@ void CQLNManager::Dispatch(uint64_t token, uint32_t events)
 int CQLNManager::ServePorts(bool everyPort)
 {
     const int32_t now = GetTickCount32();
-    bool served = false;
     bool hasDue = false;
     int32_t earliest = 0;
     for (auto& port : *Ports) {
@@ -263,7 +263,6 @@ int CQLNManager::ServePorts(bool everyPort)
                 port->SetPoller(Poller.get());
             port->Pump();
             port->Watch(*Poller);
-            served = true;
         }
         int32_t due = 0;
         if (port->NextDue(due) && (!hasDue || TickDiff(due, earliest) < 0)) {
@@ -271,8 +270,6 @@ int CQLNManager::ServePorts(bool everyPort)
             hasDue = true;
         }
     }
-    if (served)
-        Passes.fetch_add(1, std::memory_order_relaxed);
     if (!hasDue)
         return -1;
     const int32_t left = TickDiff(earliest, GetTickCount32());

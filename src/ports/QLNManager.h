@@ -55,7 +55,7 @@ public:
 
     // Wakes a pump that waits after a pass without work. Any thread.
     void WakePump();
-    // Passes the pump has made; for tests. Any thread.
+    // Passes the pump has made (each return of its wait); for tests. Any thread.
     uint64_t PassCount();
     // Looks the links' host names up off the pump and window threads. Lives as
     // long as the manager; tests replace its lookup.

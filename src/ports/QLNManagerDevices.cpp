@@ -257,6 +257,7 @@ int CQLNManager::RemovePort(CPortObject* port)
     if (!port)
         return 0;
     CGuard guard(ManagerLock.get());
+    ManagerLock->Touch();
     auto it = std::find_if(Ports->begin(), Ports->end(),
                            [port](const std::unique_ptr<CPortObject>& p) { return p.get() == port; });
     if (it == Ports->end())
@@ -287,10 +288,11 @@ int CQLNManager::RemovePort(CPortObject* port)
             if (!image.empty())
                 imageFile = windows + "/" + image;
         }
+        // Out of the pump's wait while its master is still open; a port kept after a
+        // refused removal is watched again at the pump's next step.
+        port->StopWatching(*Poller);
         port->CloseDriver();
         if (store.RemoveDevice(*set, device)) {
-            // Out of the pump's wait before it goes: its master stays with the driver.
-            port->StopWatching(*Poller);
             Ports->erase(it);
             result = 1;
         } else {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "forwarding/DriverInterface.h"
 #include "support/LinkPeer.h"
 
 using namespace qlntest;
@@ -28,6 +29,12 @@ TEST(EventPumpTest, AnIdleConsoleMakesNoPassesWhileTheWindowReads)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     EXPECT_LE(console.Manager->PassCount() - before, 1u);
+
+    // The application lets go: the master is no longer waited on (it would report
+    // its hang-up for ever).
+    console.Application->Close();
+    ASSERT_TRUE(WaitUntil([&] { return !IsOpenedByApplication(console.Port); }));
+    EXPECT_LE(PassesOver(*console.Manager, 0.5), 3u);
 }
 
 // 64 ports, each with its own peer, each application writing a little at a time:
