@@ -82,8 +82,7 @@ ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<st
                 return ExchangeResult::Failed;
             }
         } else {
-            why = std::string("The console closed the connection: ") + std::strerror(errno);
-            return ExchangeResult::Failed;
+            break; // a console that refuses the caller answers without reading: the answer waits
         }
     }
 

@@ -56,7 +56,10 @@ SingleInstance::Claim SingleInstance::Take(bool askToRaise)
     // The executable's file name, as a person would look for it in the lock file.
     const std::string holder = QCoreApplication::applicationName().toStdString();
     InstanceLock::Result taken = Lock.TryTake(holder);
-    if (taken == InstanceLock::Result::Busy && InstanceLock::HolderOf(Paths.Lock) == ControlToolHolder)
+    // A holder that has not written its name yet has only just taken the lock: a
+    // console writes its name at once, so it is a quillonctl too.
+    if (const std::string other = InstanceLock::HolderOf(Paths.Lock);
+        taken == InstanceLock::Result::Busy && (other.empty() || other == ControlToolHolder))
         taken = Lock.Take(holder, ControlHoldSeconds);
     switch (taken) {
     case InstanceLock::Result::Taken:
