@@ -54,21 +54,21 @@ ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<st
         why = std::string("socket: ") + std::strerror(errno);
         return ExchangeResult::Failed;
     }
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    // A console whose backlog is full refuses with EAGAIN until it accepts again.
+    while (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno == ENOENT || errno == ECONNREFUSED)
             return ExchangeResult::NoConsole;
-        // A console too busy to take the connection yet.
-        if (errno != EAGAIN && errno != EINPROGRESS) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN) {
             why = "Cannot reach the console at " + path + ": " + std::strerror(errno);
             return ExchangeResult::Failed;
         }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (!WaitFor(fd.Get(), POLLOUT, deadline)
-            || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        if (Remaining(deadline) == 0) {
             why = "The console at " + path + " does not take the connection.";
             return ExchangeResult::Failed;
         }
+        ::poll(nullptr, 0, 10);
     }
 
     const std::string request = ControlProtocol::EncodeRequest(words);
