@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "console/InstallLayout.h"
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
 #include "net/NetObject.h"
@@ -27,7 +28,7 @@ std::string ComName(int64_t number)
 
 ConsoleModel::ManagerMaker ConsoleModel::InstalledManager(WindowHandle owner)
 {
-    return [owner] { return std::make_unique<CQLNManager>(owner, ExecutableFolder() + "Quillon.inf"); };
+    return [owner] { return std::make_unique<CQLNManager>(owner, DriverPackagePath(ExecutableFolder())); };
 }
 
 ConsoleModel::ConsoleModel(const ManagerMaker& make, std::string configPath)
