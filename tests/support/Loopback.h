@@ -63,9 +63,16 @@ inline UniqueFd Listen(uint16_t port = 0)
     return fd;
 }
 
+// A UDP socket whose receive buffer holds a whole test's datagrams even when the
+// test reads them only after the console has sent them all: loopback drops what
+// does not fit, and a busy machine may run the reader late.
 inline UniqueFd BindUdp(uint16_t port = 0)
 {
-    return Bind(SOCK_DGRAM, port);
+    UniqueFd fd = Bind(SOCK_DGRAM, port);
+    int size = 8 << 20;
+    if (fd && setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return fd;
 }
 
 // A port that was free a moment ago (bound and released).
