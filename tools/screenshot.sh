@@ -15,7 +15,7 @@ qln_install_deps "${qln_screenshot_packages[@]}"
 out="$(realpath -m "${1:-$qln_root/docs/window.png}")"
 [ -x "$qln_root/build/bin/QuillonConsole" ] || qln_build "$qln_root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-work="$(mktemp -d)"
+work="$(mktemp -d /tmp/qln.XXXX)"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -25,14 +25,15 @@ cleanup() {
 trap cleanup EXIT
 
 # Private folders; the executable's own folder holds the INI.
-mkdir -p "$work"/{bin,home,config,runtime,state/quillon/devices}
-chmod 700 "$work/runtime" "$work/state/quillon"
+state="$work/home/.local/state"
+mkdir -p "$work"/{bin,config,runtime} "$state/quillon/devices"
+chmod 700 "$work/runtime" "$state/quillon"
 cp "$qln_root/build/bin/QuillonConsole" "$qln_root/build/bin/Quillon.inf" "$work/bin/"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" XDG_STATE_HOME="$work/state"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+unset XDG_STATE_HOME WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 # One installed port, as the console records it (see "Device records" in the README).
-cat > "$work/state/quillon/devices/ROOT#PORTS#0000" <<'RECORD'
+cat > "$state/quillon/devices/ROOT#PORTS#0000" <<'RECORD'
 [Device]
 InstanceId=ROOT\PORTS\0000
 ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}
@@ -45,7 +46,7 @@ PortName=COM5
 [DriverKey]
 InfPath=oem0.inf
 RECORD
-echo COM5 > "$work/state/quillon/comdb"
+echo COM5 > "$state/quillon/comdb"
 cat > "$work/bin/QuillonConsole.ini" <<'INI'
 [COM5]
 SendToNetDelayTime=0
@@ -97,7 +98,7 @@ if [ -z "$window" ]; then
 fi
 
 # An application on the port and a client on the server, so that bytes move.
-link="$work/state/quillon/dev/COM5"
+link="$state/quillon/dev/COM5"
 for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.1; done
 (exec 3<>"$link"; printf 'AT+HELLO\r\n' >&3; sleep 60) &
 pids+=($!)

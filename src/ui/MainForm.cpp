@@ -263,12 +263,12 @@ void TMainForm::BuildPortOptions()
 
     // The application side of the port: the link applications open, with a button
     // that copies it.
-    PortPathLabel = Place<QLabel>(box, 12, 76, 230, 11);
-    PortPathLabel->setFont(SmallFont(10));
+    PortPathLabel = Place<QLabel>(box, 12, 76, 238, 11);
+    PortPathLabel->setFont(SmallFont(9));
     PortPathLabel->setStyleSheet("color: gray;");
     PortPathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     PortPathLabel->setFocusPolicy(Qt::NoFocus);
-    CopyPathButton = Place<QPushButton>(box, 246, 75, 41, 13, "Copy");
+    CopyPathButton = Place<QPushButton>(box, 254, 75, 33, 13, "Copy");
     CopyPathButton->setFont(SmallFont(9));
     CopyPathButton->setFocusPolicy(Qt::NoFocus);
     // The live figures: the application's side beside the caption, what waits below.
