@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and runs the installed console without a
-# window, and quillonctl, from there, in private HOME and XDG_* folders: the console
-# must find its driver package in share/quillon/ and keep its settings in
+# window, then with its window on the offscreen platform, and quillonctl, from there,
+# in private HOME and XDG_* folders: the console must find its driver package in share/quillon/ and keep its settings in
 # $XDG_CONFIG_HOME/quillon/. Then builds the Debian package and lists what it
 # depends on. Usage: tools/install-check.sh [build folder] (default: build).
 set -euo pipefail
@@ -31,13 +31,18 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 ctl="$prefix/bin/quillonctl"
 
+# Waits until the console started as $pid answers quillonctl; fails with "$1" when it ends.
+wait_running() {
+    for _ in $(seq 300); do
+        "$ctl" status --json 2>/dev/null | grep -q '"running":true' && return 0
+        kill -0 "$pid" 2>/dev/null || fail "$1"
+        sleep 0.1
+    done
+}
+
 "$prefix/bin/QuillonConsole" --headless >"$work/console.log" 2>&1 &
 pid=$!
-for _ in $(seq 300); do
-    "$ctl" status --json 2>/dev/null | grep -q '"running":true' && break
-    kill -0 "$pid" 2>/dev/null || fail "the installed console ended at its start"
-    sleep 0.1
-done
+wait_running "the installed console ended at its start"
 "$ctl" status --json | grep -q '"running":true' || fail "the installed console does not answer"
 port=$("$ctl" port add) || fail "port add was refused"
 number=${port%% *}
@@ -51,6 +56,16 @@ kill -TERM "$pid"
 wait "$pid" || fail "the installed console ended with $?"
 pid=""
 echo "the installed console served and stopped"
+
+# With a display the installed console loads its window from lib/quillon.
+QT_QPA_PLATFORM=offscreen "$prefix/bin/QuillonConsole" >"$work/console.log" 2>&1 &
+pid=$!
+wait_running "the installed console with its window ended at its start"
+grep -q "quillon-window.so" "/proc/$pid/maps" || fail "the installed console did not load its window"
+kill -TERM "$pid"
+wait "$pid" || fail "the installed console with its window ended with $?"
+pid=""
+echo "the installed console ran with its window and stopped"
 
 unit="$prefix/lib/systemd/user/quillon-console.service"
 grep -qx "ExecStart=$prefix/bin/QuillonConsole --headless" "$unit" || fail "the unit's ExecStart is wrong"

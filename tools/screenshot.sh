@@ -28,7 +28,7 @@ trap cleanup EXIT
 state="$work/home/.local/state"
 mkdir -p "$work"/{bin,config,runtime} "$state/quillon/devices"
 chmod 700 "$work/runtime" "$state/quillon"
-cp "$qln_root/build/bin/QuillonConsole" "$qln_root/build/bin/Quillon.inf" "$work/bin/"
+cp "$qln_root/build/bin/"{QuillonConsole,quillon-window.so,Quillon.inf} "$work/bin/"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 unset XDG_STATE_HOME WAYLAND_DISPLAY QT_QPA_PLATFORM
 

@@ -1,31 +1,21 @@
 // The console's entry: without a window when asked (--headless) or when there is no
-// display to show one on; otherwise one console per user, only on the platform it is
-// built for, then the main window, whose construction starts everything else.
+// display to show one on; otherwise the window, from its module.
 //
-// Exit codes: 0 after a normal run (the window was closed, or the process was asked
-// to stop); 1 when start-up ends early (another console runs, the lock cannot be
-// made, the wrong platform, "Initialize failed!").
+// Exit codes: 0 after a normal run; 1 when start-up ends early (another console runs,
+// the lock cannot be made, the wrong platform, "Initialize failed!", the window's
+// module cannot be loaded).
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
-#include <exception>
+#include <string>
 
-#include <QApplication>
-
+#include "WindowModule.h"
+#include "platform/base/Folders.h"
 #include "service/ConsoleStart.h"
-#include "service/ControlServer.h"
 #include "service/HeadlessConsole.h"
-#include "service/QuitOnSignals.h"
-#include "service/SingleInstance.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBoxSeam.h"
 
 namespace {
-
-// Messages of the start-up: no owner, the console's title, the error icon.
-void ShowStartError(const QString& text)
-{
-    MessageBoxSeam::ShowError(nullptr, text, ConsoleTitle);
-}
 
 bool IsSet(const char* name)
 {
@@ -44,66 +34,30 @@ bool RunsHeadless(int argc, char* argv[])
     return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM");
 }
 
+int RunWindow(int argc, char* argv[])
+{
+    const std::string folder = ExecutableFolder();
+    std::string why;
+    for (const char* relative : {WindowModuleName, WindowModuleInstalled}) {
+        // Never closed: the window's code runs until the process ends.
+        void* module = dlopen((folder + relative).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            why += std::string("\n") + dlerror();
+            continue;
+        }
+        if (auto entry = reinterpret_cast<WindowEntry>(dlsym(module, WindowEntryName)))
+            return entry(argc, argv);
+        why += std::string("\n") + dlerror();
+    }
+    PrintConsoleMessage("The window cannot be loaded (start with --headless to run without it):" + why);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     if (RunsHeadless(argc, argv))
         return RunHeadless(argc, argv);
-
-    // Made first: the start-up's own messages are message boxes too.
-    QApplication app(argc, argv);
-
-    // One console per user. A second start has asked the first to come forward and
-    // ends without a word. Taken before the title is set: the lock records the
-    // executable's name.
-    SingleInstance instance;
-    try {
-        switch (instance.Take()) {
-        case SingleInstance::Claim::First:
-            break;
-        case SingleInstance::Claim::Second:
-            return 1;
-        case SingleInstance::Claim::Failed:
-            ShowStartError("CreateMutex() failed!");
-            return 1;
-        }
-    } catch (...) {
-        ShowStartError("Exception!");
-        return 1;
-    }
-
-    if (!RunsOnTargetPlatform()) {
-        ShowStartError("This application must run on Linux!");
-        return 1;
-    }
-
-    app.setApplicationName(ConsoleTitle);
-    // The window decides when it is shown (not at all with "Minimize when run"), and
-    // a stop signal ends the loop so that everything is taken down in order.
-    QuitOnSignals stopSignals;
-    try {
-        TMainForm form;
-        if (!form.IsRunning()) {
-            // "Initialize failed!" has been shown and closed by now (without a display,
-            // written to standard error). Nothing of the console runs (no ports, no tray
-            // icon, no window), so the program ends rather than lingering invisibly.
-            return 1;
-        }
-        QObject::connect(&instance, &SingleInstance::RaiseRequested, &form,
-                         [&form] { form.TrayIcon1Restore(); });
-        // quillonctl's commands go through the window's model: its tree follows them.
-        ControlServer control(*form.GetModel(), instance.ControlPath());
-        if (QString why; !control.Listen(why))
-            PrintConsoleMessage("The control socket cannot be opened: " + why.toStdString());
-        if (!stopSignals.Requested())
-            app.exec();
-        // The window goes here: its destruction stops the pump and removes every
-        // port's links before the lock is given up.
-    } catch (const std::exception& error) {
-        ShowStartError(QString::fromLocal8Bit(error.what()));
-    } catch (...) {
-        ShowStartError(QString());
-    }
-    return 0;
+    return RunWindow(argc, argv);
 }

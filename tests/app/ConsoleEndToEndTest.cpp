@@ -65,7 +65,8 @@ protected:
         const std::string built = ExecutableFolder() + "QuillonConsole";
         ASSERT_TRUE(qlnapp::CopyFile(built, Folder + "QuillonConsole"))
             << built << " is missing: build the QuillonConsole target first";
-        ASSERT_TRUE(qlnapp::CopyFile(ExecutableFolder() + "Quillon.inf", Folder + "Quillon.inf"));
+        for (const char* name : {"Quillon.inf", "quillon-window.so"})
+            ASSERT_TRUE(qlnapp::CopyFile(ExecutableFolder() + name, Folder + name)) << name;
 
         // One installed port; this process then lets go of its pseudo-terminal, and
         // the console brings it back at its start.

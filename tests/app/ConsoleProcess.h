@@ -117,6 +117,7 @@ public:
         return WIFSIGNALED(Status) ? 128 + WTERMSIG(Status) : -1;
     }
 
+    pid_t ProcessId() const { return Pid; }
     void Signal(int number)
     {
         if (Running())

@@ -45,7 +45,7 @@ protected:
         setenv("TMPDIR", (Home.Root + "/runtime").c_str(), 1);
         Folder = Home.Root + "/console/";
         ASSERT_TRUE(MakeFolders(Folder));
-        for (const char* name : {"QuillonConsole", "quillonctl", "Quillon.inf"})
+        for (const char* name : {"QuillonConsole", "quillonctl", "Quillon.inf", "quillon-window.so"})
             ASSERT_TRUE(qlnapp::CopyFile(ExecutableFolder() + name, Folder + name)) << name << " is missing";
     }
     void TearDown() override { PortDriver::Instance().DetachAll(); }
@@ -260,6 +260,10 @@ TEST_F(Headless, CommandsWithoutAConsoleComeUpAtItsStartWithoutADisplay)
     UniqueFd serverPeer;
     ASSERT_TRUE(WaitUntil([&] { return (serverPeer = ConnectTo(serverPort)).Valid(); })) << Output();
     ASSERT_TRUE(clientPeer);
+    // The window's module lies beside it, yet nothing of the widgets or of X is mapped.
+    const std::string maps = FileText("/proc/" + std::to_string(console->ProcessId()) + "/maps");
+    for (const char* library : {"quillon-window", "libQt6Widgets", "libQt6Gui", "libX11", "libxcb"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library;
     App app(path);
     ASSERT_TRUE(app.Ok());
     const std::vector<uint8_t> data = Pattern(1000, 3);
