@@ -180,16 +180,17 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
     // the link connects or sends.
     CNetObject* link = nullptr;
     std::string whyRefused;
+    const LinkOptions options = OptionsOf(spec);
     switch (spec.Kind) {
     case TcpClient:
-        link = port->AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort);
+        link = port->AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort, options);
         break;
     case TcpServer:
-        link = port->AddTcpServer(check.LocalPort, CPortObject::BindFailure::Refuse, &whyRefused);
+        link = port->AddTcpServer(check.LocalPort, CPortObject::BindFailure::Refuse, &whyRefused, options);
         break;
     case Udp:
         link = port->AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort,
-                            CPortObject::BindFailure::Refuse, &whyRefused);
+                            CPortObject::BindFailure::Refuse, &whyRefused, options);
         break;
     }
     if (!link)

@@ -30,6 +30,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager)
             ConsoleStatus::Link& l = out.Links.emplace_back();
             l.Kind = link->Type;
             l.LocalPort = link->LocalPort;
+            l.LocalAddr = link->LocalAddr;
+            l.Rfc2217 = link->Rfc2217;
             l.RemoteAddr = link->RemoteAddr;
             l.RemotePort = link->RemotePort;
             l.State = link->GetLinkState();

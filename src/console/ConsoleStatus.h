@@ -17,6 +17,8 @@ struct ConsoleStatus {
     struct Link {
         NetKind Kind = TcpClient;
         int32_t LocalPort = 0;          // TCP server: listen port; UDP: local port
+        std::string LocalAddr;          // TCP server, UDP: listen address; empty: all interfaces
+        bool Rfc2217 = false;           // TCP client, TCP server: line control over Telnet
         std::string RemoteAddr;         // TCP client, UDP: as stored
         uint16_t RemotePort = 0;        // TCP client, UDP
         LinkState State = Unconnected;  // TCP client; others Unconnected

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "forwarding/PortObject.h"
+#include "net/NetAddress.h"
 #include "net/NetObject.h"
 #include "platform/pty/PortDriver.h"
 
@@ -37,7 +38,10 @@ std::string StateText(LinkState state)
 
 std::string LinkNodeText(const CNetObject& link)
 {
-    const std::string remote = link.RemoteAddr + ":" + Unsigned(link.RemotePort);
+    const std::string remote = HostPortText(link.RemoteAddr, link.RemotePort);
+    // The listen address shows only when one is set.
+    const std::string local = link.LocalAddr.empty() ? Unsigned(link.LocalPort)
+                                                     : HostPortText(link.LocalAddr, static_cast<uint16_t>(link.LocalPort));
     // A link loaded while its local port was taken says so in front of its usual text.
     const std::string waiting = link.IsListening() ? std::string() : "(Not listening) ";
     switch (link.Type) {
@@ -47,10 +51,10 @@ std::string LinkNodeText(const CNetObject& link)
     case TcpServer: {
         const std::string clients =
             waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.Clients.size())) + ") " : waiting;
-        return clients + "TCP Server / Listen Port " + Unsigned(link.LocalPort);
+        return clients + "TCP Server / Listen Port " + local;
     }
     case Udp:
-        return waiting + "UDP / Local Port " + Unsigned(link.LocalPort) + ", Remote Addr:Port " + remote;
+        return waiting + "UDP / Local Port " + local + ", Remote Addr:Port " + remote;
     }
     return {};
 }

@@ -20,6 +20,8 @@ std::string StateText(LinkState state);
 //   "(Connected) TCP Client / Remote Addr:Port 127.0.0.1:30000"
 //   "(2) TCP Server / Listen Port 30000", "(Not listening) TCP Server / Listen Port 30000"
 //   "UDP / Local Port 30000, Remote Addr:Port 127.0.0.1:31000", "(Not listening) UDP / …"
+// An IPv6 remote address shows in brackets ("[::1]:30000"); a listen address, when
+// set, in front of the local port ("Listen Port 127.0.0.1:30000").
 // Manager lock held by the caller (the pump changes the state and the clients).
 std::string LinkNodeText(const CNetObject& link);
 

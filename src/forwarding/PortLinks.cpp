@@ -8,7 +8,7 @@
 #include "platform/base/TickCount.h"
 #include "forwarding/PortObject.h"
 
-CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
+CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions&)
 {
     if (!host || remotePort == 0)
         return nullptr;
@@ -29,13 +29,15 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, std::string* whyRefused)
+CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, std::string* whyRefused,
+                                      const LinkOptions& options)
 {
     if (listenPort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
     auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
+    link->LocalAddr = options.LocalAddr;
     if (!Listen(*link)) {
         if (onFailure == BindFailure::Refuse) {
             if (whyRefused)
@@ -49,13 +51,14 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
 }
 
 CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
-                                std::string* whyRefused)
+                                std::string* whyRefused, const LinkOptions& options)
 {
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
     auto link = std::make_unique<CNetObject>(Udp);
     link->LocalPort = localPort;
+    link->LocalAddr = options.LocalAddr;
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
     if (!Listen(*link)) {
@@ -73,9 +76,16 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
 bool CPortObject::Listen(CNetObject& link)
 {
     QLN_ASSERT_HELD(ManagerLock);
+    // A stored address that is not numeric never falls back to every interface: the
+    // link waits, not listening, with the reason.
+    NetAddress local;
+    if (!link.LocalAddr.empty() && !NetAddress::FromNumeric(link.LocalAddr.c_str(), local)) {
+        link.LastError = link.LocalAddr + " is not a numeric address";
+        return false;
+    }
     auto bind = [&](auto& slot) {
         using Socket = typename std::remove_reference_t<decltype(slot)>::element_type;
-        auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort));
+        auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort), local);
         // A socket that failed goes before it has a handler: its close reports nothing.
         if (socket->GetLastResult() != 0) {
             link.LastError = socket->LastErrorReason();

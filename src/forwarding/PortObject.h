@@ -63,11 +63,13 @@ public:
 
     // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
     // given, then receives why the local port could not be had ("Address already in use").
-    CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
+    // `options` holds what the kind takes of it (LinkOptions).
+    CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {});
     CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
-                             std::string* whyRefused = nullptr);
+                             std::string* whyRefused = nullptr, const LinkOptions& options = {});
     CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
-                       BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr);
+                       BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr,
+                       const LinkOptions& options = {});
     void RemoveLink(CNetObject* link);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
@@ -124,7 +126,9 @@ private:
     // for a lookup.
     enum class ConnectStart { Started, Waiting, Failed };
     ConnectStart StartConnect(CNetObject& link);
+    ConnectStart ConnectToRemote(CNetObject& link, bool ask);
     void FinishWaitingConnect(CNetObject& link);
+    void TryNextAddress(CNetObject& link);
     bool UdpDestination(CNetObject& link, NetAddress& to);
     // Binds the local socket of a TCP server or UDP link on its LocalPort and wires it
     // to this port; false, the link left without one, when that fails. Lock held.

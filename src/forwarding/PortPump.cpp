@@ -140,6 +140,7 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
         }
     }
     work += PollConnection(socket);
+    TryNextAddress(link);
     FinishWaitingConnect(link);
     TryAutoReconnect(link);
     return work;
@@ -191,10 +192,12 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
             // A full send buffer reports its end as writability; a host that does not
             // resolve, a refused destination or a system short of buffers does not.
             // Retrying either is no work.
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 link.WaitsWritable = true;
-            else
+            } else {
                 UdpRefused = true;
+                link.LastError = link.DatagramSocket->LastErrorReason();
+            }
         }
     }
     work += link.DatagramSocket->Poll();

@@ -53,12 +53,15 @@ void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
         if (success && socket)
             socket->SetNoDelay(true);
         if (!success) {
-            link->Remote.Distrust();
             if (socket)
                 link->LastError = socket->LastErrorReason();
+            // The next address of the host, if it has one, is tried right after this
+            // poll; the reconnect interval counts from the failure of the last.
+            if (link->Remote.Advance())
+                link->NextAddressDue = true;
+            else if (link->AutoReconnect)
+                link->LastFailTime = GetTickCount32();
         }
-        if (!success && link->AutoReconnect)
-            link->LastFailTime = GetTickCount32();
         link->MarkChanged();
     } catch (...) {
     }

@@ -20,6 +20,15 @@ struct AcceptedClient {
     bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
 };
 
+// What a link may have beyond its kind's ports and remote host; both are optional
+// and stored only when set.
+struct LinkOptions {
+    // TcpServer, Udp: the numeric address to listen on; empty: every interface.
+    std::string LocalAddr;
+    // TcpClient, TcpServer: line control over Telnet (RFC 2217); off: raw bytes.
+    bool Rfc2217 = false;
+};
+
 // One network link of a port. Owned by its CPortObject; owns the sockets of its kind.
 // Every field is guarded by the manager lock.
 class CNetObject {
@@ -30,6 +39,8 @@ public:
 
     const NetKind Type;
     int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
+    std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
+    bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
     std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
     uint16_t RemotePort = 0;     // TcpClient, Udp
     std::unique_ptr<CClientSocket> ClientSocket;     // TcpClient only
@@ -54,6 +65,9 @@ public:
     // TcpClient: an attempt of the window's (the first one, or Reconnect) waits for
     // the lookup of RemoteAddr and starts when the answer comes.
     bool ConnectWhenResolved = false;
+    // TcpClient: an attempt failed and the host has another address, which the pump
+    // tries right after the poll that found the failure.
+    bool NextAddressDue = false;
 
     // How much of the port's current outbound chunk this link has taken
     // (TcpClient, Udp); a server link keeps it per accepted client.

@@ -241,7 +241,9 @@ TEST_P(SaveTest, LeavesTheFileAsEraseThenWriteWould)
         client->ReconnectIntervalTime = saved.Interval;
     }
     ASSERT_NE(port->AddTcpServer(saved.Listen), nullptr);
-    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort), nullptr);
+    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort, CPortObject::BindFailure::Refuse,
+                           nullptr, {saved.UdpLocalAddr}),
+              nullptr);
     Form->SavePortSettings(port);
 
     EXPECT_EQ(FileText(ConfigPath()),
