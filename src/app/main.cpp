@@ -1,57 +1,62 @@
-// The console's entry: one console per user, only on the platform it is built for,
-// then the main window, whose construction starts everything else.
+// The console's entry: without a window when asked (--headless) or when there is no
+// display to show one on; otherwise one console per user, only on the platform it is
+// built for, then the main window, whose construction starts everything else.
 //
 // Exit codes: 0 after a normal run (the window was closed, or the process was asked
 // to stop); 1 when start-up ends early (another console runs, the lock cannot be
 // made, the wrong platform, "Initialize failed!").
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <sys/stat.h>
 
 #include <QApplication>
 
-#include "app/QuitOnSignals.h"
-#include "app/SingleInstance.h"
+#include "service/ConsoleStart.h"
+#include "service/ControlServer.h"
+#include "service/HeadlessConsole.h"
+#include "service/QuitOnSignals.h"
+#include "service/SingleInstance.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"
 
 namespace {
 
-const char* const Title = "Quillon Console";
-
 // Messages of the start-up: no owner, the console's title, the error icon.
 void ShowStartError(const QString& text)
 {
-    MessageBoxSeam::ShowError(nullptr, text, Title);
+    MessageBoxSeam::ShowError(nullptr, text, ConsoleTitle);
 }
 
-// The console serves its ports through Unix98 pseudo-terminals; without the
-// multiplexer there is nothing it could offer an application.
-bool RunsOnTargetPlatform()
+bool IsSet(const char* name)
 {
-#ifdef __linux__
-    struct stat st {};
-    return ::stat("/dev/ptmx", &st) == 0 && S_ISCHR(st.st_mode);
-#else
-    return false;
-#endif
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// Asked for, or nowhere to show a window. A platform named in QT_QPA_PLATFORM (the
+// offscreen one, say) still gets the window.
+bool RunsHeadless(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+    }
+    return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM");
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // Without a display the console still serves its ports, on Qt's offscreen platform.
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (RunsHeadless(argc, argv))
+        return RunHeadless(argc, argv);
 
     // Made first: the start-up's own messages are message boxes too.
     QApplication app(argc, argv);
 
     // One console per user. A second start has asked the first to come forward and
     // ends without a word. Taken before the title is set: the lock records the
-    // application name, and a later start tells a live holder from a reused process
-    // id by comparing that name with the executable's file name.
+    // executable's name.
     SingleInstance instance;
     try {
         switch (instance.Take()) {
@@ -73,7 +78,7 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    app.setApplicationName(Title);
+    app.setApplicationName(ConsoleTitle);
     // The window decides when it is shown (not at all with "Minimize when run"), and
     // a stop signal ends the loop so that everything is taken down in order.
     QuitOnSignals stopSignals;
@@ -87,6 +92,10 @@ int main(int argc, char* argv[])
         }
         QObject::connect(&instance, &SingleInstance::RaiseRequested, &form,
                          [&form] { form.TrayIcon1Restore(); });
+        // quillonctl's commands go through the window's model: its tree follows them.
+        ControlServer control(*form.GetModel(), instance.ControlPath());
+        if (QString why; !control.Listen(why))
+            PrintConsoleMessage("The control socket cannot be opened: " + why.toStdString());
         if (!stopSignals.Requested())
             app.exec();
         // The window goes here: its destruction stops the pump and removes every

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/InstallLayout.h"
 #include "platform/base/Folders.h"
 
 namespace {
@@ -24,12 +25,12 @@ bool ConfigLocation::IsWritableFolder(const std::string& folder)
 
 std::string ConfigLocation::Choose(const std::string& executableFolder, const std::string& configHome)
 {
-    if (IsWritableFolder(executableFolder)) {
-        std::string path = executableFolder;
-        if (path.back() != '/')
-            path += '/';
-        return path + FileName;
-    }
+    std::string folder = executableFolder;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    // An installed console's folder is the system's, writable or not (as root).
+    if (IsWritableFolder(executableFolder) && !IsInstalledLayout(folder))
+        return folder + FileName;
     return configHome + "/quillon/" + FileName;
 }
 

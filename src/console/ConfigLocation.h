@@ -15,7 +15,8 @@ public:
 
     // The path for a console whose executable lies in `executableFolder` (with its
     // trailing '/'): beside it when that folder is writable for this process, else
-    // `configHome` + "/quillon/QuillonConsole.ini".
+    // `configHome` + "/quillon/QuillonConsole.ini". An installed console
+    // (IsInstalledLayout) always uses the latter.
     static std::string Choose(const std::string& executableFolder, const std::string& configHome);
 
     // The path for this process: Choose(ExecutableFolder(), ConfigHome()), or the

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "console/InstallLayout.h"
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
 #include "net/NetObject.h"
@@ -27,7 +28,7 @@ std::string ComName(int64_t number)
 
 ConsoleModel::ManagerMaker ConsoleModel::InstalledManager(WindowHandle owner)
 {
-    return [owner] { return std::make_unique<CQLNManager>(owner, ExecutableFolder() + "Quillon.inf"); };
+    return [owner] { return std::make_unique<CQLNManager>(owner, DriverPackagePath(ExecutableFolder())); };
 }
 
 ConsoleModel::ConsoleModel(const ManagerMaker& make, std::string configPath)
@@ -273,6 +274,7 @@ ConsoleResult ConsoleModel::ChangePort(CPortObject* port, CNetObject* link, Cons
     {
         // The pump reads the options on its passes.
         CGuard guard(PortManager->Lock());
+        PortManager->Lock()->Touch(); // the pump goes by the new value from now on
         change();
         SavePortSettings(port);
     }

@@ -37,8 +37,8 @@ public:
     // Starts the manager: 1 started, 0 failed.
     using ManagerStarter = std::function<int(CQLNManager& manager)>;
 
-    // The console's manager on ExecutableFolder() + "Quillon.inf"; the device code's
-    // messages are owned by `owner`.
+    // The console's manager on its driver package (DriverPackagePath); the device
+    // code's messages are owned by `owner`.
     static ManagerMaker InstalledManager(WindowHandle owner);
 
     // Makes the manager and opens the configuration file and the autostart entry;

@@ -13,6 +13,7 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, con
     if (!host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     auto link = std::make_unique<CNetObject>(TcpClient);
     link->ClientSocket = std::make_unique<CClientSocket>();
     link->ClientSocket->SetHandler(this);
@@ -35,6 +36,7 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     if (listenPort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
     link->LocalAddr = options.LocalAddr;
@@ -56,6 +58,7 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     auto link = std::make_unique<CNetObject>(Udp);
     link->LocalPort = localPort;
     link->LocalAddr = options.LocalAddr;
@@ -124,6 +127,7 @@ void CPortObject::RemoveLink(CNetObject* link)
     if (!link)
         return;
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     for (auto it = NetLinks.begin(); it != NetLinks.end(); ++it) {
         if (it->get() != link)
             continue;
@@ -153,6 +157,7 @@ void CPortObject::Reconnect(CNetObject* link)
     if (!link)
         return;
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     if (link->Type != TcpClient || !link->ClientSocket
         || link->ClientSocket->GetState() != Unconnected)
         return;

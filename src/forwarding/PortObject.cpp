@@ -1,9 +1,23 @@
 // Implements CPortObject: construction, destruction, accessors and the driver handle.
 #include "forwarding/PortObject.h"
 
+#include <atomic>
+
+namespace {
+
+std::atomic<uint32_t> LastSerial {0};
+
+} // namespace
+
 CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
-    : PortNumber(portNumber), ManagerLock(managerLock), Resolver(resolver)
+    : PortNumber(portNumber), Serial(++LastSerial), ManagerLock(managerLock), Resolver(resolver)
 {
+}
+
+void CPortObject::SetPoller(PumpPoller* poller)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    Poller = poller;
 }
 
 CPortObject::~CPortObject()
@@ -40,6 +54,7 @@ int32_t CPortObject::GetSendToNetDelayTime()
 void CPortObject::SetSendToNetDelayTime(int32_t milliseconds)
 {
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     SendToNetDelayTime = milliseconds;
 }
 
@@ -52,6 +67,7 @@ int32_t CPortObject::GetReceiveFromNetDelayTime()
 void CPortObject::SetReceiveFromNetDelayTime(int32_t milliseconds)
 {
     CGuard guard(ManagerLock);
+    ManagerLock->Touch();
     ReceiveFromNetDelayTime = milliseconds;
 }
 

@@ -12,7 +12,7 @@
 #include "platform/base/CriticalSection.h"
 
 class HostResolver;
-class WaitSet;
+class PumpPoller;
 
 // One virtual COM port: its driver handle, the two queues between the driver and
 // the network, its links, its delays and its traffic log. Owned by the port manager.
@@ -74,11 +74,34 @@ public:
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
 
-    // One service step (pump thread, lock held). Returns the work count.
+    // The pump's side; pump thread (or a holder of the lock while the pump lives),
+    // lock held.
+    //
+    // The port's name in the pump's registrations; never used twice in a process.
+    uint32_t GetSerial() const { return Serial; }
+    // The poller that waits on the port's descriptors (not owned; the manager's).
+    void SetPoller(PumpPoller* poller);
+    // A report of the pump's wait for one of the port's registrations.
+    void GiveReadiness(uint64_t token, uint32_t events);
+    // Its next step should look whether an application took the port (the notice
+    // of an application opening some port arrived).
+    void LookForApplication() { LookingForApplication = true; }
+    // Whether the port has something to do at `now`: a report of the wait, or a
+    // delay, interval or retry that ran out.
+    bool IsDue(int32_t now) const;
+    // The tick by which it is due at the latest, when it is due by time at all.
+    bool NextDue(int32_t& due) const
+    {
+        due = Due;
+        return HasDue;
+    }
+    // One service step. Returns the work count.
     int32_t Pump();
-    // After a pass without work: what would give this port work to do (pump thread,
-    // lock held).
-    void CollectWaits(WaitSet& waits);
+    // After a step: makes the poller wait for what the next step would act on, and
+    // works out when the port is due by time.
+    void Watch(PumpPoller& poller);
+    // Before the port goes while the pump runs: takes it out of the wait.
+    void StopWatching(PumpPoller& poller);
 
     // Socket events of the port's links; they run with the lock held.
     void OnAccept(CServerSocket* server, CClientSocket* client, void* userData) override;
@@ -89,6 +112,8 @@ public:
     // One traffic log record (pump thread, lock held); `count` from 1 to 8192.
     void WriteLog(bool inbound, const uint8_t* data, uint32_t count);
 
+    // The most one receive takes from a socket.
+    static constexpr uint32_t ReceiveLimit = 64 * 1024;
     // Bytes waiting for the application above which TCP links are not read.
     static constexpr size_t FromNetHighWater = 256 * 1024;
     // Bytes waiting for the application beyond which datagrams are dropped whole.
@@ -142,9 +167,28 @@ private:
     // descriptors.
     int32_t ServeListener(CNetObject& link);
     static bool AcceptPaused(const CNetObject& link, int32_t now);
+    void DueBy(int32_t tick);
+    // Calls `visit(socket)` for every socket of every link until it returns false.
+    template <class Visit>
+    void ForEachSocket(Visit&& visit)
+    {
+        for (auto& link : NetLinks) {
+            CSocket* own[] = {link->ClientSocket.get(), link->ServerSocket.get(), link->DatagramSocket.get()};
+            for (CSocket* socket : own) {
+                if (socket && !visit(*socket))
+                    return;
+            }
+            for (auto& client : link->Clients) {
+                if (!visit(*client.Socket))
+                    return;
+            }
+        }
+    }
 
     const int32_t PortNumber;
+    const uint32_t Serial;
     CCriticalSection* const ManagerLock; // not owned
+    PumpPoller* Poller = nullptr;         // not owned; the manager's, while its pump runs
     HostResolver* const Resolver;         // not owned; may be null
     int32_t SendToNetDelayTime = 0;
     int32_t ReceiveFromNetDelayTime = 0;
@@ -158,9 +202,21 @@ private:
     TrafficLog Log;
     // A UDP link refused the current chunk for a reason that no descriptor will
     // report the end of (a broadcast address without permission); the pump then
-    // retries it every millisecond instead of waiting. A host still being looked up
-    // is not such a refusal: the resolver's answer wakes the pump.
+    // offers it again a little later instead of waiting. A host still being looked
+    // up is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
+    // The pump's wait: the master's registration and what was reported for it, a
+    // report for any of the port's descriptors, the open notice, and when the port
+    // is next due by time.
+    PumpWatch MasterWatch;
+    uint32_t MasterEvents = 0;
+    bool Ready = false;
+    bool LookingForApplication = true;
+    // A link connected, or a server link accepted a client, in this step: a chunk
+    // held back for want of a peer may go in the next one.
+    bool PeerCameUp = false;
+    bool HasDue = false;
+    int32_t Due = 0;
     uint64_t DroppedDatagrams = 0;
     uint64_t BytesToApplication = 0;
     uint64_t BytesFromApplication = 0;

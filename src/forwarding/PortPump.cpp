@@ -2,6 +2,7 @@
 // queues to links, links polled.
 #include <algorithm>
 #include <cerrno>
+#include <sys/epoll.h>
 
 #include "platform/base/TickCount.h"
 #include "forwarding/DriverInterface.h"
@@ -63,8 +64,10 @@ int32_t CPortObject::Pump()
         }
     }
 
-    // Take bytes from the application, only while nothing waits to go out.
-    if (ToNetQueue.IsEmpty()) {
+    // Take bytes from the application, only while nothing waits to go out, and only
+    // when the pump's wait found the master readable (or hung up, which the read
+    // then tells): an idle port costs no read.
+    if (ToNetQueue.IsEmpty() && (MasterEvents & (EPOLLIN | EPOLLHUP | EPOLLERR))) {
         uint32_t count = 0;
         if (ReadPort(this, TransferBuffer, ChunkSize, &count) && count > 0) {
             ToNetStamp = GetTickCount32();

@@ -1,9 +1,11 @@
 // Implements CPortObject's socket events: what its links' sockets report, always
 // with the manager lock held (the pump's polls, or a link's removal).
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "forwarding/PortObject.h"
+#include "forwarding/PumpPoller.h"
 #include "platform/base/TickCount.h"
 
 void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData)
@@ -21,14 +23,18 @@ void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData
         accepted.Peer = owned->GetPeer().ToText();
         accepted.Socket = std::move(owned);
         link->Clients.push_back(std::move(accepted));
+        PeerCameUp = true;
         link->MarkChanged();
     } catch (...) {
     }
 }
 
-void CPortObject::OnClose(CSocket*, void* userData)
+void CPortObject::OnClose(CSocket* socket, void* userData)
 {
     QLN_ASSERT_HELD(ManagerLock);
+    // The descriptor is gone, and with it what the pump waited on.
+    if (Poller && socket)
+        Poller->Forget(socket->Watch);
     try {
         auto* link = static_cast<CNetObject*>(userData);
         if (!link)
@@ -52,6 +58,8 @@ void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
             return;
         if (success && socket)
             socket->SetNoDelay(true);
+        if (success)
+            PeerCameUp = true;
         if (!success) {
             if (socket)
                 link->LastError = socket->LastErrorReason();
@@ -83,7 +91,10 @@ void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
                 ++DroppedDatagrams;
             return;
         }
-        std::vector<uint8_t> buffer(count);
+        // At most ReceiveLimit at a time: what is left stays in the system (and is
+        // reported again), so a stalled port holds no more than the socket buffers.
+        static thread_local std::vector<uint8_t> buffer(ReceiveLimit);
+        count = std::min(count, ReceiveLimit);
         bool ok;
         if (link->Type == Udp) {
             ok = static_cast<CDatagramSocket*>(socket)->ReceiveFrom(buffer.data(), &count);

@@ -1,7 +1,8 @@
-// Implements TrafficLog: one record per chunk, the file opened and closed per record.
+// Implements TrafficLog: one record per chunk, the file kept open while its path names it.
 #include "forwarding/TrafficLog.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -68,29 +69,61 @@ const HexDigits Hex;
 
 } // namespace
 
+// How often a record looks whether the log's path still names the open file (it
+// was renamed, or another file put in its place). A deletion is seen at once.
+constexpr auto PathCheckInterval = std::chrono::seconds(1);
+
+TrafficLog::~TrafficLog() = default;
+
 void TrafficLog::SetFileName(std::string name)
 {
     Name = std::move(name);
+    File.Reset();
     if (Name.empty())
         return;
-    const int fd = OpenLog(Name);
-    if (fd >= 0)
-        ::close(fd);
+    // The file exists from now on, whether or not a record ever comes.
+    Reopen();
+}
+
+void TrafficLog::Reopen()
+{
+    File.Reset(OpenLog(Name));
+    struct stat st {};
+    if (File.Valid() && ::fstat(File.Get(), &st) == 0) {
+        Device = st.st_dev;
+        Inode = st.st_ino;
+    }
+    CheckedAt = std::chrono::steady_clock::now();
+}
+
+// Whether the open file is still the one the path names: not deleted (it has a
+// name left), and, looked at once a second, the path leads to it.
+bool TrafficLog::StillNamed()
+{
+    struct stat st {};
+    if (::fstat(File.Get(), &st) != 0 || st.st_nlink == 0)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - CheckedAt < PathCheckInterval)
+        return true;
+    CheckedAt = now;
+    return ::stat(Name.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode;
 }
 
 void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
 {
     if (Name.empty() || !data || count == 0)
         return;
-    const int fd = OpenLog(Name);
-    if (fd < 0)
-        return;
+    if (!File.Valid() || !StillNamed())
+        Reopen();
+    if (!File.Valid())
+        return; // this record is lost; the next one tries again
     static const char LineEnd[] = "\r\n";
     iovec pieces[3];
     pieces[0] = {const_cast<char*>(inbound ? "I:" : "O:"), 2};
     if (LogMode == 0) {
         pieces[1] = {const_cast<uint8_t*>(data), count};
-        WriteAll(fd, pieces, 2);
+        WriteAll(File.Get(), pieces, 2);
     } else {
         Text.resize(2 * static_cast<size_t>(count));
         char* out = Text.data();
@@ -100,7 +133,6 @@ void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
         }
         pieces[1] = {Text.data(), Text.size()};
         pieces[2] = {const_cast<char*>(LineEnd), 2};
-        WriteAll(fd, pieces, 3);
+        WriteAll(File.Get(), pieces, 3);
     }
-    ::close(fd);
 }

@@ -1,21 +1,32 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+#include "platform/base/UniqueFd.h"
 
 // The traffic log of one port: a file to which every chunk the port moves is
 // appended as one record, "I:" (to the application) or "O:" (to the network) and
 // the bytes as they are (mode 0) or as hexadecimal text and a line end (mode 1).
 // The log is on while its file name is not empty.
 //
-// The file is opened for each record and closed after it, so it is complete between
-// records and other programs may read, move or delete it at any time (a deleted log
-// is created again by the next record). Nothing here is reported: a record that
-// cannot be written is lost, and the traffic never depends on the log.
+// Each record is written whole with one call, so the file is complete between
+// records. The file stays open between records for as long as its path names it:
+// other programs may read, move or delete it at any time, and a record after that
+// goes to a new file at the path (a deleted log is seen at the next record, a moved
+// or replaced one within a second). Nothing here is reported: a record that cannot
+// be written is lost, and the traffic never depends on the log.
 //
 // Not synchronized: its port calls it under the manager lock.
 class TrafficLog {
 public:
+    TrafficLog() = default;
+    TrafficLog(const TrafficLog&) = delete;
+    TrafficLog& operator=(const TrafficLog&) = delete;
+    ~TrafficLog();
+
     const std::string& FileName() const { return Name; }
     // Takes the name (empty: off); a non-empty name has the file created at once,
     // nothing written.
@@ -27,7 +38,14 @@ public:
     void Write(bool inbound, const uint8_t* data, uint32_t count);
 
 private:
+    void Reopen();
+    bool StillNamed();
+
     std::string Name;
+    UniqueFd File;      // the open log, or none
+    dev_t Device = 0;   // what File is, to tell whether the path still names it
+    ino_t Inode = 0;
+    std::chrono::steady_clock::time_point CheckedAt;
     int32_t LogMode = 0;
     std::vector<char> Text; // the hexadecimal form of the record being written
 };

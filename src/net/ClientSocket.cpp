@@ -40,6 +40,7 @@ CClientSocket::CClientSocket(SocketHandle accepted, const NetAddress& peer) : Pe
     if (accepted == INVALID_SOCKET)
         return;
     Handle.Reset(accepted);
+    ++Opening;
     State = Connected;
     SetNonBlocking(true);
 }
@@ -234,6 +235,9 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
         Fail("recv");
         return false;
     }
+    // A reader may take part of what it was told of (the pump takes at most 64 KiB
+    // at a time): whatever is left is announced afresh by the next poll.
+    Announced = 0;
     return true;
 }
 

@@ -27,7 +27,8 @@ public:
     // leaves the socket Connected only when the send would have blocked; a broken
     // connection (reset, broken pipe) is closed as Receive closes it.
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
-    // True when exactly `length` bytes were read.
+    // True when exactly `length` bytes were read; what was announced before is then
+    // settled, and the next Poll announces whatever is still waiting.
     bool Receive(void* buffer, int32_t length);
     void SetNoDelay(bool on);
     // For a connection whose bytes are not wanted for now: finds, without reading, a

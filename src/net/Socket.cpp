@@ -59,6 +59,8 @@ SocketHandle CSocket::Create(int type, int family)
     if (!Handle.Valid()) {
         Handle.Release();
         Fail("socket");
+    } else {
+        ++Opening;
     }
     Family = family;
     return Handle.Get();
@@ -127,6 +129,12 @@ int CSocket::Readiness(short events) const
 {
     if (!Handle.Valid())
         return -1;
+    if (PumpDriven) {
+        // What the pump's wait found; errors and hang-ups come whether asked or not,
+        // as poll(2) reports them.
+        const uint32_t wanted = static_cast<uint16_t>(events) | POLLERR | POLLHUP;
+        return static_cast<int>(GivenEvents & wanted);
+    }
     pollfd entry{Handle.Get(), events, 0};
     int found;
     do {

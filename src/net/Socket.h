@@ -7,6 +7,17 @@
 
 class CSocketEventHandler;
 
+// The pump's record of one descriptor it waits on: which descriptor (and which
+// opening of it) is registered, for which events, and the token its reports carry.
+// Kept by the object that owns the descriptor, read and written only by the pump's
+// poller under the manager lock.
+struct PumpWatch {
+    int Fd = -1;
+    uint64_t Opening = 0;
+    uint32_t Events = 0;
+    uint64_t Token = 0;
+};
+
 using SocketHandle = int;
 constexpr SocketHandle INVALID_SOCKET = -1;
 
@@ -45,6 +56,20 @@ public:
     // 0 and null while nothing has failed.
     int GetLastErrno() const { return LastErrno; }
     const char* GetLastCall() const { return LastCall; }
+    // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). From
+    // the first call on, the readiness tests answer from it instead of asking the
+    // system, so a socket with nothing to report costs a pass no system call. The
+    // pump clears it after each step.
+    void GiveReadiness(uint32_t events)
+    {
+        PumpDriven = true;
+        GivenEvents |= events;
+    }
+    void ClearReadiness() { GivenEvents = 0; }
+    // Counts the descriptors this object has had: a new one means a new registration.
+    uint64_t GetOpening() const { return Opening; }
+    PumpWatch Watch;
+
     // "bind: Address already in use", or empty while nothing has failed.
     std::string LastErrorText() const;
     // The same without the call's name, for users: "Address already in use",
@@ -89,4 +114,7 @@ protected:
     const char* LastCall = nullptr;
     CSocketEventHandler* Handler = nullptr;
     void* UserData = nullptr;
+    uint64_t Opening = 0;
+    bool PumpDriven = false;
+    uint32_t GivenEvents = 0;
 };

@@ -1,6 +1,7 @@
 #include "ports/QLNManager.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <set>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -10,7 +11,7 @@
 #include "net/NetIO.h"
 #include "platform/base/Folders.h"
 #include "platform/base/TickCount.h"
-#include "forwarding/WaitSet.h"
+#include "forwarding/PumpPoller.h"
 #include "forwarding/DriverInterface.h"
 
 namespace {
@@ -24,12 +25,16 @@ void Signal(int eventFd)
     [[maybe_unused]] ssize_t n = write(eventFd, &one, sizeof one);
 }
 
-bool IsSignalled(int eventFd)
+void Drain(int eventFd)
 {
-    pollfd p {eventFd, POLLIN, 0};
-    // A failing wait ends the loop just as a signalled event does.
-    return poll(&p, 1, 0) != 0;
+    uint64_t drained;
+    [[maybe_unused]] ssize_t n = read(eventFd, &drained, sizeof drained);
 }
+
+// Tokens of the pump's own descriptors in its wait.
+constexpr uint64_t StopToken = 1;
+constexpr uint64_t WakeToken = 2;
+constexpr uint64_t OpenNoticeToken = 3;
 
 std::string PortName(int number)
 {
@@ -58,7 +63,7 @@ CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
       Resolver(std::make_unique<HostResolver>([this] { WakePump(); })),
       Ports(std::make_unique<std::list<std::unique_ptr<CPortObject>>>()),
       Sockets(CNetIO::Acquire()),
-      Waits(std::make_unique<WaitSet>())
+      Poller(std::make_unique<PumpPoller>())
 {
     ManagerLock->SetReleaseHook([this] { WakePump(); });
 }
@@ -146,6 +151,7 @@ void CQLNManager::CollectOpenedPorts(PortList* list)
 int CQLNManager::OpenAllPorts()
 {
     CGuard guard(ManagerLock.get());
+    ManagerLock->Touch();
     int all = 1;
     std::set<int> numbers;
     for (auto& port : *Ports) {
@@ -168,6 +174,7 @@ int CQLNManager::OpenAllPorts()
 void CQLNManager::CloseAllPorts()
 {
     CGuard guard(ManagerLock.get());
+    ManagerLock->Touch();
     for (auto& port : *Ports)
         port->CloseDriver();
 }
@@ -182,52 +189,89 @@ uint64_t CQLNManager::PassCount()
     return Passes.load(std::memory_order_relaxed);
 }
 
+// The pump loop. One epoll wait for every descriptor of every port (registered
+// once, changed only when what is wanted of them changes), then a step for each
+// port that the wait reported or whose delay, interval or retry ran out; nothing is
+// done for the others. A change by the window thread (it touched the lock), an
+// answer of the resolver or an application opening a port wakes the wait and has
+// every port served once.
 void CQLNManager::Run()
 {
     {
         CGuard guard(ManagerLock.get());
         ManagerLock->MarkQuietThread();
     }
-    int32_t work = 1; // the first pass starts without a pause
-    while (!IsSignalled(StopEvent.Get())) {
-        if (work != 0)
-            work = 0;
-        else
-            WaitForWork();
+    Poller->AddOwn(StopEvent.Get(), StopToken);
+    Poller->AddOwn(WakeEvent.Get(), WakeToken);
+    Poller->AddOwn(PortDriver::Instance().OpenNoticeFd(), OpenNoticeToken);
+
+    std::vector<epoll_event> events(256);
+    bool everyPort = true; // the first step serves every port
+    int timeout = 0;
+    for (;;) {
+        const int found = Poller->Wait(events.data(), static_cast<int>(events.size()), everyPort ? 0 : timeout);
         CGuard guard(ManagerLock.get());
-        for (auto& port : *Ports)
-            work += port->Pump();
+        for (int i = 0; i < found; ++i) {
+            const uint64_t token = events[i].data.u64;
+            switch (token) {
+            case StopToken:
+                return;
+            case WakeToken:
+                Drain(WakeEvent.Get());
+                everyPort = true;
+                break;
+            case OpenNoticeToken:
+                PortDriver::Instance().ForgetOpenEvents();
+                for (auto& port : *Ports)
+                    port->LookForApplication();
+                everyPort = true;
+                break;
+            default:
+                Dispatch(token, events[i].events);
+                break;
+            }
+        }
+        timeout = ServePorts(everyPort);
+        everyPort = false;
         Passes.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
-// The pause after a pass without work. It ends as soon as anything a pass could act
-// on is ready (a port's application side, a socket, a change by the window thread,
-// the stop request), and lasts longer than 1 ms only when nothing else could make
-// a pass do work before its deadline.
-void CQLNManager::WaitForWork()
+void CQLNManager::Dispatch(uint64_t token, uint32_t events)
 {
-    Waits->Clear();
-    PortDriver::Instance().ForgetOpenEvents();
-    {
-        CGuard guard(ManagerLock.get());
-        for (auto& port : *Ports)
-            port->CollectWaits(*Waits);
+    uint32_t owner = 0;
+    if (!Poller->OwnerOf(token, owner))
+        return; // a registration that ended after the wait reported it
+    for (auto& port : *Ports) {
+        if (port->GetSerial() == owner) {
+            port->GiveReadiness(token, events);
+            return;
+        }
     }
-    if (Waits->Immediate)
-        return;
-    Waits->Add(StopEvent.Get(), POLLIN);
-    Waits->Add(WakeEvent.Get(), POLLIN);
+    // Its port is gone and the descriptor was left behind: no more reports of it.
+    Poller->Drop(token);
+}
 
-    int timeout = -1;
-    if (Waits->HasDeadline) {
-        const int32_t left = TickDiff(Waits->Due, GetTickCount32());
-        timeout = left > 0 ? left : 0;
+int CQLNManager::ServePorts(bool everyPort)
+{
+    const int32_t now = GetTickCount32();
+    bool hasDue = false;
+    int32_t earliest = 0;
+    for (auto& port : *Ports) {
+        if (everyPort || port->IsDue(now)) {
+            if (everyPort)
+                port->SetPoller(Poller.get());
+            port->Pump();
+            port->Watch(*Poller);
+        }
+        int32_t due = 0;
+        if (port->NextDue(due) && (!hasDue || TickDiff(due, earliest) < 0)) {
+            earliest = due;
+            hasDue = true;
+        }
     }
-    if (Waits->MustPoll && (timeout < 0 || timeout > 1))
-        timeout = 1;
-
-    poll(Waits->Fds.data(), Waits->Fds.size(), timeout);
-    uint64_t drained;
-    [[maybe_unused]] ssize_t n = read(WakeEvent.Get(), &drained, sizeof drained);
+    if (!hasDue)
+        return -1;
+    const int32_t left = TickDiff(earliest, GetTickCount32());
+    return left > 0 ? left : 0;
 }

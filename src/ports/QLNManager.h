@@ -16,7 +16,7 @@ class HostResolver;
 class DeviceInfoSet;
 class DeviceStore;
 struct DeviceInfo;
-class WaitSet;
+class PumpPoller;
 
 // Window handle of the stand-in toolkit: the owner of messages the device code shows.
 using WindowHandle = void*;
@@ -55,7 +55,7 @@ public:
 
     // Wakes a pump that waits after a pass without work. Any thread.
     void WakePump();
-    // Passes the pump has made; for tests. Any thread.
+    // Passes the pump has made (each return of its wait); for tests. Any thread.
     uint64_t PassCount();
     // Looks the links' host names up off the pump and window threads. Lives as
     // long as the manager; tests replace its lookup.
@@ -83,7 +83,11 @@ private:
     void ReadDriverImagePath(DeviceStore& store, std::string& path);
     int StartRest();
     void DestroyPorts();
-    void WaitForWork();
+    // The pump thread's work after each wait, lock held: a report of the wait handed
+    // to its port; the ports due served (`everyPort`: all of them). ServePorts
+    // answers how long the next wait may last (-1: until something is reported).
+    void Dispatch(uint64_t token, uint32_t events);
+    int ServePorts(bool everyPort);
 
     std::unique_ptr<CCriticalSection> ManagerLock;
     WindowHandle Window;
@@ -97,5 +101,5 @@ private:
     std::unique_ptr<std::list<std::unique_ptr<CPortObject>>> Ports;
     CNetIO* Sockets = nullptr;
     std::atomic<uint64_t> Passes {0}; // read without the lock, so reading it wakes nothing
-    std::unique_ptr<WaitSet> Waits; // pump thread only
+    std::unique_ptr<PumpPoller> Poller; // the pump's wait; guarded by the manager lock
 };

@@ -2,6 +2,8 @@
 // new port device and removing one. All of it runs on the window thread, on a device
 // store of the state folder (DeviceStore.h).
 #include "ports/QLNManager.h"
+
+#include "forwarding/PumpPoller.h"
 #include "platform/base/Text.h"
 
 #include <algorithm>
@@ -255,6 +257,7 @@ int CQLNManager::RemovePort(CPortObject* port)
     if (!port)
         return 0;
     CGuard guard(ManagerLock.get());
+    ManagerLock->Touch();
     auto it = std::find_if(Ports->begin(), Ports->end(),
                            [port](const std::unique_ptr<CPortObject>& p) { return p.get() == port; });
     if (it == Ports->end())
@@ -285,6 +288,9 @@ int CQLNManager::RemovePort(CPortObject* port)
             if (!image.empty())
                 imageFile = windows + "/" + image;
         }
+        // Out of the pump's wait while its master is still open; a port kept after a
+        // refused removal is watched again at the pump's next step.
+        port->StopWatching(*Poller);
         port->CloseDriver();
         if (store.RemoveDevice(*set, device)) {
             Ports->erase(it);

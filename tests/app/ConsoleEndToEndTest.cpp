@@ -201,6 +201,12 @@ TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
     EXPECT_TRUE(app.Ok());
     app.Close();
 
+    // quillonctl's commands go through the window's model, which saves as for the window.
+    const qlnapp::ProgramRun set = qlnapp::RunProgram(
+        ExecutableFolder() + "quillonctl", {"set", "COM" + std::to_string(Number), "send-delay", "9"}, Home.Root + "/ctl");
+    EXPECT_EQ(set.Code, 0) << set.Err;
+    EXPECT_NE(FileText(ConfigPath()).find("SendToNetDelayTime=9\n"), std::string::npos) << FileText(ConfigPath());
+
     // The new console holds the lock now: another start is a second one.
     auto another = Launch();
     EXPECT_EQ(another->WaitForExit(), 1) << Output();

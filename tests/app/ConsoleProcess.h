@@ -34,12 +34,22 @@ inline bool CopyFile(const std::string& from, const std::string& to)
     return fd.Reset() == 0 && ok;
 }
 
-// One run of the console. The child inherits this process's environment (the
-// test's HOME and XDG_* folders) on Qt's offscreen platform; its output goes to a
-// file for the failure messages. A child still running at the end is killed.
+// How a child is started: its arguments, and where its standard error goes.
+struct ProcessOptions {
+    std::vector<std::string> Args;
+    // No display at all (DISPLAY empty, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM)
+    // instead of Qt's offscreen platform.
+    bool NoDisplay = false;
+    std::string ErrorPath; // empty: standard error goes with standard output
+};
+
+// One run of the console (or of another program of the build). The child inherits
+// this process's environment (the test's HOME and XDG_* folders) on Qt's offscreen
+// platform; its output goes to a file for the failure messages. A child still
+// running at the end is killed.
 class ConsoleProcess {
 public:
-    ConsoleProcess(const std::string& executable, const std::string& outputPath)
+    ConsoleProcess(const std::string& executable, const std::string& outputPath, const ProcessOptions& options = {})
     {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
@@ -48,7 +58,7 @@ public:
                 && !entry.starts_with("WAYLAND_DISPLAY="))
                 env.push_back(entry);
         }
-        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.push_back(options.NoDisplay ? "DISPLAY=" : "QT_QPA_PLATFORM=offscreen");
         std::vector<char*> envp;
         for (std::string& entry : env)
             envp.push_back(entry.data());
@@ -57,11 +67,18 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (options.ErrorPath.empty())
+            posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, options.ErrorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        std::string program = executable;
-        char* argv[] = {program.data(), nullptr};
-        if (posix_spawn(&Pid, executable.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        std::vector<std::string> words{executable};
+        words.insert(words.end(), options.Args.begin(), options.Args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&Pid, executable.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             Pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -111,5 +128,31 @@ private:
     bool Ended = false;
     int Status = 0;
 };
+
+// One run of a program to its end: its exit code (as WaitForExit) and its output.
+struct ProgramRun {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs `executable` with `args` and waits for its end; `scratch` names the files its
+// output passes through (removed afterwards).
+inline ProgramRun RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                             const std::string& scratch, double seconds = 60.0)
+{
+    const std::string out = scratch + ".out";
+    const std::string err = scratch + ".err";
+    ProgramRun run;
+    {
+        ConsoleProcess process(executable, out, {args, false, err});
+        run.Code = process.WaitForExit(seconds);
+    }
+    run.Out = qlntest::FileText(out);
+    run.Err = qlntest::FileText(err);
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return run;
+}
 
 } // namespace qlnapp

@@ -99,7 +99,9 @@ TEST(ServerLinkTest, WithoutClientsTheChunkIsDropped)
     CNetObject* link = console.Port->AddTcpServer(FreePort());
     ASSERT_NE(link, nullptr);
     ASSERT_TRUE(console.Application->WriteAll({'x', 'y'}));
-    EXPECT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return console.Port->GetBytesFromApplication() == 2 && console.Port->ToNetQueued() == 0;
+    }));
     // A client that connects later does not get old bytes.
     UniqueFd fd = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return link->LocalPort; })));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 1; }));

@@ -3,13 +3,17 @@
 
 #include <fcntl.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/base/UniqueFd.h"
 #include "platform/devices/ComPortDatabase.h"
 #include "platform/devices/DeviceStore.h"
 #include "ports/QLNManager.h"
+#include "support/Application.h"
+#include "support/Bytes.h"
 #include "support/DeviceState.h"
+#include "support/Loopback.h"
 #include "support/ParamName.h"
 #include "support/ProcessStats.h"
 
@@ -138,6 +142,45 @@ INSTANTIATE_TEST_SUITE_P(
                       AddCase{"a number in use, forced", {4}, 4, 4},
                       AddCase{"the last number", {}, 256, 256}),
     [](const auto& info) { return LabelName(info.param.what); });
+
+// Ports come and go while another carries traffic: the other loses nothing (it
+// pauses while a port is installed, as every port does) and its peer gets every
+// byte once, in order; the added port works while it is there.
+TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
+{
+    CQLNManager& manager = Restart();
+    ASSERT_EQ(manager.Start(), 1);
+    CPortObject* busy = manager.AddPort(0);
+    ASSERT_NE(busy, nullptr);
+    const uint16_t listen = FreePort();
+    ASSERT_NE(busy->AddTcpServer(listen), nullptr);
+    UniqueFd peer = ConnectTo(listen);
+    App app(State + "/dev/COM" + std::to_string(busy->GetPortNumber()));
+    ASSERT_TRUE(app.Ok());
+    const std::vector<uint8_t> stream = Pattern(400000, 7);
+    std::vector<uint8_t> received;
+    std::thread writer([&] { app.WriteAll(stream, 60); });
+
+    for (int round = 0; round < 3; ++round) {
+        CPortObject* added = manager.AddPort(0);
+        ASSERT_NE(added, nullptr);
+        const uint16_t udp = FreePort(SOCK_DGRAM);
+        UniqueFd far = BindUdp();
+        ASSERT_NE(added->AddUdp(udp, "127.0.0.1", LocalPort(far)), nullptr);
+        {
+            App other(State + "/dev/COM" + std::to_string(added->GetPortNumber()));
+            ASSERT_TRUE(other.WriteAll({'+'}));
+            EXPECT_EQ(RecvExactly(far, 1), std::vector<uint8_t>{'+'});
+        }
+        auto more = RecvFor(peer, 0.02);
+        received.insert(received.end(), more.begin(), more.end());
+        EXPECT_EQ(manager.RemovePort(added), 1);
+    }
+    writer.join();
+    auto rest = RecvExactly(peer, stream.size() - received.size(), 30);
+    received.insert(received.end(), rest.begin(), rest.end());
+    EXPECT_EQ(received, stream);
+}
 
 TEST_F(ManagerDevicesTest, AskingForTheAssignedNumberKeepsTheInstallersFriendlyName)
 {

@@ -12,7 +12,8 @@ void CCriticalSection::Leave()
     bool wake = false;
     if (--Depth == 0) {
         Owner.store(std::thread::id(), std::memory_order_relaxed);
-        wake = ReleaseHook && QuietThread != std::this_thread::get_id();
+        wake = Touched && ReleaseHook && QuietThread != std::this_thread::get_id();
+        Touched = false;
     }
     Mutex.unlock();
     if (wake)
@@ -27,6 +28,12 @@ bool CCriticalSection::IsHeldByCurrentThread() const
 void CCriticalSection::SetReleaseHook(std::function<void()> hook)
 {
     ReleaseHook = std::move(hook);
+}
+
+void CCriticalSection::Touch()
+{
+    QLN_ASSERT_HELD(this);
+    Touched = true;
 }
 
 void CCriticalSection::MarkQuietThread()

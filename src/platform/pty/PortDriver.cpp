@@ -422,22 +422,24 @@ void PortDriver::ForgetOpenEvents()
     }
 }
 
-PortDriver::Wait PortDriver::WaitFor(DriverHandle handle, bool wantRead, bool wantWrite)
+int PortDriver::OpenNoticeFd() const
+{
+    return InotifyFd.Get();
+}
+
+PortDriver::Wait PortDriver::WaitFor(DriverHandle handle, bool wantRead, bool wantWrite, bool refresh)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     Wait wait;
     Device* device = FindByHandle(handle);
     if (!device)
         return wait;
-    Refresh(*device);
+    if (refresh)
+        Refresh(*device);
     Flush(*device);
     if (!device->Held) {
-        if (InotifyFd.Valid() && device->Watch >= 0) {
-            wait.Fd = InotifyFd.Get();
-            wait.Events = POLLIN;
-        } else {
-            wait.Poll = true;
-        }
+        // Its opening is told by the open notice, where there is one.
+        wait.Poll = !(InotifyFd.Valid() && device->Watch >= 0);
         return wait;
     }
     if (wantRead)

@@ -70,14 +70,21 @@ public:
     void ForgetOpenEvents();
     // What a pump waiting for one port should wake on.
     struct Wait {
-        int Fd = -1;          // the descriptor to wait on, or -1
+        int Fd = -1;          // the master while an application holds the port, or -1
         short Events = 0;     // poll(2) events on it; with none, its hang-up still counts
-        bool Now = false;     // there is work already: do not wait
-        bool Poll = false;    // nothing can be waited on: the pump must look again soon
+        bool Now = false;     // there is room for queued bytes now: do not wait
+        bool Poll = false;    // no application, and no open notice to wait for: the
+                              // pump must look again soon
     };
     // The application's bytes (`wantRead`), room for queued bytes (`wantWrite`), and
-    // the application opening (the open notice) or letting go of the port.
-    Wait WaitFor(DriverHandle handle, bool wantRead, bool wantWrite);
+    // the application letting go of the port. While no application holds it, the
+    // port's opening is told by OpenNoticeFd. `refresh` looks afresh whether an
+    // application holds the port (one system call); without it the driver goes by
+    // what its requests saw last.
+    Wait WaitFor(DriverHandle handle, bool wantRead, bool wantWrite, bool refresh);
+    // Readable when an application opens any port's slave; ForgetOpenEvents empties
+    // it. -1 where the system gives no such notice.
+    int OpenNoticeFd() const;
 
     // Line reports, for a port whose settings a remote serial port follows: the
     // master in packet mode and EXTPROC on the line, so that every change of the

@@ -73,8 +73,9 @@ TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
     EXPECT_EQ(Status().OpenCount, 1u);
     PortDriver::Instance().ForgetOpenEvents();
-    const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Handle, true, false);
-    pollfd waits {wait.Fd, wait.Events, 0};
+    const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Handle, true, false, true);
+    EXPECT_EQ(wait.Fd, -1) << "no application: nothing of this port's own to wait on";
+    pollfd waits {PortDriver::Instance().OpenNoticeFd(), POLLIN, 0};
     EXPECT_EQ(poll(&waits, 1, 0), 0);
     {
         App app(PortDriver::Instance().LinkPath(7));

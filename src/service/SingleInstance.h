@@ -1,16 +1,18 @@
 #pragma once
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <memory>
 
+#include "control/InstanceLock.h"
+#include "control/InstancePaths.h"
+
 class QLocalSocket;
 
-// One console per user. An exclusive lock file "QLN_Console.lock" in the runtime
-// folder stands for the named mutex "QLN_Console": whoever holds it is the console.
-// Beside it the console listens on a local socket "QLN_Console", through which a
-// later start asks it to bring its window forward.
+// One console per user. The lock file "QLN_Console.lock" in the runtime folder
+// stands for the named mutex "QLN_Console": whoever holds it is the console (see
+// InstanceLock and InstancePaths). Beside it the console listens on a local socket
+// "QLN_Console", through which a later start asks it to bring its window forward.
 //
 // The lock is released when the object goes (or the process ends, however it ends):
 // a lock left behind by a killed console is taken over by the next start. The lock
@@ -27,17 +29,21 @@ public:
         Failed,  // the lock file cannot be created (no usable runtime folder)
     };
 
-    // `folder`: where the lock and the socket live; by default RuntimeFolder(). In
-    // the shared temp folder (no XDG_RUNTIME_DIR) the names carry the user id, so
-    // that two users' consoles never meet.
+    // `folder`: where the lock and the sockets live; by default the user's runtime
+    // folder (InstancePaths).
     explicit SingleInstance(QString folder = QString());
     ~SingleInstance() override;
 
-    // Takes the lock, or reaches the console that holds it. Once.
-    Claim Take();
+    // Takes the lock, or reaches the console that holds it (`askToRaise` false: a
+    // start without a window leaves the running console's window alone). A
+    // quillonctl that holds the lock while it changes the ports is waited for, for
+    // a while: a console must not start in the middle of its change. Once.
+    Claim Take(bool askToRaise = true);
 
     QString LockPath() const;
     QString ServerPath() const;
+    // Where the control socket of this console goes.
+    QString ControlPath() const;
 
 signals:
     // A later start asked this console to restore and raise its window.
@@ -49,8 +55,7 @@ private:
     // matter to the caller (a second start ends either way).
     void AskRunningConsole();
 
-    QString Folder;
-    QString Name;
-    std::unique_ptr<QLockFile> Lock;
+    InstancePaths Paths;
+    InstanceLock Lock;
     QLocalServer Server;
 };

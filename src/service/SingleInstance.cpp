@@ -1,12 +1,9 @@
-#include "app/SingleInstance.h"
+#include "service/SingleInstance.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLocalSocket>
 #include <QVariant>
-#include <cstdlib>
-#include <unistd.h>
-
-#include "platform/base/Folders.h"
 
 namespace {
 
@@ -14,17 +11,19 @@ namespace {
 const QByteArray RaiseRequest = "raise\n";
 // A running console answers within this time or is left alone.
 constexpr int ReachTimeoutMs = 2000;
+// How long a start waits for a quillonctl to finish its change.
+constexpr double ControlHoldSeconds = 30.0;
+
+QString Decoded(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
 
 } // namespace
 
-SingleInstance::SingleInstance(QString folder) : Folder(std::move(folder)), Name("QLN_Console")
+SingleInstance::SingleInstance(QString folder)
+    : Paths(InstancePaths::For(QFile::encodeName(folder).toStdString())), Lock(Paths.Lock)
 {
-    if (Folder.isEmpty()) {
-        Folder = QFile::decodeName(QByteArray::fromStdString(RuntimeFolder()));
-        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        if (!runtime || !*runtime)
-            Name += "-" + QString::number(::getuid());
-    }
     connect(&Server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = Server.nextPendingConnection())
             Serve(socket);
@@ -34,32 +33,43 @@ SingleInstance::SingleInstance(QString folder) : Folder(std::move(folder)), Name
 SingleInstance::~SingleInstance()
 {
     Server.close(); // removes the socket's file while the lock still guards it
-    Lock.reset();
+    Lock.Release();
 }
 
 QString SingleInstance::LockPath() const
 {
-    return Folder + "/" + Name + ".lock";
+    return Decoded(Paths.Lock);
 }
 
 QString SingleInstance::ServerPath() const
 {
-    return Folder + "/" + Name;
+    return Decoded(Paths.Raise);
 }
 
-SingleInstance::Claim SingleInstance::Take()
+QString SingleInstance::ControlPath() const
 {
-    Lock = std::make_unique<QLockFile>(LockPath());
-    // Only a lock whose process is gone is stale, never one that is merely old:
-    // a console runs for months.
-    Lock->setStaleLockTime(0);
-    if (!Lock->tryLock(0)) {
-        const QLockFile::LockError error = Lock->error();
-        Lock.reset();
-        if (error != QLockFile::LockFailedError)
-            return Claim::Failed;
-        AskRunningConsole();
+    return Decoded(Paths.Control);
+}
+
+SingleInstance::Claim SingleInstance::Take(bool askToRaise)
+{
+    // The executable's file name, as a person would look for it in the lock file.
+    const std::string holder = QCoreApplication::applicationName().toStdString();
+    InstanceLock::Result taken = Lock.TryTake(holder);
+    // A holder that has not written its name yet has only just taken the lock: a
+    // console writes its name at once, so it is a quillonctl too.
+    if (const std::string other = InstanceLock::HolderOf(Paths.Lock);
+        taken == InstanceLock::Result::Busy && (other.empty() || other == ControlToolHolder))
+        taken = Lock.Take(holder, ControlHoldSeconds);
+    switch (taken) {
+    case InstanceLock::Result::Taken:
+        break;
+    case InstanceLock::Result::Busy:
+        if (askToRaise)
+            AskRunningConsole();
         return Claim::Second;
+    case InstanceLock::Result::Failed:
+        return Claim::Failed;
     }
 
     // A socket file left by a killed console would refuse the listen; the lock says

@@ -1,4 +1,4 @@
-#include "app/QuitOnSignals.h"
+#include "service/QuitOnSignals.h"
 
 #include <QCoreApplication>
 #include <cerrno>

@@ -1,0 +1,260 @@
+#include "control/ControlCommand.h"
+
+#include <algorithm>
+
+#include "platform/base/Text.h"
+#include "platform/config/WholeNumber.h"
+
+namespace {
+
+using Verb = ControlCommand::Verb;
+
+// Walks the words, each taken once; what is left at the end is an error.
+class Words {
+public:
+    explicit Words(const std::vector<std::string>& words) : List(words) {}
+
+    bool Done() const { return At >= List.size(); }
+    const std::string& Peek() const { return List[At]; }
+    // The next word, or empty (no word is empty: see ParseControlCommand).
+    std::string Next() { return Done() ? std::string() : List[At++]; }
+    size_t Position() const { return At; }
+    // Takes `flag` wherever it stands among the remaining words.
+    bool Flag(const char* flag)
+    {
+        const auto found = std::find(List.begin() + static_cast<std::ptrdiff_t>(At), List.end(), flag);
+        if (found == List.end())
+            return false;
+        Taken.push_back(static_cast<size_t>(found - List.begin()));
+        return true;
+    }
+    // The value after `option`, removed with it; false when the option is absent.
+    bool Option(const char* option, std::string& value, std::string& error)
+    {
+        for (size_t i = At; i < List.size(); ++i) {
+            if (List[i] != option || IsTaken(i))
+                continue;
+            if (i + 1 >= List.size()) {
+                error = std::string(option) + " needs a value";
+                return false;
+            }
+            Taken.push_back(i);
+            Taken.push_back(i + 1);
+            value = List[i + 1];
+            return true;
+        }
+        return false;
+    }
+    // The remaining words that no flag or option took.
+    std::vector<std::string> Rest()
+    {
+        std::vector<std::string> rest;
+        for (size_t i = At; i < List.size(); ++i) {
+            if (!IsTaken(i))
+                rest.push_back(List[i]);
+        }
+        At = List.size();
+        return rest;
+    }
+    size_t IndexOfRest(size_t n) const
+    {
+        for (size_t i = At; i < List.size(); ++i) {
+            if (!IsTaken(i) && n-- == 0)
+                return i;
+        }
+        return 0;
+    }
+
+private:
+    bool IsTaken(size_t i) const { return std::find(Taken.begin(), Taken.end(), i) != Taken.end(); }
+
+    const std::vector<std::string>& List;
+    size_t At = 0;
+    std::vector<size_t> Taken;
+};
+
+// "COM5", "com5" or "5": the number, at least 1.
+bool ReadPortName(const std::string& text, int32_t& number)
+{
+    std::string_view digits = text;
+    if (digits.size() > 3 && EqualsIgnoringCase(digits.substr(0, 3), "COM"))
+        digits.remove_prefix(3);
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    return ParseWholeNumber(digits, number) && number >= 1;
+}
+
+// "HOST:PORT", or "[HOST]:PORT" for a host with colons.
+bool SplitHostPort(const std::string& text, std::string& host, std::string& port)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return true;
+}
+
+bool Fail(ParsedCommand& parsed, std::string error)
+{
+    parsed.Error = std::move(error);
+    return false;
+}
+
+bool ParseStatus(Words& words, ParsedCommand& parsed)
+{
+    parsed.Command.Json = words.Flag("--json");
+    parsed.Command.Follow = words.Flag("--follow");
+    return words.Rest().empty() || Fail(parsed, "status takes --json and --follow only");
+}
+
+bool ParsePort(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    const std::string action = words.Next();
+    if (action == "add") {
+        command.Action = Verb::PortAdd;
+        command.Force = words.Flag("--force");
+        const std::vector<std::string> rest = words.Rest();
+        if (rest.size() > 1)
+            return Fail(parsed, "port add takes one number at most");
+        if (!rest.empty() && !ReadPortName(rest[0], command.Port))
+            return Fail(parsed, "not a COM number: " + rest[0]);
+        return true;
+    }
+    if (action == "remove") {
+        command.Action = Verb::PortRemove;
+        const std::vector<std::string> rest = words.Rest();
+        if (rest.size() != 1)
+            return Fail(parsed, "port remove takes one COM number");
+        return ReadPortName(rest[0], command.Port) || Fail(parsed, "not a COM number: " + rest[0]);
+    }
+    return Fail(parsed, "port takes add or remove");
+}
+
+bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    LinkSpec& link = command.Link;
+    command.Action = Verb::LinkAdd;
+    const std::string kind = words.Next();
+    if (kind == "tcp-client") {
+        link.Kind = TcpClient;
+        command.NoReconnect = words.Flag("--no-reconnect");
+        std::string error;
+        command.HasInterval = words.Option("--interval", command.Interval, error);
+        if (!error.empty())
+            return Fail(parsed, error);
+        const std::vector<std::string> rest = words.Rest();
+        if (rest.size() != 1 || !SplitHostPort(rest[0], link.RemoteAddr, link.RemotePort))
+            return Fail(parsed, "tcp-client takes HOST:PORT");
+        return true;
+    }
+    const std::vector<std::string> rest = words.Rest();
+    if (kind == "tcp-server") {
+        link.Kind = TcpServer;
+        if (rest.size() != 1)
+            return Fail(parsed, "tcp-server takes one listen port");
+        link.LocalPort = rest[0];
+        return true;
+    }
+    if (kind == "udp") {
+        link.Kind = Udp;
+        if (rest.size() != 2 || !SplitHostPort(rest[1], link.RemoteAddr, link.RemotePort))
+            return Fail(parsed, "udp takes LOCALPORT HOST:PORT");
+        link.LocalPort = rest[0];
+        return true;
+    }
+    return Fail(parsed, "the link kinds are tcp-client, tcp-server and udp");
+}
+
+bool ParseLink(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    const std::string action = words.Next();
+    const std::string port = words.Next();
+    if (action != "add" && action != "remove" && action != "reconnect")
+        return Fail(parsed, "link takes add, remove or reconnect");
+    if (!ReadPortName(port, command.Port))
+        return Fail(parsed, "not a COM port: " + port);
+    if (action == "add")
+        return ParseLinkAdd(words, parsed);
+    command.Action = action == "remove" ? Verb::LinkRemove : Verb::LinkReconnect;
+    const std::vector<std::string> rest = words.Rest();
+    int32_t index = 0;
+    if (rest.size() != 1 || !ParseWholeNumber(rest[0], index) || index < 1)
+        return Fail(parsed, "link " + action + " takes the link's INDEX, from 1");
+    command.Index = static_cast<size_t>(index);
+    return true;
+}
+
+bool ParseSet(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    const std::string port = words.Next();
+    if (!ReadPortName(port, command.Port))
+        return Fail(parsed, "not a COM port: " + port);
+    const std::string option = words.Next();
+    if (option == "log") {
+        command.Action = Verb::SetLog;
+        command.Hex = words.Flag("--hex");
+        const size_t fileWord = words.IndexOfRest(0);
+        const std::vector<std::string> rest = words.Rest();
+        if (rest.size() != 1)
+            return Fail(parsed, "set log takes FILE [--hex], or off");
+        if (rest[0] != "off") {
+            command.Value = rest[0];
+            command.FileWord = fileWord;
+        }
+        return true;
+    }
+    if (option != "send-delay" && option != "receive-delay")
+        return Fail(parsed, "set takes send-delay, receive-delay or log");
+    command.Action = option == "send-delay" ? Verb::SetSendDelay : Verb::SetReceiveDelay;
+    const std::vector<std::string> rest = words.Rest();
+    if (rest.size() != 1)
+        return Fail(parsed, "set " + option + " takes the milliseconds");
+    command.Value = rest[0];
+    return true;
+}
+
+} // namespace
+
+ParsedCommand ParseControlCommand(const std::vector<std::string>& list)
+{
+    ParsedCommand parsed;
+    if (list.empty())
+        return Fail(parsed, "a command is needed"), parsed;
+    if (std::any_of(list.begin(), list.end(), [](const std::string& word) { return word.empty(); }))
+        return Fail(parsed, "an argument is empty"), parsed;
+    Words words(list);
+    const std::string verb = words.Next();
+    bool ok = false;
+    if (verb == "status")
+        ok = ParseStatus(words, parsed);
+    else if (verb == "port")
+        ok = ParsePort(words, parsed);
+    else if (verb == "link")
+        ok = ParseLink(words, parsed);
+    else if (verb == "set")
+        ok = ParseSet(words, parsed);
+    else
+        ok = Fail(parsed, "unknown command: " + verb);
+    parsed.Ok = ok;
+    return parsed;
+}
+
+std::string ControlUsage()
+{
+    return "usage: quillonctl status [--json] [--follow]\n"
+           "       quillonctl port add [N] [--force]\n"
+           "       quillonctl port remove N\n"
+           "       quillonctl link add COM<n> tcp-client HOST:PORT [--no-reconnect] [--interval MS]\n"
+           "       quillonctl link add COM<n> tcp-server PORT\n"
+           "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT\n"
+           "       quillonctl link remove COM<n> INDEX\n"
+           "       quillonctl link reconnect COM<n> INDEX\n"
+           "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n";
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/LinkSpec.h"
+
+// One quillonctl command, read from its words as typed on the command line (and as
+// carried to the console, which reads them again: the console trusts no client).
+// Only the shape is checked here; numbers that the window checks (ports, delays,
+// intervals) stay texts, so that the console model refuses them with its own
+// messages.
+struct ControlCommand {
+    enum class Verb {
+        Status,
+        PortAdd,
+        PortRemove,
+        LinkAdd,
+        LinkRemove,
+        LinkReconnect,
+        SetSendDelay,
+        SetReceiveDelay,
+        SetLog,
+    };
+
+    Verb Action = Verb::Status;
+    bool Json = false;        // status
+    bool Follow = false;      // status: again whenever it changes
+    int32_t Port = 0;         // the COM number; PortAdd: 0 lets the console choose
+    bool Force = false;       // PortAdd: also a number the database has in use
+    LinkSpec Link;            // LinkAdd: texts as typed
+    bool NoReconnect = false; // LinkAdd, TCP client
+    bool HasInterval = false; // LinkAdd, TCP client
+    std::string Interval;     // as typed
+    size_t Index = 0;         // LinkRemove, LinkReconnect: from 1, in list order
+    std::string Value;        // SetSendDelay, SetReceiveDelay: as typed; SetLog: the file, empty for off
+    bool Hex = false;         // SetLog
+    size_t FileWord = 0;      // SetLog: which word holds the file (0: none)
+};
+
+struct ParsedCommand {
+    bool Ok = false;
+    ControlCommand Command;
+    std::string Error; // what is wrong with the words, for a usage message
+};
+
+// Reads the words after the program's name.
+ParsedCommand ParseControlCommand(const std::vector<std::string>& words);
+
+// The synopsis, one command per line.
+std::string ControlUsage();

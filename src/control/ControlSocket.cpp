@@ -1,0 +1,118 @@
+#include "control/ControlSocket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/base/UniqueFd.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, at least 0.
+int Remaining(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for `events` on `fd` until the deadline; false when it passed.
+bool WaitFor(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd p {fd, events, 0};
+        const int n = ::poll(&p, 1, Remaining(deadline));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
+                                   ControlReply& reply, std::string& why, double seconds)
+{
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        why = "The control socket's path is too long: " + path;
+        return ExchangeResult::Failed;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+        why = std::string("socket: ") + std::strerror(errno);
+        return ExchangeResult::Failed;
+    }
+    // A console whose backlog is full refuses with EAGAIN until it accepts again.
+    while (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno == ENOENT || errno == ECONNREFUSED)
+            return ExchangeResult::NoConsole;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN) {
+            why = "Cannot reach the console at " + path + ": " + std::strerror(errno);
+            return ExchangeResult::Failed;
+        }
+        if (Remaining(deadline) == 0) {
+            why = "The console at " + path + " does not take the connection.";
+            return ExchangeResult::Failed;
+        }
+        ::poll(nullptr, 0, 10);
+    }
+
+    const std::string request = ControlProtocol::EncodeRequest(words);
+    for (size_t sent = 0; sent < request.size();) {
+        const ssize_t n = ::send(fd.Get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!WaitFor(fd.Get(), POLLOUT, deadline)) {
+                why = "The console does not take the request.";
+                return ExchangeResult::Failed;
+            }
+        } else {
+            break; // a console that refuses the caller answers without reading: the answer waits
+        }
+    }
+
+    std::string received;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+            received.append(buffer, static_cast<size_t>(n));
+            const auto state = ControlProtocol::DecodeReply(received, reply);
+            if (state == ControlProtocol::ReplyState::Complete)
+                return ExchangeResult::Answered;
+            if (state == ControlProtocol::ReplyState::Malformed) {
+                why = "The console's answer is not understood (another version?).";
+                return ExchangeResult::Failed;
+            }
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            why = "The console ended the connection without answering.";
+            return ExchangeResult::Failed;
+        } else if (!WaitFor(fd.Get(), POLLIN, deadline)) {
+            why = "The console did not answer in time.";
+            return ExchangeResult::Failed;
+        }
+    }
+}
+
+bool PeerIsThisUser(int fd)
+{
+    ucred credentials {};
+    socklen_t length = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 && length == sizeof credentials
+        && credentials.uid == ::geteuid();
+}

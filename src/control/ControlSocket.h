@@ -1,0 +1,23 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "control/ControlProtocol.h"
+
+// The two ends of the control socket, in plain POSIX: quillonctl's request and
+// wait for the reply, and the console's check of who connected.
+
+enum class ExchangeResult {
+    Answered,  // `reply` holds the console's answer
+    NoConsole, // nobody listens at the path (no socket, or one a killed console left)
+    Failed,    // `why` says what went wrong (timeout, a reply that is not one)
+};
+
+// Sends `words` to the console listening at `path` and reads its reply, all within
+// `seconds`. Never waits without a deadline.
+ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
+                                   ControlReply& reply, std::string& why, double seconds);
+
+// Whether the process at the other end of the connected Unix socket `fd` runs as
+// this process's effective user (SO_PEERCRED, taken when it connected).
+bool PeerIsThisUser(int fd);

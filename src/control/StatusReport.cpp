@@ -1,0 +1,206 @@
+#include "control/StatusReport.h"
+
+#include <cstdint>
+
+#include "console/NodeTexts.h"
+
+namespace {
+
+// The length of the UTF-8 sequence at `at`, or 0 when it is not one.
+size_t Utf8Length(const std::string& text, size_t at)
+{
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t length = 0;
+    uint32_t min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size())
+        return 0;
+    uint32_t code = lead & (0x3F >> (length - 1));
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code >= min && code <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+std::string KindName(NetKind kind)
+{
+    switch (kind) {
+    case TcpClient:
+        return "tcp-client";
+    case TcpServer:
+        return "tcp-server";
+    case Udp:
+        return "udp";
+    }
+    return {};
+}
+
+std::string StateName(const ConsoleStatus::Link& link)
+{
+    if (link.Kind != TcpClient)
+        return link.Listening ? "listening" : "not-listening";
+    switch (link.State) {
+    case Unconnected:
+        return "unconnected";
+    case Connecting:
+        return "connecting";
+    case Connected:
+        return "connected";
+    }
+    return {};
+}
+
+// Members of one JSON object, in the order they are added.
+class JsonObject {
+public:
+    JsonObject& Raw(const char* name, const std::string& json)
+    {
+        Text += (Text.empty() ? "{" : ",") + JsonString(name) + ":" + json;
+        return *this;
+    }
+    JsonObject& Str(const char* name, const std::string& value) { return Raw(name, JsonString(value)); }
+    JsonObject& Num(const char* name, int64_t value) { return Raw(name, std::to_string(value)); }
+    JsonObject& Unsigned(const char* name, uint64_t value) { return Raw(name, std::to_string(value)); }
+    JsonObject& Bool(const char* name, bool value) { return Raw(name, value ? "true" : "false"); }
+    std::string Close() const { return Text.empty() ? "{}" : Text + "}"; }
+
+private:
+    std::string Text;
+};
+
+template <class Items, class Write>
+std::string JsonArray(const Items& items, Write&& write)
+{
+    std::string text = "[";
+    for (const auto& item : items)
+        text += (text.size() > 1 ? "," : "") + write(item);
+    return text + "]";
+}
+
+std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
+{
+    JsonObject json;
+    json.Unsigned("index", index).Str("kind", KindName(link.Kind)).Str("state", StateName(link));
+    if (link.Kind != TcpClient)
+        json.Num("localPort", link.LocalPort);
+    if (link.Kind != TcpServer)
+        json.Str("remoteHost", link.RemoteAddr).Num("remotePort", link.RemotePort);
+    if (link.Kind == TcpClient)
+        json.Bool("autoReconnect", link.AutoReconnect).Num("reconnectInterval", link.ReconnectIntervalTime);
+    if (link.Kind == TcpServer)
+        json.Raw("clients", JsonArray(link.ClientPeers, [](const std::string& peer) { return JsonString(peer); }));
+    return json.Str("text", link.NodeText)
+        .Unsigned("bytesSent", link.BytesSent)
+        .Unsigned("bytesReceived", link.BytesReceived)
+        .Num("lastChange", link.LastChange)
+        .Str("lastError", link.LastError)
+        .Close();
+}
+
+std::string PortJson(const ConsoleStatus::Port& port)
+{
+    size_t index = 0;
+    return JsonObject()
+        .Str("name", "COM" + std::to_string(port.Number))
+        .Num("number", port.Number)
+        .Str("path", port.LinkPath)
+        .Bool("available", port.UnavailableReason.empty())
+        .Str("unavailableReason", port.UnavailableReason)
+        .Bool("heldByApplication", port.HeldByApplication)
+        .Num("sendDelay", port.SendToNetDelayTime)
+        .Num("receiveDelay", port.ReceiveFromNetDelayTime)
+        .Raw("log", JsonObject().Str("file", port.LogFilename).Bool("hex", port.LogMode != 0).Close())
+        .Unsigned("bytesToApplication", port.BytesToApplication)
+        .Unsigned("bytesFromApplication", port.BytesFromApplication)
+        .Unsigned("queuedToNet", port.ToNetQueued)
+        .Unsigned("queuedFromNet", port.FromNetQueued)
+        .Unsigned("droppedDatagrams", port.DroppedDatagrams)
+        .Raw("links", JsonArray(port.Links, [&index](const ConsoleStatus::Link& link) { return LinkJson(link, ++index); }))
+        .Close();
+}
+
+} // namespace
+
+std::string JsonString(const std::string& text)
+{
+    static const char Digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const size_t length = Utf8Length(text, i);
+            out += length ? text.substr(i, length) : "\xEF\xBF\xBD";
+            i += length ? length : 1;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += Digits[c >> 4];
+            out += Digits[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string StatusJson(const ConsoleStatus& status, bool running)
+{
+    return JsonObject()
+               .Num("version", 1)
+               .Bool("running", running)
+               .Raw("ports", JsonArray(status.Ports, PortJson))
+               .Close()
+        + "\n";
+}
+
+std::string StatusText(const ConsoleStatus& status, bool running)
+{
+    std::string text;
+    if (!running)
+        text += "No console is running; installed ports and their links:\n";
+    if (status.Ports.empty())
+        text += "No ports.\n";
+    for (const ConsoleStatus::Port& port : status.Ports) {
+        text += "COM" + std::to_string(port.Number);
+        if (!port.UnavailableReason.empty())
+            text += " (Unavailable): " + port.UnavailableReason;
+        else if (running)
+            text += "  " + port.LinkPath + (port.HeldByApplication ? "  (held by an application)" : "");
+        text += "\n  send delay " + std::to_string(port.SendToNetDelayTime) + " ms, receive delay "
+            + std::to_string(port.ReceiveFromNetDelayTime) + " ms, log "
+            + (port.LogFilename.empty() ? "off" : port.LogFilename + (port.LogMode ? " (hex)" : ""))
+            + "\n  " + std::to_string(port.BytesToApplication) + " bytes to the application, "
+            + std::to_string(port.BytesFromApplication) + " from it\n";
+        size_t index = 0;
+        for (const ConsoleStatus::Link& link : port.Links) {
+            text += "  #" + std::to_string(++index) + " " + link.NodeText + "\n     "
+                + std::to_string(link.BytesSent) + " bytes sent, " + std::to_string(link.BytesReceived)
+                + " received\n";
+            for (const std::string& peer : link.ClientPeers)
+                text += "     client " + peer + "\n";
+            if (!link.LastError.empty())
+                text += "     last error: " + link.LastError + "\n";
+        }
+    }
+    return text;
+}

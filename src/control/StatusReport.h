@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+
+#include "console/ConsoleStatus.h"
+
+// The console's status as quillonctl prints it. `running` false: no console runs,
+// and the status is that of the installed ports and their configured links as a
+// console would bring them up.
+//
+// JSON, one line, for scripts:
+//   {"version":1,"running":true,"ports":[{"name":"COM3","number":3,"path":"…/dev/COM3",
+//     "available":true,"unavailableReason":"","heldByApplication":false,
+//     "sendDelay":0,"receiveDelay":0,"log":{"file":"","hex":false},
+//     "bytesToApplication":0,"bytesFromApplication":0,"queuedToNet":0,
+//     "queuedFromNet":0,"droppedDatagrams":0,
+//     "links":[{"index":1,"kind":"tcp-client","state":"connected",…}]}]}
+// Link fields by kind: tcp-client remoteHost, remotePort, autoReconnect,
+// reconnectInterval; tcp-server localPort, clients (their "address:port"); udp
+// localPort, remoteHost, remotePort. Every link: index (from 1), kind, state
+// ("unconnected", "connecting", "connected"; a server or UDP link "listening" or
+// "not-listening"), text (as the window's tree shows it), bytesSent, bytesReceived,
+// lastChange (ms since 1970, 0: never), lastError.
+std::string StatusJson(const ConsoleStatus& status, bool running);
+
+// The same for a person: the window's texts, one port and its links per block.
+std::string StatusText(const ConsoleStatus& status, bool running);
+
+// A text as a JSON string, quotes included; bytes that are not UTF-8 become U+FFFD.
+std::string JsonString(const std::string& text);

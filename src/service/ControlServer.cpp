@@ -1,0 +1,101 @@
+#include "service/ControlServer.h"
+
+#include <QLocalSocket>
+#include <QTimer>
+#include <memory>
+
+#include "console/ConsoleModel.h"
+#include "control/CommandRunner.h"
+#include "control/ControlCommand.h"
+#include "control/ControlSocket.h"
+
+namespace {
+
+// From the connection to the last byte of the reply.
+constexpr int ConnectionDeadlineMs = 10000;
+// Connections served at once; more are closed at once.
+constexpr int MaxConnections = 16;
+
+void Send(QLocalSocket* socket, const ControlReply& reply)
+{
+    socket->write(QByteArray::fromStdString(ControlProtocol::EncodeReply(reply)));
+    // Closes once the reply has been written out.
+    socket->disconnectFromServer();
+}
+
+} // namespace
+
+ControlServer::ControlServer(ConsoleModel& model, QString path) : Model(model), Path(std::move(path))
+{
+    connect(&Server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = Server.nextPendingConnection())
+            Serve(socket);
+    });
+}
+
+ControlServer::~ControlServer()
+{
+    Server.close();
+}
+
+bool ControlServer::Listen(QString& why)
+{
+    QLocalServer::removeServer(Path);
+    Server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (Server.listen(Path))
+        return true;
+    why = Server.errorString();
+    return false;
+}
+
+void ControlServer::Serve(QLocalSocket* socket)
+{
+    ++Connections;
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QObject::destroyed, this, [this] { --Connections; });
+    QTimer::singleShot(ConnectionDeadlineMs, socket, [socket] { socket->abort(); });
+    if (Connections > MaxConnections) {
+        socket->abort();
+        return;
+    }
+    if (!PeerIsThisUser(static_cast<int>(socket->socketDescriptor()))) {
+        Send(socket, RefusedReply("Refused.", "This console serves only its own user."));
+        return;
+    }
+    // Reads at most one request line; the rest of what the client sends is ignored.
+    socket->setReadBufferSize(static_cast<qint64>(ControlProtocol::MaxRequestLine));
+    auto received = std::make_shared<QByteArray>();
+    auto consume = [this, socket, received] {
+        *received += socket->read(static_cast<qint64>(ControlProtocol::MaxRequestLine) - received->size());
+        const qsizetype newline = received->indexOf('\n');
+        if (newline >= 0) {
+            const QByteArray line = received->left(newline);
+            received->clear();
+            disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+            Answer(socket, line);
+        } else if (received->size() >= static_cast<qsizetype>(ControlProtocol::MaxRequestLine)) {
+            disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+            Send(socket, {2, {}, "The request is too long.\n"});
+        }
+    };
+    connect(socket, &QLocalSocket::readyRead, this, consume);
+    if (socket->bytesAvailable() > 0)
+        consume();
+}
+
+void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line)
+{
+    std::vector<std::string> words;
+    std::string error;
+    if (!ControlProtocol::DecodeRequest(std::string_view(line.constData(), static_cast<size_t>(line.size())), words,
+                                        error)) {
+        Send(socket, {2, {}, error + "\n"});
+        return;
+    }
+    const ParsedCommand parsed = ParseControlCommand(words);
+    if (!parsed.Ok) {
+        Send(socket, {2, {}, parsed.Error + "\n" + ControlUsage()});
+        return;
+    }
+    Send(socket, RunControlCommand(Model, parsed.Command, Model.IsRunning()));
+}

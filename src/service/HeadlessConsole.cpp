@@ -1,0 +1,66 @@
+#include "service/HeadlessConsole.h"
+
+#include <QCoreApplication>
+#include <exception>
+
+#include "console/ConfigLocation.h"
+#include "console/ConsoleModel.h"
+#include "service/ConsoleStart.h"
+#include "service/ControlServer.h"
+#include "service/QuitOnSignals.h"
+#include "service/SingleInstance.h"
+
+int RunHeadless(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+
+    // Taken before the name is set: the lock records the executable's name.
+    SingleInstance instance;
+    try {
+        switch (instance.Take(false)) {
+        case SingleInstance::Claim::First:
+            break;
+        case SingleInstance::Claim::Second:
+            // The window's second start ends without a word; a service's log says why.
+            PrintConsoleMessage("Another console is running.");
+            return 1;
+        case SingleInstance::Claim::Failed:
+            PrintConsoleMessage("CreateMutex() failed!");
+            return 1;
+        }
+    } catch (...) {
+        PrintConsoleMessage("Exception!");
+        return 1;
+    }
+    if (!RunsOnTargetPlatform()) {
+        PrintConsoleMessage("This application must run on Linux!");
+        return 1;
+    }
+    app.setApplicationName(ConsoleTitle);
+
+    QuitOnSignals stopSignals;
+    try {
+        ConsoleModel model(ConsoleModel::InstalledManager(nullptr), ConfigLocation::Path());
+        // Listening before the start: a quillonctl that connects meanwhile is
+        // answered once the event loop runs.
+        ControlServer control(model, instance.ControlPath());
+        if (QString why; !control.Listen(why))
+            PrintConsoleMessage("The control socket cannot be opened: " + why.toStdString());
+        if (const ConsoleResult started = model.Start(); !started) {
+            PrintConsoleMessage(started.Message);
+            return 1;
+        }
+        model.LoadSettings();
+        if (!stopSignals.Requested())
+            app.exec();
+        // The control socket closes first, then the model stops the pump and removes
+        // every port's link, before the lock is given up.
+    } catch (const std::exception& error) {
+        PrintConsoleMessage(error.what());
+        return 1;
+    } catch (...) {
+        PrintConsoleMessage("Exception!");
+        return 1;
+    }
+    return 0;
+}
