@@ -8,7 +8,7 @@
 #include "platform/base/TickCount.h"
 #include "forwarding/PortObject.h"
 
-CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions&)
+CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options)
 {
     if (!host || remotePort == 0)
         return nullptr;
@@ -20,6 +20,7 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, con
     link->ClientSocket->SetUserData(link.get());
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
+    link->Rfc2217 = options.Rfc2217;
     // A first attempt that cannot even start still makes the link; the pump tries
     // again once the reconnect interval has passed. One that waits for the host's
     // lookup starts when the answer comes.
@@ -27,6 +28,7 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, con
         link->ConnectWhenResolved = true;
     link->MarkChanged();
     NetLinks.push_back(std::move(link));
+    UpdateLineReports();
     return NetLinks.back().get();
 }
 
@@ -40,6 +42,7 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
     link->LocalAddr = options.LocalAddr;
+    link->Rfc2217 = options.Rfc2217;
     if (!Listen(*link)) {
         if (onFailure == BindFailure::Refuse) {
             if (whyRefused)
@@ -148,6 +151,7 @@ void CPortObject::RemoveLink(CNetObject* link)
             owned->DatagramSocket.reset();
             break;
         }
+        UpdateLineReports();
         return;
     }
 }

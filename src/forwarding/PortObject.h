@@ -3,6 +3,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/NetObject.h"
 #include "net/SocketEventHandler.h"
@@ -145,7 +146,38 @@ private:
     int32_t ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken);
     void ResetChunkProgress();
     bool FromNetFull() const;
-    int32_t PollConnection(CClientSocket& socket);
+    // Polls a connection; one whose port or wire buffer is full is only watched for
+    // its peer leaving.
+    int32_t PollConnection(CClientSocket& socket, const LinkProtocol* protocol = nullptr);
+
+    // Line control on TCP links (PortLinkProtocol.cpp); lock held.
+    //
+    // Reads the application's settings for a session.
+    ComPortSession::SettingsReader LineReader();
+    // A new connection of a link with line control: a fresh session in `slot`, its
+    // offers in the wire buffer.
+    void StartProtocol(std::unique_ptr<LinkProtocol>& slot, ComPortSession::Role role);
+    // The line control of the connection `socket` of `link`, or null.
+    LinkProtocol* ProtocolOf(CNetObject& link, CSocket* socket);
+    // The connection owes its peer so much that it is not read until the peer reads.
+    static bool WireBacklog(const LinkProtocol* protocol);
+    // SendRest for a connection with line control: the chunk goes into the wire
+    // buffer whole, encoded, when there is room, and counts as taken from then on.
+    static int32_t OfferEncoded(CClientSocket& socket, LinkProtocol& protocol, const uint8_t* chunk,
+                                uint32_t length, uint32_t& taken, bool& waitsWritable, bool& refused,
+                                uint64_t& bytesSent);
+    // After a connection's poll: what its session owes the peer goes out.
+    static int32_t ServeWire(CClientSocket& socket, LinkProtocol* protocol, bool& waitsWritable);
+    // Received bytes of a connection with line control: false for one without; else
+    // the data bytes in `data` and the session's answers in the wire buffer.
+    bool DecodeReceived(CNetObject& link, CSocket* socket, const uint8_t* bytes, uint32_t count,
+                        std::vector<uint8_t>& data);
+    // Line reports from the driver while the port has a TCP client link with line
+    // control, and none otherwise.
+    void UpdateLineReports();
+    // The application's settings changes and flushes, for the TCP client links with
+    // line control. Returns the work count.
+    int32_t TakeLineReports();
     void TryAutoReconnect(CNetObject& link);
     // Reaching a link's remote host through its host cache; none of them waits
     // for a lookup.
@@ -205,6 +237,7 @@ private:
     // offers it again a little later instead of waiting. A host still being looked
     // up is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
+    bool LineReportsOn = false; // the driver reports the application's line changes
     // The pump's wait: the master's registration and what was reported for it, a
     // report for any of the port's descriptors, the open notice, and when the port
     // is next due by time.

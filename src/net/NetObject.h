@@ -9,12 +9,14 @@
 #include "net/DatagramSocket.h"
 #include "net/HostCache.h"
 #include "net/LinkKinds.h"
+#include "net/LinkProtocol.h"
 #include "net/ServerSocket.h"
 
 // A connection a TCP server link accepted, with how much of the port's current
 // outbound chunk it has taken.
 struct AcceptedClient {
     std::unique_ptr<CClientSocket> Socket;
+    std::unique_ptr<LinkProtocol> Protocol; // a server link with line control
     std::string Peer; // "192.0.2.7:50312", for the window and the command line
     uint32_t Taken = 0;
     bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
@@ -41,6 +43,9 @@ public:
     int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
     std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
     bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
+    // TcpClient with line control: the current connection's, or the last one's (what
+    // its server reported stays readable until the next connection).
+    std::unique_ptr<LinkProtocol> Protocol;
     std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
     uint16_t RemotePort = 0;     // TcpClient, Udp
     std::unique_ptr<CClientSocket> ClientSocket;     // TcpClient only
