@@ -5,9 +5,16 @@ set -euo pipefail
 
 qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev libgtest-dev libgmock-dev socat python3 dpkg-dev)
 
+# Only for tools/screenshot.sh: a virtual display, and the tools that find, grab and
+# convert the window.
+qln_screenshot_packages=(xvfb xauth x11-utils x11-apps imagemagick)
+
+# Installs the packages named (default: qln_packages) that are missing.
 qln_install_deps() {
     local missing=()
-    for p in "${qln_packages[@]}"; do
+    local wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${qln_packages[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

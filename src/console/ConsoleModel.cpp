@@ -3,12 +3,18 @@
 #include "console/ConsoleModel.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "console/InstallLayout.h"
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
 #include "net/NetObject.h"
 #include "platform/base/Folders.h"
+#include "platform/base/UniqueFd.h"
 #include "platform/config/Autostart.h"
 #include "platform/config/ProfileFile.h"
 #include "platform/config/WholeNumber.h"
@@ -18,6 +24,7 @@ namespace {
 const char* const AddPortFailed = "Add port failed!";
 const char* const AddNetFailed = "Add net failed!";
 const char* const RemovePortFailed = "Remove port failed!";
+const char* const OpenLogFailed = "Open log file failed!";
 
 std::string ComName(int64_t number)
 {
@@ -127,7 +134,7 @@ ConsoleResult ConsoleModel::AddPort(int number)
         return ConsoleResult::Refused(AddPortFailed, ComName(number) + " is already a port of this console.");
     CPortObject* port = PortManager->AddPort(number);
     if (!port)
-        return ConsoleResult::Refused(AddPortFailed);
+        return ConsoleResult::Refused(AddPortFailed, "The port's device could not be installed.");
     Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
     ConsoleResult done;
     done.Port = port;
@@ -177,23 +184,8 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
     if (!check.Result)
         return check.Result;
 
-    // The host goes to the link as typed; whether it can be reached shows only when
-    // the link connects or sends.
-    CNetObject* link = nullptr;
     std::string whyRefused;
-    const LinkOptions options = OptionsOf(spec);
-    switch (spec.Kind) {
-    case TcpClient:
-        link = port->AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort, options);
-        break;
-    case TcpServer:
-        link = port->AddTcpServer(check.LocalPort, CPortObject::BindFailure::Refuse, &whyRefused, options);
-        break;
-    case Udp:
-        link = port->AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort,
-                            CPortObject::BindFailure::Refuse, &whyRefused, options);
-        break;
-    }
+    CNetObject* link = MakeLink(*port, spec, check, CPortObject::BindFailure::Refuse, whyRefused);
     if (!link)
         return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
     Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
@@ -201,6 +193,57 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
     ConsoleResult done;
     done.Port = port;
     done.Link = link;
+    return done;
+}
+
+CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkSpec& spec, const LinkCheck& check,
+                                   CPortObject::BindFailure onFailure, std::string& whyRefused)
+{
+    // The host goes to the link as typed; whether it can be reached shows only when
+    // the link connects or sends.
+    const LinkOptions options = OptionsOf(spec);
+    switch (spec.Kind) {
+    case TcpClient:
+        return port.AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort, options);
+    case TcpServer:
+        return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
+    case Udp:
+        return port.AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
+                           options);
+    }
+    return nullptr;
+}
+
+ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, const LinkSpec& spec)
+{
+    if (!Owns(port, link))
+        return ConsoleResult::Refused(AddNetFailed, "No such link.");
+    const LinkCheck check = CheckLink(spec);
+    if (!check.Result)
+        return check.Result;
+
+    CNetObject* fresh = nullptr;
+    std::string whyRefused;
+    {
+        // One hold from making the new link to the swap: the pump never serves both.
+        CGuard guard(PortManager->Lock());
+        // A port the old link holds cannot be bound a second time; the swap hands the
+        // old socket over instead, so the new link is kept even when its bind failed.
+        fresh = MakeLink(*port, spec, check, CPortObject::BindFailure::KeepAndRetry, whyRefused);
+        if (fresh && fresh->Type == TcpClient && link->Type == TcpClient) {
+            fresh->AutoReconnect = link->AutoReconnect;
+            fresh->ReconnectIntervalTime = link->ReconnectIntervalTime;
+        }
+        if (fresh && !port->ReplaceLink(link, fresh, &whyRefused))
+            fresh = nullptr;
+        if (!fresh)
+            return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
+    }
+    Tell([&](ConsoleObserver& observer) { observer.LinkReplaced(port, link, fresh); });
+    SavePortSettings(port);
+    ConsoleResult done;
+    done.Port = port;
+    done.Link = fresh;
     return done;
 }
 
@@ -262,7 +305,7 @@ ConsoleResult ConsoleModel::ReadSetting(Setting setting, std::string_view text, 
         message = "Set reconnect interval time failed!";
         break;
     }
-    return ConsoleResult::Refused(message, "A whole number of milliseconds is needed.");
+    return ConsoleResult::Refused(message, "Enter a whole number of milliseconds from -2147483648 to 2147483647.");
 }
 
 template <class Change>
@@ -302,6 +345,24 @@ ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filenam
     });
 }
 
+ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)
+{
+    if (filename.empty())
+        return ConsoleResult::Done();
+    // As the log opens its file for each record: never waiting, a regular file only.
+    const UniqueFd fd(::open(filename.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    std::string why;
+    struct stat st {};
+    if (!fd)
+        why = std::strerror(errno);
+    else if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        why = "it is not a regular file";
+    if (why.empty())
+        return ConsoleResult::Done();
+    return ConsoleResult::Refused(OpenLogFailed, filename + " cannot be appended to: " + why
+                                                     + ". The name is kept; nothing is logged until it can.");
+}
+
 ConsoleResult ConsoleModel::SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
 {
     return ChangePort(port, link, ConsoleObserver::Option::AutoReconnect, [&] { link->AutoReconnect = on; });
@@ -318,4 +379,9 @@ ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObje
 ConsoleStatus ConsoleModel::Status()
 {
     return PortManager ? TakeStatus(*PortManager) : ConsoleStatus{};
+}
+
+ConsoleStatus ConsoleModel::Status(CPortObject* port)
+{
+    return PortManager && port ? TakeStatus(*PortManager, port) : ConsoleStatus{};
 }

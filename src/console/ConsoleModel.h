@@ -114,6 +114,13 @@ public:
     // Checks `spec` as the add-net dialog does, makes the link, tells the observers
     // and saves the port. Refused with the check's message, or "Add net failed!".
     ConsoleResult AddNet(CPortObject* port, const LinkSpec& spec);
+    // Puts a link made from `spec` in the place of `link`: the same position in the
+    // port's list and so the same index in its section, which is saved. Checked and
+    // refused as AddNet; a link that cannot be made leaves `link` as it was. A server
+    // or UDP link that keeps its kind and local port keeps its socket (and a server
+    // its clients); a TCP client keeps its reconnect options. The pump is held only
+    // while the new link is made and swapped in. Observers hear LinkReplaced.
+    ConsoleResult ReplaceNet(CPortObject* port, CNetObject* link, const LinkSpec& spec);
     // Removes the link and saves the port.
     ConsoleResult RemoveNet(CPortObject* port, CNetObject* link);
     // A new connection attempt of a TCP client link that is Unconnected; nothing for
@@ -137,6 +144,10 @@ public:
     // An empty name leaves the port without a log; `mode` not 0 logs in hexadecimal
     // text. Nothing is checked.
     ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode);
+    // Whether records could be appended to the log `filename` now (empty: no log,
+    // nothing to check); refused with "Open log file failed!" and why. Opens nothing
+    // that could wait and creates nothing.
+    static ConsoleResult CheckLogFile(const std::string& filename);
     ConsoleResult SetAutoReconnect(CPortObject* port, CNetObject* link, bool on);
     ConsoleResult SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds);
 
@@ -144,12 +155,19 @@ public:
 
     // Every port and link now; empty without a manager.
     ConsoleStatus Status();
+    // The one port and its links now (the window's refresh); empty when the port is
+    // not the console's.
+    ConsoleStatus Status(CPortObject* port);
 
 private:
     // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
     void OpenSettings();
     bool Owns(CPortObject* port);
     bool Owns(CPortObject* port, CNetObject* link);
+    // Makes the link `spec` describes (checked as `check`) at the end of the port's
+    // list; null when it cannot be had, `whyRefused` then says why.
+    static CNetObject* MakeLink(CPortObject& port, const LinkSpec& spec, const LinkCheck& check,
+                                CPortObject::BindFailure onFailure, std::string& whyRefused);
     // Applies `change` under the lock to a port of the console, saves it and tells
     // the observers of `option`.
     template <class Change>

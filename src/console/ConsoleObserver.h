@@ -18,6 +18,8 @@ public:
     virtual void PortRemoved(CPortObject* /*port*/) {}
     virtual void LinkAdded(CPortObject* /*port*/, CNetObject* /*link*/) {}
     virtual void LinkRemoved(CPortObject* /*port*/, CNetObject* /*link*/) {}
+    // `fresh` took the place of `old` in the port's list (an edited link); `old` is gone.
+    virtual void LinkReplaced(CPortObject* /*port*/, CNetObject* /*old*/, CNetObject* /*fresh*/) {}
     // One option of a port (`link` null) or of one of its links was set and saved.
     virtual void OptionChanged(CPortObject* /*port*/, CNetObject* /*link*/, Option /*option*/) {}
 

@@ -5,13 +5,15 @@
 #include "forwarding/PortObject.h"
 #include "ports/QLNManager.h"
 
-ConsoleStatus TakeStatus(CQLNManager& manager)
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
 {
     ConsoleStatus status;
     CGuard guard(manager.Lock());
     CQLNManager::PortList ports;
     manager.CopyPorts(&ports);
     for (CPortObject* port : ports) {
+        if (only && port != only)
+            continue;
         ConsoleStatus::Port& out = status.Ports.emplace_back();
         out.Number = port->GetPortNumber();
         out.LinkPath = PortDriver::Instance().LinkPath(out.Number);

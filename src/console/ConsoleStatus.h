@@ -6,6 +6,7 @@
 
 #include "net/LinkKinds.h"
 
+class CPortObject;
 class CQLNManager;
 
 // Every port and link of a console at one moment, as plain values: what a status
@@ -53,5 +54,6 @@ struct ConsoleStatus {
     std::vector<Port> Ports; // in the manager's order (the tree's order)
 };
 
-// The status of every port of `manager`. Takes the manager lock.
-ConsoleStatus TakeStatus(CQLNManager& manager);
+// The status of every port of `manager`, or of `only` that one (none when it is not
+// the manager's). Takes the manager lock.
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only = nullptr);

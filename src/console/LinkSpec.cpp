@@ -13,16 +13,15 @@ namespace {
 const char* const AddNetFailed = "Add net failed!";
 
 // One port text; false (and `check` refused) when it is not a number from 1 to 65535.
-bool CheckPort(const std::string& text, const char* message, const char* what,
-               LinkCheck::Field field, uint16_t& port, LinkCheck& check)
+bool CheckPort(const std::string& text, const char* message, LinkCheck::Field field, uint16_t& port,
+               LinkCheck& check)
 {
     int32_t value = 0;
     if (ParseWholeNumber(text, value) && value >= 1 && value <= 65535) {
         port = static_cast<uint16_t>(value);
         return true;
     }
-    check.Result = ConsoleResult::Refused(
-        message, std::string(what) + " must be a whole number from 1 to 65535.");
+    check.Result = ConsoleResult::Refused(message, "Enter a port from 1 to 65535.");
     check.Failed = field;
     return false;
 }
@@ -78,20 +77,16 @@ LinkCheck CheckLink(const LinkSpec& spec)
     using Field = LinkCheck::Field;
     switch (spec.Kind) {
     case TcpClient:
-        CheckPort(spec.RemotePort, "Remote Port error!", "The remote port", Field::RemotePort,
-                  check.RemotePort, check);
+        CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
         return check;
     case TcpServer:
-        if (CheckPort(spec.LocalPort, "Listen Port error!", "The listen port", Field::LocalPort,
-                      check.LocalPort, check))
+        if (CheckPort(spec.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
             CheckLocalAddr(spec.LocalAddr, "Listen Address error!", check);
         return check;
     case Udp:
-        if (CheckPort(spec.LocalPort, "Local Port error!", "The local port", Field::LocalPort,
-                      check.LocalPort, check)
+        if (CheckPort(spec.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
             && CheckLocalAddr(spec.LocalAddr, "Local Address error!", check)
-            && CheckPort(spec.RemotePort, "Remote Port error!", "The remote port", Field::RemotePort,
-                         check.RemotePort, check))
+            && CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
             CheckUdpFamilies(spec, check);
         return check;
     }

@@ -1,4 +1,5 @@
-// Implements CPortObject's links: setting them up, listening, reconnecting, removing.
+// Implements CPortObject's links: setting them up, listening, reconnecting, replacing, removing.
+#include <algorithm>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -170,4 +171,49 @@ void CPortObject::Reconnect(CNetObject* link)
         link->MarkChanged();
     else if (started == ConnectStart::Waiting)
         link->ConnectWhenResolved = true;
+}
+
+bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* whyRefused)
+{
+    if (!old || !fresh || old == fresh)
+        return false;
+    CGuard guard(ManagerLock);
+    auto find = [this](CNetObject* link) {
+        return std::find_if(NetLinks.begin(), NetLinks.end(), [link](const auto& owned) { return owned.get() == link; });
+    };
+    const auto oldAt = find(old);
+    const auto freshAt = find(fresh);
+    if (oldAt == NetLinks.end() || freshAt == NetLinks.end())
+        return false;
+
+    if (!fresh->IsListening() && fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening()) {
+        // The sockets report their events for the link in their user data.
+        auto handOver = [fresh](auto& from, auto& to) {
+            to = std::move(from);
+            to->SetUserData(fresh);
+        };
+        if (old->Type == TcpServer) {
+            handOver(old->ServerSocket, fresh->ServerSocket);
+            fresh->Clients = std::move(old->Clients);
+            old->Clients.clear();
+            for (AcceptedClient& client : fresh->Clients)
+                client.Socket->SetUserData(fresh);
+        } else if (old->Type == Udp) {
+            handOver(old->DatagramSocket, fresh->DatagramSocket);
+            fresh->Taken = old->Taken;
+            fresh->WaitsWritable = old->WaitsWritable;
+        }
+        fresh->LastError.clear();
+        fresh->MarkChanged();
+    }
+    if (!fresh->IsListening()) {
+        if (whyRefused)
+            *whyRefused = fresh->LastError;
+        RemoveLink(fresh);
+        return false;
+    }
+    // The fresh link was appended; it takes the old one's place in the list.
+    NetLinks.splice(oldAt, NetLinks, freshAt);
+    RemoveLink(old);
+    return true;
 }

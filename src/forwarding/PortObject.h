@@ -72,6 +72,15 @@ public:
                        BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr,
                        const LinkOptions& options = {});
     void RemoveLink(CNetObject* link);
+    // Puts `fresh`, a link of this port made a moment ago, in the place of `old`,
+    // which goes, in one hold of the lock: the pump sees either the old link or the
+    // new one, never both. A fresh server or UDP link that could not bind because
+    // `old` holds that very port (same kind, same local port) takes over old's bound
+    // socket instead, with a server's accepted connections and each peer's progress
+    // through the current chunk. False when `fresh` still has no socket to listen on:
+    // `fresh` is removed, `old` stays as it was, and `whyRefused`, when given,
+    // receives why fresh's port could not be had.
+    bool ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* whyRefused = nullptr);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
 

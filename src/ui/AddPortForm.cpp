@@ -79,6 +79,7 @@ void TAddPortForm::BuildForm()
     PortNumberComboBox->setObjectName("PortNumberComboBox");
     PortNumberComboBox->setEditable(false);
     PortNumberComboBox->setEnabled(false);
+    Label1->setEnabled(false);
     AutoAssignCheckBox = Place<QCheckBox>(GroupBox2, 184, 24, 90, 21, "Auto Assign");
     AutoAssignCheckBox->setObjectName("AutoAssignCheckBox");
     AutoAssignCheckBox->setChecked(true);
@@ -154,6 +155,7 @@ void TAddPortForm::SetTabOrder()
 void TAddPortForm::AutoAssignCheckBoxClick()
 {
     PortNumberComboBox->setEnabled(!AutoAssignCheckBox->isChecked());
+    Label1->setEnabled(PortNumberComboBox->isEnabled()); // a label looks like its field
 }
 
 void TAddPortForm::NetTypeRadioButtonClick()
@@ -170,6 +172,28 @@ void TAddPortForm::NetTypeRadioButtonClick()
     }
     // Line control rides on Telnet, which only the TCP kinds carry.
     Rfc2217CheckBox->setEnabled(!UDPRadioButton->isChecked());
+}
+
+void TAddPortForm::SetLink(const LinkSpec& spec)
+{
+    auto text = [](const std::string& value) { return QString::fromStdString(value); };
+    switch (spec.Kind) {
+    case TcpClient:
+        TCPClientRadioButton->setChecked(true);
+        TCPClientRemoteAddrEdit->setText(text(spec.RemoteAddr));
+        TCPClientRemotePortEdit->setText(text(spec.RemotePort));
+        break;
+    case TcpServer:
+        TCPServerRadioButton->setChecked(true);
+        TCPServerListenPortEdit->setText(text(spec.LocalPort));
+        break;
+    case Udp:
+        UDPRadioButton->setChecked(true);
+        UDPLocalPortEdit->setText(text(spec.LocalPort));
+        UDPRemoteAddrEdit->setText(text(spec.RemoteAddr));
+        UDPRemotePortEdit->setText(text(spec.RemotePort));
+        break;
+    }
 }
 
 LinkSpec TAddPortForm::Link() const
@@ -213,6 +237,18 @@ void TAddPortForm::OKButtonClick()
         // to look at: the caller then asks for position -1 + 1 = 0, a number the system
         // assigns, so OK is accepted as for "Auto Assign".
         const int index = PortNumberComboBox->currentIndex();
+        if (!AutoAssignCheckBox->isChecked() && IsOwnPort(index)) {
+            // Forcing would take the number from the console's own port, which the
+            // console refuses after the question anyway.
+            MessageBoxSeam::ShowError(
+                this,
+                MessageBoxSeam::TextOf("The port number is in use!",
+                                       "COM" + std::to_string(index + 1)
+                                           + " is a port of this console; one number cannot serve two ports."),
+                windowTitle());
+            PortNumberComboBox->setFocus();
+            return;
+        }
         if (!AutoAssignCheckBox->isChecked() && index >= 0
             && PortNumberComboBox->itemData(index).toInt() != 0) {
             const QMessageBox::StandardButton answer = MessageBoxSeam::Show(
@@ -227,12 +263,48 @@ void TAddPortForm::OKButtonClick()
     } else if (DialogMode == AddNetMode) {
         const LinkCheck check = CheckLink(Link());
         if (!check.Result) {
-            MessageBoxSeam::ShowError(this, QString::fromStdString(check.Result.Message), windowTitle());
+            MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason),
+                                      windowTitle());
             EditOf(check.Failed)->setFocus();
             return;
         }
     }
     accept();
+}
+
+namespace {
+
+constexpr int OwnPortRole = Qt::UserRole + 1;
+
+} // namespace
+
+bool TAddPortForm::IsOwnPort(int index) const
+{
+    return index >= 0 && PortNumberComboBox->itemData(index, OwnPortRole).toBool();
+}
+
+void TAddPortForm::MarkOwnPorts(const std::vector<int32_t>& numbers)
+{
+    if (DialogMode != AddPortMode)
+        return;
+    for (int32_t number : numbers) {
+        const int index = number - 1;
+        if (index < 0 || index >= PortNumberComboBox->count())
+            continue;
+        PortNumberComboBox->setItemText(index, "COM" + QString::number(number) + " (In Use, this console)");
+        PortNumberComboBox->setItemData(index, 1);
+        PortNumberComboBox->setItemData(index, true, OwnPortRole);
+    }
+    // The database may not have claimed a number the console serves (ports made for
+    // a test or a tool): the first free entry is then the next one.
+    if (!IsOwnPort(PortNumberComboBox->currentIndex()))
+        return;
+    int firstFree = -1;
+    for (int i = 0; i < PortNumberComboBox->count() && firstFree < 0; ++i) {
+        if (PortNumberComboBox->itemData(i).toInt() == 0)
+            firstFree = i;
+    }
+    PortNumberComboBox->setCurrentIndex(firstFree);
 }
 
 void TAddPortForm::FillPortNumbers(bool selectFirstFree)

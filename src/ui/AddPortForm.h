@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include <QDialog>
 
@@ -39,6 +40,13 @@ public:
     // unavailable or unreadable database leaves the list with what was read.
     void FillPortNumbers(bool selectFirstFree);
 
+    // Marks the entries of the console's own ports "COM<n> (In Use, this console)"
+    // (add-port mode): such a number cannot be forced, and OK says why instead of
+    // asking. The first free entry stays selected, never one of these.
+    void MarkOwnPorts(const std::vector<int32_t>& numbers);
+    // Whether the entry at `index` is one of the console's own ports.
+    bool IsOwnPort(int index) const;
+
     // Handlers of the design.
     void AutoAssignCheckBoxClick();
     void NetTypeRadioButtonClick();
@@ -46,6 +54,9 @@ public:
 
     // The checked kind and the texts of its edits, as typed.
     LinkSpec Link() const;
+    // Checks the kind of `spec` and puts its texts into that kind's edits: a link to
+    // edit, or what the user typed before a refusal.
+    void SetLink(const LinkSpec& spec);
 
     int32_t DialogMode;
 

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -23,6 +25,7 @@
 #include "console/NodeTexts.h"
 #include "ports/DeviceMessage.h"
 #include "ui/MessageBoxSeam.h"
+#include "ui/NodeTag.h"
 
 namespace {
 
@@ -126,13 +129,13 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     // selected.
     for (QGroupBox* group : {PortOptionsGroupBox, NetOptionsGroupBox}) {
         group->setParent(BottomPanel);
-        group->setGeometry(300, 0, 300, 104);
+        group->setGeometry(302, 0, 292, 100); // clear of the window's edges
         group->hide();
     }
 
     LoadSettings();
 
-    TrayIcon1->setToolTip(windowTitle());
+    UpdateTrayToolTip();
     TrayIcon1->show();
     Timer1->start();
 
@@ -191,10 +194,17 @@ void TMainForm::BuildForm()
         PortTreeView->setExpandsOnDoubleClick(false);
         PortTreeView->header()->setStretchLastSection(false);
         PortTreeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        PortTreeView->installEventFilter(this);
     }
+    // Everything starts from the tree's context menu, which an empty white tree does
+    // not suggest. The hint lets every click through to the tree.
+    EmptyTreeHint = Place<QLabel>(PortTreeView, 2, 2, 596, 216, "Right-click to add a port");
+    EmptyTreeHint->setAlignment(Qt::AlignCenter);
+    EmptyTreeHint->setStyleSheet("color: gray;");
+    EmptyTreeHint->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     BottomPanel = Place<QWidget>(this, 0, 296, 600, 104);
-    ConsoleOptionsGroupBox = Place<QGroupBox>(BottomPanel, 0, 0, 300, 104, "Console Options");
+    ConsoleOptionsGroupBox = Place<QGroupBox>(BottomPanel, 6, 0, 290, 100, "Console Options");
     AutoRunWhenLoginCheckBox =
         Place<QCheckBox>(ConsoleOptionsGroupBox, 16, 24, 160, 17, "Auto run when login");
     MinimizeWhenRunCheckBox =
@@ -207,43 +217,66 @@ void TMainForm::BuildForm()
     Timer1 = new QTimer(this);
     Timer1->setInterval(200);
     TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
+    TrayMenu = new QMenu(this);
+    TrayShowItem = TrayMenu->addAction("Show");
+    TrayExitItem = TrayMenu->addAction("Exit");
+    TrayIcon1->setContextMenu(TrayMenu);
     SaveDialog1 = new QFileDialog(this);
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    // The log only ever appends: choosing an existing file replaces nothing.
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
 
     ConnectHandlers();
 }
 
-// The options panels keep the design's rows; the columns are moved right where the
+// The options panels keep the design's rows, closer together to leave room for
+// the port's path and the live figures; the columns are moved right where the
 // fallback font (wider than the design's) would clip a caption.
+namespace {
+
+QFont SmallFont(int pixels)
+{
+    QFont font = FormFont();
+    font.setPixelSize(pixels);
+    return font;
+}
+
+} // namespace
+
 void TMainForm::BuildPortOptions()
 {
     // Built on the form, hidden; the start-up moves it into the bottom panel.
-    PortOptionsGroupBox = Place<QGroupBox>(this, 300, 296, 300, 104, "Port Options");
+    PortOptionsGroupBox = Place<QGroupBox>(this, 302, 296, 292, 100, "Port Options");
     PortOptionsGroupBox->hide();
     QGroupBox* box = PortOptionsGroupBox;
-    Label2 = Place<QLabel>(box, 12, 22, 186, 17, "Send to net delay time (ms)");
-    SendToNetDelayTimeEdit = Place<QLineEdit>(box, 200, 20, 41, 21, "0");
-    SetSendToNetDelayTimeButton = Place<QPushButton>(box, 246, 22, 41, 17, "Set");
-    Label3 = Place<QLabel>(box, 12, 46, 186, 17, "Receive from net delay time (ms)");
-    ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 44, 41, 21, "0");
-    SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 46, 41, 17, "Set");
-    LogFilenButton = Place<QPushButton>(box, 12, 70, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 84, 68, 105, 21);
-    LogModeCheckBox = Place<QCheckBox>(box, 196, 70, 46, 17, "ASC");
-    SetLogFileButton = Place<QPushButton>(box, 246, 70, 41, 17, "Set");
+    Label2 = Place<QLabel>(box, 12, 19, 186, 17, "Send to net delay time (ms)");
+    SendToNetDelayTimeEdit = Place<QLineEdit>(box, 200, 18, 41, 18, "0");
+    SetSendToNetDelayTimeButton = Place<QPushButton>(box, 246, 19, 41, 17, "Set");
+    Label3 = Place<QLabel>(box, 12, 38, 186, 17, "Receive from net delay time (ms)");
+    ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 37, 41, 18, "0");
+    SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 38, 41, 17, "Set");
+    LogFilenButton = Place<QPushButton>(box, 12, 57, 65, 17, "Log File...");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 105, 18);
+    LogModeCheckBox = Place<QCheckBox>(box, 196, 57, 46, 17, "ASC");
+    SetLogFileButton = Place<QPushButton>(box, 246, 57, 41, 17, "Set");
 
-    // The application side of the port: the link applications open. Quiet, but
-    // selectable so that it can be copied.
-    PortPathLabel = Place<QLabel>(box, 12, 90, 282, 12);
-    {
-        QFont font = FormFont();
-        font.setPixelSize(9);
-        PortPathLabel->setFont(font);
-        PortPathLabel->setStyleSheet("color: gray;");
-        PortPathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        PortPathLabel->setFocusPolicy(Qt::NoFocus);
-    }
+    // The application side of the port: the link applications open, with a button
+    // that copies it.
+    PortPathLabel = Place<QLabel>(box, 12, 76, 238, 11);
+    PortPathLabel->setFont(SmallFont(9));
+    PortPathLabel->setStyleSheet("color: gray;");
+    PortPathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    PortPathLabel->setFocusPolicy(Qt::NoFocus);
+    CopyPathButton = Place<QPushButton>(box, 254, 75, 33, 13, "Copy");
+    CopyPathButton->setFont(SmallFont(9));
+    CopyPathButton->setFocusPolicy(Qt::NoFocus);
+    // The live figures: the application's side beside the caption, what waits below.
+    PortTrafficLabel = Place<QLabel>(box, 92, 1, 195, 12);
+    PortTrafficLabel->setFont(SmallFont(9));
+    PortTrafficLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PortFiguresLabel = Place<QLabel>(box, 12, 87, 275, 11);
+    PortFiguresLabel->setFont(SmallFont(9));
 
     QWidget* order[] = {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton,
                         ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton,
@@ -254,13 +287,24 @@ void TMainForm::BuildPortOptions()
 
 void TMainForm::BuildNetOptions()
 {
-    NetOptionsGroupBox = Place<QGroupBox>(this, 300, 296, 300, 104, "Net Options");
+    NetOptionsGroupBox = Place<QGroupBox>(this, 302, 296, 292, 100, "Net Options");
     NetOptionsGroupBox->hide();
     QGroupBox* box = NetOptionsGroupBox;
-    AutoReconnectCheckBox = Place<QCheckBox>(box, 16, 22, 120, 17, "Auto reconnect");
-    ReconnectIntervalTimeLabel = Place<QLabel>(box, 16, 46, 166, 17, "Reconnect interval time (ms)");
-    ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 184, 44, 41, 21, "0");
-    SetReconnectIntervalTimeButton = Place<QPushButton>(box, 232, 46, 41, 17, "Set");
+    AutoReconnectCheckBox = Place<QCheckBox>(box, 16, 19, 120, 17, "Auto reconnect");
+    ReconnectIntervalTimeLabel = Place<QLabel>(box, 16, 38, 166, 17, "Reconnect interval time (ms)");
+    ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 184, 37, 41, 18, "0");
+    SetReconnectIntervalTimeButton = Place<QPushButton>(box, 232, 38, 41, 17, "Set");
+    LinkFiguresLabel = Place<QLabel>(box, 16, 19, 268, 78);
+    LinkFiguresLabel->setFont(SmallFont(10));
+    LinkFiguresLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void TMainForm::PlaceLinkFigures(bool belowClientOptions)
+{
+    if (belowClientOptions)
+        LinkFiguresLabel->setGeometry(16, 58, 268, 40);
+    else
+        LinkFiguresLabel->setGeometry(16, 19, 268, 78);
 }
 
 void TMainForm::BuildMenu()
@@ -276,6 +320,8 @@ void TMainForm::BuildMenu()
     RemoveNetMenuItem->setEnabled(false);
     ReconnectMenuItem = PopupMenu1->addAction("Re&connect");
     ReconnectMenuItem->setEnabled(false);
+    EditNetMenuItem = PopupMenu1->addAction("Edi&t Net...");
+    EditNetMenuItem->setEnabled(false);
 }
 
 void TMainForm::ConnectHandlers()
@@ -297,6 +343,7 @@ void TMainForm::ConnectHandlers()
     connect(AddNetMenuItem, &QAction::triggered, this, [this] { AddNetMenuItemClick(); });
     connect(RemoveNetMenuItem, &QAction::triggered, this, [this] { RemoveNetMenuItemClick(); });
     connect(ReconnectMenuItem, &QAction::triggered, this, [this] { ReconnectMenuItemClick(); });
+    connect(EditNetMenuItem, &QAction::triggered, this, [this] { EditNetMenuItemClick(); });
 
     connect(SetSendToNetDelayTimeButton, &QPushButton::clicked, this,
             [this] { SetSendToNetDelayTimeButtonClick(); });
@@ -306,6 +353,20 @@ void TMainForm::ConnectHandlers()
             [this] { SetReconnectIntervalTimeButtonClick(); });
     connect(SetLogFileButton, &QPushButton::clicked, this, [this] { SetLogFileButtonClick(); });
     connect(LogFilenButton, &QPushButton::clicked, this, [this] { LogFilenButtonClick(); });
+    connect(CopyPathButton, &QPushButton::clicked, this, [this] { CopyPathButtonClick(); });
+
+    // Enter in an edit applies it as its "Set" does; typing marks it unapplied.
+    const std::pair<QLineEdit*, QPushButton*> edits[] = {
+        {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton},
+        {ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton},
+        {LogFilenameEdit, SetLogFileButton},
+        {ReconnectIntervalTimeEdit, SetReconnectIntervalTimeButton},
+    };
+    for (const auto& [edit, button] : edits) {
+        connect(edit, &QLineEdit::returnPressed, button, &QPushButton::click);
+        connect(edit, &QLineEdit::textEdited, this, [this, edit] { MarkUnapplied(edit); });
+    }
+    connect(LogModeCheckBox, &QCheckBox::clicked, this, [this] { MarkUnapplied(LogModeCheckBox); });
 
     // Check boxes run their handler on every change of state, also one made by the
     // program, as a click would.
@@ -321,6 +382,8 @@ void TMainForm::ConnectHandlers()
                 if (reason == QSystemTrayIcon::Trigger)
                     TrayIcon1Restore();
             });
+    connect(TrayShowItem, &QAction::triggered, this, [this] { TrayIcon1Restore(); });
+    connect(TrayExitItem, &QAction::triggered, this, [this] { TrayExitItemClick(); });
 }
 
 void TMainForm::FormClose(bool& action)
@@ -341,12 +404,33 @@ void TMainForm::FormClose(bool& action)
         }
     }
 
+    // Everything stops before the window goes: the refresh, then the pump and every
+    // port and link. The window hides when this returns, with the console done.
     Timer1->stop();
     Model->Stop();
     // Deleting the nodes releases their tags.
     PortTreeView->clear();
     MenuNode = nullptr;
     TrayIcon1->hide();
+}
+
+void TMainForm::TrayExitItemClick()
+{
+    // A hidden window closes the same way; the event loop would not end by itself,
+    // since no window was visible to close last.
+    if (close())
+        QCoreApplication::quit();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == PortTreeView && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)
+        && TTreeNode::PortOf(PortTreeView->currentItem())) {
+        CopyPathButtonClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -387,9 +471,8 @@ void TMainForm::ShowError(const QString& text)
 
 bool TMainForm::Report(const ConsoleResult& result)
 {
-    // The reason is not shown yet: the window's messages stay one line.
     if (!result && !result.Message.empty())
-        ShowError(QString::fromStdString(result.Message));
+        ShowError(MessageBoxSeam::TextOf(result.Message, result.Reason));
     return result.Ok;
 }
 

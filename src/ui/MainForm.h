@@ -76,6 +76,9 @@ public:
     void AddNetMenuItemClick();
     void RemoveNetMenuItemClick();
     void ReconnectMenuItemClick();
+    // "Edit Net...": the add dialog filled with the link's values; OK puts the new
+    // link in the old one's place (ConsoleModel::ReplaceNet).
+    void EditNetMenuItemClick();
     void PortTreeViewChange(QTreeWidgetItem* node);
     void PortTreeViewCollapsing(QTreeWidgetItem* node);
     void SetSendToNetDelayTimeButtonClick();
@@ -86,6 +89,13 @@ public:
     void AutoReconnectCheckBoxClick();
     void Timer1Timer();
     void TrayIcon1Restore();
+    // The tray menu's "Exit": the window's close, with its question; once the console
+    // is done, the application's event loop ends.
+    void TrayExitItemClick();
+    // Puts the selected port's COM<n> path (or why it cannot be served) on the clipboard.
+    void CopyPathButtonClick();
+    // The live figures of the selected port or link (each timer tick).
+    void RefreshFigures();
 
     // Configuration: the model's, asked from here.
     void LoadSettings();
@@ -118,19 +128,28 @@ public:
     QCheckBox* LogModeCheckBox;
     QPushButton* SetLogFileButton;
     QLabel* PortPathLabel; // the port's COM<n> link that applications open; read-only
+    QPushButton* CopyPathButton;
+    QLabel* PortTrafficLabel; // live figures: whether an application holds the port, bytes each way
+    QLabel* PortFiguresLabel; // live figures: bytes waiting each way, datagrams dropped
     QGroupBox* NetOptionsGroupBox;
     QCheckBox* AutoReconnectCheckBox;
     QLabel* ReconnectIntervalTimeLabel;
     QLineEdit* ReconnectIntervalTimeEdit;
     QPushButton* SetReconnectIntervalTimeButton;
+    QLabel* LinkFiguresLabel;
     QMenu* PopupMenu1;
     QAction* AddPortMenuItem;
     QAction* RemovePortMenuItem;
     QAction* AddNetMenuItem;
     QAction* RemoveNetMenuItem;
     QAction* ReconnectMenuItem;
+    QAction* EditNetMenuItem;
     QTimer* Timer1;
     QSystemTrayIcon* TrayIcon1;
+    QMenu* TrayMenu;
+    QAction* TrayShowItem;
+    QAction* TrayExitItem;
+    QLabel* EmptyTreeHint; // grey, over the empty tree: where to begin
     QFileDialog* SaveDialog1;
 
     // The node that was selected when the context menu last opened; the menu
@@ -141,6 +160,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Minimizing hides the window behind the tray icon where a tray exists.
     void changeEvent(QEvent* event) override;
+    // Ctrl+C on a port node copies the port's path, not the node's text.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildForm();
@@ -159,8 +180,26 @@ private:
     QTreeWidgetItem* PortNodeOf(CPortObject* port) const;
     static QTreeWidgetItem* LinkNodeOf(QTreeWidgetItem* portNode, CNetObject* link);
     void ShowError(const QString& text);
-    // Shows the message of a refusal (none for a quiet one); true when it was done.
+    // Shows the message of a refusal, its reason on a second line (nothing for a
+    // quiet one); true when it was done.
     bool Report(const ConsoleResult& result);
+    // The add dialog in add-net mode for `port`, started from `start` when given,
+    // until `apply` takes what the user typed or the user cancels. A refusal is
+    // shown and the dialog opens again with the user's texts while the port (and
+    // `link`, when given) is still there.
+    void RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkSpec* start,
+                      const std::function<ConsoleResult(const LinkSpec&)>& apply);
+    // The port's place (path or reason) in PortPathLabel: elided in the middle only
+    // when it does not fit, whole in the tooltip.
+    void ShowPortPlace(CPortObject* port);
+    void UpdateTrayToolTip();
+    void UpdateEmptyTreeHint();
+    // The options edits show what is applied; a text typed over it shows in italics
+    // until it is applied or another node is selected.
+    void ShowApplied(QLineEdit* edit, const QString& text);
+    void MarkUnapplied(QWidget* field);
+    // Places the live figures of a link below the options of its kind.
+    void PlaceLinkFigures(bool belowClientOptions);
 
     // The model's changes, whoever made them (MainFormHandlers.cpp).
     void PortAdded(CPortObject* port) override;
@@ -168,6 +207,8 @@ private:
     void LinkAdded(CPortObject* port, CNetObject* link) override;
     void LinkRemoved(CPortObject* port, CNetObject* link) override;
     void OptionChanged(CPortObject* port, CNetObject* link, Option option) override;
+    void LinkReplaced(CPortObject* port, CNetObject* old, CNetObject* fresh) override;
 
     std::unique_ptr<ConsoleModel> Model;
+    QString PortPlace; // the whole text PortPathLabel shows for the selected port
 };

@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTreeWidget>
+#include <optional>
+#include <vector>
 
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
@@ -31,14 +33,31 @@ CPortObject* ParentPort(QTreeWidgetItem* node)
     return node ? TTreeNode::PortOf(node->parent()) : nullptr;
 }
 
-// Puts `value` into a numeric edit unless the edit shows it already, so that a value
-// as the user typed it (" $20" for 32) stays as typed.
-void ShowNumber(QLineEdit* edit, int32_t value)
+// What a numeric edit shows for `value`: the edit's own text when it says the same,
+// so that a value as the user typed it (" $20" for 32) stays as typed.
+QString NumberText(const QLineEdit* edit, int32_t value)
 {
     int32_t shown = 0;
-    if (!ParseWholeNumber(edit->text().toStdString(), shown) || shown != value)
-        edit->setText(QString::number(value));
+    if (ParseWholeNumber(edit->text().toStdString(), shown) && shown == value)
+        return edit->text();
+    return QString::number(value);
 }
+
+// A link's values as the add dialog takes them.
+LinkSpec SpecOf(const ConsoleStatus::Link& link)
+{
+    LinkSpec spec;
+    spec.Kind = link.Kind;
+    if (link.Kind != TcpServer) {
+        spec.RemoteAddr = link.RemoteAddr;
+        spec.RemotePort = std::to_string(link.RemotePort);
+    }
+    if (link.Kind != TcpClient)
+        spec.LocalPort = std::to_string(static_cast<uint16_t>(link.LocalPort));
+    return spec;
+}
+
+const char* const AppliedProperty = "qlnApplied";
 
 } // namespace
 
@@ -56,6 +75,7 @@ void TMainForm::PopupMenu1Popup()
     RemovePortMenuItem->setEnabled(false);
     RemoveNetMenuItem->setEnabled(false);
     ReconnectMenuItem->setEnabled(false);
+    EditNetMenuItem->setEnabled(false);
 
     MenuNode = SelectedNode();
     NodeTag* tag = TTreeNode::TagOf(MenuNode);
@@ -66,6 +86,7 @@ void TMainForm::PopupMenu1Popup()
         RemovePortMenuItem->setEnabled(true);
     } else if (CNetObject* link = tag->Link()) {
         RemoveNetMenuItem->setEnabled(true);
+        EditNetMenuItem->setEnabled(true);
         ReconnectMenuItem->setEnabled(Model->CanReconnect(ParentPort(MenuNode), link));
     }
 }
@@ -76,6 +97,12 @@ void TMainForm::AddPortMenuItemClick()
     if (!Report(Model->CanAddPort()))
         return;
     TAddPortForm dialog(this, TAddPortForm::AddPortMode);
+    std::vector<int32_t> own;
+    for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
+        if (CPortObject* port = TTreeNode::PortOf(PortTreeView->topLevelItem(i)))
+            own.push_back(port->GetPortNumber());
+    }
+    dialog.MarkOwnPorts(own);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const int number = dialog.AutoAssignCheckBox->isChecked()
@@ -89,12 +116,47 @@ void TMainForm::AddNetMenuItemClick()
     CPortObject* port = TTreeNode::PortOf(MenuNode);
     if (!port)
         return;
-    TAddPortForm dialog(this, TAddPortForm::AddNetMode);
-    dialog.PortNumberComboBox->setCurrentIndex(port->GetPortNumber() - 1);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
     // The model checks the texts as the dialog has; its node comes by LinkAdded.
-    Report(Model->AddNet(port, dialog.Link()));
+    RunNetDialog(port, nullptr, "Add Net", nullptr,
+                 [&](const LinkSpec& spec) { return Model->AddNet(port, spec); });
+}
+
+void TMainForm::EditNetMenuItemClick()
+{
+    CPortObject* port = ParentPort(MenuNode);
+    CNetObject* link = TTreeNode::LinkOf(MenuNode);
+    const ConsoleStatus status = Model->Status(port);
+    const int index = MenuNode && MenuNode->parent() ? MenuNode->parent()->indexOfChild(MenuNode) : -1;
+    if (!link || status.Ports.empty() || index < 0 || static_cast<size_t>(index) >= status.Ports[0].Links.size())
+        return;
+    const LinkSpec current = SpecOf(status.Ports[0].Links[static_cast<size_t>(index)]);
+    // The node follows the new link by LinkReplaced.
+    RunNetDialog(port, link, "Edit Net", &current,
+                 [&](const LinkSpec& spec) { return Model->ReplaceNet(port, link, spec); });
+}
+
+void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkSpec* start,
+                             const std::function<ConsoleResult(const LinkSpec&)>& apply)
+{
+    std::optional<LinkSpec> typed;
+    if (start)
+        typed = *start;
+    for (;;) {
+        TAddPortForm dialog(this, TAddPortForm::AddNetMode);
+        dialog.setWindowTitle(caption);
+        dialog.PortNumberComboBox->setCurrentIndex(port->GetPortNumber() - 1);
+        if (typed)
+            dialog.SetLink(*typed);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        typed = dialog.Link();
+        if (Report(apply(*typed)))
+            return;
+        // Again with what the user typed, unless what it was for has gone meanwhile.
+        const ConsoleStatus status = Model->Status(port);
+        if (status.Ports.empty() || (link && !LinkNodeOf(PortNodeOf(port), link)))
+            return;
+    }
 }
 
 void TMainForm::RemovePortMenuItemClick()
@@ -135,15 +197,14 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         return;
     }
     if (CPortObject* port = tag->Port()) {
-        SendToNetDelayTimeEdit->setText(QString::number(port->GetSendToNetDelayTime()));
-        ReceiveFromNetDelayTimeEdit->setText(QString::number(port->GetReceiveFromNetDelayTime()));
-        LogFilenameEdit->setText(QFile::decodeName(port->GetLogFilename().c_str()));
+        ShowApplied(SendToNetDelayTimeEdit, QString::number(port->GetSendToNetDelayTime()));
+        ShowApplied(ReceiveFromNetDelayTimeEdit, QString::number(port->GetReceiveFromNetDelayTime()));
+        ShowApplied(LogFilenameEdit, QFile::decodeName(port->GetLogFilename().c_str()));
         LogFilenameEdit->end(false);
         LogModeCheckBox->setChecked(port->GetLogMode() != 0);
-        // Where applications open the port, or why it cannot be served.
-        const QString path = QFile::decodeName(PortPlaceText(*port).c_str());
-        PortPathLabel->setText(path);
-        PortPathLabel->setToolTip(path);
+        LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
+        MarkUnapplied(LogModeCheckBox);
+        ShowPortPlace(port);
         PortOptionsGroupBox->show();
         NetOptionsGroupBox->hide();
     } else if (CNetObject* link = tag->Link()) {
@@ -156,15 +217,18 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
                 const QSignalBlocker quiet(AutoReconnectCheckBox);
                 AutoReconnectCheckBox->setChecked(link->AutoReconnect);
             }
-            ReconnectIntervalTimeEdit->setText(QString::number(link->ReconnectIntervalTime));
+            ShowApplied(ReconnectIntervalTimeEdit, QString::number(link->ReconnectIntervalTime));
             AutoReconnectCheckBox->show();
             ReconnectIntervalTimeLabel->show();
             ReconnectIntervalTimeEdit->show();
             SetReconnectIntervalTimeButton->show();
         }
+        PlaceLinkFigures(link->Type == TcpClient);
+        LinkFiguresLabel->show();
         PortOptionsGroupBox->hide();
         NetOptionsGroupBox->show();
     }
+    RefreshFigures();
 }
 
 void TMainForm::PortTreeViewCollapsing(QTreeWidgetItem* node)
@@ -210,7 +274,10 @@ void TMainForm::SetReconnectIntervalTimeButtonClick()
 void TMainForm::SetLogFileButtonClick()
 {
     const QByteArray name = QFile::encodeName(LogFilenameEdit->text());
-    Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0);
+    // The name is kept even when the file cannot be opened now (it may be later, and
+    // the log tries at each record); the user learns why nothing will be logged.
+    if (Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0))
+        Report(ConsoleModel::CheckLogFile(name.toStdString()));
 }
 
 void TMainForm::LogFilenButtonClick()
@@ -235,23 +302,26 @@ void TMainForm::Timer1Timer()
     CQLNManager* manager = GetManager();
     if (!manager)
         return;
-    CGuard guard(manager->Lock());
-    for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
-        if (CPortObject* port = TTreeNode::PortOf(portNode)) {
-            const QString text = QString::fromStdString(PortNodeText(*port));
-            if (portNode->text(0) != text)
-                portNode->setText(0, text);
-        }
-        for (int j = 0; j < portNode->childCount(); ++j) {
-            QTreeWidgetItem* node = portNode->child(j);
-            CNetObject* link = TTreeNode::LinkOf(node);
-            if (link && link->Changed) {
-                UpdateLinkNodeText(node);
-                link->Changed = false;
+    {
+        CGuard guard(manager->Lock());
+        for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
+            if (CPortObject* port = TTreeNode::PortOf(portNode)) {
+                const QString text = QString::fromStdString(PortNodeText(*port));
+                if (portNode->text(0) != text)
+                    portNode->setText(0, text);
+            }
+            for (int j = 0; j < portNode->childCount(); ++j) {
+                QTreeWidgetItem* node = portNode->child(j);
+                CNetObject* link = TTreeNode::LinkOf(node);
+                if (link && link->Changed) {
+                    UpdateLinkNodeText(node);
+                    link->Changed = false;
+                }
             }
         }
     }
+    RefreshFigures();
 }
 
 // ---------------------------------------------------------------- model changes
@@ -297,10 +367,11 @@ void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option
         return;
     switch (option) {
     case Option::SendToNetDelayTime:
-        ShowNumber(SendToNetDelayTimeEdit, port->GetSendToNetDelayTime());
+        ShowApplied(SendToNetDelayTimeEdit, NumberText(SendToNetDelayTimeEdit, port->GetSendToNetDelayTime()));
         break;
     case Option::ReceiveFromNetDelayTime:
-        ShowNumber(ReceiveFromNetDelayTimeEdit, port->GetReceiveFromNetDelayTime());
+        ShowApplied(ReceiveFromNetDelayTimeEdit,
+                    NumberText(ReceiveFromNetDelayTimeEdit, port->GetReceiveFromNetDelayTime()));
         break;
     case Option::Log: {
         const QString name = QFile::decodeName(port->GetLogFilename().c_str());
@@ -308,7 +379,10 @@ void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option
             LogFilenameEdit->setText(name);
             LogFilenameEdit->end(false);
         }
+        ShowApplied(LogFilenameEdit, name);
         LogModeCheckBox->setChecked(port->GetLogMode() != 0);
+        LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
+        MarkUnapplied(LogModeCheckBox);
         break;
     }
     case Option::AutoReconnect: {
@@ -317,8 +391,42 @@ void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option
         break;
     }
     case Option::ReconnectIntervalTime:
-        ShowNumber(ReconnectIntervalTimeEdit, link->ReconnectIntervalTime);
+        ShowApplied(ReconnectIntervalTimeEdit, NumberText(ReconnectIntervalTimeEdit, link->ReconnectIntervalTime));
         break;
+    }
+}
+
+void TMainForm::LinkReplaced(CPortObject* port, CNetObject* old, CNetObject* fresh)
+{
+    QTreeWidgetItem* node = LinkNodeOf(PortNodeOf(port), old);
+    NodeTag* tag = TTreeNode::TagOf(node);
+    if (!tag)
+        return;
+    tag->Object = fresh;
+    UpdateLinkNodeText(node);
+    if (node == SelectedNode())
+        PortTreeViewChange(node);
+}
+
+void TMainForm::ShowApplied(QLineEdit* edit, const QString& text)
+{
+    if (edit->text() != text)
+        edit->setText(text);
+    edit->setProperty(AppliedProperty, text);
+    MarkUnapplied(edit);
+}
+
+void TMainForm::MarkUnapplied(QWidget* field)
+{
+    bool unapplied = false;
+    if (auto* edit = qobject_cast<QLineEdit*>(field))
+        unapplied = edit->text() != edit->property(AppliedProperty).toString();
+    else if (auto* box = qobject_cast<QCheckBox*>(field))
+        unapplied = box->isChecked() != box->property(AppliedProperty).toBool();
+    QFont font = field->font();
+    if (font.italic() != unapplied) {
+        font.setItalic(unapplied);
+        field->setFont(font);
     }
 }
 
@@ -353,6 +461,8 @@ QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
     PortTreeView->addTopLevelItem(node);
     if (PortTreeView->topLevelItemCount() == 1)
         PortTreeView->setCurrentItem(node);
+    UpdateEmptyTreeHint();
+    UpdateTrayToolTip();
     return node;
 }
 
@@ -429,4 +539,6 @@ void TMainForm::DeletePortNode(QTreeWidgetItem* node)
         PortOptionsGroupBox->hide();
         NetOptionsGroupBox->hide();
     }
+    UpdateEmptyTreeHint();
+    UpdateTrayToolTip();
 }

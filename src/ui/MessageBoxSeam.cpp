@@ -83,6 +83,14 @@ QMessageBox::StandardButton MessageBoxSeam::Show(QWidget* owner, const QString& 
     return pressed ? box.standardButton(pressed) : QMessageBox::NoButton;
 }
 
+QString MessageBoxSeam::TextOf(const std::string& message, const std::string& reason)
+{
+    QString text = QString::fromStdString(message);
+    if (!reason.empty())
+        text += '\n' + QString::fromStdString(reason);
+    return text;
+}
+
 void MessageBoxSeam::ShowError(QWidget* owner, const QString& text, const QString& caption)
 {
     Show(owner, text, caption, QMessageBox::Ok, QMessageBox::Critical, QMessageBox::Ok);

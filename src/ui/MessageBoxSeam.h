@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <string>
 
 #include <QMessageBox>
 #include <QString>
@@ -41,6 +42,9 @@ public:
     static void ShowError(QWidget* owner, const QString& text, const QString& caption);
     // A question: Yes and No, the question icon, No preselected. True for Yes.
     static bool AskYesNo(QWidget* owner, const QString& text, const QString& caption);
+
+    // A refusal's text: the message, and its reason (when there is one) on a second line.
+    static QString TextOf(const std::string& message, const std::string& reason);
 
     // Replaces the real boxes with `answerer`; an empty function brings them back.
     static void SetAnswerer(Answerer answerer);

@@ -133,17 +133,17 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
     taken.Reset();
 }
 
-const std::string NotAPort = " must be a whole number from 1 to 65535.";
+const std::string NotAPort = "Enter a port from 1 to 65535.";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AddNetRefusalTest,
     ::testing::Values(
-        Refusal{"ClientRemoteZero", TcpClient, "", "0", "Remote Port error!", "The remote port" + NotAPort},
-        Refusal{"ClientRemoteWithTrailingText", TcpClient, "", "30000x", "Remote Port error!", "The remote port" + NotAPort},
-        Refusal{"ServerListenTooLarge", TcpServer, "65536", "", "Listen Port error!", "The listen port" + NotAPort},
+        Refusal{"ClientRemoteZero", TcpClient, "", "0", "Remote Port error!", NotAPort},
+        Refusal{"ClientRemoteWithTrailingText", TcpClient, "", "30000x", "Remote Port error!", NotAPort},
+        Refusal{"ServerListenTooLarge", TcpServer, "65536", "", "Listen Port error!", NotAPort},
         // The local port is checked first; the remote port only once it passed.
-        Refusal{"UdpBothBad", Udp, "", "0", "Local Port error!", "The local port" + NotAPort},
-        Refusal{"UdpRemoteBad", Udp, "{FREE}", "-1", "Remote Port error!", "The remote port" + NotAPort},
+        Refusal{"UdpBothBad", Udp, "", "0", "Local Port error!", NotAPort},
+        Refusal{"UdpRemoteBad", Udp, "{FREE}", "-1", "Remote Port error!", NotAPort},
         Refusal{"ServerPortTaken", TcpServer, "{TAKEN}", "", "Add net failed!", "{TAKEN}"},
         Refusal{"UdpPortTaken", Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"},
         // A listen address must be a numeric address of this machine, and a UDP link's

@@ -97,9 +97,16 @@ inline UniqueFd Listen(uint16_t port = 0, int family = AF_INET)
     return fd;
 }
 
+// A UDP socket whose receive buffer holds a whole test's datagrams even when the
+// test reads them only after the console has sent them all: loopback drops what
+// does not fit, and a busy machine may run the reader late.
 inline UniqueFd BindUdp(uint16_t port = 0, int family = AF_INET)
 {
-    return Bind(SOCK_DGRAM, port, family);
+    UniqueFd fd = Bind(SOCK_DGRAM, port, family);
+    int size = 8 << 20;
+    if (fd && setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return fd;
 }
 
 // Whether this machine has the IPv6 loopback address; tests of IPv6 skip without it.

@@ -74,7 +74,7 @@ TEST_F(AddFlowTest, AChosenFreeNumberIsAddedAndTheFirstPortIsSelected)
     // The first port of an empty tree is selected at once and shows its options.
     EXPECT_EQ(Form->SelectedNode(), PortNode(0));
     EXPECT_FALSE(Form->PortOptionsGroupBox->isHidden());
-    EXPECT_EQ(Form->PortPathLabel->text().toStdString(), DeviceLinkFolder() + "/COM7");
+    EXPECT_EQ(Form->PortPathLabel->toolTip().toStdString(), DeviceLinkFolder() + "/COM7");
 }
 
 TEST_F(AddFlowTest, ANumberInUseIsAddedOnlyWhenForced)
@@ -255,17 +255,29 @@ TEST_F(AddFlowTest, MenuCommandsActOnTheMenuNode)
     EXPECT_EQ(PortNode(1)->childCount(), 1);
 }
 
-TEST_F(AddFlowTest, ARefusedLinkShowsAddNetFailed)
+// The refusal says why, and the dialog opens again with what the user typed.
+TEST_F(AddFlowTest, ARefusedLinkSaysWhyAndTheDialogOpensAgainWithTheTypedValues)
 {
     StartOn({3});
     const UniqueFd taken = qlntest::Listen();
-    ASSERT_TRUE(AddNetThroughMenu(PortNode(0), [&](TAddPortForm& dialog) {
-        dialog.TCPServerRadioButton->click();
-        dialog.TCPServerListenPortEdit->setText(QString::number(qlntest::LocalPort(taken)));
-        dialog.OKButton->click();
-    }));
+    const QString port = QString::number(qlntest::LocalPort(taken));
+    RightClick(PortNode(0));
+    ModalDriver driver({[&](TAddPortForm& dialog) {
+                            dialog.TCPServerRadioButton->click();
+                            dialog.TCPServerListenPortEdit->setText(port);
+                            dialog.OKButton->click();
+                        },
+                        [&](TAddPortForm& dialog) {
+                            EXPECT_EQ(dialog.windowTitle(), "Add Net");
+                            EXPECT_TRUE(dialog.TCPServerRadioButton->isChecked());
+                            EXPECT_TRUE(dialog.TCPServerListenPortEdit->isEnabled());
+                            EXPECT_EQ(dialog.TCPServerListenPortEdit->text(), port);
+                            dialog.CancelButton->click();
+                        }});
+    Form->AddNetMenuItem->trigger();
+    EXPECT_TRUE(driver.Done);
     ASSERT_EQ(Boxes.Calls.size(), 1u);
-    ExpectError(Boxes.Calls[0], "Add net failed!", "Quillon Console");
+    ExpectError(Boxes.Calls[0], "Add net failed!\nPort " + port + " is already in use.", "Quillon Console");
     EXPECT_EQ(PortNode(0)->childCount(), 0);
     CGuard guard(Lock());
     EXPECT_TRUE(PortOf(PortNode(0))->GetNetLinks().empty());

@@ -83,7 +83,7 @@ TEST_F(MainFormTest, StartShowsThePortsAndSelectsTheFirst)
     EXPECT_FALSE(Form->PortOptionsGroupBox->isHidden());
     EXPECT_TRUE(Form->NetOptionsGroupBox->isHidden());
     EXPECT_EQ(Form->SendToNetDelayTimeEdit->text(), "0");
-    EXPECT_EQ(Form->PortPathLabel->text().toStdString(), DeviceLinkFolder() + "/COM3");
+    EXPECT_EQ(Form->PortPathLabel->toolTip().toStdString(), DeviceLinkFolder() + "/COM3");
     EXPECT_TRUE(Form->Timer1->isActive());
     EXPECT_EQ(Form->Timer1->interval(), 200);
     EXPECT_TRUE(Form->isVisible());
@@ -176,7 +176,7 @@ TEST_F(MainFormTest, OptionsGroupFollowsTheSelection)
     Tree().setCurrentItem(server);
     EXPECT_FALSE(Form->NetOptionsGroupBox->isHidden());
     for (QWidget* control : Form->NetOptionsGroupBox->findChildren<QWidget*>())
-        EXPECT_TRUE(control->isHidden());
+        EXPECT_EQ(control->isHidden(), control != Form->LinkFiguresLabel); // the figures alone
 
     Tree().setCurrentItem(PortNode(1));
     EXPECT_FALSE(Form->PortOptionsGroupBox->isHidden());
@@ -184,7 +184,7 @@ TEST_F(MainFormTest, OptionsGroupFollowsTheSelection)
     EXPECT_EQ(Form->SendToNetDelayTimeEdit->text(), "-7");
     EXPECT_EQ(Form->ReceiveFromNetDelayTimeEdit->text(), "16");
     EXPECT_TRUE(Form->LogModeCheckBox->isChecked());
-    EXPECT_EQ(Form->PortPathLabel->text().toStdString(), DeviceLinkFolder() + "/COM5");
+    EXPECT_EQ(Form->PortPathLabel->toolTip().toStdString(), DeviceLinkFolder() + "/COM5");
 
     // Port nodes stay open.
     Tree().collapseItem(com3);
@@ -497,7 +497,7 @@ TEST_F(WindowTest, UnservablePortIsMarkedAndStaleTemporaryFilesGo)
     EXPECT_EQ(PortNode(0)->text(0), "COM3");
     EXPECT_EQ(PortNode(1)->text(0), "COM5 (Unavailable)");
     Tree().setCurrentItem(PortNode(1));
-    EXPECT_EQ(Form->PortPathLabel->text().toStdString(),
+    EXPECT_EQ(Form->PortPathLabel->toolTip().toStdString(),
               DeviceLinkFolder() + "/COM5 exists and is not a link: it is a folder");
     EXPECT_NE(access(stale.c_str(), F_OK), 0);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -60,11 +61,12 @@ public:
     ~ScriptedBoxes() { MessageBoxSeam::SetAnswerer({}); }
 
     void Answer(QMessageBox::StandardButton button) { Answers.push_back(button); }
+    // The first line of each box: the message without its reason.
     std::vector<QString> Texts() const
     {
         std::vector<QString> texts;
         for (const auto& call : Calls)
-            texts.push_back(call.Text);
+            texts.push_back(call.Text.section('\n', 0, 0));
         return texts;
     }
 
@@ -72,30 +74,36 @@ public:
     std::deque<QMessageBox::StandardButton> Answers;
 };
 
-// Expects one error box: the text, the caption, OK alone and the error icon.
+// Expects one error box: the text (followed by a reason line or not), the caption,
+// OK alone and the error icon.
 inline void ExpectError(const MessageBoxSeam::Call& call, const QString& text, const QString& caption)
 {
-    EXPECT_EQ(call.Text, text);
+    EXPECT_TRUE(call.Text == text || call.Text.startsWith(text + '\n')) << call.Text.toStdString();
     EXPECT_EQ(call.Caption, caption);
     EXPECT_EQ(call.Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(call.Icon, QMessageBox::Critical);
 }
 
-// Acts on the add dialog once it runs modally; closes any modal still open when the
+// Acts on the add dialog once it runs modally, or on each of several dialogs in turn
+// (one that opens again after a refusal); closes any modal still open when the
 // deadline passes (and fails the test), so a forgotten dialog never hangs the run.
 class ModalDriver {
 public:
-    explicit ModalDriver(std::function<void(TAddPortForm&)> act, double seconds = 15.0)
-        : Act(std::move(act))
+    using Act = std::function<void(TAddPortForm&)>;
+
+    explicit ModalDriver(Act act, double seconds = 15.0) : ModalDriver(std::vector<Act>{std::move(act)}, seconds) {}
+    explicit ModalDriver(std::vector<Act> acts, double seconds = 15.0) : Acts(std::move(acts))
     {
         Poll.setInterval(5);
         QObject::connect(&Poll, &QTimer::timeout, [this] {
             auto* dialog = qobject_cast<TAddPortForm*>(QApplication::activeModalWidget());
-            if (!dialog || Done)
+            if (!dialog || Done || dialog == Current)
                 return;
-            Done = true;
+            Current = dialog;
             Seen = dialog->windowTitle();
-            Act(*dialog);
+            const size_t turn = Count++;
+            Done = Count == Acts.size();
+            Acts[turn](*dialog);
         });
         Poll.start();
         Deadline.setSingleShot(true);
@@ -110,11 +118,13 @@ public:
         Deadline.start(static_cast<int>(seconds * 1000));
     }
 
-    bool Done = false;
-    QString Seen; // the dialog's caption
+    bool Done = false; // every act has had its dialog
+    size_t Count = 0;  // dialogs acted on
+    QString Seen;      // the last dialog's caption
 
 private:
-    std::function<void(TAddPortForm&)> Act;
+    std::vector<Act> Acts;
+    QPointer<TAddPortForm> Current; // null again once the dialog it was is gone
     QTimer Poll;
     QTimer Deadline;
 };

@@ -1,0 +1,96 @@
+#include "ui/LiveFigures.h"
+
+#include <iterator>
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace {
+
+QString Count(uint64_t value)
+{
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(value));
+}
+
+// Local time of day, with the date once it is not today; "never" for 0.
+QString When(int64_t millisecondsSince1970)
+{
+    if (millisecondsSince1970 <= 0)
+        return "never";
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(millisecondsSince1970).toLocalTime();
+    if (at.date() == QDate::currentDate())
+        return at.toString("HH:mm:ss");
+    return at.toString("yyyy-MM-dd HH:mm:ss");
+}
+
+// The serial line of a link whose far end speaks for a real serial port (RFC 2217):
+// the line settings and modem state that end last reported. The status carries no
+// such figures for any kind of link yet, so the line stays away; fill it from
+// ConsoleStatus::Link once it does.
+QString LineState(const ConsoleStatus::Link&)
+{
+    return {};
+}
+
+} // namespace
+
+QString ShortBytes(uint64_t bytes)
+{
+    if (bytes < 100000)
+        return Count(bytes) + " B";
+    static const char* const Units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(Units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + ' ' + Units[unit];
+}
+
+FigureText PortFigures(const ConsoleStatus::Port& port)
+{
+    FigureText text;
+    const QString held = port.HeldByApplication ? "Open" : "Not open";
+    text.Lines << held + " · to app " + ShortBytes(port.BytesToApplication) + " · from app "
+            + ShortBytes(port.BytesFromApplication);
+    text.Lines << "Waiting " + ShortBytes(port.FromNetQueued) + " to app, " + ShortBytes(port.ToNetQueued)
+            + " to net · " + Count(port.DroppedDatagrams) + " datagrams dropped";
+    text.Full = QStringList{
+        port.HeldByApplication ? "An application holds the port open." : "No application holds the port.",
+        "To the application: " + Count(port.BytesToApplication) + " bytes",
+        "From the application: " + Count(port.BytesFromApplication) + " bytes",
+        "Waiting for the application: " + Count(port.FromNetQueued) + " bytes",
+        "Waiting for the network: " + Count(port.ToNetQueued) + " bytes",
+        "Datagrams dropped: " + Count(port.DroppedDatagrams),
+    }.join('\n');
+    return text;
+}
+
+FigureText LinkFigures(const ConsoleStatus::Link& link)
+{
+    FigureText text;
+    QStringList full;
+    text.Lines << "Sent " + ShortBytes(link.BytesSent) + " · received " + ShortBytes(link.BytesReceived);
+    full << "Sent: " + Count(link.BytesSent) + " bytes" << "Received: " + Count(link.BytesReceived) + " bytes";
+    text.Lines << "Last change " + When(link.LastChange);
+    full << "Last change: " + When(link.LastChange);
+    if (!link.LastError.empty()) {
+        const QString failure = "Last failure: " + QString::fromStdString(link.LastError);
+        text.Lines << failure;
+        full << failure;
+    }
+    if (link.Kind == TcpServer) {
+        QStringList peers;
+        for (const std::string& peer : link.ClientPeers)
+            peers << QString::fromStdString(peer);
+        text.Lines << "Clients: " + (peers.isEmpty() ? QString("none") : peers.join(", "));
+        full << "Clients: " + (peers.isEmpty() ? QString("none") : '\n' + peers.join('\n'));
+    }
+    if (const QString line = LineState(link); !line.isEmpty()) {
+        text.Lines << line;
+        full << line;
+    }
+    text.Full = full.join('\n');
+    return text;
+}

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Takes the README's picture of the window: the console, built from this tree, runs
+# under a virtual X display in private folders with one port (COM5) and three links
+# (a TCP client, a TCP server and UDP, from its INI), with socat as the peers and an
+# application that holds the port; the window alone is grabbed into a PNG.
+#
+#   bash tools/screenshot.sh [out.png]      (default: docs/window.png)
+#
+# Fails (exit 1) when the window cannot be drawn: no window appears, or the picture
+# is not the window's 600 x 400.
+set -euo pipefail
+source "$(dirname "$0")/deps.sh"
+qln_install_deps
+qln_install_deps "${qln_screenshot_packages[@]}"
+out="$(realpath -m "${1:-$qln_root/docs/window.png}")"
+[ -x "$qln_root/build/bin/QuillonConsole" ] || qln_build "$qln_root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+work="$(mktemp -d /tmp/qln.XXXX)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Private folders; the executable's own folder holds the INI.
+state="$work/home/.local/state"
+mkdir -p "$work"/{bin,config,runtime} "$state/quillon/devices"
+chmod 700 "$work/runtime" "$state/quillon"
+cp "$qln_root/build/bin/QuillonConsole" "$qln_root/build/bin/Quillon.inf" "$work/bin/"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+unset XDG_STATE_HOME WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# One installed port, as the console records it (see "Device records" in the README).
+cat > "$state/quillon/devices/ROOT#PORTS#0000" <<'RECORD'
+[Device]
+InstanceId=ROOT\PORTS\0000
+ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}
+Description=Quillon
+Enabled=1
+HardwareId=QUILLON
+FriendlyName=Quillon (COM5)
+[HardwareKey]
+PortName=COM5
+[DriverKey]
+InfPath=oem0.inf
+RECORD
+echo COM5 > "$state/quillon/comdb"
+cat > "$work/bin/QuillonConsole.ini" <<'INI'
+[COM5]
+SendToNetDelayTime=0
+ReceiveFromNetDelayTime=0
+LogFilename=
+LogMode=0
+NetCount=3
+Net1Type=1
+Net1RemoteAddr=127.0.0.1
+Net1RemotePort=30000
+Net1AutoReconnect=1
+Net1ReconnectIntervalTime=5000
+Net2Type=2
+Net2LocalPort=30001
+Net3Type=3
+Net3LocalPort=30002
+Net3RemoteAddr=127.0.0.1
+Net3RemotePort=31000
+INI
+
+# A display of the window's size; the window is centred on it, without a frame.
+display=":$((90 + RANDOM % 400))"
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY="$display"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# The peers: a listener for the TCP client, a client of the server, a UDP receiver.
+socat -u TCP-LISTEN:30000,bind=127.0.0.1,reuseaddr OPEN:/dev/null >/dev/null 2>&1 &
+pids+=($!)
+socat -u UDP-RECV:31000,bind=127.0.0.1 OPEN:/dev/null >/dev/null 2>&1 &
+pids+=($!)
+
+"$work/bin/QuillonConsole" >"$work/console.log" 2>&1 &
+console=$!
+pids+=($console)
+
+window=""
+for _ in $(seq 200); do
+    window="$(xwininfo -root -tree 2>/dev/null | awk '/"Quillon Console"/ && / 600x400\+/ { print $1; exit }')"
+    [ -n "$window" ] && break
+    kill -0 "$console" 2>/dev/null || break
+    sleep 0.1
+done
+if [ -z "$window" ]; then
+    echo "screenshot: the console's window did not appear" >&2
+    cat "$work/console.log" >&2
+    exit 1
+fi
+
+# An application on the port and a client on the server, so that bytes move.
+link="$state/quillon/dev/COM5"
+for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.1; done
+(exec 3<>"$link"; printf 'AT+HELLO\r\n' >&3; sleep 60) &
+pids+=($!)
+(sleep 0.5; printf 'hello from a client\r\n'; sleep 60) | socat -u - TCP:127.0.0.1:30001 >/dev/null 2>&1 &
+pids+=($!)
+sleep 2.5 # two refreshes of the window after the traffic
+
+xwd -silent -id "$window" > "$work/window.xwd"
+mkdir -p "$(dirname "$out")"
+# Few colours keep the picture small; the window has hardly more.
+/usr/bin/convert "xwd:$work/window.xwd" -colors 64 "png8:$out"
+size="$(/usr/bin/identify -format '%wx%h' "$out")"
+kill -TERM "$console"
+wait "$console" || true
+if [ "$size" != "600x400" ]; then
+    echo "screenshot: the picture is $size, not the window's 600x400" >&2
+    exit 1
+fi
+echo "screenshot: $out ($size, $(stat -c %s "$out") bytes)"
