@@ -54,11 +54,11 @@ void CPortObject::StartProtocol(std::unique_ptr<LinkProtocol>& slot, ComPortSess
 
 LinkProtocol* CPortObject::ProtocolOf(CNetObject& link, CSocket* socket)
 {
-    if (!link.Rfc2217)
-        return nullptr;
     if (link.Type == TcpClient)
-        return link.Protocol.get();
-    // Linear in the link's clients; fine for the few a serial port has.
+        return link.Rfc2217 ? link.Protocol.get() : nullptr;
+    // An accepted client keeps the way it was accepted with, also after an edit of
+    // its link handed it over. Linear in the link's clients; fine for the few a
+    // serial port has.
     for (AcceptedClient& client : link.Clients)
         if (client.Socket.get() == socket)
             return client.Protocol.get();

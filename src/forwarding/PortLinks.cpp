@@ -186,7 +186,23 @@ bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* w
     if (oldAt == NetLinks.end() || freshAt == NetLinks.end())
         return false;
 
-    if (!fresh->IsListening() && fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening()) {
+    const bool samePort = fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening();
+    if (!fresh->IsListening() && samePort && fresh->LocalAddr != old->LocalAddr) {
+        // The same port on another address: old's socket holds the port, so it goes
+        // first, with its connections (they came in on the address given up), and
+        // comes back when the new address cannot be had.
+        old->ServerSocket.reset();
+        old->Clients.clear();
+        old->DatagramSocket.reset();
+        if (Listen(*fresh)) {
+            fresh->LastError.clear();
+            fresh->MarkChanged();
+        } else if (!Listen(*old)) {
+            old->LastFailTime = GetTickCount32();
+        }
+        old->MarkChanged();
+    }
+    if (!fresh->IsListening() && samePort && fresh->LocalAddr == old->LocalAddr) {
         // The sockets report their events for the link in their user data.
         auto handOver = [fresh](auto& from, auto& to) {
             to = std::move(from);

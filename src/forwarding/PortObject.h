@@ -77,7 +77,9 @@ public:
     // new one, never both. A fresh server or UDP link that could not bind because
     // `old` holds that very port (same kind, same local port) takes over old's bound
     // socket instead, with a server's accepted connections and each peer's progress
-    // through the current chunk. False when `fresh` still has no socket to listen on:
+    // through the current chunk; one with another listen address on that port binds
+    // anew once old's socket is closed (old's socket is bound again when it cannot,
+    // or retried as any unbound link's). False when `fresh` still has no socket to listen on:
     // `fresh` is removed, `old` stays as it was, and `whyRefused`, when given,
     // receives why fresh's port could not be had.
     bool ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* whyRefused = nullptr);

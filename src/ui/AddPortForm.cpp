@@ -186,14 +186,17 @@ void TAddPortForm::SetLink(const LinkSpec& spec)
     case TcpServer:
         TCPServerRadioButton->setChecked(true);
         TCPServerListenPortEdit->setText(text(spec.LocalPort));
+        TCPServerListenAddrEdit->setText(text(spec.LocalAddr));
         break;
     case Udp:
         UDPRadioButton->setChecked(true);
         UDPLocalPortEdit->setText(text(spec.LocalPort));
+        UDPLocalAddrEdit->setText(text(spec.LocalAddr));
         UDPRemoteAddrEdit->setText(text(spec.RemoteAddr));
         UDPRemotePortEdit->setText(text(spec.RemotePort));
         break;
     }
+    Rfc2217CheckBox->setChecked(spec.Rfc2217 && spec.Kind != Udp);
 }
 
 LinkSpec TAddPortForm::Link() const

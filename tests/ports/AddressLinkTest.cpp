@@ -114,6 +114,23 @@ TEST(ListenAddressTest, LoopbackKeepsTheLinkOnThisMachine)
     EXPECT_EQ(console.ClientCount(server), 0u);
 }
 
+// An edit that keeps the port but changes the address binds the new address; the
+// old socket's hold on the port does not make it keep listening everywhere.
+TEST(ListenAddressTest, AnEditToAnotherAddressRebinds)
+{
+    Console console;
+    const uint16_t port = FreePort();
+    CNetObject* old = console.Port->AddTcpServer(port);
+    CNetObject* fresh = console.Port->AddTcpServer(port, CPortObject::BindFailure::KeepAndRetry, nullptr,
+                                                   LinkOptions {"127.0.0.1", true});
+    ASSERT_TRUE(old && fresh);
+    ASSERT_TRUE(console.Port->ReplaceLink(old, fresh));
+    const SocketAddress bound = BoundAddress(console.Locked([&] { return fresh->ServerSocket->GetHandle(); }));
+    ASSERT_EQ(bound.Storage.ss_family, AF_INET);
+    EXPECT_EQ(ntohl(reinterpret_cast<const sockaddr_in*>(&bound.Storage)->sin_addr.s_addr), INADDR_LOOPBACK);
+    EXPECT_EQ(console.Locked([&] { return console.Port->GetNetLinks().size(); }), 1u);
+}
+
 // A stored listen address that is not numeric never falls back to every interface.
 TEST(ListenAddressTest, AStoredNameWaitsNotListeningWithItsReason)
 {
