@@ -48,6 +48,10 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;
             l.LastError = link->LastError;
+            if (link->Type == TcpClient && link->Rfc2217 && link->Protocol) {
+                l.FarLineKnown = true;
+                l.FarLine = link->Protocol->Session.Reported();
+            }
         }
     }
     return status;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/LinkKinds.h"
+#include "net/ReportedLine.h"
 
 class CPortObject;
 class CQLNManager;
@@ -33,6 +34,10 @@ struct ConsoleStatus {
         uint64_t BytesReceived = 0;
         int64_t LastChange = 0;         // wall clock, milliseconds since 1970; 0: never
         std::string LastError;          // why the last attempt, bind or connection failed
+        // TCP client with line control, once it connected: what the far serial port
+        // reported on the current (or last) connection.
+        bool FarLineKnown = false;
+        ReportedLine FarLine;
     };
     struct Port {
         int32_t Number = 0;

@@ -59,6 +59,34 @@ std::string LinkNodeText(const CNetObject& link)
     return {};
 }
 
+std::string FarLineText(const ReportedLine& line)
+{
+    if (!line.Agreed)
+        return "not agreed";
+    auto pick = [](uint8_t code, const char* const* names, size_t count) -> std::string {
+        return code >= 1 && code <= count ? names[code - 1] : "?";
+    };
+    static const char* const Parity[] = {"N", "O", "E", "M", "S"};
+    static const char* const Stop[] = {"1", "2", "1.5"};
+    static const char* const Flow[] = {"none", "XON/XOFF", "hardware"};
+    auto hex = [](uint8_t value) {
+        static const char Digits[] = "0123456789abcdef";
+        return std::string("0x") + Digits[value >> 4] + Digits[value & 15];
+    };
+    std::string text = (line.Baud ? Unsigned(line.Baud) : "?") + " baud "
+        + (line.DataSize ? Unsigned(line.DataSize) : "?") + pick(line.Parity, Parity, 5)
+        + pick(line.StopSize, Stop, 3) + ", flow " + pick(line.FlowControl, Flow, 3);
+    if (line.Dtr)
+        text += line.Dtr == 8 ? ", DTR on" : ", DTR off";
+    if (line.Rts)
+        text += line.Rts == 11 ? ", RTS on" : ", RTS off";
+    if (line.HaveModemState)
+        text += ", modem state " + hex(line.ModemState);
+    if (line.HaveLineState)
+        text += ", line state " + hex(line.LineState);
+    return text;
+}
+
 std::string PortPlaceText(CPortObject& port)
 {
     const std::string reason = port.GetUnavailableReason();

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include "console/NodeTexts.h"
+
 namespace {
 
 QString Count(uint64_t value)
@@ -24,12 +26,12 @@ QString When(int64_t millisecondsSince1970)
 }
 
 // The serial line of a link whose far end speaks for a real serial port (RFC 2217):
-// the line settings and modem state that end last reported. The status carries no
-// such figures for any kind of link yet, so the line stays away; fill it from
-// ConsoleStatus::Link once it does.
-QString LineState(const ConsoleStatus::Link&)
+// the line settings and modem state that end last reported.
+QString LineState(const ConsoleStatus::Link& link)
 {
-    return {};
+    if (!link.FarLineKnown)
+        return {};
+    return "Far line: " + QString::fromStdString(FarLineText(link.FarLine));
 }
 
 } // namespace
