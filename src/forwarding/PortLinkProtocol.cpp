@@ -77,15 +77,19 @@ int32_t CPortObject::OfferEncoded(CClientSocket& socket, LinkProtocol& protocol,
     int32_t work = Flush(socket, protocol, waitsWritable);
     EmitDue(protocol);
     // Taken whole or not at all: `taken` counts the application's bytes, never the
-    // escaped ones.
-    if (protocol.Session.Suspended() || !protocol.Fits(ComPortSession::EncodedSize(chunk + taken, length - taken))) {
+    // escaped ones. Escaping at most doubles them, so the exact size is counted only
+    // when the wire is near full.
+    const uint32_t rest = length - taken;
+    if (protocol.Session.Suspended()
+        || (!protocol.Fits(2 * size_t(rest)) && !protocol.Fits(ComPortSession::EncodedSize(chunk + taken, rest)))) {
         refused = true;
         return work;
     }
     ComPortSession::EncodeData(chunk + taken, length - taken, protocol.Wire);
     bytesSent += length - taken;
     taken = length;
-    return 1 + Flush(socket, protocol, waitsWritable);
+    // A connection that just refused more waits for room before it is offered again.
+    return 1 + (waitsWritable ? 0 : Flush(socket, protocol, waitsWritable));
 }
 
 int32_t CPortObject::ServeWire(CClientSocket& socket, LinkProtocol* protocol, bool& waitsWritable)

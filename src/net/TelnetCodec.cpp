@@ -109,7 +109,7 @@ size_t TelnetCodec::EscapedSize(const uint8_t* data, size_t length)
 
 void TelnetCodec::Escape(const uint8_t* data, size_t length, std::vector<uint8_t>& out)
 {
-    out.reserve(out.size() + EscapedSize(data, length));
+    out.reserve(out.size() + length); // a lower bound: counting first would read the data twice
     const uint8_t* end = data + length;
     while (data < end) {
         const uint8_t* iac = std::find(data, end, IAC);
