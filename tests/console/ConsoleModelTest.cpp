@@ -194,7 +194,7 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com3, client.Link, saved.Interval));
     // A link removed in between: the others are numbered densely.
     const ConsoleResult dropped = Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
-    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen)}));
+    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen), "", true}));
     ASSERT_TRUE(Model->RemoveNet(com3, dropped.Link));
     char local[16];
     std::snprintf(local, sizeof local, "0x%x", saved.Local);

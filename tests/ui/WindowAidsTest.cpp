@@ -212,7 +212,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     const uint16_t listen = qlntest::FreePort();
     const uint16_t udpLocal = qlntest::FreePort(SOCK_DGRAM);
     Add({TcpClient, "127.0.0.1", "30000", ""});
-    Add({TcpServer, "", "", std::to_string(listen)});
+    Add({TcpServer, "", "", std::to_string(listen), "127.0.0.1", true});
     Add({Udp, "127.0.0.1", "31000", std::to_string(udpLocal)});
     CNetObject* server = LinkOf(PortNode(0)->child(1));
     UniqueFd client = qlntest::ConnectTo(listen);
@@ -233,6 +233,8 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
                  EXPECT_EQ(dialog.windowTitle(), "Edit Net");
                  EXPECT_TRUE(dialog.TCPServerRadioButton->isChecked());
                  EXPECT_EQ(dialog.TCPServerListenPortEdit->text().toInt(), listen);
+                 EXPECT_EQ(dialog.TCPServerListenAddrEdit->text(), "127.0.0.1");
+                 EXPECT_TRUE(dialog.Rfc2217CheckBox->isChecked());
                  dialog.TCPServerListenPortEdit->setText(QString::number(qlntest::LocalPort(taken)));
                  dialog.OKButton->click();
              },
@@ -243,7 +245,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     // Unchanged, the server keeps its listening socket and its client.
     edit(1, {[](TAddPortForm& dialog) { dialog.OKButton->click(); }});
     EXPECT_NE(LinkOf(PortNode(0)->child(1)), server);
-    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port %1").arg(listen));
+    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1").arg(listen));
 
     // The UDP link, to another remote port: it keeps its bound socket.
     edit(2, {[](TAddPortForm& dialog) {
