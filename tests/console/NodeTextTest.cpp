@@ -42,4 +42,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "(Not listening) UDP / Local Port [::1]:30000, Remote Addr:Port [::1]:31000"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// What a device server reported: every code named, unknown ones as "?", the states
+// only once reported.
+TEST(FarLineTextTest, NamesTheReportedLine)
+{
+    ReportedLine line;
+    EXPECT_EQ(FarLineText(line), "not agreed");
+    line.Agreed = true;
+    EXPECT_EQ(FarLineText(line), "? baud ???, flow ?");
+    line = {true, 9600, 7, 3, 3, 3, 8, 12, false, 0, true, 0xB0, ""};
+    EXPECT_EQ(FarLineText(line), "9600 baud 7E1.5, flow hardware, DTR on, RTS off, modem state 0xb0");
+}
+
 } // namespace
