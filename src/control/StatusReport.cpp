@@ -222,8 +222,9 @@ std::string StatusText(const ConsoleStatus& status, bool running)
                 + " received\n";
             for (const std::string& peer : link.ClientPeers)
                 text += "     client " + peer + "\n";
-            if (link.FarLineKnown)
-                text += "     far line: " + FarLineText(link.FarLine) + "\n";
+            if (link.Rfc2217)
+                text += std::string("     RFC 2217") + (link.FarLineKnown ? ", far line: " + FarLineText(link.FarLine) : "")
+                    + "\n";
             if (!link.LastError.empty())
                 text += "     last error: " + link.LastError + "\n";
         }
