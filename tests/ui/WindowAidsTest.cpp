@@ -116,6 +116,19 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
     EXPECT_TRUE(Boxes.Calls.empty());
 }
 
+// A device server's report on an RFC 2217 client link shows with the link's figures.
+TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
+{
+    UniqueFd listener = qlntest::Listen();
+    Add({TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), "", "", true});
+    UniqueFd server = qlntest::AcceptWithin(listener);
+    // DO the option, then answers: 9600 baud, 8 data bits, hardware flow control.
+    ASSERT_TRUE(qlntest::SendAll(server, {0xFF, 0xFD, 44, 0xFF, 0xFA, 44, 101, 0, 0, 0x25, 0x80, 0xFF, 0xF0,
+                                          0xFF, 0xFA, 44, 102, 8, 0xFF, 0xF0, 0xFF, 0xFA, 44, 105, 3, 0xFF, 0xF0}));
+    EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"Far line: 9600 baud 8??, flow hardware"}))
+        << Form->LinkFiguresLabel->toolTip().toStdString();
+}
+
 // The design's message first, the reason on the second line.
 TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
 {
