@@ -189,10 +189,9 @@ bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* w
     const bool samePort = fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening();
     if (!fresh->IsListening() && samePort && fresh->LocalAddr != old->LocalAddr) {
         // The same port on another address: old's socket holds the port, so it goes
-        // first, with its connections (they came in on the address given up), and
-        // comes back when the new address cannot be had.
+        // first, and comes back when the new address cannot be had. Its connections
+        // came in on the address given up: they go with old, unless it stays.
         old->ServerSocket.reset();
-        old->Clients.clear();
         old->DatagramSocket.reset();
         if (Listen(*fresh)) {
             fresh->LastError.clear();
