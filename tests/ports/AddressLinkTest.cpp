@@ -115,14 +115,22 @@ TEST(ListenAddressTest, LoopbackKeepsTheLinkOnThisMachine)
 }
 
 // An edit that keeps the port but changes the address binds the new address; the
-// old socket's hold on the port does not make it keep listening everywhere.
+// old socket's hold on the port does not make it keep listening everywhere. An
+// address the machine does not have leaves the old link as it was.
 TEST(ListenAddressTest, AnEditToAnotherAddressRebinds)
 {
     Console console;
     const uint16_t port = FreePort();
     CNetObject* old = console.Port->AddTcpServer(port);
-    CNetObject* fresh = console.Port->AddTcpServer(port, CPortObject::BindFailure::KeepAndRetry, nullptr,
-                                                   LinkOptions {"127.0.0.1", true});
+    UniqueFd client = ConnectTo(port);
+    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(old) == 1; }));
+    auto edit = [&](const char* address) {
+        return console.Port->AddTcpServer(port, CPortObject::BindFailure::KeepAndRetry, nullptr,
+                                          LinkOptions {address, true});
+    };
+    EXPECT_FALSE(console.Port->ReplaceLink(old, edit("192.0.2.1"))); // an address for documentation only
+    EXPECT_TRUE(console.Locked([&] { return old->IsListening() && old->Clients.size() == 1; }));
+    CNetObject* fresh = edit("127.0.0.1");
     ASSERT_TRUE(old && fresh);
     ASSERT_TRUE(console.Port->ReplaceLink(old, fresh));
     const SocketAddress bound = BoundAddress(console.Locked([&] { return fresh->ServerSocket->GetHandle(); }));
