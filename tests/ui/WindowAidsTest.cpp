@@ -125,7 +125,7 @@ TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
     // DO the option, then answers: 9600 baud, 8 data bits, hardware flow control.
     ASSERT_TRUE(qlntest::SendAll(server, {0xFF, 0xFD, 44, 0xFF, 0xFA, 44, 101, 0, 0, 0x25, 0x80, 0xFF, 0xF0,
                                           0xFF, 0xFA, 44, 102, 8, 0xFF, 0xF0, 0xFF, 0xFA, 44, 105, 3, 0xFF, 0xF0}));
-    EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"Far line: 9600 baud 8??, flow hardware"}))
+    EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"RFC 2217, far line: 9600 baud 8??, flow hardware"}))
         << Form->LinkFiguresLabel->toolTip().toStdString();
 }
 
