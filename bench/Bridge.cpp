@@ -70,7 +70,7 @@ Job Bridge::MakeJob(const Layout& layout, std::vector<Fd>& listeners)
         port.Number = FirstNumber + static_cast<int>(i);
         if (want.TcpClient) {
             listeners.push_back(Listen());
-            port.Links.push_back({JobLink::TcpClient, LocalPort(listeners.back().Get()), 0});
+            port.Links.push_back({JobLink::TcpClient, LocalPort(listeners.back().Get()), 0, want.Rfc2217});
         }
         if (want.ServerClients > 0)
             port.Links.push_back({JobLink::TcpServer, FreePort(SOCK_STREAM), 0});
@@ -99,6 +99,8 @@ void Bridge::ConnectPeers(const Layout& layout, const Job& job, std::vector<Fd>&
         for (auto& link : job.Ports[i].Links) {
             if (link.Type == JobLink::TcpClient) {
                 Ports[i].Peer = AcceptWithin(listeners[listener++].Get(), SetupSeconds, port + ": its TCP client link");
+                if (link.Rfc2217)
+                    Ports[i].PeerTelnet = std::make_unique<TelnetPeer>();
                 ++tcpClients;
             }
             for (int k = 0; link.Type == JobLink::TcpServer && k < layout.Ports[i].ServerClients; ++k) {
@@ -135,7 +137,8 @@ void Bridge::CheckPaths(PortEnds& ends, const std::string& port)
         tcpPeers.push_back(client.Get());
     WriteByte(ends.App.Get(), 'a', port);
     for (int peer : tcpPeers)
-        if (ReadByte(peer, port + ": the first byte at a TCP peer") != 'a')
+        if (ReadByte(peer, port + ": the first byte at a TCP peer", peer == ends.Peer.Get() ? ends.PeerTelnet.get() : nullptr)
+            != 'a')
             Fail(port + ": a TCP peer got a changed byte");
     size_t expected = tcpPeers.size();
     if (ends.Udp.Get() >= 0) {

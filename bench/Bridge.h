@@ -10,6 +10,7 @@
 
 #include "BenchOptions.h"
 #include "BenchSupport.h"
+#include "TelnetPeer.h"
 
 namespace bench {
 
@@ -18,6 +19,7 @@ struct PortLayout {
     bool TcpClient = false; // a TCP client link to a listener of the benchmark
     int ServerClients = 0;  // above 0: a TCP server link with that many clients of the benchmark
     bool Udp = false;       // a UDP link to a socket of the benchmark
+    bool Rfc2217 = false;   // console only: the TCP client link with line control, its peer a Telnet end
 };
 
 struct Layout {
@@ -38,6 +40,7 @@ struct JobLink {
     enum Kind { TcpClient, TcpServer, Udp } Type;
     uint16_t Port = 0;       // TcpClient: the remote port; TcpServer, Udp: the local one
     uint16_t RemotePort = 0; // Udp
+    bool Rfc2217 = false;    // TcpClient, console only
 };
 
 struct JobPort {
@@ -81,6 +84,7 @@ inline const char* NameOf(Who who)
 struct PortEnds {
     Fd App;                   // the application: raw, non-blocking
     Fd Peer;                  // the peer of the TCP client link
+    std::unique_ptr<TelnetPeer> PeerTelnet; // how Peer speaks when the link has line control; else null
     std::vector<Fd> Clients;  // the clients of the TCP server link
     Fd Udp;                   // the peer of the UDP link
     sockaddr_in UdpConsole {}; // where the UDP link receives

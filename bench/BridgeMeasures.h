@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "BenchSupport.h"
+#include "TelnetPeer.h"
 
 namespace bench {
 
@@ -57,25 +58,40 @@ constexpr double StallSeconds = 10.0;
 
 // Writes `total` pattern bytes into `writeFd` while reading and checking them from
 // `readFd`, in one poll loop. Seconds from the first write to the last byte checked.
-inline double Transfer(const std::string& what, int writeFd, int readFd, uint64_t total)
+// A Telnet peer (`writes`, `reads`) escapes what it writes or decodes what it reads;
+// `sent` then counts the bytes escaped so far.
+inline double Transfer(const std::string& what, int writeFd, int readFd, uint64_t total,
+                       TelnetPeer* writes = nullptr, TelnetPeer* reads = nullptr)
 {
     const Pattern& pattern = ThePattern();
-    std::vector<uint8_t> in(IoSize);
+    std::vector<uint8_t> in(IoSize), wire;
+    size_t wireAt = 0;
     uint64_t sent = 0, got = 0;
     const auto start = Clock::now();
     const auto hardEnd = start + std::chrono::seconds(60 + static_cast<long>(total >> 20) * 2);
     auto lastProgress = start;
     while (got < total) {
-        pollfd fds[2] = {{writeFd, static_cast<short>(sent < total ? POLLOUT : 0), 0},
+        const bool more = sent < total || wireAt < wire.size();
+        pollfd fds[2] = {{writeFd, static_cast<short>(more ? POLLOUT : 0), 0},
                          {readFd, POLLIN, 0}};
         if (poll(fds, 2, 100) < 0 && errno != EINTR)
             Fail(ErrnoText("poll"));
         bool progress = false;
-        if (sent < total && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+        if (more && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
             size_t length = static_cast<size_t>(std::min<uint64_t>(total - sent, IoSize));
-            ssize_t n = write(writeFd, pattern.At(sent), length);
+            if (writes && wireAt == wire.size()) {
+                wire.clear();
+                wireAt = 0;
+                TelnetPeer::Escape(pattern.At(sent), length, wire);
+                sent += length;
+            }
+            ssize_t n = writes ? write(writeFd, wire.data() + wireAt, wire.size() - wireAt)
+                               : write(writeFd, pattern.At(sent), length);
             if (n > 0) {
-                sent += static_cast<uint64_t>(n);
+                if (writes)
+                    wireAt += static_cast<size_t>(n);
+                else
+                    sent += static_cast<uint64_t>(n);
                 progress = true;
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 Fail(what + ": " + ErrnoText("write"));
@@ -84,10 +100,12 @@ inline double Transfer(const std::string& what, int writeFd, int readFd, uint64_
         if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) {
             ssize_t n = read(readFd, in.data(), in.size());
             if (n > 0) {
-                if (got + static_cast<uint64_t>(n) > sent)
+                // Only commands came: progress all the same.
+                const size_t data = reads ? reads->Decode(in.data(), static_cast<size_t>(n)) : static_cast<size_t>(n);
+                if (got + data > sent)
                     Fail(what + ": more bytes arrived than were sent");
-                pattern.Check(got, in.data(), static_cast<size_t>(n), what);
-                got += static_cast<uint64_t>(n);
+                pattern.Check(got, in.data(), data, what);
+                got += data;
                 progress = true;
             } else if (n == 0) {
                 Fail(what + ": the far side closed after " + std::to_string(got) + " bytes");
@@ -117,12 +135,15 @@ inline void WriteByte(int fd, uint8_t value, const std::string& what)
     }
 }
 
-inline uint8_t ReadByte(int fd, const std::string& what)
+// One data byte; through `telnet`, when given, the commands before it are dropped.
+inline uint8_t ReadByte(int fd, const std::string& what, TelnetPeer* telnet = nullptr)
 {
     for (;;) {
         WaitReady(fd, POLLIN, 5.0, what);
         uint8_t value = 0;
         ssize_t n = read(fd, &value, 1);
+        if (n == 1 && telnet && telnet->Decode(&value, 1) == 0)
+            continue;
         if (n == 1)
             return value;
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
@@ -161,10 +182,10 @@ inline double Percentile(const std::vector<double>& sorted, double p)
 }
 
 // One byte each way: the path is live before anything is timed.
-inline void Exchange(int appFd, int peerFd, const std::string& who)
+inline void Exchange(int appFd, int peerFd, const std::string& who, TelnetPeer* telnet = nullptr)
 {
     WriteByte(appFd, 'a', who);
-    if (ReadByte(peerFd, who + ": first byte at the peer") != 'a')
+    if (ReadByte(peerFd, who + ": first byte at the peer", telnet) != 'a')
         Fail(who + ": the first byte came out changed at the peer");
     WriteByte(peerFd, 'n', who);
     if (ReadByte(appFd, who + ": first byte at the application") != 'n')

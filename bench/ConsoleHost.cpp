@@ -80,7 +80,7 @@ std::vector<std::string> JobArguments(const Job& job)
         for (auto& link : port.Links) {
             switch (link.Type) {
             case JobLink::TcpClient:
-                args.insert(args.end(), {"--tcp-client", std::to_string(link.Port)});
+                args.insert(args.end(), {link.Rfc2217 ? "--tcp-client-rfc2217" : "--tcp-client", std::to_string(link.Port)});
                 break;
             case JobLink::TcpServer:
                 args.insert(args.end(), {"--tcp-server", std::to_string(link.Port)});
@@ -165,8 +165,9 @@ Job ParseJob(int argc, char** argv)
         if (job.Ports.empty())
             HostFails(arg + " before the first --port");
         JobPort& port = job.Ports.back();
-        if (arg == "--tcp-client")
-            port.Links.push_back({JobLink::TcpClient, static_cast<uint16_t>(std::stoi(value)), 0});
+        if (arg == "--tcp-client" || arg == "--tcp-client-rfc2217")
+            port.Links.push_back({JobLink::TcpClient, static_cast<uint16_t>(std::stoi(value)), 0,
+                                  arg == "--tcp-client-rfc2217"});
         else if (arg == "--tcp-server")
             port.Links.push_back({JobLink::TcpServer, static_cast<uint16_t>(std::stoi(value)), 0});
         else if (arg == "--udp")
@@ -184,7 +185,7 @@ CNetObject* AddLink(CPortObject& port, const JobLink& link)
 {
     switch (link.Type) {
     case JobLink::TcpClient:
-        return port.AddTcpClient("127.0.0.1", link.Port);
+        return port.AddTcpClient("127.0.0.1", link.Port, LinkOptions {"", link.Rfc2217});
     case JobLink::TcpServer:
         return port.AddTcpServer(link.Port);
     case JobLink::Udp:

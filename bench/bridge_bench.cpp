@@ -103,7 +103,8 @@ int main(int argc, char** argv)
     using CaseFunction = void (*)(const Options&, Report&);
     const std::pair<const char*, CaseFunction> cases[] = {
         {"paced", PacedCase}, {"broadcast", BroadcastCase}, {"slow", SlowReaderCase}, {"idle", IdleCase},
-        {"roundtrip", RoundTripCase}, {"bulk", BulkCase}, {"log", LogCase}};
+        {"roundtrip", RoundTripCase}, {"bulk", BulkCase}, {"log", LogCase},
+        {"rfc2217", Rfc2217Case}};
     Report report;
     for (auto [name, run] : cases)
         if (options.Wants(name))

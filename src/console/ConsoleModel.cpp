@@ -201,13 +201,15 @@ CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkSpec& spec, cons
 {
     // The host goes to the link as typed; whether it can be reached shows only when
     // the link connects or sends.
+    const LinkOptions options = OptionsOf(spec);
     switch (spec.Kind) {
     case TcpClient:
-        return port.AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort);
+        return port.AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort, options);
     case TcpServer:
-        return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused);
+        return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
     case Udp:
-        return port.AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused);
+        return port.AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
+                           options);
     }
     return nullptr;
 }

@@ -114,6 +114,11 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
             add(LinkKey(i, "RemotePort"), number(link->RemotePort));
             break;
         }
+        // Written only when set, so a file without them stays as it always was.
+        if (!link->LocalAddr.empty())
+            add(LinkKey(i, "LocalAddr"), link->LocalAddr);
+        if (link->Rfc2217)
+            add(LinkKey(i, "Rfc2217"), "1");
     }
     return pairs;
 }
@@ -164,12 +169,17 @@ void ConsoleModel::LoadSettings()
             const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
             if (!kind)
                 continue; // an unknown kind: the entry is skipped
+            LinkSpec stored;
+            stored.Kind = *kind;
+            stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
+            stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
+            const LinkOptions options = OptionsOf(stored);
             CNetObject* link = nullptr;
             switch (*kind) {
             case TcpClient: {
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 // The link starts connecting here, before its two options are applied.
-                link = port->AddTcpClient(host.c_str(), port16("RemotePort"));
+                link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options);
                 if (link) {
                     link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
                     link->ReconnectIntervalTime =
@@ -181,12 +191,12 @@ void ConsoleModel::LoadSettings()
             // down) keeps its link, not listening until the pump can bind it: left out,
             // the next save would drop it from the file for good.
             case TcpServer:
-                link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy);
+                link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy, nullptr, options);
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
                 const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
-                link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy);
+                link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy, nullptr, options);
                 break;
             }
             }

@@ -32,6 +32,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             ConsoleStatus::Link& l = out.Links.emplace_back();
             l.Kind = link->Type;
             l.LocalPort = link->LocalPort;
+            l.LocalAddr = link->LocalAddr;
+            l.Rfc2217 = link->Rfc2217;
             l.RemoteAddr = link->RemoteAddr;
             l.RemotePort = link->RemotePort;
             l.State = link->GetLinkState();
@@ -46,6 +48,10 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;
             l.LastError = link->LastError;
+            if (link->Type == TcpClient && link->Rfc2217 && link->Protocol) {
+                l.FarLineKnown = true;
+                l.FarLine = link->Protocol->Session.Reported();
+            }
         }
     }
     return status;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/LinkKinds.h"
+#include "net/ReportedLine.h"
 
 class CPortObject;
 class CQLNManager;
@@ -18,6 +19,8 @@ struct ConsoleStatus {
     struct Link {
         NetKind Kind = TcpClient;
         int32_t LocalPort = 0;          // TCP server: listen port; UDP: local port
+        std::string LocalAddr;          // TCP server, UDP: listen address; empty: all interfaces
+        bool Rfc2217 = false;           // TCP client, TCP server: line control over Telnet
         std::string RemoteAddr;         // TCP client, UDP: as stored
         uint16_t RemotePort = 0;        // TCP client, UDP
         LinkState State = Unconnected;  // TCP client; others Unconnected
@@ -31,6 +34,10 @@ struct ConsoleStatus {
         uint64_t BytesReceived = 0;
         int64_t LastChange = 0;         // wall clock, milliseconds since 1970; 0: never
         std::string LastError;          // why the last attempt, bind or connection failed
+        // TCP client with line control, once it connected: what the far serial port
+        // reported on the current (or last) connection.
+        bool FarLineKnown = false;
+        ReportedLine FarLine;
     };
     struct Port {
         int32_t Number = 0;

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "net/LocalAddress.h"
+#include "net/NetAddress.h"
 #include "platform/config/WholeNumber.h"
 
 namespace {
@@ -24,7 +26,50 @@ bool CheckPort(const std::string& text, const char* message, LinkCheck::Field fi
     return false;
 }
 
+// The listen address: empty, or a numeric address of this machine.
+bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& check)
+{
+    if (text.empty())
+        return true;
+    const std::string problem = LocalAddressProblem(text);
+    if (problem.empty())
+        return true;
+    check.Result = ConsoleResult::Refused(message, problem);
+    check.Failed = LinkCheck::Field::LocalAddr;
+    return false;
+}
+
+// A UDP socket bound to one family's address cannot send to the other's; the
+// wildcard "::" (and no address) takes both. A remote name shows its family only
+// when it is looked up.
+bool CheckUdpFamilies(const LinkSpec& spec, LinkCheck& check)
+{
+    NetAddress local;
+    NetAddress remote;
+    if (spec.LocalAddr.empty() || !NetAddress::FromNumeric(spec.LocalAddr.c_str(), local)
+        || !NetAddress::FromNumeric(spec.RemoteAddr.c_str(), remote) || local.Family() == remote.Family())
+        return true;
+    if (local.IsAny6())
+        return true;
+    const bool remote6 = remote.Family() == AF_INET6;
+    check.Result = ConsoleResult::Refused("Local Address error!",
+                                          std::string("The remote address is ") + (remote6 ? "IPv6" : "IPv4")
+                                              + " and the local address " + (remote6 ? "IPv4" : "IPv6") + ".");
+    check.Failed = LinkCheck::Field::LocalAddr;
+    return false;
+}
+
 } // namespace
+
+LinkOptions OptionsOf(const LinkSpec& spec)
+{
+    LinkOptions options;
+    if (spec.Kind == TcpServer || spec.Kind == Udp)
+        options.LocalAddr = spec.LocalAddr;
+    if (spec.Kind == TcpClient || spec.Kind == TcpServer)
+        options.Rfc2217 = spec.Rfc2217;
+    return options;
+}
 
 LinkCheck CheckLink(const LinkSpec& spec)
 {
@@ -35,11 +80,14 @@ LinkCheck CheckLink(const LinkSpec& spec)
         CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
         return check;
     case TcpServer:
-        CheckPort(spec.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check);
+        if (CheckPort(spec.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
+            CheckLocalAddr(spec.LocalAddr, "Listen Address error!", check);
         return check;
     case Udp:
-        if (CheckPort(spec.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check))
-            CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
+        if (CheckPort(spec.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
+            && CheckLocalAddr(spec.LocalAddr, "Local Address error!", check)
+            && CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
+            CheckUdpFamilies(spec, check);
         return check;
     }
     check.Result = ConsoleResult::Refused(AddNetFailed, "Unknown link kind.");

@@ -13,11 +13,13 @@ struct LinkSpec {
     std::string RemoteAddr; // TCP client, UDP: the host as typed; never checked here
     std::string RemotePort; // TCP client, UDP
     std::string LocalPort;  // TCP server: the listen port; UDP: the local port
+    std::string LocalAddr {}; // TCP server, UDP: the listen address; empty: every interface
+    bool Rfc2217 = false;     // TCP client, TCP server: line control over Telnet
 };
 
 // The outcome of CheckLink: the ports as numbers, or the first text that failed.
 struct LinkCheck {
-    enum class Field { None, RemotePort, LocalPort };
+    enum class Field { None, RemotePort, LocalPort, LocalAddr };
 
     ConsoleResult Result;
     Field Failed = Field::None; // the dialog gives this field's edit the focus
@@ -26,10 +28,16 @@ struct LinkCheck {
 };
 
 // The ports of the kind, in the dialog's order, each a whole number from 1 to 65535:
-// TCP client "Remote Port error!"; TCP server "Listen Port error!"; UDP "Local Port
-// error!", then (only when the local port passed) "Remote Port error!". A kind the
+// TCP client "Remote Port error!"; TCP server "Listen Port error!", then "Listen
+// Address error!"; UDP "Local Port error!", then "Local Address error!", then
+// "Remote Port error!" (each only when the ones before passed). A listen address,
+// when given, must be a numeric address of this machine; a UDP link's numeric
+// remote address must be of a family its local address can reach. A kind the
 // console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkSpec& spec);
+
+// The options of `spec` that its kind takes.
+LinkOptions OptionsOf(const LinkSpec& spec);
 
 // The second line of "Add net failed!" for a local port the link could not have:
 // "Port 30000 is already in use.", or "Port 30000: <why>."; empty without a reason.

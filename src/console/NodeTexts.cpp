@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "forwarding/PortObject.h"
+#include "net/NetAddress.h"
 #include "net/NetObject.h"
 #include "platform/pty/PortDriver.h"
 
@@ -37,7 +38,10 @@ std::string StateText(LinkState state)
 
 std::string LinkNodeText(const CNetObject& link)
 {
-    const std::string remote = link.RemoteAddr + ":" + Unsigned(link.RemotePort);
+    const std::string remote = HostPortText(link.RemoteAddr, link.RemotePort);
+    // The listen address shows only when one is set.
+    const std::string local = link.LocalAddr.empty() ? Unsigned(link.LocalPort)
+                                                     : HostPortText(link.LocalAddr, static_cast<uint16_t>(link.LocalPort));
     // A link loaded while its local port was taken says so in front of its usual text.
     const std::string waiting = link.IsListening() ? std::string() : "(Not listening) ";
     switch (link.Type) {
@@ -47,12 +51,40 @@ std::string LinkNodeText(const CNetObject& link)
     case TcpServer: {
         const std::string clients =
             waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.Clients.size())) + ") " : waiting;
-        return clients + "TCP Server / Listen Port " + Unsigned(link.LocalPort);
+        return clients + "TCP Server / Listen Port " + local;
     }
     case Udp:
-        return waiting + "UDP / Local Port " + Unsigned(link.LocalPort) + ", Remote Addr:Port " + remote;
+        return waiting + "UDP / Local Port " + local + ", Remote Addr:Port " + remote;
     }
     return {};
+}
+
+std::string FarLineText(const ReportedLine& line)
+{
+    if (!line.Agreed)
+        return "not agreed";
+    auto pick = [](uint8_t code, const char* const* names, size_t count) -> std::string {
+        return code >= 1 && code <= count ? names[code - 1] : "?";
+    };
+    static const char* const Parity[] = {"N", "O", "E", "M", "S"};
+    static const char* const Stop[] = {"1", "2", "1.5"};
+    static const char* const Flow[] = {"none", "XON/XOFF", "hardware"};
+    auto hex = [](uint8_t value) {
+        static const char Digits[] = "0123456789abcdef";
+        return std::string("0x") + Digits[value >> 4] + Digits[value & 15];
+    };
+    std::string text = (line.Baud ? Unsigned(line.Baud) : "?") + " baud "
+        + (line.DataSize ? Unsigned(line.DataSize) : "?") + pick(line.Parity, Parity, 5)
+        + pick(line.StopSize, Stop, 3) + ", flow " + pick(line.FlowControl, Flow, 3);
+    if (line.Dtr)
+        text += line.Dtr == 8 ? ", DTR on" : ", DTR off";
+    if (line.Rts)
+        text += line.Rts == 11 ? ", RTS on" : ", RTS off";
+    if (line.HaveModemState)
+        text += ", modem state " + hex(line.ModemState);
+    if (line.HaveLineState)
+        text += ", line state " + hex(line.LineState);
+    return text;
 }
 
 std::string PortPlaceText(CPortObject& port)

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "net/LinkKinds.h"
+#include "net/ReportedLine.h"
 #include "ports/QLNManager.h"
 
 class CNetObject;
@@ -20,8 +21,15 @@ std::string StateText(LinkState state);
 //   "(Connected) TCP Client / Remote Addr:Port 127.0.0.1:30000"
 //   "(2) TCP Server / Listen Port 30000", "(Not listening) TCP Server / Listen Port 30000"
 //   "UDP / Local Port 30000, Remote Addr:Port 127.0.0.1:31000", "(Not listening) UDP / …"
+// An IPv6 remote address shows in brackets ("[::1]:30000"); a listen address, when
+// set, in front of the local port ("Listen Port 127.0.0.1:30000").
 // Manager lock held by the caller (the pump changes the state and the clients).
 std::string LinkNodeText(const CNetObject& link);
+
+// The far serial port of a TCP client link with line control, as its server last
+// reported it: "9600 baud 7E2, flow hardware, DTR on, RTS on, modem state 0x30";
+// "not agreed" while the server has not taken the option. Unknown parts show "?".
+std::string FarLineText(const ReportedLine& line);
 
 // Where applications open the port (its COM<n> link), or why it cannot be served.
 std::string PortPlaceText(CPortObject& port);

@@ -140,10 +140,16 @@ bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
     LinkSpec& link = command.Link;
     command.Action = Verb::LinkAdd;
     const std::string kind = words.Next();
+    std::string error;
+    // Line control for the TCP kinds, a listen address for the listening ones; the
+    // model checks the address as the dialog's field.
+    if (kind == "tcp-client" || kind == "tcp-server")
+        link.Rfc2217 = words.Flag("--rfc2217");
+    if ((kind == "tcp-server" || kind == "udp") && !words.Option("--listen", link.LocalAddr, error) && !error.empty())
+        return Fail(parsed, error);
     if (kind == "tcp-client") {
         link.Kind = TcpClient;
         command.NoReconnect = words.Flag("--no-reconnect");
-        std::string error;
         command.HasInterval = words.Option("--interval", command.Interval, error);
         if (!error.empty())
             return Fail(parsed, error);
@@ -251,9 +257,9 @@ std::string ControlUsage()
     return "usage: quillonctl status [--json] [--follow]\n"
            "       quillonctl port add [N] [--force]\n"
            "       quillonctl port remove N\n"
-           "       quillonctl link add COM<n> tcp-client HOST:PORT [--no-reconnect] [--interval MS]\n"
-           "       quillonctl link add COM<n> tcp-server PORT\n"
-           "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT\n"
+           "       quillonctl link add COM<n> tcp-client HOST:PORT [--no-reconnect] [--interval MS] [--rfc2217]\n"
+           "       quillonctl link add COM<n> tcp-server PORT [--listen ADDR] [--rfc2217]\n"
+           "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT [--listen ADDR]\n"
            "       quillonctl link remove COM<n> INDEX\n"
            "       quillonctl link reconnect COM<n> INDEX\n"
            "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n";

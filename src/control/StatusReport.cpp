@@ -92,12 +92,36 @@ std::string JsonArray(const Items& items, Write&& write)
     return text + "]";
 }
 
+// Codes as the far end sent them (0: not reported); the states null until reported.
+std::string FarLineJson(const ReportedLine& line)
+{
+    JsonObject json;
+    json.Bool("agreed", line.Agreed)
+        .Unsigned("baud", line.Baud)
+        .Num("dataSize", line.DataSize)
+        .Num("parity", line.Parity)
+        .Num("stopSize", line.StopSize)
+        .Num("flowControl", line.FlowControl)
+        .Num("dtr", line.Dtr)
+        .Num("rts", line.Rts)
+        .Raw("lineState", line.HaveLineState ? std::to_string(line.LineState) : "null")
+        .Raw("modemState", line.HaveModemState ? std::to_string(line.ModemState) : "null")
+        .Str("text", FarLineText(line));
+    return json.Close();
+}
+
 std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
 {
     JsonObject json;
     json.Unsigned("index", index).Str("kind", KindName(link.Kind)).Str("state", StateName(link));
     if (link.Kind != TcpClient)
         json.Num("localPort", link.LocalPort);
+    if (!link.LocalAddr.empty())
+        json.Str("localAddress", link.LocalAddr);
+    if (link.Rfc2217)
+        json.Bool("rfc2217", true);
+    if (link.FarLineKnown)
+        json.Raw("farLine", FarLineJson(link.FarLine));
     if (link.Kind != TcpServer)
         json.Str("remoteHost", link.RemoteAddr).Num("remotePort", link.RemotePort);
     if (link.Kind == TcpClient)
@@ -198,6 +222,9 @@ std::string StatusText(const ConsoleStatus& status, bool running)
                 + " received\n";
             for (const std::string& peer : link.ClientPeers)
                 text += "     client " + peer + "\n";
+            if (link.Rfc2217)
+                text += std::string("     RFC 2217") + (link.FarLineKnown ? ", far line: " + FarLineText(link.FarLine) : "")
+                    + "\n";
             if (!link.LastError.empty())
                 text += "     last error: " + link.LastError + "\n";
         }

@@ -18,6 +18,21 @@ bool QueryStatus(CPortObject* port, PortStatus* status)
     return PortDriver::Instance().QueryStatus(port->GetDriverHandle(), status);
 }
 
+bool SetLineReports(CPortObject* port, bool on)
+{
+    return PortDriver::Instance().SetLineReports(port->GetDriverHandle(), on);
+}
+
+uint8_t TakeLineEvents(CPortObject* port)
+{
+    return PortDriver::Instance().TakeLineEvents(port->GetDriverHandle());
+}
+
+bool ReadLineSettings(CPortObject* port, LineSettings& out)
+{
+    return PortDriver::Instance().ReadLineSettings(port->GetDriverHandle(), out);
+}
+
 bool IsOpenedByApplication(CPortObject* port)
 {
     if (!port)

@@ -9,7 +9,7 @@
 #include "platform/base/TickCount.h"
 #include "forwarding/PortObject.h"
 
-CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
+CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options)
 {
     if (!host || remotePort == 0)
         return nullptr;
@@ -21,6 +21,7 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
     link->ClientSocket->SetUserData(link.get());
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
+    link->Rfc2217 = options.Rfc2217;
     // A first attempt that cannot even start still makes the link; the pump tries
     // again once the reconnect interval has passed. One that waits for the host's
     // lookup starts when the answer comes.
@@ -28,10 +29,12 @@ CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort)
         link->ConnectWhenResolved = true;
     link->MarkChanged();
     NetLinks.push_back(std::move(link));
+    UpdateLineReports();
     return NetLinks.back().get();
 }
 
-CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, std::string* whyRefused)
+CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, std::string* whyRefused,
+                                      const LinkOptions& options)
 {
     if (listenPort == 0)
         return nullptr;
@@ -39,6 +42,8 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     ManagerLock->Touch();
     auto link = std::make_unique<CNetObject>(TcpServer);
     link->LocalPort = listenPort;
+    link->LocalAddr = options.LocalAddr;
+    link->Rfc2217 = options.Rfc2217;
     if (!Listen(*link)) {
         if (onFailure == BindFailure::Refuse) {
             if (whyRefused)
@@ -52,7 +57,7 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
 }
 
 CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
-                                std::string* whyRefused)
+                                std::string* whyRefused, const LinkOptions& options)
 {
     if (localPort == 0 || !host || remotePort == 0)
         return nullptr;
@@ -60,6 +65,7 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
     ManagerLock->Touch();
     auto link = std::make_unique<CNetObject>(Udp);
     link->LocalPort = localPort;
+    link->LocalAddr = options.LocalAddr;
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
     if (!Listen(*link)) {
@@ -77,9 +83,16 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
 bool CPortObject::Listen(CNetObject& link)
 {
     QLN_ASSERT_HELD(ManagerLock);
+    // A stored address that is not numeric never falls back to every interface: the
+    // link waits, not listening, with the reason.
+    NetAddress local;
+    if (!link.LocalAddr.empty() && !NetAddress::FromNumeric(link.LocalAddr.c_str(), local)) {
+        link.LastError = link.LocalAddr + " is not a numeric address";
+        return false;
+    }
     auto bind = [&](auto& slot) {
         using Socket = typename std::remove_reference_t<decltype(slot)>::element_type;
-        auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort));
+        auto socket = std::make_unique<Socket>(static_cast<uint16_t>(link.LocalPort), local);
         // A socket that failed goes before it has a handler: its close reports nothing.
         if (socket->GetLastResult() != 0) {
             link.LastError = socket->LastErrorReason();
@@ -139,6 +152,7 @@ void CPortObject::RemoveLink(CNetObject* link)
             owned->DatagramSocket.reset();
             break;
         }
+        UpdateLineReports();
         return;
     }
 }
@@ -172,7 +186,22 @@ bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* w
     if (oldAt == NetLinks.end() || freshAt == NetLinks.end())
         return false;
 
-    if (!fresh->IsListening() && fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening()) {
+    const bool samePort = fresh->Type == old->Type && fresh->LocalPort == old->LocalPort && old->IsListening();
+    if (!fresh->IsListening() && samePort && fresh->LocalAddr != old->LocalAddr) {
+        // The same port on another address: old's socket holds the port, so it goes
+        // first, and comes back when the new address cannot be had. Its connections
+        // came in on the address given up: they go with old, unless it stays.
+        old->ServerSocket.reset();
+        old->DatagramSocket.reset();
+        if (Listen(*fresh)) {
+            fresh->LastError.clear();
+            fresh->MarkChanged();
+        } else if (!Listen(*old)) {
+            old->LastFailTime = GetTickCount32();
+        }
+        old->MarkChanged();
+    }
+    if (!fresh->IsListening() && samePort && fresh->LocalAddr == old->LocalAddr) {
         // The sockets report their events for the link in their user data.
         auto handOver = [fresh](auto& from, auto& to) {
             to = std::move(from);

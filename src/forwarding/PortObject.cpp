@@ -95,6 +95,8 @@ int CPortObject::OpenDriver()
     if (DriverHandleValue != INVALID_DRIVER_HANDLE)
         return 1;
     DriverHandleValue = PortDriver::Instance().Open(PortNumber);
+    // The device may be a new one since the handle was last open.
+    UpdateLineReports();
     return DriverHandleValue != INVALID_DRIVER_HANDLE ? 1 : 0;
 }
 
@@ -104,6 +106,7 @@ void CPortObject::CloseDriver()
         return;
     PortDriver::Instance().Close(DriverHandleValue);
     DriverHandleValue = INVALID_DRIVER_HANDLE;
+    LineReportsOn = false;
 }
 
 std::string CPortObject::GetUnavailableReason()

@@ -3,6 +3,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/NetObject.h"
 #include "net/SocketEventHandler.h"
@@ -63,18 +64,22 @@ public:
 
     // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
     // given, then receives why the local port could not be had ("Address already in use").
-    CNetObject* AddTcpClient(const char* host, uint16_t remotePort);
+    // `options` holds what the kind takes of it (LinkOptions).
+    CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {});
     CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
-                             std::string* whyRefused = nullptr);
+                             std::string* whyRefused = nullptr, const LinkOptions& options = {});
     CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
-                       BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr);
+                       BindFailure onFailure = BindFailure::Refuse, std::string* whyRefused = nullptr,
+                       const LinkOptions& options = {});
     void RemoveLink(CNetObject* link);
     // Puts `fresh`, a link of this port made a moment ago, in the place of `old`,
     // which goes, in one hold of the lock: the pump sees either the old link or the
     // new one, never both. A fresh server or UDP link that could not bind because
     // `old` holds that very port (same kind, same local port) takes over old's bound
     // socket instead, with a server's accepted connections and each peer's progress
-    // through the current chunk. False when `fresh` still has no socket to listen on:
+    // through the current chunk; one with another listen address on that port binds
+    // anew once old's socket is closed (old's socket is bound again when it cannot,
+    // or retried as any unbound link's). False when `fresh` still has no socket to listen on:
     // `fresh` is removed, `old` stays as it was, and `whyRefused`, when given,
     // receives why fresh's port could not be had.
     bool ReplaceLink(CNetObject* old, CNetObject* fresh, std::string* whyRefused = nullptr);
@@ -152,13 +157,46 @@ private:
     int32_t ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t length, bool& allTaken);
     void ResetChunkProgress();
     bool FromNetFull() const;
-    int32_t PollConnection(CClientSocket& socket);
+    // Polls a connection; one whose port or wire buffer is full is only watched for
+    // its peer leaving.
+    int32_t PollConnection(CClientSocket& socket, const LinkProtocol* protocol = nullptr);
+
+    // Line control on TCP links (PortLinkProtocol.cpp); lock held.
+    //
+    // Reads the application's settings for a session.
+    ComPortSession::SettingsReader LineReader();
+    // A new connection of a link with line control: a fresh session in `slot`, its
+    // offers in the wire buffer.
+    void StartProtocol(std::unique_ptr<LinkProtocol>& slot, ComPortSession::Role role);
+    // The line control of the connection `socket` of `link`, or null.
+    LinkProtocol* ProtocolOf(CNetObject& link, CSocket* socket);
+    // The connection owes its peer so much that it is not read until the peer reads.
+    static bool WireBacklog(const LinkProtocol* protocol);
+    // SendRest for a connection with line control: the chunk goes into the wire
+    // buffer whole, encoded, when there is room, and counts as taken from then on.
+    static int32_t OfferEncoded(CClientSocket& socket, LinkProtocol& protocol, const uint8_t* chunk,
+                                uint32_t length, uint32_t& taken, bool& waitsWritable, bool& refused,
+                                uint64_t& bytesSent);
+    // After a connection's poll: what its session owes the peer goes out.
+    static int32_t ServeWire(CClientSocket& socket, LinkProtocol* protocol, bool& waitsWritable);
+    // Received bytes of a connection with line control: false for one without; else
+    // the data bytes in `data` and the session's answers in the wire buffer.
+    bool DecodeReceived(CNetObject& link, CSocket* socket, const uint8_t* bytes, uint32_t count,
+                        std::vector<uint8_t>& data);
+    // Line reports from the driver while the port has a TCP client link with line
+    // control, and none otherwise.
+    void UpdateLineReports();
+    // The application's settings changes and flushes, for the TCP client links with
+    // line control. Returns the work count.
+    int32_t TakeLineReports();
     void TryAutoReconnect(CNetObject& link);
     // Reaching a link's remote host through its host cache; none of them waits
     // for a lookup.
     enum class ConnectStart { Started, Waiting, Failed };
     ConnectStart StartConnect(CNetObject& link);
+    ConnectStart ConnectToRemote(CNetObject& link, bool ask);
     void FinishWaitingConnect(CNetObject& link);
+    void TryNextAddress(CNetObject& link);
     bool UdpDestination(CNetObject& link, NetAddress& to);
     // Binds the local socket of a TCP server or UDP link on its LocalPort and wires it
     // to this port; false, the link left without one, when that fails. Lock held.
@@ -210,6 +248,7 @@ private:
     // offers it again a little later instead of waiting. A host still being looked
     // up is not such a refusal: the resolver's answer wakes the pump.
     bool UdpRefused = false;
+    bool LineReportsOn = false; // the driver reports the application's line changes
     // The pump's wait: the master's registration and what was reported for it, a
     // report for any of the port's descriptors, the open notice, and when the port
     // is next due by time.

@@ -74,6 +74,7 @@ int32_t CPortObject::Pump()
             ToNetQueue.Append(TransferBuffer, count);
             BytesFromApplication += count;
         }
+        work += TakeLineReports();
     }
 
     // The outbound chunk, once the send delay has passed.
@@ -137,12 +138,17 @@ int32_t CPortObject::ServeTcpClient(CNetObject& link, const uint8_t* chunk, uint
             allTaken = false;
         } else {
             bool refused = false;
-            work += SendRest(socket, chunk, length, link.Taken, link.WaitsWritable, refused, link.BytesSent);
+            LinkProtocol* protocol = ProtocolOf(link, &socket);
+            work += protocol ? OfferEncoded(socket, *protocol, chunk, length, link.Taken, link.WaitsWritable, refused,
+                                            link.BytesSent)
+                             : SendRest(socket, chunk, length, link.Taken, link.WaitsWritable, refused, link.BytesSent);
             if (refused)
                 allTaken = false;
         }
     }
-    work += PollConnection(socket);
+    work += PollConnection(socket, ProtocolOf(link, &socket));
+    work += ServeWire(socket, ProtocolOf(link, &socket), link.WaitsWritable);
+    TryNextAddress(link);
     FinishWaitingConnect(link);
     TryAutoReconnect(link);
     return work;
@@ -156,8 +162,10 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
         client.WaitsWritable = false;
         if (!chunk || client.Taken >= length || client.Socket->GetState() != Connected)
             continue;
-        work += SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused,
-                         link.BytesSent);
+        work += client.Protocol ? OfferEncoded(*client.Socket, *client.Protocol, chunk, length, client.Taken,
+                                               client.WaitsWritable, refused, link.BytesSent)
+                                : SendRest(*client.Socket, chunk, length, client.Taken, client.WaitsWritable, refused,
+                                           link.BytesSent);
     }
     if (refused)
         allTaken = false;
@@ -165,7 +173,8 @@ int32_t CPortObject::ServeTcpServer(CNetObject& link, const uint8_t* chunk, uint
     // the chunk from the next step on if the chunk is still held back then.
     work += ServeListener(link);
     for (auto it = link.Clients.begin(); it != link.Clients.end();) {
-        work += PollConnection(*it->Socket);
+        work += PollConnection(*it->Socket, it->Protocol.get());
+        work += ServeWire(*it->Socket, it->Protocol.get(), it->WaitsWritable);
         if (it->Socket->GetState() == Unconnected)
             it = link.Clients.erase(it);
         else
@@ -194,10 +203,12 @@ int32_t CPortObject::ServeUdp(CNetObject& link, const uint8_t* chunk, uint32_t l
             // A full send buffer reports its end as writability; a host that does not
             // resolve, a refused destination or a system short of buffers does not.
             // Retrying either is no work.
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 link.WaitsWritable = true;
-            else
+            } else {
                 UdpRefused = true;
+                link.LastError = link.DatagramSocket->LastErrorReason();
+            }
         }
     }
     work += link.DatagramSocket->Poll();
@@ -218,9 +229,9 @@ bool CPortObject::FromNetFull() const
 // The mark is checked before every read, not once per pass, so a pass over many
 // clients cannot read far past it. An unread connection is still watched for its
 // peer leaving, so a peer that resets or closes is noticed and let go.
-int32_t CPortObject::PollConnection(CClientSocket& socket)
+int32_t CPortObject::PollConnection(CClientSocket& socket, const LinkProtocol* protocol)
 {
-    if (socket.GetState() == Connected && FromNetFull())
+    if (socket.GetState() == Connected && (FromNetFull() || WireBacklog(protocol)))
         return socket.PollHangUp();
     return socket.Poll();
 }

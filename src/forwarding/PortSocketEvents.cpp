@@ -22,6 +22,8 @@ void CPortObject::OnAccept(CServerSocket*, CClientSocket* client, void* userData
         AcceptedClient accepted;
         accepted.Peer = owned->GetPeer().ToText();
         accepted.Socket = std::move(owned);
+        if (link->Rfc2217)
+            StartProtocol(accepted.Protocol, ComPortSession::Role::Server);
         link->Clients.push_back(std::move(accepted));
         PeerCameUp = true;
         link->MarkChanged();
@@ -58,15 +60,20 @@ void CPortObject::OnConnect(CClientSocket* socket, bool success, void* userData)
             return;
         if (success && socket)
             socket->SetNoDelay(true);
+        if (success && link->Type == TcpClient && link->Rfc2217)
+            StartProtocol(link->Protocol, ComPortSession::Role::Client);
         if (success)
             PeerCameUp = true;
         if (!success) {
-            link->Remote.Distrust();
             if (socket)
                 link->LastError = socket->LastErrorReason();
+            // The next address of the host, if it has one, is tried right after this
+            // poll; the reconnect interval counts from the failure of the last.
+            if (link->Remote.Advance())
+                link->NextAddressDue = true;
+            else if (link->AutoReconnect)
+                link->LastFailTime = GetTickCount32();
         }
-        if (!success && link->AutoReconnect)
-            link->LastFailTime = GetTickCount32();
         link->MarkChanged();
     } catch (...) {
     }
@@ -100,10 +107,20 @@ void CPortObject::OnReceive(CSocket* socket, uint32_t count, void* userData)
         }
         if (!ok || count == 0)
             return;
+        // On a connection with line control only the data bytes go on; the session's
+        // answers wait in its wire buffer.
+        static thread_local std::vector<uint8_t> decoded;
+        const std::vector<uint8_t>* data = &buffer;
+        if (link->Type != Udp && DecodeReceived(*link, socket, buffer.data(), count, decoded)) {
+            data = &decoded;
+            count = static_cast<uint32_t>(decoded.size());
+            if (count == 0)
+                return;
+        }
         link->BytesReceived += count;
         if (FromNetQueue.IsEmpty())
             FromNetStamp = GetTickCount32();
-        FromNetQueue.Append(buffer.data(), count);
+        FromNetQueue.Append(data->data(), count);
     } catch (...) {
     }
 }

@@ -136,7 +136,7 @@ void CPortObject::Watch(PumpPoller& poller)
             uint32_t events = 0;
             switch (socket.GetState()) {
             case Connected:
-                events = ConnectionEvents(socket, link->WaitsWritable, full);
+                events = ConnectionEvents(socket, link->WaitsWritable, full || WireBacklog(ProtocolOf(*link, &socket)));
                 break;
             case Connecting:
                 events = EPOLLOUT;
@@ -157,7 +157,8 @@ void CPortObject::Watch(PumpPoller& poller)
                 DueBy(TickAfter(link->AcceptPausedAt, link->AcceptBackoff));
             watch(*link->ServerSocket, AcceptPaused(*link, now) ? 0u : static_cast<uint32_t>(EPOLLIN));
             for (auto& client : link->Clients)
-                watch(*client.Socket, ConnectionEvents(*client.Socket, client.WaitsWritable, full));
+                watch(*client.Socket,
+                      ConnectionEvents(*client.Socket, client.WaitsWritable, full || WireBacklog(client.Protocol.get())));
             break;
         case Udp: {
             watch(*link->DatagramSocket, link->WaitsWritable ? EPOLLIN | EPOLLOUT : EPOLLIN);

@@ -63,11 +63,11 @@ void CClientSocket::Close()
     CSocket::Close();
 }
 
-bool CClientSocket::Reopen()
+bool CClientSocket::Reopen(int family)
 {
     ClosedByPeer = false;
     Close();
-    if (Create(SOCK_STREAM) == INVALID_SOCKET)
+    if (Create(SOCK_STREAM, family) == INVALID_SOCKET)
         return false;
     SetNonBlocking(true);
     return true;
@@ -75,9 +75,9 @@ bool CClientSocket::Reopen()
 
 bool CClientSocket::Connect(const char* host, uint16_t port)
 {
-    if (!Reopen())
-        return false;
     std::vector<NetAddress> found = LookUpHost(host);
+    if (!Reopen(found.empty() ? AF_INET : found.front().Family()))
+        return false;
     if (found.empty()) {
         // The new handle stays open (and the socket Unconnected) until the next
         // Connect, Close or destruction.
@@ -91,7 +91,7 @@ bool CClientSocket::Connect(const char* host, uint16_t port)
 
 bool CClientSocket::Connect(const NetAddress& address)
 {
-    return Reopen() && ConnectOpen(address);
+    return Reopen(address.Family() == AF_INET6 ? AF_INET6 : AF_INET) && ConnectOpen(address);
 }
 
 bool CClientSocket::ConnectOpen(const NetAddress& address)

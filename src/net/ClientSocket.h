@@ -17,8 +17,9 @@ public:
     void Close() override;
 
     // True when a connection attempt is under way; the outcome arrives through Poll.
-    // The host text is looked up here and may wait for a name server; the links
-    // connect to the address their host cache holds instead.
+    // The host text is looked up here and may wait for a name server (its first
+    // address is used); the links connect to the address their host cache holds
+    // instead.
     bool Connect(const char* host, uint16_t port);
     bool Connect(const NetAddress& address);
     // True when every byte was handed to the system. `sent`, when given, receives how
@@ -47,8 +48,8 @@ public:
     const NetAddress& GetPeer() const { return Peer; }
 
 private:
-    // Closes the previous connection and opens a fresh non-blocking handle.
-    bool Reopen();
+    // Closes the previous connection and opens a fresh non-blocking handle of `family`.
+    bool Reopen(int family);
     bool ConnectOpen(const NetAddress& address);
 
     LinkState State = Unconnected;

@@ -23,13 +23,10 @@ constexpr int MaxEmptySkipped = 64;
 
 } // namespace
 
-CDatagramSocket::CDatagramSocket(uint16_t localPort)
+CDatagramSocket::CDatagramSocket(uint16_t localPort, const NetAddress& local)
 {
-    if (Create(SOCK_DGRAM) == INVALID_SOCKET)
-        return;
     // No SO_REUSEADDR: a port that another link has bound must stay refused.
-    Bind(localPort);
-    if (LastResult == -1)
+    if (!OpenBound(SOCK_DGRAM, localPort, local, false))
         return;
     SetNonBlocking(true);
     SetBroadcast(false);
@@ -85,13 +82,15 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
     }
     uint32_t capacity = *length;
     *length = 0;
-    sockaddr_in sender{};
+    NetAddress sender;
     if (capacity > 0) {
-        socklen_t size = sizeof sender;
+        socklen_t size = sizeof sender.Storage;
         ssize_t result;
         do {
-            result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+            result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender.Storage), &size);
         } while (result < 0 && errno == EINTR);
+        sender.Length = result >= 0 ? size : 0;
+        sender = sender.Unmapped();
         // Whatever came of it, the next poll reports what is still waiting.
         Announced = 0;
         if (result < 0) {
@@ -103,13 +102,13 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
         *length = static_cast<uint32_t>(result);
     }
     if (address) {
-        if (capacity > 0)
-            ::inet_ntop(AF_INET, &sender.sin_addr, address, INET_ADDRSTRLEN);
-        else
-            address[0] = '\0';
+        address[0] = '\0';
+        if (sender.Family() == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
+                        INET_ADDRSTRLEN);
     }
     if (port)
-        *port = capacity > 0 ? ntohs(sender.sin_port) : 0;
+        *port = sender.Port();
     return true;
 }
 
@@ -127,10 +126,16 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host,
     return SendTo(data, length, found.front());
 }
 
-bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& to)
+bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& destination)
 {
-    if (!Handle.Valid() || !data || to.Length == 0)
+    if (!Handle.Valid() || !data || destination.Length == 0)
         return false;
+    const NetAddress to = Family == AF_INET6 ? destination.Mapped() : destination.Unmapped();
+    if (to.Family() != Family) {
+        errno = EAFNOSUPPORT;
+        Fail("sendto");
+        return false;
+    }
     const auto* bytes = static_cast<const unsigned char*>(data);
     int32_t taken = 0;
     while (taken < length) {

@@ -1,22 +1,25 @@
 #pragma once
 #include "net/Socket.h"
 
-struct NetAddress;
-
 // A UDP socket bound to a local port. Construction leaves LastResult 0 when ready.
 class CDatagramSocket : public CSocket {
 public:
-    explicit CDatagramSocket(uint16_t localPort);
+    // Bound to `localPort` of `local`; without a local address (Length 0) on every
+    // interface, for IPv4 and IPv6 peers alike.
+    explicit CDatagramSocket(uint16_t localPort, const NetAddress& local = NetAddress());
     ~CDatagramSocket() override;
 
     int Poll() override;
     // Reads one datagram. `length`: in the capacity, out the bytes received.
-    // `address` (16 characters or more) and `port` receive the sender when given.
+    // `address` (16 characters or more) and `port` receive the sender when given:
+    // an IPv4 sender in dotted form, an IPv6 one as an empty text.
     bool ReceiveFrom(void* buffer, uint32_t* length, char* address = nullptr, uint16_t* port = nullptr);
     // True when the whole datagram went to `host`:`port`. The host is looked up on
     // every call and may wait for a name server; the links send to the address
     // their host cache holds instead.
     bool SendTo(const void* data, int32_t length, const char* host, uint16_t port);
+    // An IPv4 destination of an IPv6 socket goes as the IPv4 address it is; an IPv6
+    // one of an IPv4 socket is refused (EAFNOSUPPORT).
     bool SendTo(const void* data, int32_t length, const NetAddress& to);
     void SetBroadcast(bool on);
 

@@ -15,7 +15,10 @@ void HostCache::Forget(const std::string& host)
         InFlight->Abandoned.store(true, std::memory_order_relaxed);
     InFlight.reset();
     Host = host;
-    HaveAddress = NetAddress::FromNumeric(host.c_str(), Address);
+    NetAddress numeric;
+    HaveAddress = NetAddress::FromNumeric(host.c_str(), numeric);
+    Addresses.assign(HaveAddress ? 1 : 0, numeric);
+    Current = 0;
     Type = host.empty() ? Kind::Empty : HaveAddress ? Kind::Numeric : Kind::Name;
     LookupFailed = false;
     Distrusted = false;
@@ -26,8 +29,8 @@ bool HostCache::Collect(int32_t now)
     if (!InFlight || !InFlight->Done.load(std::memory_order_acquire))
         return false;
     HaveAddress = !InFlight->Addresses.empty();
-    if (HaveAddress)
-        Address = InFlight->Addresses.front();
+    Addresses = InFlight->Addresses;
+    Current = 0;
     LookupFailed = !HaveAddress;
     Distrusted = false;
     AnsweredAt = now;
@@ -66,7 +69,7 @@ HostCache::Answer HostCache::Get(HostResolver* resolver, const std::string& host
         }
     }
     if (HaveAddress && !Distrusted) {
-        out = Address;
+        out = Addresses[Current];
         return Ready;
     }
     return InFlight ? Pending : Failed;
@@ -76,6 +79,17 @@ void HostCache::Distrust()
 {
     if (Type == Kind::Name && HaveAddress)
         Distrusted = true;
+}
+
+bool HostCache::Advance()
+{
+    if (HaveAddress && Current + 1 < Addresses.size()) {
+        ++Current;
+        return true;
+    }
+    Current = 0;
+    Distrust();
+    return false;
 }
 
 bool HostCache::Waiting() const

@@ -2,14 +2,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/NetAddress.h"
 
 class HostResolver;
 struct HostLookup;
 
-// What one link knows of its remote host: the last answer of the name service, and
-// the lookup under way if any. Numeric hosts are read once and never looked up.
+// What one link knows of its remote host: the last answer of the name service (every
+// address of it, tried in turn), and the lookup under way if any. Numeric hosts are
+// read once and never looked up.
 // A new lookup starts when there is no answer yet, after a failed one, after a
 // connection to the cached address failed, and otherwise at most every RefreshAfter
 // milliseconds; never more than one is under way. While a refresh of a good answer
@@ -40,6 +42,10 @@ public:
     // A connection to the cached address failed: the next Get with `ask` looks the
     // name up again, and until that answer comes the address is not used.
     void Distrust();
+    // A connection to the address Get gave failed: true when the answer holds another
+    // address, which Get gives from now on. After the last one, false, and the name
+    // is distrusted (a numeric host has only its one address).
+    bool Advance();
 
     // A lookup is under way whose answer has not come: the resolver will wake the pump.
     bool Waiting() const;
@@ -55,7 +61,8 @@ private:
 
     std::string Host; // the text the answer belongs to
     Kind Type = Kind::Unknown;
-    NetAddress Address;
+    std::vector<NetAddress> Addresses; // the answer, in the order they are tried
+    size_t Current = 0;                // the one Get gives
     bool HaveAddress = false;
     bool LookupFailed = false; // the last answer: the name does not resolve
     bool Distrusted = false;

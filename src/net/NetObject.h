@@ -9,15 +9,26 @@
 #include "net/DatagramSocket.h"
 #include "net/HostCache.h"
 #include "net/LinkKinds.h"
+#include "net/LinkProtocol.h"
 #include "net/ServerSocket.h"
 
 // A connection a TCP server link accepted, with how much of the port's current
 // outbound chunk it has taken.
 struct AcceptedClient {
     std::unique_ptr<CClientSocket> Socket;
+    std::unique_ptr<LinkProtocol> Protocol; // a server link with line control
     std::string Peer; // "192.0.2.7:50312", for the window and the command line
     uint32_t Taken = 0;
     bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
+};
+
+// What a link may have beyond its kind's ports and remote host; both are optional
+// and stored only when set.
+struct LinkOptions {
+    // TcpServer, Udp: the numeric address to listen on; empty: every interface.
+    std::string LocalAddr;
+    // TcpClient, TcpServer: line control over Telnet (RFC 2217); off: raw bytes.
+    bool Rfc2217 = false;
 };
 
 // One network link of a port. Owned by its CPortObject; owns the sockets of its kind.
@@ -30,6 +41,11 @@ public:
 
     const NetKind Type;
     int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
+    std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
+    bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
+    // TcpClient with line control: the current connection's, or the last one's (what
+    // its server reported stays readable until the next connection).
+    std::unique_ptr<LinkProtocol> Protocol;
     std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
     uint16_t RemotePort = 0;     // TcpClient, Udp
     std::unique_ptr<CClientSocket> ClientSocket;     // TcpClient only
@@ -54,6 +70,9 @@ public:
     // TcpClient: an attempt of the window's (the first one, or Reconnect) waits for
     // the lookup of RemoteAddr and starts when the answer comes.
     bool ConnectWhenResolved = false;
+    // TcpClient: an attempt failed and the host has another address, which the pump
+    // tries right after the poll that found the failure.
+    bool NextAddressDue = false;
 
     // How much of the port's current outbound chunk this link has taken
     // (TcpClient, Udp); a server link keeps it per accepted client.

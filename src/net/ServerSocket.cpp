@@ -14,16 +14,11 @@
 // destruction; each accepted connection belongs to the handler that receives it
 // in OnAccept. Every call is made under the port manager's lock.
 
-CServerSocket::CServerSocket(uint16_t port)
+CServerSocket::CServerSocket(uint16_t port, const NetAddress& local)
 {
-    if (Create(SOCK_STREAM) == INVALID_SOCKET)
-        return;
-    // Lets a restarted console listen again while connections of the previous
-    // run linger in TIME_WAIT; a second listener on the port is still refused.
-    int reuse = 1;
-    ::setsockopt(Handle.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    Bind(port);
-    if (LastResult == -1)
+    // SO_REUSEADDR lets a restarted console listen again while connections of the
+    // previous run linger in TIME_WAIT; a second listener on the port is still refused.
+    if (!OpenBound(SOCK_STREAM, port, local, true))
         return;
     SetNonBlocking(true);
     // The largest backlog; the system cuts it down to its own limit.
@@ -66,7 +61,8 @@ CClientSocket* CServerSocket::Accept()
     }
     ShortOfResources = false;
     peer.Length = size;
-    auto client = std::make_unique<CClientSocket>(accepted, peer);
+    // An IPv4 peer of the dual-stack listener is shown as the IPv4 address it is.
+    auto client = std::make_unique<CClientSocket>(accepted, peer.Unmapped());
     CClientSocket* raw = client.get();
     if (Handler) {
         // From here on the handler owns the client, even if it throws.

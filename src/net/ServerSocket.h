@@ -6,7 +6,9 @@ class CClientSocket;
 // A listening TCP socket. Construction leaves LastResult 0 when it listens.
 class CServerSocket : public CSocket {
 public:
-    explicit CServerSocket(uint16_t port);
+    // Listens on `port` of `local`; without a local address (Length 0) on every
+    // interface, for IPv4 and IPv6 peers alike.
+    explicit CServerSocket(uint16_t port, const NetAddress& local = NetAddress());
     ~CServerSocket() override;
 
     // Accepts at most one waiting connection per call.

@@ -50,34 +50,67 @@ std::string CSocket::LastErrorReason() const
     return LastErrno != 0 ? std::strerror(LastErrno) : "Name does not resolve";
 }
 
-SocketHandle CSocket::Create(int type)
+SocketHandle CSocket::Create(int type, int family)
 {
     if (Handle.Valid())
         return Handle.Get();
     // Close-on-exec so that no program the console starts inherits a link.
-    Handle.Reset(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    Handle.Reset(::socket(family, type | SOCK_CLOEXEC, 0));
     if (!Handle.Valid()) {
         Handle.Release();
         Fail("socket");
     } else {
         ++Opening;
     }
+    Family = family;
     return Handle.Get();
 }
 
-void CSocket::Bind(uint16_t port)
+void CSocket::Bind(const NetAddress& local)
 {
     if (!Handle.Valid()) {
         LastResult = -1;
         return;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    LastResult = ::bind(Handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    LastResult = ::bind(Handle.Get(), local.Get(), local.Length);
     if (LastResult != 0)
         Fail("bind");
+}
+
+bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse)
+{
+    const bool everywhere = local.Length == 0 || local.IsAny6();
+    for (int family : {everywhere ? AF_INET6 : local.Family(), AF_INET}) {
+        if (Create(type, family) == INVALID_SOCKET) {
+            // A system built without IPv6 listens on IPv4 alone.
+            if (everywhere && family == AF_INET6 && LastErrno == EAFNOSUPPORT)
+                continue;
+            return false;
+        }
+        const int on = 1;
+        const int off = 0;
+        if (reuse)
+            ::setsockopt(Handle.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        NetAddress address = local;
+        if (everywhere) {
+            // Both families on one socket, whatever the system's default for IPv6
+            // sockets (net.ipv6.bindv6only) says.
+            if (family == AF_INET6)
+                ::setsockopt(Handle.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            address = NetAddress::Any(family);
+        }
+        address.SetPort(port);
+        Bind(address);
+        if (LastResult == 0)
+            return true;
+        // IPv6 switched off on every interface: the IPv6 wildcard cannot be had.
+        if (!everywhere || family != AF_INET6 || LastErrno != EADDRNOTAVAIL)
+            return false;
+        const int saved = LastErrno;
+        Handle.Reset();
+        LastErrno = saved;
+    }
+    return false;
 }
 
 void CSocket::SetNonBlocking(bool on)

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/NetAddress.h"
 #include "platform/base/UniqueFd.h"
 
 class CSocketEventHandler;
@@ -38,10 +39,13 @@ public:
     virtual int Poll() = 0;
     virtual void Close();
 
-    // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM) unless one is open.
-    SocketHandle Create(int type);
-    void Bind(uint16_t port);
+    // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM) and family (AF_INET or
+    // AF_INET6) unless one is open.
+    SocketHandle Create(int type, int family = AF_INET);
+    void Bind(const NetAddress& local);
     void SetNonBlocking(bool on);
+    // The family of the open socket; AF_UNSPEC without one.
+    int GetFamily() const { return Handle.Valid() ? Family : AF_UNSPEC; }
 
     SocketHandle GetHandle() const { return Handle.Get(); }
     int32_t GetLastResult() const { return LastResult; }
@@ -82,6 +86,11 @@ protected:
 
     // Records a failed call: LastResult -1, with errno and the call's name.
     void Fail(const char* call);
+    // Opens a socket of `type` bound to `port` on `local`, or, with no local address
+    // (Length 0) or "::", on every interface: an IPv6 socket that takes IPv4 peers
+    // too, or an IPv4 one where the system has no IPv6. `reuse` sets SO_REUSEADDR before the
+    // bind. False, with the failure recorded, when any step fails.
+    bool OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse);
 
     // Reports one event to the handler, if one is set; whatever the handler throws is
     // caught and dropped, and what the socket changed before the call stands.
@@ -99,6 +108,7 @@ protected:
     }
 
     UniqueFd Handle;
+    int Family = AF_INET;
     int32_t LastResult = 0;
     int LastErrno = 0;
     const char* LastCall = nullptr;

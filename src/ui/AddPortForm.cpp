@@ -46,6 +46,7 @@ TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), Dialo
         TCPClientRadioButton->setEnabled(true);
         TCPServerRadioButton->setEnabled(true);
         UDPRadioButton->setEnabled(true);
+        Rfc2217CheckBox->show();
         NetTypeRadioButtonClick();
     }
 }
@@ -90,6 +91,9 @@ void TAddPortForm::BuildForm()
     TCPServerRadioButton->setEnabled(false);
     UDPRadioButton = Place<QRadioButton>(GroupBox2, 8, 104, 113, 17, "UDP");
     UDPRadioButton->setEnabled(false);
+    Rfc2217CheckBox = Place<QCheckBox>(GroupBox2, 184, 56, 90, 17, "RFC 2217");
+    Rfc2217CheckBox->setObjectName("Rfc2217CheckBox");
+    Rfc2217CheckBox->hide();
 
     TCPClientGroupBox = Place<QGroupBox>(this, 16, 160, 369, 57, "TCP Client");
     Label7 = Place<QLabel>(TCPClientGroupBox, 8, 24, 95, 21, "Remote Address:");
@@ -103,11 +107,19 @@ void TAddPortForm::BuildForm()
     Label8 = Place<QLabel>(TCPServerGroupBox, 8, 24, 90, 21, "Listen Port:");
     TCPServerListenPortEdit = Place<QLineEdit>(TCPServerGroupBox, 104, 24, 49, 21, "30000");
     TCPServerListenPortEdit->setEnabled(false);
+    Label9 = Place<QLabel>(TCPServerGroupBox, 168, 24, 90, 21, "Listen Address:");
+    TCPServerListenAddrEdit = Place<QLineEdit>(TCPServerGroupBox, 264, 24, 97, 21);
+    TCPServerListenAddrEdit->setPlaceholderText("all interfaces");
+    TCPServerListenAddrEdit->setEnabled(false);
 
     UDPGroupBox = Place<QGroupBox>(this, 16, 304, 369, 97, "UDP");
     Label2 = Place<QLabel>(UDPGroupBox, 8, 24, 90, 21, "Local Port:");
     UDPLocalPortEdit = Place<QLineEdit>(UDPGroupBox, 104, 24, 49, 21, "30000");
     UDPLocalPortEdit->setEnabled(false);
+    Label5 = Place<QLabel>(UDPGroupBox, 168, 24, 90, 21, "Local Address:");
+    UDPLocalAddrEdit = Place<QLineEdit>(UDPGroupBox, 264, 24, 97, 21);
+    UDPLocalAddrEdit->setPlaceholderText("all interfaces");
+    UDPLocalAddrEdit->setEnabled(false);
     Label4 = Place<QLabel>(UDPGroupBox, 8, 56, 95, 21, "Remote Address:");
     UDPRemoteAddrEdit = Place<QLineEdit>(UDPGroupBox, 104, 56, 105, 21, "127.0.0.1");
     UDPRemoteAddrEdit->setEnabled(false);
@@ -132,9 +144,10 @@ void TAddPortForm::BuildForm()
 void TAddPortForm::SetTabOrder()
 {
     QWidget* order[] = {OKButton, CancelButton, AutoAssignCheckBox, TCPClientRadioButton,
-                        TCPServerRadioButton, UDPRadioButton, PortNumberComboBox,
+                        TCPServerRadioButton, UDPRadioButton, Rfc2217CheckBox, PortNumberComboBox,
                         TCPClientRemoteAddrEdit, TCPClientRemotePortEdit, TCPServerListenPortEdit,
-                        UDPLocalPortEdit, UDPRemoteAddrEdit, UDPRemotePortEdit};
+                        TCPServerListenAddrEdit, UDPLocalPortEdit, UDPLocalAddrEdit, UDPRemoteAddrEdit,
+                        UDPRemotePortEdit};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -157,6 +170,8 @@ void TAddPortForm::NetTypeRadioButtonClick()
         for (QWidget* control : group->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             control->setEnabled(on);
     }
+    // Line control rides on Telnet, which only the TCP kinds carry.
+    Rfc2217CheckBox->setEnabled(!UDPRadioButton->isChecked());
 }
 
 void TAddPortForm::SetLink(const LinkSpec& spec)
@@ -171,14 +186,17 @@ void TAddPortForm::SetLink(const LinkSpec& spec)
     case TcpServer:
         TCPServerRadioButton->setChecked(true);
         TCPServerListenPortEdit->setText(text(spec.LocalPort));
+        TCPServerListenAddrEdit->setText(text(spec.LocalAddr));
         break;
     case Udp:
         UDPRadioButton->setChecked(true);
         UDPLocalPortEdit->setText(text(spec.LocalPort));
+        UDPLocalAddrEdit->setText(text(spec.LocalAddr));
         UDPRemoteAddrEdit->setText(text(spec.RemoteAddr));
         UDPRemotePortEdit->setText(text(spec.RemotePort));
         break;
     }
+    Rfc2217CheckBox->setChecked(spec.Rfc2217 && spec.Kind != Udp);
 }
 
 LinkSpec TAddPortForm::Link() const
@@ -187,15 +205,19 @@ LinkSpec TAddPortForm::Link() const
     if (TCPServerRadioButton->isChecked()) {
         spec.Kind = TcpServer;
         spec.LocalPort = TCPServerListenPortEdit->text().toStdString();
+        spec.LocalAddr = TCPServerListenAddrEdit->text().toStdString();
+        spec.Rfc2217 = Rfc2217CheckBox->isChecked();
     } else if (UDPRadioButton->isChecked()) {
         spec.Kind = Udp;
         spec.LocalPort = UDPLocalPortEdit->text().toStdString();
+        spec.LocalAddr = UDPLocalAddrEdit->text().toStdString();
         spec.RemoteAddr = UDPRemoteAddrEdit->text().toStdString();
         spec.RemotePort = UDPRemotePortEdit->text().toStdString();
     } else {
         spec.Kind = TcpClient;
         spec.RemoteAddr = TCPClientRemoteAddrEdit->text().toStdString();
         spec.RemotePort = TCPClientRemotePortEdit->text().toStdString();
+        spec.Rfc2217 = Rfc2217CheckBox->isChecked();
     }
     return spec;
 }
@@ -203,10 +225,11 @@ LinkSpec TAddPortForm::Link() const
 QLineEdit* TAddPortForm::EditOf(LinkCheck::Field field) const
 {
     const bool remote = field == LinkCheck::Field::RemotePort;
+    const bool address = field == LinkCheck::Field::LocalAddr;
     if (TCPServerRadioButton->isChecked())
-        return TCPServerListenPortEdit;
+        return address ? TCPServerListenAddrEdit : TCPServerListenPortEdit;
     if (UDPRadioButton->isChecked())
-        return remote ? UDPRemotePortEdit : UDPLocalPortEdit;
+        return remote ? UDPRemotePortEdit : address ? UDPLocalAddrEdit : UDPLocalPortEdit;
     return TCPClientRemotePortEdit;
 }
 

@@ -18,8 +18,9 @@ class QRadioButton;
 // user's choices; the main window reads its controls after it closed with OK.
 //
 // Add port: "Auto Assign" checked, or the position of the chosen entry of the
-// number list (COM number = position + 1). Add net: Link(), the checked kind and the
-// texts of that kind's edits, which OK has checked with CheckLink.
+// number list (COM number = position + 1). Add net: Link(), the checked kind, the
+// texts of that kind's edits and its "RFC 2217" box, which OK has checked with
+// CheckLink.
 //
 // Window thread only.
 class TAddPortForm : public QDialog {
@@ -69,6 +70,7 @@ public:
     QRadioButton* TCPClientRadioButton;
     QRadioButton* TCPServerRadioButton;
     QRadioButton* UDPRadioButton;
+    QCheckBox* Rfc2217CheckBox; // add net only; TCP client and TCP server
     QGroupBox* TCPClientGroupBox;
     QLabel* Label7;
     QLineEdit* TCPClientRemoteAddrEdit;
@@ -77,9 +79,13 @@ public:
     QGroupBox* TCPServerGroupBox;
     QLabel* Label8;
     QLineEdit* TCPServerListenPortEdit;
+    QLabel* Label9;
+    QLineEdit* TCPServerListenAddrEdit; // empty: every interface
     QGroupBox* UDPGroupBox;
     QLabel* Label2;
     QLineEdit* UDPLocalPortEdit;
+    QLabel* Label5;
+    QLineEdit* UDPLocalAddrEdit; // empty: every interface
     QLabel* Label4;
     QLineEdit* UDPRemoteAddrEdit;
     QLabel* Label3;

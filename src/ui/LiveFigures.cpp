@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include "console/NodeTexts.h"
+
 namespace {
 
 QString Count(uint64_t value)
@@ -23,13 +25,15 @@ QString When(int64_t millisecondsSince1970)
     return at.toString("yyyy-MM-dd HH:mm:ss");
 }
 
-// The serial line of a link whose far end speaks for a real serial port (RFC 2217):
-// the line settings and modem state that end last reported. The status carries no
-// such figures for any kind of link yet, so the line stays away; fill it from
-// ConsoleStatus::Link once it does.
-QString LineState(const ConsoleStatus::Link&)
+// A link with RFC 2217 says so; a client link's far end speaks for a real serial
+// port, and the line settings and modem state it last reported follow.
+QString LineState(const ConsoleStatus::Link& link)
 {
-    return {};
+    if (!link.Rfc2217)
+        return {};
+    if (!link.FarLineKnown)
+        return "RFC 2217";
+    return "RFC 2217, far line: " + QString::fromStdString(FarLineText(link.FarLine));
 }
 
 } // namespace

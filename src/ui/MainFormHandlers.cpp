@@ -52,8 +52,11 @@ LinkSpec SpecOf(const ConsoleStatus::Link& link)
         spec.RemoteAddr = link.RemoteAddr;
         spec.RemotePort = std::to_string(link.RemotePort);
     }
-    if (link.Kind != TcpClient)
+    if (link.Kind != TcpClient) {
         spec.LocalPort = std::to_string(static_cast<uint16_t>(link.LocalPort));
+        spec.LocalAddr = link.LocalAddr;
+    }
+    spec.Rfc2217 = link.Rfc2217;
     return spec;
 }
 

@@ -151,11 +151,11 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
     const std::vector<LinkSpec> links{
         {TcpClient, "127.0.0.1", std::to_string(LocalPort(listener)), ""},
         {TcpServer, "", "", std::to_string(serverPort)},
-        {Udp, "127.0.0.1", std::to_string(LocalPort(udpPeer)), std::to_string(udpLocal)},
+        {Udp, "127.0.0.1", std::to_string(LocalPort(udpPeer)), std::to_string(udpLocal), "127.0.0.1"},
     };
     Do({"link", "add", com, "tcp-client", "127.0.0.1:" + links[0].RemotePort, "--interval", "300"});
     Do({"link", "add", com, "tcp-server", links[1].LocalPort});
-    Do({"link", "add", com, "udp", links[2].LocalPort, "127.0.0.1:" + links[2].RemotePort});
+    Do({"link", "add", com, "udp", links[2].LocalPort, "127.0.0.1:" + links[2].RemotePort, "--listen", "127.0.0.1"});
     Do({"set", com, "send-delay", "5"});
 
     // `status --follow` sees the next change.
@@ -210,6 +210,7 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
         {"ports.0.links.1.bytesSent", "3000"},
         {"ports.0.links.2.kind", Q("udp")},
         {"ports.0.links.2.localPort", links[2].LocalPort},
+        {"ports.0.links.2.localAddress", Q("127.0.0.1")},
         {"ports.0.links.2.bytesReceived", "300"},
         {"ports.0.links.2.bytesSent", "3000"},
     };

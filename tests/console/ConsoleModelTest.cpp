@@ -74,9 +74,10 @@ protected:
                           + " " + std::to_string(port.ReceiveFromNetDelayTime) + " " + port.LogFilename + "|"
                           + std::to_string(port.LogMode));
             for (const ConsoleStatus::Link& link : port.Links)
-                out.push_back("  " + std::to_string(link.Kind) + " " + std::to_string(link.LocalPort) + " "
-                              + link.RemoteAddr + ":" + std::to_string(link.RemotePort) + " "
-                              + std::to_string(link.AutoReconnect) + " " + std::to_string(link.ReconnectIntervalTime));
+                out.push_back("  " + std::to_string(link.Kind) + " " + link.LocalAddr + " "
+                              + std::to_string(link.LocalPort) + " " + link.RemoteAddr + ":"
+                              + std::to_string(link.RemotePort) + " " + std::to_string(link.AutoReconnect) + " "
+                              + std::to_string(link.ReconnectIntervalTime) + " " + std::to_string(link.Rfc2217));
         }
         return out;
     }
@@ -96,6 +97,7 @@ struct Refusal {
     std::string Remote;
     std::string Message;
     std::string Reason; // "{TAKEN}": the taken port's
+    std::string LocalAddr {};
 };
 
 void PrintTo(const Refusal& row, std::ostream* out)
@@ -117,9 +119,11 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
         return text == "{TAKEN}" ? takenPort : text;
     };
     const std::vector<std::string> heard = Heard.Lines;
+    if (row.LocalAddr.find(':') != std::string::npos && !qlntest::HasIpv6Loopback())
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
 
     const ConsoleResult result =
-        Model->AddNet(Port(3), LinkSpec{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local)});
+        Model->AddNet(Port(3), LinkSpec{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local), row.LocalAddr});
     EXPECT_FALSE(result);
     EXPECT_EQ(result.Message, row.Message);
     EXPECT_EQ(result.Reason, row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
@@ -141,7 +145,15 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UdpBothBad", Udp, "", "0", "Local Port error!", NotAPort},
         Refusal{"UdpRemoteBad", Udp, "{FREE}", "-1", "Remote Port error!", NotAPort},
         Refusal{"ServerPortTaken", TcpServer, "{TAKEN}", "", "Add net failed!", "{TAKEN}"},
-        Refusal{"UdpPortTaken", Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"}),
+        Refusal{"UdpPortTaken", Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"},
+        // A listen address must be a numeric address of this machine, and a UDP link's
+        // must be of the family of its numeric remote address.
+        Refusal{"ServerAddressElsewhere", TcpServer, "{FREE}", "", "Listen Address error!",
+                "203.0.113.7 is not an address of this machine.", "203.0.113.7"},
+        Refusal{"UdpAddressName", Udp, "{FREE}", "9", "Local Address error!",
+                "\"localhost\" is not a numeric address (such as 127.0.0.1 or ::1).", "localhost"},
+        Refusal{"UdpAddressOfTheOtherFamily", Udp, "{FREE}", "9", "Local Address error!",
+                "The remote address is IPv4 and the local address IPv6.", "::1"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------- ports
@@ -182,11 +194,12 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com3, client.Link, saved.Interval));
     // A link removed in between: the others are numbered densely.
     const ConsoleResult dropped = Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
-    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen)}));
+    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen), "", true}));
     ASSERT_TRUE(Model->RemoveNet(com3, dropped.Link));
     char local[16];
     std::snprintf(local, sizeof local, "0x%x", saved.Local);
-    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local}));
+    ASSERT_TRUE(
+        Model->AddNet(com3, LinkSpec{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
 
     const std::string file = FileText(ConfigPath());
     EXPECT_EQ(file, qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", "", "COM3", saved.SectionKeys()));

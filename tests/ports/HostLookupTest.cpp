@@ -46,10 +46,16 @@ private:
         ++CallCount;
         std::unique_lock<std::mutex> guard(Mutex);
         Released.wait_for(guard, HoldLimit, [this] { return !Held; });
-        std::vector<NetAddress> out(1);
+        // "a,b": a name with several addresses, in that order.
+        std::vector<NetAddress> out;
         auto it = Table.find(host);
-        if (it == Table.end() || !NetAddress::FromNumeric(it->second.c_str(), out[0]))
-            out.clear();
+        for (size_t at = 0; it != Table.end() && at <= it->second.size();) {
+            const size_t comma = std::min(it->second.find(',', at), it->second.size());
+            NetAddress address;
+            if (NetAddress::FromNumeric(it->second.substr(at, comma - at).c_str(), address))
+                out.push_back(address);
+            at = comma + 1;
+        }
         ++AnswerCount;
         return out;
     }
@@ -210,6 +216,23 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
     UniqueFd second = AcceptWithin(listener);
     EXPECT_TRUE(second);
     EXPECT_GE(names->Calls(), 2);
+}
+
+// A name whose first address refuses: the next is tried at once, not after the
+// reconnect interval.
+TEST(HostCacheTest, EveryAddressOfANameIsTriedInTurn)
+{
+    Console console;
+    auto names = FakeNames::InstallIn(*console.Manager);
+    UniqueFd listener = Listen();
+    names->Answer("two.test", "127.0.0.2,127.0.0.1");
+    CNetObject* link = console.Port->AddTcpClient("two.test", LocalPort(listener));
+    console.Locked([&] { return link->ReconnectIntervalTime = 60000; });
+    UniqueFd peer = AcceptWithin(listener, 5);
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == Connected; }));
+    EXPECT_EQ(console.Locked([&] { return link->LastError; }), "Connection refused");
+    EXPECT_EQ(names->Calls(), 1);
 }
 
 } // namespace

@@ -13,12 +13,18 @@ using namespace qlntest;
 
 namespace {
 
-class NonReadingPeerTest : public ::testing::TestWithParam<Kind> {};
+struct NonReadingCase {
+    const char* Name;
+    Kind Type;
+    bool Rfc2217; // the peer says nothing, so it gets the offers and the data escaped
+};
+
+class NonReadingPeerTest : public ::testing::TestWithParam<NonReadingCase> {};
 
 TEST_P(NonReadingPeerTest, PumpRestsUntilThePeerReadsAndNothingIsLost)
 {
     Console console;
-    Peer peer(console, GetParam());
+    Peer peer(console, GetParam().Type, AF_INET, nullptr, {"", GetParam().Rfc2217});
     ASSERT_TRUE(peer.Fd);
     // Small, but not below a loopback segment: that would stall TCP itself.
     int small = 65536;
@@ -31,13 +37,29 @@ TEST_P(NonReadingPeerTest, PumpRestsUntilThePeerReadsAndNothingIsLost)
         << "the pump spins on a peer that does not read";
     EXPECT_GT(console.Port->ToNetQueued(), 0u);
 
-    auto got = RecvExactly(peer.Fd, data.size(), 120);
+    std::vector<uint8_t> wire;
+    for (uint8_t byte : data) {
+        wire.push_back(byte);
+        if (GetParam().Rfc2217 && byte == 0xFF)
+            wire.push_back(byte);
+    }
+    // Telnet's five option offers (IAC, verb, option) come before the data.
+    const size_t offers = GetParam().Rfc2217 ? 15 : 0;
+    const auto got = RecvExactly(peer.Fd, offers + wire.size(), 120);
     writer.join();
-    EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes, or not the same";
+    ASSERT_EQ(got.size(), offers + wire.size());
+    for (size_t i = 0; i < offers; i += 3)
+        EXPECT_EQ(got[i], 0xFF);
+    EXPECT_TRUE(std::equal(wire.begin(), wire.end(), got.begin() + static_cast<std::ptrdiff_t>(offers)))
+        << "the data came changed";
 }
 
-INSTANTIATE_TEST_SUITE_P(TcpLinks, NonReadingPeerTest, ::testing::Values(Kind::TcpServer, Kind::TcpClient),
-                         [](const auto& info) { return info.param == Kind::TcpServer ? "Server" : "Client"; });
+INSTANTIATE_TEST_SUITE_P(TcpLinks, NonReadingPeerTest,
+                         ::testing::Values(NonReadingCase {"Server", Kind::TcpServer, false},
+                                           NonReadingCase {"Client", Kind::TcpClient, false},
+                                           NonReadingCase {"ServerRfc2217", Kind::TcpServer, true},
+                                           NonReadingCase {"ClientRfc2217", Kind::TcpClient, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // While the application is behind, a server link's clients are not read; those
 // that reset or close with nothing left are let go at once, one that closed with

@@ -6,31 +6,37 @@ namespace qlntest {
 
 enum class Kind { TcpServer, TcpClient, Udp };
 
-// Owns its descriptors; the link stays the port's.
+// Owns its descriptors; the link stays the port's. The peer sits on the loopback
+// address of `family`; `host` is what the link is given for it.
 class Peer {
 public:
-    Peer(Console& console, Kind kind) : Type(kind)
+    Peer(Console& console, Kind kind, int family = AF_INET, const char* host = nullptr,
+         const LinkOptions& options = {})
+        : Type(kind)
     {
+        if (!host)
+            host = family == AF_INET6 ? "::1" : "127.0.0.1";
         switch (kind) {
         case Kind::TcpServer: {
             uint16_t port = FreePort();
-            Link = console.Port->AddTcpServer(port);
-            Fd = ConnectTo(port);
+            Link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options);
+            Fd = ConnectTo(port, family);
             WaitUntil([&] { return console.ClientCount(Link) == 1; });
             break;
         }
         case Kind::TcpClient: {
-            Listener = Listen();
-            Link = console.Port->AddTcpClient("127.0.0.1", LocalPort(Listener));
+            Listener = Listen(0, family);
+            Link = console.Port->AddTcpClient(host, LocalPort(Listener), options);
             Fd = AcceptWithin(Listener);
             WaitUntil([&] { return console.State(Link) == Connected; });
             break;
         }
         case Kind::Udp: {
-            Fd = BindUdp();
+            Fd = BindUdp(0, family);
             uint16_t local = FreePort(SOCK_DGRAM);
-            Link = console.Port->AddUdp(local, "127.0.0.1", LocalPort(Fd));
-            Remote = Loopback(local);
+            Link = console.Port->AddUdp(local, host, LocalPort(Fd), CPortObject::BindFailure::Refuse, nullptr,
+                                        options);
+            Remote = LoopbackOf(family, local);
             break;
         }
         }
@@ -42,7 +48,7 @@ public:
         // Datagrams of at most one chunk, paced by the console taking them.
         for (size_t off = 0; off < data.size(); off += 4096) {
             size_t n = std::min<size_t>(4096, data.size() - off);
-            if (sendto(Fd.Get(), data.data() + off, n, 0, reinterpret_cast<sockaddr*>(&Remote), sizeof Remote) != static_cast<ssize_t>(n))
+            if (sendto(Fd.Get(), data.data() + off, n, 0, Remote.Get(), Remote.Length) != static_cast<ssize_t>(n))
                 return false;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -54,7 +60,7 @@ public:
     CNetObject* Link = nullptr;
     UniqueFd Fd;
     UniqueFd Listener;
-    sockaddr_in Remote {};
+    SocketAddress Remote;
 };
 
 } // namespace qlntest

@@ -30,34 +30,68 @@ inline sockaddr_in Loopback(uint16_t port)
     return addr;
 }
 
-inline uint16_t LocalPort(FdRef socket)
+// The loopback address of a family (127.0.0.1 or ::1) with a port.
+struct SocketAddress {
+    sockaddr_storage Storage {};
+    socklen_t Length = 0;
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+};
+
+inline SocketAddress LoopbackOf(int family, uint16_t port)
 {
-    sockaddr_in addr {};
-    socklen_t len = sizeof addr;
-    if (getsockname(socket.Fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return 0;
-    return ntohs(addr.sin_port);
+    SocketAddress out;
+    if (family == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&out.Storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        in6->sin6_addr = in6addr_loopback;
+        out.Length = sizeof *in6;
+    } else {
+        *reinterpret_cast<sockaddr_in*>(&out.Storage) = Loopback(port);
+        out.Length = sizeof(sockaddr_in);
+    }
+    return out;
 }
 
-// A socket of `type` bound to `port` (0: a free one), or none when the port is
-// taken. A TCP socket may take a port whose old connections linger; a UDP socket
-// never shares its port, so that a test holding one keeps the console off it.
-inline UniqueFd Bind(int type, uint16_t port = 0)
+// The address a socket is bound to.
+inline SocketAddress BoundAddress(FdRef socket)
 {
-    UniqueFd fd(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    SocketAddress out;
+    out.Length = sizeof out.Storage;
+    if (getsockname(socket.Fd, reinterpret_cast<sockaddr*>(&out.Storage), &out.Length) != 0)
+        out.Length = 0;
+    return out;
+}
+
+inline uint16_t LocalPort(FdRef socket)
+{
+    const SocketAddress bound = BoundAddress(socket);
+    if (bound.Length == 0)
+        return 0;
+    // The port sits at the same place in both families' addresses.
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&bound.Storage)->sin_port);
+}
+
+// A socket of `type` bound to `port` (0: a free one) on the loopback address of
+// `family`, or none when the port is taken. A TCP socket may take a port whose old
+// connections linger; a UDP socket never shares its port, so that a test holding
+// one keeps the console off it.
+inline UniqueFd Bind(int type, uint16_t port = 0, int family = AF_INET)
+{
+    UniqueFd fd(socket(family, type | SOCK_CLOEXEC, 0));
     const int one = 1;
     if (type == SOCK_STREAM)
         setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const sockaddr_in addr = Loopback(port);
-    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+    const SocketAddress addr = LoopbackOf(family, port);
+    if (bind(fd.Get(), addr.Get(), addr.Length) != 0)
         fd.Reset();
     return fd;
 }
 
 // A listening TCP socket on `port` (0: a free one), or none.
-inline UniqueFd Listen(uint16_t port = 0)
+inline UniqueFd Listen(uint16_t port = 0, int family = AF_INET)
 {
-    UniqueFd fd = Bind(SOCK_STREAM, port);
+    UniqueFd fd = Bind(SOCK_STREAM, port, family);
     if (fd && listen(fd.Get(), 64) != 0)
         fd.Reset();
     return fd;
@@ -66,13 +100,19 @@ inline UniqueFd Listen(uint16_t port = 0)
 // A UDP socket whose receive buffer holds a whole test's datagrams even when the
 // test reads them only after the console has sent them all: loopback drops what
 // does not fit, and a busy machine may run the reader late.
-inline UniqueFd BindUdp(uint16_t port = 0)
+inline UniqueFd BindUdp(uint16_t port = 0, int family = AF_INET)
 {
-    UniqueFd fd = Bind(SOCK_DGRAM, port);
+    UniqueFd fd = Bind(SOCK_DGRAM, port, family);
     int size = 8 << 20;
     if (fd && setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     return fd;
+}
+
+// Whether this machine has the IPv6 loopback address; tests of IPv6 skip without it.
+inline bool HasIpv6Loopback()
+{
+    return Bind(SOCK_DGRAM, 0, AF_INET6).Valid();
 }
 
 // A port that was free a moment ago (bound and released).
@@ -93,12 +133,13 @@ inline UniqueFd AcceptWithin(FdRef listener, double seconds = 10.0)
     return fd;
 }
 
-// A TCP connection to `port`, or none when it is refused.
-inline UniqueFd ConnectTo(uint16_t port)
+// A TCP connection to `port` on the loopback address of `family`, or none when it is
+// refused.
+inline UniqueFd ConnectTo(uint16_t port, int family = AF_INET)
 {
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in addr = Loopback(port);
-    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+    UniqueFd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const SocketAddress addr = LoopbackOf(family, port);
+    if (connect(fd.Get(), addr.Get(), addr.Length) != 0)
         fd.Reset();
     return fd;
 }

@@ -37,6 +37,8 @@ struct SavedPort {
     uint16_t Local;
     std::string UdpHost = "127.0.0.1";
     uint16_t UdpPort = 65535;
+    std::string UdpLocalAddr = "127.0.0.1"; // kept on this machine
+    // The server link speaks RFC 2217.
 
     // The keys of its section, in the order a save writes them.
     Keys SectionKeys() const
@@ -47,9 +49,10 @@ struct SavedPort {
                 {"Net1Type", "1"}, {"Net1RemoteAddr", ClientHost},
                 {"Net1RemotePort", std::to_string(ClientPort)}, {"Net1AutoReconnect", "0"},
                 {"Net1ReconnectIntervalTime", std::to_string(Interval)},
-                {"Net2Type", "2"}, {"Net2LocalPort", std::to_string(Listen)},
+                {"Net2Type", "2"}, {"Net2LocalPort", std::to_string(Listen)}, {"Net2Rfc2217", "1"},
                 {"Net3Type", "3"}, {"Net3LocalPort", std::to_string(Local)},
-                {"Net3RemoteAddr", UdpHost}, {"Net3RemotePort", std::to_string(UdpPort)}};
+                {"Net3RemoteAddr", UdpHost}, {"Net3RemotePort", std::to_string(UdpPort)},
+                {"Net3LocalAddr", UdpLocalAddr}};
     }
 };
 

@@ -232,6 +232,35 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(check.Kind) == "udp" ? name + "_" + qlntest::ValueName(check.Second) : name;
     });
 
+// The listen address goes with the server and UDP kinds, the "RFC 2217" box with
+// the TCP kinds; a listen address that is not this machine's keeps the dialog open
+// on its edit.
+TEST_F(AddPortFormTest, AddressesAndLineControlGoWithTheirKinds)
+{
+    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    EXPECT_TRUE(form.Rfc2217CheckBox->isEnabled());
+    form.Rfc2217CheckBox->setChecked(true);
+    EXPECT_TRUE(form.Link().Rfc2217);
+
+    form.TCPServerRadioButton->setChecked(true);
+    form.TCPServerListenAddrEdit->setText("127.0.0.1");
+    EXPECT_EQ(form.Link().LocalAddr, "127.0.0.1");
+    EXPECT_TRUE(form.Link().Rfc2217);
+
+    form.UDPRadioButton->setChecked(true);
+    EXPECT_FALSE(form.Rfc2217CheckBox->isEnabled());
+    EXPECT_FALSE(form.Link().Rfc2217);
+    EXPECT_EQ(form.Link().LocalAddr, "");
+
+    form.TCPServerRadioButton->setChecked(true);
+    form.TCPServerListenAddrEdit->setText("203.0.113.7");
+    form.show();
+    form.OKButton->click();
+    EXPECT_EQ(Boxes.Texts(), std::vector<QString> {"Listen Address error!"});
+    EXPECT_EQ(form.focusWidget(), form.TCPServerListenAddrEdit);
+    EXPECT_TRUE(form.isVisible());
+}
+
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
 {
     TAddPortForm form(nullptr, TAddPortForm::AddNetMode);

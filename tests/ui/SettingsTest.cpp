@@ -240,8 +240,10 @@ TEST_P(SaveTest, LeavesTheFileAsEraseThenWriteWould)
         client->AutoReconnect = false;
         client->ReconnectIntervalTime = saved.Interval;
     }
-    ASSERT_NE(port->AddTcpServer(saved.Listen), nullptr);
-    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort), nullptr);
+    ASSERT_NE(port->AddTcpServer(saved.Listen, CPortObject::BindFailure::Refuse, nullptr, {"", true}), nullptr);
+    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort, CPortObject::BindFailure::Refuse,
+                           nullptr, {saved.UdpLocalAddr}),
+              nullptr);
     Form->SavePortSettings(port);
 
     EXPECT_EQ(FileText(ConfigPath()),

@@ -116,6 +116,19 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
     EXPECT_TRUE(Boxes.Calls.empty());
 }
 
+// A device server's report on an RFC 2217 client link shows with the link's figures.
+TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
+{
+    UniqueFd listener = qlntest::Listen();
+    Add({TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), "", "", true});
+    UniqueFd server = qlntest::AcceptWithin(listener);
+    // DO the option, then answers: 9600 baud, 8 data bits, hardware flow control.
+    ASSERT_TRUE(qlntest::SendAll(server, {0xFF, 0xFD, 44, 0xFF, 0xFA, 44, 101, 0, 0, 0x25, 0x80, 0xFF, 0xF0,
+                                          0xFF, 0xFA, 44, 102, 8, 0xFF, 0xF0, 0xFF, 0xFA, 44, 105, 3, 0xFF, 0xF0}));
+    EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"RFC 2217, far line: 9600 baud 8??, flow hardware"}))
+        << Form->LinkFiguresLabel->toolTip().toStdString();
+}
+
 // The design's message first, the reason on the second line.
 TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
 {
@@ -212,7 +225,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     const uint16_t listen = qlntest::FreePort();
     const uint16_t udpLocal = qlntest::FreePort(SOCK_DGRAM);
     Add({TcpClient, "127.0.0.1", "30000", ""});
-    Add({TcpServer, "", "", std::to_string(listen)});
+    Add({TcpServer, "", "", std::to_string(listen), "127.0.0.1", true});
     Add({Udp, "127.0.0.1", "31000", std::to_string(udpLocal)});
     CNetObject* server = LinkOf(PortNode(0)->child(1));
     UniqueFd client = qlntest::ConnectTo(listen);
@@ -233,6 +246,8 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
                  EXPECT_EQ(dialog.windowTitle(), "Edit Net");
                  EXPECT_TRUE(dialog.TCPServerRadioButton->isChecked());
                  EXPECT_EQ(dialog.TCPServerListenPortEdit->text().toInt(), listen);
+                 EXPECT_EQ(dialog.TCPServerListenAddrEdit->text(), "127.0.0.1");
+                 EXPECT_TRUE(dialog.Rfc2217CheckBox->isChecked());
                  dialog.TCPServerListenPortEdit->setText(QString::number(qlntest::LocalPort(taken)));
                  dialog.OKButton->click();
              },
@@ -243,7 +258,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     // Unchanged, the server keeps its listening socket and its client.
     edit(1, {[](TAddPortForm& dialog) { dialog.OKButton->click(); }});
     EXPECT_NE(LinkOf(PortNode(0)->child(1)), server);
-    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port %1").arg(listen));
+    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1").arg(listen));
 
     // The UDP link, to another remote port: it keeps its bound socket.
     edit(2, {[](TAddPortForm& dialog) {

@@ -8,12 +8,16 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/base/Folders.h"
+#include "platform/pty/LineTermios.h"
 
 // One present port. Its descriptors are owned here and closed with it.
 struct PortDriver::Device {
@@ -27,6 +31,8 @@ struct PortDriver::Device {
     DriverHandle Handle = INVALID_DRIVER_HANDLE; // the console's handle, if open
     bool Held = false;                   // an application held the slave when last seen
     std::vector<uint8_t> Pending;        // accepted bytes the master has not taken yet
+    bool LineReports = false;            // packet mode and EXTPROC are on
+    uint8_t LineEvents = 0;              // LineEvent bits not yet taken
 };
 
 namespace {
@@ -85,6 +91,16 @@ void MakeRaw(int master)
     if (tcgetattr(master, &tio) != 0)
         return;
     cfmakeraw(&tio);
+    tcsetattr(master, TCSANOW, &tio);
+}
+
+// EXTPROC on or off in the line's local modes, unless it already is.
+void SetExtproc(int master, bool on)
+{
+    termios tio {};
+    if (tcgetattr(master, &tio) != 0 || ((tio.c_lflag & EXTPROC) != 0) == on)
+        return;
+    tio.c_lflag = on ? tio.c_lflag | EXTPROC : tio.c_lflag & ~tcflag_t(EXTPROC);
     tcsetattr(master, TCSANOW, &tio);
 }
 
@@ -299,7 +315,21 @@ bool PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, u
     *count = 0;
     if (capacity == 0)
         return true;
-    ssize_t n = read(device->Master.Get(), buffer, capacity);
+    ssize_t n;
+    if (device->LineReports) {
+        // In packet mode a read starts with a control byte: TIOCPKT_DATA before data,
+        // or a report alone. The byte goes to its own place, the data to the caller's.
+        uint8_t control = TIOCPKT_DATA;
+        iovec parts[2] = {{&control, 1}, {buffer, capacity}};
+        n = readv(device->Master.Get(), parts, 2);
+        if (n > 0 && control != TIOCPKT_DATA) {
+            NoteReport(*device, control);
+            return true;
+        }
+        n = n > 0 ? n - 1 : n;
+    } else {
+        n = read(device->Master.Get(), buffer, capacity);
+    }
     if (n > 0) {
         *count = static_cast<uint32_t>(n);
         device->Held = true;
@@ -335,6 +365,51 @@ bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status)
     // No application, no room: bytes for it wait in the console until one opens the port.
     status->FreeSpace = device->Held ? static_cast<uint32_t>(BufferSize - device->Pending.size()) : 0;
     return true;
+}
+
+void PortDriver::NoteReport(Device& device, uint8_t control)
+{
+    if (control & TIOCPKT_FLUSHREAD)
+        device.LineEvents |= FlushedInput;
+    if (control & TIOCPKT_FLUSHWRITE)
+        device.LineEvents |= FlushedOutput;
+    // IOCTL: any change of the settings; NOSTOP/DOSTOP: XON/XOFF switched.
+    if (control & (TIOCPKT_IOCTL | TIOCPKT_NOSTOP | TIOCPKT_DOSTOP)) {
+        device.LineEvents |= SettingsChanged;
+        // Without EXTPROC the next change would go unreported.
+        SetExtproc(device.Master.Get(), true);
+    }
+}
+
+bool PortDriver::SetLineReports(DriverHandle handle, bool on)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Device* device = FindByHandle(handle);
+    if (!device)
+        return false;
+    if (device->LineReports == on)
+        return true;
+    int flag = on ? 1 : 0;
+    if (ioctl(device->Master.Get(), TIOCPKT, &flag) != 0)
+        return false;
+    SetExtproc(device->Master.Get(), on);
+    device->LineReports = on;
+    device->LineEvents = 0;
+    return true;
+}
+
+uint8_t PortDriver::TakeLineEvents(DriverHandle handle)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Device* device = FindByHandle(handle);
+    return device ? std::exchange(device->LineEvents, uint8_t(0)) : 0;
+}
+
+bool PortDriver::ReadLineSettings(DriverHandle handle, LineSettings& out)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Device* device = FindByHandle(handle);
+    return device && ::ReadLineSettings(device->Master.Get(), out);
 }
 
 void PortDriver::ForgetOpenEvents()

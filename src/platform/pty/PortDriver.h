@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/base/LineSettings.h"
 #include "platform/base/UniqueFd.h"
 
 
@@ -85,6 +86,21 @@ public:
     // it. -1 where the system gives no such notice.
     int OpenNoticeFd() const;
 
+    // Line reports, for a port whose settings a remote serial port follows: the
+    // master in packet mode and EXTPROC on the line, so that every change of the
+    // application's settings and every flush of its buffers is reported. Read still
+    // returns data bytes only; the reports gather until TakeLineEvents. Off (as a
+    // port starts) the port is a plain pseudo-terminal. An application that clears
+    // EXTPROC gets it back at its next change. The setting stays with the device
+    // while its handle is closed and opened again.
+    enum LineEvent : uint8_t { SettingsChanged = 1, FlushedInput = 2, FlushedOutput = 4 };
+    bool SetLineReports(DriverHandle handle, bool on);
+    // The LineEvent bits gathered since the last call; 0 without reports.
+    uint8_t TakeLineEvents(DriverHandle handle);
+    // The application's line settings (those it set on the slave); false when the
+    // handle is not open.
+    bool ReadLineSettings(DriverHandle handle, LineSettings& out);
+
     // Room the driver keeps for bytes on their way to the application.
     static constexpr uint32_t BufferSize = 16384;
 
@@ -96,6 +112,7 @@ private:
     Device* FindByHandle(DriverHandle handle);
     void Refresh(Device& device);
     void Flush(Device& device);
+    void NoteReport(Device& device, uint8_t control);
     void DetachLocked(int number);
     bool Refuse(int number, std::string why);
 

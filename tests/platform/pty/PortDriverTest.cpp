@@ -4,6 +4,7 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include "platform/base/Folders.h"
 #include "platform/pty/PortDriver.h"
@@ -217,6 +218,61 @@ TEST_F(PortDriverTest, LinkOfAKilledConsoleLeadsNowhere)
     const int error = errno;
     EXPECT_FALSE(late.Ok()) << "the link of a dead console opened " << ttyname(late.Fd.Get());
     EXPECT_TRUE(error == ENOENT || error == ENXIO) << strerror(error);
+}
+
+// With line reports on, the application's settings changes and flushes are reported
+// beside its data, Read returns data bytes only, and an application that clears the
+// line's modes (as some reset their settings) goes on being reported.
+TEST_F(PortDriverTest, LineReportsCarryChangesBesideExactData)
+{
+    App app(PortDriver::Instance().LinkPath(7));
+    ASSERT_TRUE(app.Ok());
+    ASSERT_TRUE(Driver().SetLineReports(Handle, true));
+    // Reads until the reports in `want` came; returns every bit seen.
+    auto eventsWithin = [&](uint8_t want) {
+        uint8_t seen = 0;
+        WaitUntil([&] {
+            uint8_t buf[64];
+            uint32_t got = 0;
+            Driver().Read(Handle, buf, sizeof buf, &got);
+            seen |= Driver().TakeLineEvents(Handle);
+            return (seen & want) == want;
+        }, 5);
+        return seen;
+    };
+    auto setLine = [&](speed_t speed, tcflag_t cflagOn, tcflag_t lflag) {
+        termios tio {};
+        tcgetattr(app.Fd.Get(), &tio);
+        cfsetspeed(&tio, speed);
+        tio.c_cflag |= cflagOn;
+        tio.c_lflag = lflag;
+        return tcsetattr(app.Fd.Get(), TCSANOW, &tio) == 0;
+    };
+
+    ASSERT_TRUE(setLine(B9600, CSTOPB | CRTSCTS, 0)); // lflag 0 also clears EXTPROC
+    EXPECT_TRUE(eventsWithin(PortDriver::SettingsChanged) & PortDriver::SettingsChanged);
+    LineSettings line;
+    ASSERT_TRUE(Driver().ReadLineSettings(Handle, line));
+    EXPECT_EQ(line, (LineSettings {9600, 8, LineSettings::Parity::None, LineSettings::StopBits::Two,
+                                   LineSettings::Flow::Hardware}));
+    ASSERT_TRUE(setLine(B115200, 0, 0));
+    EXPECT_TRUE(eventsWithin(PortDriver::SettingsChanged) & PortDriver::SettingsChanged) << "EXTPROC came back";
+
+    tcflush(app.Fd.Get(), TCIFLUSH);
+    tcflush(app.Fd.Get(), TCOFLUSH);
+    const uint8_t flushes = PortDriver::FlushedInput | PortDriver::FlushedOutput;
+    EXPECT_EQ(eventsWithin(flushes) & flushes, flushes);
+
+    const auto all = AllByteValues();
+    ASSERT_TRUE(app.WriteAll(all));
+    EXPECT_EQ(ReadAll(all.size()), all);
+
+    // Off again: a plain pseudo-terminal.
+    ASSERT_TRUE(Driver().SetLineReports(Handle, false));
+    ASSERT_TRUE(setLine(B4800, 0, 0));
+    ASSERT_TRUE(app.WriteAll({'z'}));
+    EXPECT_EQ(ReadAll(1), std::vector<uint8_t> {'z'});
+    EXPECT_EQ(Driver().TakeLineEvents(Handle), 0);
 }
 
 } // namespace
