@@ -21,6 +21,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/prctl.h>
@@ -314,15 +316,39 @@ inline Fd Listen()
     return fd;
 }
 
-// A port that was free a moment ago (bound and released): for links that must be
-// told their own port.
+// A port that was free a moment ago in both families (the console's listeners take
+// both), for links that must be told their own port. Never one handed out before by
+// this process, and below the range outgoing connections take their ports from: a
+// port the system picked could be some connection's own by the time the link binds.
 inline uint16_t FreePort(int type)
 {
-    Fd fd(socket(AF_INET, type | SOCK_CLOEXEC, 0));
-    sockaddr_in addr = Loopback(0);
-    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        Fail(ErrnoText("bind 127.0.0.1:0"));
-    return LocalPort(fd.Get());
+    static std::mt19937 pick {std::random_device {}()};
+    static std::set<uint16_t> given;
+    std::uniform_int_distribution<int> range(20000, 32000);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const auto port = static_cast<uint16_t>(range(pick));
+        if (given.count(port))
+            continue;
+        // The IPv6 wildcard with IPv4 mapped in, or, with no IPv6 here, the IPv4 one.
+        Fd fd(socket(AF_INET6, type | SOCK_CLOEXEC, 0));
+        sockaddr_storage any {};
+        socklen_t length = sizeof(sockaddr_in6);
+        if (fd.Get() >= 0) {
+            const int off = 0;
+            setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            any.ss_family = AF_INET6;
+        } else {
+            fd = Fd(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+            any.ss_family = AF_INET;
+            length = sizeof(sockaddr_in);
+        }
+        reinterpret_cast<sockaddr_in*>(&any)->sin_port = htons(port); // same place in both
+        if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&any), length) == 0) {
+            given.insert(port);
+            return port;
+        }
+    }
+    Fail("no free port from 20000 to 32000");
 }
 
 // The network peer's side of a TCP connection: non-blocking, no Nagle delay.

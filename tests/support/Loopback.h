@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
+#include <set>
 #include <sys/socket.h>
 #include <vector>
 
@@ -115,9 +117,40 @@ inline bool HasIpv6Loopback()
     return Bind(SOCK_DGRAM, 0, AF_INET6).Valid();
 }
 
-// A port that was free a moment ago (bound and released).
+// Whether nothing on this machine holds `port` of `type`, in either family: the
+// console's listeners take both.
+inline bool PortIsFree(int type, uint16_t port)
+{
+    for (int family : {AF_INET6, AF_INET}) {
+        UniqueFd fd(socket(family, type | SOCK_CLOEXEC, 0));
+        if (!fd)
+            continue; // no IPv6 here: the IPv4 wildcard decides
+        const int off = 0;
+        setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        sockaddr_storage any {};
+        any.ss_family = static_cast<sa_family_t>(family);
+        reinterpret_cast<sockaddr_in*>(&any)->sin_port = htons(port); // same place in both
+        const socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        return bind(fd.Get(), reinterpret_cast<const sockaddr*>(&any), length) == 0;
+    }
+    return false;
+}
+
+// A port that was free a moment ago, never handed out twice by this process, and
+// below the range the system takes ports for outgoing connections from: a port the
+// system picked would soon be some connection's own, refusing the link meant for it.
 inline uint16_t FreePort(int type = SOCK_STREAM)
 {
+    static std::mt19937 pick {std::random_device {}()};
+    static std::set<uint16_t> given;
+    std::uniform_int_distribution<int> range(20000, 32000);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const auto port = static_cast<uint16_t>(range(pick));
+        if (!given.count(port) && PortIsFree(type, port)) {
+            given.insert(port);
+            return port;
+        }
+    }
     return LocalPort(Bind(type));
 }
 
