@@ -62,11 +62,11 @@ void BulkRows(Report& report, const std::string& job, const Contest& contest, in
 
 void RoundTripCase(const Options& options, Report& report)
 {
-    ContestSpec spec;
-    spec.Label = "1-byte round trips";
-    spec.Console = spec.Socat = OnePort;
+    ContestPlan plan;
+    plan.Label = "1-byte round trips";
+    plan.Console = plan.Socat = OnePort;
     // Events are the timed round trips; the counting pass has no warm-up.
-    spec.Measure = [&options](Bridge& bridge, bool counting) {
+    plan.Measure = [&options](Bridge& bridge, bool counting) {
         int app = bridge.Ports[0].App.Get(), peer = bridge.Ports[0].Peer.Get();
         Exchange(app, peer, bridge.Name);
         int trips = counting ? std::min(options.Trips, CountTrips) : options.Trips;
@@ -77,7 +77,7 @@ void RoundTripCase(const Options& options, Report& report)
         sample.Events = trips;
         return std::vector<Sample> {sample};
     };
-    Contest contest = RunContest(options, spec);
+    Contest contest = RunContest(options, plan);
     const std::string job = "1-byte round trip, application -> peer -> application";
     std::vector<double> console = contest.Console.Pooled(0), socat = contest.Socat.Pooled(0);
     report.Row(job, "p50 us", Percentile(console, 0.5), Percentile(socat, 0.5), 1);
@@ -93,16 +93,16 @@ void RoundTripCase(const Options& options, Report& report)
 void BulkCase(const Options& options, Report& report)
 {
     std::vector<double> relayToNet, relayToApp;
-    ContestSpec spec;
-    spec.Label = "bulk, " + std::to_string(options.Bytes >> 20) + " MiB each way";
-    spec.Console = spec.Socat = OnePort;
-    spec.Measure = BulkWork(options);
-    spec.EachRound = [&](int) {
+    ContestPlan plan;
+    plan.Label = "bulk, " + std::to_string(options.Bytes >> 20) + " MiB each way";
+    plan.Console = plan.Socat = OnePort;
+    plan.Measure = BulkWork(options);
+    plan.EachRound = [&](int) {
         auto [toNet, toApp] = RelayedThroughput(options.Bytes);
         relayToNet.push_back(toNet);
         relayToApp.push_back(toApp);
     };
-    Contest contest = RunContest(options, spec);
+    Contest contest = RunContest(options, plan);
     const std::string job = "1 port bulk, " + std::to_string(options.Bytes >> 20) + " MiB each way";
     BulkRows(report, job, contest, 1);
     const double relay[2] = {Median(relayToNet), Median(relayToApp)};
@@ -128,11 +128,11 @@ void BulkCase(const Options& options, Report& report)
 
 void LogCase(const Options& options, Report& report)
 {
-    ContestSpec off;
+    ContestPlan off;
     off.Label = "bulk, log off";
     off.Console = off.Socat = OnePort;
     off.Measure = BulkWork(options);
-    ContestSpec on = off;
+    ContestPlan on = off;
     on.Label = "bulk, raw log on";
     on.Console->Log = on.Socat->Log = true;
     // What the log files hold once the bytes are through, against what was moved

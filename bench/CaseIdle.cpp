@@ -24,14 +24,14 @@ void IdleCase(const Options& options, Report& report)
 {
     const PortLayout threeLinks {.TcpClient = true, .ServerClients = 1, .Udp = true};
     const std::string ports = std::to_string(options.IdlePorts) + " ports";
-    ContestSpec open;
+    ContestPlan open;
     open.Label = "idle, " + ports + " x 3 links, window open";
     open.Console = Layout::Uniform(options.IdlePorts, threeLinks);
     open.Console->WindowOpen = true;
     // socat serves one link per port: its nearest job is one TCP link on each.
     open.Socat = Layout::Uniform(options.IdlePorts, PortLayout {.TcpClient = true});
     open.Measure = IdleWork(options);
-    ContestSpec headless = open;
+    ContestPlan headless = open;
     headless.Label = "idle, " + ports + " x 3 links, no window";
     headless.Console->WindowOpen = false;
     headless.Socat.reset(); // its figures are the same as above

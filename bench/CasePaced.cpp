@@ -40,11 +40,11 @@ void PacedCase(const Options& options, Report& report)
 {
     std::map<int, Contest> byPorts;
     for (int ports : options.PacedPorts) {
-        ContestSpec spec;
-        spec.Label = "paced, " + std::to_string(ports) + " port(s)";
-        spec.Console = spec.Socat = Layout::Uniform(ports, PortLayout {.TcpClient = true});
+        ContestPlan plan;
+        plan.Label = "paced, " + std::to_string(ports) + " port(s)";
+        plan.Console = plan.Socat = Layout::Uniform(ports, PortLayout {.TcpClient = true});
         // Each port carries a stream each way: application to peer, peer to application.
-        spec.Measure = PacedWork(options, [](Bridge& bridge) {
+        plan.Measure = PacedWork(options, [](Bridge& bridge) {
             std::vector<Stream> streams;
             for (auto& ends : bridge.Ports) {
                 uint64_t base = streams.size() * StreamSpacing;
@@ -53,7 +53,7 @@ void PacedCase(const Options& options, Report& report)
             }
             return streams;
         });
-        Contest contest = RunContest(options, spec);
+        Contest contest = RunContest(options, plan);
         std::string job = std::to_string(ports) + (ports == 1 ? " port" : " ports") + " paced, 64 B / 10 ms each way";
         MedianRow(report, job, "CPU % of a core", contest, true, 0, CpuPercent, 2);
         MedianRow(report, job, "pump passes/s", contest, false, 0, PassesPerSecond, 0);
@@ -80,19 +80,19 @@ void BroadcastCase(const Options& options, Report& report)
 {
     std::map<int, Contest> byClients;
     for (int clients : options.Clients) {
-        ContestSpec spec;
-        spec.Label = "broadcast, " + std::to_string(clients) + " client(s)";
-        spec.Console = Layout::Uniform(1, PortLayout {.ServerClients = clients});
+        ContestPlan plan;
+        plan.Label = "broadcast, " + std::to_string(clients) + " client(s)";
+        plan.Console = Layout::Uniform(1, PortLayout {.ServerClients = clients});
         // A listening socat serves one client: the same job only for one.
         if (clients == 1)
-            spec.Socat = spec.Console;
-        spec.Measure = PacedWork(options, [](Bridge& bridge) {
+            plan.Socat = plan.Console;
+        plan.Measure = PacedWork(options, [](Bridge& bridge) {
             Stream stream {bridge.Ports[0].App.Get(), {}, 0};
             for (auto& client : bridge.Ports[0].Clients)
                 stream.Readers.push_back(client.Get());
             return std::vector<Stream> {stream};
         });
-        Contest contest = RunContest(options, spec);
+        Contest contest = RunContest(options, plan);
         std::string job = "1 server link, " + std::to_string(clients) + (clients == 1 ? " client" : " clients")
                         + ", paced broadcast";
         const bool socat = clients == 1;

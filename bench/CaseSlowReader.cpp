@@ -69,11 +69,11 @@ Clock::time_point After(double seconds)
 
 void SlowReaderCase(const Options& options, Report& report)
 {
-    ContestSpec spec;
-    spec.Label = "slow TCP reader";
-    spec.Console = spec.Socat = Layout::Uniform(1, PortLayout {.TcpClient = true});
+    ContestPlan plan;
+    plan.Label = "slow TCP reader";
+    plan.Console = plan.Socat = Layout::Uniform(1, PortLayout {.TcpClient = true});
     // Events are seconds: the calls per second of a bridge held back.
-    spec.Measure = [&options](Bridge& bridge, bool counting) {
+    plan.Measure = [&options](Bridge& bridge, bool counting) {
         SlowReader reader(bridge.Ports[0].App.Get(), bridge.Ports[0].Peer.Get(), bridge.Name);
         uint64_t before = reader.RunUntil(After(WarmUpSeconds));
         Reading from = bridge.Read();
@@ -83,7 +83,7 @@ void SlowReaderCase(const Options& options, Report& report)
         sample.Events = sample.Seconds;
         return std::vector<Sample> {sample};
     };
-    Contest contest = RunContest(options, spec);
+    Contest contest = RunContest(options, plan);
     const std::string job = "slow TCP reader (3.6 MB/s), application writing flat out";
     MedianRow(report, job, "CPU % of a core", contest, true, 0, CpuPercent, 2);
     MedianRow(report, job, "delivered MB/s", contest, true, 0, MegabytesPerSecond, 2);

@@ -23,23 +23,23 @@ std::vector<double> Entrant::Pooled(size_t measure) const
 
 namespace {
 
-std::vector<std::pair<Who, const Layout*>> Entrants(const Options& options, const ContestSpec& spec)
+std::vector<std::pair<Who, const Layout*>> Entrants(const Options& options, const ContestPlan& plan)
 {
     std::vector<std::pair<Who, const Layout*>> entrants;
-    if (options.Console && spec.Console)
-        entrants.emplace_back(Who::Console, &*spec.Console);
-    if (options.SocatToo && !options.Socat.empty() && spec.Socat)
-        entrants.emplace_back(Who::Socat, &*spec.Socat);
+    if (options.Console && plan.Console)
+        entrants.emplace_back(Who::Console, &*plan.Console);
+    if (options.SocatToo && !options.Socat.empty() && plan.Socat)
+        entrants.emplace_back(Who::Socat, &*plan.Socat);
     return entrants;
 }
 
-void CountCalls(const Options& options, const ContestSpec& spec, Contest& contest)
+void CountCalls(const Options& options, const ContestPlan& plan, Contest& contest)
 {
-    for (auto [who, layout] : Entrants(options, spec)) {
+    for (auto [who, layout] : Entrants(options, plan)) {
         Bridge bridge(who, *layout, options);
         bridge.AskPasses = false;
         CallCounter counter(options.Counter, bridge.Pids());
-        std::vector<Sample> samples = spec.Measure(bridge, true);
+        std::vector<Sample> samples = plan.Measure(bridge, true);
         Entrant& entrant = contest.Of(who);
         entrant.Calls = counter.Stop();
         entrant.CountedEvents = 0;
@@ -50,31 +50,31 @@ void CountCalls(const Options& options, const ContestSpec& spec, Contest& contes
 
 } // namespace
 
-std::vector<Contest> RunContests(const Options& options, const std::vector<ContestSpec>& specs)
+std::vector<Contest> RunContests(const Options& options, const std::vector<ContestPlan>& plans)
 {
     std::string labels;
-    for (auto& spec : specs)
-        labels += (labels.empty() ? "" : "; ") + spec.Label;
+    for (auto& plan : plans)
+        labels += (labels.empty() ? "" : "; ") + plan.Label;
     std::printf("  %s ...", labels.c_str());
     std::fflush(stdout);
     const auto start = Clock::now();
-    std::vector<Contest> contests(specs.size());
+    std::vector<Contest> contests(plans.size());
     for (int round = 0; round < options.Rounds; ++round) {
-        for (size_t s = 0; s < specs.size(); ++s) {
-            if (specs[s].EachRound)
-                specs[s].EachRound(round);
-            auto entrants = Entrants(options, specs[s]);
+        for (size_t s = 0; s < plans.size(); ++s) {
+            if (plans[s].EachRound)
+                plans[s].EachRound(round);
+            auto entrants = Entrants(options, plans[s]);
             for (size_t turn = 0; turn < entrants.size(); ++turn) {
                 auto [who, layout] = entrants[round % 2 ? entrants.size() - 1 - turn : turn];
                 Bridge bridge(who, *layout, options);
-                contests[s].Of(who).Rounds.push_back(specs[s].Measure(bridge, false));
+                contests[s].Of(who).Rounds.push_back(plans[s].Measure(bridge, false));
                 contests[s].Of(who).Ran = true;
             }
         }
     }
     if (options.Counter.Type != CounterTool::None)
-        for (size_t s = 0; s < specs.size(); ++s)
-            CountCalls(options, specs[s], contests[s]);
+        for (size_t s = 0; s < plans.size(); ++s)
+            CountCalls(options, plans[s], contests[s]);
     std::printf(" %.0f s\n", SecondsBetween(start, Clock::now()));
     std::fflush(stdout);
     return contests;

@@ -62,20 +62,20 @@ struct Contest {
     const Entrant& Of(Who who) const { return who == Who::Console ? Console : Socat; }
 };
 
-struct ContestSpec {
+struct ContestPlan {
     std::string Label;                     // for the progress line
     std::optional<Layout> Console, Socat;  // nullopt: that contestant sits the case out
     Work Measure;
     std::function<void(int round)> EachRound; // optional: a figure of the case's own per round
 };
 
-// Runs the specs side by side, round by round, so that figures to be compared with
+// Runs the plans side by side, round by round, so that figures to be compared with
 // each other (log off and on, say) meet the same load.
-std::vector<Contest> RunContests(const Options& options, const std::vector<ContestSpec>& specs);
+std::vector<Contest> RunContests(const Options& options, const std::vector<ContestPlan>& plans);
 
-inline Contest RunContest(const Options& options, const ContestSpec& spec)
+inline Contest RunContest(const Options& options, const ContestPlan& plan)
 {
-    return RunContests(options, {spec})[0];
+    return RunContests(options, {plan})[0];
 }
 
 // Common figures of a measure.

@@ -176,16 +176,16 @@ CPortObject* ConsoleModel::FindPort(int32_t number)
 
 // ---------------------------------------------------------------- links
 
-ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
+ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
 {
     if (!Owns(port))
         return ConsoleResult::Refused(AddNetFailed, "No such port.");
-    const LinkCheck check = CheckLink(spec);
+    const LinkCheck check = CheckLink(fields);
     if (!check.Result)
         return check.Result;
 
     std::string whyRefused;
-    CNetObject* link = MakeLink(*port, spec, check, CPortObject::BindFailure::Refuse, whyRefused);
+    CNetObject* link = MakeLink(*port, fields, check, CPortObject::BindFailure::Refuse, whyRefused);
     if (!link)
         return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
     Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
@@ -196,29 +196,29 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkSpec& spec)
     return done;
 }
 
-CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkSpec& spec, const LinkCheck& check,
+CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
                                    CPortObject::BindFailure onFailure, std::string& whyRefused)
 {
     // The host goes to the link as typed; whether it can be reached shows only when
     // the link connects or sends.
-    const LinkOptions options = OptionsOf(spec);
-    switch (spec.Kind) {
+    const LinkOptions options = OptionsOf(fields);
+    switch (fields.Kind) {
     case TcpClient:
-        return port.AddTcpClient(spec.RemoteAddr.c_str(), check.RemotePort, options);
+        return port.AddTcpClient(fields.RemoteAddr.c_str(), check.RemotePort, options);
     case TcpServer:
         return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
     case Udp:
-        return port.AddUdp(check.LocalPort, spec.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
+        return port.AddUdp(check.LocalPort, fields.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
                            options);
     }
     return nullptr;
 }
 
-ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, const LinkSpec& spec)
+ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, const LinkFields& fields)
 {
     if (!Owns(port, link))
         return ConsoleResult::Refused(AddNetFailed, "No such link.");
-    const LinkCheck check = CheckLink(spec);
+    const LinkCheck check = CheckLink(fields);
     if (!check.Result)
         return check.Result;
 
@@ -229,7 +229,7 @@ ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, cons
         CGuard guard(PortManager->Lock());
         // A port the old link holds cannot be bound a second time; the swap hands the
         // old socket over instead, so the new link is kept even when its bind failed.
-        fresh = MakeLink(*port, spec, check, CPortObject::BindFailure::KeepAndRetry, whyRefused);
+        fresh = MakeLink(*port, fields, check, CPortObject::BindFailure::KeepAndRetry, whyRefused);
         if (fresh && fresh->Type == TcpClient && link->Type == TcpClient) {
             fresh->AutoReconnect = link->AutoReconnect;
             fresh->ReconnectIntervalTime = link->ReconnectIntervalTime;

@@ -11,7 +11,7 @@
 #include "console/ConsoleObserver.h"
 #include "console/ConsoleResult.h"
 #include "console/ConsoleStatus.h"
-#include "console/LinkSpec.h"
+#include "console/LinkFields.h"
 #include "ports/QLNManager.h"
 
 class Autostart;
@@ -111,16 +111,16 @@ public:
 
     // ---- links
 
-    // Checks `spec` as the add-net dialog does, makes the link, tells the observers
+    // Checks `fields` as the add-net dialog does, makes the link, tells the observers
     // and saves the port. Refused with the check's message, or "Add net failed!".
-    ConsoleResult AddNet(CPortObject* port, const LinkSpec& spec);
-    // Puts a link made from `spec` in the place of `link`: the same position in the
+    ConsoleResult AddNet(CPortObject* port, const LinkFields& fields);
+    // Puts a link made from `fields` in the place of `link`: the same position in the
     // port's list and so the same index in its section, which is saved. Checked and
     // refused as AddNet; a link that cannot be made leaves `link` as it was. A server
     // or UDP link that keeps its kind and local port keeps its socket (and a server
     // its clients); a TCP client keeps its reconnect options. The pump is held only
     // while the new link is made and swapped in. Observers hear LinkReplaced.
-    ConsoleResult ReplaceNet(CPortObject* port, CNetObject* link, const LinkSpec& spec);
+    ConsoleResult ReplaceNet(CPortObject* port, CNetObject* link, const LinkFields& fields);
     // Removes the link and saves the port.
     ConsoleResult RemoveNet(CPortObject* port, CNetObject* link);
     // A new connection attempt of a TCP client link that is Unconnected; nothing for
@@ -164,9 +164,9 @@ private:
     void OpenSettings();
     bool Owns(CPortObject* port);
     bool Owns(CPortObject* port, CNetObject* link);
-    // Makes the link `spec` describes (checked as `check`) at the end of the port's
+    // Makes the link `fields` describes (checked as `check`) at the end of the port's
     // list; null when it cannot be had, `whyRefused` then says why.
-    static CNetObject* MakeLink(CPortObject& port, const LinkSpec& spec, const LinkCheck& check,
+    static CNetObject* MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
                                 CPortObject::BindFailure onFailure, std::string& whyRefused);
     // Applies `change` under the lock to a port of the console, saves it and tells
     // the observers of `option`.

@@ -169,7 +169,7 @@ void ConsoleModel::LoadSettings()
             const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
             if (!kind)
                 continue; // an unknown kind: the entry is skipped
-            LinkSpec stored;
+            LinkFields stored;
             stored.Kind = *kind;
             stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
             stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;

@@ -137,7 +137,7 @@ bool ParsePort(Words& words, ParsedCommand& parsed)
 bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
 {
     ControlCommand& command = parsed.Command;
-    LinkSpec& link = command.Link;
+    LinkFields& link = command.Link;
     command.Action = Verb::LinkAdd;
     const std::string kind = words.Next();
     std::string error;

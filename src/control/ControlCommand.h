@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "console/LinkSpec.h"
+#include "console/LinkFields.h"
 
 // One quillonctl command, read from its words as typed on the command line (and as
 // carried to the console, which reads them again: the console trusts no client).
@@ -29,7 +29,7 @@ struct ControlCommand {
     bool Follow = false;      // status: again whenever it changes
     int32_t Port = 0;         // the COM number; PortAdd: 0 lets the console choose
     bool Force = false;       // PortAdd: also a number the database has in use
-    LinkSpec Link;            // LinkAdd: texts as typed
+    LinkFields Link;            // LinkAdd: texts as typed
     bool NoReconnect = false; // LinkAdd, TCP client
     bool HasInterval = false; // LinkAdd, TCP client
     std::string Interval;     // as typed

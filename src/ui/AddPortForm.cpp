@@ -174,52 +174,52 @@ void TAddPortForm::NetTypeRadioButtonClick()
     Rfc2217CheckBox->setEnabled(!UDPRadioButton->isChecked());
 }
 
-void TAddPortForm::SetLink(const LinkSpec& spec)
+void TAddPortForm::SetLink(const LinkFields& fields)
 {
     auto text = [](const std::string& value) { return QString::fromStdString(value); };
-    switch (spec.Kind) {
+    switch (fields.Kind) {
     case TcpClient:
         TCPClientRadioButton->setChecked(true);
-        TCPClientRemoteAddrEdit->setText(text(spec.RemoteAddr));
-        TCPClientRemotePortEdit->setText(text(spec.RemotePort));
+        TCPClientRemoteAddrEdit->setText(text(fields.RemoteAddr));
+        TCPClientRemotePortEdit->setText(text(fields.RemotePort));
         break;
     case TcpServer:
         TCPServerRadioButton->setChecked(true);
-        TCPServerListenPortEdit->setText(text(spec.LocalPort));
-        TCPServerListenAddrEdit->setText(text(spec.LocalAddr));
+        TCPServerListenPortEdit->setText(text(fields.LocalPort));
+        TCPServerListenAddrEdit->setText(text(fields.LocalAddr));
         break;
     case Udp:
         UDPRadioButton->setChecked(true);
-        UDPLocalPortEdit->setText(text(spec.LocalPort));
-        UDPLocalAddrEdit->setText(text(spec.LocalAddr));
-        UDPRemoteAddrEdit->setText(text(spec.RemoteAddr));
-        UDPRemotePortEdit->setText(text(spec.RemotePort));
+        UDPLocalPortEdit->setText(text(fields.LocalPort));
+        UDPLocalAddrEdit->setText(text(fields.LocalAddr));
+        UDPRemoteAddrEdit->setText(text(fields.RemoteAddr));
+        UDPRemotePortEdit->setText(text(fields.RemotePort));
         break;
     }
-    Rfc2217CheckBox->setChecked(spec.Rfc2217 && spec.Kind != Udp);
+    Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != Udp);
 }
 
-LinkSpec TAddPortForm::Link() const
+LinkFields TAddPortForm::Link() const
 {
-    LinkSpec spec;
+    LinkFields fields;
     if (TCPServerRadioButton->isChecked()) {
-        spec.Kind = TcpServer;
-        spec.LocalPort = TCPServerListenPortEdit->text().toStdString();
-        spec.LocalAddr = TCPServerListenAddrEdit->text().toStdString();
-        spec.Rfc2217 = Rfc2217CheckBox->isChecked();
+        fields.Kind = TcpServer;
+        fields.LocalPort = TCPServerListenPortEdit->text().toStdString();
+        fields.LocalAddr = TCPServerListenAddrEdit->text().toStdString();
+        fields.Rfc2217 = Rfc2217CheckBox->isChecked();
     } else if (UDPRadioButton->isChecked()) {
-        spec.Kind = Udp;
-        spec.LocalPort = UDPLocalPortEdit->text().toStdString();
-        spec.LocalAddr = UDPLocalAddrEdit->text().toStdString();
-        spec.RemoteAddr = UDPRemoteAddrEdit->text().toStdString();
-        spec.RemotePort = UDPRemotePortEdit->text().toStdString();
+        fields.Kind = Udp;
+        fields.LocalPort = UDPLocalPortEdit->text().toStdString();
+        fields.LocalAddr = UDPLocalAddrEdit->text().toStdString();
+        fields.RemoteAddr = UDPRemoteAddrEdit->text().toStdString();
+        fields.RemotePort = UDPRemotePortEdit->text().toStdString();
     } else {
-        spec.Kind = TcpClient;
-        spec.RemoteAddr = TCPClientRemoteAddrEdit->text().toStdString();
-        spec.RemotePort = TCPClientRemotePortEdit->text().toStdString();
-        spec.Rfc2217 = Rfc2217CheckBox->isChecked();
+        fields.Kind = TcpClient;
+        fields.RemoteAddr = TCPClientRemoteAddrEdit->text().toStdString();
+        fields.RemotePort = TCPClientRemotePortEdit->text().toStdString();
+        fields.Rfc2217 = Rfc2217CheckBox->isChecked();
     }
-    return spec;
+    return fields;
 }
 
 QLineEdit* TAddPortForm::EditOf(LinkCheck::Field field) const

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "console/LinkSpec.h"
+#include "console/LinkFields.h"
 
 class QCheckBox;
 class QComboBox;
@@ -53,10 +53,10 @@ public:
     void OKButtonClick();
 
     // The checked kind and the texts of its edits, as typed.
-    LinkSpec Link() const;
-    // Checks the kind of `spec` and puts its texts into that kind's edits: a link to
+    LinkFields Link() const;
+    // Checks the kind of `fields` and puts its texts into that kind's edits: a link to
     // edit, or what the user typed before a refusal.
-    void SetLink(const LinkSpec& spec);
+    void SetLink(const LinkFields& fields);
 
     int32_t DialogMode;
 

@@ -187,8 +187,8 @@ private:
     // until `apply` takes what the user typed or the user cancels. A refusal is
     // shown and the dialog opens again with the user's texts while the port (and
     // `link`, when given) is still there.
-    void RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkSpec* start,
-                      const std::function<ConsoleResult(const LinkSpec&)>& apply);
+    void RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkFields* start,
+                      const std::function<ConsoleResult(const LinkFields&)>& apply);
     // The port's place (path or reason) in PortPathLabel: elided in the middle only
     // when it does not fit, whole in the tooltip.
     void ShowPortPlace(CPortObject* port);

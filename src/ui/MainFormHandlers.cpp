@@ -44,20 +44,20 @@ QString NumberText(const QLineEdit* edit, int32_t value)
 }
 
 // A link's values as the add dialog takes them.
-LinkSpec SpecOf(const ConsoleStatus::Link& link)
+LinkFields FieldsOf(const ConsoleStatus::Link& link)
 {
-    LinkSpec spec;
-    spec.Kind = link.Kind;
+    LinkFields fields;
+    fields.Kind = link.Kind;
     if (link.Kind != TcpServer) {
-        spec.RemoteAddr = link.RemoteAddr;
-        spec.RemotePort = std::to_string(link.RemotePort);
+        fields.RemoteAddr = link.RemoteAddr;
+        fields.RemotePort = std::to_string(link.RemotePort);
     }
     if (link.Kind != TcpClient) {
-        spec.LocalPort = std::to_string(static_cast<uint16_t>(link.LocalPort));
-        spec.LocalAddr = link.LocalAddr;
+        fields.LocalPort = std::to_string(static_cast<uint16_t>(link.LocalPort));
+        fields.LocalAddr = link.LocalAddr;
     }
-    spec.Rfc2217 = link.Rfc2217;
-    return spec;
+    fields.Rfc2217 = link.Rfc2217;
+    return fields;
 }
 
 const char* const AppliedProperty = "qlnApplied";
@@ -121,7 +121,7 @@ void TMainForm::AddNetMenuItemClick()
         return;
     // The model checks the texts as the dialog has; its node comes by LinkAdded.
     RunNetDialog(port, nullptr, "Add Net", nullptr,
-                 [&](const LinkSpec& spec) { return Model->AddNet(port, spec); });
+                 [&](const LinkFields& fields) { return Model->AddNet(port, fields); });
 }
 
 void TMainForm::EditNetMenuItemClick()
@@ -132,16 +132,16 @@ void TMainForm::EditNetMenuItemClick()
     const int index = MenuNode && MenuNode->parent() ? MenuNode->parent()->indexOfChild(MenuNode) : -1;
     if (!link || status.Ports.empty() || index < 0 || static_cast<size_t>(index) >= status.Ports[0].Links.size())
         return;
-    const LinkSpec current = SpecOf(status.Ports[0].Links[static_cast<size_t>(index)]);
+    const LinkFields current = FieldsOf(status.Ports[0].Links[static_cast<size_t>(index)]);
     // The node follows the new link by LinkReplaced.
     RunNetDialog(port, link, "Edit Net", &current,
-                 [&](const LinkSpec& spec) { return Model->ReplaceNet(port, link, spec); });
+                 [&](const LinkFields& fields) { return Model->ReplaceNet(port, link, fields); });
 }
 
-void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkSpec* start,
-                             const std::function<ConsoleResult(const LinkSpec&)>& apply)
+void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString& caption, const LinkFields* start,
+                             const std::function<ConsoleResult(const LinkFields&)>& apply)
 {
-    std::optional<LinkSpec> typed;
+    std::optional<LinkFields> typed;
     if (start)
         typed = *start;
     for (;;) {

@@ -114,7 +114,7 @@ std::string Q(const std::string& text)
 
 // The window's path for the same operations: the console model in this process,
 // on a configuration file of its own. Its INI text.
-std::string WrittenByTheModel(const std::string& configPath, int number, const std::vector<LinkSpec>& links,
+std::string WrittenByTheModel(const std::string& configPath, int number, const std::vector<LinkFields>& links,
                               int32_t interval, int32_t sendDelay, int32_t receiveDelay)
 {
     {
@@ -122,10 +122,10 @@ std::string WrittenByTheModel(const std::string& configPath, int number, const s
                            configPath);
         EXPECT_TRUE(model.Start([number](CQLNManager& manager) { return manager.StartOnPorts({number}); }));
         CPortObject* port = model.FindPort(number);
-        for (const LinkSpec& spec : links) {
-            const ConsoleResult added = model.AddNet(port, spec);
+        for (const LinkFields& fields : links) {
+            const ConsoleResult added = model.AddNet(port, fields);
             EXPECT_TRUE(added) << added.Message << " " << added.Reason;
-            if (added && spec.Kind == TcpClient)
+            if (added && fields.Kind == TcpClient)
                 model.SetReconnectIntervalTime(port, added.Link, interval);
         }
         model.SetSendToNetDelayTime(port, sendDelay);
@@ -148,7 +148,7 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
     const uint16_t serverPort = FreePort();
     const UniqueFd udpPeer = BindUdp();
     const uint16_t udpLocal = FreePort(SOCK_DGRAM);
-    const std::vector<LinkSpec> links{
+    const std::vector<LinkFields> links{
         {TcpClient, "127.0.0.1", std::to_string(LocalPort(listener)), ""},
         {TcpServer, "", "", std::to_string(serverPort)},
         {Udp, "127.0.0.1", std::to_string(LocalPort(udpPeer)), std::to_string(udpLocal), "127.0.0.1"},

@@ -123,7 +123,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
         GTEST_SKIP() << "this machine has no IPv6 loopback";
 
     const ConsoleResult result =
-        Model->AddNet(Port(3), LinkSpec{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local), row.LocalAddr});
+        Model->AddNet(Port(3), LinkFields{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local), row.LocalAddr});
     EXPECT_FALSE(result);
     EXPECT_EQ(result.Message, row.Message);
     EXPECT_EQ(result.Reason, row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
@@ -188,18 +188,18 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     ASSERT_TRUE(Model->SetReceiveFromNetDelayTime(com3, saved.Receive));
     ASSERT_TRUE(Model->SetLog(com3, saved.Log, saved.LogMode));
     const ConsoleResult client =
-        Model->AddNet(com3, LinkSpec{TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
+        Model->AddNet(com3, LinkFields{TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
     ASSERT_TRUE(client);
     ASSERT_TRUE(Model->SetAutoReconnect(com3, client.Link, false));
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com3, client.Link, saved.Interval));
     // A link removed in between: the others are numbered densely.
-    const ConsoleResult dropped = Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
-    ASSERT_TRUE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", std::to_string(saved.Listen), "", true}));
+    const ConsoleResult dropped = Model->AddNet(com3, LinkFields{TcpServer, "", "", std::to_string(FreePort())});
+    ASSERT_TRUE(Model->AddNet(com3, LinkFields{TcpServer, "", "", std::to_string(saved.Listen), "", true}));
     ASSERT_TRUE(Model->RemoveNet(com3, dropped.Link));
     char local[16];
     std::snprintf(local, sizeof local, "0x%x", saved.Local);
     ASSERT_TRUE(
-        Model->AddNet(com3, LinkSpec{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
+        Model->AddNet(com3, LinkFields{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
 
     const std::string file = FileText(ConfigPath());
     EXPECT_EQ(file, qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", "", "COM3", saved.SectionKeys()));
@@ -230,17 +230,17 @@ TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
 
     CPortObject* com3 = Port(3);
     CPortObject* com5 = Port(5);
-    const ConsoleResult server = Model->AddNet(com5, LinkSpec{TcpServer, "", "", std::to_string(FreePort())});
+    const ConsoleResult server = Model->AddNet(com5, LinkFields{TcpServer, "", "", std::to_string(FreePort())});
     ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, 7));
     ASSERT_TRUE(Model->SetLog(com3, "", 0));
     const ConsoleResult client =
-        Model->AddNet(com5, LinkSpec{TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
+        Model->AddNet(com5, LinkFields{TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com5, client.Link, 100));
     ASSERT_TRUE(Model->Reconnect(com5, client.Link));
     // Refused: a link of another port, a port that is not there, a bad text.
     EXPECT_FALSE(Model->RemoveNet(com3, client.Link));
     EXPECT_FALSE(Model->SetAutoReconnect(nullptr, client.Link, false));
-    EXPECT_FALSE(Model->AddNet(com3, LinkSpec{TcpServer, "", "", "x"}));
+    EXPECT_FALSE(Model->AddNet(com3, LinkFields{TcpServer, "", "", "x"}));
     ASSERT_TRUE(Model->RemoveNet(com5, server.Link));
 
     EXPECT_EQ(Heard.Lines, (std::vector<std::string>{

@@ -400,7 +400,7 @@ TEST_F(MainFormTest, ChangesMadeThroughTheModelShowAtOnce)
     CPortObject* com3 = PortOf(PortNode(0));
     QTreeWidgetItem* com5 = PortNode(1);
     const uint16_t listen = qlntest::FreePort();
-    const ConsoleResult added = model.AddNet(PortOf(com5), LinkSpec{TcpServer, "", "", std::to_string(listen)});
+    const ConsoleResult added = model.AddNet(PortOf(com5), LinkFields{TcpServer, "", "", std::to_string(listen)});
     ASSERT_TRUE(added);
     ASSERT_EQ(com5->childCount(), 1);
     EXPECT_EQ(LinkOf(com5->child(0)), added.Link);

@@ -50,9 +50,9 @@ protected:
     void SetUp() override { StartOn({3, 5}); }
 
     ConsoleModel& Model() { return *Form->GetModel(); }
-    CNetObject* Add(const LinkSpec& spec)
+    CNetObject* Add(const LinkFields& fields)
     {
-        const ConsoleResult added = Model().AddNet(PortOf(PortNode(0)), spec);
+        const ConsoleResult added = Model().AddNet(PortOf(PortNode(0)), fields);
         EXPECT_TRUE(added) << added.Message << " " << added.Reason;
         return added.Link;
     }

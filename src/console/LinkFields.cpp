@@ -1,4 +1,4 @@
-#include "console/LinkSpec.h"
+#include "console/LinkFields.h"
 
 #include <cerrno>
 #include <climits>
@@ -42,12 +42,12 @@ bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& che
 // A UDP socket bound to one family's address cannot send to the other's; the
 // wildcard "::" (and no address) takes both. A remote name shows its family only
 // when it is looked up.
-bool CheckUdpFamilies(const LinkSpec& spec, LinkCheck& check)
+bool CheckUdpFamilies(const LinkFields& fields, LinkCheck& check)
 {
     NetAddress local;
     NetAddress remote;
-    if (spec.LocalAddr.empty() || !NetAddress::FromNumeric(spec.LocalAddr.c_str(), local)
-        || !NetAddress::FromNumeric(spec.RemoteAddr.c_str(), remote) || local.Family() == remote.Family())
+    if (fields.LocalAddr.empty() || !NetAddress::FromNumeric(fields.LocalAddr.c_str(), local)
+        || !NetAddress::FromNumeric(fields.RemoteAddr.c_str(), remote) || local.Family() == remote.Family())
         return true;
     if (local.IsAny6())
         return true;
@@ -61,33 +61,33 @@ bool CheckUdpFamilies(const LinkSpec& spec, LinkCheck& check)
 
 } // namespace
 
-LinkOptions OptionsOf(const LinkSpec& spec)
+LinkOptions OptionsOf(const LinkFields& fields)
 {
     LinkOptions options;
-    if (spec.Kind == TcpServer || spec.Kind == Udp)
-        options.LocalAddr = spec.LocalAddr;
-    if (spec.Kind == TcpClient || spec.Kind == TcpServer)
-        options.Rfc2217 = spec.Rfc2217;
+    if (fields.Kind == TcpServer || fields.Kind == Udp)
+        options.LocalAddr = fields.LocalAddr;
+    if (fields.Kind == TcpClient || fields.Kind == TcpServer)
+        options.Rfc2217 = fields.Rfc2217;
     return options;
 }
 
-LinkCheck CheckLink(const LinkSpec& spec)
+LinkCheck CheckLink(const LinkFields& fields)
 {
     LinkCheck check;
     using Field = LinkCheck::Field;
-    switch (spec.Kind) {
+    switch (fields.Kind) {
     case TcpClient:
-        CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
+        CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
         return check;
     case TcpServer:
-        if (CheckPort(spec.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
-            CheckLocalAddr(spec.LocalAddr, "Listen Address error!", check);
+        if (CheckPort(fields.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
+            CheckLocalAddr(fields.LocalAddr, "Listen Address error!", check);
         return check;
     case Udp:
-        if (CheckPort(spec.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
-            && CheckLocalAddr(spec.LocalAddr, "Local Address error!", check)
-            && CheckPort(spec.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
-            CheckUdpFamilies(spec, check);
+        if (CheckPort(fields.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
+            && CheckLocalAddr(fields.LocalAddr, "Local Address error!", check)
+            && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
+            CheckUdpFamilies(fields, check);
         return check;
     }
     check.Result = ConsoleResult::Refused(AddNetFailed, "Unknown link kind.");

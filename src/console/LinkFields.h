@@ -8,7 +8,7 @@
 // A new link as the add-net dialog takes it: the kind and the texts as typed. The
 // dialog's OK and the model's AddNet check it with the same CheckLink, so every way
 // of adding a link refuses the same texts with the same messages.
-struct LinkSpec {
+struct LinkFields {
     NetKind Kind = TcpClient;
     std::string RemoteAddr; // TCP client, UDP: the host as typed; never checked here
     std::string RemotePort; // TCP client, UDP
@@ -34,10 +34,10 @@ struct LinkCheck {
 // when given, must be a numeric address of this machine; a UDP link's numeric
 // remote address must be of a family its local address can reach. A kind the
 // console does not know is refused with "Add net failed!".
-LinkCheck CheckLink(const LinkSpec& spec);
+LinkCheck CheckLink(const LinkFields& fields);
 
-// The options of `spec` that its kind takes.
-LinkOptions OptionsOf(const LinkSpec& spec);
+// The options of `fields` that its kind takes.
+LinkOptions OptionsOf(const LinkFields& fields);
 
 // The second line of "Add net failed!" for a local port the link could not have:
 // "Port 30000 is already in use.", or "Port 30000: <why>."; empty without a reason.
