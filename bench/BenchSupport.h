@@ -35,6 +35,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/base/UniqueFd.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -248,37 +250,8 @@ inline void StopChildren(const std::vector<pid_t>& pids, int signal = SIGTERM)
 
 // ---- descriptors -------------------------------------------------------------
 
-// Owns one descriptor and closes it.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : Value(fd) {}
-    Fd(Fd&& other) noexcept : Value(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        Reset(other.Release());
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { Reset(); }
-    int Get() const { return Value; }
-    int Release()
-    {
-        int fd = Value;
-        Value = -1;
-        return fd;
-    }
-    void Reset(int fd = -1)
-    {
-        if (Value >= 0)
-            close(Value);
-        Value = fd;
-    }
-
-private:
-    int Value = -1;
-};
+// The console's own owner of a descriptor.
+using Fd = UniqueFd;
 
 inline sockaddr_in Loopback(uint16_t port)
 {

@@ -44,16 +44,7 @@ CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure
     link->LocalPort = listenPort;
     link->LocalAddr = options.LocalAddr;
     link->Rfc2217 = options.Rfc2217;
-    if (!Listen(*link)) {
-        if (onFailure == BindFailure::Refuse) {
-            if (whyRefused)
-                *whyRefused = link->LastError;
-            return nullptr;
-        }
-        link->LastFailTime = GetTickCount32();
-    }
-    NetLinks.push_back(std::move(link));
-    return NetLinks.back().get();
+    return AddListening(std::move(link), onFailure, whyRefused);
 }
 
 CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
@@ -68,6 +59,13 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
     link->LocalAddr = options.LocalAddr;
     link->RemoteAddr = host;
     link->RemotePort = remotePort;
+    return AddListening(std::move(link), onFailure, whyRefused);
+}
+
+CNetObject* CPortObject::AddListening(std::unique_ptr<CNetObject> link, BindFailure onFailure,
+                                      std::string* whyRefused)
+{
+    QLN_ASSERT_HELD(ManagerLock);
     if (!Listen(*link)) {
         if (onFailure == BindFailure::Refuse) {
             if (whyRefused)

@@ -201,6 +201,9 @@ private:
     // Binds the local socket of a TCP server or UDP link on its LocalPort and wires it
     // to this port; false, the link left without one, when that fails. Lock held.
     bool Listen(CNetObject& link);
+    // Adds a new TCP server or UDP link once Listen has bound it; one that cannot bind
+    // is refused with the reason, or kept to retry, as `onFailure` says. Lock held.
+    CNetObject* AddListening(std::unique_ptr<CNetObject> link, BindFailure onFailure, std::string* whyRefused);
     // The pump's retry for a link that is not listening. Lock held.
     void RetryListen(CNetObject& link);
     // The tick from which the next automatic connection attempt of a TCP client link
