@@ -1,0 +1,248 @@
+// Implements EventLog: the console's one-line events on standard error.
+#include "platform/base/EventLog.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// What waits for standard error is bounded; beyond it lines are counted, not kept.
+constexpr size_t WaitingLimit = 64 * 1024;
+// A line is cut here, so that one write of it is one atomic write to a pipe.
+constexpr size_t LineLimit = 1024;
+
+int64_t WallNow()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Writes `line` to standard error only if that cannot block. True when written (or
+// when standard error is gone, so that nothing waits for it for ever).
+bool WriteNow(const std::string& line)
+{
+    pollfd entry {STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&entry, 1, 0) <= 0)
+        return false;
+    if (entry.revents & (POLLERR | POLLNVAL | POLLHUP))
+        return true;
+    ssize_t written;
+    do {
+        written = ::write(STDERR_FILENO, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    return written >= 0 || errno != EAGAIN;
+}
+
+} // namespace
+
+EventLog& EventLog::Instance()
+{
+    static EventLog log;
+    return log;
+}
+
+EventLog::EventLog()
+{
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    Journal = stream && *stream;
+}
+
+const char* EventLog::LevelWord(EventLevel level)
+{
+    switch (level) {
+    case EventLevel::Error:
+        return "error";
+    case EventLevel::Warning:
+        return "warning";
+    case EventLevel::Notice:
+        return "notice";
+    case EventLevel::Info:
+        return "info";
+    case EventLevel::Debug:
+        return "debug";
+    }
+    return "info";
+}
+
+std::string EventLog::Format(const Event& event, bool journal)
+{
+    std::string line;
+    if (journal) {
+        line = "<" + std::to_string(static_cast<int>(event.Level)) + ">";
+    } else {
+        const time_t seconds = static_cast<time_t>(event.Time / 1000);
+        tm local {};
+        localtime_r(&seconds, &local);
+        char stamp[48];
+        const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        line.assign(stamp, n);
+        char millis[8];
+        std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(event.Time % 1000));
+        line += millis;
+        line += LevelWord(event.Level);
+        line += ": ";
+    }
+    if (!event.Source.empty())
+        line += event.Source + ": ";
+    line += event.Text;
+    if (line.size() > LineLimit - 1)
+        line.resize(LineLimit - 1);
+    line += '\n';
+    return line;
+}
+
+void EventLog::Say(EventLevel level, std::string_view source, std::string_view text)
+{
+    const int64_t now = WallNow();
+    std::lock_guard<std::mutex> hold(Mutex);
+    if (static_cast<int>(level) > static_cast<int>(Shown))
+        return;
+    SayOverBursts(now);
+    if (!source.empty()) {
+        Burst& burst = Bursts.try_emplace(std::string(source)).first->second;
+        if (now - burst.SecondStart >= 1000) {
+            burst.SecondStart = now;
+            burst.Lines = 0;
+        }
+        if (++burst.Lines > BurstLines) {
+            ++burst.Suppressed;
+            if (static_cast<int>(level) < static_cast<int>(burst.Level))
+                burst.Level = level;
+            return;
+        }
+    }
+    Record(level, source, text, now);
+    Drain();
+}
+
+void EventLog::Record(EventLevel level, std::string_view source, std::string_view text, int64_t now)
+{
+    Event event;
+    event.Number = Next++;
+    event.Time = now;
+    event.Level = level;
+    event.Source = source;
+    event.Text = text;
+    const std::string line = Format(event, Journal);
+    if (Custom) {
+        Custom(event, line);
+    } else if (WaitingBytes + line.size() <= WaitingLimit) {
+        Waiting.push_back(line);
+        WaitingBytes += line.size();
+    } else {
+        ++Lost;
+    }
+    Recent.push_back(std::move(event));
+    if (Recent.size() > Kept)
+        Recent.pop_front();
+}
+
+void EventLog::SayOverBursts(int64_t now)
+{
+    for (auto it = Bursts.begin(); it != Bursts.end();) {
+        Burst& burst = it->second;
+        if (now - burst.SecondStart < 1000) {
+            ++it;
+            continue;
+        }
+        if (burst.Suppressed) {
+            const uint64_t more = burst.Suppressed;
+            const EventLevel level = burst.Level;
+            burst = Burst {};
+            Record(level, it->first, std::to_string(more) + " more event" + (more == 1 ? "" : "s") + " in one second",
+                   now);
+        }
+        // A quiet source is forgotten, so that many sources cost nothing for long.
+        it = Bursts.erase(it);
+    }
+}
+
+void EventLog::Drain()
+{
+    if (Lost && WaitingBytes == 0) {
+        Event event;
+        event.Time = WallNow();
+        event.Level = EventLevel::Warning;
+        event.Text = std::to_string(Lost) + " event lines were lost: standard error did not take them";
+        Lost = 0;
+        Waiting.push_back(Format(event, Journal));
+        WaitingBytes += Waiting.back().size();
+    }
+    while (!Waiting.empty() && WriteNow(Waiting.front())) {
+        WaitingBytes -= Waiting.front().size();
+        Waiting.pop_front();
+    }
+}
+
+void EventLog::SetThreshold(EventLevel level)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Shown = level;
+}
+
+EventLevel EventLog::Threshold() const
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    return Shown;
+}
+
+void EventLog::SetSink(Sink sink)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Custom = std::move(sink);
+}
+
+std::vector<Event> EventLog::Since(uint64_t after) const
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    std::vector<Event> events;
+    for (const Event& event : Recent) {
+        if (event.Number > after)
+            events.push_back(event);
+    }
+    return events;
+}
+
+uint64_t EventLog::LastNumber() const
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    return Next - 1;
+}
+
+void EventLog::Flush()
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    SayOverBursts(WallNow());
+    Drain();
+}
+
+void EventLog::Finish(int milliseconds)
+{
+    Flush();
+    std::lock_guard<std::mutex> hold(Mutex);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!Waiting.empty()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        pollfd entry {STDERR_FILENO, POLLOUT, 0};
+        if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            return;
+        Drain();
+    }
+}
+
+void EventLog::Reset()
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Recent.clear();
+    Bursts.clear();
+    Waiting.clear();
+    WaitingBytes = 0;
+    Lost = 0;
+}
