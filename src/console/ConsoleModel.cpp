@@ -12,7 +12,7 @@
 #include "console/InstallLayout.h"
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/base/Folders.h"
 #include "platform/base/UniqueFd.h"
 #include "platform/config/Autostart.h"
@@ -184,7 +184,7 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
     if (!check.Result)
         return check.Result;
 
-    std::string whyRefused;
+    Failure whyRefused;
     CNetObject* link = MakeLink(*port, fields, check, CPortObject::BindFailure::Refuse, whyRefused);
     if (!link)
         return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
@@ -197,7 +197,7 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
 }
 
 CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                   CPortObject::BindFailure onFailure, std::string& whyRefused)
+                                   CPortObject::BindFailure onFailure, Failure& whyRefused)
 {
     // The host goes to the link as typed; whether it can be reached shows only when
     // the link connects or sends.
@@ -223,7 +223,7 @@ ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, cons
         return check.Result;
 
     CNetObject* fresh = nullptr;
-    std::string whyRefused;
+    Failure whyRefused;
     {
         // One hold from making the new link to the swap: the pump never serves both.
         CGuard guard(PortManager->Lock());

@@ -167,7 +167,7 @@ private:
     // Makes the link `fields` describes (checked as `check`) at the end of the port's
     // list; null when it cannot be had, `whyRefused` then says why.
     static CNetObject* MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                CPortObject::BindFailure onFailure, std::string& whyRefused);
+                                CPortObject::BindFailure onFailure, Failure& whyRefused);
     // Applies `change` under the lock to a port of the console, saves it and tells
     // the observers of `option`.
     template <class Change>

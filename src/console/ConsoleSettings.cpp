@@ -17,7 +17,7 @@
 #include "console/ConsoleModel.h"
 #include "platform/base/Text.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/base/Folders.h"
 #include "platform/config/AtomicFile.h"
 #include "platform/config/Autostart.h"

@@ -1,7 +1,7 @@
 #include "console/ConsoleStatus.h"
 
 #include "console/NodeTexts.h"
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "ports/QLNManager.h"
 
@@ -38,9 +38,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.RemotePort = link->RemotePort;
             l.State = link->GetLinkState();
             l.Listening = link->IsListening();
-            l.Clients = link->Clients.size();
-            for (const AcceptedClient& client : link->Clients)
-                l.ClientPeers.push_back(client.Peer);
+            l.Clients = link->ClientCount();
+            l.ClientPeers = link->ClientPeers();
             l.AutoReconnect = link->AutoReconnect;
             l.ReconnectIntervalTime = link->ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);
@@ -48,9 +47,9 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;
             l.LastError = link->LastError;
-            if (link->Type == TcpClient && link->Rfc2217 && link->Protocol) {
+            if (const ReportedLine* far = link->FarLine()) {
                 l.FarLineKnown = true;
-                l.FarLine = link->Protocol->Session.Reported();
+                l.FarLine = *far;
             }
         }
     }

@@ -118,8 +118,7 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host,
         return false;
     std::vector<NetAddress> found = LookUpHost(host);
     if (found.empty()) {
-        errno = 0;
-        Fail("getaddrinfo");
+        Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
         return false;
     }
     found.front().SetPort(port);

@@ -18,7 +18,7 @@
 
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/config/WholeNumber.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "console/ConsoleModel.h"
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/Folders.h"
 #include "support/Application.h"

@@ -14,9 +14,9 @@
 #include <QRadioButton>
 #include <QSystemTrayIcon>
 
-#include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "forwarding/PortObject.h"
+#include "links/NetObject.h"
 #include "support/Bytes.h"
 #include "UiTestSupport.h"
 
@@ -87,7 +87,7 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
     Add({Udp, "127.0.0.1", std::to_string(qlntest::LocalPort(udpPeer)), std::to_string(udpLocal)});
     ASSERT_TRUE(ProcessUntil([&] {
         CGuard guard(Lock());
-        return server->Clients.size() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == Connected;
+        return server->ClientCount() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == Connected;
     }));
 
     ASSERT_TRUE(app.WriteAll(qlntest::Pattern(5)));
@@ -231,7 +231,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     UniqueFd client = qlntest::ConnectTo(listen);
     ASSERT_TRUE(ProcessUntil([&] {
         CGuard guard(Lock());
-        return server->Clients.size() == 1;
+        return server->ClientCount() == 1;
     }));
     const UniqueFd taken = qlntest::Listen();
     auto edit = [&](int index, std::vector<ModalDriver::Act> acts) {

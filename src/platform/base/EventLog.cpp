@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <poll.h>
 #include <unistd.h>
 
@@ -96,12 +97,21 @@ std::string EventLog::Format(const Event& event, bool journal)
     return line;
 }
 
-void EventLog::Say(EventLevel level, std::string_view source, std::string_view text)
+void EventLog::Say(EventLevel level, std::string_view source, std::string_view text) noexcept
 {
     const int64_t now = WallNow();
     std::lock_guard<std::mutex> hold(Mutex);
     if (static_cast<int>(level) > static_cast<int>(Shown))
         return;
+    try {
+        SayLocked(level, source, text, now);
+    } catch (const std::bad_alloc&) {
+        ++Lost;
+    }
+}
+
+void EventLog::SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now)
+{
     SayOverBursts(now);
     if (!source.empty()) {
         Burst& burst = Bursts.try_emplace(std::string(source)).first->second;
@@ -168,7 +178,7 @@ void EventLog::Drain()
         Event event;
         event.Time = WallNow();
         event.Level = EventLevel::Warning;
-        event.Text = std::to_string(Lost) + " event lines were lost: standard error did not take them";
+        event.Text = std::to_string(Lost) + " event lines were lost: standard error or memory could not take them";
         Lost = 0;
         Waiting.push_back(Format(event, Journal));
         WaitingBytes += Waiting.back().size();

@@ -44,7 +44,8 @@ public:
 
     static EventLog& Instance();
 
-    void Say(EventLevel level, std::string_view source, std::string_view text);
+    // Never throws: a line the log has no memory for is counted as lost and said later.
+    void Say(EventLevel level, std::string_view source, std::string_view text) noexcept;
 
     // Lines above `level` are neither written nor kept (Info by default; --quiet
     // Warning, --verbose Debug).
@@ -85,6 +86,7 @@ private:
         EventLevel Level = EventLevel::Info;
     };
 
+    void SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void Record(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void SayOverBursts(int64_t now); // mutex held
     void Drain(); // mutex held
@@ -102,7 +104,7 @@ private:
 };
 
 // Shorthand for EventLog::Instance().Say.
-inline void SayEvent(EventLevel level, std::string_view source, std::string_view text)
+inline void SayEvent(EventLevel level, std::string_view source, std::string_view text) noexcept
 {
     EventLog::Instance().Say(level, source, text);
 }
