@@ -62,10 +62,15 @@ ConsoleResult ConsoleModel::Start(const ManagerStarter& start)
     return ConsoleResult::Done();
 }
 
-void ConsoleModel::Stop()
+void ConsoleModel::StopPorts()
 {
     PortManager.reset();
     Started = false;
+}
+
+void ConsoleModel::Stop()
+{
+    StopPorts();
     ConfigFile.reset();
     AutorunKey.reset();
 }
@@ -97,6 +102,55 @@ bool ConsoleModel::Owns(CPortObject* port, CNetObject* link)
     CGuard guard(PortManager->Lock());
     const CPortObject::NetLinkList& links = port->GetNetLinks();
     return std::any_of(links.begin(), links.end(), [link](const auto& owned) { return owned.get() == link; });
+}
+
+// ---------------------------------------------------------------- views
+
+int32_t ConsoleModel::PortNumber(CPortObject* port)
+{
+    return Owns(port) ? port->GetPortNumber() : 0;
+}
+
+ConsoleModel::PortSettings ConsoleModel::SettingsOf(CPortObject* port)
+{
+    PortSettings settings;
+    if (!Owns(port))
+        return settings;
+    CGuard guard(PortManager->Lock());
+    settings.SendToNetDelayTime = port->GetSendToNetDelayTime();
+    settings.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
+    settings.LogFilename = port->GetLogFilename();
+    settings.LogMode = port->GetLogMode();
+    return settings;
+}
+
+ConsoleModel::LinkSettings ConsoleModel::SettingsOf(CPortObject* port, CNetObject* link)
+{
+    LinkSettings settings;
+    if (!Owns(port, link))
+        return settings;
+    CGuard guard(PortManager->Lock());
+    settings.Kind = link->Type;
+    settings.RemoteAddr = link->RemoteAddr;
+    settings.AutoReconnect = link->AutoReconnect;
+    settings.ReconnectIntervalTime = link->ReconnectIntervalTime;
+    return settings;
+}
+
+std::string ConsoleModel::PortText(CPortObject* port)
+{
+    return Owns(port) ? PortNodeText(*port) : std::string();
+}
+
+std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, bool always)
+{
+    if (!Owns(port, link))
+        return {};
+    CGuard guard(PortManager->Lock());
+    if (!link->Changed && !always)
+        return {};
+    link->Changed = false;
+    return LinkNodeText(*link);
 }
 
 // ---------------------------------------------------------------- ports

@@ -3,7 +3,6 @@
 #include "console/ComNumbers.h"
 #include "console/ConsoleModel.h"
 #include "control/StatusReport.h"
-#include "forwarding/PortObject.h"
 
 namespace {
 
@@ -55,7 +54,7 @@ ControlReply AddPort(ConsoleModel& model, const ControlCommand& command)
     const ConsoleResult added = model.AddPort(number);
     if (!added)
         return Refused(added);
-    const int32_t got = added.Port->GetPortNumber();
+    const int32_t got = model.PortNumber(added.Port);
     const ConsoleStatus status = model.Status();
     const ConsoleStatus::Port* port = StatusOf(status, got);
     return Done(ComName(got) + " " + (port ? port->LinkPath : std::string()) + "\n");
@@ -124,10 +123,8 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
     case Verb::SetLog: {
         // "log off" keeps the mode, as the window's Set with an empty name keeps its box.
         int32_t mode = command.Hex ? 1 : 0;
-        if (command.Value.empty() && model.Manager()) {
-            CGuard guard(model.Manager()->Lock());
-            mode = port->GetLogMode();
-        }
+        if (command.Value.empty())
+            mode = model.SettingsOf(port).LogMode;
         result = model.SetLog(port, command.Value, mode);
         break;
     }

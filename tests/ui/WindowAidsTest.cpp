@@ -129,7 +129,7 @@ TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
         << Form->LinkFiguresLabel->toolTip().toStdString();
 }
 
-// The design's message first, the reason on the second line.
+// The console's message first, the reason on the second line.
 TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
 {
     const std::string missing = Home.Root + "/no/such/folder/com3.log";
