@@ -67,7 +67,7 @@ ComPortSession::ComPortSession(Role role, SettingsReader read)
 
 bool ComPortSession::LineControl() const
 {
-    return Codec.Enabled(Side == Role::Client ? TelnetCodec::Side::Local : TelnetCodec::Side::Remote, Option);
+    return Side == Role::Client ? Codec.Enabled(TelnetCodec::Side::Local, Option) : ClientControls;
 }
 
 void ComPortSession::Start(std::vector<uint8_t>& out)
@@ -181,10 +181,12 @@ void ComPortSession::OptionChanged(TelnetCodec::Side side, uint8_t option, bool 
     if (option != Option)
         return;
     if (Side == Role::Server) {
-        // The modem lines as they are now, whatever the mask: a client has no other
-        // way to learn them until they change.
-        if (side == TelnetCodec::Side::Remote && enabled)
-            Command(NotifyModemstate, ModemState);
+        if (side != TelnetCodec::Side::Remote)
+            return;
+        if (enabled)
+            ClientTakesControl();
+        else
+            ClientControls = false;
         return;
     }
     if (side != TelnetCodec::Side::Local)
@@ -205,8 +207,8 @@ void ComPortSession::Subnegotiation(uint8_t option, const uint8_t* payload, size
     const bool fromServer = payload[0] >= ServerOffset;
     if (fromServer != (Side == Role::Client))
         return; // a command of this end's own role
-    if (Side == Role::Server && !LineControl())
-        return; // a client that never offered the option
+    if (Side == Role::Server)
+        ClientTakesControl();
     const auto command = static_cast<uint8_t>(fromServer ? payload[0] - ServerOffset : payload[0]);
     if (command == FlowSuspend || command == FlowResume)
         PeerSuspended = command == FlowSuspend;
@@ -214,6 +216,19 @@ void ComPortSession::Subnegotiation(uint8_t option, const uint8_t* payload, size
         ClientReport(command, payload + 1, length - 1);
     else
         ServerRequest(command, payload + 1, length - 1);
+}
+
+// pyserial's WILL may never come: when the server's DO reaches it before it sent its
+// own offers, it takes the DO as the agreement and leaves the WILL out. So a client's
+// first request counts as its taking the option too.
+void ComPortSession::ClientTakesControl()
+{
+    if (ClientControls)
+        return;
+    ClientControls = true;
+    // The modem lines as they are now, whatever the mask: a client has no other way
+    // to learn them until they change.
+    Command(NotifyModemstate, ModemState);
 }
 
 LineSettings ComPortSession::CurrentLine() const

@@ -24,7 +24,8 @@
 // rate; the next real rate raises DTR again. The server's answers and
 // notifications are kept (Reported).
 //
-// As a server (the clients of a TCP server link) the console asks for the option.
+// As a server (the clients of a TCP server link) the console asks for the option; a
+// client that sends requests without agreeing to it is served all the same.
 // A port has no physical line and its bytes pass unchanged whatever the settings, so
 // every valid setting a client asks for is accepted, answered with the value taken,
 // and kept as that client's end of the line (ClientLine), never applied to the
@@ -122,7 +123,7 @@ public:
     // figures ('?' for a piece of the frame it did not set); empty when it set nothing.
     static std::string AskedText(const AskedLine& line);
 
-    // The option is agreed for this connection.
+    // The option is agreed for this connection (a server: or the client sent requests).
     bool LineControl() const;
     // The peer asked this end to stop sending data (FLOWCONTROL-SUSPEND) and has not
     // asked it to go on yet. The session's own messages still go.
@@ -143,6 +144,8 @@ private:
     bool ReadSettings(LineSettings& settings) const { return Read && Read(settings); }
     // Server: the line as the client sees it, its own settings over the port's.
     LineSettings CurrentLine() const;
+    // Server: the client agreed to the option or sent its first request.
+    void ClientTakesControl();
 
     const Role Side;
     const SettingsReader Read;
@@ -154,6 +157,7 @@ private:
     LineSettings Sent;
     ReportedLine Line;
     // Server.
+    bool ClientControls = false;
     AskedLine Asked;
     uint8_t ModemState = 0; // ModemCts | ModemDsr | ModemCd while an application holds the port
     uint8_t LineState = LineShiftEmpty | LineHoldingEmpty;
