@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -152,7 +153,9 @@ public:
 
 private:
     // PortSide: what the links ask of the port.
-    void FromNet(const uint8_t* data, size_t count) override;
+    void FromNet(const uint8_t* data, size_t count, const OriginRef& from) override;
+    void DropFromNet(uint64_t source) override;
+    bool ApplicationPresent() const override { return ApplicationHeld; }
     bool FromNetFull() const override;
     size_t FromNetWaiting() const override { return FromNetQueue.Size(); }
     void DatagramDropped() override { ++DroppedDatagrams; }
@@ -165,6 +168,10 @@ private:
 
     // The pump step's parts.
     void DeliverToApplication();
+    // Drops `count` bytes from the front of FromNetQueue, with their origins.
+    void TakeFromNet(size_t count);
+    // Tells the links when an application took or let go of the port.
+    void NoteApplication(bool held);
     int32_t ServeLinks(const uint8_t* chunk, uint32_t length, bool& allTaken);
     // Line reports from the driver while a link wants them, and none otherwise.
     void UpdateLineReports();
@@ -190,10 +197,17 @@ private:
     int32_t FromNetStamp = 0;
     ByteQueue ToNetQueue;
     ByteQueue FromNetQueue;
+    // Who sent the bytes of FromNetQueue, stretch by stretch, in the queue's order.
+    struct FromNetStretch {
+        OriginRef From;
+        size_t Length;
+    };
+    std::deque<FromNetStretch> FromNetOrigins;
     NetLinkList NetLinks;
     std::string UnavailableReason;
     TrafficLog Log;
     bool LineReportsOn = false; // the driver reports the application's line changes
+    bool ApplicationHeld = false; // as the links last heard
     // The pump's wait: the master's registration and what was reported for it, a
     // report for any of the port's descriptors, the open notice, and when the port
     // is next due by time.

@@ -5,6 +5,7 @@
 
 #include "forwarding/PortObject.h"
 #include "net/ComPortSession.h"
+#include "platform/base/EventLog.h"
 #include "platform/base/TickCount.h"
 
 namespace {
@@ -77,7 +78,7 @@ void CPortObject::DeliverToApplication()
     FromNetQueue.CopyFront(TransferBuffer, m);
     if (!driver.Write(DriverHandleValue, TransferBuffer, m))
         return;
-    FromNetQueue.RemoveFront(m);
+    TakeFromNet(m);
     BytesToApplication += m;
     WriteLog(true, TransferBuffer, m);
 }
@@ -95,11 +96,53 @@ int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, bool& all
     return work;
 }
 
-void CPortObject::FromNet(const uint8_t* data, size_t count)
+void CPortObject::FromNet(const uint8_t* data, size_t count, const OriginRef& from)
 {
+    if (count == 0)
+        return;
     if (FromNetQueue.IsEmpty())
         FromNetStamp = GetTickCount32();
     FromNetQueue.Append(data, count);
+    if (!FromNetOrigins.empty() && FromNetOrigins.back().From == from)
+        FromNetOrigins.back().Length += count;
+    else
+        FromNetOrigins.push_back({from, count});
+}
+
+void CPortObject::TakeFromNet(size_t count)
+{
+    FromNetQueue.RemoveFront(count);
+    while (count > 0 && !FromNetOrigins.empty()) {
+        FromNetStretch& front = FromNetOrigins.front();
+        const size_t taken = std::min(count, front.Length);
+        front.Length -= taken;
+        count -= taken;
+        if (front.Length == 0)
+            FromNetOrigins.pop_front();
+    }
+}
+
+// Rare (a remote client's purge): the queue is rebuilt without the peer's stretches.
+void CPortObject::DropFromNet(uint64_t source)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    auto from = [source](const FromNetStretch& stretch) { return stretch.From && stretch.From->Source == source; };
+    if (std::none_of(FromNetOrigins.begin(), FromNetOrigins.end(), from))
+        return;
+    std::vector<uint8_t> kept(FromNetQueue.Size());
+    FromNetQueue.CopyFront(kept.data(), kept.size());
+    ByteQueue rebuilt;
+    std::deque<FromNetStretch> origins;
+    size_t at = 0;
+    for (const FromNetStretch& stretch : FromNetOrigins) {
+        if (!from(stretch)) {
+            rebuilt.Append(kept.data() + at, stretch.Length);
+            origins.push_back(stretch);
+        }
+        at += stretch.Length;
+    }
+    FromNetQueue = std::move(rebuilt);
+    FromNetOrigins = std::move(origins);
 }
 
 // While the application is far behind, TCP connections are left unread: their
@@ -131,7 +174,7 @@ int32_t CPortObject::TakeLineReports()
     const uint8_t events = PortDriver::Instance().TakeLineEvents(DriverHandleValue);
     if (!events)
         return 0;
-    LineNews news;
+    PortNews news;
     news.SettingsChanged = (events & PortDriver::SettingsChanged) != 0;
     if (events & PortDriver::FlushedInput)
         news.Purged |= ComPortSession::PurgeReceive;
@@ -140,6 +183,19 @@ int32_t CPortObject::TakeLineReports()
     // Handed to the sessions when their links serve their wire, in order after what
     // the wire already holds.
     for (auto& link : NetLinks)
-        link->LineChanged(news);
+        link->PortChanged(news);
     return 1;
+}
+
+void CPortObject::NoteApplication(bool held)
+{
+    if (held == ApplicationHeld)
+        return;
+    ApplicationHeld = held;
+    SayEvent(EventLevel::Info, "COM" + std::to_string(PortNumber),
+             held ? "an application opened the port" : "the application closed the port");
+    PortNews news;
+    news.ApplicationPresent = held;
+    for (auto& link : NetLinks)
+        link->PortChanged(news);
 }

@@ -73,6 +73,12 @@ void CPortObject::ArmWaits()
                  this);
     Master.Events = 0;
     LookingForApplication = driver.Poll;
+    // The links hear of an application that came or went; what they owe their peers
+    // goes in the next step, at once.
+    if ((driver.Fd >= 0) != ApplicationHeld) {
+        NoteApplication(driver.Fd >= 0);
+        DueBy(now);
+    }
 
     // The network's side.
     bool chunkDue = false;

@@ -22,15 +22,23 @@ Stage::Bytes& Scratch(size_t level)
 
 } // namespace
 
-Connection::Connection(std::unique_ptr<CClientSocket> socket, std::string peer)
-    : Sock(std::move(socket)), PeerText(std::move(peer))
+Connection::Connection(std::unique_ptr<CClientSocket> socket, OriginRef from)
+    : Sock(std::move(socket)), Sender(std::move(from))
 {
 }
 
 Connection::~Connection() = default;
 
-void Connection::Restart(std::vector<std::unique_ptr<Stage>> stages)
+const std::string& Connection::Peer() const
 {
+    static const std::string none;
+    return Sender ? Sender->Peer : none;
+}
+
+void Connection::Restart(std::vector<std::unique_ptr<Stage>> stages, OriginRef from)
+{
+    if (from)
+        Sender = std::move(from);
     Stages = std::move(stages);
     Wire.clear();
     Sent = 0;
@@ -82,25 +90,45 @@ void Connection::ServiceStages()
     }
 }
 
+void Connection::ReleaseStages()
+{
+    // From the lowest stage up: a stage lets go only what the stages beneath it have
+    // passed on, so what one holds never waits behind what is already in the wire.
+    for (size_t level = 0; level < Stages.size() && Wire.size() == Sent; ++level) {
+        Bytes& released = Scratch(4 * Stages.size() + level);
+        Stages[level]->Release(released);
+        PassDown(level, released.data(), released.size());
+    }
+}
+
 int32_t Connection::FlushWire()
 {
-    const size_t pending = Wire.size() - Sent;
-    if (pending == 0 || !IsConnected())
-        return 0;
-    int32_t sent = 0;
-    const bool ok = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending), &sent);
-    Sent += static_cast<size_t>(std::max(sent, 0));
-    if (Sent == Wire.size()) {
-        Wire.clear();
-        Sent = 0;
-    } else if (Sent > WireRoom) {
-        Wire.erase(Wire.begin(), Wire.begin() + static_cast<std::ptrdiff_t>(Sent));
-        Sent = 0;
+    int32_t work = 0;
+    while (IsConnected()) {
+        if (Wire.size() == Sent) {
+            Wire.clear();
+            Sent = 0;
+            ReleaseStages();
+            if (Wire.empty())
+                return work;
+        }
+        const size_t pending = Wire.size() - Sent;
+        int32_t sent = 0;
+        const bool ok = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending), &sent);
+        Sent += static_cast<size_t>(std::max(sent, 0));
+        if (Sent > WireRoom) {
+            Wire.erase(Wire.begin(), Wire.begin() + static_cast<std::ptrdiff_t>(Sent));
+            Sent = 0;
+        }
+        if (!ok) {
+            if (!IsConnected())
+                return 1;
+            WaitsWritable = true;
+            return sent > 0 ? 1 : work;
+        }
+        work = 1;
     }
-    if (ok || !IsConnected())
-        return 1;
-    WaitsWritable = true;
-    return sent > 0 ? 1 : 0;
+    return work;
 }
 
 int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, uint64_t& bytesSent)
@@ -169,7 +197,7 @@ uint32_t Connection::Receive(uint32_t announced, PortSide& port)
     if (count == 0 || !Sock->Receive(buffer.data(), static_cast<int32_t>(count)))
         return 0;
     if (Stages.empty()) {
-        port.FromNet(buffer.data(), count);
+        port.FromNet(buffer.data(), count, Sender);
         return count;
     }
     // Up through the stages; what a stage answers goes down through those beneath it.
@@ -184,8 +212,13 @@ uint32_t Connection::Receive(uint32_t announced, PortSide& port)
         bytes = up.data();
         length = up.size();
     }
+    // A peer's purge drops what it sent before; what came with the request stays.
+    for (auto& stage : Stages) {
+        if (stage->TakeDropRequest() && Sender)
+            port.DropFromNet(Sender->Source);
+    }
     if (length > 0)
-        port.FromNet(bytes, length);
+        port.FromNet(bytes, length, Sender);
     return static_cast<uint32_t>(length);
 }
 
@@ -204,12 +237,23 @@ uint32_t Connection::WaitEvents(bool portFull) const
     return events ? events : EPOLLHUP;
 }
 
-void Connection::LineChanged(const LineNews& news)
+void Connection::PortChanged(const PortNews& news)
 {
     if (!IsConnected())
         return;
     for (auto& stage : Stages)
-        stage->LineChanged(news);
+        stage->PortChanged(news);
+}
+
+std::string Connection::Note() const
+{
+    std::string note;
+    for (const auto& stage : Stages) {
+        const std::string said = stage->Note();
+        if (!said.empty())
+            note += note.empty() ? said : ", " + said;
+    }
+    return note;
 }
 
 const ReportedLine* Connection::FarLine() const

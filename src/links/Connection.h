@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "links/Origin.h"
 #include "links/Stage.h"
 #include "net/ClientSocket.h"
 
@@ -33,7 +34,8 @@ public:
     // is reported again, so a stalled port holds no more than the socket buffers.
     static constexpr uint32_t ReceiveLimit = 64 * 1024;
 
-    explicit Connection(std::unique_ptr<CClientSocket> socket, std::string peer = {});
+    // `from` names the connection's peer to the port (it may be set later, Restart).
+    explicit Connection(std::unique_ptr<CClientSocket> socket, OriginRef from = {});
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection();
@@ -41,13 +43,14 @@ public:
     CClientSocket& Socket() { return *Sock; }
     const CClientSocket& Socket() const { return *Sock; }
     bool IsConnected() const { return Sock->GetState() == Connected; }
-    // The peer as the window and quillonctl show it ("192.0.2.7:50312"); empty for
-    // an outgoing connection.
-    const std::string& Peer() const { return PeerText; }
+    // The peer as the window and quillonctl show it ("192.0.2.7:50312").
+    const std::string& Peer() const;
+    const OriginRef& From() const { return Sender; }
 
-    // A new stack (lowest stage first) for a connection that just came up; what the
-    // stages open with goes into the wire. The old stack and what it owed go.
-    void Restart(std::vector<std::unique_ptr<Stage>> stages);
+    // A new stack (lowest stage first) for a connection that just came up, from the
+    // peer `from` (none: as before); what the stages open with goes into the wire. The
+    // old stack and what it owed go.
+    void Restart(std::vector<std::unique_ptr<Stage>> stages, OriginRef from = {});
 
     // Offers what it has not taken of the chunk. Work: bytes moved, or a broken
     // connection found. `refused` is set when it holds part of the chunk back; then
@@ -69,8 +72,10 @@ public:
     // A new chunk starts: nothing of it is taken yet.
     void ChunkDone() { Taken = 0; }
 
-    void LineChanged(const LineNews& news);
+    void PortChanged(const PortNews& news);
     const ReportedLine* FarLine() const;
+    // What the stages say of the connection for the figures; empty: nothing.
+    std::string Note() const;
 
     // Hands the chunk progress of `other` to this connection (an edited link that
     // keeps a socket).
@@ -86,10 +91,11 @@ private:
     bool Backlogged() const { return Owed() >= WireFull; }
     bool Accepting() const;
     void ServiceStages();
+    void ReleaseStages();
     int32_t FlushWire();
 
     std::unique_ptr<CClientSocket> Sock;
-    std::string PeerText;
+    OriginRef Sender;
     std::vector<std::unique_ptr<Stage>> Stages; // lowest first
     Bytes Wire;      // owed to the peer, from Sent on
     size_t Sent = 0;

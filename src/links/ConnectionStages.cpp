@@ -11,7 +11,8 @@ std::vector<std::unique_ptr<Stage>> MakeStages(const CNetObject& link, ComPortSe
     if (link.Rfc2217) {
         PortSide* side = &port;
         stages.push_back(std::make_unique<TelnetStage>(
-            role, [side](LineSettings& settings) { return side->ReadLineSettings(settings); }));
+            role, [side](LineSettings& settings) { return side->ReadLineSettings(settings); },
+            port.ApplicationPresent()));
     }
     return stages;
 }

@@ -114,16 +114,22 @@ public:
     virtual bool CanReconnect() const { return false; }
     virtual void Reconnect() {}
 
-    // Line control: whether the link wants the application's line changes, and news
-    // of them.
+    // Line control: whether the link wants the application's line changes; news of
+    // the application's side (line changes, an application opening or closing the port).
     virtual bool WantsLineReports() const { return false; }
-    virtual void LineChanged(const LineNews& news) { (void)news; }
+    virtual void PortChanged(const PortNews& news) { (void)news; }
 
     // Figures: the connections a server link serves, with their peers; what the far
     // serial port last reported, for a link with line control (the current
     // connection's, or the last one's until the next connects).
     virtual size_t ClientCount() const { return 0; }
     virtual std::vector<std::string> ClientPeers() const { return {}; }
+    // What each client's connection says of itself, in the order of ClientPeers ("asks
+    // 115200 8N1, flow none"; empty for none).
+    virtual std::vector<std::string> ClientNotes() const { return {}; }
+    // The link as the traffic log and the monitor name it: "tcp-client 192.0.2.7:7000",
+    // "tcp-server 7000", "udp 127.0.0.1:7001".
+    virtual std::string Label() const = 0;
     virtual const ReportedLine* FarLine() const { return nullptr; }
 
     // Socket events a kind does not have. (A connection nobody takes is closed.)

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "links/Origin.h"
 #include "platform/base/LineSettings.h"
 
 class CCriticalSection;
@@ -12,8 +13,13 @@ class HostResolver;
 // operations on the link.
 class PortSide {
 public:
-    // Data from a link's peers for the application, in the order it arrived.
-    virtual void FromNet(const uint8_t* data, size_t count) = 0;
+    // Data from a link's peer for the application, in the order it arrived.
+    virtual void FromNet(const uint8_t* data, size_t count, const OriginRef& from) = 0;
+    // Drops what the peer `source` (Origin::Source) sent that still waits for the
+    // application; what the application already has is not recalled.
+    virtual void DropFromNet(uint64_t source) = 0;
+    // Whether an application holds the port now.
+    virtual bool ApplicationPresent() const = 0;
     // So much waits for the application that TCP peers are not read meanwhile: they
     // wait under TCP's own flow control instead of the console queueing without bound.
     virtual bool FromNetFull() const = 0;

@@ -1,16 +1,19 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 struct ReportedLine;
 
 // What changed on the application's side of the port since the stages last heard:
-// its line settings, and the buffers it flushed (ComPortSession::PurgeReceive and
-// PurgeTransmit bits).
-struct LineNews {
+// its line settings, the buffers it flushed (ComPortSession::PurgeReceive and
+// PurgeTransmit bits), whether an application holds the port.
+struct PortNews {
     bool SettingsChanged = false;
     uint8_t Purged = 0;
+    std::optional<bool> ApplicationPresent;
 };
 
 // One layer of a connection between its socket (below) and the port (above): Telnet
@@ -18,8 +21,9 @@ struct LineNews {
 // socket, and the data path never asks which stages a connection has.
 //
 // Toward the socket a stage appends to `down`; the connection hands that to the stage
-// beneath it and, from the lowest stage, to the socket. A stage that cannot pass
-// data on yet (a handshake under way) holds it, and says how much (Holding): the
+// beneath it and, from the lowest stage, to the socket. A stage may hold data from
+// above instead (a handshake under way, a peer that asked for a pause, or just until
+// the connection has sent what it owes: Release), and says how much (Holding): the
 // connection counts that against its bound.
 //
 // Owned by its connection; guarded by the manager lock.
@@ -50,11 +54,19 @@ public:
     // Sends what the stage has to say of its own accord (news that waited for room)
     // to `down`. Called while the connection has room.
     virtual void Service(Bytes& down) { (void)down; }
+    // Everything beneath the stage has gone to the socket: held data may follow, as
+    // much as the stage lets go now, to `down`.
+    virtual void Release(Bytes& down) { (void)down; }
     // Bytes the stage holds on their way down.
     virtual size_t Holding() const { return 0; }
+    // The peer asked to have dropped what it sent that still waits for the
+    // application; asked once.
+    virtual bool TakeDropRequest() { return false; }
 
-    // The application changed its line; a stage that carries line control passes it on.
-    virtual void LineChanged(const LineNews& news) { (void)news; }
+    // News of the application's side; a stage that carries line control passes it on.
+    virtual void PortChanged(const PortNews& news) { (void)news; }
     // What the far serial port reported, for a stage that carries line control.
     virtual const ReportedLine* FarLine() const { return nullptr; }
+    // A word on the connection for the figures ("asks 115200 8N1"); empty: none.
+    virtual std::string Note() const { return {}; }
 };

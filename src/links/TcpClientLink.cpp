@@ -35,6 +35,11 @@ Failure TcpClientLink::Start()
     return {};
 }
 
+std::string TcpClientLink::Label() const
+{
+    return "tcp-client " + HostPortText(RemoteAddr, RemotePort);
+}
+
 void TcpClientLink::Close()
 {
     // Closing reports OnClose, which only marks the link.
@@ -127,8 +132,10 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
             break;
         }
         address.SetPort(RemotePort);
-        if (socket.Connect(address))
+        if (socket.Connect(address)) {
+            ConnectedTo = address.ToText();
             return ConnectStart::Started;
+        }
         LastError = socket.LastErrorReason();
         if (!Remote.Advance())
             return ConnectStart::Failed;
@@ -214,7 +221,7 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
     QLN_ASSERT_HELD(Port.Lock());
     if (success) {
         socket->SetNoDelay(true);
-        Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port));
+        Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo));
         Port.PeerCameUp();
     } else {
         LastError = socket->LastErrorReason();

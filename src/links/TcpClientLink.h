@@ -28,7 +28,8 @@ public:
     bool CanReconnect() const override { return GetLinkState() == Unconnected; }
     void Reconnect() override;
     bool WantsLineReports() const override { return Rfc2217; }
-    void LineChanged(const LineNews& news) override { Link.LineChanged(news); }
+    void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
+    std::string Label() const override;
     const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
 
     void OnClose(CSocket* socket, void* userData) override;
@@ -62,4 +63,6 @@ private:
     bool NextAddressDue = false;
     // Tick at which the pump last started a connection attempt.
     int32_t LastAttemptTime = 0;
+    // The address of the attempt under way, for the port's account of who sent what.
+    std::string ConnectedTo;
 };

@@ -63,6 +63,25 @@ bool TcpServerLink::TakeListenerFrom(ListeningLink& other)
     return true;
 }
 
+std::vector<std::string> TcpServerLink::ClientNotes() const
+{
+    std::vector<std::string> notes;
+    for (const auto& client : Clients)
+        notes.push_back(client->Note());
+    return notes;
+}
+
+void TcpServerLink::PortChanged(const PortNews& news)
+{
+    for (auto& client : Clients)
+        client->PortChanged(news);
+}
+
+std::string TcpServerLink::Label() const
+{
+    return "tcp-server " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
+}
+
 std::vector<std::string> TcpServerLink::ClientPeers() const
 {
     std::vector<std::string> peers;
@@ -148,8 +167,8 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
         return;
     owned->SetNoDelay(true);
     owned->SetHandler(this);
-    const std::string peer = owned->GetPeer().ToText();
-    auto accepted = std::make_unique<Connection>(std::move(owned), peer);
+    OriginRef from = MakeOrigin(Label(), owned->GetPeer().ToText());
+    auto accepted = std::make_unique<Connection>(std::move(owned), std::move(from));
     accepted->Socket().SetUserData(accepted.get());
     accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
     Clients.push_back(std::move(accepted));

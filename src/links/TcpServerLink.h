@@ -20,6 +20,9 @@ public:
 
     size_t ClientCount() const override { return Clients.size(); }
     std::vector<std::string> ClientPeers() const override;
+    std::vector<std::string> ClientNotes() const override;
+    void PortChanged(const PortNews& news) override;
+    std::string Label() const override;
 
     void OnAccept(CServerSocket* server, CClientSocket* client, void* userData) override;
     void OnClose(CSocket* socket, void* userData) override;

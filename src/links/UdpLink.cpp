@@ -44,6 +44,11 @@ bool UdpLink::TakeListenerFrom(ListeningLink& other)
     return true;
 }
 
+std::string UdpLink::Label() const
+{
+    return "udp " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
+}
+
 void UdpLink::ChunkDone()
 {
     Taken = 0;
@@ -114,8 +119,12 @@ void UdpLink::OnReceive(CSocket*, uint32_t count, void*)
     }
     static thread_local std::vector<uint8_t> buffer(Connection::ReceiveLimit);
     count = std::min(count, Connection::ReceiveLimit);
-    if (!Socket->ReceiveFrom(buffer.data(), &count) || count == 0)
+    NetAddress sender;
+    if (!Socket->ReceiveFrom(buffer.data(), &count, sender) || count == 0)
         return;
     BytesReceived += count;
-    Port.FromNet(buffer.data(), count);
+    const std::string peer = sender.ToText();
+    if (!LastSender || LastSender->Peer != peer)
+        LastSender = MakeOrigin(Label(), peer);
+    Port.FromNet(buffer.data(), count, LastSender);
 }

@@ -3,6 +3,7 @@
 
 #include "links/Connection.h"
 #include "links/ListeningLink.h"
+#include "links/Origin.h"
 #include "net/DatagramSocket.h"
 #include "net/HostCache.h"
 
@@ -30,6 +31,7 @@ public:
     bool WantsRetry() const override { return Refused; }
 
     void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
+    std::string Label() const override;
 
     // For tests that look at the descriptor.
     CDatagramSocket* Datagrams() { return Socket.get(); }
@@ -55,4 +57,6 @@ private:
     // a little later instead of waiting. A host still being looked up is not such a
     // refusal: the resolver's answer wakes the pump.
     bool Refused = false;
+    // The last sender, shared by what it sent while it stays the last.
+    OriginRef LastSender;
 };
