@@ -4,6 +4,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "net/ClientSocket.h"
 #include "net/DatagramSocket.h"
@@ -20,6 +21,36 @@ struct AcceptedClient {
     std::string Peer; // "192.0.2.7:50312", for the window and the command line
     uint32_t Taken = 0;
     bool WaitsWritable = false; // its send of the chunk would have blocked in the last step
+};
+
+// Why a link last failed, and when: each reason given is stamped with the wall
+// clock (milliseconds since 1970), so the same words twice are two failures at two
+// times. Reads as the reason's text wherever a string is wanted.
+class LinkFailure {
+public:
+    LinkFailure& operator=(std::string reason)
+    {
+        Reason = std::move(reason);
+        At = std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::system_clock::now().time_since_epoch())
+                 .count();
+        return *this;
+    }
+    void clear()
+    {
+        Reason.clear();
+        At = 0;
+    }
+    bool empty() const { return Reason.empty(); }
+    const std::string& Text() const { return Reason; }
+    operator const std::string&() const { return Reason; }
+    // When the reason was given; 0 before any failure.
+    int64_t Time() const { return At; }
+    friend bool operator==(const LinkFailure& failure, std::string_view text) { return failure.Reason == text; }
+
+private:
+    std::string Reason;
+    int64_t At = 0;
 };
 
 // What a link may have beyond its kind's ports and remote host; both are optional
@@ -55,12 +86,13 @@ public:
     bool Changed = false;        // what the window shows of the link may have changed
     // Figures for the window and the command line: bytes sent to the link's peers
     // (to each client of a server link) and received from them, the wall-clock time
-    // (milliseconds since 1970) of the last change of state, and why the last attempt,
-    // bind or connection failed ("Connection refused"; empty before any failure).
+    // (milliseconds since 1970) of the last change of state, and why and when the
+    // last attempt, bind or connection failed ("Connection refused"; empty before any
+    // failure).
     uint64_t BytesSent = 0;
     uint64_t BytesReceived = 0;
     int64_t LastChange = 0;
-    std::string LastError;
+    LinkFailure LastError;
     bool AutoReconnect = true;   // TcpClient
     int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
