@@ -9,7 +9,6 @@
 #include <string>
 
 #include <QApplication>
-
 #include <QFile>
 
 #include "WindowModule.h"

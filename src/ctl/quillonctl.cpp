@@ -183,12 +183,13 @@ int FollowStatus(const ControlCommand& command)
     }
 }
 
-// The events the console kept, then, with --follow, each new one as it comes. The
-// console answers with numbered lines; a gap in the numbers is said on standard
-// error (the console keeps only its last EventLog::Kept events).
+// The events the console kept (those after --after's number), then, with --follow,
+// each new one as it comes. The console answers with numbered lines, shown without
+// their numbers unless --after asked for them; a gap in the numbers is said on
+// standard error (the console keeps only its last EventLog::Kept events).
 int ShowEvents(const ControlCommand& command)
 {
-    uint64_t last = 0;
+    uint64_t last = command.After;
     for (bool first = true;; first = false) {
         std::string out;
         int code = 0;
@@ -203,7 +204,7 @@ int ShowEvents(const ControlCommand& command)
             if (!first && number > last + 1)
                 Write(stderr, "quillonctl: " + std::to_string(number - last - 1) + " events were missed.\n");
             last = number;
-            shown.append(line.substr(blank + 1)).push_back('\n');
+            shown.append(command.Numbered ? line : line.substr(blank + 1)).push_back('\n');
         });
         Write(stdout, shown);
         if (!command.Follow)

@@ -1,6 +1,5 @@
 #include "service/ConsoleOptions.h"
 
-#include <cstring>
 #include <string_view>
 
 #ifndef QLN_VERSION
