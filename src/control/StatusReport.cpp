@@ -230,7 +230,10 @@ std::string StatusFacts(const ConsoleStatus& status)
             }
             AddFact(facts, what, "bytes sent", count(link.BytesSent));
             AddFact(facts, what, "bytes received", count(link.BytesReceived));
-            AddFact(facts, what, "last failure", link.LastError.empty() ? "none" : FailureAndTime(link));
+            // Without its time: a link that keeps failing for the same reason is no news
+            // at every attempt; the change line has the time the failure was seen.
+            AddFact(facts, what, "last failure",
+                    link.LastError.empty() ? "none" : link.LastError + (link.LastErrorPast ? " (past)" : ""));
             if (link.FarLineKnown)
                 AddFact(facts, what, "far line", FarLineText(link.FarLine));
         }
