@@ -432,7 +432,9 @@ ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObje
 
 ConsoleStatus ConsoleModel::Status()
 {
-    return PortManager ? TakeStatus(*PortManager) : ConsoleStatus{};
+    ConsoleStatus status = PortManager ? TakeStatus(*PortManager) : ConsoleStatus{};
+    status.Window = HasWindow;
+    return status;
 }
 
 ConsoleStatus ConsoleModel::Status(CPortObject* port)

@@ -65,6 +65,10 @@ public:
     // The manager while the model has one; for its lock and for tests.
     CQLNManager* Manager() const { return PortManager.get(); }
 
+    // Whether a window drives this console: the status says so, and a later start of
+    // the window learns from it whether there is a window to bring forward.
+    void SetHasWindow(bool shown) { HasWindow = shown; }
+
     // Observers are told in the order they were added. Not owned; an observer
     // removes itself before it goes.
     void AddObserver(ConsoleObserver* observer);
@@ -217,4 +221,5 @@ private:
     std::unique_ptr<Autostart> AutorunKey; // null when the autostart folder cannot be opened
     std::string ConfigFilePath;
     std::vector<ConsoleObserver*> Observers;
+    bool HasWindow = false;
 };

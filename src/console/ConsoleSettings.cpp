@@ -8,13 +8,17 @@
 // state of "Auto run when login".
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 #include "console/ConsoleModel.h"
+#include "platform/base/EventLog.h"
+#include "platform/base/Failure.h"
 #include "platform/base/Text.h"
 #include "forwarding/PortObject.h"
 #include "links/NetObject.h"
@@ -123,6 +127,24 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
     return pairs;
 }
 
+// Why the configuration file cannot be read; empty when it can or is missing
+// (`missing` then says which).
+std::string WhyUnreadable(const std::string& path, bool& missing)
+{
+    struct stat st {};
+    missing = false;
+    if (::stat(path.c_str(), &st) != 0) {
+        missing = errno == ENOENT;
+        return missing ? std::string() : Failure::OfCall("stat").Reason();
+    }
+    return S_ISDIR(st.st_mode) ? Failure::OfCall("read", EISDIR).Reason() : std::string();
+}
+
+void SayConfig(EventLevel level, const std::string& text)
+{
+    SayEvent(level, "config", text);
+}
+
 } // namespace
 
 void ConsoleModel::OpenSettings()
@@ -149,6 +171,9 @@ void ConsoleModel::LoadSettings()
     const ProfileFile::Snapshot file = ConfigFile->TakeSnapshot();
     const int32_t highestIndex = HighestLinkIndexIn(file.Text());
     constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
+    bool missing = false;
+    const std::string unreadable = WhyUnreadable(ConfigFile->Path(), missing);
+    size_t links = 0;
     CGuard guard(PortManager->Lock());
     CQLNManager::PortList ports;
     PortManager->CopyPorts(&ports);
@@ -200,10 +225,21 @@ void ConsoleModel::LoadSettings()
                 break;
             }
             }
-            if (link)
+            if (link) {
+                ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
+            }
         }
     }
+    if (!unreadable.empty())
+        SayConfig(EventLevel::Warning, "cannot read " + ConfigFile->Path() + ": " + unreadable
+                                           + "; every port starts with its defaults");
+    else if (missing)
+        SayConfig(EventLevel::Info, ConfigFile->Path() + " does not exist yet; every port starts with its defaults");
+    else
+        SayConfig(EventLevel::Info, "loaded " + ConfigFile->Path() + ": " + std::to_string(ports.size()) + " port"
+                                        + (ports.size() == 1 ? "" : "s") + ", " + std::to_string(links) + " link"
+                                        + (links == 1 ? "" : "s"));
 }
 
 // The section is replaced in one step, which leaves the file as erasing it and
@@ -216,15 +252,23 @@ void ConsoleModel::SavePortSettings(CPortObject* port)
         return;
     CGuard guard(PortManager->Lock());
     const int32_t number = port->GetPortNumber();
-    if (!MakeParentFolder(ConfigFile->Path())
-        || !ConfigFile->ReplaceSection(SectionOf(number), SectionPairs(*port)))
-        ErasePortSettings(number);
+    if (MakeParentFolder(ConfigFile->Path()) && ConfigFile->ReplaceSection(SectionOf(number), SectionPairs(*port))) {
+        SayConfig(EventLevel::Info, "saved [" + SectionOf(number) + "] in " + ConfigFile->Path());
+        return;
+    }
+    SayConfig(EventLevel::Error, "cannot save [" + SectionOf(number) + "] in " + ConfigFile->Path());
+    ErasePortSettings(number);
 }
 
 void ConsoleModel::ErasePortSettings(int32_t number)
 {
-    if (ConfigFile)
-        ConfigFile->EraseSection(SectionOf(number)); // a failure is ignored
+    if (!ConfigFile)
+        return;
+    // A failure is only said: the port goes either way.
+    if (ConfigFile->EraseSection(SectionOf(number)))
+        SayConfig(EventLevel::Info, "removed [" + SectionOf(number) + "] from " + ConfigFile->Path());
+    else
+        SayConfig(EventLevel::Warning, "cannot remove [" + SectionOf(number) + "] from " + ConfigFile->Path());
 }
 
 bool ConsoleModel::MinimizeWhenRun() const
@@ -241,8 +285,12 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
     const int32_t state = on ? 1 : 0;
     if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
         return ConsoleResult::Done();
-    if (!MakeParentFolder(ConfigFile->Path()) || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state))
+    const std::string what = std::string(MinimizeWhenRunKey) + "=" + std::to_string(state);
+    if (!MakeParentFolder(ConfigFile->Path()) || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state)) {
+        SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path());
         return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path());
+    }
+    SayConfig(EventLevel::Info, "saved " + what + " in " + ConfigFile->Path());
     return ConsoleResult::Done();
 }
 

@@ -46,7 +46,10 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.BytesSent = link->BytesSent;
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;
-            l.LastError = link->LastError;
+            l.LastError = link->LastError.Text();
+            l.LastErrorTime = link->LastError.Time();
+            const bool up = link->Type == TcpClient ? l.State == Connected : l.Listening;
+            l.LastErrorPast = !l.LastError.empty() && up && l.LastChange >= l.LastErrorTime;
             if (const ReportedLine* far = link->FarLine()) {
                 l.FarLineKnown = true;
                 l.FarLine = *far;

@@ -3,6 +3,7 @@
 #include "console/ComNumbers.h"
 #include "console/ConsoleModel.h"
 #include "control/StatusReport.h"
+#include "platform/base/EventLog.h"
 
 namespace {
 
@@ -134,6 +135,19 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
     return result ? Done() : Refused(result);
 }
 
+// The events the console keeps, as its standard error shows them (the journal's
+// priorities aside); numbered for a follower, which asks for those after the last.
+ControlReply Events(const ControlCommand& command)
+{
+    std::string out;
+    for (const Event& event : EventLog::Instance().Since(command.After)) {
+        if (command.Numbered)
+            out += std::to_string(event.Number) + " ";
+        out += EventLog::Format(event, false);
+    }
+    return Done(std::move(out));
+}
+
 } // namespace
 
 ControlReply RefusedReply(const std::string& message, const std::string& reason)
@@ -161,8 +175,12 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
 {
     if (command.Action == Verb::Status) {
         const ConsoleStatus status = model.Status();
+        if (command.Follow)
+            return Done(StatusFacts(status));
         return Done(command.Json ? StatusJson(status, running) : StatusText(status, running));
     }
+    if (command.Action == Verb::Events)
+        return Events(command);
     if (command.Action == Verb::PortAdd)
         return AddPort(model, command);
 

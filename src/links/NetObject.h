@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "links/LinkFailure.h"
 #include "links/Stage.h"
 #include "net/ClientSocket.h"
 #include "net/LinkKinds.h"
@@ -48,12 +49,13 @@ public:
     bool Changed = false;        // what the window shows of the link may have changed
     // Figures for the window and the command line: bytes sent to the link's peers
     // (to each client of a server link) and received from them, the wall-clock time
-    // (milliseconds since 1970) of the last change of state, and why the last attempt,
-    // bind or connection failed ("Connection refused"; empty before any failure).
+    // (milliseconds since 1970) of the last change of state, and why and when the
+    // last attempt, bind or connection failed ("Connection refused"; empty before any
+    // failure).
     uint64_t BytesSent = 0;
     uint64_t BytesReceived = 0;
     int64_t LastChange = 0;
-    std::string LastError;
+    LinkFailure LastError;
     bool AutoReconnect = true;   // TcpClient
     int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick

@@ -17,7 +17,8 @@ struct FigureText {
 // line); bytes waiting each way and datagrams dropped (second line).
 FigureText PortFigures(const ConsoleStatus::Port& port);
 
-// Bytes sent and received, the last change of state, the last failure, a server's
+// Bytes sent and received, the last change of state, the last failure with its time
+// (marked "(past)" once the link has come up since), a server's
 // clients with their addresses, and for a link with RFC 2217 the serial line as the far
 // end reported it.
 FigureText LinkFigures(const ConsoleStatus::Link& link);

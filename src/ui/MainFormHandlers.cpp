@@ -292,6 +292,7 @@ void TMainForm::LogFilenButtonClick()
         return;
     LogFilenameEdit->setText(files.first());
     LogFilenameEdit->end(false);
+    MarkUnapplied(LogFilenameEdit); // chosen, not applied until "Set"
 }
 
 void TMainForm::AutoReconnectCheckBoxClick()

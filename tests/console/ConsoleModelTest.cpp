@@ -250,4 +250,26 @@ TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
     EXPECT_EQ(Model->FindLink(com5, 0), client.Link);
 }
 
+// A failure keeps its time; once the link is connected the failure is history.
+TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
+{
+    Start({3});
+    const uint16_t remote = FreePort();
+    const ConsoleResult client = Model->AddNet(Port(3), LinkFields{TcpClient, "127.0.0.1", std::to_string(remote), ""});
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(Model->SetReconnectIntervalTime(Port(3), client.Link, 100));
+    auto link = [&] { return Model->Status().Ports.at(0).Links.at(0); };
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().LastError == "Connection refused"; }));
+    EXPECT_GT(link().LastErrorTime, 0);
+    EXPECT_FALSE(link().LastErrorPast);
+
+    const UniqueFd listener = qlntest::Listen(remote);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().State == Connected; }));
+    const ConsoleStatus::Link connected = link();
+    EXPECT_EQ(connected.LastError, "Connection refused");
+    EXPECT_TRUE(connected.LastErrorPast);
+    EXPECT_LE(connected.LastErrorTime, connected.LastChange);
+}
+
 } // namespace

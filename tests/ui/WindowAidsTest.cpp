@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
@@ -355,6 +356,17 @@ TEST_F(WindowAidsTest, TheLogPickerAppendsAndTrayExitAsksFirst)
     EXPECT_TRUE(Form->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(Form->SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    // A file chosen with the picker is not applied before "Set": it shows in italics.
+    Tree().setCurrentItem(PortNode(0));
+    const QString chosen = QString::fromStdString(Home.Root + "/picked.log");
+    QTimer::singleShot(0, Form.get(), [&] {
+        Form->SaveDialog1->selectFile(chosen);
+        static_cast<QDialog*>(Form->SaveDialog1)->accept();
+    });
+    Form->LogFilenButton->click();
+    EXPECT_EQ(Form->LogFilenameEdit->text(), chosen);
+    EXPECT_TRUE(Form->LogFilenameEdit->font().italic());
+    EXPECT_EQ(PortOf(PortNode(0))->GetLogFilename(), "");
     ASSERT_EQ(Form->TrayIcon1->contextMenu(), Form->TrayMenu);
     EXPECT_EQ(Form->TrayShowItem->text(), "Show");
 

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
@@ -70,29 +71,37 @@ const char* EventLog::LevelWord(EventLevel level)
     return "info";
 }
 
+std::string EventLog::TimeText(int64_t millisecondsSince1970)
+{
+    const time_t seconds = static_cast<time_t>(millisecondsSince1970 / 1000);
+    tm local {};
+    localtime_r(&seconds, &local);
+    char stamp[48];
+    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(millisecondsSince1970 % 1000));
+    return std::string(stamp, n) + millis;
+}
+
 std::string EventLog::Format(const Event& event, bool journal)
 {
     std::string line;
     if (journal) {
         line = "<" + std::to_string(static_cast<int>(event.Level)) + ">";
     } else {
-        const time_t seconds = static_cast<time_t>(event.Time / 1000);
-        tm local {};
-        localtime_r(&seconds, &local);
-        char stamp[48];
-        const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        line.assign(stamp, n);
-        char millis[8];
-        std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(event.Time % 1000));
-        line += millis;
-        line += LevelWord(event.Level);
-        line += ": ";
+        line = TimeText(event.Time) + " " + LevelWord(event.Level) + ": ";
     }
+    const size_t head = line.size();
     if (!event.Source.empty())
         line += event.Source + ": ";
     line += event.Text;
     if (line.size() > LineLimit - 1)
         line.resize(LineLimit - 1);
+    // One event, one line, whatever its words hold.
+    for (size_t i = head; i < line.size(); ++i) {
+        if (line[i] == '\n' || line[i] == '\r')
+            line[i] = ' ';
+    }
     line += '\n';
     return line;
 }

@@ -73,6 +73,10 @@ public:
     // systemd, "2026-12-07 17:30:01.123 warning: COM3 Net1: …" elsewhere.
     static std::string Format(const Event& event, bool journal);
     static const char* LevelWord(EventLevel level);
+    // Local time as the lines show it: "2026-12-07 17:30:01.123".
+    static std::string TimeText(int64_t millisecondsSince1970);
+    // Whether the lines go to the journal (JOURNAL_STREAM was set at start).
+    bool ToJournal() const { return Journal; }
 
     // For tests: forgets every event, burst and waiting line.
     void Reset();
