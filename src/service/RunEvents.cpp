@@ -7,8 +7,6 @@
 
 namespace {
 
-// Often enough that a burst's count follows its second closely.
-constexpr int FlushIntervalMs = 250;
 constexpr int FinishMs = 1000;
 const char* const Source = "console";
 
@@ -30,13 +28,19 @@ std::string SignalName(int signal)
 RunEvents::RunEvents(EventLevel level, const char* mode) : Mode(mode)
 {
     EventLog::Instance().SetThreshold(level);
-    Flusher.setInterval(FlushIntervalMs);
+    // The log asks for a flush only when one is wanted (a burst's count, a line
+    // standard error did not take), from whatever thread said the event: an idle
+    // console never wakes for it.
+    Flusher.setSingleShot(true);
     connect(&Flusher, &QTimer::timeout, this, [] { EventLog::Instance().Flush(); });
-    Flusher.start();
+    EventLog::Instance().SetWakeHook([this](int milliseconds) {
+        QMetaObject::invokeMethod(this, [this, milliseconds] { Flusher.start(milliseconds); }, Qt::QueuedConnection);
+    });
 }
 
 RunEvents::~RunEvents()
 {
+    EventLog::Instance().SetWakeHook(nullptr);
     if (Running) {
         const std::string why = Signal ? SignalName(Signal) : std::string("the window was closed");
         SayEvent(EventLevel::Notice, Source, "stopped (" + why + ")");

@@ -1,6 +1,7 @@
 // Implements EventLog: the console's one-line events on standard error.
 #include "platform/base/EventLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -137,6 +138,29 @@ void EventLog::SayLocked(EventLevel level, std::string_view source, std::string_
     }
     Record(level, source, text, now);
     Drain();
+    ArmFlush();
+}
+
+void EventLog::ArmFlush()
+{
+    if (!Wake || WakeArmed)
+        return;
+    const bool burstOpen = std::any_of(Bursts.begin(), Bursts.end(), [](const auto& entry) {
+        return entry.second.Suppressed > 0;
+    });
+    if (!burstOpen && Waiting.empty() && !Lost)
+        return;
+    WakeArmed = true;
+    // A burst's count is due when its second is over; a line stderr did not take is
+    // tried again soon.
+    Wake(burstOpen ? 1000 : 100);
+}
+
+void EventLog::SetWakeHook(WakeHook hook)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Wake = std::move(hook);
+    WakeArmed = false;
 }
 
 void EventLog::Record(EventLevel level, std::string_view source, std::string_view text, int64_t now)
@@ -236,8 +260,10 @@ uint64_t EventLog::LastNumber() const
 void EventLog::Flush()
 {
     std::lock_guard<std::mutex> hold(Mutex);
+    WakeArmed = false;
     SayOverBursts(WallNow());
     Drain();
+    ArmFlush();
 }
 
 void EventLog::Finish(int milliseconds)

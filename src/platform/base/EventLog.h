@@ -63,8 +63,14 @@ public:
     uint64_t LastNumber() const;
 
     // Says the counts of bursts that are over and writes what waits, if it can.
-    // Call now and then (the console's timers do).
+    // Call it when the wake hook asks (or now and then).
     void Flush();
+    // Called, from whatever thread says an event, when a Flush will be wanted in
+    // `milliseconds` (a burst's count, a line standard error did not take): once, until
+    // the next Flush. Called with the log's mutex held: it may only schedule the flush.
+    // An idle log never calls it, so an idle console wakes for nothing.
+    using WakeHook = std::function<void(int milliseconds)>;
+    void SetWakeHook(WakeHook hook);
     // At the end of the console: Flush, then waits up to `milliseconds` for what
     // still waits to be written.
     void Finish(int milliseconds);
@@ -94,11 +100,14 @@ private:
     void Record(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void SayOverBursts(int64_t now); // mutex held
     void Drain(); // mutex held
+    void ArmFlush(); // mutex held
 
     mutable std::mutex Mutex;
     EventLevel Shown = EventLevel::Info;
     bool Journal = false;
     Sink Custom;
+    WakeHook Wake;
+    bool WakeArmed = false;
     uint64_t Next = 1;
     std::deque<Event> Recent;
     std::map<std::string, Burst, std::less<>> Bursts;
