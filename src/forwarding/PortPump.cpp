@@ -71,7 +71,10 @@ void CPortObject::DeliverToApplication()
         return;
     PortDriver& driver = PortDriver::Instance();
     PortStatus status {};
-    if (!driver.QueryStatus(DriverHandleValue, &status) || status.FreeSpace == 0)
+    // While the wait watches the master, an application that let go shows there as a
+    // hang-up in this very step: without one, the driver need not look again.
+    const bool watched = MasterRegistration.Registered() && !(Master.Events & (EPOLLHUP | EPOLLERR));
+    if (!driver.QueryStatus(DriverHandleValue, &status, !watched) || status.FreeSpace == 0)
         return;
     uint32_t m = static_cast<uint32_t>(std::min<size_t>(FromNetQueue.Size(), status.FreeSpace));
     m = std::min(m, ChunkSize);

@@ -353,13 +353,14 @@ bool PortDriver::Write(DriverHandle handle, const uint8_t* data, uint32_t length
     return true;
 }
 
-bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status)
+bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status, bool look)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     Device* device = FindByHandle(handle);
     if (!device || !status)
         return false;
-    Refresh(*device);
+    if (look || !device->Held)
+        Refresh(*device);
     Flush(*device);
     status->OpenCount = device->Held ? 2 : 1;
     // No application, no room: bytes for it wait in the console until one opens the port.

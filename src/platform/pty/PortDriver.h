@@ -62,7 +62,10 @@ public:
     bool Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count);
     // Takes all `length` bytes or none: fails when they do not fit the free space.
     bool Write(DriverHandle handle, const uint8_t* data, uint32_t length);
-    bool QueryStatus(DriverHandle handle, PortStatus* status);
+    // `look` looks afresh whether an application holds the port (one system call);
+    // without it the driver goes by what its requests and the caller's wait saw last
+    // (a caller whose readiness wait watches the master for its hang-up, and saw none).
+    bool QueryStatus(DriverHandle handle, PortStatus* status, bool look = true);
 
     // Drops the application-open events seen so far. Call it once before collecting
     // the waits of all ports: an open after it stays pending and ends the wait, while
