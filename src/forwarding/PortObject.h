@@ -163,6 +163,7 @@ private:
     HostResolver* Resolver() const override { return HostNames; }
     bool ReadLineSettings(LineSettings& settings) override;
     CCriticalSection* Lock() const override { return ManagerLock; }
+    std::string Name() const override { return "COM" + std::to_string(PortNumber); }
     // WaitTarget: a report of the wait for one of the port's descriptors.
     void Ready(uint32_t events) override;
 

@@ -27,7 +27,12 @@ Connection::Connection(std::unique_ptr<CClientSocket> socket, OriginRef from)
 {
 }
 
-Connection::~Connection() = default;
+Connection::~Connection()
+{
+    // Closed here, while the connection is whole: the close reports OnClose, whose
+    // handler may ask the connection who its peer was.
+    Sock->Close();
+}
 
 const std::string& Connection::Peer() const
 {

@@ -30,11 +30,16 @@ bool ListeningLink::Listen()
     if (!LocalAddr.empty() && !NetAddress::FromNumeric(LocalAddr.c_str(), local)) {
         BindFailed = Failure::Said(LocalAddr + " is not a numeric address");
         LastError = BindFailed.Reason();
+        SayFailure("cannot listen: " + LastError.Text());
         return false;
     }
     BindFailed = Bind(local);
-    if (BindFailed)
+    if (BindFailed) {
         LastError = BindFailed.Reason();
+        SayFailure("cannot listen: " + LastError.Text());
+    } else {
+        SayWorking("listening");
+    }
     return !BindFailed;
 }
 

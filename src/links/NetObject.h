@@ -11,6 +11,7 @@
 #include "net/LinkKinds.h"
 #include "net/ReportedLine.h"
 #include "net/SocketEventHandler.h"
+#include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
 
 class LinkWaits;
@@ -144,7 +145,18 @@ public:
     void OnReceive(CSocket*, uint32_t, void*) override {}
 
 protected:
+    // One line of the event log about this link ("COM3 tcp-client 192.0.2.7:7000: …").
+    void Say(EventLevel level, const std::string& text) const;
+    // A failure in the event log: a warning, or a debug line when it only repeats the
+    // last one said (a link that keeps failing for the same reason says so once).
+    void SayFailure(const std::string& text);
+    // The link works again: said, and the next failure is news.
+    void SayWorking(const std::string& text);
+
     PortSide& Port;
+
+private:
+    std::string SaidFailure;
 };
 
 inline void CNetObject::OnAccept(CServerSocket*, CClientSocket* client, void*)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "links/Origin.h"
 #include "platform/base/LineSettings.h"
@@ -36,6 +37,8 @@ public:
     virtual bool ReadLineSettings(LineSettings& settings) = 0;
     // The manager lock, for the "lock held" checks.
     virtual CCriticalSection* Lock() const = 0;
+    // The port's name in the event log: "COM3".
+    virtual std::string Name() const = 0;
 
 protected:
     ~PortSide() = default;

@@ -127,6 +127,7 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
             // attempt goes (with its OnClose), and the attempt cannot start.
             socket.Close();
             LastError = "Name does not resolve";
+            SayFailure("cannot connect: Name does not resolve");
             return ConnectStart::Failed;
         case HostCache::Ready:
             break;
@@ -134,9 +135,11 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
         address.SetPort(RemotePort);
         if (socket.Connect(address)) {
             ConnectedTo = address.ToText();
+            Say(EventLevel::Debug, "connecting to " + ConnectedTo);
             return ConnectStart::Started;
         }
         LastError = socket.LastErrorReason();
+        SayFailure("cannot connect to " + address.ToText() + ": " + LastError.Text());
         if (!Remote.Advance())
             return ConnectStart::Failed;
     }
@@ -212,6 +215,7 @@ void TcpClientLink::OnClose(CSocket*, void*)
         LastError = "Closed by the peer";
         if (AutoReconnect)
             LastFailTime = GetTickCount32();
+        SayFailure("closed by the peer");
     }
     MarkChanged();
 }
@@ -223,8 +227,10 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
         socket->SetNoDelay(true);
         Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo));
         Port.PeerCameUp();
+        SayWorking("connected to " + ConnectedTo);
     } else {
         LastError = socket->LastErrorReason();
+        SayFailure("connect to " + ConnectedTo + " failed: " + LastError.Text());
         // The next address of the host, if it has one, is tried right after this
         // poll; the reconnect interval counts from the failure of the last.
         if (Remote.Advance())

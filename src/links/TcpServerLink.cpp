@@ -2,6 +2,7 @@
 #include "links/TcpServerLink.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "links/ConnectionStages.h"
 #include "links/LinkWaits.h"
@@ -176,13 +177,23 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
     auto accepted = std::make_unique<Connection>(std::move(owned), std::move(from));
     accepted->Socket().SetUserData(accepted.get());
     accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
+    Say(EventLevel::Info, "client " + accepted->Peer() + " connected");
     Clients.push_back(std::move(accepted));
     Port.PeerCameUp();
     MarkChanged();
 }
 
-void TcpServerLink::OnClose(CSocket*, void*)
+void TcpServerLink::OnClose(CSocket* socket, void* userData)
 {
+    // A client's connection (the listener has no user data).
+    if (auto* client = static_cast<Connection*>(userData)) {
+        const Failure& why = socket->GetLastFailure();
+        const bool byPeer = static_cast<CClientSocket*>(socket)->GetClosedByPeer()
+            || (why.Errno != 0 && why.Errno != EAGAIN && why.Errno != EWOULDBLOCK);
+        Say(byPeer ? EventLevel::Info : EventLevel::Debug,
+            "client " + client->Peer() + (byPeer ? " left" : " closed")
+                + (byPeer && why.Errno ? ": " + why.Reason() : std::string()));
+    }
     MarkChanged();
 }
 

@@ -10,6 +10,8 @@
 #include "ConsoleProcess.h"
 #include "HeadlessFixture.h"
 #include "platform/config/AtomicFile.h"
+#include "support/Application.h"
+#include "support/Loopback.h"
 #include "support/ParamName.h"
 
 using namespace qlntest;
@@ -85,6 +87,42 @@ TEST_F(Headless, EventLinesTellTheStartTheSettingsAndTheStop)
     EXPECT_TRUE(EveryLineIsAnEvent(quiet)) << quiet;
     EXPECT_NE(quiet.find(" warning: config: cannot read " + ini + ": Is a directory;"), std::string::npos) << quiet;
     EXPECT_EQ(quiet.find("notice:"), std::string::npos) << quiet;
+}
+
+// The links and the port tell what happens to them: a server link listening, a client
+// coming and leaving, a client link refused, an application taking and leaving the port.
+TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
+{
+    auto has = [this](const std::string& text) { return Output().find(text) != std::string::npos; };
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    const uint16_t listen = FreePort(), closed = FreePort();
+    Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1"});
+    Do({"link", "add", com, "tcp-client", "127.0.0.1:" + std::to_string(closed), "--no-reconnect"});
+    const std::string server = com + " tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
+    const std::string client = com + " tcp-client 127.0.0.1:" + std::to_string(closed) + ": ";
+    EXPECT_TRUE(WaitUntil([&] { return has("info: " + server + "listening\n"); })) << Output();
+    EXPECT_TRUE(WaitUntil([&] {
+        return has("warning: " + client + "connect to 127.0.0.1:" + std::to_string(closed) + " failed: Connection refused\n");
+    })) << Output();
+
+    const uint16_t own = [&] {
+        UniqueFd peer = ConnectTo(listen);
+        EXPECT_TRUE(WaitUntil([&] { return has(" client 127.0.0.1:"); })) << Output();
+        return LocalPort(peer);
+    }();
+    const std::string peer = "client 127.0.0.1:" + std::to_string(own);
+    EXPECT_TRUE(WaitUntil([&] { return has("info: " + server + peer + " connected\n") && has("info: " + server + peer + " left"); }))
+        << Output();
+    {
+        App application(path);
+        EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": an application opened the port\n"); })) << Output();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": the application closed the port\n"); })) << Output();
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }
 
 // A window started while a console without one runs cannot bring a window forward:

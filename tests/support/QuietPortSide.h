@@ -28,6 +28,7 @@ public:
         return true;
     }
     CCriticalSection* Lock() const override { return &OwnLock; }
+    std::string Name() const override { return "COM0"; }
 
     std::vector<uint8_t> Received;
     bool Full = false;

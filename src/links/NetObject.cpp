@@ -1,0 +1,21 @@
+// Implements CNetObject's lines in the event log.
+#include "links/NetObject.h"
+
+#include "links/PortSide.h"
+
+void CNetObject::Say(EventLevel level, const std::string& text) const
+{
+    SayEvent(level, Port.Name() + " " + Label(), text);
+}
+
+void CNetObject::SayFailure(const std::string& text)
+{
+    Say(text == SaidFailure ? EventLevel::Debug : EventLevel::Warning, text);
+    SaidFailure = text;
+}
+
+void CNetObject::SayWorking(const std::string& text)
+{
+    Say(EventLevel::Info, text);
+    SaidFailure.clear();
+}
