@@ -8,6 +8,7 @@
 // state of "Auto run when login".
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -15,6 +16,8 @@
 #include <string_view>
 
 #include "console/ConsoleModel.h"
+#include "platform/base/EventLog.h"
+#include "platform/base/Failure.h"
 #include "platform/base/Text.h"
 #include "forwarding/PortObject.h"
 #include "net/NetObject.h"
@@ -39,10 +42,29 @@ std::string LinkKey(int32_t index, const char* name)
 }
 
 // The folder of the file, which a write in the fallback location may have to create.
-bool MakeParentFolder(const std::string& path)
+bool MakeParentFolder(const std::string& path, Failure& why)
 {
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash));
+    if (slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash)))
+        return true;
+    // Something that is not a folder in the way: mkdir found it there.
+    why = Failure::OfCall("mkdir", errno == EEXIST ? ENOTDIR : errno);
+    return false;
+}
+
+// What a failed write of the file tells the user, and the event it logs. The change
+// itself stays in the running console.
+ConsoleResult NotSaved(const std::string& path, const std::string& what, const Failure& why)
+{
+    SayEvent(EventLevel::Error, "config", what + " not saved to " + path + ": " + why.Text());
+    return ConsoleResult::NotSaved(path + ": " + why.Reason()
+                                   + ". The change holds until the console stops; it is not saved.");
+}
+
+// A stored value that no entrance would take: not loaded, and said once.
+void NotLoaded(const std::string& section, const std::string& key, const std::string& problem)
+{
+    SayEvent(EventLevel::Warning, "config", section + " " + key + " not loaded: " + problem);
 }
 
 // The largest i for which some line of the text has the key "Net<i>Type", in any
@@ -157,7 +179,13 @@ void ConsoleModel::LoadSettings()
         const std::string section = SectionOf(port->GetPortNumber());
         port->SetSendToNetDelayTime(file.GetInt(section, "SendToNetDelayTime", 0));
         port->SetReceiveFromNetDelayTime(file.GetInt(section, "ReceiveFromNetDelayTime", 0));
-        port->SetLogFile(file.GetString(section, "LogFilename").c_str());
+        const std::string logName = file.GetString(section, "LogFilename");
+        if (const std::string problem = LogNameProblem(logName); !problem.empty()) {
+            NotLoaded(section, "LogFilename", problem);
+            port->SetLogFile("");
+        } else {
+            port->SetLogFile(logName.c_str());
+        }
         port->SetLogMode(file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0);
         Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
 
@@ -173,11 +201,21 @@ void ConsoleModel::LoadSettings()
             stored.Kind = *kind;
             stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
             stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
+            const std::string host = *kind == TcpServer ? std::string()
+                                                        : file.GetString(section, LinkKey(i, "RemoteAddr"));
+            if (const std::string problem = HostNameProblem(host); !problem.empty()) {
+                NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
+                continue;
+            }
+            if (HasLineBreakOrNul(stored.LocalAddr)) {
+                NotLoaded(section, LinkKey(i, "LocalAddr"),
+                          "The address must be one line, without a line break or a NUL character.");
+                continue;
+            }
             const LinkOptions options = OptionsOf(stored);
             CNetObject* link = nullptr;
             switch (*kind) {
             case TcpClient: {
-                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 // The link starts connecting here, before its two options are applied.
                 link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options);
                 if (link) {
@@ -195,7 +233,6 @@ void ConsoleModel::LoadSettings()
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
-                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy, nullptr, options);
                 break;
             }
@@ -208,23 +245,30 @@ void ConsoleModel::LoadSettings()
 
 // The section is replaced in one step, which leaves the file as erasing it and
 // writing its keys one by one would (the section moves to the end, its links numbered
-// densely from 1); on a failure the section is erased, as a failure half way through
-// that sequence would leave it.
-void ConsoleModel::SavePortSettings(CPortObject* port)
+// densely from 1). The whole file is written beside the old one and renamed over it
+// only once it is on the disk, so a failure (a full disk, a value no line can hold)
+// leaves every section as it was: erasing the section then, as a failure half way
+// through the key-by-key sequence would leave it, would lose the port's links to a
+// disk that has room for less.
+ConsoleResult ConsoleModel::SavePortSettings(CPortObject* port)
 {
     if (!port || !PortManager || !ConfigFile)
-        return;
+        return ConsoleResult::Done();
     CGuard guard(PortManager->Lock());
-    const int32_t number = port->GetPortNumber();
-    if (!MakeParentFolder(ConfigFile->Path())
-        || !ConfigFile->ReplaceSection(SectionOf(number), SectionPairs(*port)))
-        ErasePortSettings(number);
+    const std::string section = SectionOf(port->GetPortNumber());
+    Failure why;
+    if (!MakeParentFolder(ConfigFile->Path(), why)
+        || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
+        return NotSaved(ConfigFile->Path(), section, why);
+    return ConsoleResult::Done();
 }
 
-void ConsoleModel::ErasePortSettings(int32_t number)
+ConsoleResult ConsoleModel::ErasePortSettings(int32_t number)
 {
-    if (ConfigFile)
-        ConfigFile->EraseSection(SectionOf(number)); // a failure is ignored
+    Failure why;
+    if (ConfigFile && !ConfigFile->EraseSection(SectionOf(number), &why))
+        return NotSaved(ConfigFile->Path(), "The removal of " + SectionOf(number), why);
+    return ConsoleResult::Done();
 }
 
 bool ConsoleModel::MinimizeWhenRun() const
@@ -241,8 +285,13 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
     const int32_t state = on ? 1 : 0;
     if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
         return ConsoleResult::Done();
-    if (!MakeParentFolder(ConfigFile->Path()) || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state))
-        return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path());
+    Failure why;
+    if (!MakeParentFolder(ConfigFile->Path(), why)
+        || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
+        SayEvent(EventLevel::Error, "config",
+                 std::string(MinimizeWhenRunKey) + " not saved to " + ConfigFile->Path() + ": " + why.Text());
+        return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path(), why.Reason());
+    }
     return ConsoleResult::Done();
 }
 

@@ -17,6 +17,7 @@
 #include "support/Application.h"
 #include "support/Bytes.h"
 #include "support/Loopback.h"
+#include "support/SmallDisk.h"
 #include "support/TempFolder.h"
 
 using namespace qlntest;
@@ -278,6 +279,41 @@ TEST_F(Headless, CommandsWithoutAConsoleComeUpAtItsStartWithoutADisplay)
     EXPECT_EQ(Ini(), saved);
 }
 
+// The configuration on a disk that fills up: a command whose save fails exits 1
+// with why, the file keeps what it had, and the console keeps the value.
+TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
+{
+    SmallDisk small(Home.Root + "/small", 4);
+    if (!small.Mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    // The file beside the executable leads there (a link to a file that exists is
+    // kept by every save).
+    WriteFileText(small.File("QuillonConsole.ini"), "");
+    ASSERT_EQ(symlink(small.File("QuillonConsole.ini").c_str(), (Folder + "QuillonConsole.ini").c_str()), 0);
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    Do({"link", "add", com, "tcp-client", "192.0.2.1:7"});
+    const std::string saved = Ini();
+    ASSERT_NE(saved.find("Net1RemoteAddr=192.0.2.1"), std::string::npos) << saved;
+
+    small.Fill();
+    const ProgramRun run = Ctl({"set", com, "send-delay", "78"});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.starts_with("Save settings failed!\n" + Folder + "QuillonConsole.ini: No space left on device."))
+        << run.Err;
+    EXPECT_EQ(Ini(), saved);
+    EXPECT_NE(Do({"status"}).find("send delay 78 ms"), std::string::npos);
+    EXPECT_NE(Output().find("error: config: " + com + " not saved to "), std::string::npos) << Output();
+
+    small.Free();
+    Do({"set", com, "receive-delay", "5"});
+    EXPECT_NE(Ini().find("SendToNetDelayTime=78\nReceiveFromNetDelayTime=5\n"), std::string::npos) << Ini();
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+}
+
 TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
 {
     auto console = Launch();
@@ -304,6 +340,15 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
         {{"link", "add", com, "tcp-client", "127.0.0.1:1", "--interval", "5s"}, 1, "Set reconnect interval time failed!\n"},
         {{"link", "remove", com, "1"}, 1, "No such link.\n"},
         {{"port", "remove", com}, 1, "Before removing the port, please close it first!\n"},
+        // Values that would break the configuration's lines, or beyond their bounds.
+        {{"set", com, "log", Home.Root + "/a.log\nx"}, 1,
+         "Set log file failed!\nThe log file's name must be one line, without a line break or a NUL character.\n"},
+        {{"link", "add", com, "tcp-client", "h\nx:7000"}, 1, "Remote Address error!\nThe remote address must be one"},
+        {{"link", "add", com, "tcp-client", std::string(10000, 'a') + ":7000"}, 1,
+         "Remote Address error!\nA host name has at most 253 characters; this one has 10000.\n"},
+        // The window's check of the log file, with its words; the name is kept.
+        {{"set", com, "log", "/no/such/folder/x.log"}, 1,
+         "Open log file failed!\n/no/such/folder/x.log cannot be appended to: No such file or directory."},
         {{"link", "add", com}, 2, "quillonctl: the link kinds are"},
         {{"set", com, "speed", "9600"}, 2, "quillonctl: set takes"},
     };
@@ -313,6 +358,8 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
         EXPECT_TRUE(run.Err.starts_with(row.Err)) << run.Err;
     }
     EXPECT_EQ(Do({"status"}).find("#1"), std::string::npos) << "a refused link is not left behind";
+    EXPECT_NE(Ini().find("LogFilename=/no/such/folder/x.log\n"), std::string::npos) << Ini();
+    EXPECT_EQ(Ini().find("a.log"), std::string::npos) << Ini();
 
     EXPECT_EQ(Launch()->WaitForExit(), 1) << Output();
     EXPECT_NE(Output().find("Quillon Console: Another console is running.\n"), std::string::npos) << Output();
