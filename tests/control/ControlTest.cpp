@@ -2,6 +2,8 @@
 // untrusted client; the JSON text of the status; the single-instance lock.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "control/ControlCommand.h"
 #include "control/ControlProtocol.h"
 #include "control/InstanceLock.h"
@@ -142,6 +144,27 @@ TEST(StatusReportTest, JsonStringsAreValidWhateverTheBytes)
     // A stray continuation byte, an overlong form, a surrogate, a cut sequence.
     EXPECT_EQ(JsonString("\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82"),
               "\"\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
+// A stopped traffic log shows in both forms of the status, with why and since when.
+TEST(StatusReportTest, AStoppedLogSaysWhySinceWhenAndWhatWasLost)
+{
+    ConsoleStatus status;
+    ConsoleStatus::Port& port = status.Ports.emplace_back();
+    port.Number = 3;
+    port.LogFilename = "/full/com3.log";
+    port.LogStopped = true;
+    port.LogStoppedReason = "No space left on device";
+    port.LogStoppedSince = static_cast<int64_t>(::time(nullptr)) * 1000;
+    port.LogRecordsLost = 12;
+    const std::string text = StatusText(status, true);
+    EXPECT_NE(text.find("log /full/com3.log\n  log stopped: No space left on device (since "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("), 12 records lost\n"), std::string::npos) << text;
+    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"stopped\":true,"
+                                             "\"stoppedReason\":\"No space left on device\",\"stoppedSince\":"
+                                             + std::to_string(port.LogStoppedSince) + ",\"recordsLost\":12}"),
+              std::string::npos);
 }
 
 TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
