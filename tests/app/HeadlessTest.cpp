@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <sys/fsuid.h>
+#include <sys/un.h>
+#include <thread>
 #include <sys/wait.h>
 
 #include "ConsoleProcess.h"
@@ -313,6 +315,50 @@ TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
     console->Signal(SIGTERM);
     EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }
+
+// Idle connections to the control socket, as a monitor or a script that leaves them
+// open makes: a command is answered all the same, the first ones as soon as it
+// connects, beyond every slot once the idle ones are dropped; and they are dropped.
+class IdleConnections : public Headless, public ::testing::WithParamInterface<int> {};
+
+TEST_P(IdleConnections, ACommandIsAnsweredAndTheIdleOnesAreDropped)
+{
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    const std::string control = InstancePaths::For().Control;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", control.c_str());
+    // As many as the console takes within a second (the listen queue is bounded).
+    std::vector<UniqueFd> idle;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (static_cast<int>(idle.size()) < GetParam() && std::chrono::steady_clock::now() < until) {
+        UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            idle.push_back(std::move(fd));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the queue is full for now
+    }
+    ASSERT_GE(idle.size(), std::min<size_t>(GetParam(), 100));
+
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun run = Ctl({"status"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out, "No ports.\n");
+    // An idle connection is dropped after 2 s; a command waits behind two rounds of them at most.
+    EXPECT_LT(seconds, 3 * 2.0 + 2) << idle.size() << " idle";
+    RecordProperty("status_seconds", std::to_string(seconds));
+    RecordProperty("idle_connected", std::to_string(idle.size()));
+
+    char byte;
+    EXPECT_TRUE(WaitUntil([&] { return read(idle.front().Get(), &byte, 1) == 0; }, 5)) << "the first one stays";
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, IdleConnections, ::testing::Values(16, 40, 300),
+                         [](const auto& info) { return "Idle" + std::to_string(info.param); });
 
 TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
 {
