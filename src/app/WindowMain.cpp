@@ -43,7 +43,7 @@ extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, cha
         case SingleInstance::Claim::Second:
             return 1;
         case SingleInstance::Claim::Failed:
-            ShowStartError("CreateMutex() failed!");
+            ShowStartError(MessageBoxSeam::TextOf("CreateMutex() failed!", instance.Problem()));
             return 1;
         }
     } catch (...) {

@@ -80,6 +80,8 @@ int RunWithoutConsole(const ControlCommand& command)
 int RunOnce(const std::vector<std::string>& words, const ControlCommand& command)
 {
     const InstancePaths paths = InstancePaths::For();
+    if (!paths.Problem.empty())
+        return Fail(paths.Problem);
     const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::duration<double>(BusySeconds);
     for (;;) {
         ControlReply reply;
@@ -97,7 +99,7 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
         case InstanceLock::Result::Taken:
             return RunWithoutConsole(command);
         case InstanceLock::Result::Failed:
-            return Fail("Cannot make the lock " + paths.Lock + ": " + std::strerror(errno));
+            return Fail(lock.Problem());
         case InstanceLock::Result::Busy:
             break;
         }
@@ -112,6 +114,8 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
 int Follow(const std::vector<std::string>& words, const ControlCommand& command)
 {
     const InstancePaths paths = InstancePaths::For();
+    if (!paths.Problem.empty())
+        return Fail(paths.Problem);
     std::string last;
     for (bool first = true;; first = false) {
         ControlReply reply;

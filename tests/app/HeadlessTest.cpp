@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <sys/file.h>
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <sys/wait.h>
@@ -316,6 +318,53 @@ TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
     EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }
 
+// Without XDG_RUNTIME_DIR: another user's links and locked file at the console's
+// names in the shared temporary folder do not matter, as the console keeps its
+// files in a folder of its own. A runtime folder that others may write into is
+// refused, by name and with why, by the console and by quillonctl.
+TEST_F(Headless, TheRuntimeFilesAreInAFolderNoOtherUserCanWriteInto)
+{
+    const std::string shared = Home.Root + "/shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    setenv("TMPDIR", shared.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string uid = std::to_string(geteuid());
+    const std::vector<std::string> names{"QLN_Console", "QLN_Console.ctl", "QLN_Console-" + uid,
+                                         "QLN_Console-" + uid + ".ctl", "QLN_Console-" + uid + ".lock"};
+    for (const std::string& name : names) {
+        ASSERT_EQ(symlink(("/nowhere/" + name).c_str(), (shared + "/" + name).c_str()), 0);
+        ASSERT_EQ(lchown((shared + "/" + name).c_str(), 65534, 65534), 0);
+    }
+    WriteFileText(shared + "/QLN_Console.lock", "1\nQuillonConsole\n");
+    ASSERT_EQ(chown((shared + "/QLN_Console.lock").c_str(), 65534, 65534), 0);
+    const UniqueFd planted(open((shared + "/QLN_Console.lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(flock(planted.Get(), LOCK_EX | LOCK_NB), 0);
+
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    const std::string own = shared + "/quillon-" + uid;
+    struct stat st {};
+    ASSERT_EQ(lstat(own.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
+    EXPECT_TRUE(Exists(own + "/QLN_Console.lock") && Exists(own + "/QLN_Console.ctl"));
+    console->Signal(SIGTERM);
+    ASSERT_EQ(console->WaitForExit(), 0) << Output();
+
+    const std::string open = Home.Root + "/open";
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+    const std::string why = "The runtime folder " + open
+        + " can be written by other users and is not sticky: another user could put files in the console's place.";
+    EXPECT_EQ(Launch()->WaitForExit(), 1);
+    EXPECT_NE(Output().find("Quillon Console: CreateMutex() failed! " + why), std::string::npos) << Output();
+    const ProgramRun run = Ctl({"status"});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.starts_with("quillonctl: " + why)) << run.Err;
+    EXPECT_EQ(Names(open).size(), 0u);
+}
+
 // Idle connections to the control socket, as a monitor or a script that leaves them
 // open makes: a command is answered all the same, the first ones as soon as it
 // connects, beyond every slot once the idle ones are dropped; and they are dropped.
@@ -408,7 +457,7 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
     EXPECT_EQ(Ini().find("a.log"), std::string::npos) << Ini();
 
     EXPECT_EQ(Launch()->WaitForExit(), 1) << Output();
-    EXPECT_NE(Output().find("Quillon Console: Another console is running.\n"), std::string::npos) << Output();
+    EXPECT_NE(Output().find("Quillon Console: Another console is running. Its lock is " + InstancePaths::For().Lock), std::string::npos) << Output();
 
     // A process of another user reaches the socket (it keeps root's file access) and
     // is turned away by its credentials.

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "control/ControlCommand.h"
 #include "control/ControlProtocol.h"
 #include "control/InstanceLock.h"
+#include "control/InstancePaths.h"
 #include "control/StatusReport.h"
 #include "support/Files.h"
 #include "support/TempFolder.h"
@@ -181,6 +185,105 @@ TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
     EXPECT_EQ(second.TryTake("QuillonConsole"), InstanceLock::Result::Taken);
     EXPECT_EQ(InstanceLock::HolderOf(path), "QuillonConsole");
     EXPECT_EQ(InstanceLock(folder.File("none/x.lock")).TryTake("x"), InstanceLock::Result::Failed);
+
+    // A lock file another user made (in a folder others may write into) is neither
+    // taken nor a console: it is a failure that says whose it is.
+    second.Release();
+    qlntest::WriteFileText(path, "1\nQuillonConsole\n");
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    InstanceLock planted(path);
+    EXPECT_EQ(planted.TryTake("QuillonConsole"), InstanceLock::Result::Failed);
+    EXPECT_EQ(planted.Problem(), path + " belongs to user 65534, not to this one.");
 }
+
+// ---------------------------------------------------------------- the runtime folder
+
+// What each row makes at the place of the folder, in a temporary folder of its own.
+struct RuntimeRow {
+    const char* Name;
+    bool Xdg;                                 // the folder is XDG_RUNTIME_DIR, not the private fallback
+    std::function<void(const std::string&)> Make;
+    std::string Problem;                      // "{F}" stands for the folder; empty: usable
+    unsigned ModeAfter = 0;                   // the fallback's mode once checked (0: not looked at)
+};
+
+void PrintTo(const RuntimeRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
+void MakeFolder(const std::string& folder, unsigned mode, uid_t owner = 0)
+{
+    mkdir(folder.c_str(), 0700);
+    chmod(folder.c_str(), mode);
+    (void)!chown(folder.c_str(), owner, owner);
+}
+
+class RuntimeFolderTest : public ::testing::TestWithParam<RuntimeRow> {};
+
+TEST_P(RuntimeFolderTest, IsUsedOnlyWhenNoOtherUserCanPutFilesInIt)
+{
+    const RuntimeRow& row = GetParam();
+    qlntest::TempHome home;
+    setenv("TMPDIR", home.Root.c_str(), 1);
+    const std::string folder = row.Xdg ? home.Root + "/run" : home.Root + "/quillon-" + std::to_string(geteuid());
+    if (row.Xdg)
+        setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+    if (row.Make)
+        row.Make(folder);
+
+    const InstancePaths paths = InstancePaths::For();
+    EXPECT_EQ(paths.Folder, folder);
+    EXPECT_EQ(paths.Lock, folder + "/QLN_Console.lock");
+    EXPECT_EQ(paths.Control, folder + "/QLN_Console.ctl");
+    std::string problem = row.Problem;
+    if (const size_t at = problem.find("{F}"); at != std::string::npos)
+        problem.replace(at, 3, folder);
+    EXPECT_EQ(paths.Problem, problem);
+    if (row.ModeAfter != 0) {
+        struct stat st {};
+        ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.ModeAfter);
+    }
+}
+
+const std::string Hint = " Set XDG_RUNTIME_DIR to a folder of your own (mode 0700).";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RuntimeFolderTest,
+    ::testing::Values(
+        RuntimeRow{"FallbackIsMadePrivate", false, nullptr, "", 0700},
+        RuntimeRow{"FallbackLeftOpenIsTightened", false, [](const std::string& f) { MakeFolder(f, 0755); }, "",
+                   0700},
+        RuntimeRow{"FallbackThatIsALinkIsRefused", false,
+                   [](const std::string& f) {
+                       MakeFolder(f + ".elsewhere", 0700);
+                       (void)!symlink((f + ".elsewhere").c_str(), f.c_str());
+                   },
+                   "The runtime folder {F} is not a folder of its own (a symbolic link or a file)."},
+        RuntimeRow{"FallbackThatIsAFileIsRefused", false,
+                   [](const std::string& f) { qlntest::WriteFileText(f, "x"); },
+                   "The runtime folder {F} is not a folder of its own (a symbolic link or a file)."},
+        RuntimeRow{"FallbackOfAnotherUserIsRefused", false, [](const std::string& f) { MakeFolder(f, 0700, 65534); },
+                   "The runtime folder {F} belongs to user 65534, not to this one." + Hint},
+        RuntimeRow{"PrivateFolderIsUsed", true, [](const std::string& f) { MakeFolder(f, 0700); }, ""},
+        RuntimeRow{"WritableByOthersIsRefused", true, [](const std::string& f) { MakeFolder(f, 0777); },
+                   "The runtime folder {F} can be written by other users and is not sticky: another user could put "
+                   "files in the console's place."
+                       + Hint},
+        RuntimeRow{"WritableByTheGroupIsRefused", true, [](const std::string& f) { MakeFolder(f, 0770); },
+                   "The runtime folder {F} can be written by other users and is not sticky: another user could put "
+                   "files in the console's place."
+                       + Hint},
+        RuntimeRow{"StickyAndRootsIsUsed", true, [](const std::string& f) { MakeFolder(f, 01777); }, ""},
+        RuntimeRow{"StickyAndAnotherUsersIsRefused", true, [](const std::string& f) { MakeFolder(f, 01777, 65534); },
+                   "The runtime folder {F} can be written by other users and belongs to user 65534, who could remove "
+                   "the console's files."
+                       + Hint},
+        RuntimeRow{"MissingIsRefused", true, nullptr,
+                   "The runtime folder {F} cannot be used: No such file or directory."}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
