@@ -58,7 +58,7 @@ ConsoleResult NotSaved(const std::string& path, const std::string& what, const F
 {
     SayEvent(EventLevel::Error, "config", what + " not saved to " + path + ": " + why.Text());
     return ConsoleResult::NotSaved(path + ": " + why.Reason()
-                                   + ". The change holds until the console stops; it is not saved.");
+                                   + ". The change holds in the running console; it is not saved.");
 }
 
 // A stored value that no entrance would take: not loaded, and said once.

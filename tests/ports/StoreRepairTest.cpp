@@ -117,6 +117,7 @@ TEST_P(HalfWrittenTest, IsPutRightAtTheNextStart)
     Manager.reset();
     GetParam().Leave(State);
 
+    EventLog::Instance().Reset(); // a source's burst of earlier rows would hold its lines back
     const uint64_t before = EventLog::Instance().LastNumber();
     ASSERT_EQ(Restart().Start(), 1);
     EXPECT_EQ(Numbers(), std::set<int>{1});
