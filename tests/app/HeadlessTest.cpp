@@ -284,15 +284,14 @@ TEST_F(Headless, CommandsWithoutAConsoleComeUpAtItsStartWithoutADisplay)
 }
 
 // The configuration on a disk that fills up: a command whose save fails exits 1
-// with why, the file keeps what it had, and the console keeps the value.
+// with why, the file keeps what it had, the console keeps the value and the next
+// save that can be written writes it.
 TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
 {
     SmallDisk small(Home.Root + "/small", 4);
     if (!small.Mounted())
         GTEST_SKIP() << "a tmpfs cannot be mounted here";
-    // The file beside the executable leads there (a link to a file that exists is
-    // kept by every save).
-    WriteFileText(small.File("QuillonConsole.ini"), "");
+    WriteFileText(small.File("QuillonConsole.ini"), ""); // a link to a file that exists stays
     ASSERT_EQ(symlink(small.File("QuillonConsole.ini").c_str(), (Folder + "QuillonConsole.ini").c_str()), 0);
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
@@ -300,113 +299,85 @@ TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
     const std::string com = "COM" + std::to_string(AddPort(path));
     Do({"link", "add", com, "tcp-client", "192.0.2.1:7"});
     const std::string saved = Ini();
-    ASSERT_NE(saved.find("Net1RemoteAddr=192.0.2.1"), std::string::npos) << saved;
 
     small.Fill();
     const ProgramRun run = Ctl({"set", com, "send-delay", "78"});
     EXPECT_EQ(run.Code, 1);
-    EXPECT_TRUE(run.Err.starts_with("Save settings failed!\n" + Folder + "QuillonConsole.ini: No space left on device."))
-        << run.Err;
+    const std::string why = "Save settings failed!\n" + Folder + "QuillonConsole.ini: No space left on device.";
+    EXPECT_TRUE(run.Err.starts_with(why)) << run.Err;
     EXPECT_EQ(Ini(), saved);
     EXPECT_NE(Do({"status"}).find("send delay 78 ms"), std::string::npos);
     EXPECT_NE(Output().find("error: config: " + com + " not saved to "), std::string::npos) << Output();
-
     small.Free();
     Do({"set", com, "receive-delay", "5"});
     EXPECT_NE(Ini().find("SendToNetDelayTime=78\nReceiveFromNetDelayTime=5\n"), std::string::npos) << Ini();
-    console->Signal(SIGTERM);
-    EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }
 
-// Without XDG_RUNTIME_DIR: another user's links and locked file at the console's
-// names in the shared temporary folder do not matter, as the console keeps its
-// files in a folder of its own. A runtime folder that others may write into is
-// refused, by name and with why, by the console and by quillonctl.
+// Without XDG_RUNTIME_DIR, another user's links and locked file at the console's
+// names in the shared temporary folder do not matter: the console's files are in a
+// folder of its own. A runtime folder others may write into is refused by name.
 TEST_F(Headless, TheRuntimeFilesAreInAFolderNoOtherUserCanWriteInto)
 {
-    const std::string shared = Home.Root + "/shared";
-    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string shared = Home.Root + "/shared", writable = Home.Root + "/open";
+    ASSERT_TRUE(mkdir(shared.c_str(), 0) == 0 && chmod(shared.c_str(), 01777) == 0);
     setenv("TMPDIR", shared.c_str(), 1);
     unsetenv("XDG_RUNTIME_DIR");
     const std::string uid = std::to_string(geteuid());
     const std::vector<std::string> names{"QLN_Console", "QLN_Console.ctl", "QLN_Console-" + uid,
-                                         "QLN_Console-" + uid + ".ctl", "QLN_Console-" + uid + ".lock"};
-    for (const std::string& name : names) {
-        ASSERT_EQ(symlink(("/nowhere/" + name).c_str(), (shared + "/" + name).c_str()), 0);
-        ASSERT_EQ(lchown((shared + "/" + name).c_str(), 65534, 65534), 0);
-    }
+                                         "QLN_Console-" + uid + ".lock"};
+    for (const std::string& name : names)
+        ASSERT_TRUE(symlink("/nowhere", (shared + "/" + name).c_str()) == 0
+                    && lchown((shared + "/" + name).c_str(), 65534, 65534) == 0);
     WriteFileText(shared + "/QLN_Console.lock", "1\nQuillonConsole\n");
-    ASSERT_EQ(chown((shared + "/QLN_Console.lock").c_str(), 65534, 65534), 0);
     const UniqueFd planted(open((shared + "/QLN_Console.lock").c_str(), O_RDWR | O_CLOEXEC));
-    ASSERT_EQ(flock(planted.Get(), LOCK_EX | LOCK_NB), 0);
-
+    ASSERT_TRUE(fchown(planted.Get(), 65534, 65534) == 0 && flock(planted.Get(), LOCK_EX | LOCK_NB) == 0);
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
-    const std::string own = shared + "/quillon-" + uid;
-    struct stat st {};
-    ASSERT_EQ(lstat(own.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
-    EXPECT_TRUE(Exists(own + "/QLN_Console.lock") && Exists(own + "/QLN_Console.ctl"));
+    EXPECT_TRUE(Exists(shared + "/quillon-" + uid + "/QLN_Console.ctl"));
     console->Signal(SIGTERM);
     ASSERT_EQ(console->WaitForExit(), 0) << Output();
 
-    const std::string open = Home.Root + "/open";
-    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
-    setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
-    const std::string why = "The runtime folder " + open
-        + " can be written by other users and is not sticky: another user could put files in the console's place.";
+    ASSERT_TRUE(mkdir(writable.c_str(), 0) == 0 && chmod(writable.c_str(), 0777) == 0);
+    setenv("XDG_RUNTIME_DIR", writable.c_str(), 1);
+    const std::string why = "The runtime folder " + writable + " can be written by other users and is not sticky";
     EXPECT_EQ(Launch()->WaitForExit(), 1);
     EXPECT_NE(Output().find("Quillon Console: CreateMutex() failed! " + why), std::string::npos) << Output();
     const ProgramRun run = Ctl({"status"});
-    EXPECT_EQ(run.Code, 1);
-    EXPECT_TRUE(run.Err.starts_with("quillonctl: " + why)) << run.Err;
-    EXPECT_EQ(Names(open).size(), 0u);
+    EXPECT_TRUE(run.Code == 1 && run.Err.starts_with("quillonctl: " + why)) << run.Err;
+    EXPECT_TRUE(Names(writable).empty());
 }
 
 // Idle connections to the control socket, as a monitor or a script that leaves them
-// open makes: a command is answered all the same, the first ones as soon as it
-// connects, beyond every slot once the idle ones are dropped; and they are dropped.
+// open makes: a command is answered all the same (beyond every slot once idle ones
+// are dropped, after 2 s), and they are dropped.
 class IdleConnections : public Headless, public ::testing::WithParamInterface<int> {};
 
 TEST_P(IdleConnections, ACommandIsAnsweredAndTheIdleOnesAreDropped)
 {
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
-    const std::string control = InstancePaths::For().Control;
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", control.c_str());
-    // As many as the console takes within a second (the listen queue is bounded).
+    sockaddr_un address {AF_UNIX, {}};
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", InstancePaths::For().Control.c_str());
+    // As many as the console takes within a second (its listen queue is bounded).
     std::vector<UniqueFd> idle;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (static_cast<int>(idle.size()) < GetParam() && std::chrono::steady_clock::now() < until) {
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+         static_cast<int>(idle.size()) < GetParam() && std::chrono::steady_clock::now() < until;) {
         UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
             idle.push_back(std::move(fd));
         else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the queue is full for now
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_GE(idle.size(), std::min<size_t>(GetParam(), 100));
-
     const auto start = std::chrono::steady_clock::now();
     const ProgramRun run = Ctl({"status"});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(run.Code, 0) << run.Err;
-    EXPECT_EQ(run.Out, "No ports.\n");
-    // An idle connection is dropped after 2 s; a command waits behind two rounds of them at most.
-    EXPECT_LT(seconds, 3 * 2.0 + 2) << idle.size() << " idle";
-    RecordProperty("status_seconds", std::to_string(seconds));
-    RecordProperty("idle_connected", std::to_string(idle.size()));
-
+    EXPECT_TRUE(run.Code == 0 && run.Out == "No ports.\n") << run.Err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << idle.size() << " idle";
     char byte;
     EXPECT_TRUE(WaitUntil([&] { return read(idle.front().Get(), &byte, 1) == 0; }, 5)) << "the first one stays";
-    console->Signal(SIGTERM);
-    EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, IdleConnections, ::testing::Values(16, 40, 300),
+INSTANTIATE_TEST_SUITE_P(Counts, IdleConnections, ::testing::Values(16, 300),
                          [](const auto& info) { return "Idle" + std::to_string(info.param); });
 
 TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
@@ -438,6 +409,7 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
         // Values that would break the configuration's lines, or beyond their bounds.
         {{"set", com, "log", Home.Root + "/a.log\nx"}, 1,
          "Set log file failed!\nThe log file's name must be one line, without a line break or a NUL character.\n"},
+        {{"set", com, "log", "/" + std::string(4096, 'a')}, 1, "Set log file failed!\nThe log file's name has 4097"},
         {{"link", "add", com, "tcp-client", "h\nx:7000"}, 1, "Remote Address error!\nThe remote address must be one"},
         {{"link", "add", com, "tcp-client", std::string(10000, 'a') + ":7000"}, 1,
          "Remote Address error!\nA host name has at most 253 characters; this one has 10000.\n"},
@@ -457,7 +429,8 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
     EXPECT_EQ(Ini().find("a.log"), std::string::npos) << Ini();
 
     EXPECT_EQ(Launch()->WaitForExit(), 1) << Output();
-    EXPECT_NE(Output().find("Quillon Console: Another console is running. Its lock is " + InstancePaths::For().Lock), std::string::npos) << Output();
+    const std::string second = "Quillon Console: Another console is running. Its lock is " + InstancePaths::For().Lock;
+    EXPECT_NE(Output().find(second), std::string::npos) << Output();
 
     // A process of another user reaches the socket (it keeps root's file access) and
     // is turned away by its credentials.
