@@ -213,7 +213,7 @@ std::string StateLine(CQLNManager& manager, const std::vector<CPortObject*>& por
     for (CPortObject* port : ports) {
         for (auto& link : port->GetNetLinks()) {
             connected += link->Type == TcpClient && link->GetLinkState() == Connected;
-            clients += static_cast<int>(link->Clients.size());
+            clients += static_cast<int>(link->ClientCount());
         }
     }
     return "state " + std::to_string(opened.size()) + " " + std::to_string(connected) + " " + std::to_string(clients);

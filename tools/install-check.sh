@@ -2,8 +2,9 @@
 # Installs a build into a temporary prefix and runs the installed console without a
 # window, then with its window on the offscreen platform, and quillonctl, from there,
 # in private HOME and XDG_* folders: the console must find its driver package in share/quillon/ and keep its settings in
-# $XDG_CONFIG_HOME/quillon/. Then builds the Debian package and lists what it
-# depends on. Usage: tools/install-check.sh [build folder] (default: build).
+# $XDG_CONFIG_HOME/quillon/. Then builds the Debian package, lists what it depends on
+# and has lintian check it (no error allowed). Usage: tools/install-check.sh [build
+# folder] (default: build).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -82,4 +83,18 @@ if command -v dpkg-deb >/dev/null; then
     echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
     echo "  Depends: $(dpkg-deb -f "$deb" Depends)"
     dpkg-deb -f "$deb" Depends | grep -q libqt6core6 || fail "the package does not depend on Qt 6"
+    contents=$(dpkg-deb -c "$deb")
+    for file in share/man/man1/QuillonConsole.1.gz share/man/man1/quillonctl.1.gz \
+                share/doc/quillon-console/copyright share/doc/quillon-console/changelog.gz; do
+        grep -q " \./usr/$file\$" <<<"$contents" || fail "the package has no /usr/$file"
+    done
+    if command -v lintian >/dev/null; then
+        # Errors fail the check; warnings are shown.
+        lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 \
+            || { cat "$work/lintian.log" >&2; fail "lintian reports errors on the package"; }
+        echo "lintian: no errors"
+        sed 's/^/  /' "$work/lintian.log"
+    else
+        echo "lintian is not installed: the package was not checked (tools/deps.sh installs it)"
+    fi
 fi

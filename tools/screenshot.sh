@@ -4,6 +4,12 @@
 # (a TCP client, a TCP server and UDP, from its INI), with socat as the peers and an
 # application that holds the port; the window alone is grabbed into a PNG.
 #
+# The window shows the port's path, which should read as a user's
+# (/home/ann/.local/state/quillon/dev/COM5), not as a temporary folder: the script runs
+# itself again in a mount namespace of its own (unshare; as root, or in a user
+# namespace) with an empty /home there, seen by nothing else. Where no namespace can
+# be made, HOME is a temporary folder, and the script says so.
+#
 #   bash tools/screenshot.sh [out.png]      (default: docs/window.png)
 #
 # Fails (exit 1) when the window cannot be drawn: no window appears, or the picture
@@ -15,6 +21,15 @@ qln_install_deps "${qln_screenshot_packages[@]}"
 out="$(realpath -m "${1:-$qln_root/docs/window.png}")"
 [ -x "$qln_root/build/bin/QuillonConsole" ] || qln_build "$qln_root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+if [ -z "${QLN_SCREENSHOT_HOME:-}" ]; then
+    for ns in "unshare --mount --propagation private" "unshare --user --map-root-user --mount --propagation private"; do
+        if $ns true 2>/dev/null; then
+            QLN_SCREENSHOT_HOME=/home/ann exec $ns bash "$0" "$out"
+        fi
+    done
+    echo "screenshot: no mount namespace here; the picture shows a temporary folder as HOME" >&2
+fi
+
 work="$(mktemp -d /tmp/qln.XXXX)"
 pids=()
 cleanup() {
@@ -24,12 +39,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Private folders; the executable's own folder holds the INI.
-state="$work/home/.local/state"
+# Private folders; the executable's own folder holds the INI. In the namespace an
+# empty /home stands in for the machine's.
+home="$work/home"
+if [ -n "${QLN_SCREENSHOT_HOME:-}" ]; then
+    mount -t tmpfs -o mode=755 tmpfs /home
+    home="$QLN_SCREENSHOT_HOME"
+fi
+state="$home/.local/state"
 mkdir -p "$work"/{bin,config,runtime} "$state/quillon/devices"
 chmod 700 "$work/runtime" "$state/quillon"
 cp "$qln_root/build/bin/"{QuillonConsole,quillon-window.so,Quillon.inf} "$work/bin/"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+export HOME="$home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 unset XDG_STATE_HOME WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 # One installed port, as the console records it (see "Device records" in the README).

@@ -6,13 +6,18 @@
 // to stop); 1 when start-up ends early (another console runs, the lock cannot be
 // made, the wrong platform, "Initialize failed!").
 #include <exception>
+#include <string>
 
 #include <QApplication>
+#include <QFile>
 
 #include "WindowModule.h"
+#include "control/ControlSocket.h"
+#include "service/ConsoleOptions.h"
 #include "service/ConsoleStart.h"
 #include "service/ControlServer.h"
 #include "service/QuitOnSignals.h"
+#include "service/RunEvents.h"
 #include "service/SingleInstance.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"
@@ -25,22 +30,45 @@ void ShowStartError(const QString& text)
     MessageBoxSeam::ShowError(nullptr, text, ConsoleTitle);
 }
 
+// A second start: the running console has been asked to bring its window forward.
+// One with a window has done so, and this start ends without a word; one without
+// (a headless console, a user service) has none to show, so the user learns where
+// the console is and how to reach it.
+void TellAboutRunningConsole(const SingleInstance& instance)
+{
+    constexpr double AnswerSeconds = 5.0;
+    ControlReply reply;
+    std::string why;
+    const bool answered = ExchangeWithConsole(QFile::encodeName(instance.ControlPath()).toStdString(),
+                                              {"status", "--json"}, reply, why, AnswerSeconds)
+            == ExchangeResult::Answered
+        && reply.Code == 0;
+    if (answered && reply.Out.find("\"window\":true") != std::string::npos)
+        return;
+    ShowStartError(QString(answered ? "Another console is running without a window." : "Another console is running.")
+                   + "\nUse quillonctl to drive it (quillonctl status shows its ports and links), or stop it"
+                     " before starting the window.");
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, char* argv[])
 {
     // Made first: the start-up's own messages are message boxes too.
     QApplication app(argc, argv);
+    // Before anything can say an event; its end, after the window's, says "stopped".
+    RunEvents events(ConsoleOptions::Read(argc, argv).Level, "with its window");
 
     // One console per user. A second start has asked the first to come forward and
-    // ends without a word. Taken before the title is set: the lock records the
-    // executable's name.
+    // ends, telling the user only when the first has no window to show. Taken before
+    // the title is set: the lock records the executable's name.
     SingleInstance instance;
     try {
         switch (instance.Take()) {
         case SingleInstance::Claim::First:
             break;
         case SingleInstance::Claim::Second:
+            TellAboutRunningConsole(instance);
             return 1;
         case SingleInstance::Claim::Failed:
             ShowStartError(MessageBoxSeam::TextOf("CreateMutex() failed!", instance.Problem()));
@@ -70,12 +98,15 @@ extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, cha
         }
         QObject::connect(&instance, &SingleInstance::RaiseRequested, &form,
                          [&form] { form.TrayIcon1Restore(); });
+        form.GetModel()->SetHasWindow(true);
         // quillonctl's commands go through the window's model: its tree follows them.
         ControlServer control(*form.GetModel(), instance.ControlPath());
         if (QString why; !control.Listen(why))
             PrintConsoleMessage("The control socket cannot be opened: " + why.toStdString());
+        events.Started();
         if (!stopSignals.Requested())
             app.exec();
+        events.StoppedBy(stopSignals.Signal());
         // The window goes here: its destruction stops the pump and removes every
         // port's links before the lock is given up.
     } catch (const std::exception& error) {

@@ -1,17 +1,19 @@
 // The console's entry: without a window when asked (--headless) or when there is no
 // display to show one on; otherwise the window, from its module.
 //
-// Exit codes: 0 after a normal run; 1 when start-up ends early (another console runs,
-// the lock cannot be made, the wrong platform, "Initialize failed!", the window's
-// module cannot be loaded).
+// Exit codes: 0 after a normal run (and after --version, --help); 1 when start-up
+// ends early (another console runs, the lock cannot be made, the wrong platform,
+// "Initialize failed!", the window's module cannot be loaded); 2 for a command line
+// it does not take (see ConsoleOptions).
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "WindowModule.h"
 #include "platform/base/Folders.h"
+#include "service/ConsoleOptions.h"
 #include "service/ConsoleStart.h"
 #include "service/HeadlessConsole.h"
 
@@ -25,13 +27,15 @@ bool IsSet(const char* name)
 
 // Asked for, or nowhere to show a window. A platform named in QT_QPA_PLATFORM (the
 // offscreen one, say) still gets the window.
-bool RunsHeadless(int argc, char* argv[])
+bool RunsHeadless(const ConsoleOptions& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
-    }
-    return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM");
+    return options.Headless || (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM"));
+}
+
+void Write(FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 int RunWindow(int argc, char* argv[])
@@ -57,7 +61,20 @@ int RunWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    if (RunsHeadless(argc, argv))
+    const ConsoleOptions options = ConsoleOptions::Read(argc, argv);
+    if (!options.Ok) {
+        Write(stderr, "QuillonConsole: " + options.Error + "\n" + ConsoleOptions::Usage());
+        return 2;
+    }
+    if (options.Help) {
+        Write(stdout, ConsoleOptions::HelpText());
+        return 0;
+    }
+    if (options.Version) {
+        Write(stdout, std::string("QuillonConsole ") + ConsoleOptions::VersionNumber() + "\n");
+        return 0;
+    }
+    if (RunsHeadless(options))
         return RunHeadless(argc, argv);
     return RunWindow(argc, argv);
 }

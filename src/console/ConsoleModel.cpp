@@ -13,7 +13,7 @@
 #include "console/InstallLayout.h"
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/base/Folders.h"
 #include "platform/base/UniqueFd.h"
 #include "platform/config/Autostart.h"
@@ -63,10 +63,15 @@ ConsoleResult ConsoleModel::Start(const ManagerStarter& start)
     return ConsoleResult::Done();
 }
 
-void ConsoleModel::Stop()
+void ConsoleModel::StopPorts()
 {
     PortManager.reset();
     Started = false;
+}
+
+void ConsoleModel::Stop()
+{
+    StopPorts();
     ConfigFile.reset();
     AutorunKey.reset();
 }
@@ -98,6 +103,55 @@ bool ConsoleModel::Owns(CPortObject* port, CNetObject* link)
     CGuard guard(PortManager->Lock());
     const CPortObject::NetLinkList& links = port->GetNetLinks();
     return std::any_of(links.begin(), links.end(), [link](const auto& owned) { return owned.get() == link; });
+}
+
+// ---------------------------------------------------------------- views
+
+int32_t ConsoleModel::PortNumber(CPortObject* port)
+{
+    return Owns(port) ? port->GetPortNumber() : 0;
+}
+
+ConsoleModel::PortSettings ConsoleModel::SettingsOf(CPortObject* port)
+{
+    PortSettings settings;
+    if (!Owns(port))
+        return settings;
+    CGuard guard(PortManager->Lock());
+    settings.SendToNetDelayTime = port->GetSendToNetDelayTime();
+    settings.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
+    settings.LogFilename = port->GetLogFilename();
+    settings.LogMode = port->GetLogMode();
+    return settings;
+}
+
+ConsoleModel::LinkSettings ConsoleModel::SettingsOf(CPortObject* port, CNetObject* link)
+{
+    LinkSettings settings;
+    if (!Owns(port, link))
+        return settings;
+    CGuard guard(PortManager->Lock());
+    settings.Kind = link->Type;
+    settings.RemoteAddr = link->RemoteAddr;
+    settings.AutoReconnect = link->AutoReconnect;
+    settings.ReconnectIntervalTime = link->ReconnectIntervalTime;
+    return settings;
+}
+
+std::string ConsoleModel::PortText(CPortObject* port)
+{
+    return Owns(port) ? PortNodeText(*port) : std::string();
+}
+
+std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, bool always)
+{
+    if (!Owns(port, link))
+        return {};
+    CGuard guard(PortManager->Lock());
+    if (!link->Changed && !always)
+        return {};
+    link->Changed = false;
+    return LinkNodeText(*link);
 }
 
 // ---------------------------------------------------------------- ports
@@ -184,7 +238,7 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
     if (!check.Result)
         return check.Result;
 
-    std::string whyRefused;
+    Failure whyRefused;
     CNetObject* link = MakeLink(*port, fields, check, CPortObject::BindFailure::Refuse, whyRefused);
     if (!link)
         return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
@@ -196,7 +250,7 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
 }
 
 CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                   CPortObject::BindFailure onFailure, std::string& whyRefused)
+                                   CPortObject::BindFailure onFailure, Failure& whyRefused)
 {
     // The host goes to the link as typed; whether it can be reached shows only when
     // the link connects or sends.
@@ -222,7 +276,7 @@ ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, cons
         return check.Result;
 
     CNetObject* fresh = nullptr;
-    std::string whyRefused;
+    Failure whyRefused;
     {
         // One hold from making the new link to the swap: the pump never serves both.
         CGuard guard(PortManager->Lock());
@@ -392,7 +446,9 @@ ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObje
 
 ConsoleStatus ConsoleModel::Status()
 {
-    return PortManager ? TakeStatus(*PortManager) : ConsoleStatus{};
+    ConsoleStatus status = PortManager ? TakeStatus(*PortManager) : ConsoleStatus{};
+    status.Window = HasWindow;
+    return status;
 }
 
 ConsoleStatus ConsoleModel::Status(CPortObject* port)

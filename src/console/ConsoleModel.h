@@ -58,8 +58,16 @@ public:
     // the configuration file and the autostart entry. Nothing is saved; observers are
     // not told (the console is going). Later commands find no ports or links.
     void Stop();
+    // The first half of Stop: the manager alone goes (the pump stops, every port and
+    // link closes); the configuration file and the autostart entry stay until Stop,
+    // so that a window may release what showed the ports in between.
+    void StopPorts();
     // The manager while the model has one; for its lock and for tests.
     CQLNManager* Manager() const { return PortManager.get(); }
+
+    // Whether a window drives this console: the status says so, and a later start of
+    // the window learns from it whether there is a window to bring forward.
+    void SetHasWindow(bool shown) { HasWindow = shown; }
 
     // Observers are told in the order they were added. Not owned; an observer
     // removes itself before it goes.
@@ -165,6 +173,30 @@ public:
     ConsoleResult SetAutoReconnect(CPortObject* port, CNetObject* link, bool on);
     ConsoleResult SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds);
 
+    // ---- what the window shows of a port or link; each takes the lock, and a port or
+    // link that is not the console's reads as empty (number 0, no text)
+
+    int32_t PortNumber(CPortObject* port);
+    struct PortSettings {
+        int32_t SendToNetDelayTime = 0;
+        int32_t ReceiveFromNetDelayTime = 0;
+        std::string LogFilename;
+        int32_t LogMode = 0;
+    };
+    PortSettings SettingsOf(CPortObject* port);
+    struct LinkSettings {
+        NetKind Kind = TcpClient;
+        std::string RemoteAddr;
+        bool AutoReconnect = true;
+        int32_t ReconnectIntervalTime = DefaultReconnectInterval;
+    };
+    LinkSettings SettingsOf(CPortObject* port, CNetObject* link);
+    // The port's node text: "COM3", "COM3 (Unavailable)".
+    std::string PortText(CPortObject* port);
+    // The link's node text, when something it shows changed since the last call (or
+    // `always`); empty otherwise.
+    std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
+
     // ---- figures
 
     // Every port and link now; empty without a manager.
@@ -181,7 +213,7 @@ private:
     // Makes the link `fields` describes (checked as `check`) at the end of the port's
     // list; null when it cannot be had, `whyRefused` then says why.
     static CNetObject* MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                CPortObject::BindFailure onFailure, std::string& whyRefused);
+                                CPortObject::BindFailure onFailure, Failure& whyRefused);
     // Applies `change` under the lock to a port of the console, saves it and tells
     // the observers of `option`.
     template <class Change>
@@ -203,4 +235,5 @@ private:
     std::unique_ptr<Autostart> AutorunKey; // null when the autostart folder cannot be opened
     std::string ConfigFilePath;
     std::vector<ConsoleObserver*> Observers;
+    bool HasWindow = false;
 };

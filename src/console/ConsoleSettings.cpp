@@ -14,13 +14,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 #include "console/ConsoleModel.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
 #include "platform/base/Text.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/base/Folders.h"
 #include "platform/config/AtomicFile.h"
 #include "platform/config/Autostart.h"
@@ -52,11 +53,12 @@ bool MakeParentFolder(const std::string& path, Failure& why)
     return false;
 }
 
-// What a failed write of the file tells the user, and the event it logs. The change
-// itself stays in the running console.
-ConsoleResult NotSaved(const std::string& path, const std::string& what, const Failure& why)
+// What a failed write of the file at `path` tells the user, and the event it logs,
+// `what` and why ("cannot save [COM3] in …: write: No space left on device"). The
+// change itself stays in the running console.
+ConsoleResult NotSaved(const std::string& what, const std::string& path, const Failure& why)
 {
-    SayEvent(EventLevel::Error, "config", what + " not saved to " + path + ": " + why.Text());
+    SayEvent(EventLevel::Error, "config", what + ": " + why.Text());
     return ConsoleResult::NotSaved(path + ": " + why.Reason()
                                    + ". The change holds in the running console; it is not saved.");
 }
@@ -145,6 +147,24 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
     return pairs;
 }
 
+// Why the configuration file cannot be read; empty when it can or is missing
+// (`missing` then says which).
+std::string WhyUnreadable(const std::string& path, bool& missing)
+{
+    struct stat st {};
+    missing = false;
+    if (::stat(path.c_str(), &st) != 0) {
+        missing = errno == ENOENT;
+        return missing ? std::string() : Failure::OfCall("stat").Reason();
+    }
+    return S_ISDIR(st.st_mode) ? Failure::OfCall("read", EISDIR).Reason() : std::string();
+}
+
+void SayConfig(EventLevel level, const std::string& text)
+{
+    SayEvent(level, "config", text);
+}
+
 } // namespace
 
 void ConsoleModel::OpenSettings()
@@ -171,6 +191,9 @@ void ConsoleModel::LoadSettings()
     const ProfileFile::Snapshot file = ConfigFile->TakeSnapshot();
     const int32_t highestIndex = HighestLinkIndexIn(file.Text());
     constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
+    bool missing = false;
+    const std::string unreadable = WhyUnreadable(ConfigFile->Path(), missing);
+    size_t links = 0;
     CGuard guard(PortManager->Lock());
     CQLNManager::PortList ports;
     PortManager->CopyPorts(&ports);
@@ -237,10 +260,21 @@ void ConsoleModel::LoadSettings()
                 break;
             }
             }
-            if (link)
+            if (link) {
+                ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
+            }
         }
     }
+    if (!unreadable.empty())
+        SayConfig(EventLevel::Warning, "cannot read " + ConfigFile->Path() + ": " + unreadable
+                                           + "; every port starts with its defaults");
+    else if (missing)
+        SayConfig(EventLevel::Info, ConfigFile->Path() + " does not exist yet; every port starts with its defaults");
+    else
+        SayConfig(EventLevel::Info, "loaded " + ConfigFile->Path() + ": " + std::to_string(ports.size()) + " port"
+                                        + (ports.size() == 1 ? "" : "s") + ", " + std::to_string(links) + " link"
+                                        + (links == 1 ? "" : "s"));
 }
 
 // The section is replaced in one step, which leaves the file as erasing it and
@@ -256,18 +290,23 @@ ConsoleResult ConsoleModel::SavePortSettings(CPortObject* port)
         return ConsoleResult::Done();
     CGuard guard(PortManager->Lock());
     const std::string section = SectionOf(port->GetPortNumber());
+    const std::string& path = ConfigFile->Path();
     Failure why;
-    if (!MakeParentFolder(ConfigFile->Path(), why)
-        || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
-        return NotSaved(ConfigFile->Path(), section, why);
+    if (!MakeParentFolder(path, why) || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
+        return NotSaved("cannot save [" + section + "] in " + path, path, why);
+    SayConfig(EventLevel::Info, "saved [" + section + "] in " + path);
     return ConsoleResult::Done();
 }
 
 ConsoleResult ConsoleModel::ErasePortSettings(int32_t number)
 {
+    if (!ConfigFile)
+        return ConsoleResult::Done();
+    const std::string& path = ConfigFile->Path();
     Failure why;
-    if (ConfigFile && !ConfigFile->EraseSection(SectionOf(number), &why))
-        return NotSaved(ConfigFile->Path(), "The removal of " + SectionOf(number), why);
+    if (!ConfigFile->EraseSection(SectionOf(number), &why))
+        return NotSaved("cannot remove [" + SectionOf(number) + "] from " + path, path, why);
+    SayConfig(EventLevel::Info, "removed [" + SectionOf(number) + "] from " + path);
     return ConsoleResult::Done();
 }
 
@@ -285,13 +324,14 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
     const int32_t state = on ? 1 : 0;
     if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
         return ConsoleResult::Done();
+    const std::string what = std::string(MinimizeWhenRunKey) + "=" + std::to_string(state);
     Failure why;
     if (!MakeParentFolder(ConfigFile->Path(), why)
         || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
-        SayEvent(EventLevel::Error, "config",
-                 std::string(MinimizeWhenRunKey) + " not saved to " + ConfigFile->Path() + ": " + why.Text());
+        SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path() + ": " + why.Text());
         return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path(), why.Reason());
     }
+    SayConfig(EventLevel::Info, "saved " + what + " in " + ConfigFile->Path());
     return ConsoleResult::Done();
 }
 

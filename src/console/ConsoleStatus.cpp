@@ -1,7 +1,7 @@
 #include "console/ConsoleStatus.h"
 
 #include "console/NodeTexts.h"
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "ports/QLNManager.h"
 
@@ -43,19 +43,21 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.RemotePort = link->RemotePort;
             l.State = link->GetLinkState();
             l.Listening = link->IsListening();
-            l.Clients = link->Clients.size();
-            for (const AcceptedClient& client : link->Clients)
-                l.ClientPeers.push_back(client.Peer);
+            l.Clients = link->ClientCount();
+            l.ClientPeers = link->ClientPeers();
             l.AutoReconnect = link->AutoReconnect;
             l.ReconnectIntervalTime = link->ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);
             l.BytesSent = link->BytesSent;
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;
-            l.LastError = link->LastError;
-            if (link->Type == TcpClient && link->Rfc2217 && link->Protocol) {
+            l.LastError = link->LastError.Text();
+            l.LastErrorTime = link->LastError.Time();
+            const bool up = link->Type == TcpClient ? l.State == Connected : l.Listening;
+            l.LastErrorPast = !l.LastError.empty() && up && l.LastChange >= l.LastErrorTime;
+            if (const ReportedLine* far = link->FarLine()) {
                 l.FarLineKnown = true;
-                l.FarLine = link->Protocol->Session.Reported();
+                l.FarLine = *far;
             }
         }
     }

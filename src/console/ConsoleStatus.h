@@ -34,6 +34,10 @@ struct ConsoleStatus {
         uint64_t BytesReceived = 0;
         int64_t LastChange = 0;         // wall clock, milliseconds since 1970; 0: never
         std::string LastError;          // why the last attempt, bind or connection failed
+        int64_t LastErrorTime = 0;      // when, wall clock as LastChange; 0: never failed
+        // The link came up after that failure (a TCP client connected, a server or
+        // UDP link bound its port): the failure is history, not its state.
+        bool LastErrorPast = false;
         // TCP client with line control, once it connected: what the far serial port
         // reported on the current (or last) connection.
         bool FarLineKnown = false;
@@ -62,6 +66,7 @@ struct ConsoleStatus {
     };
 
     std::vector<Port> Ports; // in the manager's order (the tree's order)
+    bool Window = false;     // the console shows its window (false: it runs headless)
 };
 
 // The status of every port of `manager`, or of `only` that one (none when it is not

@@ -136,11 +136,11 @@ std::string HostNameProblem(std::string_view host)
     return {};
 }
 
-std::string BindFailureReason(uint16_t port, const std::string& why)
+std::string BindFailureReason(uint16_t port, const Failure& why)
 {
-    if (why.empty())
+    if (!why)
         return {};
-    if (why == std::strerror(EADDRINUSE))
+    if (why.Errno == EADDRINUSE)
         return "Port " + std::to_string(port) + " is already in use.";
-    return "Port " + std::to_string(port) + ": " + why + ".";
+    return "Port " + std::to_string(port) + ": " + why.Reason() + ".";
 }

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "console/ConsoleResult.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 
 // A new link as the add-net dialog takes it: the kind and the texts as typed. The
 // dialog's OK and the model's AddNet check it with the same CheckLink, so every way
@@ -60,4 +60,4 @@ LinkOptions OptionsOf(const LinkFields& fields);
 
 // The second line of "Add net failed!" for a local port the link could not have:
 // "Port 30000 is already in use.", or "Port 30000: <why>."; empty without a reason.
-std::string BindFailureReason(uint16_t port, const std::string& why);
+std::string BindFailureReason(uint16_t port, const Failure& why);

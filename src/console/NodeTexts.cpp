@@ -5,7 +5,7 @@
 
 #include "forwarding/PortObject.h"
 #include "net/NetAddress.h"
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/pty/PortDriver.h"
 
 namespace {
@@ -51,7 +51,7 @@ std::string LinkNodeText(const CNetObject& link)
     }
     case TcpServer: {
         const std::string clients =
-            waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.Clients.size())) + ") " : waiting;
+            waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.ClientCount())) + ") " : waiting;
         return clients + "TCP Server / Listen Port " + local;
     }
     case Udp:

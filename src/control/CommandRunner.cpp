@@ -3,7 +3,7 @@
 #include "console/ComNumbers.h"
 #include "console/ConsoleModel.h"
 #include "control/StatusReport.h"
-#include "forwarding/PortObject.h"
+#include "platform/base/EventLog.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ ControlReply AddPort(ConsoleModel& model, const ControlCommand& command)
     const ConsoleResult added = model.AddPort(number);
     if (!added)
         return Refused(added);
-    const int32_t got = added.Port->GetPortNumber();
+    const int32_t got = model.PortNumber(added.Port);
     const ConsoleStatus status = model.Status();
     const ConsoleStatus::Port* port = StatusOf(status, got);
     return Done(ComName(got) + " " + (port ? port->LinkPath : std::string()) + "\n");
@@ -138,10 +138,8 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
     case Verb::SetLog: {
         // "log off" keeps the mode, as the window's Set with an empty name keeps its box.
         int32_t mode = command.Hex ? 1 : 0;
-        if (command.Value.empty() && model.Manager()) {
-            CGuard guard(model.Manager()->Lock());
-            mode = port->GetLogMode();
-        }
+        if (command.Value.empty())
+            mode = model.SettingsOf(port).LogMode;
         result = model.SetLog(port, command.Value, mode);
         break;
     }
@@ -149,6 +147,19 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
         break;
     }
     return Reply(result);
+}
+
+// The events the console keeps, as its standard error shows them (the journal's
+// priorities aside); numbered for a follower, which asks for those after the last.
+ControlReply Events(const ControlCommand& command)
+{
+    std::string out;
+    for (const Event& event : EventLog::Instance().Since(command.After)) {
+        if (command.Numbered)
+            out += std::to_string(event.Number) + " ";
+        out += EventLog::Format(event, false);
+    }
+    return Done(std::move(out));
 }
 
 } // namespace
@@ -178,8 +189,12 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
 {
     if (command.Action == Verb::Status) {
         const ConsoleStatus status = model.Status();
+        if (command.Follow)
+            return Done(StatusFacts(status));
         return Done(command.Json ? StatusJson(status, running) : StatusText(status, running));
     }
+    if (command.Action == Verb::Events)
+        return Events(command);
     if (command.Action == Verb::PortAdd)
         return AddPort(model, command);
 

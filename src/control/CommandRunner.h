@@ -11,7 +11,8 @@ class ConsoleModel;
 // and, on the next line, its reason.
 //
 // `running` says whether the model is the running console's (for the status). A
-// status --follow is carried out as one status: the client asks again.
+// status --follow is answered with the status's facts (StatusFacts), which the
+// client compares with those it had; events with the event log's kept lines.
 //
 // The model's thread only.
 ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& command, bool running);

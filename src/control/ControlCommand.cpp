@@ -1,6 +1,7 @@
 #include "control/ControlCommand.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "platform/base/Text.h"
 #include "platform/config/WholeNumber.h"
@@ -45,17 +46,22 @@ public:
         }
         return false;
     }
-    // The remaining words that no flag or option took.
+    // The remaining words that no flag or option took; the first of them that looks
+    // like an option is remembered as unknown.
     std::vector<std::string> Rest()
     {
         std::vector<std::string> rest;
         for (size_t i = At; i < List.size(); ++i) {
-            if (!IsTaken(i))
-                rest.push_back(List[i]);
+            if (IsTaken(i))
+                continue;
+            rest.push_back(List[i]);
+            if (Unknown.empty() && List[i].starts_with("--"))
+                Unknown = List[i];
         }
         At = List.size();
         return rest;
     }
+    const std::string& UnknownOption() const { return Unknown; }
     size_t IndexOfRest(size_t n) const
     {
         for (size_t i = At; i < List.size(); ++i) {
@@ -71,6 +77,7 @@ private:
     const std::vector<std::string>& List;
     size_t At = 0;
     std::vector<size_t> Taken;
+    std::string Unknown;
 };
 
 // "COM5", "com5" or "5": the number, at least 1.
@@ -108,6 +115,24 @@ bool ParseStatus(Words& words, ParsedCommand& parsed)
     parsed.Command.Json = words.Flag("--json");
     parsed.Command.Follow = words.Flag("--follow");
     return words.Rest().empty() || Fail(parsed, "status takes --json and --follow only");
+}
+
+bool ParseEvents(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    command.Action = Verb::Events;
+    command.Follow = words.Flag("--follow");
+    std::string after;
+    std::string error;
+    command.Numbered = words.Option("--after", after, error);
+    if (!error.empty())
+        return Fail(parsed, error);
+    if (command.Numbered) {
+        const auto [end, failed] = std::from_chars(after.data(), after.data() + after.size(), command.After);
+        if (failed != std::errc() || end != after.data() + after.size())
+            return Fail(parsed, "--after takes an event's number");
+    }
+    return words.Rest().empty() || Fail(parsed, "events takes --follow only");
 }
 
 bool ParsePort(Words& words, ParsedCommand& parsed)
@@ -246,8 +271,15 @@ ParsedCommand ParseControlCommand(const std::vector<std::string>& list)
         ok = ParseLink(words, parsed);
     else if (verb == "set")
         ok = ParseSet(words, parsed);
+    else if (verb == "events")
+        ok = ParseEvents(words, parsed);
+    else if (verb.starts_with("-"))
+        ok = Fail(parsed, "unknown option: " + verb);
     else
         ok = Fail(parsed, "unknown command: " + verb);
+    // An option none of the command's takes says so, whatever else is wrong.
+    if (!words.UnknownOption().empty())
+        ok = Fail(parsed, "unknown option: " + words.UnknownOption());
     parsed.Ok = ok;
     return parsed;
 }
@@ -262,5 +294,7 @@ std::string ControlUsage()
            "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT [--listen ADDR]\n"
            "       quillonctl link remove COM<n> INDEX\n"
            "       quillonctl link reconnect COM<n> INDEX\n"
-           "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n";
+           "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n"
+           "       quillonctl events [--follow]\n"
+           "       quillonctl --version | --help\n";
 }

@@ -22,11 +22,15 @@ struct ControlCommand {
         SetSendDelay,
         SetReceiveDelay,
         SetLog,
+        Events,
     };
 
     Verb Action = Verb::Status;
     bool Json = false;        // status
-    bool Follow = false;      // status: again whenever it changes
+    bool Follow = false;      // status: what changed, whenever it changes (the console answers
+                              // with the facts to compare); events: new ones as they come
+    bool Numbered = false;    // events --after: each line starts with the event's number
+    uint64_t After = 0;       // events --after: only events numbered above this
     int32_t Port = 0;         // the COM number; PortAdd: 0 lets the console choose
     bool Force = false;       // PortAdd: also a number the database has in use
     LinkFields Link;            // LinkAdd: texts as typed

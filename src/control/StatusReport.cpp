@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "console/NodeTexts.h"
+#include "platform/base/EventLog.h"
 
 namespace {
 
@@ -133,6 +134,8 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         .Unsigned("bytesReceived", link.BytesReceived)
         .Num("lastChange", link.LastChange)
         .Str("lastError", link.LastError)
+        .Num("lastErrorTime", link.LastErrorTime)
+        .Bool("lastErrorPast", link.LastErrorPast)
         .Close();
 }
 
@@ -170,7 +173,85 @@ std::string PortJson(const ConsoleStatus::Port& port)
         .Close();
 }
 
+// The link's text without the state the tree shows in front: "TCP Server / Listen
+// Port 7001" for "(2) TCP Server / Listen Port 7001".
+std::string LinkDescription(const ConsoleStatus::Link& link)
+{
+    const std::string& text = link.NodeText;
+    const size_t close = text.find(") ");
+    return text.starts_with("(") && close != std::string::npos ? text.substr(close + 2) : text;
+}
+
+// One fact of `status --follow`: its subject, name and value on one line, with
+// tabs and line ends of the value (a path may hold them) made blanks.
+void AddFact(std::string& facts, const std::string& what, const char* name, std::string value)
+{
+    for (char& c : value) {
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    }
+    facts += what + '\t' + name + '\t' + value + '\n';
+}
+
+// "2026-12-07 17:30:01.123 (past): Connection refused".
+std::string FailureAndTime(const ConsoleStatus::Link& link)
+{
+    std::string text = link.LastErrorTime > 0 ? EventLog::TimeText(link.LastErrorTime) : std::string("at an unknown time");
+    if (link.LastErrorPast)
+        text += " (past)";
+    return text + ": " + link.LastError;
+}
+
 } // namespace
+
+std::string LastFailureText(const ConsoleStatus::Link& link)
+{
+    return link.LastError.empty() ? std::string() : "last failure " + FailureAndTime(link);
+}
+
+std::string StatusFacts(const ConsoleStatus& status)
+{
+    std::string facts;
+    auto count = [](uint64_t value) { return std::to_string(value); };
+    for (const ConsoleStatus::Port& port : status.Ports) {
+        const std::string name = "COM" + std::to_string(port.Number);
+        AddFact(facts, name, "", port.UnavailableReason.empty() ? port.LinkPath : "unavailable: " + port.UnavailableReason);
+        AddFact(facts, name, "held by an application", port.HeldByApplication ? "yes" : "no");
+        AddFact(facts, name, "send delay", std::to_string(port.SendToNetDelayTime) + " ms");
+        AddFact(facts, name, "receive delay", std::to_string(port.ReceiveFromNetDelayTime) + " ms");
+        AddFact(facts, name, "log", port.LogFilename.empty() ? "off" : port.LogFilename + (port.LogMode ? " (hex)" : ""));
+        AddFact(facts, name, "bytes to the application", count(port.BytesToApplication));
+        AddFact(facts, name, "bytes from the application", count(port.BytesFromApplication));
+        AddFact(facts, name, "bytes waiting for the application", count(port.FromNetQueued));
+        AddFact(facts, name, "bytes waiting for the network", count(port.ToNetQueued));
+        AddFact(facts, name, "datagrams dropped", count(port.DroppedDatagrams));
+        size_t index = 0;
+        for (const ConsoleStatus::Link& link : port.Links) {
+            const std::string what = name + " #" + std::to_string(++index);
+            AddFact(facts, what, "", LinkDescription(link));
+            AddFact(facts, what, "state", StateName(link));
+            if (link.Kind == TcpClient) {
+                AddFact(facts, what, "reconnect",
+                        link.AutoReconnect ? "every " + std::to_string(link.ReconnectIntervalTime) + " ms" : "off");
+            }
+            if (link.Kind == TcpServer) {
+                std::string clients;
+                for (const std::string& peer : link.ClientPeers)
+                    clients += (clients.empty() ? "" : ", ") + peer;
+                AddFact(facts, what, "clients", clients.empty() ? "none" : clients);
+            }
+            AddFact(facts, what, "bytes sent", count(link.BytesSent));
+            AddFact(facts, what, "bytes received", count(link.BytesReceived));
+            // Without its time: a link that keeps failing for the same reason is no news
+            // at every attempt; the change line has the time the failure was seen.
+            AddFact(facts, what, "last failure",
+                    link.LastError.empty() ? "none" : link.LastError + (link.LastErrorPast ? " (past)" : ""));
+            if (link.FarLineKnown)
+                AddFact(facts, what, "far line", FarLineText(link.FarLine));
+        }
+    }
+    return facts;
+}
 
 std::string JsonString(const std::string& text)
 {
@@ -204,6 +285,7 @@ std::string StatusJson(const ConsoleStatus& status, bool running)
     return JsonObject()
                .Num("version", 1)
                .Bool("running", running)
+               .Bool("window", status.Window)
                .Raw("ports", JsonArray(status.Ports, PortJson))
                .Close()
         + "\n";
@@ -241,7 +323,7 @@ std::string StatusText(const ConsoleStatus& status, bool running)
                 text += std::string("     RFC 2217") + (link.FarLineKnown ? ", far line: " + FarLineText(link.FarLine) : "")
                     + "\n";
             if (!link.LastError.empty())
-                text += "     last error: " + link.LastError + "\n";
+                text += "     " + LastFailureText(link) + "\n";
         }
     }
     return text;

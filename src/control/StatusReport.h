@@ -19,11 +19,23 @@
 // localPort, remoteHost, remotePort. Every link: index (from 1), kind, state
 // ("unconnected", "connecting", "connected"; a server or UDP link "listening" or
 // "not-listening"), text (as the window's tree shows it), bytesSent, bytesReceived,
-// lastChange (ms since 1970, 0: never), lastError.
+// lastChange (ms since 1970, 0: never), lastError with lastErrorTime (ms since
+// 1970, 0: never) and lastErrorPast (the link came up since). "window" says whether
+// the console shows its window.
 std::string StatusJson(const ConsoleStatus& status, bool running);
 
 // The same for a person: the window's texts, one port and its links per block.
 std::string StatusText(const ConsoleStatus& status, bool running);
+
+// "last failure 2026-12-07 17:30:01.123 (past): Connection refused", "(past)" once
+// the link came up after it; empty for a link that never failed.
+std::string LastFailureText(const ConsoleStatus::Link& link);
+
+// The status as `status --follow` compares it from one moment to the next: one
+// fact per line, "<what>\t<name>\t<value>", in the status's order. Each port
+// ("COM3") and link ("COM3 #2") starts with its fact of no name, what it is (the
+// port's path, the link's kind and addresses), then its figures and states.
+std::string StatusFacts(const ConsoleStatus& status);
 
 // A text as a JSON string, quotes included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);

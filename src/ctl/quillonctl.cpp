@@ -6,12 +6,17 @@
 //
 // Exit codes: 0 done, 1 refused (the console's message and its reason on standard
 // error) or the console could not be reached, 2 bad usage.
+//
+// `events` and `status --follow` need a running console: they show what happens in
+// it, asking it again every half second.
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +28,9 @@
 #include "control/ControlSocket.h"
 #include "control/InstanceLock.h"
 #include "control/InstancePaths.h"
+#include "control/StatusChanges.h"
+#include "platform/base/EventLog.h"
+#include "platform/base/Text.h"
 
 namespace {
 
@@ -80,8 +88,6 @@ int RunWithoutConsole(const ControlCommand& command)
 int RunOnce(const std::vector<std::string>& words, const ControlCommand& command)
 {
     const InstancePaths paths = InstancePaths::For();
-    if (!paths.Problem.empty())
-        return Fail(paths.Problem);
     const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::duration<double>(BusySeconds);
     for (;;) {
         ControlReply reply;
@@ -110,33 +116,99 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
     }
 }
 
-// Prints the status, then again whenever it changes, until the console stops.
-int Follow(const std::vector<std::string>& words, const ControlCommand& command)
+int64_t WallNow()
 {
-    const InstancePaths paths = InstancePaths::For();
-    if (!paths.Problem.empty())
-        return Fail(paths.Problem);
-    std::string last;
-    for (bool first = true;; first = false) {
-        ControlReply reply;
-        std::string why;
-        switch (ExchangeWithConsole(paths.Control, words, reply, why, ReplySeconds)) {
-        case ExchangeResult::Answered:
-            if (reply.Code != 0)
-                return Print(reply);
-            if (reply.Out != last) {
-                Write(stdout, command.Json ? reply.Out : reply.Out + "\n");
-                last = reply.Out;
-            }
-            break;
-        case ExchangeResult::NoConsole:
-            if (first)
-                return Fail("No console is running.");
-            Write(stderr, "quillonctl: The console stopped.\n");
-            return 0;
-        case ExchangeResult::Failed:
-            return Fail(why);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// One request to the running console, for the commands that watch it. The reply's
+// output, or the exit code in `code` when there is none to go on with: 1 when no
+// console runs at the first request, 0 once the console stopped later.
+bool AskRunning(const std::vector<std::string>& words, bool first, std::string& out, int& code)
+{
+    ControlReply reply;
+    std::string why;
+    ExchangeResult result = ExchangeWithConsole(InstancePaths::For().Control, words, reply, why, ReplySeconds);
+    // A console that stops drops the connections it was serving: asked again, it is gone.
+    if (result == ExchangeResult::Failed && !first) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        result = ExchangeWithConsole(InstancePaths::For().Control, words, reply, why, ReplySeconds);
+    }
+    switch (result) {
+    case ExchangeResult::Answered:
+        if (reply.Code != 0) {
+            code = Print(reply);
+            return false;
         }
+        out = std::move(reply.Out);
+        return true;
+    case ExchangeResult::NoConsole:
+        if (first) {
+            code = Fail("No console is running.");
+        } else {
+            Write(stderr, "quillonctl: The console stopped.\n");
+            code = 0;
+        }
+        return false;
+    case ExchangeResult::Failed:
+        break;
+    }
+    code = Fail(why);
+    return false;
+}
+
+// Prints the status, then each change as it is seen, with its time, until the
+// console stops. The facts are taken before the status printed first, so no change
+// falls between the two (one may show twice).
+int FollowStatus(const ControlCommand& command)
+{
+    std::vector<std::string> status{"status"};
+    if (command.Json)
+        status.emplace_back("--json");
+    std::string facts;
+    std::string shown;
+    int code = 0;
+    if (!AskRunning({"status", "--follow"}, true, facts, code) || !AskRunning(status, false, shown, code))
+        return code;
+    Write(stdout, shown);
+    for (;;) {
+        std::this_thread::sleep_for(FollowInterval);
+        std::string now;
+        if (!AskRunning({"status", "--follow"}, false, now, code))
+            return code;
+        Write(stdout, StatusChanges(facts, now, WallNow(), command.Json));
+        facts = std::move(now);
+    }
+}
+
+// The events the console kept (those after --after's number), then, with --follow,
+// each new one as it comes. The console answers with numbered lines, shown without
+// their numbers unless --after asked for them; a gap in the numbers is said on
+// standard error (the console keeps only its last EventLog::Kept events).
+int ShowEvents(const ControlCommand& command)
+{
+    uint64_t last = command.After;
+    for (bool first = true;; first = false) {
+        std::string out;
+        int code = 0;
+        if (!AskRunning({"events", "--after", std::to_string(last)}, first, out, code))
+            return code;
+        std::string shown;
+        ForEachLine(out, [&](std::string_view line) {
+            const size_t blank = line.find(' ');
+            const uint64_t number = std::strtoull(std::string(line.substr(0, blank)).c_str(), nullptr, 10);
+            if (blank == std::string_view::npos || number <= last)
+                return;
+            if (!first && number > last + 1)
+                Write(stderr, "quillonctl: " + std::to_string(number - last - 1) + " events were missed.\n");
+            last = number;
+            shown.append(command.Numbered ? line : line.substr(blank + 1)).push_back('\n');
+        });
+        Write(stdout, shown);
+        if (!command.Follow)
+            return 0;
         std::this_thread::sleep_for(FollowInterval);
     }
 }
@@ -146,8 +218,15 @@ int Follow(const std::vector<std::string>& words, const ControlCommand& command)
 int main(int argc, char* argv[])
 {
     std::vector<std::string> words(argv + 1, argv + argc);
+    // Only the commands' own lines on standard error: of the events of a console this
+    // process runs for one command, only its errors.
+    EventLog::Instance().SetThreshold(EventLevel::Error);
     if (words.size() == 1 && (words[0] == "--help" || words[0] == "-h" || words[0] == "help")) {
         Write(stdout, ControlUsage());
+        return 0;
+    }
+    if (words.size() == 1 && words[0] == "--version") {
+        Write(stdout, std::string("quillonctl ") + QLN_VERSION + "\n");
         return 0;
     }
     ParsedCommand parsed = ParseControlCommand(words);
@@ -164,11 +243,13 @@ int main(int argc, char* argv[])
         command.Value = std::string(cwd) + "/" + command.Value;
         words[command.FileWord] = command.Value;
     }
-    if (command.Follow) {
-        std::vector<std::string> status{"status"};
-        if (command.Json)
-            status.emplace_back("--json");
-        return Follow(status, command);
-    }
+    // Nothing is asked through, or made in, a runtime folder that another user could
+    // have put files in.
+    if (const std::string problem = InstancePaths::For().Problem; !problem.empty())
+        return Fail(problem);
+    if (command.Action == ControlCommand::Verb::Events)
+        return ShowEvents(command);
+    if (command.Follow)
+        return FollowStatus(command);
     return RunOnce(words, command);
 }

@@ -1,29 +1,24 @@
 // Implements CPortObject: construction, destruction, accessors and the driver handle.
 #include "forwarding/PortObject.h"
 
-#include <atomic>
-
-namespace {
-
-std::atomic<uint32_t> LastSerial {0};
-
-} // namespace
-
 CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
-    : PortNumber(portNumber), Serial(++LastSerial), ManagerLock(managerLock), Resolver(resolver)
+    : PortNumber(portNumber), ManagerLock(managerLock), HostNames(resolver)
 {
 }
 
-void CPortObject::SetPoller(PumpPoller* poller)
+void CPortObject::SetWait(ReadinessWait* wait)
 {
     QLN_ASSERT_HELD(ManagerLock);
-    Poller = poller;
+    Wait = wait;
 }
 
 CPortObject::~CPortObject()
 {
     while (!NetLinks.empty())
         RemoveLink(NetLinks.front().get());
+    // The master outlives the port (the driver keeps it): it leaves the wait here.
+    if (Wait)
+        Wait->Remove(MasterRegistration);
     CloseDriver();
 }
 
@@ -167,4 +162,31 @@ uint64_t CPortObject::GetBytesFromApplication()
 {
     CGuard guard(ManagerLock);
     return BytesFromApplication;
+}
+
+bool CPortObject::QueryStatus(PortStatus* status)
+{
+    CGuard guard(ManagerLock);
+    return PortDriver::Instance().QueryStatus(DriverHandleValue, status);
+}
+
+bool CPortObject::IsOpenedByApplication()
+{
+    PortStatus status {};
+    return QueryStatus(&status) && status.OpenCount > 1;
+}
+
+bool CPortObject::ReadLineSettings(LineSettings& settings)
+{
+    return PortDriver::Instance().ReadLineSettings(DriverHandleValue, settings);
+}
+
+bool IsOpenedByApplication(CPortObject* port)
+{
+    return port && port->IsOpenedByApplication();
+}
+
+bool QueryStatus(CPortObject* port, PortStatus* status)
+{
+    return port && port->QueryStatus(status);
 }

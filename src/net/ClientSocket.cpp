@@ -81,8 +81,7 @@ bool CClientSocket::Connect(const char* host, uint16_t port)
     if (found.empty()) {
         // The new handle stays open (and the socket Unconnected) until the next
         // Connect, Close or destruction.
-        errno = 0;
-        Fail("getaddrinfo");
+        Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
         return false;
     }
     found.front().SetPort(port);

@@ -75,6 +75,22 @@ int CDatagramSocket::Poll()
 
 bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
 {
+    NetAddress sender;
+    const bool ok = ReceiveFrom(buffer, length, sender);
+    if (ok && address) {
+        address[0] = '\0';
+        if (sender.Family() == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
+                        INET_ADDRSTRLEN);
+    }
+    if (ok && port)
+        *port = sender.Port();
+    return ok;
+}
+
+bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& sender)
+{
+    sender = NetAddress();
     if (!Handle.Valid() || !buffer || !length) {
         if (length)
             *length = 0;
@@ -82,33 +98,24 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
     }
     uint32_t capacity = *length;
     *length = 0;
-    NetAddress sender;
-    if (capacity > 0) {
-        socklen_t size = sizeof sender.Storage;
-        ssize_t result;
-        do {
-            result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender.Storage), &size);
-        } while (result < 0 && errno == EINTR);
-        sender.Length = result >= 0 ? size : 0;
-        sender = sender.Unmapped();
-        // Whatever came of it, the next poll reports what is still waiting.
-        Announced = 0;
-        if (result < 0) {
-            Fail("recvfrom");
-            return false;
-        }
-        // An empty datagram (result 0) is a datagram like any other: it must
-        // not end the socket, so it is answered as true with a length of 0.
-        *length = static_cast<uint32_t>(result);
+    if (capacity == 0)
+        return true;
+    socklen_t size = sizeof sender.Storage;
+    ssize_t result;
+    do {
+        result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender.Storage), &size);
+    } while (result < 0 && errno == EINTR);
+    sender.Length = result >= 0 ? size : 0;
+    sender = sender.Unmapped();
+    // Whatever came of it, the next poll reports what is still waiting.
+    Announced = 0;
+    if (result < 0) {
+        Fail("recvfrom");
+        return false;
     }
-    if (address) {
-        address[0] = '\0';
-        if (sender.Family() == AF_INET)
-            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
-                        INET_ADDRSTRLEN);
-    }
-    if (port)
-        *port = sender.Port();
+    // An empty datagram (result 0) is a datagram like any other: it must not end the
+    // socket, so it is answered as true with a length of 0.
+    *length = static_cast<uint32_t>(result);
     return true;
 }
 
@@ -118,8 +125,7 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host,
         return false;
     std::vector<NetAddress> found = LookUpHost(host);
     if (found.empty()) {
-        errno = 0;
-        Fail("getaddrinfo");
+        Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
         return false;
     }
     found.front().SetPort(port);

@@ -1,6 +1,7 @@
 #include "net/HostResolver.h"
 
 #include "net/ResolveHost.h"
+#include "platform/base/EventLog.h"
 
 HostResolver::HostResolver(std::function<void()> answered)
     : Answered(std::move(answered)), Thread([this] { Run(); })
@@ -59,8 +60,10 @@ void HostResolver::Run()
         // The lookup may take as long as the name service wants; nothing waits for it.
         try {
             next->Addresses = lookup ? lookup(next->Host) : LookUpHost(next->Host.c_str());
-        } catch (...) {
-            next->Addresses.clear(); // a lookup that cannot finish is a name that does not resolve
+        } catch (const std::exception& failed) {
+            // A lookup that cannot finish (memory) is a name that does not resolve.
+            next->Addresses.clear();
+            SayEvent(EventLevel::Warning, next->Host, std::string("host lookup failed: ") + failed.what());
         }
         next->Done.store(true, std::memory_order_release);
         if (Answered)

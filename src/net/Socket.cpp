@@ -1,6 +1,7 @@
 #include "net/Socket.h"
 
 #include "net/SocketEventHandler.h"
+#include "platform/base/EventLog.h"
 
 #include <cerrno>
 #include <cstring>
@@ -26,28 +27,30 @@ void CSocket::Close()
     // Both directions are shut first so the peer sees the end of the stream
     // even while another descriptor (none in the console) still refers to it.
     ::shutdown(Handle.Get(), SHUT_RDWR);
+    Registration.Forget();
     LastResult = Handle.Reset();
     Notify([this](CSocketEventHandler& handler, void* userData) { handler.OnClose(this, userData); });
 }
 
+void CSocket::HandlerFailed(const char* what) noexcept
+{
+    // Nothing here may throw again: the failure is named by its call alone, and the
+    // event log counts a line it has no memory for.
+    LastFailure.Errno = 0;
+    LastFailure.Call = "socket event handler";
+    LastFailure.Words.clear();
+    SayEvent(EventLevel::Error, "", what);
+}
+
 void CSocket::Fail(const char* call)
 {
+    Fail(Failure::OfCall(call));
+}
+
+void CSocket::Fail(Failure failure)
+{
     LastResult = -1;
-    LastErrno = errno;
-    LastCall = call;
-}
-
-std::string CSocket::LastErrorText() const
-{
-    return LastCall ? std::string(LastCall) + ": " + LastErrorReason() : std::string();
-}
-
-std::string CSocket::LastErrorReason() const
-{
-    if (!LastCall)
-        return std::string();
-    // A host lookup has no errno of its own.
-    return LastErrno != 0 ? std::strerror(LastErrno) : "Name does not resolve";
+    LastFailure = std::move(failure);
 }
 
 SocketHandle CSocket::Create(int type, int family)
@@ -83,7 +86,7 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
     for (int family : {everywhere ? AF_INET6 : local.Family(), AF_INET}) {
         if (Create(type, family) == INVALID_SOCKET) {
             // A system built without IPv6 listens on IPv4 alone.
-            if (everywhere && family == AF_INET6 && LastErrno == EAFNOSUPPORT)
+            if (everywhere && family == AF_INET6 && LastFailure.Errno == EAFNOSUPPORT)
                 continue;
             return false;
         }
@@ -104,11 +107,9 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
         if (LastResult == 0)
             return true;
         // IPv6 switched off on every interface: the IPv6 wildcard cannot be had.
-        if (!everywhere || family != AF_INET6 || LastErrno != EADDRNOTAVAIL)
+        if (!everywhere || family != AF_INET6 || LastFailure.Errno != EADDRNOTAVAIL)
             return false;
-        const int saved = LastErrno;
         Handle.Reset();
-        LastErrno = saved;
     }
     return false;
 }

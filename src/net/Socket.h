@@ -1,22 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "net/NetAddress.h"
+#include "net/ReadinessWait.h"
+#include "platform/base/Failure.h"
 #include "platform/base/UniqueFd.h"
 
 class CSocketEventHandler;
-
-// The pump's record of one descriptor it waits on: which descriptor (and which
-// opening of it) is registered, for which events, and the token its reports carry.
-// Kept by the object that owns the descriptor, read and written only by the pump's
-// poller under the manager lock.
-struct PumpWatch {
-    int Fd = -1;
-    uint64_t Opening = 0;
-    uint32_t Events = 0;
-    uint64_t Token = 0;
-};
 
 using SocketHandle = int;
 constexpr SocketHandle INVALID_SOCKET = -1;
@@ -26,9 +18,9 @@ constexpr SocketHandle INVALID_SOCKET = -1;
 // on every socket is made under the port manager's lock.
 //
 // Operations answer with the plain results their callers expect (true/false,
-// LastResult 0 or -1); the socket also keeps the errno and the name of the call
-// that last failed, for a message that says why.
-class CSocket {
+// LastResult 0 or -1); the socket also keeps the last Failure (errno, call, words),
+// for a message that says why.
+class CSocket : public WaitTarget {
 public:
     CSocket() = default;
     CSocket(const CSocket&) = delete;
@@ -52,15 +44,15 @@ public:
     void SetHandler(CSocketEventHandler* handler) { Handler = handler; }
     void SetUserData(void* userData) { UserData = userData; }
 
-    // The errno of the last failed call, and that call's name ("bind", "connect", …);
-    // 0 and null while nothing has failed.
-    int GetLastErrno() const { return LastErrno; }
-    const char* GetLastCall() const { return LastCall; }
+    // The last failed call: errno, the call's name ("bind", "connect", …) and words;
+    // empty while nothing has failed.
+    const Failure& GetLastFailure() const { return LastFailure; }
+    int GetLastErrno() const { return LastFailure.Errno; }
     // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). From
-    // the first call on, the readiness tests answer from it instead of asking the
+    // the first report on, the readiness tests answer from it instead of asking the
     // system, so a socket with nothing to report costs a pass no system call. The
     // pump clears it after each step.
-    void GiveReadiness(uint32_t events)
+    void Ready(uint32_t events) override
     {
         PumpDriven = true;
         GivenEvents |= events;
@@ -68,13 +60,14 @@ public:
     void ClearReadiness() { GivenEvents = 0; }
     // Counts the descriptors this object has had: a new one means a new registration.
     uint64_t GetOpening() const { return Opening; }
-    PumpWatch Watch;
+    // The socket's place in the pump's wait; it leaves the wait when the socket closes.
+    WaitRegistration Registration;
 
     // "bind: Address already in use", or empty while nothing has failed.
-    std::string LastErrorText() const;
+    std::string LastErrorText() const { return LastFailure.Text(); }
     // The same without the call's name, for users: "Address already in use",
     // "Connection refused", "Name does not resolve"; empty while nothing has failed.
-    std::string LastErrorReason() const;
+    std::string LastErrorReason() const { return LastFailure.Reason(); }
 
 protected:
     // Readiness of this one socket with a zero wait. ReadTest: 1 readable (or an
@@ -86,32 +79,36 @@ protected:
 
     // Records a failed call: LastResult -1, with errno and the call's name.
     void Fail(const char* call);
+    void Fail(Failure failure);
     // Opens a socket of `type` bound to `port` on `local`, or, with no local address
     // (Length 0) or "::", on every interface: an IPv6 socket that takes IPv4 peers
     // too, or an IPv4 one where the system has no IPv6. `reuse` sets SO_REUSEADDR before the
     // bind. False, with the failure recorded, when any step fails.
     bool OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse);
 
-    // Reports one event to the handler, if one is set; whatever the handler throws is
-    // caught and dropped, and what the socket changed before the call stands.
+    // Reports one event to the handler, if one is set. What the socket changed before
+    // the call stands whatever the handler does; what a handler throws (memory
+    // running out) is recorded as the socket's last failure and said in the event
+    // log, so the link's figures and the log show it.
     template <class Call>
     void Notify(Call&& call) noexcept
     {
         if (!Handler)
             return;
-        CSocketEventHandler* handler = Handler;
-        void* userData = UserData;
         try {
-            call(*handler, userData);
+            call(*Handler, UserData);
+        } catch (const std::exception& caught) {
+            HandlerFailed(caught.what());
         } catch (...) {
+            HandlerFailed("an unknown exception");
         }
     }
+    void HandlerFailed(const char* what) noexcept;
 
     UniqueFd Handle;
     int Family = AF_INET;
     int32_t LastResult = 0;
-    int LastErrno = 0;
-    const char* LastCall = nullptr;
+    Failure LastFailure;
     CSocketEventHandler* Handler = nullptr;
     void* UserData = nullptr;
     uint64_t Opening = 0;

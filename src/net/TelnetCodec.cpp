@@ -128,10 +128,25 @@ void TelnetCodec::Subnegotiate(uint8_t option, const uint8_t* payload, size_t le
     out.insert(out.end(), {IAC, SE});
 }
 
+void TelnetCodec::PutData(const uint8_t* first, const uint8_t* last, std::vector<uint8_t>& data)
+{
+    if (Remote[Binary].Is == State::Yes) {
+        data.insert(data.end(), first, last);
+        AfterCr = false;
+        return;
+    }
+    for (; first != last; ++first) {
+        const bool stuffing = AfterCr && *first == 0;
+        AfterCr = *first == '\r';
+        if (!stuffing)
+            data.push_back(*first);
+    }
+}
+
 void TelnetCodec::AfterIac(uint8_t byte, std::vector<uint8_t>& data)
 {
     if (byte == IAC) {
-        data.push_back(IAC);
+        PutData(&byte, &byte + 1, data);
         Where = Parse::Data;
     } else if (byte >= WILL) {
         Verb = byte;
@@ -153,7 +168,7 @@ void TelnetCodec::Decode(const uint8_t* in, size_t length, std::vector<uint8_t>&
             // The common case: a run of data up to the next IAC in one step.
             const uint8_t* run = in + i;
             const uint8_t* iac = std::find(run, in + length, IAC);
-            data.insert(data.end(), run, iac);
+            PutData(run, iac, data);
             i += static_cast<size_t>(iac - run);
             if (iac != in + length)
                 Where = Parse::Iac;

@@ -11,6 +11,8 @@
 //
 // Out: every 0xFF data byte is doubled. In: commands are taken out of the stream,
 // also when a read ends in the middle of one; a doubled 0xFF is one data byte.
+// Unless the peer sends BINARY, its data is NVT text, where a CR alone goes as CR NUL:
+// the NUL after a CR is no data and is dropped.
 // Options are negotiated by the "Q method" (RFC 1143): each side of each option
 // has its own state, every request is answered at most once, and two ends can
 // never make each other loop. An option this end does not agree to is refused
@@ -76,6 +78,8 @@ private:
     void Received(Side side, uint8_t option, bool positive, std::vector<uint8_t>& out, Listener& listener);
     // The byte after an IAC.
     void AfterIac(uint8_t byte, std::vector<uint8_t>& data);
+    // Data bytes from the peer.
+    void PutData(const uint8_t* first, const uint8_t* last, std::vector<uint8_t>& data);
 
     std::array<Option, 256> Local {};
     std::array<Option, 256> Remote {};
@@ -83,5 +87,6 @@ private:
     uint8_t Verb = 0;
     uint8_t SbOption = 0;
     bool SbOverlong = false;
+    bool AfterCr = false; // the last data byte was a CR of NVT text
     std::vector<uint8_t> SbPayload;
 };

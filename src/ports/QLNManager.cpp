@@ -11,8 +11,7 @@
 #include "net/NetIO.h"
 #include "platform/base/Folders.h"
 #include "platform/base/TickCount.h"
-#include "forwarding/PumpPoller.h"
-#include "forwarding/DriverInterface.h"
+#include "net/ReadinessWait.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
       Resolver(std::make_unique<HostResolver>([this] { WakePump(); })),
       Ports(std::make_unique<std::list<std::unique_ptr<CPortObject>>>()),
       Sockets(CNetIO::Acquire()),
-      Poller(std::make_unique<PumpPoller>())
+      Readiness(std::make_unique<ReadinessWait>())
 {
     ManagerLock->SetReleaseHook([this] { WakePump(); });
 }
@@ -201,15 +200,15 @@ void CQLNManager::Run()
         CGuard guard(ManagerLock.get());
         ManagerLock->MarkQuietThread();
     }
-    Poller->AddOwn(StopEvent.Get(), StopToken);
-    Poller->AddOwn(WakeEvent.Get(), WakeToken);
-    Poller->AddOwn(PortDriver::Instance().OpenNoticeFd(), OpenNoticeToken);
+    Readiness->AddOwn(StopEvent.Get(), StopToken);
+    Readiness->AddOwn(WakeEvent.Get(), WakeToken);
+    Readiness->AddOwn(PortDriver::Instance().OpenNoticeFd(), OpenNoticeToken);
 
     std::vector<epoll_event> events(256);
     bool everyPort = true; // the first step serves every port
     int timeout = 0;
     for (;;) {
-        const int found = Poller->Wait(events.data(), static_cast<int>(events.size()), everyPort ? 0 : timeout);
+        const int found = Readiness->Wait(events.data(), static_cast<int>(events.size()), everyPort ? 0 : timeout);
         CGuard guard(ManagerLock.get());
         for (int i = 0; i < found; ++i) {
             const uint64_t token = events[i].data.u64;
@@ -227,7 +226,10 @@ void CQLNManager::Run()
                 everyPort = true;
                 break;
             default:
-                Dispatch(token, events[i].events);
+                // The registration names the socket (or master) and its port: one
+                // lookup, whatever the number of ports and clients. A report of a
+                // registration that ended after the wait found it is dropped.
+                Readiness->Deliver(token, events[i].events);
                 break;
             }
         }
@@ -235,21 +237,6 @@ void CQLNManager::Run()
         everyPort = false;
         Passes.fetch_add(1, std::memory_order_relaxed);
     }
-}
-
-void CQLNManager::Dispatch(uint64_t token, uint32_t events)
-{
-    uint32_t owner = 0;
-    if (!Poller->OwnerOf(token, owner))
-        return; // a registration that ended after the wait reported it
-    for (auto& port : *Ports) {
-        if (port->GetSerial() == owner) {
-            port->GiveReadiness(token, events);
-            return;
-        }
-    }
-    // Its port is gone and the descriptor was left behind: no more reports of it.
-    Poller->Drop(token);
 }
 
 int CQLNManager::ServePorts(bool everyPort)
@@ -260,9 +247,9 @@ int CQLNManager::ServePorts(bool everyPort)
     for (auto& port : *Ports) {
         if (everyPort || port->IsDue(now)) {
             if (everyPort)
-                port->SetPoller(Poller.get());
+                port->SetWait(Readiness.get());
             port->Pump();
-            port->Watch(*Poller);
+            port->ArmWaits();
         }
         int32_t due = 0;
         if (port->NextDue(due) && (!hasDue || TickDiff(due, earliest) < 0)) {

@@ -16,7 +16,7 @@ class HostResolver;
 class DeviceInfoSet;
 class DeviceStore;
 struct DeviceInfo;
-class PumpPoller;
+class ReadinessWait;
 
 // Window handle of the stand-in toolkit: the owner of messages the device code shows.
 using WindowHandle = void*;
@@ -83,10 +83,9 @@ private:
     void ReadDriverImagePath(DeviceStore& store, std::string& path);
     int StartRest();
     void DestroyPorts();
-    // The pump thread's work after each wait, lock held: a report of the wait handed
-    // to its port; the ports due served (`everyPort`: all of them). ServePorts
-    // answers how long the next wait may last (-1: until something is reported).
-    void Dispatch(uint64_t token, uint32_t events);
+    // The pump thread's work after each wait, lock held: the ports due served
+    // (`everyPort`: all of them). Answers how long the next wait may last (-1: until
+    // something is reported).
     int ServePorts(bool everyPort);
 
     std::unique_ptr<CCriticalSection> ManagerLock;
@@ -101,5 +100,5 @@ private:
     std::unique_ptr<std::list<std::unique_ptr<CPortObject>>> Ports;
     CNetIO* Sockets = nullptr;
     std::atomic<uint64_t> Passes {0}; // read without the lock, so reading it wakes nothing
-    std::unique_ptr<PumpPoller> Poller; // the pump's wait; guarded by the manager lock
+    std::unique_ptr<ReadinessWait> Readiness; // the pump's wait; guarded by the manager lock
 };

@@ -3,7 +3,7 @@
 // store of the state folder (DeviceStore.h).
 #include "ports/QLNManager.h"
 
-#include "forwarding/PumpPoller.h"
+#include "net/ReadinessWait.h"
 #include "platform/base/Text.h"
 
 #include <algorithm>
@@ -18,7 +18,6 @@
 #include "platform/devices/DeviceStore.h"
 #include "platform/base/Folders.h"
 #include "ports/DeviceMessage.h"
-#include "forwarding/DriverInterface.h"
 
 namespace {
 
@@ -295,7 +294,7 @@ int CQLNManager::RemovePort(CPortObject* port)
         }
         // Out of the pump's wait while its master is still open; a port kept after a
         // refused removal is watched again at the pump's next step.
-        port->StopWatching(*Poller);
+        port->StopWaiting();
         port->CloseDriver();
         if (store.RemoveDevice(*set, device)) {
             Ports->erase(it);

@@ -4,6 +4,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "platform/base/EventLog.h"
+
 bool RunsOnTargetPlatform()
 {
 #ifdef __linux__
@@ -16,7 +18,8 @@ bool RunsOnTargetPlatform()
 
 void PrintConsoleMessage(std::string_view text)
 {
-    std::string line = std::string(ConsoleTitle) + ":";
+    // Each stands for an error box: under systemd the journal files it as one.
+    std::string line = std::string(EventLog::Instance().ToJournal() ? "<3>" : "") + ConsoleTitle + ":";
     bool blank = true;
     for (const char c : text) {
         if (c == '\n' || c == '\r') {

@@ -11,5 +11,6 @@ inline constexpr const char* ConsoleTitle = "Quillon Console";
 bool RunsOnTargetPlatform();
 
 // A message the window would show in a box, as one line of standard error:
-// "Quillon Console: <text>", the text's lines joined by blanks.
+// "Quillon Console: <text>", the text's lines joined by blanks (under systemd with
+// the error priority in front, "<3>", as the event log writes its lines).
 void PrintConsoleMessage(std::string_view text);

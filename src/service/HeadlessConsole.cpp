@@ -5,14 +5,18 @@
 
 #include "console/ConfigLocation.h"
 #include "console/ConsoleModel.h"
+#include "service/ConsoleOptions.h"
 #include "service/ConsoleStart.h"
 #include "service/ControlServer.h"
 #include "service/QuitOnSignals.h"
+#include "service/RunEvents.h"
 #include "service/SingleInstance.h"
 
 int RunHeadless(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Before anything can say an event; its end, after the model's, says "stopped".
+    RunEvents events(ConsoleOptions::Read(argc, argv).Level, "without a window");
 
     // Taken before the name is set: the lock records the executable's name.
     SingleInstance instance;
@@ -51,8 +55,10 @@ int RunHeadless(int argc, char* argv[])
             return 1;
         }
         model.LoadSettings();
+        events.Started();
         if (!stopSignals.Requested())
             app.exec();
+        events.StoppedBy(stopSignals.Signal());
         // The control socket closes first, then the model stops the pump and removes
         // every port's link, before the lock is given up.
     } catch (const std::exception& error) {

@@ -16,10 +16,11 @@ int Pipe[2] = {-1, -1};
 struct sigaction Previous[std::size(StopSignals)];
 bool Installed[std::size(StopSignals)] = {};
 
-extern "C" void OnStopSignal(int)
+extern "C" void OnStopSignal(int signal)
 {
     const int saved = errno;
-    const char byte = 1;
+    // The signal's number, for the event log (stop signals are below 128).
+    const char byte = static_cast<char>(signal);
     // A full pipe already holds a request; losing this byte loses nothing.
     [[maybe_unused]] ssize_t n = ::write(Pipe[1], &byte, 1);
     errno = saved;
@@ -67,6 +68,8 @@ void QuitOnSignals::Drain()
 {
     char buffer[64];
     while (::read(Pipe[0], buffer, sizeof buffer) > 0) {
+        if (Which == 0)
+            Which = buffer[0];
     }
     Seen = true;
     // exit, not quit: quit would first try to close the window, whose close handler

@@ -24,10 +24,13 @@ public:
     // True once a stop signal has been seen by the event loop; a caller that has
     // not entered the loop yet checks it before doing so.
     bool Requested() const { return Seen; }
+    // The first stop signal seen (SIGTERM, …); 0 before one.
+    int Signal() const { return Which; }
 
 private:
     void Drain();
 
     std::unique_ptr<QSocketNotifier> Notifier;
     bool Seen = false;
+    int Which = 0;
 };

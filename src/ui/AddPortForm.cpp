@@ -55,7 +55,7 @@ TAddPortForm::~TAddPortForm() = default;
 
 void TAddPortForm::BuildForm()
 {
-    // The design's form: absolute places in a fixed 400 x 420 client area.
+    // The dialog's form: absolute places in a fixed 400 x 420 client area.
     QFont font("MS Sans Serif");
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);

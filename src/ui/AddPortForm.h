@@ -47,7 +47,7 @@ public:
     // Whether the entry at `index` is one of the console's own ports.
     bool IsOwnPort(int index) const;
 
-    // Handlers of the design.
+    // Handlers, named after the control and the event.
     void AutoAssignCheckBoxClick();
     void NetTypeRadioButtonClick();
     void OKButtonClick();
@@ -60,7 +60,7 @@ public:
 
     int32_t DialogMode;
 
-    // Controls, named as in the design; owned by the dialog.
+    // Controls, named as the handlers and the tests know them; owned by the dialog.
     QPushButton* OKButton;
     QPushButton* CancelButton;
     QGroupBox* GroupBox2;

@@ -88,9 +88,12 @@ FigureText LinkFigures(const ConsoleStatus::Link& link)
     text.Lines << "Last change " + When(link.LastChange);
     full << "Last change: " + When(link.LastChange);
     if (!link.LastError.empty()) {
-        const QString failure = "Last failure: " + QString::fromStdString(link.LastError);
-        text.Lines << failure;
-        full << failure;
+        // When, and whether the link has come up since: then it is history.
+        const QString when = link.LastErrorTime > 0 ? When(link.LastErrorTime) : QString("at an unknown time");
+        const QString past = link.LastErrorPast ? " (past)" : "";
+        const QString failure = QString::fromStdString(link.LastError);
+        text.Lines << "Last failure " + when + past + ": " + failure;
+        full << "Last failure: " + failure + ", " + when + (link.LastErrorPast ? "; the link has come up since" : "");
     }
     if (link.Kind == TcpServer) {
         QStringList peers;

@@ -18,7 +18,8 @@ struct FigureText {
 // that says the traffic log stopped while it is.
 FigureText PortFigures(const ConsoleStatus::Port& port);
 
-// Bytes sent and received, the last change of state, the last failure, a server's
+// Bytes sent and received, the last change of state, the last failure with its time
+// (marked "(past)" once the link has come up since), a server's
 // clients with their addresses, and for a link with RFC 2217 the serial line as the far
 // end reported it.
 FigureText LinkFigures(const ConsoleStatus::Link& link);

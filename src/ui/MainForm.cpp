@@ -137,7 +137,10 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
 
     UpdateTrayToolTip();
     TrayIcon1->show();
-    Timer1->start();
+    // The refresh runs while the window is shown (showEvent, hideEvent): a console
+    // kept in the tray wakes for nothing.
+    if (isVisible())
+        Timer1->start();
 
     AutoRunWhenLoginCheckBox->setChecked(Model->AutorunEntryExists());
     MinimizeWhenRunCheckBox->setChecked(Model->MinimizeWhenRun());
@@ -230,9 +233,9 @@ void TMainForm::BuildForm()
     ConnectHandlers();
 }
 
-// The options panels keep the design's rows, closer together to leave room for
+// The options panels keep their original rows, closer together to leave room for
 // the port's path and the live figures; the columns are moved right where the
-// fallback font (wider than the design's) would clip a caption.
+// fallback font (wider than the one the layout was drawn for) would clip a caption.
 namespace {
 
 QFont SmallFont(int pixels)
@@ -406,11 +409,13 @@ void TMainForm::FormClose(bool& action)
 
     // Everything stops before the window goes: the refresh, then the pump and every
     // port and link. The window hides when this returns, with the console done.
+    // Then, in this order: the tree's tags (deleting the nodes releases them), the
+    // configuration file and the autostart entry.
     Timer1->stop();
-    Model->Stop();
-    // Deleting the nodes releases their tags.
+    Model->StopPorts();
     PortTreeView->clear();
     MenuNode = nullptr;
+    Model->Stop();
     TrayIcon1->hide();
 }
 
@@ -441,6 +446,24 @@ void TMainForm::closeEvent(QCloseEvent* event)
         event->accept();
     else
         event->ignore();
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (IsRunning() && !Timer1->isActive()) {
+        Timer1->start();
+        Timer1Timer(); // what changed while hidden shows at once
+    }
+}
+
+void TMainForm::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // A minimized window that stays on the task bar keeps its refresh; one hidden in
+    // the tray, or closed, does not.
+    if (!isVisible())
+        Timer1->stop();
 }
 
 void TMainForm::changeEvent(QEvent* event)

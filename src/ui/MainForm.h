@@ -107,7 +107,7 @@ public:
     // The tree's selected node, or null.
     QTreeWidgetItem* SelectedNode() const;
 
-    // Controls, named as in the design; owned by the window.
+    // Controls, named as the handlers and the tests know them; owned by the window.
     QWidget* TopPanel;
     QLabel* Label1;
     QLabel* OSVersionLabel;
@@ -160,6 +160,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Minimizing hides the window behind the tray icon where a tray exists.
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     // Ctrl+C on a port node copies the port's path, not the node's text.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -17,8 +17,6 @@
 #include <vector>
 
 #include "console/NodeTexts.h"
-#include "forwarding/PortObject.h"
-#include "net/NetObject.h"
 #include "platform/config/WholeNumber.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
@@ -103,7 +101,7 @@ void TMainForm::AddPortMenuItemClick()
     std::vector<int32_t> own;
     for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
         if (CPortObject* port = TTreeNode::PortOf(PortTreeView->topLevelItem(i)))
-            own.push_back(port->GetPortNumber());
+            own.push_back(Model->PortNumber(port));
     }
     dialog.MarkOwnPorts(own);
     if (dialog.exec() != QDialog::Accepted)
@@ -147,7 +145,7 @@ void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString&
     for (;;) {
         TAddPortForm dialog(this, TAddPortForm::AddNetMode);
         dialog.setWindowTitle(caption);
-        dialog.PortNumberComboBox->setCurrentIndex(port->GetPortNumber() - 1);
+        dialog.PortNumberComboBox->setCurrentIndex(Model->PortNumber(port) - 1);
         if (typed)
             dialog.SetLink(*typed);
         if (dialog.exec() != QDialog::Accepted)
@@ -200,11 +198,12 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         return;
     }
     if (CPortObject* port = tag->Port()) {
-        ShowApplied(SendToNetDelayTimeEdit, QString::number(port->GetSendToNetDelayTime()));
-        ShowApplied(ReceiveFromNetDelayTimeEdit, QString::number(port->GetReceiveFromNetDelayTime()));
-        ShowApplied(LogFilenameEdit, QFile::decodeName(port->GetLogFilename().c_str()));
+        const ConsoleModel::PortSettings settings = Model->SettingsOf(port);
+        ShowApplied(SendToNetDelayTimeEdit, QString::number(settings.SendToNetDelayTime));
+        ShowApplied(ReceiveFromNetDelayTimeEdit, QString::number(settings.ReceiveFromNetDelayTime));
+        ShowApplied(LogFilenameEdit, QFile::decodeName(settings.LogFilename.c_str()));
         LogFilenameEdit->end(false);
-        LogModeCheckBox->setChecked(port->GetLogMode() != 0);
+        LogModeCheckBox->setChecked(settings.LogMode != 0);
         LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
         MarkUnapplied(LogModeCheckBox);
         ShowPortPlace(port);
@@ -214,19 +213,20 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         for (QWidget* control :
              NetOptionsGroupBox->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             control->hide();
-        if (link->Type == TcpClient) {
+        const ConsoleModel::LinkSettings settings = Model->SettingsOf(ParentPort(node), link);
+        if (settings.Kind == TcpClient) {
             {
                 // Showing the link's state is no click: nothing to apply or save.
                 const QSignalBlocker quiet(AutoReconnectCheckBox);
-                AutoReconnectCheckBox->setChecked(link->AutoReconnect);
+                AutoReconnectCheckBox->setChecked(settings.AutoReconnect);
             }
-            ShowApplied(ReconnectIntervalTimeEdit, QString::number(link->ReconnectIntervalTime));
+            ShowApplied(ReconnectIntervalTimeEdit, QString::number(settings.ReconnectIntervalTime));
             AutoReconnectCheckBox->show();
             ReconnectIntervalTimeLabel->show();
             ReconnectIntervalTimeEdit->show();
             SetReconnectIntervalTimeButton->show();
         }
-        PlaceLinkFigures(link->Type == TcpClient);
+        PlaceLinkFigures(settings.Kind == TcpClient);
         LinkFiguresLabel->show();
         PortOptionsGroupBox->hide();
         NetOptionsGroupBox->show();
@@ -292,6 +292,7 @@ void TMainForm::LogFilenButtonClick()
         return;
     LogFilenameEdit->setText(files.first());
     LogFilenameEdit->end(false);
+    MarkUnapplied(LogFilenameEdit); // chosen, not applied until "Set"
 }
 
 void TMainForm::AutoReconnectCheckBoxClick()
@@ -302,26 +303,21 @@ void TMainForm::AutoReconnectCheckBoxClick()
 
 void TMainForm::Timer1Timer()
 {
-    CQLNManager* manager = GetManager();
-    if (!manager)
+    if (!GetManager())
         return;
-    {
-        CGuard guard(manager->Lock());
-        for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
-            if (CPortObject* port = TTreeNode::PortOf(portNode)) {
-                const QString text = QString::fromStdString(PortNodeText(*port));
-                if (portNode->text(0) != text)
-                    portNode->setText(0, text);
-            }
-            for (int j = 0; j < portNode->childCount(); ++j) {
-                QTreeWidgetItem* node = portNode->child(j);
-                CNetObject* link = TTreeNode::LinkOf(node);
-                if (link && link->Changed) {
-                    UpdateLinkNodeText(node);
-                    link->Changed = false;
-                }
-            }
+    for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* portNode = PortTreeView->topLevelItem(i);
+        CPortObject* port = TTreeNode::PortOf(portNode);
+        if (!port)
+            continue;
+        const QString text = QString::fromStdString(Model->PortText(port));
+        if (!text.isEmpty() && portNode->text(0) != text)
+            portNode->setText(0, text);
+        for (int j = 0; j < portNode->childCount(); ++j) {
+            QTreeWidgetItem* node = portNode->child(j);
+            const std::string linkText = Model->ChangedLinkText(port, TTreeNode::LinkOf(node));
+            if (!linkText.empty())
+                node->setText(0, QString::fromStdString(linkText));
         }
     }
     RefreshFigures();
@@ -343,15 +339,16 @@ void TMainForm::LinkAdded(CPortObject* port, CNetObject* link)
 {
     // The kind and the host are fixed when the link is made; the pump never changes them.
     QTreeWidgetItem* portNode = PortNodeOf(port);
-    switch (link->Type) {
+    const ConsoleModel::LinkSettings settings = Model->SettingsOf(port, link);
+    switch (settings.Kind) {
     case TcpClient:
-        AddTcpClientNode(portNode, link, link->RemoteAddr.c_str());
+        AddTcpClientNode(portNode, link, settings.RemoteAddr.c_str());
         break;
     case TcpServer:
         AddTcpServerNode(portNode, link);
         break;
     case Udp:
-        AddUdpNode(portNode, link, link->RemoteAddr.c_str());
+        AddUdpNode(portNode, link, settings.RemoteAddr.c_str());
         break;
     }
 }
@@ -368,33 +365,34 @@ void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option
     NodeTag* tag = TTreeNode::TagOf(SelectedNode());
     if (!tag || tag->Object != (link ? static_cast<void*>(link) : static_cast<void*>(port)))
         return;
+    const ConsoleModel::PortSettings settings = Model->SettingsOf(port);
+    const ConsoleModel::LinkSettings linkSettings = link ? Model->SettingsOf(port, link) : ConsoleModel::LinkSettings {};
     switch (option) {
     case Option::SendToNetDelayTime:
-        ShowApplied(SendToNetDelayTimeEdit, NumberText(SendToNetDelayTimeEdit, port->GetSendToNetDelayTime()));
+        ShowApplied(SendToNetDelayTimeEdit, NumberText(SendToNetDelayTimeEdit, settings.SendToNetDelayTime));
         break;
     case Option::ReceiveFromNetDelayTime:
-        ShowApplied(ReceiveFromNetDelayTimeEdit,
-                    NumberText(ReceiveFromNetDelayTimeEdit, port->GetReceiveFromNetDelayTime()));
+        ShowApplied(ReceiveFromNetDelayTimeEdit, NumberText(ReceiveFromNetDelayTimeEdit, settings.ReceiveFromNetDelayTime));
         break;
     case Option::Log: {
-        const QString name = QFile::decodeName(port->GetLogFilename().c_str());
+        const QString name = QFile::decodeName(settings.LogFilename.c_str());
         if (LogFilenameEdit->text() != name) {
             LogFilenameEdit->setText(name);
             LogFilenameEdit->end(false);
         }
         ShowApplied(LogFilenameEdit, name);
-        LogModeCheckBox->setChecked(port->GetLogMode() != 0);
+        LogModeCheckBox->setChecked(settings.LogMode != 0);
         LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
         MarkUnapplied(LogModeCheckBox);
         break;
     }
     case Option::AutoReconnect: {
         const QSignalBlocker quiet(AutoReconnectCheckBox);
-        AutoReconnectCheckBox->setChecked(link->AutoReconnect);
+        AutoReconnectCheckBox->setChecked(linkSettings.AutoReconnect);
         break;
     }
     case Option::ReconnectIntervalTime:
-        ShowApplied(ReconnectIntervalTimeEdit, NumberText(ReconnectIntervalTimeEdit, link->ReconnectIntervalTime));
+        ShowApplied(ReconnectIntervalTimeEdit, NumberText(ReconnectIntervalTimeEdit, linkSettings.ReconnectIntervalTime));
         break;
     }
 }
@@ -460,7 +458,7 @@ QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
     if (!port)
         return nullptr;
     auto* node = new TTreeNode(NodeTag{NodeTag::PortNode, port});
-    node->setText(0, QString::fromStdString(PortNodeText(*port)));
+    node->setText(0, QString::fromStdString(Model->PortText(port)));
     PortTreeView->addTopLevelItem(node);
     if (PortTreeView->topLevelItemCount() == 1)
         PortTreeView->setCurrentItem(node);
@@ -503,13 +501,7 @@ QTreeWidgetItem* TMainForm::AddUdpNode(QTreeWidgetItem* portNode, CNetObject* li
 
 void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
-    CNetObject* link = TTreeNode::LinkOf(node);
-    CQLNManager* manager = GetManager();
-    if (!link || !manager)
-        return;
-    // The timer and the configuration hold the lock already; the add path does not.
-    CGuard guard(manager->Lock());
-    const std::string text = LinkNodeText(*link);
+    const std::string text = Model ? Model->ChangedLinkText(ParentPort(node), TTreeNode::LinkOf(node), true) : "";
     if (!text.empty()) // a kind the console does not know keeps its text
         node->setText(0, QString::fromStdString(text));
 }

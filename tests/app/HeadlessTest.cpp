@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 
 #include "ConsoleProcess.h"
+#include "HeadlessFixture.h"
 #include "console/ConsoleModel.h"
 #include "control/ControlSocket.h"
 #include "control/InstancePaths.h"
@@ -27,95 +29,10 @@
 using namespace qlntest;
 using qlnapp::ConsoleProcess;
 using qlnapp::ProgramRun;
+using qlnapp::Headless;
+using qlnapp::Q;
 
 namespace {
-
-// Flattens a JSON document into "ports.0.links.1.state" = "\"listening\"" lines,
-// with a parser that is not ours.
-const char* const FlattenJson = R"(import json, sys
-def walk(path, value):
-    if isinstance(value, dict):
-        for key, item in value.items(): walk(path + [key], item)
-    elif isinstance(value, list):
-        for index, item in enumerate(value): walk(path + [str(index)], item)
-    else:
-        print('.'.join(path) + '=' + json.dumps(value))
-walk([], json.load(open(sys.argv[1])))
-)";
-
-class Headless : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        setenv("TMPDIR", (Home.Root + "/runtime").c_str(), 1);
-        Folder = Home.Root + "/console/";
-        ASSERT_TRUE(MakeFolders(Folder));
-        for (const char* name : {"QuillonConsole", "quillonctl", "Quillon.inf", "quillon-window.so"})
-            ASSERT_TRUE(qlnapp::CopyFile(ExecutableFolder() + name, Folder + name)) << name << " is missing";
-    }
-    void TearDown() override { PortDriver::Instance().DetachAll(); }
-
-    ProgramRun Ctl(const std::vector<std::string>& args)
-    {
-        return qlnapp::RunProgram(Folder + "quillonctl", args, Home.Root + "/ctl" + std::to_string(++Runs));
-    }
-    // Runs a command that must succeed; its standard output.
-    std::string Do(const std::vector<std::string>& args)
-    {
-        const ProgramRun run = Ctl(args);
-        EXPECT_EQ(run.Code, 0) << args[0] << " " << args[1] << ": " << run.Err << Output();
-        return run.Out;
-    }
-    // `--headless`, or a plain start with no display at all.
-    std::unique_ptr<ConsoleProcess> Launch(bool plainStart = false)
-    {
-        qlnapp::ProcessOptions options;
-        options.NoDisplay = true;
-        if (!plainStart)
-            options.Args = {"--headless"};
-        auto process = std::make_unique<ConsoleProcess>(Folder + "QuillonConsole", Home.Root + "/console.out", options);
-        EXPECT_TRUE(process->Started());
-        return process;
-    }
-    bool Running() { return Ctl({"status", "--json"}).Out.find("\"running\":true") != std::string::npos; }
-    std::string Output() const { return FileText(Home.Root + "/console.out"); }
-    std::string Ini() const { return FileText(Folder + "QuillonConsole.ini"); }
-
-    // "COM<n> <path>": the number, and the path in `path`.
-    int AddPort(std::string& path)
-    {
-        const std::string out = Do({"port", "add"});
-        const size_t blank = out.find(' ');
-        if (!out.starts_with("COM") || blank == std::string::npos)
-            return 0;
-        path = out.substr(blank + 1, out.size() - blank - 2);
-        return std::stoi(out.substr(3, blank - 3));
-    }
-
-    // Every field of `status --json`, flattened.
-    std::map<std::string, std::string> Status()
-    {
-        const std::string json = Home.Root + "/status.json";
-        WriteFileText(json, Do({"status", "--json"}));
-        const ProgramRun run = qlnapp::RunProgram("/usr/bin/env", {"python3", "-c", FlattenJson, json}, json);
-        EXPECT_EQ(run.Code, 0) << run.Err;
-        std::map<std::string, std::string> fields;
-        ForEachLine(run.Out, [&](std::string_view line) {
-            const size_t eq = line.find('=');
-            fields[std::string(line.substr(0, eq))] = line.substr(eq + 1);
-        });
-        return fields;
-    }
-
-    TempHome Home;
-    std::string Folder;
-    int Runs = 0;
-};
-
-std::string Q(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
 
 // The window's path for the same operations: the console model in this process,
 // on a configuration file of its own. Its INI text.
@@ -163,13 +80,24 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
     Do({"link", "add", com, "udp", links[2].LocalPort, "127.0.0.1:" + links[2].RemotePort, "--listen", "127.0.0.1"});
     Do({"set", com, "send-delay", "5"});
 
-    // `status --follow` sees the next change.
+    // `status --follow` prints the status once, then each change with its time.
     auto follow = std::make_unique<ConsoleProcess>(Folder + "quillonctl", Home.Root + "/follow.out",
                                                    qlnapp::ProcessOptions{{"status", "--follow"}, false, {}});
+    auto jsonFollow = std::make_unique<ConsoleProcess>(
+        Folder + "quillonctl", Home.Root + "/follow.json", qlnapp::ProcessOptions{{"status", "--follow", "--json"}, false, {}});
     auto followed = [&] { return FileText(Home.Root + "/follow.out"); };
+    auto followedJson = [&] { return FileText(Home.Root + "/follow.json"); };
     ASSERT_TRUE(WaitUntil([&] { return followed().find("send delay 5 ms") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return followedJson().find("\"sendDelay\":5") != std::string::npos; }));
     Do({"set", com, "receive-delay", "7"});
-    EXPECT_TRUE(WaitUntil([&] { return followed().find("receive delay 7 ms") != std::string::npos; })) << followed();
+    const std::regex change("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} " + com
+                            + " receive delay: 7 ms \\(was 0 ms\\)\n");
+    EXPECT_TRUE(WaitUntil([&] { return std::regex_search(followed(), change); })) << followed();
+    EXPECT_TRUE(WaitUntil([&] {
+        return followedJson().find(",\"what\":\"" + com
+                                   + "\",\"name\":\"receive delay\",\"value\":\"7 ms\",\"was\":\"0 ms\"}\n")
+            != std::string::npos;
+    })) << followedJson();
 
     const UniqueFd clientPeer = AcceptWithin(listener);
     UniqueFd serverPeer;
@@ -236,10 +164,16 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
     Do({"port", "remove", std::to_string(number)});
     EXPECT_EQ(Ini().find("[" + com + "]"), std::string::npos) << Ini();
     EXPECT_FALSE(Exists(path));
+    EXPECT_TRUE(WaitUntil([&] { return followed().find(" " + com + " removed: " + path + "\n") != std::string::npos; }))
+        << followed();
 
     console->Signal(SIGTERM);
     EXPECT_EQ(console->WaitForExit(), 0) << Output();
     EXPECT_EQ(follow->WaitForExit(), 0) << "--follow ends with the console";
+    EXPECT_EQ(jsonFollow->WaitForExit(), 0);
+    // The whole status was printed once; afterwards only what changed.
+    const std::string all = followed();
+    EXPECT_EQ(all.find("send delay 5 ms, receive delay"), all.rfind("send delay 5 ms, receive delay")) << all;
     EXPECT_EQ(saved, WrittenByTheModel(Home.Root + "/window.ini", number, links, 300, 5, 7));
 }
 
@@ -307,7 +241,7 @@ TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
     EXPECT_TRUE(run.Err.starts_with(why)) << run.Err;
     EXPECT_EQ(Ini(), saved);
     EXPECT_NE(Do({"status"}).find("send delay 78 ms"), std::string::npos);
-    EXPECT_NE(Output().find("error: config: " + com + " not saved to "), std::string::npos) << Output();
+    EXPECT_NE(Output().find("error: config: cannot save [" + com + "] in " + Folder), std::string::npos) << Output();
     small.Free();
     Do({"set", com, "receive-delay", "5"});
     EXPECT_NE(Ini().find("SendToNetDelayTime=78\nReceiveFromNetDelayTime=5\n"), std::string::npos) << Ini();

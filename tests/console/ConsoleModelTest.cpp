@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "console/ConsoleModel.h"
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Folders.h"
@@ -266,6 +266,28 @@ TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
     EXPECT_EQ(Model->FindLink(com5, 0), client.Link);
 }
 
+// A failure keeps its time; once the link is connected the failure is history.
+TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
+{
+    Start({3});
+    const uint16_t remote = FreePort();
+    const ConsoleResult client = Model->AddNet(Port(3), LinkFields{TcpClient, "127.0.0.1", std::to_string(remote), ""});
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(Model->SetReconnectIntervalTime(Port(3), client.Link, 100));
+    auto link = [&] { return Model->Status().Ports.at(0).Links.at(0); };
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().LastError == "Connection refused"; }));
+    EXPECT_GT(link().LastErrorTime, 0);
+    EXPECT_FALSE(link().LastErrorPast);
+
+    const UniqueFd listener = qlntest::Listen(remote);
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().State == Connected; }));
+    const ConsoleStatus::Link connected = link();
+    EXPECT_EQ(connected.LastError, "Connection refused");
+    EXPECT_TRUE(connected.LastErrorPast);
+    EXPECT_LE(connected.LastErrorTime, connected.LastChange);
+}
+
 // ---------------------------------------------------------------- values no line can hold
 
 // A hand edit can leave what no entrance takes (a lone carriage return, a NUL, a
@@ -286,8 +308,10 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
     ASSERT_EQ(port.Links.size(), 1u);
     EXPECT_EQ(port.Links[0].RemoteAddr, "192.0.2.9");
     std::vector<std::string> said;
-    for (const Event& event : EventLog::Instance().Since(0))
-        said.push_back(event.Text.substr(0, event.Text.find(" not loaded")));
+    for (const Event& event : EventLog::Instance().Since(0)) {
+        if (event.Level == EventLevel::Warning)
+            said.push_back(event.Text.substr(0, event.Text.find(" not loaded")));
+    }
     EXPECT_EQ(said, (std::vector<std::string>{"COM3 LogFilename", "COM3 Net1RemoteAddr", "COM3 Net2RemoteAddr",
                                               "COM3 Net3LocalAddr"}));
 }

@@ -1,9 +1,14 @@
-// What the window and the command line show of a link: the design's texts, with
+// What the window and the command line show of a link: the console's texts, with
 // IPv6 addresses in brackets and a listen address only when one is set.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "console/NodeTexts.h"
-#include "net/NetObject.h"
+#include "links/TcpClientLink.h"
+#include "links/TcpServerLink.h"
+#include "links/UdpLink.h"
+#include "support/QuietPortSide.h"
 
 namespace {
 
@@ -20,12 +25,21 @@ class LinkTextTest : public ::testing::TestWithParam<TextRow> {};
 TEST_P(LinkTextTest, ShowsAddressesAsTyped)
 {
     const TextRow& row = GetParam();
-    CNetObject link(row.Kind);
-    link.RemoteAddr = row.RemoteAddr;
-    link.RemotePort = 31000;
-    link.LocalAddr = row.LocalAddr;
-    link.LocalPort = 30000;
-    EXPECT_EQ(LinkNodeText(link), row.Text);
+    qlntest::QuietPortSide port;
+    const LinkOptions options {row.LocalAddr, false};
+    std::unique_ptr<CNetObject> link;
+    switch (row.Kind) {
+    case TcpClient:
+        link = std::make_unique<TcpClientLink>(port, row.RemoteAddr, 31000, options);
+        break;
+    case TcpServer:
+        link = std::make_unique<TcpServerLink>(port, 30000, options);
+        break;
+    case Udp:
+        link = std::make_unique<UdpLink>(port, 30000, row.RemoteAddr, 31000, options);
+        break;
+    }
+    EXPECT_EQ(LinkNodeText(*link), row.Text);
 }
 
 // The links are made without sockets: a server or UDP link shows as waiting for its port.

@@ -1,5 +1,6 @@
 // quillonctl's words and the control protocol as the console reads them from an
 // untrusted client; the JSON text of the status; the single-instance lock.
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -10,7 +11,9 @@
 #include "control/ControlProtocol.h"
 #include "control/InstanceLock.h"
 #include "control/InstancePaths.h"
+#include "control/StatusChanges.h"
 #include "control/StatusReport.h"
+#include "platform/base/EventLog.h"
 #include "support/Files.h"
 #include "support/TempFolder.h"
 
@@ -119,6 +122,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandTest,
         CommandRow{"DelayTwo", {"set", "COM3", "send-delay", "1", "2"}, false},
         CommandRow{"EmptyWord", {"set", "COM3", "log", ""}, false},
         CommandRow{"Unknown", {"start"}, false},
+        CommandRow{"UnknownOption", {"status", "--all"}, false},
+        CommandRow{"Events", {"events", "--follow"}, true},
+        CommandRow{"EventsAfter", {"events", "--after", "12"}, true},
+        CommandRow{"EventsAfterWord", {"events", "--after", "-1"}, false},
         CommandRow{"Nothing", {}, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -139,6 +146,81 @@ TEST(ControlCommandTest, KeepsTextsForTheModelAndFindsTheLogFile)
     EXPECT_TRUE(off.Command.Value.empty());
     EXPECT_EQ(off.Command.FileWord, 0u);
 }
+
+// ---------------------------------------------------------------- status --follow
+
+constexpr int64_t SeenAt = 1796651405120;
+
+// COM3 with a TCP client link that is connecting and a TCP server link.
+ConsoleStatus TwoLinks()
+{
+    ConsoleStatus status;
+    ConsoleStatus::Port& port = status.Ports.emplace_back();
+    port.Number = 3;
+    port.LinkPath = "/s/dev/COM3";
+    ConsoleStatus::Link& client = port.Links.emplace_back();
+    client.Kind = TcpClient;
+    client.State = Connecting;
+    client.AutoReconnect = true;
+    client.ReconnectIntervalTime = 5000;
+    client.NodeText = "(Connecting) TCP Client / Remote Addr:Port 127.0.0.1:7000";
+    ConsoleStatus::Link& server = port.Links.emplace_back();
+    server.Kind = TcpServer;
+    server.NodeText = "(0) TCP Server / Listen Port 7001";
+    return status;
+}
+
+struct ChangeRow {
+    const char* Name;
+    std::function<void(ConsoleStatus&)> Change;
+    bool Json;
+    std::vector<std::string> Lines; // text lines without the time in front
+};
+
+class StatusChangesTest : public ::testing::TestWithParam<ChangeRow> {};
+
+TEST_P(StatusChangesTest, PrintsOnlyWhatChanged)
+{
+    ConsoleStatus after = TwoLinks();
+    GetParam().Change(after);
+    std::string expected;
+    for (const std::string& line : GetParam().Lines)
+        expected += (GetParam().Json ? "" : EventLog::TimeText(SeenAt) + " ") + line + "\n";
+    EXPECT_EQ(StatusChanges(StatusFacts(TwoLinks()), StatusFacts(after), SeenAt, GetParam().Json), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StatusChangesTest,
+    ::testing::Values(
+        ChangeRow{"Nothing", [](ConsoleStatus&) {}, false, {}},
+        ChangeRow{"State", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = Connected; }, false,
+                  {"COM3 #1 state: connected (was connecting)"}},
+        ChangeRow{"StateAsJson", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = Connected; }, true,
+                  {"{\"time\":1796651405120,\"what\":\"COM3 #1\",\"name\":\"state\",\"value\":\"connected\","
+                   "\"was\":\"connecting\"}"}},
+        ChangeRow{"PastFailure",
+                  [](ConsoleStatus& s) {
+                      s.Ports[0].Links[0].LastError = "Connection refused";
+                      s.Ports[0].Links[0].LastErrorTime = SeenAt - 1000;
+                      s.Ports[0].Links[0].LastErrorPast = true;
+                  },
+                  false,
+                  {"COM3 #1 last failure: Connection refused (past) (was none)"}},
+        ChangeRow{"PortOption", [](ConsoleStatus& s) { s.Ports[0].SendToNetDelayTime = 5; }, false,
+                  {"COM3 send delay: 5 ms (was 0 ms)"}},
+        ChangeRow{"LinkAdded",
+                  [](ConsoleStatus& s) {
+                      s.Ports[0].Links.emplace_back().Kind = Udp;
+                      s.Ports[0].Links.back().NodeText = "UDP / Local Port 7002, Remote Addr:Port 127.0.0.1:7003";
+                  },
+                  false, {"COM3 #3 added: UDP / Local Port 7002, Remote Addr:Port 127.0.0.1:7003"}},
+        ChangeRow{"FirstLinkRemoved", [](ConsoleStatus& s) { s.Ports[0].Links.erase(s.Ports[0].Links.begin()); }, false,
+                  {"COM3 #2 removed: TCP Server / Listen Port 7001",
+                   "COM3 #1: TCP Server / Listen Port 7001 (was TCP Client / Remote Addr:Port 127.0.0.1:7000)",
+                   "COM3 #1 state: listening (was connecting)", "COM3 #1 clients: none"}},
+        ChangeRow{"PortRemoved", [](ConsoleStatus& s) { s.Ports.clear(); }, false,
+                  {"COM3 removed: /s/dev/COM3", "COM3 #1 removed: TCP Client / Remote Addr:Port 127.0.0.1:7000",
+                   "COM3 #2 removed: TCP Server / Listen Port 7001"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(StatusReportTest, JsonStringsAreValidWhateverTheBytes)
 {

@@ -1,7 +1,7 @@
 // The port object on its own: what a new port holds, and its handle on the driver.
 #include <gtest/gtest.h>
 
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/Folders.h"
 #include "support/Application.h"

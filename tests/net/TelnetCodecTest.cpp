@@ -1,5 +1,6 @@
 // Telnet on a byte stream: data exact through escaping at every split of the reads,
-// commands taken out, options negotiated without loops and refused when unknown.
+// commands taken out, NVT's CR NUL made CR unless the peer sends BINARY, options
+// negotiated without loops and refused when unknown.
 #include "net/TelnetCodec.h"
 #include "support/Bytes.h"
 
@@ -93,7 +94,7 @@ TEST_P(TelnetDecodeTest, SameResultHoweverTheReadsAreCut)
     ExpectSameAtEverySplit(GetParam().Wire, GetParam().Expected);
 }
 
-constexpr uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, WONT = 252, DO = 253, DONT = 254;
+constexpr uint8_t IAC = 255, SB = 250, SE = 240, NOP = 241, WILL = 251, WONT = 252, DO = 253, DONT = 254;
 
 Bytes Overlong()
 {
@@ -114,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeRow {"RepeatedAgreementIsAnsweredOnce", {IAC, WILL, 0, IAC, WILL, 0, IAC, WILL, 0}, {{}, {IAC, DO, 0}, {"remote 0 on"}}},
         DecodeRow {"SubnegotiationWithEscapedIac", {'a', IAC, SB, 44, 1, IAC, IAC, 2, IAC, SE, 'b'}, {{'a', 'b'}, {}, {"sb 44: 1 255 2"}}},
         DecodeRow {"CommandInsideSubnegotiationEndsIt", {IAC, SB, 44, 1, IAC, WILL, 1, 'a'}, {{'a'}, {IAC, DONT, 1}, {}}},
-        DecodeRow {"OverlongSubnegotiationIsDropped", Overlong(), {{'z'}, {}, {}}}),
+        DecodeRow {"OverlongSubnegotiationIsDropped", Overlong(), {{'z'}, {}, {}}},
+        DecodeRow {"NvtCrNulLosesTheNul", {'a', '\r', 0, '\r', '\n', 0, '\r', IAC, NOP, 0, '\r', IAC, IAC, 0},
+                   {{'a', '\r', '\r', '\n', 0, '\r', '\r', 0xFF, 0}, {}, {}}},
+        DecodeRow {"BinaryKeepsCrNul", {IAC, WILL, 0, '\r', 0}, {{'\r', 0}, {IAC, DO, 0}, {"remote 0 on"}}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Two ends that agree to different options, each asking for what the other refuses,

@@ -4,6 +4,8 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 
+#include "links/TcpServerLink.h"
+#include "links/UdpLink.h"
 #include "support/LinkPeer.h"
 
 using namespace qlntest;
@@ -57,8 +59,8 @@ TEST(DualStackTest, ServerLinkTakesBothFamilies)
     ASSERT_TRUE(v4 && v6);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 2; }));
     console.Locked([&] {
-        EXPECT_EQ(link->Clients.front().Peer, "127.0.0.1:" + std::to_string(LocalPort(v4)));
-        EXPECT_EQ(link->Clients.back().Peer, "[::1]:" + std::to_string(LocalPort(v6)));
+        EXPECT_EQ(link->ClientPeers().front(), "127.0.0.1:" + std::to_string(LocalPort(v4)));
+        EXPECT_EQ(link->ClientPeers().back(), "[::1]:" + std::to_string(LocalPort(v6)));
         return 0;
     });
     ASSERT_TRUE(console.Application->WriteAll({'x'}));
@@ -96,8 +98,8 @@ TEST(ListenAddressTest, LoopbackKeepsTheLinkOnThisMachine)
     CNetObject* udp =
         console.Port->AddUdp(udpPort, "127.0.0.1", 9, CPortObject::BindFailure::Refuse, nullptr, local);
     ASSERT_TRUE(server && udp);
-    for (int fd : {console.Locked([&] { return server->ServerSocket->GetHandle(); }),
-                   console.Locked([&] { return udp->DatagramSocket->GetHandle(); })}) {
+    for (int fd : {console.Locked([&] { return static_cast<TcpServerLink*>(server)->Listener()->GetHandle(); }),
+                   console.Locked([&] { return static_cast<UdpLink*>(udp)->Datagrams()->GetHandle(); })}) {
         const SocketAddress bound = BoundAddress(fd);
         ASSERT_EQ(bound.Storage.ss_family, AF_INET);
         EXPECT_EQ(ntohl(reinterpret_cast<const sockaddr_in*>(&bound.Storage)->sin_addr.s_addr), INADDR_LOOPBACK);
@@ -129,11 +131,11 @@ TEST(ListenAddressTest, AnEditToAnotherAddressRebinds)
                                           LinkOptions {address, true});
     };
     EXPECT_FALSE(console.Port->ReplaceLink(old, edit("192.0.2.1"))); // an address for documentation only
-    EXPECT_TRUE(console.Locked([&] { return old->IsListening() && old->Clients.size() == 1; }));
+    EXPECT_TRUE(console.Locked([&] { return old->IsListening() && old->ClientCount() == 1; }));
     CNetObject* fresh = edit("127.0.0.1");
     ASSERT_TRUE(old && fresh);
     ASSERT_TRUE(console.Port->ReplaceLink(old, fresh));
-    const SocketAddress bound = BoundAddress(console.Locked([&] { return fresh->ServerSocket->GetHandle(); }));
+    const SocketAddress bound = BoundAddress(console.Locked([&] { return static_cast<TcpServerLink*>(fresh)->Listener()->GetHandle(); }));
     ASSERT_EQ(bound.Storage.ss_family, AF_INET);
     EXPECT_EQ(ntohl(reinterpret_cast<const sockaddr_in*>(&bound.Storage)->sin_addr.s_addr), INADDR_LOOPBACK);
     EXPECT_EQ(console.Locked([&] { return console.Port->GetNetLinks().size(); }), 1u);

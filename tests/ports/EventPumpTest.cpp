@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "support/LinkPeer.h"
 
 using namespace qlntest;
@@ -62,7 +62,7 @@ TEST(EventPumpTest, SixtyFourTricklingPortsDeliverEveryByteOnceInOrder)
         apps.push_back(std::make_unique<App>(PortDriver::Instance().LinkPath(port->GetPortNumber())));
         ASSERT_TRUE(WaitUntil([&] {
             CGuard guard(manager.Lock());
-            return link->Clients.size() == 1;
+            return link->ClientCount() == 1;
         }));
     }
     constexpr size_t Rounds = 40;

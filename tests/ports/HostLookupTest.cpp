@@ -108,7 +108,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     uint16_t serverPort = FreePort();
     CNetObject* server = other->AddTcpServer(serverPort);
     UniqueFd client = ConnectTo(serverPort);
-    ASSERT_TRUE(WaitUntil([&] { CGuard guard(manager->Lock()); return server->Clients.size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { CGuard guard(manager->Lock()); return server->ClientCount() == 1; }));
     ASSERT_TRUE(otherApp.WriteAll({'o', 'k'}));
     EXPECT_EQ(RecvExactly(client, 2), (std::vector<uint8_t>{'o', 'k'}));
     ASSERT_TRUE(SendAll(client, {'i', 'n'}));

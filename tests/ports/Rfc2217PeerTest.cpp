@@ -7,6 +7,7 @@
 #include <sstream>
 #include <sys/ioctl.h>
 
+#include "links/TcpClientLink.h"
 #include "support/Console.h"
 #include "support/SerialPeers.h"
 
@@ -142,7 +143,7 @@ TEST_P(Rfc2217ClientLinkTest, TheFarLineFollowsTheApplicationAndDataIsExact)
     EXPECT_TRUE(WaitUntil([&] { return farHas(B9600, CSTOPB | CRTSCTS); }, 20.0)) << FileText(folder.File("server.out"));
     EXPECT_TRUE(WaitUntil([&] {
         return console.Locked([&] {
-            const ReportedLine* line = link->Protocol ? &link->Protocol->Session.Reported() : nullptr;
+            const ReportedLine* line = link->FarLine();
             return line && line->Agreed && line->Baud == 9600 && line->StopSize == 2 && line->FlowControl == 3;
         });
     }));
@@ -212,7 +213,7 @@ class Rfc2217WireTest : public RawServerTest, public ::testing::WithParamInterfa
 // A server that says odd things; the application's data stays exact.
 TEST_P(Rfc2217WireTest, OddServersNeverCorruptTheData)
 {
-    const int theirs = console.Locked([&] { return link->ClientSocket->GetHandle(); });
+    const int theirs = console.Locked([&] { return static_cast<TcpClientLink*>(link)->Socket().GetHandle(); });
     for (const std::string& piece : GetParam().FromServer) {
         ASSERT_TRUE(SendAll(server, std::vector<uint8_t>(piece.begin(), piece.end())));
         EXPECT_TRUE(WaitUntil([&] { return Queued(server.Get(), SIOCOUTQ) == 0 && Queued(theirs, SIOCINQ) == 0; }));
@@ -223,7 +224,7 @@ TEST_P(Rfc2217WireTest, OddServersNeverCorruptTheData)
     ASSERT_TRUE(console.Application->WriteAll({0xFF, 0x01}));
     std::string heard;
     EXPECT_TRUE(Hears(server, heard, GetParam().ServerHears));
-    const ReportedLine line = console.Locked([&] { return link->Protocol->Session.Reported(); });
+    const ReportedLine line = console.Locked([&] { return *link->FarLine(); });
     EXPECT_EQ(line.Agreed, GetParam().Agreed);
     EXPECT_EQ(line.Baud, GetParam().Baud);
 }

@@ -43,7 +43,7 @@ public:
     }
     size_t ClientCount(CNetObject* link)
     {
-        return Locked([&] { return link->Clients.size(); });
+        return Locked([&] { return link->ClientCount(); });
     }
 
     PortsHome Home; // first: the folders exist before the manager looks at them

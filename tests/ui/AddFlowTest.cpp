@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/devices/DeviceStore.h"
-#include "forwarding/DriverInterface.h"
+#include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
 #include "UiTestSupport.h"
 

@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "forwarding/PortObject.h"
+#include "links/NetObject.h"
 #include "support/ParamName.h"
 #include "support/ProcessStats.h"
 #include "UiTestSupport.h"
@@ -379,7 +379,7 @@ TEST_F(MainFormTest, TimerFollowsAServersClientCount)
     CNetObject* link = LinkOf(node);
     auto clients = [&] {
         CGuard guard(Lock());
-        return link->Clients.size();
+        return link->ClientCount();
     };
 
     UniqueFd a = qlntest::ConnectTo(port);

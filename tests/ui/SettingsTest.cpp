@@ -4,7 +4,7 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/config/ProfileFile.h"
 #include "forwarding/PortObject.h"
 #include "console/ConfigLocation.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net/NetObject.h"
+#include "links/NetObject.h"
 #include "platform/config/AtomicFile.h"
 #include "forwarding/PortObject.h"
 #include "UiTestSupport.h"

@@ -13,10 +13,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
-#include "forwarding/DriverInterface.h"
 #include "forwarding/PortObject.h"
-#include "net/NetObject.h"
+#include "forwarding/PortObject.h"
+#include "links/NetObject.h"
 #include "support/Bytes.h"
 #include "UiTestSupport.h"
 
@@ -87,7 +88,7 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
     Add({Udp, "127.0.0.1", std::to_string(qlntest::LocalPort(udpPeer)), std::to_string(udpLocal)});
     ASSERT_TRUE(ProcessUntil([&] {
         CGuard guard(Lock());
-        return server->Clients.size() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == Connected;
+        return server->ClientCount() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == Connected;
     }));
 
     ASSERT_TRUE(app.WriteAll(qlntest::Pattern(5)));
@@ -129,7 +130,7 @@ TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
         << Form->LinkFiguresLabel->toolTip().toStdString();
 }
 
-// The design's message first, the reason on the second line.
+// The console's message first, the reason on the second line.
 TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
 {
     const std::string missing = Home.Root + "/no/such/folder/com3.log";
@@ -244,7 +245,7 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     UniqueFd client = qlntest::ConnectTo(listen);
     ASSERT_TRUE(ProcessUntil([&] {
         CGuard guard(Lock());
-        return server->Clients.size() == 1;
+        return server->ClientCount() == 1;
     }));
     const UniqueFd taken = qlntest::Listen();
     auto edit = [&](int index, std::vector<ModalDriver::Act> acts) {
@@ -368,6 +369,17 @@ TEST_F(WindowAidsTest, TheLogPickerAppendsAndTrayExitAsksFirst)
     EXPECT_TRUE(Form->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(Form->SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    // A file chosen with the picker is not applied before "Set": it shows in italics.
+    Tree().setCurrentItem(PortNode(0));
+    const QString chosen = QString::fromStdString(Home.Root + "/picked.log");
+    QTimer::singleShot(0, Form.get(), [&] {
+        Form->SaveDialog1->selectFile(chosen);
+        static_cast<QDialog*>(Form->SaveDialog1)->accept();
+    });
+    Form->LogFilenButton->click();
+    EXPECT_EQ(Form->LogFilenameEdit->text(), chosen);
+    EXPECT_TRUE(Form->LogFilenameEdit->font().italic());
+    EXPECT_EQ(PortOf(PortNode(0))->GetLogFilename(), "");
     ASSERT_EQ(Form->TrayIcon1->contextMenu(), Form->TrayMenu);
     EXPECT_EQ(Form->TrayShowItem->text(), "Show");
 

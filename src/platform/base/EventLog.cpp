@@ -1,10 +1,13 @@
 // Implements EventLog: the console's one-line events on standard error.
 #include "platform/base/EventLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <poll.h>
 #include <unistd.h>
 
@@ -69,39 +72,56 @@ const char* EventLog::LevelWord(EventLevel level)
     return "info";
 }
 
+std::string EventLog::TimeText(int64_t millisecondsSince1970)
+{
+    const time_t seconds = static_cast<time_t>(millisecondsSince1970 / 1000);
+    tm local {};
+    localtime_r(&seconds, &local);
+    char stamp[48];
+    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(millisecondsSince1970 % 1000));
+    return std::string(stamp, n) + millis;
+}
+
 std::string EventLog::Format(const Event& event, bool journal)
 {
     std::string line;
     if (journal) {
         line = "<" + std::to_string(static_cast<int>(event.Level)) + ">";
     } else {
-        const time_t seconds = static_cast<time_t>(event.Time / 1000);
-        tm local {};
-        localtime_r(&seconds, &local);
-        char stamp[48];
-        const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        line.assign(stamp, n);
-        char millis[8];
-        std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(event.Time % 1000));
-        line += millis;
-        line += LevelWord(event.Level);
-        line += ": ";
+        line = TimeText(event.Time) + " " + LevelWord(event.Level) + ": ";
     }
+    const size_t head = line.size();
     if (!event.Source.empty())
         line += event.Source + ": ";
     line += event.Text;
     if (line.size() > LineLimit - 1)
         line.resize(LineLimit - 1);
+    // One event, one line, whatever its words hold.
+    for (size_t i = head; i < line.size(); ++i) {
+        if (line[i] == '\n' || line[i] == '\r')
+            line[i] = ' ';
+    }
     line += '\n';
     return line;
 }
 
-void EventLog::Say(EventLevel level, std::string_view source, std::string_view text)
+void EventLog::Say(EventLevel level, std::string_view source, std::string_view text) noexcept
 {
     const int64_t now = WallNow();
     std::lock_guard<std::mutex> hold(Mutex);
     if (static_cast<int>(level) > static_cast<int>(Shown))
         return;
+    try {
+        SayLocked(level, source, text, now);
+    } catch (const std::bad_alloc&) {
+        ++Lost;
+    }
+}
+
+void EventLog::SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now)
+{
     SayOverBursts(now);
     if (!source.empty()) {
         Burst& burst = Bursts.try_emplace(std::string(source)).first->second;
@@ -118,6 +138,29 @@ void EventLog::Say(EventLevel level, std::string_view source, std::string_view t
     }
     Record(level, source, text, now);
     Drain();
+    ArmFlush();
+}
+
+void EventLog::ArmFlush()
+{
+    if (!Wake || WakeArmed)
+        return;
+    const bool burstOpen = std::any_of(Bursts.begin(), Bursts.end(), [](const auto& entry) {
+        return entry.second.Suppressed > 0;
+    });
+    if (!burstOpen && Waiting.empty() && !Lost)
+        return;
+    WakeArmed = true;
+    // A burst's count is due when its second is over; a line stderr did not take is
+    // tried again soon.
+    Wake(burstOpen ? 1000 : 100);
+}
+
+void EventLog::SetWakeHook(WakeHook hook)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Wake = std::move(hook);
+    WakeArmed = false;
 }
 
 void EventLog::Record(EventLevel level, std::string_view source, std::string_view text, int64_t now)
@@ -168,7 +211,7 @@ void EventLog::Drain()
         Event event;
         event.Time = WallNow();
         event.Level = EventLevel::Warning;
-        event.Text = std::to_string(Lost) + " event lines were lost: standard error did not take them";
+        event.Text = std::to_string(Lost) + " event lines were lost: standard error or memory could not take them";
         Lost = 0;
         Waiting.push_back(Format(event, Journal));
         WaitingBytes += Waiting.back().size();
@@ -217,8 +260,10 @@ uint64_t EventLog::LastNumber() const
 void EventLog::Flush()
 {
     std::lock_guard<std::mutex> hold(Mutex);
+    WakeArmed = false;
     SayOverBursts(WallNow());
     Drain();
+    ArmFlush();
 }
 
 void EventLog::Finish(int milliseconds)

@@ -44,7 +44,8 @@ public:
 
     static EventLog& Instance();
 
-    void Say(EventLevel level, std::string_view source, std::string_view text);
+    // Never throws: a line the log has no memory for is counted as lost and said later.
+    void Say(EventLevel level, std::string_view source, std::string_view text) noexcept;
 
     // Lines above `level` are neither written nor kept (Info by default; --quiet
     // Warning, --verbose Debug).
@@ -62,8 +63,14 @@ public:
     uint64_t LastNumber() const;
 
     // Says the counts of bursts that are over and writes what waits, if it can.
-    // Call now and then (the console's timers do).
+    // Call it when the wake hook asks (or now and then).
     void Flush();
+    // Called, from whatever thread says an event, when a Flush will be wanted in
+    // `milliseconds` (a burst's count, a line standard error did not take): once, until
+    // the next Flush. Called with the log's mutex held: it may only schedule the flush.
+    // An idle log never calls it, so an idle console wakes for nothing.
+    using WakeHook = std::function<void(int milliseconds)>;
+    void SetWakeHook(WakeHook hook);
     // At the end of the console: Flush, then waits up to `milliseconds` for what
     // still waits to be written.
     void Finish(int milliseconds);
@@ -72,6 +79,10 @@ public:
     // systemd, "2026-12-07 17:30:01.123 warning: COM3 Net1: …" elsewhere.
     static std::string Format(const Event& event, bool journal);
     static const char* LevelWord(EventLevel level);
+    // Local time as the lines show it: "2026-12-07 17:30:01.123".
+    static std::string TimeText(int64_t millisecondsSince1970);
+    // Whether the lines go to the journal (JOURNAL_STREAM was set at start).
+    bool ToJournal() const { return Journal; }
 
     // For tests: forgets every event, burst and waiting line.
     void Reset();
@@ -85,14 +96,18 @@ private:
         EventLevel Level = EventLevel::Info;
     };
 
+    void SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void Record(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void SayOverBursts(int64_t now); // mutex held
     void Drain(); // mutex held
+    void ArmFlush(); // mutex held
 
     mutable std::mutex Mutex;
     EventLevel Shown = EventLevel::Info;
     bool Journal = false;
     Sink Custom;
+    WakeHook Wake;
+    bool WakeArmed = false;
     uint64_t Next = 1;
     std::deque<Event> Recent;
     std::map<std::string, Burst, std::less<>> Bursts;
@@ -102,7 +117,7 @@ private:
 };
 
 // Shorthand for EventLog::Instance().Say.
-inline void SayEvent(EventLevel level, std::string_view source, std::string_view text)
+inline void SayEvent(EventLevel level, std::string_view source, std::string_view text) noexcept
 {
     EventLog::Instance().Say(level, source, text);
 }

@@ -1,6 +1,7 @@
 #include "platform/base/Thread.h"
 
 #include <chrono>
+#include <system_error>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,7 +27,8 @@ bool CThread::Start()
         return true;
     try {
         ThreadHandle = std::make_unique<std::thread>(&CThread::Procedure, this);
-    } catch (...) {
+    } catch (const std::system_error&) {
+        // No thread to be had (the system's limit): the caller reports the start failed.
         ThreadHandle.reset();
         return false;
     }

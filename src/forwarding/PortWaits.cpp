@@ -1,0 +1,117 @@
+// Implements CPortObject's side of the pump's wait: what each of its descriptors is
+// waited on for, what the wait reported, and when the port is due by time.
+#include <sys/epoll.h>
+
+#include "forwarding/PortObject.h"
+#include "links/LinkWaits.h"
+#include "platform/base/TickCount.h"
+
+namespace {
+
+// How long a link that the system refused waits before the chunk is offered again
+// (a broadcast address without permission, a system short of buffers): nothing
+// reports the end of such a refusal.
+constexpr int32_t RefusedRetry = 100;
+// How often a port looks for an application where the system gives no open notice.
+constexpr int32_t OpenLookInterval = 50;
+
+} // namespace
+
+void CPortObject::Ready(uint32_t)
+{
+    Reported = true;
+}
+
+bool CPortObject::IsDue(int32_t now) const
+{
+    return Reported || (HasDue && TickElapsed(now, Due, 0));
+}
+
+void CPortObject::DueBy(int32_t tick)
+{
+    if (!HasDue || TickDiff(tick, Due) < 0)
+        Due = tick;
+    HasDue = true;
+}
+
+void CPortObject::ArmWaits()
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    if (!Wait)
+        return;
+    const int32_t now = GetTickCount32();
+    HasDue = false;
+
+    // The application's side.
+    bool deliverable = false;
+    if (!FromNetQueue.IsEmpty()) {
+        if (TickElapsed(now, FromNetStamp, ReceiveFromNetDelayTime))
+            deliverable = true;
+        else
+            DueBy(TickAfter(FromNetStamp, ReceiveFromNetDelayTime));
+    }
+    PortDriver::Wait driver;
+    if (DriverHandleValue != INVALID_DRIVER_HANDLE) {
+        // An application that let go shows as a hang-up of the master; one that took
+        // the port shows through the open notice, which serves every port.
+        const bool refresh = (Master.Events & (EPOLLHUP | EPOLLERR)) || LookingForApplication;
+        driver = PortDriver::Instance().WaitFor(DriverHandleValue, ToNetQueue.IsEmpty(), deliverable, refresh);
+        if (driver.Now)
+            DueBy(now);
+        if (driver.Poll)
+            DueBy(TickAfter(now, OpenLookInterval));
+    }
+    const uint32_t masterEvents = driver.Fd < 0 ? 0 : (driver.Events ? static_cast<uint32_t>(driver.Events) : EPOLLHUP);
+    // The master stays open with the driver when the application lets go or the
+    // handle is closed, so its registration does not go by itself: it is taken out
+    // of the wait, or it would be reported for ever.
+    if (MasterRegistration.Registered()
+        && (driver.Fd != MasterRegistration.Descriptor()
+            || MasterRegistration.OpeningNumber() != static_cast<uint64_t>(DriverHandleValue)))
+        Wait->Remove(MasterRegistration);
+    Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(DriverHandleValue), masterEvents, &Master,
+                 this);
+    Master.Events = 0;
+    LookingForApplication = driver.Poll;
+    // The links hear of an application that came or went; what they owe their peers
+    // goes in the next step, at once.
+    if ((driver.Fd >= 0) != ApplicationHeld) {
+        NoteApplication(driver.Fd >= 0);
+        DueBy(now);
+    }
+
+    // The network's side.
+    bool chunkDue = false;
+    if (!ToNetQueue.IsEmpty()) {
+        if (TickElapsed(now, ToNetStamp, SendToNetDelayTime))
+            chunkDue = true;
+        else
+            DueBy(TickAfter(ToNetStamp, SendToNetDelayTime));
+    }
+    // The step offers the chunk before it polls: a peer that came up in it takes the
+    // chunk in the next step, at once.
+    if (chunkDue && PeerUp)
+        DueBy(now);
+    PeerUp = false;
+
+    LinkWaits waits(*Wait, *this, now, FromNetFull(), chunkDue);
+    bool retry = false;
+    for (auto& link : NetLinks) {
+        link->ArmWaits(waits);
+        retry = retry || link->WantsRetry();
+    }
+    if (chunkDue && retry)
+        DueBy(TickAfter(now, RefusedRetry));
+    if (waits.HasDue)
+        DueBy(waits.Due);
+    Reported = false;
+}
+
+void CPortObject::StopWaiting()
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    // The master outlives the port (the driver keeps it); the sockets leave the wait
+    // as they close.
+    if (Wait)
+        Wait->Remove(MasterRegistration);
+}

@@ -1,0 +1,97 @@
+// Implements ListeningLink: binding, and binding again, on a local port.
+#include "links/ListeningLink.h"
+
+#include "links/LinkWaits.h"
+#include "links/PortSide.h"
+#include "platform/base/CriticalSection.h"
+#include "platform/base/TickCount.h"
+
+ListeningLink::ListeningLink(NetKind kind, PortSide& port, uint16_t localPort, const LinkOptions& options)
+    : CNetObject(kind, port)
+{
+    LocalPort = localPort;
+    LocalAddr = options.LocalAddr;
+}
+
+Failure ListeningLink::Start()
+{
+    if (Listen())
+        return {};
+    LastFailTime = GetTickCount32();
+    return BindFailed;
+}
+
+bool ListeningLink::Listen()
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    // A stored address that is not numeric never falls back to every interface: the
+    // link waits, not listening, with the reason.
+    NetAddress local;
+    if (!LocalAddr.empty() && !NetAddress::FromNumeric(LocalAddr.c_str(), local)) {
+        BindFailed = Failure::Said(LocalAddr + " is not a numeric address");
+        LastError = BindFailed.Reason();
+        return false;
+    }
+    BindFailed = Bind(local);
+    if (BindFailed)
+        LastError = BindFailed.Reason();
+    return !BindFailed;
+}
+
+void ListeningLink::RetryListen()
+{
+    const int32_t now = GetTickCount32();
+    if (!TickElapsed(now, LastFailTime, ListenRetryInterval))
+        return;
+    if (Listen())
+        MarkChanged(); // the window shows it listening from the next tick
+    else
+        LastFailTime = now;
+}
+
+int32_t ListeningLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTaken)
+{
+    // A link still waiting for its local port takes no part in the traffic, as if it
+    // were not there yet; it only tries to bind again now and then.
+    if (!HasListener()) {
+        RetryListen();
+        return 0;
+    }
+    return ServeListening(chunk, length, allTaken);
+}
+
+void ListeningLink::ArmWaits(LinkWaits& waits)
+{
+    if (!HasListener()) {
+        waits.DueBy(TickAfter(LastFailTime, ListenRetryInterval));
+        return;
+    }
+    ArmListening(waits);
+}
+
+bool ListeningLink::TakeOver(CNetObject& other)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    auto* old = dynamic_cast<ListeningLink*>(&other);
+    if (HasListener() || !old || old->Type != Type || old->LocalPort != LocalPort || !old->HasListener())
+        return HasListener();
+    if (LocalAddr != old->LocalAddr) {
+        // The same port on another address: old's socket holds the port, so it goes
+        // first, and comes back when the new address cannot be had. Its connections
+        // came in on the address given up: they go with old, unless it stays.
+        old->DropListener();
+        if (Listen()) {
+            LastError.clear();
+            MarkChanged();
+        } else if (!old->Listen()) {
+            old->LastFailTime = GetTickCount32();
+        }
+        old->MarkChanged();
+        return HasListener();
+    }
+    if (!TakeListenerFrom(*old))
+        return false;
+    LastError.clear();
+    MarkChanged();
+    return true;
+}

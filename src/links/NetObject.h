@@ -1,0 +1,150 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "links/LinkFailure.h"
+#include "links/Stage.h"
+#include "net/ClientSocket.h"
+#include "net/LinkKinds.h"
+#include "net/ReportedLine.h"
+#include "net/SocketEventHandler.h"
+#include "platform/base/Failure.h"
+
+class LinkWaits;
+class PortSide;
+
+// What a link may have beyond its kind's ports and remote host; both are optional
+// and stored only when set.
+struct LinkOptions {
+    // TcpServer, Udp: the numeric address to listen on; empty: every interface.
+    std::string LocalAddr;
+    // TcpClient, TcpServer: line control over Telnet (RFC 2217); off: raw bytes.
+    bool Rfc2217 = false;
+};
+
+// One network link of a port. Owned by its CPortObject; each kind (TcpClientLink,
+// TcpServerLink, UdpLink) is a class of its own that owns its sockets, is the handler
+// of their events, and answers the port's few questions below. The port never asks
+// what kind a link is; the kind is chosen once, when the link is made.
+//
+// The fields are the link's face: what the window, the console model and the
+// configuration read and set. Every field is guarded by the manager lock.
+class CNetObject : public CSocketEventHandler {
+public:
+    CNetObject(NetKind kind, PortSide& port) : Type(kind), Port(port) {}
+    CNetObject(const CNetObject&) = delete;
+    CNetObject& operator=(const CNetObject&) = delete;
+    // Closes the link's sockets (with their OnClose) if Close has not.
+    virtual ~CNetObject() = default;
+
+    const NetKind Type;
+    int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
+    std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
+    bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
+    std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
+    uint16_t RemotePort = 0;     // TcpClient, Udp
+    bool Changed = false;        // what the window shows of the link may have changed
+    // Figures for the window and the command line: bytes sent to the link's peers
+    // (to each client of a server link) and received from them, the wall-clock time
+    // (milliseconds since 1970) of the last change of state, and why and when the
+    // last attempt, bind or connection failed ("Connection refused"; empty before any
+    // failure).
+    uint64_t BytesSent = 0;
+    uint64_t BytesReceived = 0;
+    int64_t LastChange = 0;
+    LinkFailure LastError;
+    bool AutoReconnect = true;   // TcpClient
+    int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
+    // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
+    // of the last failed bind while the link is not listening.
+    int32_t LastFailTime = 0;
+
+    // Something the window shows changed: the next refresh redraws the link.
+    void MarkChanged()
+    {
+        Changed = true;
+        LastChange = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    }
+
+    // ---- what the port asks; lock held
+
+    // Sets the link going once it is made: a TCP client's first connection attempt,
+    // a listening link's bind. A failure here leaves a listening link not listening
+    // (the port refuses it or keeps it to retry); a client that cannot start its
+    // attempt yet tries again later and reports nothing here.
+    virtual Failure Start() = 0;
+    // One pump step: offers what each peer still lacks of `chunk` (null: no chunk is
+    // due) and serves the link's sockets. Clears `allTaken` when a peer holds back
+    // part of the chunk. Returns the work count.
+    virtual int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) = 0;
+    // Every peer has the chunk, which leaves the port: the next starts from nothing.
+    virtual void ChunkDone() = 0;
+    // After a step: waits for what the next step would act on.
+    virtual void ArmWaits(LinkWaits& waits) = 0;
+    // A kind that stopped offering a chunk for a reason no descriptor reports the end
+    // of (a UDP destination the system refused) wants the chunk offered again soon.
+    virtual bool WantsRetry() const { return false; }
+    // Closes every socket of the link, each with its OnClose (the link is removed).
+    virtual void Close() = 0;
+
+    // False only for a TCP server or UDP link that has no bound socket on its local
+    // port yet: the configuration load keeps such a link when the port is taken, and
+    // the pump binds it once the port is free.
+    virtual bool IsListening() const { return true; }
+    // Takes the place of `old`, a link of the same port that goes, when this one could
+    // not bind because `old` holds that very port: takes over old's socket (and a
+    // server's clients), or binds anew once old let go of another address on it.
+    // False when this link still has no socket; `old` then stays as it was.
+    virtual bool TakeOver(CNetObject& old)
+    {
+        (void)old;
+        return IsListening();
+    }
+
+    // Why a listening link could not bind when it last tried; empty otherwise.
+    virtual Failure ListenFailure() const { return {}; }
+
+    // A TCP client link's connection state; Unconnected for other kinds.
+    virtual LinkState GetLinkState() const { return Unconnected; }
+    // A new connection attempt (the window's Reconnect), for a kind that connects out
+    // and is Unconnected; false when there is nothing to do.
+    virtual bool CanReconnect() const { return false; }
+    virtual void Reconnect() {}
+
+    // Line control: whether the link wants the application's line changes; news of
+    // the application's side (line changes, an application opening or closing the port).
+    virtual bool WantsLineReports() const { return false; }
+    virtual void PortChanged(const PortNews& news) { (void)news; }
+
+    // Figures: the connections a server link serves, with their peers; what the far
+    // serial port last reported, for a link with line control (the current
+    // connection's, or the last one's until the next connects).
+    virtual size_t ClientCount() const { return 0; }
+    virtual std::vector<std::string> ClientPeers() const { return {}; }
+    // What each client's connection says of itself, in the order of ClientPeers ("asks
+    // 115200 8N1, flow none"; empty for none).
+    virtual std::vector<std::string> ClientNotes() const { return {}; }
+    // The link as the traffic log and the monitor name it: "tcp-client 192.0.2.7:7000",
+    // "tcp-server 7000", "udp 127.0.0.1:7001".
+    virtual std::string Label() const = 0;
+    virtual const ReportedLine* FarLine() const { return nullptr; }
+
+    // Socket events a kind does not have. (A connection nobody takes is closed.)
+    void OnAccept(CServerSocket*, CClientSocket* client, void*) override;
+    void OnClose(CSocket*, void*) override {}
+    void OnConnect(CClientSocket*, bool, void*) override {}
+    void OnReceive(CSocket*, uint32_t, void*) override {}
+
+protected:
+    PortSide& Port;
+};
+
+inline void CNetObject::OnAccept(CServerSocket*, CClientSocket* client, void*)
+{
+    std::unique_ptr<CClientSocket> dropped(client);
+}

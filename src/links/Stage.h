@@ -1,0 +1,72 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ReportedLine;
+
+// What changed on the application's side of the port since the stages last heard:
+// its line settings, the buffers it flushed (ComPortSession::PurgeReceive and
+// PurgeTransmit bits), whether an application holds the port.
+struct PortNews {
+    bool SettingsChanged = false;
+    uint8_t Purged = 0;
+    std::optional<bool> ApplicationPresent;
+};
+
+// One layer of a connection between its socket (below) and the port (above): Telnet
+// with line control, TLS. A stage only transforms bytes; it never touches the
+// socket, and the data path never asks which stages a connection has.
+//
+// Toward the socket a stage appends to `down`; the connection hands that to the stage
+// beneath it and, from the lowest stage, to the socket. A stage may hold data from
+// above instead (a handshake under way, a peer that asked for a pause, or just until
+// the connection has sent what it owes: Release), and says how much (Holding): the
+// connection counts that against its bound.
+//
+// Owned by its connection; guarded by the manager lock.
+class Stage {
+public:
+    using Bytes = std::vector<uint8_t>;
+
+    virtual ~Stage() = default;
+
+    // The connection is up: the stage's opening messages go to `down`.
+    virtual void Open(Bytes& down) { (void)down; }
+    // Bytes from below: data for the stage above goes to `up`, answers of the stage's
+    // own to `down`.
+    virtual void FromBelow(const uint8_t* bytes, size_t count, Bytes& up, Bytes& down) = 0;
+    // Data from above, taken whole: its wire form goes to `down`.
+    virtual void FromAbove(const uint8_t* data, size_t count, Bytes& down) = 0;
+    // At most how many bytes `count` bytes from above become; cheap.
+    virtual size_t DownBound(size_t count) const { return count; }
+    // Exactly (or at most) how many bytes these `count` bytes become; may read them.
+    virtual size_t DownSize(const uint8_t* data, size_t count) const
+    {
+        (void)data;
+        return DownBound(count);
+    }
+    // Whether the stage takes data from above now (false: the peer asked for a
+    // pause, a handshake is under way).
+    virtual bool Accepting() const { return true; }
+    // Sends what the stage has to say of its own accord (news that waited for room)
+    // to `down`. Called while the connection has room.
+    virtual void Service(Bytes& down) { (void)down; }
+    // Everything beneath the stage has gone to the socket: held data may follow, as
+    // much as the stage lets go now, to `down`.
+    virtual void Release(Bytes& down) { (void)down; }
+    // Bytes the stage holds on their way down.
+    virtual size_t Holding() const { return 0; }
+    // The peer asked to have dropped what it sent that still waits for the
+    // application; asked once.
+    virtual bool TakeDropRequest() { return false; }
+
+    // News of the application's side; a stage that carries line control passes it on.
+    virtual void PortChanged(const PortNews& news) { (void)news; }
+    // What the far serial port reported, for a stage that carries line control.
+    virtual const ReportedLine* FarLine() const { return nullptr; }
+    // A word on the connection for the figures ("asks 115200 8N1"); empty: none.
+    virtual std::string Note() const { return {}; }
+};

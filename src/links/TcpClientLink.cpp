@@ -1,0 +1,242 @@
+// Implements TcpClientLink: a link that connects out, and reconnects.
+#include "links/TcpClientLink.h"
+
+#include <algorithm>
+
+#include "links/ConnectionStages.h"
+#include "links/LinkWaits.h"
+#include "links/PortSide.h"
+#include "platform/base/CriticalSection.h"
+#include "platform/base/TickCount.h"
+
+TcpClientLink::TcpClientLink(PortSide& port, const char* host, uint16_t remotePort, const LinkOptions& options)
+    : CNetObject(TcpClient, port), Link(std::make_unique<CClientSocket>())
+{
+    RemoteAddr = host;
+    RemotePort = remotePort;
+    Rfc2217 = options.Rfc2217;
+    Link.Socket().SetHandler(this);
+    Link.Socket().SetUserData(&Link);
+}
+
+TcpClientLink::~TcpClientLink()
+{
+    Close();
+}
+
+Failure TcpClientLink::Start()
+{
+    // A first attempt that cannot even start still makes the link; the pump tries
+    // again once the reconnect interval has passed. One that waits for the host's
+    // lookup starts when the answer comes.
+    if (ConnectToRemote(true) == ConnectStart::Waiting)
+        ConnectWhenResolved = true;
+    MarkChanged();
+    return {};
+}
+
+std::string TcpClientLink::Label() const
+{
+    return "tcp-client " + HostPortText(RemoteAddr, RemotePort);
+}
+
+void TcpClientLink::Close()
+{
+    // Closing reports OnClose, which only marks the link.
+    Link.Socket().Close();
+}
+
+void TcpClientLink::Reconnect()
+{
+    if (!CanReconnect())
+        return;
+    ConnectStart started = ConnectToRemote(true);
+    if (started == ConnectStart::Started)
+        MarkChanged();
+    else if (started == ConnectStart::Waiting)
+        ConnectWhenResolved = true;
+}
+
+int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTaken)
+{
+    int32_t work = 0;
+    Link.WaitsWritable = false;
+    if (chunk && Link.Taken < length) {
+        if (!Link.IsConnected()) {
+            // Not connected: the chunk waits, and waiting is not work.
+            allTaken = false;
+        } else {
+            bool refused = false;
+            work += Link.Offer(chunk, length, refused, BytesSent);
+            if (refused)
+                allTaken = false;
+        }
+    }
+    work += Link.Poll(Port.FromNetFull());
+    work += Link.ServeWire();
+    TryNextAddress();
+    FinishWaitingConnect();
+    TryAutoReconnect();
+    return work;
+}
+
+void TcpClientLink::ArmWaits(LinkWaits& waits)
+{
+    CClientSocket& socket = Link.Socket();
+    uint32_t events = 0;
+    switch (socket.GetState()) {
+    case Connected:
+        events = Link.WaitEvents(waits.FromNetFull);
+        break;
+    case Connecting:
+        events = EPOLLOUT;
+        break;
+    case Unconnected:
+        // A failed attempt's descriptor stays open, reporting its failure: it is not
+        // waited on. While its host is looked up the link waits for the resolver's
+        // answer.
+        if (AutoReconnect && !Remote.Waiting())
+            waits.DueBy(ReconnectDue());
+        break;
+    }
+    waits.Watch(socket, events);
+}
+
+int32_t TcpClientLink::ReconnectDue() const
+{
+    int32_t afterFailure = TickAfter(LastFailTime, std::max(ReconnectIntervalTime, ReconnectFloor));
+    int32_t afterAttempt = TickAfter(LastAttemptTime, ReconnectFloor);
+    return TickElapsed(afterAttempt, afterFailure, 0) ? afterAttempt : afterFailure;
+}
+
+// Connects to the address the cache gives. One that cannot even be tried (no route
+// to it, no IPv6 on this machine) gives way at once to the next address of the
+// host's answer; a Connecting socket is left to the pump, which tries the next one
+// when it fails (OnConnect).
+TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    CClientSocket& socket = Link.Socket();
+    for (;;) {
+        NetAddress address;
+        switch (Remote.Get(Port.Resolver(), RemoteAddr, ask, 0, address)) {
+        case HostCache::Pending:
+            return ConnectStart::Waiting;
+        case HostCache::Failed:
+            // As a Connect to a host that does not resolve: the handle of an earlier
+            // attempt goes (with its OnClose), and the attempt cannot start.
+            socket.Close();
+            LastError = "Name does not resolve";
+            return ConnectStart::Failed;
+        case HostCache::Ready:
+            break;
+        }
+        address.SetPort(RemotePort);
+        if (socket.Connect(address)) {
+            ConnectedTo = address.ToText();
+            return ConnectStart::Started;
+        }
+        LastError = socket.LastErrorReason();
+        if (!Remote.Advance())
+            return ConnectStart::Failed;
+    }
+}
+
+void TcpClientLink::TryAutoReconnect()
+{
+    if (Link.Socket().GetState() != Unconnected || !AutoReconnect)
+        return;
+    int32_t now = GetTickCount32();
+    if (!TickElapsed(now, ReconnectDue(), 0))
+        return;
+    // One that waits for its host's lookup is made when the answer wakes the pump.
+    ConnectStart started = ConnectToRemote(true);
+    if (started != ConnectStart::Waiting)
+        LastAttemptTime = now;
+    if (started == ConnectStart::Started)
+        MarkChanged();
+    else if (started == ConnectStart::Failed)
+        LastFailTime = GetTickCount32();
+}
+
+// The window's attempts (the first one and Reconnect) are made whether or not the
+// link reconnects by itself, so one that waited for its host is finished here.
+// Like the window's own attempts it leaves LastFailTime alone.
+void TcpClientLink::FinishWaitingConnect()
+{
+    if (!ConnectWhenResolved)
+        return;
+    if (Link.Socket().GetState() != Unconnected) {
+        ConnectWhenResolved = false;
+        return;
+    }
+    switch (ConnectToRemote(false)) {
+    case ConnectStart::Waiting:
+        return;
+    case ConnectStart::Started:
+        MarkChanged();
+        break;
+    case ConnectStart::Failed:
+        break;
+    }
+    ConnectWhenResolved = false;
+}
+
+// A connection attempt failed and the host has another address: it is tried at once,
+// whoever started the attempt, so a name with an unreachable first address connects
+// without waiting for the reconnect interval.
+void TcpClientLink::TryNextAddress()
+{
+    if (!NextAddressDue)
+        return;
+    NextAddressDue = false;
+    if (Link.Socket().GetState() != Unconnected)
+        return;
+    switch (ConnectToRemote(false)) {
+    case ConnectStart::Started:
+        MarkChanged();
+        break;
+    case ConnectStart::Failed:
+        if (AutoReconnect)
+            LastFailTime = GetTickCount32();
+        break;
+    case ConnectStart::Waiting:
+        break;
+    }
+}
+
+void TcpClientLink::OnClose(CSocket*, void*)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    if (Link.Socket().GetClosedByPeer()) {
+        LastError = "Closed by the peer";
+        if (AutoReconnect)
+            LastFailTime = GetTickCount32();
+    }
+    MarkChanged();
+}
+
+void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    if (success) {
+        socket->SetNoDelay(true);
+        Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo));
+        Port.PeerCameUp();
+    } else {
+        LastError = socket->LastErrorReason();
+        // The next address of the host, if it has one, is tried right after this
+        // poll; the reconnect interval counts from the failure of the last.
+        if (Remote.Advance())
+            NextAddressDue = true;
+        else if (AutoReconnect)
+            LastFailTime = GetTickCount32();
+    }
+    MarkChanged();
+}
+
+void TcpClientLink::OnReceive(CSocket*, uint32_t count, void*)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    BytesReceived += Link.Receive(count, Port);
+}

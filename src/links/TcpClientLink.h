@@ -1,0 +1,68 @@
+#pragma once
+#include <memory>
+
+#include "links/Connection.h"
+#include "links/NetObject.h"
+#include "net/HostCache.h"
+
+// A link that connects out to RemoteAddr:RemotePort and reconnects by itself every
+// ReconnectIntervalTime after a failure or a close by the peer (unless AutoReconnect
+// is off). It reaches its host through its host cache, so that neither the pump nor
+// the window ever waits for a name server; a name with several addresses is tried
+// address by address.
+//
+// Owns its connection (whose socket stays the same object across attempts); the
+// connection's stages are made anew at each connect, from the link's options.
+class TcpClientLink : public CNetObject {
+public:
+    TcpClientLink(PortSide& port, const char* host, uint16_t remotePort, const LinkOptions& options);
+    ~TcpClientLink() override;
+
+    Failure Start() override;
+    int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
+    void ChunkDone() override { Link.ChunkDone(); }
+    void ArmWaits(LinkWaits& waits) override;
+    void Close() override;
+
+    LinkState GetLinkState() const override { return Link.Socket().GetState(); }
+    bool CanReconnect() const override { return GetLinkState() == Unconnected; }
+    void Reconnect() override;
+    bool WantsLineReports() const override { return Rfc2217; }
+    void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
+    std::string Label() const override;
+    const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
+
+    void OnClose(CSocket* socket, void* userData) override;
+    void OnConnect(CClientSocket* socket, bool success, void* userData) override;
+    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
+
+    // The link's socket, for tests that look at its descriptor.
+    CClientSocket& Socket() { return Link.Socket(); }
+
+    // The pump never starts connection attempts of one link more often than this,
+    // whatever ReconnectIntervalTime says (0 and negative values are stored and
+    // shown as they are). Milliseconds.
+    static constexpr int32_t ReconnectFloor = 100;
+
+private:
+    enum class ConnectStart { Started, Waiting, Failed };
+    ConnectStart ConnectToRemote(bool ask);
+    void TryAutoReconnect();
+    void FinishWaitingConnect();
+    void TryNextAddress();
+    // The tick from which the next automatic attempt may start.
+    int32_t ReconnectDue() const;
+
+    Connection Link;
+    HostCache Remote; // what is known of RemoteAddr
+    // An attempt of the window's (the first one, or Reconnect) waits for the lookup of
+    // RemoteAddr and starts when the answer comes.
+    bool ConnectWhenResolved = false;
+    // An attempt failed and the host has another address, which the pump tries right
+    // after the poll that found the failure.
+    bool NextAddressDue = false;
+    // Tick at which the pump last started a connection attempt.
+    int32_t LastAttemptTime = 0;
+    // The address of the attempt under way, for the port's account of who sent what.
+    std::string ConnectedTo;
+};

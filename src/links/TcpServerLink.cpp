@@ -1,0 +1,189 @@
+// Implements TcpServerLink: a listener and the clients it accepted.
+#include "links/TcpServerLink.h"
+
+#include <algorithm>
+
+#include "links/ConnectionStages.h"
+#include "links/LinkWaits.h"
+#include "links/PortSide.h"
+#include "platform/base/CriticalSection.h"
+#include "platform/base/TickCount.h"
+
+namespace {
+
+// How long a server link stops accepting once descriptors run out: the first pause,
+// doubled while the shortage lasts up to the longest. Milliseconds.
+constexpr int32_t AcceptPauseFirst = 250;
+constexpr int32_t AcceptPauseLongest = 2000;
+
+} // namespace
+
+TcpServerLink::TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOptions& options)
+    : ListeningLink(TcpServer, port, listenPort, options)
+{
+    Rfc2217 = options.Rfc2217;
+}
+
+TcpServerLink::~TcpServerLink()
+{
+    Close();
+}
+
+void TcpServerLink::Close()
+{
+    // Each close reports OnClose for this link, which only marks it.
+    while (!Clients.empty())
+        Clients.pop_front();
+    Server.reset();
+}
+
+Failure TcpServerLink::Bind(const NetAddress& local)
+{
+    auto socket = std::make_unique<CServerSocket>(static_cast<uint16_t>(LocalPort), local);
+    // A socket that failed goes before it has a handler: its close reports nothing.
+    if (socket->GetLastResult() != 0)
+        return socket->GetLastFailure();
+    socket->SetHandler(this);
+    Server = std::move(socket);
+    return {};
+}
+
+bool TcpServerLink::TakeListenerFrom(ListeningLink& other)
+{
+    auto* old = dynamic_cast<TcpServerLink*>(&other);
+    if (!old)
+        return false;
+    // The sockets report their events to the link that handles them.
+    Server = std::move(old->Server);
+    Server->SetHandler(this);
+    Clients = std::move(old->Clients);
+    old->Clients.clear();
+    for (auto& client : Clients)
+        client->Socket().SetHandler(this);
+    return true;
+}
+
+std::vector<std::string> TcpServerLink::ClientNotes() const
+{
+    std::vector<std::string> notes;
+    for (const auto& client : Clients)
+        notes.push_back(client->Note());
+    return notes;
+}
+
+void TcpServerLink::PortChanged(const PortNews& news)
+{
+    for (auto& client : Clients)
+        client->PortChanged(news);
+}
+
+std::string TcpServerLink::Label() const
+{
+    return "tcp-server " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
+}
+
+std::vector<std::string> TcpServerLink::ClientPeers() const
+{
+    std::vector<std::string> peers;
+    for (const auto& client : Clients)
+        peers.push_back(client->Peer());
+    return peers;
+}
+
+void TcpServerLink::ChunkDone()
+{
+    for (auto& client : Clients)
+        client->ChunkDone();
+}
+
+int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken)
+{
+    int32_t work = 0;
+    bool refused = false;
+    for (auto& client : Clients) {
+        client->WaitsWritable = false;
+        if (!chunk || client->Taken >= length || !client->IsConnected())
+            continue;
+        work += client->Offer(chunk, length, refused, BytesSent);
+    }
+    if (refused)
+        allTaken = false;
+    // A connection accepted here starts with nothing of the current chunk; it gets
+    // the chunk from the next step on if the chunk is still held back then.
+    work += ServeListener();
+    for (auto it = Clients.begin(); it != Clients.end();) {
+        Connection& client = **it;
+        // The mark is checked before every read, so a pass over many clients cannot
+        // read far past it.
+        work += client.Poll(Port.FromNetFull());
+        work += client.ServeWire();
+        if (client.Socket().GetState() == Unconnected)
+            it = Clients.erase(it);
+        else
+            ++it;
+    }
+    return work;
+}
+
+bool TcpServerLink::AcceptPaused(int32_t now) const
+{
+    return AcceptBackoff != 0 && !TickElapsed(now, AcceptPausedAt, AcceptBackoff);
+}
+
+int32_t TcpServerLink::ServeListener()
+{
+    const int32_t now = GetTickCount32();
+    if (AcceptPaused(now))
+        return 0;
+    int32_t found = Server->Poll();
+    if (!found || !Server->OutOfDescriptors()) {
+        if (found)
+            AcceptBackoff = 0;
+        return found;
+    }
+    // Out of descriptors the connection stays queued and the listener readable:
+    // polling it again at once would spin. It rests, longer while the shortage
+    // lasts; the connections already accepted are served meanwhile.
+    AcceptBackoff = AcceptBackoff ? std::min(AcceptBackoff * 2, AcceptPauseLongest) : AcceptPauseFirst;
+    AcceptPausedAt = now;
+    return 0;
+}
+
+void TcpServerLink::ArmListening(LinkWaits& waits)
+{
+    const bool paused = AcceptPaused(waits.Now);
+    if (paused)
+        waits.DueBy(TickAfter(AcceptPausedAt, AcceptBackoff));
+    waits.Watch(*Server, paused ? 0u : static_cast<uint32_t>(EPOLLIN));
+    for (auto& client : Clients)
+        waits.Watch(client->Socket(), client->WaitEvents(waits.FromNetFull));
+}
+
+void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    std::unique_ptr<CClientSocket> owned(client);
+    if (!owned)
+        return;
+    owned->SetNoDelay(true);
+    owned->SetHandler(this);
+    OriginRef from = MakeOrigin(Label(), owned->GetPeer().ToText());
+    auto accepted = std::make_unique<Connection>(std::move(owned), std::move(from));
+    accepted->Socket().SetUserData(accepted.get());
+    accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
+    Clients.push_back(std::move(accepted));
+    Port.PeerCameUp();
+    MarkChanged();
+}
+
+void TcpServerLink::OnClose(CSocket*, void*)
+{
+    MarkChanged();
+}
+
+void TcpServerLink::OnReceive(CSocket*, uint32_t count, void* userData)
+{
+    QLN_ASSERT_HELD(Port.Lock());
+    if (auto* client = static_cast<Connection*>(userData))
+        BytesReceived += client->Receive(count, Port);
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <list>
+#include <memory>
+
+#include "links/Connection.h"
+#include "links/ListeningLink.h"
+#include "net/ServerSocket.h"
+
+// A link that listens on LocalPort and serves every client that connects: each chunk
+// goes to every client, and what any client sends reaches the application.
+//
+// Owns its listening socket and the connections it accepted, in order of acceptance.
+class TcpServerLink : public ListeningLink {
+public:
+    TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOptions& options);
+    ~TcpServerLink() override;
+
+    void ChunkDone() override;
+    void Close() override;
+
+    size_t ClientCount() const override { return Clients.size(); }
+    std::vector<std::string> ClientPeers() const override;
+    std::vector<std::string> ClientNotes() const override;
+    void PortChanged(const PortNews& news) override;
+    std::string Label() const override;
+
+    void OnAccept(CServerSocket* server, CClientSocket* client, void* userData) override;
+    void OnClose(CSocket* socket, void* userData) override;
+    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
+
+    // For tests that look at the descriptors.
+    CServerSocket* Listener() { return Server.get(); }
+    std::list<std::unique_ptr<Connection>>& Connections() { return Clients; }
+
+private:
+    Failure Bind(const NetAddress& local) override;
+    bool HasListener() const override { return Server != nullptr; }
+    void DropListener() override { Server.reset(); }
+    bool TakeListenerFrom(ListeningLink& old) override;
+    int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
+    void ArmListening(LinkWaits& waits) override;
+    // Polls the listener unless accepting is paused for want of descriptors.
+    int32_t ServeListener();
+    bool AcceptPaused(int32_t now) const;
+
+    std::unique_ptr<CServerSocket> Server;
+    std::list<std::unique_ptr<Connection>> Clients;
+    // While descriptors run out, accepting pauses for AcceptBackoff milliseconds (0:
+    // accepting normally) from the tick AcceptPausedAt.
+    int32_t AcceptBackoff = 0;
+    int32_t AcceptPausedAt = 0;
+};

@@ -1,0 +1,62 @@
+#pragma once
+#include <memory>
+
+#include "links/Connection.h"
+#include "links/ListeningLink.h"
+#include "links/Origin.h"
+#include "net/DatagramSocket.h"
+#include "net/HostCache.h"
+
+// A link bound to LocalPort that sends each chunk as one datagram to
+// RemoteAddr:RemotePort, and takes datagrams from anyone.
+//
+// UDP has no flow control to hold a sender back: the link is always read, and beyond
+// FromNetCap bytes waiting for the application what it receives is dropped whole and
+// counted.
+//
+// Owns its datagram socket.
+class UdpLink : public ListeningLink {
+public:
+    // 4 MiB is 16 times the TCP mark, about six minutes of a 115200 baud line and
+    // several seconds at a pseudo-terminal's full speed, so an application that
+    // pauses loses nothing; and it keeps a flood of many ports within a desktop's
+    // memory.
+    static constexpr size_t FromNetCap = 4 * 1024 * 1024;
+
+    UdpLink(PortSide& port, uint16_t localPort, const char* host, uint16_t remotePort, const LinkOptions& options);
+    ~UdpLink() override;
+
+    void ChunkDone() override;
+    void Close() override { Socket.reset(); }
+    bool WantsRetry() const override { return Refused; }
+
+    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
+    std::string Label() const override;
+
+    // For tests that look at the descriptor.
+    CDatagramSocket* Datagrams() { return Socket.get(); }
+
+private:
+    Failure Bind(const NetAddress& local) override;
+    bool HasListener() const override { return Socket != nullptr; }
+    void DropListener() override { Socket.reset(); }
+    bool TakeListenerFrom(ListeningLink& old) override;
+    int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
+    void ArmListening(LinkWaits& waits) override;
+    bool Destination(NetAddress& to);
+
+    std::unique_ptr<CDatagramSocket> Socket;
+    HostCache Remote; // what is known of RemoteAddr
+    // Whether the current chunk went out.
+    uint32_t Taken = 0;
+    // The send of the chunk would have blocked in the last step: the pump waits for
+    // the socket to become writable.
+    bool WaitsWritable = false;
+    // The system refused the chunk for a reason that no descriptor will report the
+    // end of (a broadcast address without permission); the pump then offers it again
+    // a little later instead of waiting. A host still being looked up is not such a
+    // refusal: the resolver's answer wakes the pump.
+    bool Refused = false;
+    // The last sender, shared by what it sent while it stays the last.
+    OriginRef LastSender;
+};

@@ -1,0 +1,153 @@
+// What the real executables tell: the event lines of a headless console (start,
+// stop, the configuration loaded, saved and failing), as standard error and the
+// journal get them and as `quillonctl events` shows them; and how both programs
+// take their command lines.
+#include <gtest/gtest.h>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ConsoleProcess.h"
+#include "HeadlessFixture.h"
+#include "platform/config/AtomicFile.h"
+#include "support/ParamName.h"
+
+using namespace qlntest;
+using qlnapp::Headless;
+using qlnapp::ProgramRun;
+
+namespace {
+
+// "2026-12-07 17:30:01.123 info: " in front of every line.
+bool EveryLineIsAnEvent(const std::string& text)
+{
+    static const std::regex Line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (error|warning|notice|info|debug): .+)");
+    bool all = !text.empty();
+    ForEachLine(text, [&](std::string_view line) { all = all && std::regex_match(std::string(line), Line); });
+    return all;
+}
+
+TEST_F(Headless, EventLinesTellTheStartTheSettingsAndTheStop)
+{
+    const std::string ini = Folder + "QuillonConsole.ini";
+    auto has = [this](const std::string& text) { return Output().find(text) != std::string::npos; };
+
+    // No file yet; a change saves it; a file that cannot be replaced is an error.
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    Do({"set", com, "send-delay", "5"});
+    const std::string saved = Ini();
+    ASSERT_EQ(unlink(ini.c_str()), 0);
+    ASSERT_TRUE(MakeFolders(ini));
+    Ctl({"set", com, "send-delay", "6"}); // whether the command says so is not the point here
+    const std::vector<std::string> lines{
+        "notice: console: started without a window (version ",
+        "info: config: " + ini + " does not exist yet; every port starts with its defaults\n",
+        "info: config: saved [" + com + "] in " + ini + "\n",
+        "error: config: cannot save [" + com + "] in " + ini + ": read: Is a directory\n",
+    };
+    for (const std::string& line : lines)
+        EXPECT_TRUE(WaitUntil([&] { return has(line); })) << line << "\nnot in\n" << Output();
+    const ProgramRun events = Ctl({"events"});
+    EXPECT_EQ(events.Code, 0) << events.Err;
+    EXPECT_TRUE(EveryLineIsAnEvent(events.Out)) << events.Out;
+    for (const std::string& line : lines)
+        EXPECT_NE(events.Out.find(line), std::string::npos) << line;
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+    EXPECT_TRUE(has(" notice: console: stopped (SIGTERM)\n")) << Output();
+
+    // Under systemd the lines carry the journal's priorities instead of time and level.
+    ASSERT_EQ(rmdir(ini.c_str()), 0);
+    ASSERT_TRUE(ReplaceFileAtomically(ini, saved));
+    setenv("JOURNAL_STREAM", "8:12345", 1);
+    console = Launch();
+    unsetenv("JOURNAL_STREAM");
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    console->Signal(SIGINT);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+    for (const std::string& line : {"<6>config: loaded " + ini + ": 1 port, 0 links\n",
+                                    std::string("<5>console: started without a window"),
+                                    std::string("<5>console: stopped (SIGINT)\n")})
+        EXPECT_TRUE(has(line)) << line << "\nnot in\n" << Output();
+
+    // --quiet keeps warnings and errors only.
+    ASSERT_EQ(unlink(ini.c_str()), 0);
+    ASSERT_TRUE(MakeFolders(ini));
+    const size_t before = Output().size();
+    console = Launch(false, {"--quiet"});
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+    const std::string quiet = Output().substr(before);
+    EXPECT_TRUE(EveryLineIsAnEvent(quiet)) << quiet;
+    EXPECT_NE(quiet.find(" warning: config: cannot read " + ini + ": Is a directory;"), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find("notice:"), std::string::npos) << quiet;
+}
+
+// A window started while a console without one runs cannot bring a window forward:
+// it says so, naming quillonctl, and ends.
+TEST_F(Headless, AWindowStartedBesideAHeadlessConsoleSaysSo)
+{
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    const ProgramRun window = qlnapp::RunProgram(Folder + "QuillonConsole", {}, Home.Root + "/window");
+    EXPECT_EQ(window.Code, 1) << window.Err;
+    EXPECT_NE(window.Err.find("Quillon Console: Another console is running without a window. Use quillonctl"),
+              std::string::npos)
+        << window.Err;
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+}
+
+struct UsageRow {
+    std::string Name;
+    std::string Program;
+    std::vector<std::string> Args;
+    int Code;
+    std::string Out; // what standard output starts with
+    std::string Err; // what standard error starts with
+};
+
+class UsageTest : public ::testing::TestWithParam<UsageRow> {
+protected:
+    TempHome Home; // no console runs here
+};
+
+TEST_P(UsageTest, ExitCodesAndWords)
+{
+    const UsageRow& row = GetParam();
+    const ProgramRun run = qlnapp::RunProgram(ExecutableFolder() + row.Program, row.Args, Home.Root + "/run", 30);
+    EXPECT_EQ(run.Code, row.Code) << run.Out << run.Err;
+    EXPECT_TRUE(run.Out.starts_with(row.Out)) << run.Out;
+    EXPECT_TRUE(run.Err.starts_with(row.Err)) << run.Err;
+    // A refusal of the command line shows the usage after its reason.
+    if (row.Code == 2) {
+        EXPECT_NE(run.Err.find("\nusage: " + row.Program + " "), std::string::npos) << run.Err;
+    }
+}
+
+const std::string Console = "QuillonConsole";
+const std::string Ctl = "quillonctl";
+
+INSTANTIATE_TEST_SUITE_P(Rows, UsageTest,
+    ::testing::Values(
+        UsageRow{"ConsoleVersion", Console, {"--version"}, 0, "QuillonConsole " QLN_TEST_VERSION "\n", ""},
+        UsageRow{"ConsoleHelp", Console, {"--help"}, 0, "usage: QuillonConsole [--headless] [--quiet | --verbose]\n", ""},
+        UsageRow{"ConsoleUnknownOption", Console, {"--headles"}, 2, "", "QuillonConsole: unknown option: --headles\n"},
+        UsageRow{"ConsoleArgument", Console, {"--headless", "COM1"}, 2, "", "QuillonConsole: unexpected argument: COM1\n"},
+        UsageRow{"ConsoleQuietAndVerbose", Console, {"--quiet", "--verbose"}, 2, "", "QuillonConsole: --quiet and"},
+        UsageRow{"CtlVersion", Ctl, {"--version"}, 0, "quillonctl " QLN_TEST_VERSION "\n", ""},
+        UsageRow{"CtlHelp", Ctl, {"--help"}, 0, "usage: quillonctl status", ""},
+        UsageRow{"CtlNothing", Ctl, {}, 2, "", "quillonctl: a command is needed\n"},
+        UsageRow{"CtlUnknownOption", Ctl, {"--verbose"}, 2, "", "quillonctl: unknown option: --verbose\n"},
+        UsageRow{"CtlUnknownOptionOfACommand", Ctl, {"port", "add", "--now"}, 2, "", "quillonctl: unknown option: --now\n"},
+        UsageRow{"CtlUnknownCommand", Ctl, {"start"}, 2, "", "quillonctl: unknown command: start\n"},
+        UsageRow{"CtlEventsExtra", Ctl, {"events", "all"}, 2, "", "quillonctl: events takes --follow only\n"},
+        UsageRow{"CtlEventsWithoutConsole", Ctl, {"events"}, 1, "", "quillonctl: No console is running.\n"},
+        UsageRow{"CtlFollowWithoutConsole", Ctl, {"status", "--follow"}, 1, "", "quillonctl: No console is running.\n"}),
+    [](const auto& info) { return info.param.Name; });
+
+} // namespace

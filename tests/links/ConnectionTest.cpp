@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ConnectionTest, Placeholder)
+{
+}
+
+} // namespace
