@@ -59,8 +59,9 @@ bool MakeParentFolder(const std::string& path, Failure& why)
 ConsoleResult NotSaved(const std::string& what, const std::string& path, const Failure& why)
 {
     SayEvent(EventLevel::Error, "config", what + ": " + why.Text());
-    return ConsoleResult::NotSaved(path + ": " + why.Reason()
-                                   + ". The change holds in the running console; it is not saved.");
+    Failure told = why;
+    told.Words = path + ": " + why.Reason() + ". The change holds in the running console; it is not saved.";
+    return ConsoleResult::NotSaved(told);
 }
 
 // A stored value that no entrance would take: not loaded, and said once.

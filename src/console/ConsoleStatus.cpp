@@ -45,6 +45,7 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.Listening = link->IsListening();
             l.Clients = link->ClientCount();
             l.ClientPeers = link->ClientPeers();
+            l.ClientNotes = link->ClientNotes();
             l.AutoReconnect = link->AutoReconnect;
             l.ReconnectIntervalTime = link->ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);

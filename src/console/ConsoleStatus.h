@@ -27,6 +27,9 @@ struct ConsoleStatus {
         bool Listening = true;          // false while a server or UDP link waits for its port
         size_t Clients = 0;             // TCP server: accepted connections
         std::vector<std::string> ClientPeers; // TCP server: their addresses, "192.0.2.7:50312"
+        // TCP server: what each client's connection says of itself, in the same order
+        // ("asks 115200 8N1, flow none, DTR on, RTS on" for an RFC 2217 client; empty: nothing).
+        std::vector<std::string> ClientNotes;
         bool AutoReconnect = false;     // TCP client
         int32_t ReconnectIntervalTime = 0; // TCP client, milliseconds
         std::string NodeText;           // as the window's tree shows it

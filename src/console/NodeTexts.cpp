@@ -81,8 +81,17 @@ std::string FarLineText(const ReportedLine& line)
         text += line.Dtr == 8 ? ", DTR on" : ", DTR off";
     if (line.Rts)
         text += line.Rts == 11 ? ", RTS on" : ", RTS off";
-    if (line.HaveModemState)
-        text += ", modem state " + hex(line.ModemState);
+    if (line.HaveModemState) {
+        // The lines that are on, by name: a console at the far end raises DSR and CD
+        // while a program holds its port.
+        static const std::pair<uint8_t, const char*> Lines[] = {{0x10, "CTS"}, {0x20, "DSR"}, {0x40, "RI"}, {0x80, "CD"}};
+        std::string on;
+        for (const auto& [bit, name] : Lines) {
+            if (line.ModemState & bit)
+                on += on.empty() ? name : std::string(" ") + name;
+        }
+        text += ", modem state " + hex(line.ModemState) + " (" + (on.empty() ? "all off" : on) + ")";
+    }
     if (line.HaveLineState)
         text += ", line state " + hex(line.LineState);
     return text;

@@ -19,7 +19,7 @@ std::string ComName(int32_t number)
 
 ControlReply Refused(const ConsoleResult& result)
 {
-    return RefusedReply(result.Message, result.Reason);
+    return RefusedReply(result.Message, result.Reason());
 }
 
 ControlReply Done(std::string out = {})

@@ -1,5 +1,6 @@
 #include "control/StatusReport.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "console/NodeTexts.h"
@@ -94,6 +95,13 @@ std::string JsonArray(const Items& items, Write&& write)
 }
 
 // Codes as the far end sent them (0: not reported); the states null until reported.
+// "127.0.0.1:50412", or with what the client said: "127.0.0.1:50412 asks 115200 8N1".
+std::string ClientText(const ConsoleStatus::Link& link, size_t index)
+{
+    const std::string note = index < link.ClientNotes.size() ? link.ClientNotes[index] : std::string();
+    return link.ClientPeers[index] + (note.empty() ? "" : " " + note);
+}
+
 std::string FarLineJson(const ReportedLine& line)
 {
     JsonObject json;
@@ -127,8 +135,11 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         json.Str("remoteHost", link.RemoteAddr).Num("remotePort", link.RemotePort);
     if (link.Kind == TcpClient)
         json.Bool("autoReconnect", link.AutoReconnect).Num("reconnectInterval", link.ReconnectIntervalTime);
-    if (link.Kind == TcpServer)
+    if (link.Kind == TcpServer) {
         json.Raw("clients", JsonArray(link.ClientPeers, [](const std::string& peer) { return JsonString(peer); }));
+        if (std::any_of(link.ClientNotes.begin(), link.ClientNotes.end(), [](const auto& note) { return !note.empty(); }))
+            json.Raw("clientNotes", JsonArray(link.ClientNotes, [](const std::string& note) { return JsonString(note); }));
+    }
     return json.Str("text", link.NodeText)
         .Unsigned("bytesSent", link.BytesSent)
         .Unsigned("bytesReceived", link.BytesReceived)
@@ -236,8 +247,8 @@ std::string StatusFacts(const ConsoleStatus& status)
             }
             if (link.Kind == TcpServer) {
                 std::string clients;
-                for (const std::string& peer : link.ClientPeers)
-                    clients += (clients.empty() ? "" : ", ") + peer;
+                for (size_t i = 0; i < link.ClientPeers.size(); ++i)
+                    clients += (clients.empty() ? "" : ", ") + ClientText(link, i);
                 AddFact(facts, what, "clients", clients.empty() ? "none" : clients);
             }
             AddFact(facts, what, "bytes sent", count(link.BytesSent));
@@ -317,8 +328,8 @@ std::string StatusText(const ConsoleStatus& status, bool running)
             text += "  #" + std::to_string(++index) + " " + link.NodeText + "\n     "
                 + std::to_string(link.BytesSent) + " bytes sent, " + std::to_string(link.BytesReceived)
                 + " received\n";
-            for (const std::string& peer : link.ClientPeers)
-                text += "     client " + peer + "\n";
+            for (size_t i = 0; i < link.ClientPeers.size(); ++i)
+                text += "     client " + ClientText(link, i) + "\n";
             if (link.Rfc2217)
                 text += std::string("     RFC 2217") + (link.FarLineKnown ? ", far line: " + FarLineText(link.FarLine) : "")
                     + "\n";

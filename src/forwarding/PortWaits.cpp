@@ -96,12 +96,16 @@ void CPortObject::ArmWaits()
 
     LinkWaits waits(*Wait, *this, now, FromNetFull(), chunkDue);
     bool retry = false;
+    bool again = false;
     for (auto& link : NetLinks) {
         link->ArmWaits(waits);
         retry = retry || link->WantsRetry();
+        again = again || link->WantsChunkAgain();
     }
     if (chunkDue && retry)
         DueBy(TickAfter(now, RefusedRetry));
+    if (chunkDue && again)
+        DueBy(now);
     if (waits.HasDue)
         DueBy(waits.Due);
     Reported = false;

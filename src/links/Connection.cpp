@@ -140,6 +140,7 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
         const bool ok = Sock->Send(chunk + Taken, static_cast<int32_t>(length - Taken), &sent);
         Taken += static_cast<uint32_t>(std::max(sent, 0));
         bytesSent += static_cast<uint64_t>(std::max(sent, 0));
+        HeldBack = !ok;
         if (ok)
             return 1;
         refused = true;
@@ -164,8 +165,10 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
         || (!Fits(bound(rest, Stages.size()))
             && !Fits(bound(Stages[top]->DownSize(chunk + Taken, rest), top)))) {
         refused = true;
+        HeldBack = true;
         return work;
     }
+    HeldBack = false;
     PassDown(Stages.size(), chunk + Taken, rest);
     bytesSent += rest;
     Taken = length;
@@ -220,6 +223,17 @@ uint32_t Connection::Receive(uint32_t announced, PortSide& port)
     if (length > 0)
         port.FromNet(bytes, length, Sender);
     return static_cast<uint32_t>(length);
+}
+
+bool Connection::WantsChunkAgain() const
+{
+    if (!HeldBack || WaitsWritable || !IsConnected() || !Accepting())
+        return false;
+    // Room for any chunk, however its stages grow it.
+    size_t most = 8192;
+    for (size_t level = Stages.size(); level-- > 0;)
+        most = Stages[level]->DownBound(most);
+    return Fits(most);
 }
 
 uint32_t Connection::WaitEvents(bool portFull) const

@@ -69,8 +69,16 @@ public:
 
     // The epoll events the next step would act on.
     uint32_t WaitEvents(bool portFull) const;
+    // It held the chunk back, and has room for one now (a peer that resumed the flow,
+    // a stage that let go what it held) with no descriptor to report it: the port
+    // offers the chunk again at once.
+    bool WantsChunkAgain() const;
     // A new chunk starts: nothing of it is taken yet.
-    void ChunkDone() { Taken = 0; }
+    void ChunkDone()
+    {
+        Taken = 0;
+        HeldBack = false;
+    }
 
     void PortChanged(const PortNews& news);
     const ReportedLine* FarLine() const;
@@ -81,6 +89,7 @@ public:
     // keeps a socket).
     uint32_t Taken = 0;
     bool WaitsWritable = false;
+    bool HeldBack = false; // it refused part of the current chunk
 
 private:
     // The stages from `level` down (level == Stages.size(): from the top) carry

@@ -89,6 +89,9 @@ public:
     // A kind that stopped offering a chunk for a reason no descriptor reports the end
     // of (a UDP destination the system refused) wants the chunk offered again soon.
     virtual bool WantsRetry() const { return false; }
+    // A peer that held the chunk back has room for it now, with no descriptor to say
+    // so (a peer that resumed the flow): the port offers the chunk again at once.
+    virtual bool WantsChunkAgain() const { return false; }
     // Closes every socket of the link, each with its OnClose (the link is removed).
     virtual void Close() = 0;
 

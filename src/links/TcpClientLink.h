@@ -21,6 +21,7 @@ public:
     Failure Start() override;
     int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
     void ChunkDone() override { Link.ChunkDone(); }
+    bool WantsChunkAgain() const override { return Link.WantsChunkAgain(); }
     void ArmWaits(LinkWaits& waits) override;
     void Close() override;
 

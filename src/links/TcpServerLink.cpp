@@ -90,6 +90,11 @@ std::vector<std::string> TcpServerLink::ClientPeers() const
     return peers;
 }
 
+bool TcpServerLink::WantsChunkAgain() const
+{
+    return std::any_of(Clients.begin(), Clients.end(), [](const auto& client) { return client->WantsChunkAgain(); });
+}
+
 void TcpServerLink::ChunkDone()
 {
     for (auto& client : Clients)

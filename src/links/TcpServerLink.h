@@ -16,6 +16,7 @@ public:
     ~TcpServerLink() override;
 
     void ChunkDone() override;
+    bool WantsChunkAgain() const override;
     void Close() override;
 
     size_t ClientCount() const override { return Clients.size(); }

@@ -267,7 +267,7 @@ void TAddPortForm::OKButtonClick()
     } else if (DialogMode == AddNetMode) {
         const LinkCheck check = CheckLink(Link());
         if (!check.Result) {
-            MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason),
+            MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason()),
                                       windowTitle());
             EditOf(check.Failed)->setFocus();
             return;

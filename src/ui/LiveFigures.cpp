@@ -97,8 +97,10 @@ FigureText LinkFigures(const ConsoleStatus::Link& link)
     }
     if (link.Kind == TcpServer) {
         QStringList peers;
-        for (const std::string& peer : link.ClientPeers)
-            peers << QString::fromStdString(peer);
+        for (size_t i = 0; i < link.ClientPeers.size(); ++i) {
+            const std::string note = i < link.ClientNotes.size() ? link.ClientNotes[i] : std::string();
+            peers << QString::fromStdString(link.ClientPeers[i] + (note.empty() ? "" : " " + note));
+        }
         text.Lines << "Clients: " + (peers.isEmpty() ? QString("none") : peers.join(", "));
         full << "Clients: " + (peers.isEmpty() ? QString("none") : '\n' + peers.join('\n'));
     }

@@ -495,7 +495,7 @@ void TMainForm::ShowError(const QString& text)
 bool TMainForm::Report(const ConsoleResult& result)
 {
     if (result.ShouldTell())
-        ShowError(MessageBoxSeam::TextOf(result.Message, result.Reason));
+        ShowError(MessageBoxSeam::TextOf(result.Message, result.Reason()));
     return result.Ok;
 }
 

@@ -46,7 +46,7 @@ std::string WrittenByTheModel(const std::string& configPath, int number, const s
         CPortObject* port = model.FindPort(number);
         for (const LinkFields& fields : links) {
             const ConsoleResult added = model.AddNet(port, fields);
-            EXPECT_TRUE(added) << added.Message << " " << added.Reason;
+            EXPECT_TRUE(added) << added.Message << " " << added.Reason();
             if (added && fields.Kind == TcpClient)
                 model.SetReconnectIntervalTime(port, added.Link, interval);
         }

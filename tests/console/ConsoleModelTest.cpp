@@ -128,7 +128,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
         Model->AddNet(Port(3), LinkFields{row.Kind, row.RemoteAddr, fill(row.Remote), fill(row.Local), row.LocalAddr});
     EXPECT_FALSE(result);
     EXPECT_EQ(result.Message, row.Message);
-    EXPECT_EQ(result.Reason, row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
+    EXPECT_EQ(result.Reason(), row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
     EXPECT_EQ(Model->FindLink(Port(3), 0), nullptr);
     EXPECT_EQ(Heard.Lines, heard);
     EXPECT_EQ(FileText(ConfigPath()), "");
@@ -179,7 +179,7 @@ TEST_F(ConsoleModelTest, PortsHeldOpenOrOwnNumbersAreRefused)
     Start({3, 7});
     const ConsoleResult own = Model->AddPort(7);
     EXPECT_EQ(own.Message, "Add port failed!");
-    EXPECT_EQ(own.Reason, "COM7 is already a port of this console.");
+    EXPECT_EQ(own.Reason(), "COM7 is already a port of this console.");
 
     qlntest::App com3(PortDriver::Instance().LinkPath(3));
     qlntest::App com7(PortDriver::Instance().LinkPath(7));

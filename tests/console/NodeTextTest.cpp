@@ -65,7 +65,7 @@ TEST(FarLineTextTest, NamesTheReportedLine)
     line.Agreed = true;
     EXPECT_EQ(FarLineText(line), "? baud ???, flow ?");
     line = {true, 9600, 7, 3, 3, 3, 8, 12, false, 0, true, 0xB0, ""};
-    EXPECT_EQ(FarLineText(line), "9600 baud 7E1.5, flow hardware, DTR on, RTS off, modem state 0xb0");
+    EXPECT_EQ(FarLineText(line), "9600 baud 7E1.5, flow hardware, DTR on, RTS off, modem state 0xb0 (CTS DSR CD)");
 }
 
 } // namespace

@@ -71,7 +71,7 @@ TEST_P(SaveFailureTest, LeavesTheFileAndSaysWhy)
     EXPECT_TRUE(result && result.Unsaved && result.ShouldTell());
     EXPECT_EQ(result.Message, "Save settings failed!");
     const std::string why = row.FreePages < 0 ? "Not a directory" : "No space left on device";
-    EXPECT_TRUE(result.Reason.starts_with(path + ": " + why + ".")) << result.Reason;
+    EXPECT_TRUE(result.Reason().starts_with(path + ": " + why + ".")) << result.Reason();
     EXPECT_EQ(FileText(path), before);
     const std::vector<Event> said = EventLog::Instance().Since(0);
     ASSERT_EQ(said.size(), 1u);

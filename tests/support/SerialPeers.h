@@ -3,6 +3,7 @@
 // (Debian's python3-serial) and ser2net, run as child processes; the far serial port
 // they serve is a pseudo-terminal the test holds.
 #include <csignal>
+#include <fcntl.h>
 #include <pty.h>
 #include <spawn.h>
 #include <string>
@@ -75,6 +76,72 @@ private:
     pid_t Pid = -1;
     bool Exited = false;
     int Code = -1;
+};
+
+// A child process the test talks with: one request a line on its standard input, one
+// answer a line on its standard output (standard error goes to `errorPath`).
+class Conversation {
+public:
+    Conversation(const std::vector<std::string>& words, const std::string& errorPath)
+    {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            return;
+        ToChild = UniqueFd(in[1]);
+        FromChild = UniqueFd(out[0]);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        for (const std::string& word : words)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        fcntl(FromChild.Get(), F_SETFL, O_NONBLOCK);
+    }
+    ~Conversation()
+    {
+        ToChild.Reset(); // its end of input: it closes its line and ends
+        if (Pid > 0) {
+            if (!WaitUntil([&] { return waitpid(Pid, nullptr, WNOHANG) == Pid; }, 5.0)) {
+                kill(Pid, SIGKILL);
+                waitpid(Pid, nullptr, 0);
+            }
+        }
+    }
+    Conversation(const Conversation&) = delete;
+    Conversation& operator=(const Conversation&) = delete;
+
+    bool Started() const { return Pid > 0; }
+    // Its answer to `request`, or "(no answer)" after `seconds`.
+    std::string Ask(const std::string& request, double seconds = 30.0)
+    {
+        const std::string line = request + "\n";
+        if (write(ToChild.Get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return "(not sent)";
+        std::string answer;
+        const bool got = WaitUntil([&] {
+            char c;
+            while (read(FromChild.Get(), &c, 1) == 1) {
+                if (c == '\n')
+                    return true;
+                answer += c;
+            }
+            return false;
+        }, seconds);
+        return got ? answer : "(no answer)";
+    }
+
+private:
+    pid_t Pid = -1;
+    UniqueFd ToChild;
+    UniqueFd FromChild;
 };
 
 // Runs `words` to its end; its exit code, or -1.

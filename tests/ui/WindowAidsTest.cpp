@@ -54,7 +54,7 @@ protected:
     CNetObject* Add(const LinkFields& fields)
     {
         const ConsoleResult added = Model().AddNet(PortOf(PortNode(0)), fields);
-        EXPECT_TRUE(added) << added.Message << " " << added.Reason;
+        EXPECT_TRUE(added) << added.Message << " " << added.Reason();
         return added.Link;
     }
     // The figures' tooltip of the node once selected, when it holds every piece.
