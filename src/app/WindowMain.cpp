@@ -71,7 +71,7 @@ extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, cha
             TellAboutRunningConsole(instance);
             return 1;
         case SingleInstance::Claim::Failed:
-            ShowStartError("CreateMutex() failed!");
+            ShowStartError(MessageBoxSeam::TextOf("CreateMutex() failed!", instance.Problem()));
             return 1;
         }
     } catch (...) {

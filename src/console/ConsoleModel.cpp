@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -205,8 +206,7 @@ ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
     switch (PortManager->RemovePort(port)) {
     case 1:
         Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
-        ErasePortSettings(number);
-        return ConsoleResult::Done();
+        return ErasePortSettings(number);
     case -1:
         return ConsoleResult::Refused("Before removing the port, please close it first!",
                                       "An application holds " + ComName(number) + " open.");
@@ -243,8 +243,7 @@ ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
     if (!link)
         return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
     Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
-    SavePortSettings(port);
-    ConsoleResult done;
+    ConsoleResult done = SavePortSettings(port);
     done.Port = port;
     done.Link = link;
     return done;
@@ -294,8 +293,7 @@ ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, cons
             return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
     }
     Tell([&](ConsoleObserver& observer) { observer.LinkReplaced(port, link, fresh); });
-    SavePortSettings(port);
-    ConsoleResult done;
+    ConsoleResult done = SavePortSettings(port);
     done.Port = port;
     done.Link = fresh;
     return done;
@@ -307,8 +305,7 @@ ConsoleResult ConsoleModel::RemoveNet(CPortObject* port, CNetObject* link)
         return ConsoleResult::Refused({});
     port->RemoveLink(link);
     Tell([port, link](ConsoleObserver& observer) { observer.LinkRemoved(port, link); });
-    SavePortSettings(port);
-    return ConsoleResult::Done();
+    return SavePortSettings(port);
 }
 
 ConsoleResult ConsoleModel::Reconnect(CPortObject* port, CNetObject* link)
@@ -368,15 +365,16 @@ ConsoleResult ConsoleModel::ChangePort(CPortObject* port, CNetObject* link, Cons
 {
     if (link ? !Owns(port, link) : !Owns(port))
         return ConsoleResult::Refused({});
+    ConsoleResult saved;
     {
         // The pump reads the options on its passes.
         CGuard guard(PortManager->Lock());
         PortManager->Lock()->Touch(); // the pump goes by the new value from now on
         change();
-        SavePortSettings(port);
+        saved = SavePortSettings(port);
     }
     Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
-    return ConsoleResult::Done();
+    return saved;
 }
 
 ConsoleResult ConsoleModel::SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds)
@@ -393,10 +391,26 @@ ConsoleResult ConsoleModel::SetReceiveFromNetDelayTime(CPortObject* port, int32_
 
 ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filename, int32_t mode)
 {
-    return ChangePort(port, nullptr, ConsoleObserver::Option::Log, [&] {
+    if (const std::string problem = LogNameProblem(filename); !problem.empty())
+        return ConsoleResult::Refused("Set log file failed!", problem);
+    ConsoleResult result = ChangePort(port, nullptr, ConsoleObserver::Option::Log, [&] {
         port->SetLogFile(filename.c_str());
         port->SetLogMode(mode != 0 ? 1 : 0);
     });
+    // A change that could not be saved is the graver news; the name is kept either way.
+    if (!result || result.Unsaved)
+        return result;
+    return CheckLogFile(filename);
+}
+
+std::string ConsoleModel::LogNameProblem(const std::string& filename)
+{
+    if (HasLineBreakOrNul(filename))
+        return "The log file's name must be one line, without a line break or a NUL character.";
+    if (filename.size() >= PATH_MAX)
+        return "The log file's name has " + std::to_string(filename.size()) + " characters; a path has at most "
+            + std::to_string(PATH_MAX - 1) + ".";
+    return {};
 }
 
 ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)

@@ -79,12 +79,18 @@ public:
     // Once, after Start: every port takes its options and links from its section.
     // Observers hear each port, then each of its links, in order. A link that cannot
     // be made is left out silently; a server or UDP link whose local port is taken
-    // now is kept, not listening, and bound later.
+    // now is kept, not listening, and bound later. A value no entrance would take (a
+    // line break or NUL a hand edit left, a host name or log path beyond its bounds)
+    // is not loaded: the log stays off, the link is left out, and the event log says
+    // which key of which port.
     void LoadSettings();
-    // Rewrites the port's section from what it holds now; on a failure the section is
-    // erased and nothing is reported.
-    void SavePortSettings(CPortObject* port);
-    void ErasePortSettings(int32_t number);
+    // Rewrites the port's section from what it holds now, in one replacement of the
+    // whole file. On a failure the file stays as it was, the event is logged, and
+    // the result is NotSaved with the reason; what the port holds is not touched.
+    ConsoleResult SavePortSettings(CPortObject* port);
+    // Erases the port's section; a failure is logged and reported as SavePortSettings
+    // reports one.
+    ConsoleResult ErasePortSettings(int32_t number);
     const std::string& ConfigPath() const;
 
     // "General"/"MinimizeWhenRun".
@@ -112,7 +118,7 @@ public:
     ConsoleResult AddPort(int number);
     // Refused with "Before removing the port, please close it first!" while an
     // application holds it, "Remove port failed!" otherwise; its section is erased
-    // once it is gone.
+    // once it is gone (NotSaved when that fails).
     ConsoleResult RemovePort(CPortObject* port);
     // The console's port of that number, or null.
     CPortObject* FindPort(int32_t number);
@@ -139,7 +145,8 @@ public:
     // The port's link at `index` (from 0, list order), or null.
     CNetObject* FindLink(CPortObject* port, size_t index);
 
-    // ---- options: each applies the value, saves the port and tells the observers
+    // ---- options: each applies the value, saves the port and tells the observers;
+    // the result is NotSaved when the configuration file could not be written
 
     enum class Setting { SendToNetDelayTime, ReceiveFromNetDelayTime, ReconnectIntervalTime };
     // A typed value of one of the numeric settings by the console's whole-number rule
@@ -149,9 +156,16 @@ public:
 
     ConsoleResult SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds);
     ConsoleResult SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds);
-    // An empty name leaves the port without a log; `mode` not 0 logs in hexadecimal
-    // text. Nothing is checked.
+    // The log's "Set", for every caller: a name that cannot be a path (LogNameProblem)
+    // is refused with "Set log file failed!" and nothing changes. Otherwise the name
+    // and mode are applied and saved (an empty name leaves the port without a log;
+    // `mode` not 0 logs in hexadecimal text), and then, as CheckLogFile, refused with
+    // "Open log file failed!" when records cannot be appended now: the name is kept,
+    // and the log tries again at each record.
     ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode);
+    // Why `filename` cannot name a log, in words for the user, or empty when it can:
+    // a line break or NUL, or PATH_MAX characters or more.
+    static std::string LogNameProblem(const std::string& filename);
     // Whether records could be appended to the log `filename` now (empty: no log,
     // nothing to check); refused with "Open log file failed!" and why. Opens nothing
     // that could wait and creates nothing.

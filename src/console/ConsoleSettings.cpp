@@ -43,10 +43,31 @@ std::string LinkKey(int32_t index, const char* name)
 }
 
 // The folder of the file, which a write in the fallback location may have to create.
-bool MakeParentFolder(const std::string& path)
+bool MakeParentFolder(const std::string& path, Failure& why)
 {
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash));
+    if (slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash)))
+        return true;
+    // Something that is not a folder in the way: mkdir found it there.
+    why = Failure::OfCall("mkdir", errno == EEXIST ? ENOTDIR : errno);
+    return false;
+}
+
+// What a failed write of the file at `path` tells the user, and the event it logs,
+// `what` and why ("cannot save [COM3] in …: write: No space left on device"). The
+// change itself stays in the running console.
+ConsoleResult NotSaved(const std::string& what, const std::string& path, const Failure& why)
+{
+    SayEvent(EventLevel::Error, "config", what + ": " + why.Text());
+    Failure told = why;
+    told.Words = path + ": " + why.Reason() + ". The change holds in the running console; it is not saved.";
+    return ConsoleResult::NotSaved(told);
+}
+
+// A stored value that no entrance would take: not loaded, and said once.
+void NotLoaded(const std::string& section, const std::string& key, const std::string& problem)
+{
+    SayEvent(EventLevel::Warning, "config", section + " " + key + " not loaded: " + problem);
 }
 
 // The largest i for which some line of the text has the key "Net<i>Type", in any
@@ -182,7 +203,13 @@ void ConsoleModel::LoadSettings()
         const std::string section = SectionOf(port->GetPortNumber());
         port->SetSendToNetDelayTime(file.GetInt(section, "SendToNetDelayTime", 0));
         port->SetReceiveFromNetDelayTime(file.GetInt(section, "ReceiveFromNetDelayTime", 0));
-        port->SetLogFile(file.GetString(section, "LogFilename").c_str());
+        const std::string logName = file.GetString(section, "LogFilename");
+        if (const std::string problem = LogNameProblem(logName); !problem.empty()) {
+            NotLoaded(section, "LogFilename", problem);
+            port->SetLogFile("");
+        } else {
+            port->SetLogFile(logName.c_str());
+        }
         port->SetLogMode(file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0);
         Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
 
@@ -198,11 +225,21 @@ void ConsoleModel::LoadSettings()
             stored.Kind = *kind;
             stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
             stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
+            const std::string host = *kind == TcpServer ? std::string()
+                                                        : file.GetString(section, LinkKey(i, "RemoteAddr"));
+            if (const std::string problem = HostNameProblem(host); !problem.empty()) {
+                NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
+                continue;
+            }
+            if (HasLineBreakOrNul(stored.LocalAddr)) {
+                NotLoaded(section, LinkKey(i, "LocalAddr"),
+                          "The address must be one line, without a line break or a NUL character.");
+                continue;
+            }
             const LinkOptions options = OptionsOf(stored);
             CNetObject* link = nullptr;
             switch (*kind) {
             case TcpClient: {
-                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 // The link starts connecting here, before its two options are applied.
                 link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options);
                 if (link) {
@@ -220,7 +257,6 @@ void ConsoleModel::LoadSettings()
                 break;
             case Udp: {
                 const uint16_t localPort = port16("LocalPort");
-                const std::string host = file.GetString(section, LinkKey(i, "RemoteAddr"));
                 link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy, nullptr, options);
                 break;
             }
@@ -244,31 +280,35 @@ void ConsoleModel::LoadSettings()
 
 // The section is replaced in one step, which leaves the file as erasing it and
 // writing its keys one by one would (the section moves to the end, its links numbered
-// densely from 1); on a failure the section is erased, as a failure half way through
-// that sequence would leave it.
-void ConsoleModel::SavePortSettings(CPortObject* port)
+// densely from 1). The whole file is written beside the old one and renamed over it
+// only once it is on the disk, so a failure (a full disk, a value no line can hold)
+// leaves every section as it was: erasing the section then, as a failure half way
+// through the key-by-key sequence would leave it, would lose the port's links to a
+// disk that has room for less.
+ConsoleResult ConsoleModel::SavePortSettings(CPortObject* port)
 {
     if (!port || !PortManager || !ConfigFile)
-        return;
+        return ConsoleResult::Done();
     CGuard guard(PortManager->Lock());
-    const int32_t number = port->GetPortNumber();
-    if (MakeParentFolder(ConfigFile->Path()) && ConfigFile->ReplaceSection(SectionOf(number), SectionPairs(*port))) {
-        SayConfig(EventLevel::Info, "saved [" + SectionOf(number) + "] in " + ConfigFile->Path());
-        return;
-    }
-    SayConfig(EventLevel::Error, "cannot save [" + SectionOf(number) + "] in " + ConfigFile->Path());
-    ErasePortSettings(number);
+    const std::string section = SectionOf(port->GetPortNumber());
+    const std::string& path = ConfigFile->Path();
+    Failure why;
+    if (!MakeParentFolder(path, why) || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
+        return NotSaved("cannot save [" + section + "] in " + path, path, why);
+    SayConfig(EventLevel::Info, "saved [" + section + "] in " + path);
+    return ConsoleResult::Done();
 }
 
-void ConsoleModel::ErasePortSettings(int32_t number)
+ConsoleResult ConsoleModel::ErasePortSettings(int32_t number)
 {
     if (!ConfigFile)
-        return;
-    // A failure is only said: the port goes either way.
-    if (ConfigFile->EraseSection(SectionOf(number)))
-        SayConfig(EventLevel::Info, "removed [" + SectionOf(number) + "] from " + ConfigFile->Path());
-    else
-        SayConfig(EventLevel::Warning, "cannot remove [" + SectionOf(number) + "] from " + ConfigFile->Path());
+        return ConsoleResult::Done();
+    const std::string& path = ConfigFile->Path();
+    Failure why;
+    if (!ConfigFile->EraseSection(SectionOf(number), &why))
+        return NotSaved("cannot remove [" + SectionOf(number) + "] from " + path, path, why);
+    SayConfig(EventLevel::Info, "removed [" + SectionOf(number) + "] from " + path);
+    return ConsoleResult::Done();
 }
 
 bool ConsoleModel::MinimizeWhenRun() const
@@ -286,9 +326,11 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
     if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
         return ConsoleResult::Done();
     const std::string what = std::string(MinimizeWhenRunKey) + "=" + std::to_string(state);
-    if (!MakeParentFolder(ConfigFile->Path()) || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state)) {
-        SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path());
-        return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path());
+    Failure why;
+    if (!MakeParentFolder(ConfigFile->Path(), why)
+        || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
+        SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path() + ": " + why.Text());
+        return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path(), why.Reason());
     }
     SayConfig(EventLevel::Info, "saved " + what + " in " + ConfigFile->Path());
     return ConsoleResult::Done();

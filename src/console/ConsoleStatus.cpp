@@ -23,6 +23,11 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
         out.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
         out.LogFilename = port->GetLogFilename();
         out.LogMode = port->GetLogMode();
+        const TrafficLogState log = port->GetLogState();
+        out.LogStopped = log.Stopped;
+        out.LogStoppedReason = log.Reason;
+        out.LogStoppedSince = log.Since;
+        out.LogRecordsLost = log.LostRecords;
         out.ToNetQueued = port->ToNetQueued();
         out.FromNetQueued = port->FromNetQueued();
         out.DroppedDatagrams = port->GetDroppedDatagrams();

@@ -55,6 +55,11 @@ struct ConsoleStatus {
         int32_t ReceiveFromNetDelayTime = 0;
         std::string LogFilename;
         int32_t LogMode = 0;
+        // The log's last record could not be written (LogStoppedText says it).
+        bool LogStopped = false;
+        std::string LogStoppedReason;   // "No space left on device"
+        int64_t LogStoppedSince = 0;    // wall clock, milliseconds since 1970
+        uint64_t LogRecordsLost = 0;    // since it stopped
         size_t ToNetQueued = 0;         // bytes from the application not yet sent on
         size_t FromNetQueued = 0;       // bytes for the application not yet written
         uint64_t DroppedDatagrams = 0;

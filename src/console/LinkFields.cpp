@@ -31,11 +31,24 @@ bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& che
 {
     if (text.empty())
         return true;
-    const std::string problem = LocalAddressProblem(text);
+    const std::string problem = HasLineBreakOrNul(text)
+        ? "The address must be one line, without a line break or a NUL character."
+        : LocalAddressProblem(text);
     if (problem.empty())
         return true;
     check.Result = ConsoleResult::Refused(message, problem);
     check.Failed = LinkCheck::Field::LocalAddr;
+    return false;
+}
+
+// The remote address: as HostNameProblem allows.
+bool CheckRemoteAddr(const std::string& text, LinkCheck& check)
+{
+    const std::string problem = HostNameProblem(text);
+    if (problem.empty())
+        return true;
+    check.Result = ConsoleResult::Refused("Remote Address error!", problem);
+    check.Failed = LinkCheck::Field::RemoteAddr;
     return false;
 }
 
@@ -77,7 +90,8 @@ LinkCheck CheckLink(const LinkFields& fields)
     using Field = LinkCheck::Field;
     switch (fields.Kind) {
     case TcpClient:
-        CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
+        if (CheckRemoteAddr(fields.RemoteAddr, check))
+            CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
         return check;
     case TcpServer:
         if (CheckPort(fields.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
@@ -86,12 +100,40 @@ LinkCheck CheckLink(const LinkFields& fields)
     case Udp:
         if (CheckPort(fields.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
             && CheckLocalAddr(fields.LocalAddr, "Local Address error!", check)
+            && CheckRemoteAddr(fields.RemoteAddr, check)
             && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
             CheckUdpFamilies(fields, check);
         return check;
     }
     check.Result = ConsoleResult::Refused(AddNetFailed, "Unknown link kind.");
     return check;
+}
+
+bool HasLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string HostNameProblem(std::string_view host)
+{
+    if (HasLineBreakOrNul(host))
+        return "The remote address must be one line, without a line break or a NUL character.";
+    std::string_view name = host;
+    if (name.size() > 1 && name.back() == '.')
+        name.remove_suffix(1); // the root's dot of a fully qualified name
+    if (name.size() > MaxHostNameLength)
+        return "A host name has at most " + std::to_string(MaxHostNameLength) + " characters; this one has "
+            + std::to_string(name.size()) + ".";
+    for (size_t begin = 0; begin <= name.size();) {
+        size_t dot = name.find('.', begin);
+        if (dot == std::string_view::npos)
+            dot = name.size();
+        if (dot - begin > MaxHostLabelLength)
+            return "Each part of a host name between dots has at most " + std::to_string(MaxHostLabelLength)
+                + " characters; one has " + std::to_string(dot - begin) + ".";
+        begin = dot + 1;
+    }
+    return {};
 }
 
 std::string BindFailureReason(uint16_t port, const Failure& why)

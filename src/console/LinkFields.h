@@ -1,6 +1,8 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "console/ConsoleResult.h"
 #include "links/NetObject.h"
@@ -10,7 +12,7 @@
 // of adding a link refuses the same texts with the same messages.
 struct LinkFields {
     NetKind Kind = TcpClient;
-    std::string RemoteAddr; // TCP client, UDP: the host as typed; never checked here
+    std::string RemoteAddr; // TCP client, UDP: the host as typed; only its form is checked
     std::string RemotePort; // TCP client, UDP
     std::string LocalPort;  // TCP server: the listen port; UDP: the local port
     std::string LocalAddr {}; // TCP server, UDP: the listen address; empty: every interface
@@ -19,7 +21,7 @@ struct LinkFields {
 
 // The outcome of CheckLink: the ports as numbers, or the first text that failed.
 struct LinkCheck {
-    enum class Field { None, RemotePort, LocalPort, LocalAddr };
+    enum class Field { None, RemoteAddr, RemotePort, LocalPort, LocalAddr };
 
     ConsoleResult Result;
     Field Failed = Field::None; // the dialog gives this field's edit the focus
@@ -27,14 +29,31 @@ struct LinkCheck {
     uint16_t RemotePort = 0;
 };
 
-// The ports of the kind, in the dialog's order, each a whole number from 1 to 65535:
-// TCP client "Remote Port error!"; TCP server "Listen Port error!", then "Listen
-// Address error!"; UDP "Local Port error!", then "Local Address error!", then
-// "Remote Port error!" (each only when the ones before passed). A listen address,
-// when given, must be a numeric address of this machine; a UDP link's numeric
-// remote address must be of a family its local address can reach. A kind the
-// console does not know is refused with "Add net failed!".
+// The fields of the kind, in the dialog's order: TCP client "Remote Address error!",
+// then "Remote Port error!"; TCP server "Listen Port error!", then "Listen Address
+// error!"; UDP "Local Port error!", then "Local Address error!", then "Remote
+// Address error!", then "Remote Port error!" (each only when the ones before
+// passed). Each port is a whole number from 1 to 65535. A remote address is looked
+// up only when the link uses it, but it must be one line and of a host name's size
+// (HostNameProblem). A listen address, when given, must be a numeric address of
+// this machine; a UDP link's numeric remote address must be of a family its local
+// address can reach. A kind the console does not know is refused with "Add net
+// failed!".
 LinkCheck CheckLink(const LinkFields& fields);
+
+// Whether the text holds a line break (CR or LF) or a NUL: no such value can be kept
+// in the configuration file, whose lines it would break.
+bool HasLineBreakOrNul(std::string_view text);
+
+// DNS bounds a name to 253 characters (without a final dot) and each label between
+// dots to 63.
+constexpr size_t MaxHostNameLength = 253;
+constexpr size_t MaxHostLabelLength = 63;
+
+// Why `host` cannot be a link's remote address, in words for the user, or empty when
+// it can: a line break or NUL, or beyond the bounds of DNS. An empty host passes
+// (the link then never reaches anything, as always).
+std::string HostNameProblem(std::string_view host);
 
 // The options of `fields` that its kind takes.
 LinkOptions OptionsOf(const LinkFields& fields);

@@ -1,6 +1,7 @@
 #include "console/NodeTexts.h"
 
 #include <cstdint>
+#include <ctime>
 
 #include "forwarding/PortObject.h"
 #include "net/NetAddress.h"
@@ -108,4 +109,18 @@ std::string OpenedPortsText(const CQLNManager::PortList& ports)
     for (CPortObject* port : ports)
         text += "COM" + Unsigned(port->GetPortNumber()) + " is opened!\n";
     return text;
+}
+
+std::string LogStoppedText(const std::string& reason, int64_t since)
+{
+    const time_t seconds = static_cast<time_t>(since / 1000);
+    const time_t now = ::time(nullptr);
+    tm at {};
+    tm today {};
+    char when[32] = "";
+    if (::localtime_r(&seconds, &at) && ::localtime_r(&now, &today)) {
+        const bool sameDay = at.tm_year == today.tm_year && at.tm_yday == today.tm_yday;
+        std::strftime(when, sizeof when, sameDay ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &at);
+    }
+    return "log stopped: " + reason + (when[0] ? std::string(" (since ") + when + ")" : std::string());
 }

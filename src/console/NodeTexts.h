@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "net/LinkKinds.h"
@@ -37,3 +38,8 @@ std::string PortPlaceText(CPortObject& port);
 // "COM<n> is opened!\n" for each port in list order: the head of the messages that
 // refuse adding a port or ask before closing while applications hold ports.
 std::string OpenedPortsText(const CQLNManager::PortList& ports);
+
+// A traffic log whose last record could not be written: "log stopped: No space left
+// on device (since 17:30:01)"; the date comes too when it is not today. `since` is
+// milliseconds since 1970, shown in local time.
+std::string LogStoppedText(const std::string& reason, int64_t since);

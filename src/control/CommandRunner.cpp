@@ -27,6 +27,19 @@ ControlReply Done(std::string out = {})
     return {0, std::move(out), {}};
 }
 
+// Done, refused, or done but not saved: then exit code 1 too, with what was done on
+// standard output and why it is not saved on standard error.
+ControlReply Reply(const ConsoleResult& result, std::string out = {})
+{
+    if (!result)
+        return Refused(result);
+    if (!result.Unsaved)
+        return Done(std::move(out));
+    ControlReply reply = Refused(result);
+    reply.Out = std::move(out);
+    return reply;
+}
+
 // The port's status entry; the model names ports by number.
 const ConsoleStatus::Port* StatusOf(const ConsoleStatus& status, int32_t number)
 {
@@ -77,16 +90,19 @@ ControlReply AddLink(ConsoleModel& model, CPortObject* port, const ControlComman
     const ConsoleResult added = model.AddNet(port, command.Link);
     if (!added)
         return Refused(added);
+    // Each change saves the whole section: the last save tells whether the link and
+    // its options are in the file.
+    ConsoleResult saved = added;
     if (command.Link.Kind == TcpClient && command.NoReconnect)
-        model.SetAutoReconnect(port, added.Link, false);
+        saved = model.SetAutoReconnect(port, added.Link, false);
     if (command.Link.Kind == TcpClient && command.HasInterval)
-        model.SetReconnectIntervalTime(port, added.Link, interval);
+        saved = model.SetReconnectIntervalTime(port, added.Link, interval);
     const ConsoleStatus status = model.Status();
     const ConsoleStatus::Port* entry = StatusOf(status, command.Port);
     if (!entry || entry->Links.empty())
-        return Done();
-    return Done(ComName(command.Port) + " #" + std::to_string(entry->Links.size()) + " " + entry->Links.back().NodeText
-                + "\n");
+        return Reply(saved);
+    return Reply(saved, ComName(command.Port) + " #" + std::to_string(entry->Links.size()) + " "
+                            + entry->Links.back().NodeText + "\n");
 }
 
 ControlReply OnLink(ConsoleModel& model, CPortObject* port, const ControlCommand& command)
@@ -95,10 +111,8 @@ ControlReply OnLink(ConsoleModel& model, CPortObject* port, const ControlCommand
     if (!link)
         return RefusedReply("No such link.", ComName(command.Port) + " has no link #" + std::to_string(command.Index)
                                                  + " (see quillonctl status).");
-    if (command.Action == Verb::LinkRemove) {
-        const ConsoleResult removed = model.RemoveNet(port, link);
-        return removed ? Done() : Refused(removed);
-    }
+    if (command.Action == Verb::LinkRemove)
+        return Reply(model.RemoveNet(port, link));
     // The window offers Reconnect only for a TCP client link that is unconnected.
     if (!model.CanReconnect(port, link))
         return RefusedReply("Reconnect failed!", "Only a TCP client link that is unconnected reconnects.");
@@ -132,7 +146,7 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
     default:
         break;
     }
-    return result ? Done() : Refused(result);
+    return Reply(result);
 }
 
 // The events the console keeps, as its standard error shows them (the journal's
@@ -188,10 +202,8 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
     if (!port)
         return RefusedReply("No such port.", ComName(command.Port) + " is not a port of this console.");
     switch (command.Action) {
-    case Verb::PortRemove: {
-        const ConsoleResult removed = model.RemovePort(port);
-        return removed ? Done() : Refused(removed);
-    }
+    case Verb::PortRemove:
+        return Reply(model.RemovePort(port));
     case Verb::LinkAdd:
         return AddLink(model, port, command);
     case Verb::LinkRemove:

@@ -34,13 +34,13 @@ bool WaitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
-} // namespace
-
-ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
-                                   ControlReply& reply, std::string& why, double seconds)
+// One connection, one request, one reply. `unanswered` tells a connection the console
+// closed before any byte of a reply came (it was going, or it dropped the connection
+// as idle): the request may be tried again.
+ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                            std::string& why, Clock::time_point deadline, bool& unanswered)
 {
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    unanswered = false;
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
@@ -101,12 +101,29 @@ ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<st
             }
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             why = "The console ended the connection without answering.";
+            unanswered = received.empty();
             return ExchangeResult::Failed;
         } else if (!WaitFor(fd.Get(), POLLIN, deadline)) {
             why = "The console did not answer in time.";
             return ExchangeResult::Failed;
         }
     }
+}
+
+} // namespace
+
+ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
+                                   ControlReply& reply, std::string& why, double seconds)
+{
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    bool unanswered = false;
+    ExchangeResult result = ExchangeOnce(path, words, reply, why, deadline, unanswered);
+    // Once more on a fresh connection: a console closes a connection unanswered when
+    // it has not taken the request (it dropped the connection as idle, or was going).
+    if (result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
+        result = ExchangeOnce(path, words, reply, why, deadline, unanswered);
+    return result;
 }
 
 bool PeerIsThisUser(int fd)

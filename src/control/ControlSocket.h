@@ -14,7 +14,8 @@ enum class ExchangeResult {
 };
 
 // Sends `words` to the console listening at `path` and reads its reply, all within
-// `seconds`. Never waits without a deadline.
+// `seconds`. Never waits without a deadline. A connection the console closes before
+// any byte of its reply is tried once more.
 ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
                                    ControlReply& reply, std::string& why, double seconds);
 

@@ -14,6 +14,9 @@ inline constexpr std::string_view ControlToolHolder = "quillonctl";
 // ends, so a lock left by a killed process is free at once; its file stays behind
 // until the next holder takes it over.
 //
+// A lock file of another user is never taken, nor counted as a console: in a folder
+// that others may write into it is theirs, not a console of this user.
+//
 // Owns the lock file's descriptor; Release (or the destructor) removes the file
 // while still holding the lock, then closes it. One thread.
 class InstanceLock {
@@ -36,11 +39,16 @@ public:
     bool Held() const { return Fd.Valid(); }
     void Release();
     const std::string& Path() const { return FilePath; }
+    // After Failed: why, naming the file ("…/QLN_Console.lock belongs to user 1001").
+    const std::string& Problem() const { return Why; }
 
     // The holder the file at `path` names ("QuillonConsole", "quillonctl"), or empty.
     static std::string HolderOf(const std::string& path);
 
 private:
+    Result Fail(const std::string& why);
+
     std::string FilePath;
     UniqueFd Fd;
+    std::string Why;
 };

@@ -150,6 +150,18 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         .Close();
 }
 
+// "stopped" always; why, since when and how many records were lost only when it is.
+std::string LogJson(const ConsoleStatus::Port& port)
+{
+    JsonObject json;
+    json.Str("file", port.LogFilename).Bool("hex", port.LogMode != 0).Bool("stopped", port.LogStopped);
+    if (port.LogStopped)
+        json.Str("stoppedReason", port.LogStoppedReason)
+            .Num("stoppedSince", port.LogStoppedSince)
+            .Unsigned("recordsLost", port.LogRecordsLost);
+    return json.Close();
+}
+
 std::string PortJson(const ConsoleStatus::Port& port)
 {
     size_t index = 0;
@@ -162,7 +174,7 @@ std::string PortJson(const ConsoleStatus::Port& port)
         .Bool("heldByApplication", port.HeldByApplication)
         .Num("sendDelay", port.SendToNetDelayTime)
         .Num("receiveDelay", port.ReceiveFromNetDelayTime)
-        .Raw("log", JsonObject().Str("file", port.LogFilename).Bool("hex", port.LogMode != 0).Close())
+        .Raw("log", LogJson(port))
         .Unsigned("bytesToApplication", port.BytesToApplication)
         .Unsigned("bytesFromApplication", port.BytesFromApplication)
         .Unsigned("queuedToNet", port.ToNetQueued)
@@ -306,6 +318,9 @@ std::string StatusText(const ConsoleStatus& status, bool running)
         text += "\n  send delay " + std::to_string(port.SendToNetDelayTime) + " ms, receive delay "
             + std::to_string(port.ReceiveFromNetDelayTime) + " ms, log "
             + (port.LogFilename.empty() ? "off" : port.LogFilename + (port.LogMode ? " (hex)" : ""))
+            + (port.LogStopped ? "\n  " + LogStoppedText(port.LogStoppedReason, port.LogStoppedSince) + ", "
+                                     + std::to_string(port.LogRecordsLost) + " records lost"
+                               : std::string())
             + "\n  " + std::to_string(port.BytesToApplication) + " bytes to the application, "
             + std::to_string(port.BytesFromApplication) + " from it\n";
         size_t index = 0;

@@ -105,7 +105,7 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
         case InstanceLock::Result::Taken:
             return RunWithoutConsole(command);
         case InstanceLock::Result::Failed:
-            return Fail("Cannot make the lock " + paths.Lock + ": " + std::strerror(errno));
+            return Fail(lock.Problem());
         case InstanceLock::Result::Busy:
             break;
         }
@@ -243,6 +243,10 @@ int main(int argc, char* argv[])
         command.Value = std::string(cwd) + "/" + command.Value;
         words[command.FileWord] = command.Value;
     }
+    // Nothing is asked through, or made in, a runtime folder that another user could
+    // have put files in.
+    if (const std::string problem = InstancePaths::For().Problem; !problem.empty())
+        return Fail(problem);
     if (command.Action == ControlCommand::Verb::Events)
         return ShowEvents(command);
     if (command.Follow)

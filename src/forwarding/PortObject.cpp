@@ -84,6 +84,12 @@ std::string CPortObject::GetLogFilename()
     return Log.FileName();
 }
 
+TrafficLogState CPortObject::GetLogState()
+{
+    CGuard guard(ManagerLock);
+    return Log.State();
+}
+
 int CPortObject::OpenDriver()
 {
     QLN_ASSERT_HELD(ManagerLock);

@@ -52,6 +52,9 @@ public:
     int32_t GetLogMode();
     void SetLogMode(int32_t mode);
     std::string GetLogFilename();
+    // Whether the traffic log stopped (its last record could not be written), why
+    // and since when.
+    TrafficLogState GetLogState();
     // Stores the name (null counts as empty); a non-empty name has the file created at
     // once, nothing written. Reports nothing.
     void SetLogFile(const char* name);

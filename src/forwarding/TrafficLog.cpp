@@ -9,6 +9,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/base/EventLog.h"
+#include "platform/base/Failure.h"
+
 namespace {
 
 // Opens the log for appending, creating it (0666 less the umask) and never
@@ -25,21 +28,26 @@ int OpenLog(const std::string& path)
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        errno = EINVAL;
         return -1;
     }
     return fd;
 }
 
 // Writes the pieces in order; a write that fails part-way (a full disk) loses the
-// rest of this record only.
-void WriteAll(int fd, iovec* pieces, int count)
+// rest of this record only. False, with errno, when a write failed.
+bool WriteAll(int fd, iovec* pieces, int count)
 {
     while (count > 0) {
         const ssize_t n = ::writev(fd, pieces, count);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO; // a regular file that takes nothing and says nothing
+            return false;
+        }
         size_t done = static_cast<size_t>(n);
         while (count > 0 && done >= pieces->iov_len) {
             done -= pieces->iov_len;
@@ -51,6 +59,14 @@ void WriteAll(int fd, iovec* pieces, int count)
             pieces->iov_len -= done;
         }
     }
+    return true;
+}
+
+int64_t WallMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 // The two hexadecimal digits of every byte value, upper case, high half first.
@@ -79,21 +95,39 @@ void TrafficLog::SetFileName(std::string name)
 {
     Name = std::move(name);
     File.Reset();
+    Status = TrafficLogState();
     if (Name.empty())
         return;
     // The file exists from now on, whether or not a record ever comes.
     Reopen();
 }
 
-void TrafficLog::Reopen()
+bool TrafficLog::Reopen()
 {
     File.Reset(OpenLog(Name));
+    const int error = errno;
     struct stat st {};
     if (File.Valid() && ::fstat(File.Get(), &st) == 0) {
         Device = st.st_dev;
         Inode = st.st_ino;
     }
     CheckedAt = std::chrono::steady_clock::now();
+    errno = error;
+    return File.Valid();
+}
+
+void TrafficLog::Stop(const char* call, int errorNumber, std::chrono::steady_clock::time_point now)
+{
+    ++Status.LostRecords;
+    RetryAt = now + RetryInterval;
+    if (Status.Stopped)
+        return;
+    const Failure why = Failure::OfCall(call, errorNumber);
+    Status.Stopped = true;
+    Status.Reason = why.Reason();
+    Status.Since = WallMilliseconds();
+    SayEvent(EventLevel::Error, "log",
+             Name + " stopped: " + why.Text() + "; records are lost until it can be written again");
 }
 
 // Whether the open file is still the one the path names: not deleted (it has a
@@ -114,16 +148,25 @@ void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
 {
     if (Name.empty() || !data || count == 0)
         return;
-    if (!File.Valid() || !StillNamed())
-        Reopen();
-    if (!File.Valid())
-        return; // this record is lost; the next one tries again
+    std::chrono::steady_clock::time_point now {};
+    if (Status.Stopped) {
+        now = std::chrono::steady_clock::now();
+        if (now < RetryAt) {
+            ++Status.LostRecords;
+            return;
+        }
+    }
+    if ((!File.Valid() || !StillNamed()) && !Reopen()) {
+        Stop("open", errno, Status.Stopped ? now : std::chrono::steady_clock::now());
+        return; // this record is lost
+    }
     static const char LineEnd[] = "\r\n";
     iovec pieces[3];
     pieces[0] = {const_cast<char*>(inbound ? "I:" : "O:"), 2};
+    bool written = false;
     if (LogMode == 0) {
         pieces[1] = {const_cast<uint8_t*>(data), count};
-        WriteAll(File.Get(), pieces, 2);
+        written = WriteAll(File.Get(), pieces, 2);
     } else {
         Text.resize(2 * static_cast<size_t>(count));
         char* out = Text.data();
@@ -133,6 +176,13 @@ void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
         }
         pieces[1] = {Text.data(), Text.size()};
         pieces[2] = {const_cast<char*>(LineEnd), 2};
-        WriteAll(File.Get(), pieces, 3);
+        written = WriteAll(File.Get(), pieces, 3);
+    }
+    if (!written) {
+        Stop("write", errno, Status.Stopped ? now : std::chrono::steady_clock::now());
+    } else if (Status.Stopped) {
+        SayEvent(EventLevel::Notice, "log",
+                 Name + " resumed; " + std::to_string(Status.LostRecords) + " records were lost");
+        Status = TrafficLogState();
     }
 }

@@ -16,10 +16,23 @@
 // records. The file stays open between records for as long as its path names it:
 // other programs may read, move or delete it at any time, and a record after that
 // goes to a new file at the path (a deleted log is seen at the next record, a moved
-// or replaced one within a second). Nothing here is reported: a record that cannot
-// be written is lost, and the traffic never depends on the log.
+// or replaced one within a second).
+//
+// The traffic never depends on the log: a record that cannot be written (a full
+// disk, a quota, an I/O error, a folder that went) is lost. The log then counts as
+// stopped: State says why and since when, the event log says so once, and the
+// records of the next second are dropped without a try (so a full disk costs no
+// system calls per chunk); the first record after that tries again, and the log
+// resumes as soon as one is written.
 //
 // Not synchronized: its port calls it under the manager lock.
+struct TrafficLogState {
+    bool Stopped = false;
+    std::string Reason;        // why the last record failed: "No space left on device"
+    int64_t Since = 0;         // when it stopped, wall clock, milliseconds since 1970
+    uint64_t LostRecords = 0;  // since it stopped
+};
+
 class TrafficLog {
 public:
     TrafficLog() = default;
@@ -37,9 +50,17 @@ public:
     // One record of `count` bytes (1 to 8192).
     void Write(bool inbound, const uint8_t* data, uint32_t count);
 
+    // Whether the log is stopped; a new name starts afresh.
+    const TrafficLogState& State() const { return Status; }
+    // How long a stopped log waits before it tries again.
+    static constexpr std::chrono::seconds RetryInterval {1};
+
 private:
-    void Reopen();
+    // False, with errno, when the file cannot be opened as a log.
+    bool Reopen();
     bool StillNamed();
+    // A record was lost because of `errorNumber` in `call`.
+    void Stop(const char* call, int errorNumber, std::chrono::steady_clock::time_point now);
 
     std::string Name;
     UniqueFd File;      // the open log, or none
@@ -48,4 +69,6 @@ private:
     std::chrono::steady_clock::time_point CheckedAt;
     int32_t LogMode = 0;
     std::vector<char> Text; // the hexadecimal form of the record being written
+    TrafficLogState Status;
+    std::chrono::steady_clock::time_point RetryAt; // while stopped: no try before
 };

@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/base/EventLog.h"
 #include "platform/config/AtomicFile.h"
 #include "platform/devices/DeviceStore.h"
 #include "platform/base/Folders.h"
@@ -61,6 +62,10 @@ int CQLNManager::Start()
     const std::string state = StateFolder();
     TightenFolders(state);
     RemoveStaleTemporaryFiles(state, 1);
+    // A port add or removal that a crash cut short left a record or a claim half
+    // done: the ports listed are then exactly those whose records are whole.
+    for (const std::string& repair : DeviceStore(state).RepairAfterCrash(HardwareId))
+        SayEvent(EventLevel::Warning, "store", repair);
     if (!EnumeratePorts())
         return 0;
     return StartRest();

@@ -11,11 +11,6 @@
 
 namespace {
 
-// From the connection to the last byte of the reply.
-constexpr int ConnectionDeadlineMs = 10000;
-// Connections served at once; more are closed at once.
-constexpr int MaxConnections = 16;
-
 void Send(QLocalSocket* socket, const ControlReply& reply)
 {
     socket->write(QByteArray::fromStdString(ControlProtocol::EncodeReply(reply)));
@@ -27,14 +22,12 @@ void Send(QLocalSocket* socket, const ControlReply& reply)
 
 ControlServer::ControlServer(ConsoleModel& model, QString path) : Model(model), Path(std::move(path))
 {
-    connect(&Server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = Server.nextPendingConnection())
-            Serve(socket);
-    });
+    connect(&Server, &QLocalServer::newConnection, this, &ControlServer::TakeWaiting);
 }
 
 ControlServer::~ControlServer()
 {
+    Closing = true;
     Server.close();
 }
 
@@ -48,33 +41,54 @@ bool ControlServer::Listen(QString& why)
     return false;
 }
 
+void ControlServer::TakeWaiting()
+{
+    while (!Closing && Receiving < MaxReceiving && Server.hasPendingConnections()) {
+        if (QLocalSocket* socket = Server.nextPendingConnection())
+            Serve(socket);
+    }
+}
+
 void ControlServer::Serve(QLocalSocket* socket)
 {
-    ++Connections;
+    ++Receiving;
+    // The slot goes back once the request is in, refused or timed out, or with the
+    // socket, whichever comes first; and the next waiting connection takes it.
+    auto holding = std::make_shared<bool>(true);
+    auto release = [this, holding] {
+        if (!*holding)
+            return;
+        *holding = false;
+        --Receiving;
+        TakeWaiting();
+    };
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QObject::destroyed, this, [this] { --Connections; });
+    connect(socket, &QObject::destroyed, this, release);
     QTimer::singleShot(ConnectionDeadlineMs, socket, [socket] { socket->abort(); });
-    if (Connections > MaxConnections) {
-        socket->abort();
-        return;
-    }
+    QTimer::singleShot(RequestDeadlineMs, socket, [socket, holding] {
+        if (*holding)
+            socket->abort(); // no whole request yet: an idle connection
+    });
     if (!PeerIsThisUser(static_cast<int>(socket->socketDescriptor()))) {
+        release();
         Send(socket, RefusedReply("Refused.", "This console serves only its own user."));
         return;
     }
     // Reads at most one request line; the rest of what the client sends is ignored.
     socket->setReadBufferSize(static_cast<qint64>(ControlProtocol::MaxRequestLine));
     auto received = std::make_shared<QByteArray>();
-    auto consume = [this, socket, received] {
+    auto consume = [this, socket, received, release] {
         *received += socket->read(static_cast<qint64>(ControlProtocol::MaxRequestLine) - received->size());
         const qsizetype newline = received->indexOf('\n');
         if (newline >= 0) {
             const QByteArray line = received->left(newline);
             received->clear();
             disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+            release();
             Answer(socket, line);
         } else if (received->size() >= static_cast<qsizetype>(ControlProtocol::MaxRequestLine)) {
             disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+            release();
             Send(socket, {2, {}, "The request is too long.\n"});
         }
     };

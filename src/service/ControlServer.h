@@ -11,16 +11,24 @@ class QLocalSocket;
 // window's menu would; the reply goes back and the connection closes.
 //
 // A client is untrusted even though it is local: only a process of this user is
-// served (its credentials are checked), a request line is bounded, a connection
-// that does not finish within a few seconds is dropped, and only a few are served
-// at once. Nothing a client sends can stall the console: every read and write
-// waits on the event loop.
+// served (its credentials are checked), a request line is bounded, and nothing a
+// client sends can stall the console: every read and write waits on the event loop.
+// Connections are served in turn: a connection holds one of MaxReceiving slots only
+// while its request is on the way, and one that has not sent a whole request within
+// RequestDeadlineMs is closed. While every slot is held, new connections wait in the
+// listen queue (a client's connect waits, up to its own time-out) instead of being
+// turned away. A reply that the client does not read is dropped with its connection
+// after ConnectionDeadlineMs.
 //
 // Window (main) thread only. The model outlives the server.
 class ControlServer : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int MaxReceiving = 64;
+    static constexpr int RequestDeadlineMs = 2000;
+    static constexpr int ConnectionDeadlineMs = 10000;
+
     ControlServer(ConsoleModel& model, QString path);
     // Stops listening and removes the socket's file.
     ~ControlServer() override;
@@ -30,11 +38,14 @@ public:
     bool Listen(QString& why);
 
 private:
+    // Takes waiting connections while slots are free.
+    void TakeWaiting();
     void Serve(QLocalSocket* socket);
     void Answer(QLocalSocket* socket, const QByteArray& line);
 
     ConsoleModel& Model;
     QString Path;
-    int Connections = 0; // before Server: its sockets count down as it destroys them
+    int Receiving = 0;    // slots held; before Server: its sockets give theirs back as it destroys them
+    bool Closing = false; // in the destructor: nothing more is taken
     QLocalServer Server;
 };

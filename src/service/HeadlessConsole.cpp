@@ -26,10 +26,10 @@ int RunHeadless(int argc, char* argv[])
             break;
         case SingleInstance::Claim::Second:
             // The window's second start ends without a word; a service's log says why.
-            PrintConsoleMessage("Another console is running.");
+            PrintConsoleMessage("Another console is running.\n" + instance.Problem());
             return 1;
         case SingleInstance::Claim::Failed:
-            PrintConsoleMessage("CreateMutex() failed!");
+            PrintConsoleMessage("CreateMutex() failed!\n" + instance.Problem());
             return 1;
         }
     } catch (...) {

@@ -51,8 +51,21 @@ QString SingleInstance::ControlPath() const
     return Decoded(Paths.Control);
 }
 
+std::string SingleInstance::Problem() const
+{
+    if (!Paths.Problem.empty())
+        return Paths.Problem;
+    if (!Lock.Problem().empty())
+        return Lock.Problem();
+    const std::string holder = InstanceLock::HolderOf(Paths.Lock);
+    return "Its lock is " + Paths.Lock + (holder.empty() ? std::string() : ", held by " + holder) + ".";
+}
+
 SingleInstance::Claim SingleInstance::Take(bool askToRaise)
 {
+    // Nothing is made in a folder another user could have put files in.
+    if (!Paths.Problem.empty())
+        return Claim::Failed;
     // The executable's file name, as a person would look for it in the lock file.
     const std::string holder = QCoreApplication::applicationName().toStdString();
     InstanceLock::Result taken = Lock.TryTake(holder);

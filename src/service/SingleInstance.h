@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <string>
 
 #include "control/InstanceLock.h"
 #include "control/InstancePaths.h"
@@ -26,7 +27,7 @@ public:
     enum class Claim {
         First,   // this process is the console; the lock is held from now on
         Second,  // another console runs; it has been asked to come forward
-        Failed,  // the lock file cannot be created (no usable runtime folder)
+        Failed,  // the lock file cannot be made (no usable runtime folder): Problem says why
     };
 
     // `folder`: where the lock and the sockets live; by default the user's runtime
@@ -39,6 +40,10 @@ public:
     // quillonctl that holds the lock while it changes the ports is waited for, for
     // a while: a console must not start in the middle of its change. Once.
     Claim Take(bool askToRaise = true);
+
+    // After Failed: why, naming the folder or the file; after Second: the lock that
+    // is held, with its holder.
+    std::string Problem() const;
 
     QString LockPath() const;
     QString ServerPath() const;

@@ -226,11 +226,12 @@ QLineEdit* TAddPortForm::EditOf(LinkCheck::Field field) const
 {
     const bool remote = field == LinkCheck::Field::RemotePort;
     const bool address = field == LinkCheck::Field::LocalAddr;
+    const bool host = field == LinkCheck::Field::RemoteAddr;
     if (TCPServerRadioButton->isChecked())
         return address ? TCPServerListenAddrEdit : TCPServerListenPortEdit;
     if (UDPRadioButton->isChecked())
-        return remote ? UDPRemotePortEdit : address ? UDPLocalAddrEdit : UDPLocalPortEdit;
-    return TCPClientRemotePortEdit;
+        return host ? UDPRemoteAddrEdit : remote ? UDPRemotePortEdit : address ? UDPLocalAddrEdit : UDPLocalPortEdit;
+    return host ? TCPClientRemoteAddrEdit : TCPClientRemotePortEdit;
 }
 
 void TAddPortForm::OKButtonClick()

@@ -60,14 +60,22 @@ FigureText PortFigures(const ConsoleStatus::Port& port)
             + ShortBytes(port.BytesFromApplication);
     text.Lines << "Waiting " + ShortBytes(port.FromNetQueued) + " to app, " + ShortBytes(port.ToNetQueued)
             + " to net · " + Count(port.DroppedDatagrams) + " datagrams dropped";
-    text.Full = QStringList{
+    QStringList full{
         port.HeldByApplication ? "An application holds the port open." : "No application holds the port.",
         "To the application: " + Count(port.BytesToApplication) + " bytes",
         "From the application: " + Count(port.BytesFromApplication) + " bytes",
         "Waiting for the application: " + Count(port.FromNetQueued) + " bytes",
         "Waiting for the network: " + Count(port.ToNetQueued) + " bytes",
         "Datagrams dropped: " + Count(port.DroppedDatagrams),
-    }.join('\n');
+    };
+    if (port.LogStopped) {
+        const QString stopped = QString::fromStdString(LogStoppedText(port.LogStoppedReason, port.LogStoppedSince));
+        // In the place of the bytes waiting, which the panel has one line for: this
+        // is the news; the tooltip keeps both.
+        text.Lines.insert(1, stopped);
+        full << stopped + ", " + Count(port.LogRecordsLost) + " records lost";
+    }
+    text.Full = full.join('\n');
     return text;
 }
 

@@ -14,7 +14,8 @@ struct FigureText {
 };
 
 // Whether an application holds the port with the bytes to and from it (first
-// line); bytes waiting each way and datagrams dropped (second line).
+// line); bytes waiting each way and datagrams dropped (second line), after a line
+// that says the traffic log stopped while it is.
 FigureText PortFigures(const ConsoleStatus::Port& port);
 
 // Bytes sent and received, the last change of state, the last failure with its time

@@ -494,7 +494,7 @@ void TMainForm::ShowError(const QString& text)
 
 bool TMainForm::Report(const ConsoleResult& result)
 {
-    if (!result && !result.Message.empty())
+    if (result.ShouldTell())
         ShowError(MessageBoxSeam::TextOf(result.Message, result.Reason()));
     return result.Ok;
 }
@@ -508,12 +508,12 @@ void TMainForm::LoadSettings()
 
 void TMainForm::SavePortSettings(CPortObject* port)
 {
-    Model->SavePortSettings(port);
+    Report(Model->SavePortSettings(port));
 }
 
 void TMainForm::ErasePortSettings(int32_t number)
 {
-    Model->ErasePortSettings(number);
+    Report(Model->ErasePortSettings(number));
 }
 
 // Runs on every change of the box, also the one the start-up makes from the file.

@@ -175,7 +175,7 @@ void TMainForm::RemoveNetMenuItemClick()
     CPortObject* port = ParentPort(MenuNode);
     CNetObject* link = TTreeNode::LinkOf(MenuNode);
     if (port && link)
-        Model->RemoveNet(port, link); // its node goes by LinkRemoved
+        Report(Model->RemoveNet(port, link)); // its node goes by LinkRemoved
 }
 
 void TMainForm::ReconnectMenuItemClick()
@@ -255,14 +255,14 @@ void TMainForm::SetSendToNetDelayTimeButtonClick()
 {
     int32_t value = 0;
     if (ReadSetEdit(SendToNetDelayTimeEdit, ConsoleModel::Setting::SendToNetDelayTime, value))
-        Model->SetSendToNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
+        Report(Model->SetSendToNetDelayTime(TTreeNode::PortOf(SelectedNode()), value));
 }
 
 void TMainForm::SetReceiveFromNetDelayTimeButtonClick()
 {
     int32_t value = 0;
     if (ReadSetEdit(ReceiveFromNetDelayTimeEdit, ConsoleModel::Setting::ReceiveFromNetDelayTime, value))
-        Model->SetReceiveFromNetDelayTime(TTreeNode::PortOf(SelectedNode()), value);
+        Report(Model->SetReceiveFromNetDelayTime(TTreeNode::PortOf(SelectedNode()), value));
 }
 
 void TMainForm::SetReconnectIntervalTimeButtonClick()
@@ -271,16 +271,16 @@ void TMainForm::SetReconnectIntervalTimeButtonClick()
     if (!ReadSetEdit(ReconnectIntervalTimeEdit, ConsoleModel::Setting::ReconnectIntervalTime, value))
         return;
     QTreeWidgetItem* node = SelectedNode();
-    Model->SetReconnectIntervalTime(ParentPort(node), TTreeNode::LinkOf(node), value);
+    Report(Model->SetReconnectIntervalTime(ParentPort(node), TTreeNode::LinkOf(node), value));
 }
 
 void TMainForm::SetLogFileButtonClick()
 {
     const QByteArray name = QFile::encodeName(LogFilenameEdit->text());
-    // The name is kept even when the file cannot be opened now (it may be later, and
-    // the log tries at each record); the user learns why nothing will be logged.
-    if (Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0))
-        Report(ConsoleModel::CheckLogFile(name.toStdString()));
+    // The model's checks, as for quillonctl: a name that cannot be a path is refused;
+    // one whose file cannot be opened now is kept (it may be later, and the log
+    // tries at each record), and the user learns why nothing will be logged.
+    Report(Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0));
 }
 
 void TMainForm::LogFilenButtonClick()
@@ -298,7 +298,7 @@ void TMainForm::LogFilenButtonClick()
 void TMainForm::AutoReconnectCheckBoxClick()
 {
     QTreeWidgetItem* node = SelectedNode();
-    Model->SetAutoReconnect(ParentPort(node), TTreeNode::LinkOf(node), AutoReconnectCheckBox->isChecked());
+    Report(Model->SetAutoReconnect(ParentPort(node), TTreeNode::LinkOf(node), AutoReconnectCheckBox->isChecked()));
 }
 
 void TMainForm::Timer1Timer()

@@ -48,7 +48,7 @@ TEST_F(Headless, EventLinesTellTheStartTheSettingsAndTheStop)
         "notice: console: started without a window (version ",
         "info: config: " + ini + " does not exist yet; every port starts with its defaults\n",
         "info: config: saved [" + com + "] in " + ini + "\n",
-        "error: config: cannot save [" + com + "] in " + ini + "\n",
+        "error: config: cannot save [" + com + "] in " + ini + ": read: Is a directory\n",
     };
     for (const std::string& line : lines)
         EXPECT_TRUE(WaitUntil([&] { return has(line); })) << line << "\nnot in\n" << Output();

@@ -6,7 +6,11 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <sys/file.h>
 #include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <sys/wait.h>
 
 #include "ConsoleProcess.h"
@@ -19,6 +23,7 @@
 #include "support/Application.h"
 #include "support/Bytes.h"
 #include "support/Loopback.h"
+#include "support/SmallDisk.h"
 #include "support/TempFolder.h"
 
 using namespace qlntest;
@@ -212,6 +217,103 @@ TEST_F(Headless, CommandsWithoutAConsoleComeUpAtItsStartWithoutADisplay)
     EXPECT_EQ(Ini(), saved);
 }
 
+// The configuration on a disk that fills up: a command whose save fails exits 1
+// with why, the file keeps what it had, the console keeps the value and the next
+// save that can be written writes it.
+TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
+{
+    SmallDisk small(Home.Root + "/small", 4);
+    if (!small.Mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    WriteFileText(small.File("QuillonConsole.ini"), ""); // a link to a file that exists stays
+    ASSERT_EQ(symlink(small.File("QuillonConsole.ini").c_str(), (Folder + "QuillonConsole.ini").c_str()), 0);
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    Do({"link", "add", com, "tcp-client", "192.0.2.1:7"});
+    const std::string saved = Ini();
+
+    small.Fill();
+    const ProgramRun run = Ctl({"set", com, "send-delay", "78"});
+    EXPECT_EQ(run.Code, 1);
+    const std::string why = "Save settings failed!\n" + Folder + "QuillonConsole.ini: No space left on device.";
+    EXPECT_TRUE(run.Err.starts_with(why)) << run.Err;
+    EXPECT_EQ(Ini(), saved);
+    EXPECT_NE(Do({"status"}).find("send delay 78 ms"), std::string::npos);
+    EXPECT_NE(Output().find("error: config: cannot save [" + com + "] in " + Folder), std::string::npos) << Output();
+    small.Free();
+    Do({"set", com, "receive-delay", "5"});
+    EXPECT_NE(Ini().find("SendToNetDelayTime=78\nReceiveFromNetDelayTime=5\n"), std::string::npos) << Ini();
+}
+
+// Without XDG_RUNTIME_DIR, another user's links and locked file at the console's
+// names in the shared temporary folder do not matter: the console's files are in a
+// folder of its own. A runtime folder others may write into is refused by name.
+TEST_F(Headless, TheRuntimeFilesAreInAFolderNoOtherUserCanWriteInto)
+{
+    const std::string shared = Home.Root + "/shared", writable = Home.Root + "/open";
+    ASSERT_TRUE(mkdir(shared.c_str(), 0) == 0 && chmod(shared.c_str(), 01777) == 0);
+    setenv("TMPDIR", shared.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string uid = std::to_string(geteuid());
+    const std::vector<std::string> names{"QLN_Console", "QLN_Console.ctl", "QLN_Console-" + uid,
+                                         "QLN_Console-" + uid + ".lock"};
+    for (const std::string& name : names)
+        ASSERT_TRUE(symlink("/nowhere", (shared + "/" + name).c_str()) == 0
+                    && lchown((shared + "/" + name).c_str(), 65534, 65534) == 0);
+    WriteFileText(shared + "/QLN_Console.lock", "1\nQuillonConsole\n");
+    const UniqueFd planted(open((shared + "/QLN_Console.lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(fchown(planted.Get(), 65534, 65534) == 0 && flock(planted.Get(), LOCK_EX | LOCK_NB) == 0);
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    EXPECT_TRUE(Exists(shared + "/quillon-" + uid + "/QLN_Console.ctl"));
+    console->Signal(SIGTERM);
+    ASSERT_EQ(console->WaitForExit(), 0) << Output();
+
+    ASSERT_TRUE(mkdir(writable.c_str(), 0) == 0 && chmod(writable.c_str(), 0777) == 0);
+    setenv("XDG_RUNTIME_DIR", writable.c_str(), 1);
+    const std::string why = "The runtime folder " + writable + " can be written by other users and is not sticky";
+    EXPECT_EQ(Launch()->WaitForExit(), 1);
+    EXPECT_NE(Output().find("Quillon Console: CreateMutex() failed! " + why), std::string::npos) << Output();
+    const ProgramRun run = Ctl({"status"});
+    EXPECT_TRUE(run.Code == 1 && run.Err.starts_with("quillonctl: " + why)) << run.Err;
+    EXPECT_TRUE(Names(writable).empty());
+}
+
+// Idle connections to the control socket, as a monitor or a script that leaves them
+// open makes: a command is answered all the same (beyond every slot once idle ones
+// are dropped, after 2 s), and they are dropped.
+class IdleConnections : public Headless, public ::testing::WithParamInterface<int> {};
+
+TEST_P(IdleConnections, ACommandIsAnsweredAndTheIdleOnesAreDropped)
+{
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    sockaddr_un address {AF_UNIX, {}};
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", InstancePaths::For().Control.c_str());
+    // As many as the console takes within a second (its listen queue is bounded).
+    std::vector<UniqueFd> idle;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+         static_cast<int>(idle.size()) < GetParam() && std::chrono::steady_clock::now() < until;) {
+        UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            idle.push_back(std::move(fd));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GE(idle.size(), std::min<size_t>(GetParam(), 100));
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun run = Ctl({"status"});
+    EXPECT_TRUE(run.Code == 0 && run.Out == "No ports.\n") << run.Err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << idle.size() << " idle";
+    char byte;
+    EXPECT_TRUE(WaitUntil([&] { return read(idle.front().Get(), &byte, 1) == 0; }, 5)) << "the first one stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, IdleConnections, ::testing::Values(16, 300),
+                         [](const auto& info) { return "Idle" + std::to_string(info.param); });
+
 TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
 {
     auto console = Launch();
@@ -238,6 +340,16 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
         {{"link", "add", com, "tcp-client", "127.0.0.1:1", "--interval", "5s"}, 1, "Set reconnect interval time failed!\n"},
         {{"link", "remove", com, "1"}, 1, "No such link.\n"},
         {{"port", "remove", com}, 1, "Before removing the port, please close it first!\n"},
+        // Values that would break the configuration's lines, or beyond their bounds.
+        {{"set", com, "log", Home.Root + "/a.log\nx"}, 1,
+         "Set log file failed!\nThe log file's name must be one line, without a line break or a NUL character.\n"},
+        {{"set", com, "log", "/" + std::string(4096, 'a')}, 1, "Set log file failed!\nThe log file's name has 4097"},
+        {{"link", "add", com, "tcp-client", "h\nx:7000"}, 1, "Remote Address error!\nThe remote address must be one"},
+        {{"link", "add", com, "tcp-client", std::string(10000, 'a') + ":7000"}, 1,
+         "Remote Address error!\nA host name has at most 253 characters; this one has 10000.\n"},
+        // The window's check of the log file, with its words; the name is kept.
+        {{"set", com, "log", "/no/such/folder/x.log"}, 1,
+         "Open log file failed!\n/no/such/folder/x.log cannot be appended to: No such file or directory."},
         {{"link", "add", com}, 2, "quillonctl: the link kinds are"},
         {{"set", com, "speed", "9600"}, 2, "quillonctl: set takes"},
     };
@@ -247,9 +359,12 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
         EXPECT_TRUE(run.Err.starts_with(row.Err)) << run.Err;
     }
     EXPECT_EQ(Do({"status"}).find("#1"), std::string::npos) << "a refused link is not left behind";
+    EXPECT_NE(Ini().find("LogFilename=/no/such/folder/x.log\n"), std::string::npos) << Ini();
+    EXPECT_EQ(Ini().find("a.log"), std::string::npos) << Ini();
 
     EXPECT_EQ(Launch()->WaitForExit(), 1) << Output();
-    EXPECT_NE(Output().find("Quillon Console: Another console is running.\n"), std::string::npos) << Output();
+    const std::string second = "Quillon Console: Another console is running. Its lock is " + InstancePaths::For().Lock;
+    EXPECT_NE(Output().find(second), std::string::npos) << Output();
 
     // A process of another user reaches the socket (it keeps root's file access) and
     // is turned away by its credentials.

@@ -11,6 +11,7 @@
 #include "console/ConsoleModel.h"
 #include "forwarding/PortObject.h"
 #include "forwarding/PortObject.h"
+#include "platform/base/EventLog.h"
 #include "platform/base/Folders.h"
 #include "support/Application.h"
 #include "support/Files.h"
@@ -98,6 +99,7 @@ struct Refusal {
     std::string Message;
     std::string Reason; // "{TAKEN}": the taken port's
     std::string LocalAddr {};
+    std::string RemoteAddr = "127.0.0.1";
 };
 
 void PrintTo(const Refusal& row, std::ostream* out)
@@ -123,7 +125,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
         GTEST_SKIP() << "this machine has no IPv6 loopback";
 
     const ConsoleResult result =
-        Model->AddNet(Port(3), LinkFields{row.Kind, "127.0.0.1", fill(row.Remote), fill(row.Local), row.LocalAddr});
+        Model->AddNet(Port(3), LinkFields{row.Kind, row.RemoteAddr, fill(row.Remote), fill(row.Local), row.LocalAddr});
     EXPECT_FALSE(result);
     EXPECT_EQ(result.Message, row.Message);
     EXPECT_EQ(result.Reason(), row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
@@ -134,6 +136,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
 }
 
 const std::string NotAPort = "Enter a port from 1 to 65535.";
+const std::string OneLine = "The remote address must be one line, without a line break or a NUL character.";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AddNetRefusalTest,
@@ -153,7 +156,20 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UdpAddressName", Udp, "{FREE}", "9", "Local Address error!",
                 "\"localhost\" is not a numeric address (such as 127.0.0.1 or ::1).", "localhost"},
         Refusal{"UdpAddressOfTheOtherFamily", Udp, "{FREE}", "9", "Local Address error!",
-                "The remote address is IPv4 and the local address IPv6.", "::1"}),
+                "The remote address is IPv4 and the local address IPv6.", "::1"},
+        // No text may break the configuration file's lines; names stay within DNS's bounds.
+        Refusal{"ServerAddressWithLineBreak", TcpServer, "{FREE}", "", "Listen Address error!",
+                "The address must be one line, without a line break or a NUL character.", "127.0.0.1\n"},
+        Refusal{"ClientHostWithLineBreak", TcpClient, "", "7000", "Remote Address error!", OneLine, "", "h\nx"},
+        Refusal{"UdpHostWithCarriageReturn", Udp, "{FREE}", "7000", "Remote Address error!", OneLine, "",
+                "h\rx"},
+        Refusal{"ClientHostWithNul", TcpClient, "", "7000", "Remote Address error!", OneLine, "",
+                std::string("h\0x", 3)},
+        Refusal{"ClientHostOf10000Characters", TcpClient, "", "7000", "Remote Address error!",
+                "A host name has at most 253 characters; this one has 10000.", "", std::string(10000, 'a')},
+        Refusal{"UdpHostWithA64CharacterLabel", Udp, "{FREE}", "7000", "Remote Address error!",
+                "Each part of a host name between dots has at most 63 characters; one has 64.", "",
+                "www." + std::string(64, 'a') + ".example"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------- ports
@@ -270,6 +286,34 @@ TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
     EXPECT_EQ(connected.LastError, "Connection refused");
     EXPECT_TRUE(connected.LastErrorPast);
     EXPECT_LE(connected.LastErrorTime, connected.LastChange);
+}
+
+// ---------------------------------------------------------------- values no line can hold
+
+// A hand edit can leave what no entrance takes (a lone carriage return, a NUL, a
+// name beyond DNS's bounds): such a value is not loaded, the event log names the
+// key, and the rest of the section loads as it is.
+TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
+{
+    ASSERT_TRUE(MakeFolders(Home.Root + "/config/quillon"));
+    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=4\nNet1Type=1\n"
+                                         "Net1RemoteAddr=h\rx\nNet2Type=3\nNet2RemoteAddr=" + std::string(254, 'a')
+                                         + "\nNet3Type=2\n"
+                                         + std::string("Net3LocalAddr=127.0.0.1\0x\n", 26)
+                                         + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n");
+    EventLog::Instance().Reset(); // a source's burst of earlier tests would hold its lines back
+    Start({3});
+    const ConsoleStatus::Port port = Model->Status().Ports.at(0);
+    EXPECT_EQ(port.LogFilename, "");
+    ASSERT_EQ(port.Links.size(), 1u);
+    EXPECT_EQ(port.Links[0].RemoteAddr, "192.0.2.9");
+    std::vector<std::string> said;
+    for (const Event& event : EventLog::Instance().Since(0)) {
+        if (event.Level == EventLevel::Warning)
+            said.push_back(event.Text.substr(0, event.Text.find(" not loaded")));
+    }
+    EXPECT_EQ(said, (std::vector<std::string>{"COM3 LogFilename", "COM3 Net1RemoteAddr", "COM3 Net2RemoteAddr",
+                                              "COM3 Net3LocalAddr"}));
 }
 
 } // namespace

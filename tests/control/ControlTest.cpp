@@ -3,9 +3,14 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "control/ControlCommand.h"
 #include "control/ControlProtocol.h"
 #include "control/InstanceLock.h"
+#include "control/InstancePaths.h"
 #include "control/StatusChanges.h"
 #include "control/StatusReport.h"
 #include "platform/base/EventLog.h"
@@ -226,6 +231,27 @@ TEST(StatusReportTest, JsonStringsAreValidWhateverTheBytes)
               "\"\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
+// A stopped traffic log shows in both forms of the status, with why and since when.
+TEST(StatusReportTest, AStoppedLogSaysWhySinceWhenAndWhatWasLost)
+{
+    ConsoleStatus status;
+    ConsoleStatus::Port& port = status.Ports.emplace_back();
+    port.Number = 3;
+    port.LogFilename = "/full/com3.log";
+    port.LogStopped = true;
+    port.LogStoppedReason = "No space left on device";
+    port.LogStoppedSince = static_cast<int64_t>(::time(nullptr)) * 1000;
+    port.LogRecordsLost = 12;
+    const std::string text = StatusText(status, true);
+    EXPECT_NE(text.find("log /full/com3.log\n  log stopped: No space left on device (since "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("), 12 records lost\n"), std::string::npos) << text;
+    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"stopped\":true,"
+                                             "\"stoppedReason\":\"No space left on device\",\"stoppedSince\":"
+                                             + std::to_string(port.LogStoppedSince) + ",\"recordsLost\":12}"),
+              std::string::npos);
+}
+
 TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
 {
     qlntest::TempFolder folder;
@@ -240,6 +266,85 @@ TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
     EXPECT_EQ(second.TryTake("QuillonConsole"), InstanceLock::Result::Taken);
     EXPECT_EQ(InstanceLock::HolderOf(path), "QuillonConsole");
     EXPECT_EQ(InstanceLock(folder.File("none/x.lock")).TryTake("x"), InstanceLock::Result::Failed);
+
+    // A lock file another user made (in a folder others may write into) is neither
+    // taken nor a console: it is a failure that says whose it is.
+    second.Release();
+    qlntest::WriteFileText(path, "1\nQuillonConsole\n");
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    InstanceLock planted(path);
+    EXPECT_EQ(planted.TryTake("QuillonConsole"), InstanceLock::Result::Failed);
+    EXPECT_EQ(planted.Problem(), path + " belongs to user 65534, not to this one.");
 }
+
+// ---------------------------------------------------------------- the runtime folder
+
+struct RuntimeRow {
+    const char* Name;
+    bool Xdg;              // XDG_RUNTIME_DIR names it; else the fallback quillon-<uid> in TMPDIR
+    const char* Made;      // "" none, "dir" a folder, "file", "link" a link to a folder
+    unsigned Mode;         // of the folder made
+    uid_t Owner;
+    std::string Problem;   // "{F}": the folder; empty: used, and private afterwards when the fallback
+};
+
+void PrintTo(const RuntimeRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
+class RuntimeFolderTest : public ::testing::TestWithParam<RuntimeRow> {};
+
+TEST_P(RuntimeFolderTest, IsUsedOnlyWhenNoOtherUserCanPutFilesInIt)
+{
+    const RuntimeRow& row = GetParam();
+    qlntest::TempHome home;
+    setenv("TMPDIR", home.Root.c_str(), 1);
+    const std::string folder = row.Xdg ? home.Root + "/run" : home.Root + "/quillon-" + std::to_string(geteuid());
+    row.Xdg ? setenv("XDG_RUNTIME_DIR", folder.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+    const std::string made = row.Made;
+    if (made == "dir" || made == "link")
+        mkdir((folder + (made == "link" ? ".real" : "")).c_str(), 0700);
+    if (made == "link")
+        (void)!symlink((folder + ".real").c_str(), folder.c_str());
+    if (made == "file")
+        qlntest::WriteFileText(folder, "x");
+    if (made == "dir")
+        (void)!(chmod(folder.c_str(), row.Mode) + chown(folder.c_str(), row.Owner, row.Owner));
+
+    const InstancePaths paths = InstancePaths::For();
+    EXPECT_EQ(paths.Lock, folder + "/QLN_Console.lock");
+    std::string problem = row.Problem;
+    if (const size_t at = problem.find("{F}"); at != std::string::npos)
+        problem.replace(at, 3, folder);
+    EXPECT_EQ(paths.Problem, problem);
+    struct stat st {};
+    const bool privateFolder = lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700;
+    EXPECT_TRUE(privateFolder || !problem.empty() || row.Xdg);
+}
+
+const std::string Own = " Set XDG_RUNTIME_DIR to a folder of your own (mode 0700).";
+const std::string NotOwn = "The runtime folder {F} is not a folder of its own (a symbolic link or a file).";
+const std::string Open = "The runtime folder {F} can be written by other users and is not sticky: another user "
+                         "could put files in the console's place." + Own;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RuntimeFolderTest,
+    ::testing::Values(
+        RuntimeRow{"FallbackIsMadePrivate", false, "", 0, 0, ""},
+        RuntimeRow{"FallbackLeftOpenIsTightened", false, "dir", 0755, 0, ""},
+        RuntimeRow{"FallbackThatIsALink", false, "link", 0, 0, NotOwn},
+        RuntimeRow{"FallbackThatIsAFile", false, "file", 0, 0, NotOwn},
+        RuntimeRow{"FallbackOfAnotherUser", false, "dir", 0700, 65534,
+                   "The runtime folder {F} belongs to user 65534, not to this one." + Own},
+        RuntimeRow{"Private", true, "dir", 0700, 0, ""},
+        RuntimeRow{"WritableByOthers", true, "dir", 0777, 0, Open},
+        RuntimeRow{"WritableByTheGroup", true, "dir", 0770, 0, Open},
+        RuntimeRow{"StickyAndRoots", true, "dir", 01777, 0, ""},
+        RuntimeRow{"StickyAndAnotherUsers", true, "dir", 01777, 65534,
+                   "The runtime folder {F} can be written by other users and belongs to user 65534, who could "
+                   "remove the console's files." + Own},
+        RuntimeRow{"Missing", true, "", 0, 0, "The runtime folder {F} cannot be used: No such file or directory."}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

@@ -2,12 +2,16 @@
 // goes under the console.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <unistd.h>
 
 #include "forwarding/PortObject.h"
+#include "platform/base/EventLog.h"
 #include "platform/base/Folders.h"
 #include "support/Files.h"
+#include "support/SmallDisk.h"
 #include "support/TempFolder.h"
+#include "support/WaitUntil.h"
 
 using namespace qlntest;
 
@@ -95,7 +99,11 @@ TEST_F(TrafficLogTest, FolderThatAppearsLaterAndFileDeletedBetweenRecords)
     Record(false, {'a'});
     EXPECT_FALSE(Exists(path));
     ASSERT_TRUE(MakeFolders(folder));
-    Record(false, {'b'});
+    // A stopped log tries again after a second: the first record after that is its first.
+    ASSERT_TRUE(WaitUntil([&] {
+        Record(false, {'b'});
+        return Exists(path);
+    }));
     EXPECT_EQ(FileText(path), "O:b");
     unlink(path.c_str());
     Record(true, {'c'});
@@ -106,6 +114,39 @@ TEST_F(TrafficLogTest, FolderThatAppearsLaterAndFileDeletedBetweenRecords)
     Port.SetLogFile(blocked.c_str());
     Record(false, {'d'});
     EXPECT_EQ(Port.GetLogFilename(), blocked);
+}
+
+// A log on a disk with no room: every record is lost, the log says once that it
+// stopped and why, tries again no sooner than a second later, and resumes, saying
+// so, once a record can be written.
+TEST_F(TrafficLogTest, AFullDiskStopsTheLogOnceAndItResumesWhenThereIsRoom)
+{
+    SmallDisk small(Home.Root + "/small", 2);
+    if (!small.Mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    const std::string path = small.File("com3.log");
+    small.Fill();
+    Port.SetLogFile(path.c_str());
+    EventLog::Instance().Reset(); // a source's burst of earlier tests would hold its lines back
+    const auto firstFailure = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i)
+        Record(i % 2 == 0, std::vector<uint8_t>(100, 'x'));
+    const TrafficLogState stopped = Port.GetLogState();
+    EXPECT_TRUE(stopped.Stopped && stopped.Since > 0 && stopped.LostRecords == 200 && FileText(path).empty());
+    EXPECT_EQ(stopped.Reason, "No space left on device");
+
+    small.Free();
+    ASSERT_TRUE(WaitUntil([&] {
+        Record(false, {'z'});
+        return FileText(path) == "O:z";
+    }));
+    EXPECT_GE(std::chrono::steady_clock::now() - firstFailure, TrafficLog::RetryInterval * 9 / 10);
+    EXPECT_FALSE(Port.GetLogState().Stopped);
+    const std::vector<Event> said = EventLog::Instance().Since(0);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0].Text,
+              path + " stopped: write: No space left on device; records are lost until it can be written again");
+    EXPECT_TRUE(said[1].Text.starts_with(path + " resumed; ")) << said[1].Text;
 }
 
 } // namespace

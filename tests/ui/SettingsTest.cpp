@@ -262,30 +262,38 @@ INSTANTIATE_TEST_SUITE_P(
         SaveCase{"OnlyThisSection", "[COM3]\nLogFilename=old\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SettingsTest, AFailedSaveErasesTheSectionAndTouchesNothingElse)
+TEST_F(SettingsTest, AFailedSaveKeepsTheFileAndSaysWhy)
 {
-    WriteConfig("[COM3]\nSendToNetDelayTime=9\nNetCount=0\n[COM5]\nLogMode=1\n");
+    const std::string before = "[COM3]\nSendToNetDelayTime=9\nNetCount=0\n[COM5]\nLogMode=1\n";
+    WriteConfig(before);
     StartOn({3});
     CPortObject* port = PortOf(PortNode(0));
     ASSERT_EQ(port->GetSendToNetDelayTime(), 9);
-    // A name with a line end cannot be stored in a line of the file.
+    // A name with a line end cannot be stored in a line of the file (no entrance
+    // takes one; set on the port directly).
     const std::string log = Home.Root + "/two\nlines.log";
     port->SetLogFile(log.c_str());
     Form->SavePortSettings(port);
-    EXPECT_EQ(FileText(ConfigPath()), "[COM5]\nLogMode=1\n");
-    EXPECT_TRUE(Boxes.Calls.empty());
+    EXPECT_EQ(FileText(ConfigPath()), before);
+    ASSERT_EQ(Boxes.Calls.size(), 1u);
+    ExpectError(Boxes.Calls[0], "Save settings failed!", "Quillon Console");
+    EXPECT_TRUE(Boxes.Calls[0].Text.contains("line break")) << Boxes.Calls[0].Text.toStdString();
     // The port itself keeps what it has.
     EXPECT_EQ(port->GetSendToNetDelayTime(), 9);
     EXPECT_EQ(port->GetLogFilename(), log);
 }
 
-TEST_F(SettingsTest, AnUnusableFileFailsQuietly)
+TEST_F(SettingsTest, AnUnusableFileIsReportedAndLeftAlone)
 {
     ASSERT_TRUE(MakeFolders(ConfigPath())); // a folder where the file should be
     StartOn({3});
     Form->SavePortSettings(PortOf(PortNode(0)));
     Form->ErasePortSettings(3);
-    EXPECT_TRUE(Boxes.Calls.empty());
+    ASSERT_EQ(Boxes.Calls.size(), 2u);
+    for (const auto& call : Boxes.Calls) {
+        ExpectError(call, "Save settings failed!", "Quillon Console");
+        EXPECT_TRUE(call.Text.contains("Is a directory")) << call.Text.toStdString();
+    }
     struct stat st {};
     ASSERT_EQ(stat(ConfigPath().c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));

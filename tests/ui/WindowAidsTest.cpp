@@ -166,6 +166,19 @@ TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
          },
          "Open log file failed!\n" + missing
              + " cannot be appended to: No such file or directory. The name is kept; nothing is logged until it can."},
+        // A pasted line break: no field's value may break the configuration's lines.
+        {"pasted host", [&] {
+             TAddPortForm dialog(Form.get(), TAddPortForm::AddNetMode);
+             dialog.TCPClientRemoteAddrEdit->setText("h\nx");
+             dialog.OKButton->click();
+             EXPECT_EQ(dialog.focusWidget(), dialog.TCPClientRemoteAddrEdit);
+         },
+         "Remote Address error!\nThe remote address must be one line, without a line break or a NUL character."},
+        {"pasted log name", [&] {
+             Form->LogFilenameEdit->setText(QString::fromStdString(Home.Root + "/a.log\nx"));
+             Form->SetLogFileButton->click();
+         },
+         "Set log file failed!\nThe log file's name must be one line, without a line break or a NUL character."},
     };
     for (const auto& row : rows) {
         Boxes.Calls.clear();

@@ -133,8 +133,12 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content, size
     FdCloser closer(fd);
 
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit)
+    if (::fstat(fd, &st) != 0)
         return FileReadResult::Failed;
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
+        errno = S_ISREG(st.st_mode) ? EFBIG : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return FileReadResult::Failed;
+    }
 
     content.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
@@ -151,6 +155,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content, size
         content.append(buf, static_cast<size_t>(n));
         if (content.size() > limit) { // grew while being read
             content.clear();
+            errno = EFBIG;
             return FileReadResult::Failed;
         }
     }
@@ -159,8 +164,17 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content, size
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink)
 {
+    Failure why;
+    if (ReplaceFileAtomically(path, content, why, followLink))
+        return true;
+    errno = why.Errno;
+    return false;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view content, Failure& why, bool followLink)
+{
     if (path.empty()) {
-        errno = ENOENT;
+        why = Failure::OfCall("open", ENOENT);
         return false;
     }
     const std::string target = followLink ? ResolveTarget(path) : path;
@@ -170,7 +184,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, bo
     const bool exists = (followLink ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0 &&
                         !S_ISLNK(old.st_mode);
     if (exists && S_ISDIR(old.st_mode)) {
-        errno = EISDIR;
+        why = Failure::OfCall("open", EISDIR);
         return false;
     }
 
@@ -184,29 +198,38 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, bo
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = prefix + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
+            why = Failure::OfCall("open");
             return false;
+        }
     }
-    if (fd < 0)
+    if (fd < 0) {
+        why = Failure::OfCall("open", EEXIST);
         return false;
+    }
     FdCloser closer(fd);
 
-    bool ok = WriteAll(fd, content);
-    if (ok && exists) {
+    // The first call that fails names the failure; the temporary file goes.
+    auto failed = [&](const char* call) {
+        why = Failure::OfCall(call);
+        ::unlink(temp.c_str());
+        return false;
+    };
+    if (!WriteAll(fd, content))
+        return failed("write");
+    if (exists) {
         // Keep the original's permissions; its owner only where we may (as root).
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            return failed("fchmod");
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)!::fchown(fd, old.st_uid, old.st_gid);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = closer.Close() && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        int saved = errno;
-        ::unlink(temp.c_str());
-        errno = saved;
-        return false;
-    }
+    if (::fsync(fd) != 0)
+        return failed("fsync");
+    if (!closer.Close())
+        return failed("close");
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        return failed("rename");
 
     // Make the rename itself durable; the replacement has happened either way.
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

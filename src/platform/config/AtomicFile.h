@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/Failure.h"
+
 // Whole-file reads and atomic whole-file replacement for the console's small text
 // files (the configuration file, the autorun entry). Stateless; safe from any thread,
 // but two writers replacing the same file race: the last rename wins, and each
@@ -17,6 +19,8 @@ enum class FileReadResult {
 
 // Reads the whole regular file at `path` into `content` (cleared first). Does not
 // block on a FIFO or device of that name: anything but a regular file is Failed.
+// On Failed, errno says why (EISDIR for a folder, EINVAL for anything else that is
+// not a regular file, EFBIG for a file above the limit).
 FileReadResult ReadWholeFile(const std::string& path, std::string& content,
                              size_t limit = size_t{64} << 20);
 
@@ -34,6 +38,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content,
 // as the console's, and carrying the writer's process id, so that one left by a
 // writer that was killed can be told from one still being written.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink = true);
+// The same, saying what failed: the call ("write", "fsync", "rename", …) and its
+// errno in `why` (left alone on success).
+bool ReplaceFileAtomically(const std::string& path, std::string_view content, Failure& why,
+                           bool followLink = true);
 
 // Deletes the temporary files of replacements that never finished: regular files
 // named as ReplaceFileAtomically names them (or "<name>.tmp<pid>-<n>", as earlier

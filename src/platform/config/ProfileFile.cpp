@@ -24,27 +24,47 @@ int32_t IntOr(const Source& source, std::string_view section, std::string_view k
 
 ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
-bool ProfileFile::Load(ProfileText& text) const
+bool ProfileFile::Load(ProfileText& text, Failure* why) const
 {
     std::string content;
     FileReadResult r = ReadWholeFile(path_, content);
-    if (r == FileReadResult::Failed)
+    if (r == FileReadResult::Failed) {
+        if (why)
+            *why = Failure::OfCall("read");
         return false;
+    }
     text = ProfileText(std::move(content));
     return true;
 }
 
-bool ProfileFile::Store(const ProfileText& before, const ProfileText& after)
+bool ProfileFile::Store(const ProfileText& before, const ProfileText& after, Failure* why)
 {
     if (after.Content() == before.Content())
         return true; // already on disk as wanted
-    return ReplaceFileAtomically(path_, after.Content());
+    Failure failure;
+    if (ReplaceFileAtomically(path_, after.Content(), failure))
+        return true;
+    if (why)
+        *why = failure;
+    return false;
 }
+
+namespace {
+
+// A change ProfileText refused: a name or value that cannot be kept in a line.
+bool Unstorable(Failure* why)
+{
+    if (why)
+        *why = Failure::Said("a name or value holds a line break or a NUL, or a name is empty");
+    return false;
+}
+
+} // namespace
 
 bool ProfileFile::ReadString(std::string_view section, std::string_view key, std::string& value) const
 {
     ProfileText text;
-    return Load(text) && text.Read(section, key, value);
+    return Load(text, nullptr) && text.Read(section, key, value);
 }
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view fallback) const
@@ -81,35 +101,40 @@ int32_t ProfileFile::Snapshot::GetInt(std::string_view section, std::string_view
     return IntOr(*this, section, key, fallback);
 }
 
-bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
+bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                              Failure* why)
 {
     ProfileText text;
-    if (!Load(text))
+    if (!Load(text, why))
         return false;
     ProfileText changed = text;
-    return changed.Write(section, key, value) && Store(text, changed);
+    if (!changed.Write(section, key, value))
+        return Unstorable(why);
+    return Store(text, changed, why);
 }
 
-bool ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value)
+bool ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value, Failure* why)
 {
-    return WriteString(section, key, std::to_string(value));
+    return WriteString(section, key, std::to_string(value), why);
 }
 
-bool ProfileFile::EraseSection(std::string_view section)
+bool ProfileFile::EraseSection(std::string_view section, Failure* why)
 {
     ProfileText text;
-    if (!Load(text))
+    if (!Load(text, why))
         return false;
     ProfileText changed = text;
     changed.Erase(section);
-    return Store(text, changed);
+    return Store(text, changed, why);
 }
 
-bool ProfileFile::ReplaceSection(std::string_view section, const KeyValues& pairs)
+bool ProfileFile::ReplaceSection(std::string_view section, const KeyValues& pairs, Failure* why)
 {
     ProfileText text;
-    if (!Load(text))
+    if (!Load(text, why))
         return false;
     ProfileText changed = text;
-    return changed.Replace(section, pairs) && Store(text, changed);
+    if (!changed.Replace(section, pairs))
+        return Unstorable(why);
+    return Store(text, changed, why);
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/Failure.h"
 #include "platform/config/ProfileText.h"
 
 // The console's configuration file: a Windows profile (INI) file on one path, read and
@@ -58,25 +59,30 @@ public:
     };
     Snapshot TakeSnapshot() const;
 
+    // Every change below: false when it failed, and then `why`, when given, says what
+    // failed (the call and its errno, or words for a name or value that cannot be
+    // stored); the file is as it was.
+
     // Sets one key. False when the file cannot be read or replaced, or when the name
     // or value cannot be stored in a line (a line end or NUL in it, an empty name).
-    bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                     Failure* why = nullptr);
     // Writes the number as signed decimal text.
-    bool WriteInt(std::string_view section, std::string_view key, int32_t value);
+    bool WriteInt(std::string_view section, std::string_view key, int32_t value, Failure* why = nullptr);
 
     // Removes every copy of the section. True also when there was none (the file is
     // then left alone, and a missing file stays missing).
-    bool EraseSection(std::string_view section);
+    bool EraseSection(std::string_view section, Failure* why = nullptr);
 
     // Erases the section and appends it anew at the end of the file with `pairs` in
     // their order, in one replacement of the file: on failure the file keeps the old
     // section. An empty `pairs` only erases.
-    bool ReplaceSection(std::string_view section, const KeyValues& pairs);
+    bool ReplaceSection(std::string_view section, const KeyValues& pairs, Failure* why = nullptr);
 
 private:
     // Reads the current text; false when the file exists but cannot be read.
-    bool Load(ProfileText& text) const;
-    bool Store(const ProfileText& before, const ProfileText& after);
+    bool Load(ProfileText& text, Failure* why) const;
+    bool Store(const ProfileText& before, const ProfileText& after, Failure* why);
 
     std::string path_;
 };

@@ -121,6 +121,16 @@ public:
     // not have yet. Listing the present devices does this too.
     void AttachPresentDevices();
 
+    // Puts right what an add or a removal cut short by a crash left (run at start,
+    // before the devices are listed): removes each record of a device whose first
+    // hardware id is `hardwareId` and that has no "PortName" (also an empty hardware
+    // key) or is disabled (only an add disables a device, while it renumbers it);
+    // releases each number the database claims that no record carries; claims the
+    // number of each remaining such device that the database does not. Records of
+    // other devices and files that are not records are left alone. What was done,
+    // one line each in words for the user; empty when there was nothing to do.
+    std::vector<std::string> RepairAfterCrash(const std::string& hardwareId);
+
 private:
     friend class DeviceKey;
 
