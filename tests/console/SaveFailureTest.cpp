@@ -73,9 +73,9 @@ TEST_P(SaveFailureTest, LeavesTheFileAndSaysWhy)
     const std::string why = row.FreePages < 0 ? "Not a directory" : "No space left on device";
     EXPECT_TRUE(result.Reason().starts_with(path + ": " + why + ".")) << result.Reason();
     EXPECT_EQ(FileText(path), before);
-    const std::vector<Event> said = EventLog::Instance().Since(0);
+    std::vector<Event> said = EventLog::Instance().Since(0);
+    std::erase_if(said, [](const Event& event) { return event.Source != "config"; }); // the links say their own
     ASSERT_EQ(said.size(), 1u);
-    EXPECT_EQ(said[0].Source, "config");
     EXPECT_NE(said[0].Text.find(why), std::string::npos) << said[0].Text;
 }
 
