@@ -3,12 +3,6 @@
 
 #include <cerrno>
 
-void WaitRegistration::Forget()
-{
-    if (Wait)
-        Wait->Erase(*this);
-}
-
 ReadinessWait::ReadinessWait() : Epoll(::epoll_create1(EPOLL_CLOEXEC))
 {
 }

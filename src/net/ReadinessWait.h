@@ -3,49 +3,8 @@
 #include <sys/epoll.h>
 #include <unordered_map>
 
+#include "net/WaitRegistration.h"
 #include "platform/base/UniqueFd.h"
-
-class ReadinessWait;
-
-// Whatever the pump's wait reports readiness to: a socket, a port's master, a port.
-class WaitTarget {
-public:
-    // `events`: the epoll bits the wait found. Pump thread, manager lock held.
-    virtual void Ready(uint32_t events) = 0;
-
-protected:
-    ~WaitTarget() = default;
-};
-
-// One descriptor's place in the pump's wait, kept by the object that owns the
-// descriptor. It leaves the wait when its owner forgets it (the descriptor closed) or
-// goes, so a report can never reach an object that is gone.
-//
-// Guarded by the manager lock, as the wait is.
-class WaitRegistration {
-public:
-    WaitRegistration() = default;
-    WaitRegistration(const WaitRegistration&) = delete;
-    WaitRegistration& operator=(const WaitRegistration&) = delete;
-    ~WaitRegistration() { Forget(); }
-
-    // The descriptor is closed (or about to be): its registration went with it, and
-    // only the wait's record of it goes. No system call.
-    void Forget();
-    bool Registered() const { return Token != 0; }
-    uint32_t Events() const { return Wanted; }
-    // The descriptor registered, and which opening of it by its owner.
-    int Descriptor() const { return Fd; }
-    uint64_t OpeningNumber() const { return Opening; }
-
-private:
-    friend class ReadinessWait;
-    ReadinessWait* Wait = nullptr;
-    int Fd = -1;
-    uint64_t Opening = 0;
-    uint32_t Wanted = 0;
-    uint64_t Token = 0;
-};
 
 // The pump's readiness wait: one epoll instance in which every descriptor the pump
 // serves (each port's pseudo-terminal master, each link's sockets, the wake and stop
