@@ -259,7 +259,7 @@ TEST(ConsoleToConsoleTest, SettingsGoOverAndTheFarProgramShows)
         });
     }));
     EXPECT_TRUE(WaitUntil([&] { return farModem() == 0xB0; })) << farModem();
-    EXPECT_EQ(locked([&] { return clientLink->FarLine()->Baud; }), 115200u);
+    EXPECT_TRUE(WaitUntil([&] { return locked([&] { return clientLink->FarLine()->Baud; }) == 115200u; }));
 
     ASSERT_TRUE(nearApp.WriteAll(AllByteValues()));
     EXPECT_EQ(farApp->ReadExactly(256, 20), AllByteValues());
