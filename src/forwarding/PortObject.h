@@ -28,7 +28,7 @@ class LinkWaits;
 //
 // Everything here is guarded by the manager lock; each accessor takes it (it is
 // re-entrant), so the pump thread may call them while it holds the lock.
-class CPortObject : private PortSide, private WaitTarget {
+class CPortObject : private PortSide {
 public:
     using NetLinkList = std::list<std::unique_ptr<CNetObject>>;
 
@@ -167,8 +167,6 @@ private:
     bool ReadLineSettings(LineSettings& settings) override;
     CCriticalSection* Lock() const override { return ManagerLock; }
     std::string Name() const override { return "COM" + std::to_string(PortNumber); }
-    // WaitTarget: a report of the wait for one of the port's descriptors.
-    void Ready(uint32_t events) override;
 
     // The pump step's parts.
     void DeliverToApplication();
@@ -184,11 +182,6 @@ private:
     int32_t TakeLineReports();
     void DueBy(int32_t tick);
 
-    // The master's report of the wait.
-    struct MasterTarget : WaitTarget {
-        uint32_t Events = 0;
-        void Ready(uint32_t events) override { Events |= events; }
-    };
 
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned
@@ -216,8 +209,8 @@ private:
     // report for any of the port's descriptors, the open notice, and when the port
     // is next due by time.
     WaitRegistration MasterRegistration;
-    MasterTarget Master;
-    bool Reported = false;
+    WaitReport Master;  // what the wait found for the master
+    WaitReport Reports; // the wait found something for one of the port's descriptors
     bool LookingForApplication = true;
     // A link connected, or a server link accepted a client, in this step: a chunk
     // held back for want of a peer may go in the next one.

@@ -17,14 +17,9 @@ constexpr int32_t OpenLookInterval = 50;
 
 } // namespace
 
-void CPortObject::Ready(uint32_t)
-{
-    Reported = true;
-}
-
 bool CPortObject::IsDue(int32_t now) const
 {
-    return Reported || (HasDue && TickElapsed(now, Due, 0));
+    return Reports.Reported || (HasDue && TickElapsed(now, Due, 0));
 }
 
 void CPortObject::DueBy(int32_t tick)
@@ -70,7 +65,7 @@ void CPortObject::ArmWaits()
             || MasterRegistration.OpeningNumber() != static_cast<uint64_t>(DriverHandleValue)))
         Wait->Remove(MasterRegistration);
     Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(DriverHandleValue), masterEvents, &Master,
-                 this);
+                 &Reports);
     Master.Events = 0;
     LookingForApplication = driver.Poll;
     // The links hear of an application that came or went; what they owe their peers
@@ -94,7 +89,7 @@ void CPortObject::ArmWaits()
         DueBy(now);
     PeerUp = false;
 
-    LinkWaits waits(*Wait, *this, now, FromNetFull(), chunkDue);
+    LinkWaits waits(*Wait, Reports, now, FromNetFull(), chunkDue);
     bool retry = false;
     bool again = false;
     for (auto& link : NetLinks) {
@@ -108,7 +103,7 @@ void CPortObject::ArmWaits()
         DueBy(now);
     if (waits.HasDue)
         DueBy(waits.Due);
-    Reported = false;
+    Reports.Reported = false;
 }
 
 void CPortObject::StopWaiting()

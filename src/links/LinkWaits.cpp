@@ -6,7 +6,7 @@
 
 void LinkWaits::Watch(CSocket& socket, uint32_t events)
 {
-    Wait.Update(socket.Registration, socket.GetHandle(), socket.GetOpening(), events, &socket, &Port);
+    Wait.Update(socket.Registration, socket.GetHandle(), socket.GetOpening(), events, &socket.Given, &Port);
     socket.ClearReadiness();
 }
 

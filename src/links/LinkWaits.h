@@ -3,14 +3,14 @@
 
 class CSocket;
 class ReadinessWait;
-class WaitTarget;
+class WaitReport;
 
 // What a link arms its waits with after a pump step: the pump's readiness wait for
 // its sockets, and the port's due time for what no descriptor reports (a reconnect
 // interval, a retry). Made by the port for one step; pump thread, lock held.
 class LinkWaits {
 public:
-    LinkWaits(ReadinessWait& wait, WaitTarget& port, int32_t now, bool fromNetFull, bool chunkDue)
+    LinkWaits(ReadinessWait& wait, WaitReport& port, int32_t now, bool fromNetFull, bool chunkDue)
         : Now(now), FromNetFull(fromNetFull), ChunkDue(chunkDue), Wait(wait), Port(port)
     {
     }
@@ -32,5 +32,5 @@ public:
 
 private:
     ReadinessWait& Wait;
-    WaitTarget& Port;
+    WaitReport& Port;
 };

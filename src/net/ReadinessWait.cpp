@@ -28,7 +28,7 @@ void ReadinessWait::Erase(WaitRegistration& registration)
 }
 
 void ReadinessWait::Update(WaitRegistration& registration, int fd, uint64_t opening, uint32_t events,
-                           WaitTarget* target, WaitTarget* owner)
+                           WaitReport* target, WaitReport* owner)
 {
     const bool live = registration.Token != 0 && registration.Wait == this && registration.Fd == fd && fd >= 0
         && registration.Opening == opening;
@@ -94,10 +94,12 @@ bool ReadinessWait::Deliver(uint64_t token, uint32_t events)
     const auto it = Entries.find(token);
     if (it == Entries.end())
         return false;
-    const Entry entry = it->second;
-    if (entry.Target)
-        entry.Target->Ready(events);
-    if (entry.Owner && entry.Owner != entry.Target)
-        entry.Owner->Ready(0);
+    const Entry& entry = it->second;
+    if (entry.Target) {
+        entry.Target->Events |= events;
+        entry.Target->Reported = true;
+    }
+    if (entry.Owner)
+        entry.Owner->Reported = true;
     return true;
 }

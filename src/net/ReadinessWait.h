@@ -35,8 +35,8 @@ public:
     // descriptor). A new opening is a new registration whatever the number: the old
     // one went with the descriptor it named. Reports go to `target`, and mark
     // `owner` (the port the descriptor serves) as having something to do.
-    void Update(WaitRegistration& registration, int fd, uint64_t opening, uint32_t events, WaitTarget* target,
-                WaitTarget* owner);
+    void Update(WaitRegistration& registration, int fd, uint64_t opening, uint32_t events, WaitReport* target,
+                WaitReport* owner);
     // Takes a registration whose descriptor stays open (a master of a port that
     // goes) out of the wait.
     void Remove(WaitRegistration& registration);
@@ -48,8 +48,8 @@ public:
     // how many. The lock must not be held.
     int Wait(epoll_event* events, int capacity, int timeout);
 
-    // Hands one report to its registration's target and owner; false for a token
-    // whose registration is gone.
+    // Hands one report to its registration's target and marks its owner; false for a
+    // token whose registration is gone.
     bool Deliver(uint64_t token, uint32_t events);
 
     // Tokens below this are the pump's own descriptors.
@@ -59,8 +59,8 @@ private:
     friend class WaitRegistration;
     struct Entry {
         WaitRegistration* Registration;
-        WaitTarget* Target;
-        WaitTarget* Owner;
+        WaitReport* Target;
+        WaitReport* Owner;
     };
     void Erase(WaitRegistration& registration);
 

@@ -130,11 +130,11 @@ int CSocket::Readiness(short events) const
 {
     if (!Handle.Valid())
         return -1;
-    if (PumpDriven) {
+    if (Given.Reported) {
         // What the pump's wait found; errors and hang-ups come whether asked or not,
         // as poll(2) reports them.
         const uint32_t wanted = static_cast<uint16_t>(events) | POLLERR | POLLHUP;
-        return static_cast<int>(GivenEvents & wanted);
+        return static_cast<int>(Given.Events & wanted);
     }
     pollfd entry{Handle.Get(), events, 0};
     int found;

@@ -20,7 +20,7 @@ constexpr SocketHandle INVALID_SOCKET = -1;
 // Operations answer with the plain results their callers expect (true/false,
 // LastResult 0 or -1); the socket also keeps the last Failure (errno, call, words),
 // for a message that says why.
-class CSocket : public WaitTarget {
+class CSocket {
 public:
     CSocket() = default;
     CSocket(const CSocket&) = delete;
@@ -52,12 +52,8 @@ public:
     // the first report on, the readiness tests answer from it instead of asking the
     // system, so a socket with nothing to report costs a pass no system call. The
     // pump clears it after each step.
-    void Ready(uint32_t events) override
-    {
-        PumpDriven = true;
-        GivenEvents |= events;
-    }
-    void ClearReadiness() { GivenEvents = 0; }
+    WaitReport Given;
+    void ClearReadiness() { Given.Events = 0; }
     // Counts the descriptors this object has had: a new one means a new registration.
     uint64_t GetOpening() const { return Opening; }
     // The socket's place in the pump's wait; it leaves the wait when the socket closes.
@@ -112,6 +108,4 @@ protected:
     CSocketEventHandler* Handler = nullptr;
     void* UserData = nullptr;
     uint64_t Opening = 0;
-    bool PumpDriven = false;
-    uint32_t GivenEvents = 0;
 };

@@ -3,14 +3,12 @@
 
 class ReadinessWait;
 
-// Whatever the pump's wait reports readiness to: a socket, a port's master, a port.
-class WaitTarget {
-public:
-    // `events`: the epoll bits the wait found. Pump thread, manager lock held.
-    virtual void Ready(uint32_t events) = 0;
-
-protected:
-    ~WaitTarget() = default;
+// What the pump's wait found for one descriptor (a socket, a port's master), or for
+// any descriptor of a port: plain bits the wait sets and their owner reads and clears.
+// No call into the owner: a report is two stores. Guarded by the manager lock.
+struct WaitReport {
+    uint32_t Events = 0;   // epoll bits reported since the owner last cleared them
+    bool Reported = false; // something was reported (a socket: ever; a port: since its last step)
 };
 
 // One descriptor's place in the pump's wait, kept by the object that owns the

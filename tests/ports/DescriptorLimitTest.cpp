@@ -23,6 +23,16 @@ namespace {
     {
         Console console;
         console.Port->AddTcpServer(port);
+        // One byte each way through the link first, while descriptors are plenty: the
+        // sanitizers' checks open a pipe the first time they meet a path, which they
+        // could not once the descriptors run out.
+        {
+            UniqueFd warm = ConnectTo(port);
+            SendAll(warm, {'w'});
+            const auto got = console.Application->ReadExactly(1);
+            console.Application->WriteAll(got);
+            RecvExactly(warm, 1);
+        }
         int highest = 0;
         for (int fd = 0; fd < 4096; ++fd)
             if (fcntl(fd, F_GETFD) >= 0)
