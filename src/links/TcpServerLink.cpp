@@ -188,11 +188,12 @@ void TcpServerLink::OnClose(CSocket* socket, void* userData)
     // A client's connection (the listener has no user data).
     if (auto* client = static_cast<Connection*>(userData)) {
         const Failure& why = socket->GetLastFailure();
-        const bool byPeer = static_cast<CClientSocket*>(socket)->GetClosedByPeer()
-            || (why.Errno != 0 && why.Errno != EAGAIN && why.Errno != EWOULDBLOCK);
+        // A would-block left over from the last read is no reason.
+        const bool failed = why.Errno != 0 && why.Errno != EAGAIN && why.Errno != EWOULDBLOCK;
+        const bool byPeer = static_cast<CClientSocket*>(socket)->GetClosedByPeer() || failed;
         Say(byPeer ? EventLevel::Info : EventLevel::Debug,
             "client " + client->Peer() + (byPeer ? " left" : " closed")
-                + (byPeer && why.Errno ? ": " + why.Reason() : std::string()));
+                + (failed ? ": " + why.Reason() : std::string()));
     }
     MarkChanged();
 }

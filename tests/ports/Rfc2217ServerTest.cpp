@@ -213,8 +213,10 @@ TEST(Rfc2217SuspendTest, SuspendStopsWhatIsAlreadyBufferedAndPurgeDropsIt)
     peer.Command(8);
     peer.Command(7);
     ASSERT_TRUE(peer.ReadUntil([&] { return peer.ModemNotes >= 3; }));
+    const uint64_t taken = console.Port->GetBytesFromApplication();
     ASSERT_TRUE(console.Application->WriteAll(Pattern(20000, 4)));
-    ASSERT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
+    // Written is not yet taken: the purge must come after the link holds all of it.
+    ASSERT_TRUE(WaitUntil([&] { return console.Port->GetBytesFromApplication() == taken + 20000 && console.Port->ToNetQueued() == 0; }));
     peer.Command(12, {1});
     ASSERT_TRUE(peer.ReadUntil([&] { return peer.PurgeAcks == 1; }));
     peer.Command(9);
