@@ -160,6 +160,17 @@ int main(int argc, char* argv[])
         command.Value = std::string(cwd) + "/" + command.Value;
         words[command.FileWord] = command.Value;
     }
+    // TLS files too, the same way; the words are read again with them.
+    if (!command.PathWords.empty()) {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd))
+            return Fail(std::string("getcwd: ") + std::strerror(errno));
+        for (const size_t at : command.PathWords) {
+            if (words[at].front() != '/')
+                words[at] = std::string(cwd) + "/" + words[at];
+        }
+        parsed = ParseControlCommand(words);
+    }
     if (command.Follow) {
         std::vector<std::string> status{"status"};
         if (command.Json)

@@ -90,6 +90,7 @@ int32_t Connection::FlushWire()
     int32_t sent = 0;
     const bool ok = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending), &sent);
     Sent += static_cast<size_t>(std::max(sent, 0));
+    Moved += static_cast<uint64_t>(std::max(sent, 0));
     if (Sent == Wire.size()) {
         Wire.clear();
         Sent = 0;
@@ -112,6 +113,7 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
         const bool ok = Sock->Send(chunk + Taken, static_cast<int32_t>(length - Taken), &sent);
         Taken += static_cast<uint32_t>(std::max(sent, 0));
         bytesSent += static_cast<uint64_t>(std::max(sent, 0));
+        Moved += static_cast<uint64_t>(std::max(sent, 0));
         if (ok)
             return 1;
         refused = true;
@@ -219,4 +221,24 @@ const ReportedLine* Connection::FarLine() const
             return line;
     }
     return nullptr;
+}
+
+bool Connection::Opening(int32_t& since) const
+{
+    return std::any_of(Stages.begin(), Stages.end(), [&since](const auto& stage) { return stage->Opening(since); });
+}
+
+std::string Connection::Broken() const
+{
+    for (const auto& stage : Stages) {
+        if (std::string why = stage->Broken(); !why.empty())
+            return why;
+    }
+    return {};
+}
+
+void Connection::CloseAfterFlush()
+{
+    FlushWire();
+    Sock->Close();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct ReportedLine;
@@ -52,6 +53,16 @@ public:
     virtual void Service(Bytes& down) { (void)down; }
     // Bytes the stage holds on their way down.
     virtual size_t Holding() const { return 0; }
+    // A handshake under way (TLS), and the tick it began; the link closes a
+    // connection whose handshake takes too long.
+    virtual bool Opening(int32_t& since) const
+    {
+        (void)since;
+        return false;
+    }
+    // Why the stage gave up on the connection (a failed handshake, a broken record);
+    // empty while it serves. The link then closes the connection.
+    virtual std::string Broken() const { return {}; }
 
     // The application changed its line; a stage that carries line control passes it on.
     virtual void LineChanged(const LineNews& news) { (void)news; }

@@ -11,6 +11,13 @@
 // the window ever waits for a name server; a name with several addresses is tried
 // address by address.
 //
+// With TLS, the server's certificate is checked in the handshake (see TlsContext);
+// a server that fails the check gets none of the application's bytes, and the link
+// says why and tries again as after any failure. A handshake longer than
+// Limits.Handshake, and a connection that takes nothing for Limits.Stalled while the
+// port's data waits for it, are closed the same way. A link whose TLS files cannot
+// be had never connects, and says why.
+//
 // Owns its connection (whose socket stays the same object across attempts); the
 // connection's stages are made anew at each connect, from the link's options.
 class TcpClientLink : public CNetObject {
@@ -25,11 +32,19 @@ public:
     void Close() override;
 
     LinkState GetLinkState() const override { return Link.Socket().GetState(); }
-    bool CanReconnect() const override { return GetLinkState() == Unconnected; }
+    bool CanReconnect() const override { return GetLinkState() == Unconnected && !SetupFailed; }
     void Reconnect() override;
     bool WantsLineReports() const override { return Rfc2217; }
     void LineChanged(const LineNews& news) override { Link.LineChanged(news); }
     const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
+    TlsFigures TlsReport() const override;
+    // A link whose TLS files could not be had is refused by an edit, and says why.
+    Failure ListenFailure() const override { return SetupFailed; }
+    bool TakeOver(CNetObject& old) override
+    {
+        (void)old;
+        return !SetupFailed;
+    }
 
     void OnClose(CSocket* socket, void* userData) override;
     void OnConnect(CClientSocket* socket, bool success, void* userData) override;
@@ -51,6 +66,9 @@ private:
     void TryNextAddress();
     // The tick from which the next automatic attempt may start.
     int32_t ReconnectDue() const;
+    // Closes a connection whose stages gave up, whose handshake took too long, or
+    // that held the port's data back; 1 when it closed it.
+    int32_t Police(int32_t now);
 
     Connection Link;
     HostCache Remote; // what is known of RemoteAddr
@@ -62,4 +80,6 @@ private:
     bool NextAddressDue = false;
     // Tick at which the pump last started a connection attempt.
     int32_t LastAttemptTime = 0;
+    // Why the link's TLS cannot be had; the link then never connects.
+    Failure SetupFailed;
 };

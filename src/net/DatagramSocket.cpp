@@ -75,6 +75,22 @@ int CDatagramSocket::Poll()
 
 bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
 {
+    NetAddress sender;
+    const bool received = ReceiveFrom(buffer, length, sender);
+    if (received && address) {
+        address[0] = '\0';
+        if (sender.Family() == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
+                        INET_ADDRSTRLEN);
+    }
+    if (received && port)
+        *port = sender.Port();
+    return received;
+}
+
+bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& sender)
+{
+    sender = NetAddress {};
     if (!Handle.Valid() || !buffer || !length) {
         if (length)
             *length = 0;
@@ -82,33 +98,24 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address,
     }
     uint32_t capacity = *length;
     *length = 0;
-    NetAddress sender;
-    if (capacity > 0) {
-        socklen_t size = sizeof sender.Storage;
-        ssize_t result;
-        do {
-            result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender.Storage), &size);
-        } while (result < 0 && errno == EINTR);
-        sender.Length = result >= 0 ? size : 0;
-        sender = sender.Unmapped();
-        // Whatever came of it, the next poll reports what is still waiting.
-        Announced = 0;
-        if (result < 0) {
-            Fail("recvfrom");
-            return false;
-        }
-        // An empty datagram (result 0) is a datagram like any other: it must
-        // not end the socket, so it is answered as true with a length of 0.
-        *length = static_cast<uint32_t>(result);
+    if (capacity == 0)
+        return true;
+    socklen_t size = sizeof sender.Storage;
+    ssize_t result;
+    do {
+        result = ::recvfrom(Handle.Get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender.Storage), &size);
+    } while (result < 0 && errno == EINTR);
+    sender.Length = result >= 0 ? size : 0;
+    sender = sender.Unmapped();
+    // Whatever came of it, the next poll reports what is still waiting.
+    Announced = 0;
+    if (result < 0) {
+        Fail("recvfrom");
+        return false;
     }
-    if (address) {
-        address[0] = '\0';
-        if (sender.Family() == AF_INET)
-            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
-                        INET_ADDRSTRLEN);
-    }
-    if (port)
-        *port = sender.Port();
+    // An empty datagram (result 0) is a datagram like any other: it must
+    // not end the socket, so it is answered as true with a length of 0.
+    *length = static_cast<uint32_t>(result);
     return true;
 }
 

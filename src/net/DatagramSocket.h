@@ -14,6 +14,8 @@ public:
     // `address` (16 characters or more) and `port` receive the sender when given:
     // an IPv4 sender in dotted form, an IPv6 one as an empty text.
     bool ReceiveFrom(void* buffer, uint32_t* length, char* address = nullptr, uint16_t* port = nullptr);
+    // The same with the sender's address (an IPv4 sender as the IPv4 address it is).
+    bool ReceiveFrom(void* buffer, uint32_t* length, NetAddress& sender);
     // True when the whole datagram went to `host`:`port`. The host is looked up on
     // every call and may wait for a name server; the links send to the address
     // their host cache holds instead.
