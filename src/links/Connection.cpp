@@ -237,8 +237,18 @@ std::string Connection::Broken() const
     return {};
 }
 
+bool Connection::Ended() const
+{
+    return std::any_of(Stages.begin(), Stages.end(), [](const auto& stage) { return stage->Ended(); });
+}
+
 void Connection::CloseAfterFlush()
 {
+    for (size_t level = Stages.size(); level-- > 0;) {
+        Bytes& farewell = Scratch(Stages.size() + level);
+        Stages[level]->Closing(farewell);
+        PassDown(level, farewell.data(), farewell.size());
+    }
     FlushWire();
     Sock->Close();
 }

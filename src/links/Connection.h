@@ -77,8 +77,10 @@ public:
     bool Opening(int32_t& since) const;
     // Why a stage gave up on the connection; empty while every stage serves.
     std::string Broken() const;
-    // Closes the socket after one last try to send what the stages owe (a TLS
-    // alert that tells the peer why).
+    // A stage's peer ended the session in order.
+    bool Ended() const;
+    // Closes the socket after one last try to send what the stages owe and their
+    // farewells (a TLS alert that tells the peer why, a close_notify).
     void CloseAfterFlush();
     // The connection's stage of type T, or null: for the figures of a stage.
     template <class T>

@@ -63,6 +63,11 @@ public:
     // Why the stage gave up on the connection (a failed handshake, a broken record);
     // empty while it serves. The link then closes the connection.
     virtual std::string Broken() const { return {}; }
+    // The peer ended the session in order (TLS close_notify): the link closes the
+    // connection as when the peer closes it.
+    virtual bool Ended() const { return false; }
+    // The connection is about to close: the stage's farewell goes to `down`.
+    virtual void Closing(Bytes& down) { (void)down; }
 
     // The application changed its line; a stage that carries line control passes it on.
     virtual void LineChanged(const LineNews& news) { (void)news; }

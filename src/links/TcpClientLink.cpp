@@ -164,7 +164,7 @@ int32_t TcpClientLink::Police(int32_t now)
     if (!Link.IsConnected())
         return 0;
     int32_t since = 0;
-    std::string why = Link.Broken();
+    std::string why = Link.Ended() ? "Closed by the peer" : Link.Broken();
     if (why.empty() && Link.Opening(since) && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);
     if (why.empty() && Link.Stall.Expired(now, Limits.Stalled))

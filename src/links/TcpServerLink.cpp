@@ -166,6 +166,11 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
     if (!client.IsConnected())
         return 0;
     int32_t since = 0;
+    if (client.Ended()) {
+        // As a client that closes its connection.
+        client.CloseAfterFlush();
+        return 1;
+    }
     std::string why = client.Broken();
     if (why.empty() && client.Opening(since) && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);

@@ -131,8 +131,9 @@ void TlsStage::ReadAll(Bytes& up)
         if (result == 1)
             continue;
         const int error = SSL_get_error(Ssl, result);
-        // A close_notify leaves the end of the connection to TCP, which follows it.
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_ZERO_RETURN)
+        if (error == SSL_ERROR_ZERO_RETURN)
+            PeerEnded = true; // a close_notify: the peer sends nothing more
+        else if (error != SSL_ERROR_WANT_READ)
             Fail(FailureOf(result, "read"));
         return;
     }
@@ -184,6 +185,16 @@ void TlsStage::FromAbove(const uint8_t* data, size_t count, Bytes& down)
         return;
     }
     WriteAll(data, count);
+    Drain(down);
+}
+
+void TlsStage::Closing(Bytes& down)
+{
+    if (State != Phase::Up)
+        return;
+    ERR_clear_error();
+    SSL_shutdown(Ssl);
+    ERR_clear_error();
     Drain(down);
 }
 

@@ -37,6 +37,9 @@ public:
     size_t Holding() const override { return Held.size(); }
     bool Opening(int32_t& since) const override;
     std::string Broken() const override { return State == Phase::Broken ? Why : std::string(); }
+    bool Ended() const override { return PeerEnded; }
+    // A close_notify, once the session is up.
+    void Closing(Bytes& down) override;
 
     // Whether the handshake finished (also for a stage that broke later).
     bool HandshakeDone() const { return Done; }
@@ -64,6 +67,7 @@ private:
     BIO* Outgoing = nullptr; // ciphertext for the peer
     Phase State = Phase::Handshake;
     bool Done = false;
+    bool PeerEnded = false;
     int32_t Since = 0;
     Bytes Held; // from above while the handshake runs
     std::string Why;
