@@ -141,10 +141,14 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, boo
         work += client.Poll(Port.FromNetFull() && !client.Opening(since));
         work += client.ServeWire();
         work += Police(client, now);
-        if (client.Socket().GetState() == Unconnected)
+        // One that held the chunk back releases it as it goes: the next step offers
+        // the next chunk at once.
+        if (client.Socket().GetState() == Unconnected) {
             it = Clients.erase(it);
-        else
+            Port.PeerCameUp();
+        } else {
             ++it;
+        }
     }
     return work;
 }
