@@ -18,6 +18,8 @@ struct LinkFields {
     std::string Allow {};      // TCP server, UDP: the peers taken, as typed; empty: everyone
     std::string MaxClients {}; // TCP server: as typed; empty or 0: no limit
     TlsSettings Tls {};        // TCP client, TCP server
+
+    bool operator==(const LinkFields&) const = default;
 };
 
 // The outcome of CheckLink: the ports as numbers, or the first text that failed.

@@ -2,6 +2,7 @@
 // Certificates for TLS tests, made once per test program by the openssl command line
 // in a temporary folder: a CA, a server and a client it signed, a self-signed device,
 // and a second CA with a client of its own. EC P-256 keys, mode 0600.
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
