@@ -8,10 +8,10 @@
 // trusts. Paths are as stored (the console reads them when the link is made).
 struct TlsSettings {
     bool On = false;
-    std::string Cert; // PEM chain: the server link's own; a client link's client certificate
-    std::string Key;  // PEM private key of Cert
-    std::string CA;   // server: clients must present a certificate it signed; client: instead of the system's store
-    std::string Pin;  // client: SHA-256 of the server's certificate, hex, colons allowed
+    std::string Cert {}; // PEM chain: the server link's own; a client link's client certificate
+    std::string Key {};  // PEM private key of Cert
+    std::string CA {};   // server: clients must present a certificate it signed; client: instead of the system's store
+    std::string Pin {};  // client: SHA-256 of the server's certificate, hex, colons allowed
 
     bool operator==(const TlsSettings&) const = default;
 };

@@ -20,10 +20,6 @@ const TlsFiles& Files()
     return TlsFiles::Get();
 }
 
-#define QLN_NEED_TLS_FILES()                                                                                           \
-    if (!Files().Made)                                                                                                 \
-    GTEST_FAIL() << "the test certificates: " << Files().Why
-
 LinkOptions TlsOptions(const TlsFiles::Pair& own, const std::string& ca = {}, const std::string& pin = {})
 {
     LinkOptions options;
@@ -144,7 +140,7 @@ class TlsBulkTest : public ::testing::TestWithParam<BulkCase> {};
 // Bytes both ways at once, exact, through TLS; the link shows its session.
 TEST_P(TlsBulkTest, BytesAreExactBothWays)
 {
-    QLN_NEED_TLS_FILES();
+    ASSERT_TRUE(Files().Made) << Files().Why;
     Console console;
     TempFolder folder;
     FarEnd end;
@@ -194,7 +190,7 @@ class TlsVerifyTest : public ::testing::TestWithParam<VerifyCase> {};
 // server that fails gets none of the application's bytes, and the link says why.
 TEST_P(TlsVerifyTest, TheServerIsTrustedOnlyAsTheLinkSays)
 {
-    QLN_NEED_TLS_FILES();
+    ASSERT_TRUE(Files().Made) << Files().Why;
     const VerifyCase& row = GetParam();
     const TlsFiles::Pair& shown = Files().*row.Shown;
     TempFolder folder;
@@ -259,7 +255,7 @@ class MutualTlsTest : public ::testing::TestWithParam<MutualCase> {};
 // other is closed before a byte of it reaches the application, and counted.
 TEST_P(MutualTlsTest, OnlyClientsTheCaSignedReachTheApplication)
 {
-    QLN_NEED_TLS_FILES();
+    ASSERT_TRUE(Files().Made) << Files().Why;
     const MutualCase& row = GetParam();
     TempFolder folder;
     Console console;
@@ -323,7 +319,7 @@ bool ClosedByConsole(const UniqueFd& socket)
 // client that is done with its handshake is served all along.
 TEST(TlsHandshakeTest, StalledHandshakesAreClosedWhileOthersAreServed)
 {
-    QLN_NEED_TLS_FILES();
+    ASSERT_TRUE(Files().Made) << Files().Why;
     Console console;
     TempFolder folder;
     LinkOptions options = TlsOptions(Files().Server);

@@ -284,7 +284,9 @@ TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
     const LinkFields client = form.Link();
     EXPECT_TRUE(client.Allow.empty() && client.MaxClients.empty());
     EXPECT_EQ(client.Tls, server.Tls);
-    TSecurityForm forUdp(nullptr, LinkFields {Udp});
+    LinkFields udp;
+    udp.Kind = Udp;
+    TSecurityForm forUdp(nullptr, udp);
     EXPECT_FALSE(forUdp.TlsCheckBox->isEnabled());
     EXPECT_TRUE(forUdp.AllowEdit->isEnabled());
 
