@@ -337,8 +337,9 @@ TEST(TlsHandshakeTest, StalledHandshakesAreClosedWhileOthersAreServed)
     for (int i = 0; i < 20; ++i) {
         stalled.push_back(ConnectTo(port));
         ASSERT_TRUE(stalled.back());
-        if (i % 4 == 0)
+        if (i % 4 == 0) {
             ASSERT_TRUE(SendAll(stalled.back(), {0x16, 0x03, 0x01, 0x02, 0x00, 0x01, 0x00}));
+        }
     }
     size_t most = 0;
     auto exchange = [&](uint32_t seed) {
