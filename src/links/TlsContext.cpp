@@ -86,8 +86,6 @@ Failure TlsContext::Load(const TlsSettings& settings)
         return Failure::Said("TLS: " + OpenSslReason("cannot make a context"));
     SSL_CTX_set_min_proto_version(Context, TLS1_2_VERSION);
     SSL_CTX_set_options(Context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION | SSL_OP_NO_TICKET);
-    // An idle connection gives its record buffers back: many clients cost little.
-    SSL_CTX_set_mode(Context, SSL_MODE_RELEASE_BUFFERS);
     SSL_CTX_set_session_cache_mode(Context, SSL_SESS_CACHE_OFF);
     if (Server)
         SSL_CTX_set_num_tickets(Context, 0);

@@ -101,14 +101,13 @@ void TlsStage::Drain(Bytes& down)
 {
     if (!Outgoing)
         return;
-    for (size_t pending; (pending = BIO_ctrl_pending(Outgoing)) > 0;) {
-        const size_t at = down.size();
-        down.resize(at + pending);
-        const int got = BIO_read(Outgoing, down.data() + at, static_cast<int>(pending));
-        down.resize(at + static_cast<size_t>(got > 0 ? got : 0));
-        if (got <= 0)
-            break;
-    }
+    // Straight from the session's buffer, which then starts over empty.
+    char* data = nullptr;
+    const long pending = BIO_get_mem_data(Outgoing, &data);
+    if (pending <= 0)
+        return;
+    down.insert(down.end(), data, data + pending);
+    (void)BIO_reset(Outgoing);
 }
 
 void TlsStage::Open(Bytes& down)
@@ -121,15 +120,15 @@ void TlsStage::Open(Bytes& down)
 
 void TlsStage::ReadAll(Bytes& up)
 {
+    static thread_local uint8_t record[ReadStep];
     for (;;) {
-        const size_t at = up.size();
-        up.resize(at + ReadStep);
         size_t got = 0;
         ERR_clear_error();
-        const int result = SSL_read_ex(Ssl, up.data() + at, ReadStep, &got);
-        up.resize(at + got);
-        if (result == 1)
+        const int result = SSL_read_ex(Ssl, record, ReadStep, &got);
+        if (result == 1) {
+            up.insert(up.end(), record, record + got);
             continue;
+        }
         const int error = SSL_get_error(Ssl, result);
         if (error == SSL_ERROR_ZERO_RETURN)
             PeerEnded = true; // a close_notify: the peer sends nothing more
