@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <openssl/err.h>
@@ -133,8 +134,14 @@ Failure TlsContext::Load(const TlsSettings& settings)
     } else if (!settings.CA.empty()) {
         if (SSL_CTX_load_verify_locations(Context, settings.CA.c_str(), nullptr) != 1)
             return fileFailure(settings.CA, "not a PEM certificate");
-    } else if (SSL_CTX_set_default_verify_paths(Context) != 1) {
-        return Failure::Said("TLS: the system's CA store: " + OpenSslReason("cannot be read"));
+    } else {
+        // The system's store, read whole now: a hashed folder would be read on the
+        // pump at each connection.
+        const char* variable = std::getenv(X509_get_default_cert_file_env());
+        const std::string bundle = variable && *variable ? variable : X509_get_default_cert_file();
+        if (Unreadable(bundle).empty() ? SSL_CTX_load_verify_locations(Context, bundle.c_str(), nullptr) != 1
+                                       : SSL_CTX_set_default_verify_paths(Context) != 1)
+            return Failure::Said("TLS: the system's CA store " + bundle + ": " + OpenSslReason("cannot be read"));
     }
     ERR_clear_error();
     return {};

@@ -305,6 +305,25 @@ INSTANTIATE_TEST_SUITE_P(
         MutualCase {"PythonWithoutACertificate", true, nullptr, "TLS handshake failed: peer did not return a certificate"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A client link whose server never answers its hello gives up after the handshake's
+// limit and tries again, as after any failed connection.
+TEST(TlsHandshakeTest, AClientLinkGivesUpOnASilentServerAndTriesAgain)
+{
+    Console console;
+    UniqueFd listener = Listen();
+    LinkOptions options = TlsOptions({});
+    options.Limits.Handshake = 500;
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options);
+    ASSERT_NE(link, nullptr);
+    RetrySoon(console, link);
+    const UniqueFd first = AcceptWithin(listener);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(RecvExactly(first, 5).empty()) << "no hello";
+    const UniqueFd second = AcceptWithin(listener, 10);
+    EXPECT_TRUE(second);
+    EXPECT_EQ(console.Locked([&] { return link->LastError; }), "the TLS handshake took longer than 0.5 s");
+}
+
 // Whether the console closed the connection: its end reads the end, or a reset.
 bool ClosedByConsole(const UniqueFd& socket)
 {
