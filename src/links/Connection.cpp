@@ -2,6 +2,7 @@
 #include "links/Connection.h"
 
 #include <algorithm>
+#include <deque>
 #include <sys/epoll.h>
 
 #include "links/PortSide.h"
@@ -11,9 +12,10 @@ namespace {
 // Scratch space for bytes between two stages, one per level of a stack; the pump
 // thread and the window thread never run a connection at the same time (the
 // manager lock), but thread_local keeps two managers in one test process apart.
+// A deque: a buffer handed out stays where it is while deeper levels are added.
 Stage::Bytes& Scratch(size_t level)
 {
-    static thread_local std::vector<Stage::Bytes> buffers;
+    static thread_local std::deque<Stage::Bytes> buffers;
     if (buffers.size() <= level)
         buffers.resize(level + 1);
     buffers[level].clear();
