@@ -16,7 +16,7 @@ void Usage()
         "                    [--clients LIST] [--socat PATH] [--counter auto|perf|strace|none]\n"
         "                    [--strace PATH] [--only console|socat]\n"
         "  --quick    smoke run: 1 round, every case at a tiny size\n"
-        "  --cases    a comma-separated subset of: paced,broadcast,slow,idle,roundtrip,bulk,log,rfc2217\n"
+        "  --cases    a comma-separated subset of: paced,broadcast,slow,idle,roundtrip,bulk,log,rfc2217,tls\n"
         "  --rounds   console and socat take turns N times (default 3); medians are shown\n"
         "  --seconds  timed window of the paced, broadcast and slow-reader cases (default 4)\n"
         "  --ports    port counts of the paced case (default 1,16,64)\n"

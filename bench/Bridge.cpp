@@ -2,6 +2,7 @@
 
 #include "BridgeMeasures.h"
 #include "ConsoleHost.h"
+#include "TlsPeer.h"
 
 namespace bench {
 
@@ -43,7 +44,8 @@ std::string LogFolder()
     return TempRoot + "/logs";
 }
 
-Bridge::Bridge(Who who, const Layout& layout, const Options& options) : Contestant(who), Name(NameOf(who))
+Bridge::Bridge(Who who, const Layout& layout, const Options& options)
+    : Contestant(who), Name(NameOf(who)), Socat(options.Socat)
 {
     std::vector<Fd> listeners;
     Ports.resize(layout.Ports.size());
@@ -58,6 +60,7 @@ Bridge::Bridge(Who who, const Layout& layout, const Options& options) : Contesta
 Bridge::~Bridge()
 {
     StopChildren(Processes.Pids);
+    StopChildren(Relays);
 }
 
 Job Bridge::MakeJob(const Layout& layout, std::vector<Fd>& listeners)
@@ -68,12 +71,27 @@ Job Bridge::MakeJob(const Layout& layout, std::vector<Fd>& listeners)
         const PortLayout& want = layout.Ports[i];
         JobPort port;
         port.Number = FirstNumber + static_cast<int>(i);
+        if (want.Tls) {
+            const TlsFiles& files = BenchTlsFiles();
+            job.TlsCa = files.Ca;
+            job.TlsCert = files.Cert;
+            job.TlsKey = files.Key;
+        }
         if (want.TcpClient) {
             listeners.push_back(Listen());
-            port.Links.push_back({JobLink::TcpClient, LocalPort(listeners.back().Get()), 0, want.Rfc2217});
+            uint16_t remote = LocalPort(listeners.back().Get());
+            if (want.Tls) {
+                // The link reaches the benchmark's listener through a TLS server.
+                const uint16_t tls = FreePort(SOCK_STREAM);
+                Relays.push_back(StartTlsServerRelay(Socat, tls, remote));
+                remote = tls;
+            }
+            port.Links.push_back({JobLink::TcpClient, remote, 0, want.Rfc2217, want.Tls});
         }
-        if (want.ServerClients > 0)
-            port.Links.push_back({JobLink::TcpServer, FreePort(SOCK_STREAM), 0});
+        if (want.ServerClients > 0) {
+            port.Links.push_back({JobLink::TcpServer, FreePort(SOCK_STREAM), 0, false, want.Tls});
+            Ports[i].ServerPort = port.Links.back().Port;
+        }
         if (want.Udp) {
             Ports[i].Udp = BindUdp();
             uint16_t local = FreePort(SOCK_DGRAM);
@@ -93,7 +111,7 @@ Job Bridge::MakeJob(const Layout& layout, std::vector<Fd>& listeners)
 void Bridge::ConnectPeers(const Layout& layout, const Job& job, std::vector<Fd>& listeners)
 {
     size_t listener = 0;
-    int tcpClients = 0, serverClients = 0;
+    int tcpClients = 0, serverClients = 0, secured = 0;
     for (size_t i = 0; i < Ports.size(); ++i) {
         std::string port = Name + " COM" + std::to_string(job.Ports[i].Number);
         for (auto& link : job.Ports[i].Links) {
@@ -102,17 +120,30 @@ void Bridge::ConnectPeers(const Layout& layout, const Job& job, std::vector<Fd>&
                 if (link.Rfc2217)
                     Ports[i].PeerTelnet = std::make_unique<TelnetPeer>();
                 ++tcpClients;
+                secured += link.Tls;
             }
             for (int k = 0; link.Type == JobLink::TcpServer && k < layout.Ports[i].ServerClients; ++k) {
-                Ports[i].Clients.push_back(ConnectWithin(link.Port, SetupSeconds, port + ": its TCP server link"));
+                uint16_t to = link.Port;
+                if (link.Tls) {
+                    // Each client reaches the link through a TLS client of its own,
+                    // which connects only once, so the link must listen first.
+                    WaitListening(link.Port, 0, port + ": its TCP server link");
+                    to = FreePort(SOCK_STREAM);
+                    Relays.push_back(StartTlsClientRelay(Socat, to, link.Port));
+                }
+                Ports[i].Clients.push_back(ConnectWithin(to, SetupSeconds, port + ": its TCP server link"));
                 ++serverClients;
+                secured += link.Tls;
             }
         }
     }
+    // A TLS server link's client takes part in the traffic once its handshake is done.
     if (Processes.Host)
         WaitForHost(*Processes.Host,
-                    [&](const HostControl::State& s) { return s.Connected == tcpClients && s.Clients == serverClients; },
-                    "every TCP client link connected and every client accepted");
+                    [&](const HostControl::State& s) {
+                        return s.Connected == tcpClients && s.Clients == serverClients && s.Secured == secured;
+                    },
+                    "every TCP client link connected, every client accepted, every TLS handshake done");
 }
 
 void Bridge::OpenApplications()

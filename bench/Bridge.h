@@ -20,6 +20,8 @@ struct PortLayout {
     int ServerClients = 0;  // above 0: a TCP server link with that many clients of the benchmark
     bool Udp = false;       // a UDP link to a socket of the benchmark
     bool Rfc2217 = false;   // console only: the TCP client link with line control, its peer a Telnet end
+    bool Tls = false;       // the TCP client and server links with TLS; their peers reach them through
+                            // TLS relays (TlsPeer.h), the same for both contestants
 };
 
 struct Layout {
@@ -41,6 +43,7 @@ struct JobLink {
     uint16_t Port = 0;       // TcpClient: the remote port; TcpServer, Udp: the local one
     uint16_t RemotePort = 0; // Udp
     bool Rfc2217 = false;    // TcpClient, console only
+    bool Tls = false;        // TcpClient, TcpServer
 };
 
 struct JobPort {
@@ -52,6 +55,7 @@ struct JobPort {
 struct Job {
     std::vector<JobPort> Ports;
     bool WindowOpen = false;
+    std::string TlsCa, TlsCert, TlsKey; // the TLS links' files
 };
 
 class HostControl;
@@ -86,6 +90,7 @@ struct PortEnds {
     Fd Peer;                  // the peer of the TCP client link
     std::unique_ptr<TelnetPeer> PeerTelnet; // how Peer speaks when the link has line control; else null
     std::vector<Fd> Clients;  // the clients of the TCP server link
+    uint16_t ServerPort = 0;  // the TCP server link's own port
     Fd Udp;                   // the peer of the UDP link
     sockaddr_in UdpConsole {}; // where the UDP link receives
 };
@@ -109,6 +114,8 @@ public:
 
     Reading Read() const;
     const std::vector<pid_t>& Pids() const { return Processes.Pids; }
+    // The console's host, to ask its state; null for socat.
+    HostControl* Host() const { return Processes.Host.get(); }
 
     const Who Contestant;
     std::string Name;         // "console" or "socat", for messages
@@ -124,6 +131,8 @@ private:
     void CheckPaths(PortEnds& ends, const std::string& port);
 
     Served Processes;
+    std::string Socat;          // for the TLS relays
+    std::vector<pid_t> Relays;  // the TLS relays: the peers' side, stopped after the contestant
 };
 
 // Where the traffic logs of a case go; the log case empties it after each bridge.

@@ -59,7 +59,7 @@ HostControl::State HostControl::AskState()
 {
     State state;
     std::istringstream fields(Ask("state"));
-    fields >> state.Opened >> state.Connected >> state.Clients;
+    fields >> state.Opened >> state.Connected >> state.Clients >> state.Secured;
     return state;
 }
 
@@ -75,15 +75,18 @@ std::vector<std::string> JobArguments(const Job& job)
     std::vector<std::string> args {"--console-host"};
     if (job.WindowOpen)
         args.push_back("--window");
+    if (!job.TlsCa.empty())
+        args.insert(args.end(), {"--tls-ca", job.TlsCa, "--tls-cert", job.TlsCert, "--tls-key", job.TlsKey});
     for (auto& port : job.Ports) {
         args.insert(args.end(), {"--port", std::to_string(port.Number)});
         for (auto& link : port.Links) {
             switch (link.Type) {
             case JobLink::TcpClient:
-                args.insert(args.end(), {link.Rfc2217 ? "--tcp-client-rfc2217" : "--tcp-client", std::to_string(link.Port)});
+                args.insert(args.end(), {link.Tls ? "--tcp-client-tls" : link.Rfc2217 ? "--tcp-client-rfc2217" : "--tcp-client",
+                                         std::to_string(link.Port)});
                 break;
             case JobLink::TcpServer:
-                args.insert(args.end(), {"--tcp-server", std::to_string(link.Port)});
+                args.insert(args.end(), {link.Tls ? "--tcp-server-tls" : "--tcp-server", std::to_string(link.Port)});
                 break;
             case JobLink::Udp:
                 args.insert(args.end(), {"--udp", std::to_string(link.Port) + ":" + std::to_string(link.RemotePort)});
@@ -162,14 +165,19 @@ Job ParseJob(int argc, char** argv)
             job.Ports.push_back(JobPort {std::stoi(value), {}, {}});
             continue;
         }
+        if (arg == "--tls-ca" || arg == "--tls-cert" || arg == "--tls-key") {
+            (arg == "--tls-ca" ? job.TlsCa : arg == "--tls-cert" ? job.TlsCert : job.TlsKey) = value;
+            continue;
+        }
         if (job.Ports.empty())
             HostFails(arg + " before the first --port");
         JobPort& port = job.Ports.back();
-        if (arg == "--tcp-client" || arg == "--tcp-client-rfc2217")
+        if (arg == "--tcp-client" || arg == "--tcp-client-rfc2217" || arg == "--tcp-client-tls")
             port.Links.push_back({JobLink::TcpClient, static_cast<uint16_t>(std::stoi(value)), 0,
-                                  arg == "--tcp-client-rfc2217"});
-        else if (arg == "--tcp-server")
-            port.Links.push_back({JobLink::TcpServer, static_cast<uint16_t>(std::stoi(value)), 0});
+                                  arg == "--tcp-client-rfc2217", arg == "--tcp-client-tls"});
+        else if (arg == "--tcp-server" || arg == "--tcp-server-tls")
+            port.Links.push_back({JobLink::TcpServer, static_cast<uint16_t>(std::stoi(value)), 0, false,
+                                  arg == "--tcp-server-tls"});
         else if (arg == "--udp")
             port.Links.push_back({JobLink::Udp, static_cast<uint16_t>(std::stoi(value)),
                                   static_cast<uint16_t>(std::stoi(value.substr(value.find(':') + 1)))});
@@ -181,13 +189,18 @@ Job ParseJob(int argc, char** argv)
     return job;
 }
 
-CNetObject* AddLink(CPortObject& port, const JobLink& link)
+CNetObject* AddLink(CPortObject& port, const JobLink& link, const Job& job)
 {
+    LinkOptions options;
+    options.Rfc2217 = link.Rfc2217;
+    if (link.Tls)
+        options.Tls = link.Type == JobLink::TcpClient ? TlsSettings {true, "", "", job.TlsCa}
+                                                      : TlsSettings {true, job.TlsCert, job.TlsKey};
     switch (link.Type) {
     case JobLink::TcpClient:
-        return port.AddTcpClient("127.0.0.1", link.Port, LinkOptions {"", link.Rfc2217});
+        return port.AddTcpClient("127.0.0.1", link.Port, options);
     case JobLink::TcpServer:
-        return port.AddTcpServer(link.Port);
+        return port.AddTcpServer(link.Port, CPortObject::BindFailure::Refuse, nullptr, options);
     case JobLink::Udp:
         return port.AddUdp(link.Port, "127.0.0.1", link.RemotePort);
     }
@@ -208,15 +221,18 @@ std::string StateLine(CQLNManager& manager, const std::vector<CPortObject*>& por
 {
     CQLNManager::PortList opened;
     manager.CollectOpenedPorts(&opened);
-    int connected = 0, clients = 0;
+    int connected = 0, clients = 0, secured = 0;
     CGuard guard(manager.Lock());
     for (CPortObject* port : ports) {
         for (auto& link : port->GetNetLinks()) {
             connected += link->Type == TcpClient && link->GetLinkState() == Connected;
             clients += static_cast<int>(link->ClientCount());
+            if (link->Tls.On)
+                secured += static_cast<int>(link->TlsReport().Sessions.size());
         }
     }
-    return "state " + std::to_string(opened.size()) + " " + std::to_string(connected) + " " + std::to_string(clients);
+    return "state " + std::to_string(opened.size()) + " " + std::to_string(connected) + " " + std::to_string(clients)
+         + " " + std::to_string(secured);
 }
 
 } // namespace
@@ -244,7 +260,7 @@ void ConsoleHostMain(int argc, char** argv)
         HostFails("the console core has not every port it was given");
     for (size_t i = 0; i < ports.size(); ++i) {
         for (auto& link : job.Ports[i].Links)
-            if (!AddLink(*ports[i], link))
+            if (!AddLink(*ports[i], link, job))
                 HostFails("COM" + std::to_string(numbers[i]) + ": a link was refused");
         if (!job.Ports[i].LogFile.empty()) {
             ports[i]->SetLogMode(0);

@@ -7,9 +7,10 @@
 // then "ready" (or "error <text>" and exits 1). Then it answers one line per request
 // line on its standard input:
 //   "passes" -> "passes <count>"   the pump's passes; takes no lock, so wakes nothing
-//   "state"  -> "state <opened> <connected> <clients>": ports an application holds,
-//               TCP client links connected, clients accepted by server links. Takes
-//               the manager lock, as the window does.
+//   "state"  -> "state <opened> <connected> <clients> <secured>": ports an application
+//               holds, TCP client links connected, clients accepted by server links,
+//               TLS connections whose handshake is done. Takes the manager lock, as
+//               the window does.
 #include <string>
 
 #include "BenchSupport.h"
@@ -31,6 +32,7 @@ public:
         int Opened = 0;
         int Connected = 0;
         int Clients = 0;
+        int Secured = 0;
     };
     State AskState();
     double Passes();

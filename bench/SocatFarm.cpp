@@ -2,6 +2,7 @@
 // side and the port's one link on the other. socat serves one link per port, and a
 // listening socat serves one client; a case asks for nothing more of it.
 #include "Bridge.h"
+#include "TlsPeer.h"
 
 namespace bench {
 
@@ -22,12 +23,15 @@ std::vector<std::string> SocatArguments(const JobPort& port, const std::string& 
     if (port.Links.size() != 1)
         Fail("socat serves one link per port");
     const JobLink& link = port.Links[0];
+    const std::string number = std::to_string(link.Port);
     switch (link.Type) {
     case JobLink::TcpClient:
-        args.push_back("TCP:127.0.0.1:" + std::to_string(link.Port));
+        args.push_back(link.Tls ? "OPENSSL:127.0.0.1:" + number + ",cafile=" + BenchTlsFiles().Ca : "TCP:127.0.0.1:" + number);
         break;
     case JobLink::TcpServer:
-        args.push_back("TCP-LISTEN:" + std::to_string(link.Port) + ",bind=127.0.0.1,reuseaddr");
+        args.push_back(link.Tls ? "OPENSSL-LISTEN:" + number + ",bind=127.0.0.1,reuseaddr,verify=0,cert="
+                                      + BenchTlsFiles().Cert + ",key=" + BenchTlsFiles().Key
+                                : "TCP-LISTEN:" + number + ",bind=127.0.0.1,reuseaddr");
         break;
     case JobLink::Udp:
         Fail("the benchmark gives socat no UDP link");

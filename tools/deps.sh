@@ -3,7 +3,7 @@
 # machine does not have yet. Sourced by run.sh and test.sh.
 set -euo pipefail
 
-qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev libgtest-dev libgmock-dev socat python3 python3-serial ser2net dpkg-dev lintian)
+qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev libgtest-dev libgmock-dev libssl-dev openssl socat python3 python3-serial ser2net dpkg-dev lintian)
 
 # Only for tools/screenshot.sh: a virtual display, and the tools that find, grab and
 # convert the window.

@@ -257,7 +257,7 @@ CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, 
     const LinkOptions options = OptionsOf(fields);
     switch (fields.Kind) {
     case TcpClient:
-        return port.AddTcpClient(fields.RemoteAddr.c_str(), check.RemotePort, options);
+        return port.AddTcpClient(fields.RemoteAddr.c_str(), check.RemotePort, options, onFailure, &whyRefused);
     case TcpServer:
         return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
     case Udp:

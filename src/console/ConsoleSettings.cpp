@@ -144,6 +144,18 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
             add(LinkKey(i, "LocalAddr"), link->LocalAddr);
         if (link->Rfc2217)
             add(LinkKey(i, "Rfc2217"), "1");
+        if (!link->Allow.empty())
+            add(LinkKey(i, "Allow"), link->Allow);
+        if (link->MaxClients != 0)
+            add(LinkKey(i, "MaxClients"), number(link->MaxClients));
+        if (link->Tls.On)
+            add(LinkKey(i, "Tls"), "1");
+        const std::pair<const char*, const std::string*> tlsFiles[] = {
+            {"TlsCert", &link->Tls.Cert}, {"TlsKey", &link->Tls.Key}, {"TlsCA", &link->Tls.CA}, {"TlsPin", &link->Tls.Pin}};
+        for (const auto& [name, value] : tlsFiles) {
+            if (!value->empty())
+                add(LinkKey(i, name), *value);
+        }
     }
     return pairs;
 }
@@ -236,12 +248,22 @@ void ConsoleModel::LoadSettings()
                           "The address must be one line, without a line break or a NUL character.");
                 continue;
             }
+            stored.Allow = file.GetString(section, LinkKey(i, "Allow"));
+            stored.MaxClients = file.GetString(section, LinkKey(i, "MaxClients"));
+            stored.Tls.On = file.GetInt(section, LinkKey(i, "Tls"), 0) != 0;
+            stored.Tls.Cert = file.GetString(section, LinkKey(i, "TlsCert"));
+            stored.Tls.Key = file.GetString(section, LinkKey(i, "TlsKey"));
+            stored.Tls.CA = file.GetString(section, LinkKey(i, "TlsCA"));
+            stored.Tls.Pin = file.GetString(section, LinkKey(i, "TlsPin"));
+            // Settings that cannot serve (a bad allow-list entry, a TLS file that
+            // cannot be had) keep their link, which never listens or connects and
+            // says why: left out, the next save would drop it from the file.
             const LinkOptions options = OptionsOf(stored);
             CNetObject* link = nullptr;
             switch (*kind) {
             case TcpClient: {
                 // The link starts connecting here, before its two options are applied.
-                link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options);
+                link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options, KeepWhenBusy);
                 if (link) {
                     link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
                     link->ReconnectIntervalTime =

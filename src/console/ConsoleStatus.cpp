@@ -60,6 +60,14 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
                 l.FarLineKnown = true;
                 l.FarLine = *far;
             }
+            l.Allow = link->Allow;
+            l.MaxClients = link->MaxClients;
+            l.Tls = link->Tls;
+            if (link->Tls.On)
+                l.TlsNow = link->TlsReport();
+            l.Refused = link->Refused;
+            l.LastRefusedPeer = link->LastRefusedPeer;
+            l.LastRefusedWhy = link->LastRefusedWhy;
         }
     }
     return status;

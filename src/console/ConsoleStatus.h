@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "links/TlsSettings.h"
 #include "net/LinkKinds.h"
 #include "net/ReportedLine.h"
 
@@ -45,6 +46,13 @@ struct ConsoleStatus {
         // reported on the current (or last) connection.
         bool FarLineKnown = false;
         ReportedLine FarLine;
+        std::string Allow;              // TCP server, UDP: the peers taken; empty: everyone
+        int32_t MaxClients = 0;         // TCP server: 0: no limit
+        TlsSettings Tls;                // TCP client, TCP server: as stored
+        TlsFigures TlsNow;              // its own certificate and its connections' sessions
+        uint64_t Refused = 0;           // TCP server, UDP: peers turned away
+        std::string LastRefusedPeer;    // the last of them, "192.0.2.7:50312"
+        std::string LastRefusedWhy;     // and why, "not in the allow list"
     };
     struct Port {
         int32_t Number = 0;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "net/AllowList.h"
 #include "net/LocalAddress.h"
 #include "net/NetAddress.h"
 #include "platform/config/WholeNumber.h"
@@ -72,15 +73,59 @@ bool CheckUdpFamilies(const LinkFields& fields, LinkCheck& check)
     return false;
 }
 
+// The client limit: empty (no limit) or a whole number from 0 (no limit) to 65535.
+bool ReadMaxClients(const std::string& text, int32_t& limit)
+{
+    limit = 0;
+    return text.empty() || (ParseWholeNumber(text, limit) && limit >= 0 && limit <= 65535);
+}
+
+// The allow list, the client limit and TLS, as far as the kind takes them.
+void CheckTrust(const LinkFields& fields, LinkCheck& check)
+{
+    std::string why;
+    AllowList list;
+    if (fields.Kind != TcpClient && !AllowList::Parse(fields.Allow, list, why)) {
+        check.Result = ConsoleResult::Refused("Allow List error!", why);
+        check.Failed = LinkCheck::Field::Allow;
+        return;
+    }
+    int32_t limit = 0;
+    if (fields.Kind == TcpServer && !ReadMaxClients(fields.MaxClients, limit)) {
+        check.Result = ConsoleResult::Refused("Max Clients error!", "Enter a number of clients from 0 (no limit) to 65535.");
+        check.Failed = LinkCheck::Field::MaxClients;
+        return;
+    }
+    if (fields.Kind == Udp)
+        return;
+    for (const std::string* file : {&fields.Tls.Cert, &fields.Tls.Key, &fields.Tls.CA, &fields.Tls.Pin}) {
+        if (HasLineBreakOrNul(*file)) {
+            check.Result = ConsoleResult::Refused("TLS error!", "A TLS file or pin must be one line, without a line break or a NUL character.");
+            check.Failed = LinkCheck::Field::Tls;
+            return;
+        }
+    }
+    if (const std::string problem = TlsSettingsProblem(fields.Tls, fields.Kind == TcpServer); !problem.empty()) {
+        check.Result = ConsoleResult::Refused("TLS error!", problem);
+        check.Failed = LinkCheck::Field::Tls;
+    }
+}
+
 } // namespace
 
 LinkOptions OptionsOf(const LinkFields& fields)
 {
     LinkOptions options;
-    if (fields.Kind == TcpServer || fields.Kind == Udp)
+    if (fields.Kind == TcpServer || fields.Kind == Udp) {
         options.LocalAddr = fields.LocalAddr;
-    if (fields.Kind == TcpClient || fields.Kind == TcpServer)
+        options.Allow = fields.Allow;
+    }
+    if (fields.Kind == TcpClient || fields.Kind == TcpServer) {
         options.Rfc2217 = fields.Rfc2217;
+        options.Tls = fields.Tls;
+    }
+    if (fields.Kind == TcpServer && !ReadMaxClients(fields.MaxClients, options.MaxClients))
+        options.MaxClients = -1;
     return options;
 }
 
@@ -90,19 +135,22 @@ LinkCheck CheckLink(const LinkFields& fields)
     using Field = LinkCheck::Field;
     switch (fields.Kind) {
     case TcpClient:
-        if (CheckRemoteAddr(fields.RemoteAddr, check))
-            CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check);
+        if (CheckRemoteAddr(fields.RemoteAddr, check)
+            && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
+            CheckTrust(fields, check);
         return check;
     case TcpServer:
-        if (CheckPort(fields.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check))
-            CheckLocalAddr(fields.LocalAddr, "Listen Address error!", check);
+        if (CheckPort(fields.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check)
+            && CheckLocalAddr(fields.LocalAddr, "Listen Address error!", check))
+            CheckTrust(fields, check);
         return check;
     case Udp:
         if (CheckPort(fields.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
             && CheckLocalAddr(fields.LocalAddr, "Local Address error!", check)
             && CheckRemoteAddr(fields.RemoteAddr, check)
-            && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
-            CheckUdpFamilies(fields, check);
+            && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check)
+            && CheckUdpFamilies(fields, check))
+            CheckTrust(fields, check);
         return check;
     }
     check.Result = ConsoleResult::Refused(AddNetFailed, "Unknown link kind.");
@@ -140,6 +188,9 @@ std::string BindFailureReason(uint16_t port, const Failure& why)
 {
     if (!why)
         return {};
+    // Settings that cannot serve say so in their own words.
+    if (why.Errno == 0 && !why.Call)
+        return why.Reason();
     if (why.Errno == EADDRINUSE)
         return "Port " + std::to_string(port) + " is already in use.";
     return "Port " + std::to_string(port) + ": " + why.Reason() + ".";

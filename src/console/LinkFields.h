@@ -17,11 +17,16 @@ struct LinkFields {
     std::string LocalPort;  // TCP server: the listen port; UDP: the local port
     std::string LocalAddr {}; // TCP server, UDP: the listen address; empty: every interface
     bool Rfc2217 = false;     // TCP client, TCP server: line control over Telnet
+    std::string Allow {};      // TCP server, UDP: the peers taken, as typed; empty: everyone
+    std::string MaxClients {}; // TCP server: as typed; empty or 0: no limit
+    TlsSettings Tls {};        // TCP client, TCP server
+
+    bool operator==(const LinkFields&) const = default;
 };
 
 // The outcome of CheckLink: the ports as numbers, or the first text that failed.
 struct LinkCheck {
-    enum class Field { None, RemoteAddr, RemotePort, LocalPort, LocalAddr };
+    enum class Field { None, RemoteAddr, RemotePort, LocalPort, LocalAddr, Allow, MaxClients, Tls };
 
     ConsoleResult Result;
     Field Failed = Field::None; // the dialog gives this field's edit the focus
@@ -37,8 +42,10 @@ struct LinkCheck {
 // up only when the link uses it, but it must be one line and of a host name's size
 // (HostNameProblem). A listen address, when given, must be a numeric address of
 // this machine; a UDP link's numeric remote address must be of a family its local
-// address can reach. A kind the console does not know is refused with "Add net
-// failed!".
+// address can reach. Then, for the kinds that take them: "Allow List error!" with
+// the entry and why ("10.0.0.0/33: prefix longer than 32"), "Max Clients error!",
+// "TLS error!" (the files are read only when the link is made; their names must be
+// one line). A kind the console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkFields& fields);
 
 // Whether the text holds a line break (CR or LF) or a NUL: no such value can be kept
@@ -55,9 +62,11 @@ constexpr size_t MaxHostLabelLength = 63;
 // (the link then never reaches anything, as always).
 std::string HostNameProblem(std::string_view host);
 
-// The options of `fields` that its kind takes.
+// The options of `fields` that its kind takes. A client limit that is not a number
+// from 0 to 65535 becomes -1, which the link refuses.
 LinkOptions OptionsOf(const LinkFields& fields);
 
 // The second line of "Add net failed!" for a local port the link could not have:
-// "Port 30000 is already in use.", or "Port 30000: <why>."; empty without a reason.
+// "Port 30000 is already in use.", or "Port 30000: <why>."; settings that cannot
+// serve (a TLS file that cannot be had) give their own words; empty without a reason.
 std::string BindFailureReason(uint16_t port, const Failure& why);

@@ -30,7 +30,8 @@ public:
         return true;
     }
     // The value after `option`, removed with it; false when the option is absent.
-    bool Option(const char* option, std::string& value, std::string& error)
+    // `at`, when given, receives the value's position among the words.
+    bool Option(const char* option, std::string& value, std::string& error, size_t* at = nullptr)
     {
         for (size_t i = At; i < List.size(); ++i) {
             if (List[i] != option || IsTaken(i))
@@ -42,6 +43,8 @@ public:
             Taken.push_back(i);
             Taken.push_back(i + 1);
             value = List[i + 1];
+            if (at)
+                *at = i + 1;
             return true;
         }
         return false;
@@ -159,6 +162,37 @@ bool ParsePort(Words& words, ParsedCommand& parsed)
     return Fail(parsed, "port takes add or remove");
 }
 
+// The allow list and the client limit of the listening kinds, and TLS for the TCP
+// kinds; any --tls-… option turns TLS on. The model checks the values as the
+// dialog's fields; the files are read when the link is made.
+bool ParseTrust(Words& words, const std::string& kind, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    LinkFields& link = command.Link;
+    std::string error;
+    if ((kind == "tcp-server" || kind == "udp") && !words.Option("--allow", link.Allow, error) && !error.empty())
+        return Fail(parsed, error);
+    if (kind == "tcp-server" && !words.Option("--max-clients", link.MaxClients, error) && !error.empty())
+        return Fail(parsed, error);
+    if (kind != "tcp-client" && kind != "tcp-server")
+        return true;
+    link.Tls.On = words.Flag("--tls");
+    const std::pair<const char*, std::string*> files[] = {
+        {"--tls-cert", &link.Tls.Cert}, {"--tls-key", &link.Tls.Key}, {"--tls-ca", &link.Tls.CA}};
+    for (const auto& [option, value] : files) {
+        size_t at = 0;
+        if (words.Option(option, *value, error, &at)) {
+            link.Tls.On = true;
+            command.PathWords.push_back(at);
+        } else if (!error.empty()) {
+            return Fail(parsed, error);
+        }
+    }
+    if (words.Option("--tls-pin", link.Tls.Pin, error))
+        link.Tls.On = true;
+    return error.empty() || Fail(parsed, error);
+}
+
 bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
 {
     ControlCommand& command = parsed.Command;
@@ -172,6 +206,8 @@ bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
         link.Rfc2217 = words.Flag("--rfc2217");
     if ((kind == "tcp-server" || kind == "udp") && !words.Option("--listen", link.LocalAddr, error) && !error.empty())
         return Fail(parsed, error);
+    if (!ParseTrust(words, kind, parsed))
+        return false;
     if (kind == "tcp-client") {
         link.Kind = TcpClient;
         command.NoReconnect = words.Flag("--no-reconnect");
@@ -290,8 +326,10 @@ std::string ControlUsage()
            "       quillonctl port add [N] [--force]\n"
            "       quillonctl port remove N\n"
            "       quillonctl link add COM<n> tcp-client HOST:PORT [--no-reconnect] [--interval MS] [--rfc2217]\n"
-           "       quillonctl link add COM<n> tcp-server PORT [--listen ADDR] [--rfc2217]\n"
-           "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT [--listen ADDR]\n"
+           "                  [--tls] [--tls-ca FILE] [--tls-pin HEX] [--tls-cert FILE --tls-key FILE]\n"
+           "       quillonctl link add COM<n> tcp-server PORT [--listen ADDR] [--rfc2217] [--allow LIST]\n"
+           "                  [--max-clients N] [--tls --tls-cert FILE --tls-key FILE [--tls-ca FILE]]\n"
+           "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT [--listen ADDR] [--allow LIST]\n"
            "       quillonctl link remove COM<n> INDEX\n"
            "       quillonctl link reconnect COM<n> INDEX\n"
            "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n"

@@ -41,6 +41,7 @@ struct ControlCommand {
     std::string Value;        // SetSendDelay, SetReceiveDelay: as typed; SetLog: the file, empty for off
     bool Hex = false;         // SetLog
     size_t FileWord = 0;      // SetLog: which word holds the file (0: none)
+    std::vector<size_t> PathWords; // LinkAdd: which words hold TLS files, for making them absolute
 };
 
 struct ParsedCommand {

@@ -119,6 +119,34 @@ std::string FarLineJson(const ReportedLine& line)
     return json.Close();
 }
 
+std::string TlsJson(const ConsoleStatus::Link& link)
+{
+    JsonObject json;
+    json.Str("cert", link.Tls.Cert).Str("key", link.Tls.Key).Str("ca", link.Tls.CA).Str("pin", link.Tls.Pin);
+    if (!link.TlsNow.Fingerprint.empty())
+        json.Str("fingerprint", link.TlsNow.Fingerprint).Str("notAfter", link.TlsNow.NotAfter);
+    json.Raw("sessions", JsonArray(link.TlsNow.Sessions, [](const TlsSession& session) {
+        JsonObject one;
+        if (!session.Peer.empty())
+            one.Str("peer", session.Peer);
+        return one.Str("version", session.Version)
+            .Str("cipher", session.Cipher)
+            .Str("peerSubject", session.PeerSubject)
+            .Str("peerFingerprint", session.PeerFingerprint)
+            .Close();
+    }));
+    return json.Close();
+}
+
+// Peers turned away, and the last one: its address and why (null before any).
+void RefusedJson(JsonObject& json, const ConsoleStatus::Link& link)
+{
+    json.Unsigned("refused", link.Refused)
+        .Raw("lastRefused", link.LastRefusedPeer.empty() && link.LastRefusedWhy.empty()
+                                ? "null"
+                                : JsonObject().Str("address", link.LastRefusedPeer).Str("why", link.LastRefusedWhy).Close());
+}
+
 std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
 {
     JsonObject json;
@@ -140,6 +168,14 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         if (std::any_of(link.ClientNotes.begin(), link.ClientNotes.end(), [](const auto& note) { return !note.empty(); }))
             json.Raw("clientNotes", JsonArray(link.ClientNotes, [](const std::string& note) { return JsonString(note); }));
     }
+    if (!link.Allow.empty())
+        json.Str("allow", link.Allow);
+    if (link.MaxClients != 0)
+        json.Num("maxClients", link.MaxClients);
+    if (link.Tls.On)
+        json.Raw("tls", TlsJson(link));
+    if (link.Kind != TcpClient)
+        RefusedJson(json, link);
     return json.Str("text", link.NodeText)
         .Unsigned("bytesSent", link.BytesSent)
         .Unsigned("bytesReceived", link.BytesReceived)
@@ -211,6 +247,37 @@ std::string FailureAndTime(const ConsoleStatus::Link& link)
     if (link.LastErrorPast)
         text += " (past)";
     return text + ": " + link.LastError;
+}
+
+// The allow list, the client limit, TLS and the peers turned away, a line each.
+std::string TrustText(const ConsoleStatus::Link& link)
+{
+    std::string text;
+    if (!link.Allow.empty() || link.MaxClients != 0) {
+        text += "     ";
+        if (!link.Allow.empty())
+            text += "allow " + link.Allow + (link.MaxClients != 0 ? "; " : "");
+        if (link.MaxClients != 0)
+            text += "at most " + std::to_string(link.MaxClients) + " clients";
+        text += "\n";
+    }
+    if (link.Tls.On) {
+        text += "     TLS";
+        if (!link.TlsNow.Fingerprint.empty())
+            text += ", certificate " + link.TlsNow.Fingerprint + ", until " + link.TlsNow.NotAfter;
+        text += "\n";
+        for (const TlsSession& session : link.TlsNow.Sessions) {
+            text += "     TLS " + (session.Peer.empty() ? std::string() : session.Peer + " ") + session.Version + " "
+                + session.Cipher;
+            if (!session.PeerSubject.empty() || !session.PeerFingerprint.empty())
+                text += ", peer " + session.PeerSubject + " " + session.PeerFingerprint;
+            text += "\n";
+        }
+    }
+    if (link.Refused != 0)
+        text += "     refused " + std::to_string(link.Refused) + ", last " + link.LastRefusedPeer + ": "
+            + link.LastRefusedWhy + "\n";
+    return text;
 }
 
 } // namespace
@@ -333,6 +400,7 @@ std::string StatusText(const ConsoleStatus& status, bool running)
             if (link.Rfc2217)
                 text += std::string("     RFC 2217") + (link.FarLineKnown ? ", far line: " + FarLineText(link.FarLine) : "")
                     + "\n";
+            text += TrustText(link);
             if (!link.LastError.empty())
                 text += "     " + LastFailureText(link) + "\n";
         }

@@ -235,13 +235,20 @@ int main(int argc, char* argv[])
         return 2;
     }
     ControlCommand& command = parsed.Command;
-    // A log file named relative to here, not to wherever the console runs.
-    if (command.FileWord != 0 && command.Value.front() != '/') {
+    // A log file or TLS file named relative to here, not to wherever the console runs;
+    // the words are read again with them.
+    if ((command.FileWord != 0 && command.Value.front() != '/') || !command.PathWords.empty()) {
         char cwd[4096];
         if (!getcwd(cwd, sizeof cwd))
             return Fail(std::string("getcwd: ") + std::strerror(errno));
-        command.Value = std::string(cwd) + "/" + command.Value;
-        words[command.FileWord] = command.Value;
+        std::vector<size_t> at = command.PathWords;
+        if (command.FileWord != 0)
+            at.push_back(command.FileWord);
+        for (const size_t word : at) {
+            if (words[word].front() != '/')
+                words[word] = std::string(cwd) + "/" + words[word];
+        }
+        parsed = ParseControlCommand(words);
     }
     // Nothing is asked through, or made in, a runtime folder that another user could
     // have put files in.

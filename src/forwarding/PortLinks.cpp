@@ -7,11 +7,13 @@
 #include "links/TcpServerLink.h"
 #include "links/UdpLink.h"
 
-CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options)
+CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options,
+                                      BindFailure onFailure, Failure* whyRefused)
 {
     if (!host || remotePort == 0)
         return nullptr;
-    return AddLink([&](PortSide& port) { return std::make_unique<TcpClientLink>(port, host, remotePort, options); });
+    return AddLink([&](PortSide& port) { return std::make_unique<TcpClientLink>(port, host, remotePort, options); },
+                   onFailure, whyRefused);
 }
 
 CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, Failure* whyRefused,

@@ -70,14 +70,18 @@ public:
 
     // What AddTcpServer and AddUdp do when the local port cannot be bound now: the
     // add dialog refuses the link; the configuration load keeps it, not listening,
-    // and the pump tries to bind it every ListenRetryInterval.
+    // and the pump tries to bind it every ListenRetryInterval. Settings that cannot
+    // serve (a bad allow-list entry, a TLS file that cannot be had) are refused or
+    // kept the same way, for any kind; a kept one never listens or connects, and
+    // says why.
     enum class BindFailure { Refuse, KeepAndRetry };
     static constexpr int32_t ListenRetryInterval = ListeningLink::ListenRetryInterval;
 
     // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
     // given, then receives why the local port could not be had ("Address already in use").
     // `options` holds what the kind takes of it (LinkOptions).
-    CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {});
+    CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {},
+                             BindFailure onFailure = BindFailure::Refuse, Failure* whyRefused = nullptr);
     CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
                              Failure* whyRefused = nullptr, const LinkOptions& options = {});
     CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,

@@ -2,6 +2,7 @@
 #include "links/Connection.h"
 
 #include <algorithm>
+#include <deque>
 #include <sys/epoll.h>
 
 #include "links/PortSide.h"
@@ -11,9 +12,10 @@ namespace {
 // Scratch space for bytes between two stages, one per level of a stack; the pump
 // thread and the window thread never run a connection at the same time (the
 // manager lock), but thread_local keeps two managers in one test process apart.
+// A deque: a buffer handed out stays where it is while deeper levels are added.
 Stage::Bytes& Scratch(size_t level)
 {
-    static thread_local std::vector<Stage::Bytes> buffers;
+    static thread_local std::deque<Stage::Bytes> buffers;
     if (buffers.size() <= level)
         buffers.resize(level + 1);
     buffers[level].clear();
@@ -121,6 +123,7 @@ int32_t Connection::FlushWire()
         int32_t sent = 0;
         const bool ok = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending), &sent);
         Sent += static_cast<size_t>(std::max(sent, 0));
+        Moved += static_cast<uint64_t>(std::max(sent, 0));
         if (Sent > WireRoom) {
             Wire.erase(Wire.begin(), Wire.begin() + static_cast<std::ptrdiff_t>(Sent));
             Sent = 0;
@@ -146,6 +149,7 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
         Taken += static_cast<uint32_t>(std::max(sent, 0));
         bytesSent += static_cast<uint64_t>(std::max(sent, 0));
         HeldBack = !ok;
+        Moved += static_cast<uint64_t>(std::max(sent, 0));
         if (ok)
             return 1;
         refused = true;
@@ -282,4 +286,34 @@ const ReportedLine* Connection::FarLine() const
             return line;
     }
     return nullptr;
+}
+
+bool Connection::Opening(int32_t& since) const
+{
+    return std::any_of(Stages.begin(), Stages.end(), [&since](const auto& stage) { return stage->Opening(since); });
+}
+
+std::string Connection::Broken() const
+{
+    for (const auto& stage : Stages) {
+        if (std::string why = stage->Broken(); !why.empty())
+            return why;
+    }
+    return {};
+}
+
+bool Connection::Ended() const
+{
+    return std::any_of(Stages.begin(), Stages.end(), [](const auto& stage) { return stage->Ended(); });
+}
+
+void Connection::CloseAfterFlush()
+{
+    for (size_t level = Stages.size(); level-- > 0;) {
+        Bytes& farewell = Scratch(Stages.size() + level);
+        Stages[level]->Closing(farewell);
+        PassDown(level, farewell.data(), farewell.size());
+    }
+    FlushWire();
+    Sock->Close();
 }

@@ -7,6 +7,7 @@
 
 #include "links/Origin.h"
 #include "links/Stage.h"
+#include "links/StallWatch.h"
 #include "net/ClientSocket.h"
 
 class PortSide;
@@ -85,11 +86,35 @@ public:
     // What the stages say of the connection for the figures; empty: nothing.
     std::string Note() const;
 
+    // A stage's handshake under way, and the tick it began.
+    bool Opening(int32_t& since) const;
+    // Why a stage gave up on the connection; empty while every stage serves.
+    std::string Broken() const;
+    // A stage's peer ended the session in order.
+    bool Ended() const;
+    // Closes the socket after one last try to send what the stages owe and their
+    // farewells (a TLS alert that tells the peer why, a close_notify).
+    void CloseAfterFlush();
+    // The connection's stage of type T, or null: for the figures of a stage.
+    template <class T>
+    const T* StageOf() const
+    {
+        for (const auto& stage : Stages) {
+            if (const auto* found = dynamic_cast<const T*>(stage.get()))
+                return found;
+        }
+        return nullptr;
+    }
+
     // Hands the chunk progress of `other` to this connection (an edited link that
     // keeps a socket).
     uint32_t Taken = 0;
     bool WaitsWritable = false;
     bool HeldBack = false; // it refused part of the current chunk
+    // Bytes the socket took, all told (wire bytes with stages); and the rule that
+    // closes a connection that takes nothing while data waits for it.
+    uint64_t Moved = 0;
+    StallWatch Stall;
 
 private:
     // The stages from `level` down (level == Stages.size(): from the top) carry

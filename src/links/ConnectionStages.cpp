@@ -4,10 +4,16 @@
 #include "links/NetObject.h"
 #include "links/PortSide.h"
 #include "links/TelnetStage.h"
+#include "links/TlsStage.h"
 
 std::vector<std::unique_ptr<Stage>> MakeStages(const CNetObject& link, ComPortSession::Role role, PortSide& port)
 {
     std::vector<std::unique_ptr<Stage>> stages;
+    // TLS lowest: Telnet and line control run inside it, as device servers offer it.
+    if (link.Tls.On) {
+        const bool client = role == ComPortSession::Role::Client;
+        stages.push_back(std::make_unique<TlsStage>(link.TlsSetup, client ? link.RemoteAddr : std::string()));
+    }
     if (link.Rfc2217) {
         PortSide* side = &port;
         stages.push_back(std::make_unique<TelnetStage>(

@@ -11,6 +11,25 @@ ListeningLink::ListeningLink(NetKind kind, PortSide& port, uint16_t localPort, c
 {
     LocalPort = localPort;
     LocalAddr = options.LocalAddr;
+    Allow = options.Allow;
+    Limits = options.Limits;
+    std::string why;
+    if (!AllowList::Parse(Allow, Allowed, why))
+        SetUnusable(Failure::Said(why));
+}
+
+void ListeningLink::SetUnusable(Failure why)
+{
+    if (!Unusable)
+        Unusable = std::move(why);
+}
+
+bool ListeningLink::Admits(const NetAddress& peer, const std::string& shown)
+{
+    if (Allowed.Allows(peer))
+        return true;
+    CountRefused(shown, "not in the allow list");
+    return false;
 }
 
 Failure ListeningLink::Start()
@@ -27,6 +46,11 @@ bool ListeningLink::Listen()
     // A stored address that is not numeric never falls back to every interface: the
     // link waits, not listening, with the reason.
     NetAddress local;
+    if (Unusable) {
+        BindFailed = Unusable;
+        LastError = BindFailed.Reason();
+        return false;
+    }
     if (!LocalAddr.empty() && !NetAddress::FromNumeric(LocalAddr.c_str(), local)) {
         BindFailed = Failure::Said(LocalAddr + " is not a numeric address");
         LastError = BindFailed.Reason();
@@ -46,7 +70,7 @@ bool ListeningLink::Listen()
 void ListeningLink::RetryListen()
 {
     const int32_t now = GetTickCount32();
-    if (!TickElapsed(now, LastFailTime, ListenRetryInterval))
+    if (Unusable || !TickElapsed(now, LastFailTime, ListenRetryInterval))
         return;
     if (Listen())
         MarkChanged(); // the window shows it listening from the next tick
@@ -68,7 +92,8 @@ int32_t ListeningLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTak
 void ListeningLink::ArmWaits(LinkWaits& waits)
 {
     if (!HasListener()) {
-        waits.DueBy(TickAfter(LastFailTime, ListenRetryInterval));
+        if (!Unusable)
+            waits.DueBy(TickAfter(LastFailTime, ListenRetryInterval));
         return;
     }
     ArmListening(waits);
@@ -78,6 +103,9 @@ bool ListeningLink::TakeOver(CNetObject& other)
 {
     QLN_ASSERT_HELD(Port.Lock());
     auto* old = dynamic_cast<ListeningLink*>(&other);
+    // Settings that cannot serve refuse the edit; the old link stays.
+    if (Unusable)
+        return false;
     if (HasListener() || !old || old->Type != Type || old->LocalPort != LocalPort || !old->HasListener())
         return HasListener();
     if (LocalAddr != old->LocalAddr) {

@@ -1,10 +1,13 @@
 #pragma once
 #include "links/NetObject.h"
+#include "net/AllowList.h"
 #include "net/NetAddress.h"
 
 // What TCP server and UDP links share: a socket bound to LocalPort on LocalAddr (every
-// interface when empty). A link whose port cannot be had when it is loaded is kept,
-// not listening, and tries to bind again every ListenRetryInterval.
+// interface when empty), and the peers it takes (Allow). A link whose port cannot be
+// had when it is loaded is kept, not listening, and tries to bind again every
+// ListenRetryInterval. One whose settings cannot serve (a bad allow-list entry, a TLS
+// file) never listens, and says why.
 class ListeningLink : public CNetObject {
 public:
     static constexpr int32_t ListenRetryInterval = 5000; // milliseconds
@@ -30,6 +33,11 @@ protected:
     // Serve and ArmWaits of a listening link.
     virtual int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) = 0;
     virtual void ArmListening(LinkWaits& waits) = 0;
+    // The settings cannot serve: the link will not listen, for this reason (the
+    // first one given stands).
+    void SetUnusable(Failure why);
+    // Whether `peer` is one the link takes; one it does not is counted.
+    bool Admits(const NetAddress& peer, const std::string& shown);
 
 private:
     // Binds, recording why it failed; false with the link left without a socket.
@@ -38,4 +46,6 @@ private:
     void RetryListen();
 
     Failure BindFailed; // why the last bind failed
+    AllowList Allowed;
+    Failure Unusable;   // why the settings cannot serve; empty when they can
 };

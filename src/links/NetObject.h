@@ -7,6 +7,7 @@
 
 #include "links/LinkFailure.h"
 #include "links/Stage.h"
+#include "links/TlsSettings.h"
 #include "net/ClientSocket.h"
 #include "net/LinkKinds.h"
 #include "net/ReportedLine.h"
@@ -16,14 +17,33 @@
 
 class LinkWaits;
 class PortSide;
+class TlsContext;
 
-// What a link may have beyond its kind's ports and remote host; both are optional
+// How long a link lets a connection keep the others waiting, in milliseconds, and
+// how many TLS handshakes a server link runs at once. Fixed for the console; never
+// stored (tests shorten them).
+struct LinkLimits {
+    int32_t Handshake = 10000; // a TLS handshake
+    int32_t Stalled = 30000;   // a connection that takes nothing while data waits for it
+    // TcpServer: handshakes under way at once; further clients wait in the system's
+    // queue until one ends, so a flood of handshakes costs bounded memory.
+    int32_t Handshakes = 64;
+};
+
+// What a link may have beyond its kind's ports and remote host; each is optional
 // and stored only when set.
 struct LinkOptions {
     // TcpServer, Udp: the numeric address to listen on; empty: every interface.
     std::string LocalAddr;
     // TcpClient, TcpServer: line control over Telnet (RFC 2217); off: raw bytes.
     bool Rfc2217 = false;
+    // TcpServer, Udp: the peers taken (AllowList's text); empty: everyone.
+    std::string Allow {};
+    // TcpServer: at most this many clients at once; 0: no limit.
+    int32_t MaxClients = 0;
+    // TcpClient, TcpServer: TLS, beneath Telnet when both are on.
+    TlsSettings Tls {};
+    LinkLimits Limits {};
 };
 
 // One network link of a port. Owned by its CPortObject; each kind (TcpClientLink,
@@ -62,6 +82,18 @@ public:
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
     // of the last failed bind while the link is not listening.
     int32_t LastFailTime = 0;
+    std::string Allow;           // TcpServer, Udp: the peers taken, as stored; empty: everyone
+    int32_t MaxClients = 0;      // TcpServer: 0: no limit
+    TlsSettings Tls;             // TcpClient, TcpServer
+    LinkLimits Limits;           // never stored
+    // Made from Tls when the link is made (its files read then, never per connection);
+    // null without TLS, or when a file could not be had.
+    std::shared_ptr<const TlsContext> TlsSetup;
+    // Figures: peers turned away (outside the allow list, over the client limit, a
+    // failed or stalled TLS handshake; a datagram each for UDP), and the last one.
+    uint64_t Refused = 0;
+    std::string LastRefusedPeer; // "192.0.2.7:50312"
+    std::string LastRefusedWhy;  // "not in the allow list"
 
     // Something the window shows changed: the next refresh redraws the link.
     void MarkChanged()
@@ -137,6 +169,16 @@ public:
     // "tcp-server 7000", "udp 127.0.0.1:7001".
     virtual std::string Label() const = 0;
     virtual const ReportedLine* FarLine() const { return nullptr; }
+    // A TLS link's own certificate and its connections' sessions.
+    virtual TlsFigures TlsReport() const { return {}; }
+
+    // Counts a peer turned away.
+    void CountRefused(std::string peer, std::string why)
+    {
+        ++Refused;
+        LastRefusedPeer = std::move(peer);
+        LastRefusedWhy = std::move(why);
+    }
 
     // Socket events a kind does not have. (A connection nobody takes is closed.)
     void OnAccept(CServerSocket*, CClientSocket* client, void*) override;

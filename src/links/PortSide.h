@@ -29,7 +29,8 @@ public:
     // A datagram was dropped whole for want of room.
     virtual void DatagramDropped() = 0;
     // A link connected, or accepted a client, in this step: a chunk held back for want
-    // of a peer may go in the next one at once.
+    // of a peer may go in the next one at once. Also when a server link let go of a
+    // client: a chunk that client held back may go.
     virtual void PeerCameUp() = 0;
     // Looks host names up off the pump and window threads; null: numeric hosts only.
     virtual HostResolver* Resolver() const = 0;

@@ -62,6 +62,21 @@ public:
     // The peer asked to have dropped what it sent that still waits for the
     // application; asked once.
     virtual bool TakeDropRequest() { return false; }
+    // A handshake under way (TLS), and the tick it began; the link closes a
+    // connection whose handshake takes too long.
+    virtual bool Opening(int32_t& since) const
+    {
+        (void)since;
+        return false;
+    }
+    // Why the stage gave up on the connection (a failed handshake, a broken record);
+    // empty while it serves. The link then closes the connection.
+    virtual std::string Broken() const { return {}; }
+    // The peer ended the session in order (TLS close_notify): the link closes the
+    // connection as when the peer closes it.
+    virtual bool Ended() const { return false; }
+    // The connection is about to close: the stage's farewell goes to `down`.
+    virtual void Closing(Bytes& down) { (void)down; }
 
     // News of the application's side; a stage that carries line control passes it on.
     virtual void PortChanged(const PortNews& news) { (void)news; }

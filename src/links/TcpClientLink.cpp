@@ -4,8 +4,11 @@
 #include <algorithm>
 
 #include "links/ConnectionStages.h"
+#include "links/LinkTexts.h"
 #include "links/LinkWaits.h"
 #include "links/PortSide.h"
+#include "links/TlsContext.h"
+#include "links/TlsStage.h"
 #include "platform/base/CriticalSection.h"
 #include "platform/base/TickCount.h"
 
@@ -15,6 +18,10 @@ TcpClientLink::TcpClientLink(PortSide& port, const char* host, uint16_t remotePo
     RemoteAddr = host;
     RemotePort = remotePort;
     Rfc2217 = options.Rfc2217;
+    Tls = options.Tls;
+    Limits = options.Limits;
+    if (Tls.On && !(TlsSetup = TlsContext::Make(Tls, false, SetupFailed)))
+        LastError = SetupFailed.Reason();
     Link.Socket().SetHandler(this);
     Link.Socket().SetUserData(&Link);
 }
@@ -26,6 +33,8 @@ TcpClientLink::~TcpClientLink()
 
 Failure TcpClientLink::Start()
 {
+    if (SetupFailed)
+        return SetupFailed;
     // A first attempt that cannot even start still makes the link; the pump tries
     // again once the reconnect interval has passed. One that waits for the host's
     // lookup starts when the answer comes.
@@ -48,7 +57,7 @@ void TcpClientLink::Close()
 
 void TcpClientLink::Reconnect()
 {
-    if (!CanReconnect())
+    if (!CanReconnect() || SetupFailed)
         return;
     ConnectStart started = ConnectToRemote(true);
     if (started == ConnectStart::Started)
@@ -61,6 +70,10 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTak
 {
     int32_t work = 0;
     Link.WaitsWritable = false;
+    const int32_t now = GetTickCount32();
+    int32_t since = 0;
+    const bool opening = Link.Opening(since);
+    bool waiting = false;
     if (chunk && Link.Taken < length) {
         if (!Link.IsConnected()) {
             // Not connected: the chunk waits, and waiting is not work.
@@ -70,10 +83,14 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTak
             work += Link.Offer(chunk, length, refused, BytesSent);
             if (refused)
                 allTaken = false;
+            // A handshake has its own bound.
+            waiting = refused && !opening && Link.IsConnected();
         }
     }
-    work += Link.Poll(Port.FromNetFull());
+    Link.Stall.Note(waiting, Link.Moved, now);
+    work += Link.Poll(Port.FromNetFull() && !opening);
     work += Link.ServeWire();
+    work += Police(now);
     TryNextAddress();
     FinishWaitingConnect();
     TryAutoReconnect();
@@ -85,9 +102,16 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
     CClientSocket& socket = Link.Socket();
     uint32_t events = 0;
     switch (socket.GetState()) {
-    case Connected:
-        events = Link.WaitEvents(waits.FromNetFull);
+    case Connected: {
+        int32_t tick = 0;
+        const bool opening = Link.Opening(tick);
+        if (opening)
+            waits.DueBy(TickAfter(tick, Limits.Handshake));
+        if (Link.Stall.DueAt(Limits.Stalled, tick))
+            waits.DueBy(tick);
+        events = Link.WaitEvents(waits.FromNetFull && !opening);
         break;
+    }
     case Connecting:
         events = EPOLLOUT;
         break;
@@ -95,7 +119,7 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
         // A failed attempt's descriptor stays open, reporting its failure: it is not
         // waited on. While its host is looked up the link waits for the resolver's
         // answer.
-        if (AutoReconnect && !Remote.Waiting())
+        if (AutoReconnect && !Remote.Waiting() && !SetupFailed)
             waits.DueBy(ReconnectDue());
         break;
     }
@@ -145,9 +169,42 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
     }
 }
 
+int32_t TcpClientLink::Police(int32_t now)
+{
+    if (!Link.IsConnected())
+        return 0;
+    int32_t since = 0;
+    std::string why = Link.Ended() ? "Closed by the peer" : Link.Broken();
+    if (why.empty() && Link.Opening(since) && TickElapsed(now, since, Limits.Handshake))
+        why = HandshakeTooLongText(Limits.Handshake);
+    if (why.empty() && Link.Stall.Expired(now, Limits.Stalled))
+        why = StalledText(Limits.Stalled);
+    if (why.empty())
+        return 0;
+    // As any failed connection: the link says why and tries again after its interval.
+    LastError = why;
+    if (AutoReconnect)
+        LastFailTime = now;
+    Link.CloseAfterFlush();
+    return 1;
+}
+
+TlsFigures TcpClientLink::TlsReport() const
+{
+    TlsFigures figures;
+    if (!TlsSetup)
+        return figures;
+    figures.Fingerprint = TlsSetup->Fingerprint();
+    figures.NotAfter = TlsSetup->NotAfter();
+    const TlsStage* tls = Link.IsConnected() ? Link.StageOf<TlsStage>() : nullptr;
+    if (tls && tls->HandshakeDone() && tls->Broken().empty())
+        figures.Sessions.push_back(tls->Session());
+    return figures;
+}
+
 void TcpClientLink::TryAutoReconnect()
 {
-    if (Link.Socket().GetState() != Unconnected || !AutoReconnect)
+    if (Link.Socket().GetState() != Unconnected || !AutoReconnect || SetupFailed)
         return;
     int32_t now = GetTickCount32();
     if (!TickElapsed(now, ReconnectDue(), 0))
@@ -167,7 +224,7 @@ void TcpClientLink::TryAutoReconnect()
 // Like the window's own attempts it leaves LastFailTime alone.
 void TcpClientLink::FinishWaitingConnect()
 {
-    if (!ConnectWhenResolved)
+    if (!ConnectWhenResolved || SetupFailed)
         return;
     if (Link.Socket().GetState() != Unconnected) {
         ConnectWhenResolved = false;
@@ -225,6 +282,8 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
     QLN_ASSERT_HELD(Port.Lock());
     if (success) {
         socket->SetNoDelay(true);
+        socket->SetKeepAlive();
+        Link.Stall = {};
         Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo));
         Port.PeerCameUp();
         SayWorking("connected to " + ConnectedTo);

@@ -11,6 +11,13 @@
 // the window ever waits for a name server; a name with several addresses is tried
 // address by address.
 //
+// With TLS, the server's certificate is checked in the handshake (see TlsContext);
+// a server that fails the check gets none of the application's bytes, and the link
+// says why and tries again as after any failure. A handshake longer than
+// Limits.Handshake, and a connection that takes nothing for Limits.Stalled while the
+// port's data waits for it, are closed the same way. A link whose TLS files cannot
+// be had never connects, and says why.
+//
 // Owns its connection (whose socket stays the same object across attempts); the
 // connection's stages are made anew at each connect, from the link's options.
 class TcpClientLink : public CNetObject {
@@ -26,12 +33,20 @@ public:
     void Close() override;
 
     LinkState GetLinkState() const override { return Link.Socket().GetState(); }
-    bool CanReconnect() const override { return GetLinkState() == Unconnected; }
+    bool CanReconnect() const override { return GetLinkState() == Unconnected && !SetupFailed; }
     void Reconnect() override;
     bool WantsLineReports() const override { return Rfc2217; }
     void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
     std::string Label() const override;
     const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
+    TlsFigures TlsReport() const override;
+    // A link whose TLS files could not be had is refused by an edit, and says why.
+    Failure ListenFailure() const override { return SetupFailed; }
+    bool TakeOver(CNetObject& old) override
+    {
+        (void)old;
+        return !SetupFailed;
+    }
 
     void OnClose(CSocket* socket, void* userData) override;
     void OnConnect(CClientSocket* socket, bool success, void* userData) override;
@@ -53,6 +68,9 @@ private:
     void TryNextAddress();
     // The tick from which the next automatic attempt may start.
     int32_t ReconnectDue() const;
+    // Closes a connection whose stages gave up, whose handshake took too long, or
+    // that held the port's data back; 1 when it closed it.
+    int32_t Police(int32_t now);
 
     Connection Link;
     HostCache Remote; // what is known of RemoteAddr
@@ -66,4 +84,6 @@ private:
     int32_t LastAttemptTime = 0;
     // The address of the attempt under way, for the port's account of who sent what.
     std::string ConnectedTo;
+    // Why the link's TLS cannot be had; the link then never connects.
+    Failure SetupFailed;
 };

@@ -5,8 +5,11 @@
 #include <cerrno>
 
 #include "links/ConnectionStages.h"
+#include "links/LinkTexts.h"
 #include "links/LinkWaits.h"
 #include "links/PortSide.h"
+#include "links/TlsContext.h"
+#include "links/TlsStage.h"
 #include "platform/base/CriticalSection.h"
 #include "platform/base/TickCount.h"
 
@@ -23,6 +26,16 @@ TcpServerLink::TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOpti
     : ListeningLink(TcpServer, port, listenPort, options)
 {
     Rfc2217 = options.Rfc2217;
+    MaxClients = options.MaxClients;
+    if (MaxClients < 0)
+        SetUnusable(Failure::Said("The client limit is not a number from 0 (no limit) to 65535."));
+    Tls = options.Tls;
+    if (Tls.On) {
+        Failure why;
+        TlsSetup = TlsContext::Make(Tls, true, why);
+        if (!TlsSetup)
+            SetUnusable(std::move(why));
+    }
 }
 
 TcpServerLink::~TcpServerLink()
@@ -83,6 +96,24 @@ std::string TcpServerLink::Label() const
     return "tcp-server " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
 }
 
+TlsFigures TcpServerLink::TlsReport() const
+{
+    TlsFigures figures;
+    if (TlsSetup) {
+        figures.Fingerprint = TlsSetup->Fingerprint();
+        figures.NotAfter = TlsSetup->NotAfter();
+    }
+    for (const auto& client : Clients) {
+        const TlsStage* tls = client->StageOf<TlsStage>();
+        if (!tls || !tls->HandshakeDone())
+            continue;
+        TlsSession session = tls->Session();
+        session.Peer = client->Peer();
+        figures.Sessions.push_back(std::move(session));
+    }
+    return figures;
+}
+
 std::vector<std::string> TcpServerLink::ClientPeers() const
 {
     std::vector<std::string> peers;
@@ -106,11 +137,20 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, boo
 {
     int32_t work = 0;
     bool refused = false;
+    const int32_t now = GetTickCount32();
     for (auto& client : Clients) {
         client->WaitsWritable = false;
-        if (!chunk || client->Taken >= length || !client->IsConnected())
+        // A client still in its handshake is not a peer of the traffic yet: it gets
+        // the chunks from the one under way when it is done.
+        int32_t since = 0;
+        if (!chunk || client->Taken >= length || !client->IsConnected() || client->Opening(since)) {
+            client->Stall.Note(false, client->Moved, now);
             continue;
-        work += client->Offer(chunk, length, refused, BytesSent);
+        }
+        bool held = false;
+        work += client->Offer(chunk, length, held, BytesSent);
+        client->Stall.Note(held && client->IsConnected(), client->Moved, now);
+        refused = refused || held;
     }
     if (refused)
         allTaken = false;
@@ -120,13 +160,20 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, boo
     for (auto it = Clients.begin(); it != Clients.end();) {
         Connection& client = **it;
         // The mark is checked before every read, so a pass over many clients cannot
-        // read far past it.
-        work += client.Poll(Port.FromNetFull());
+        // read far past it. A handshake goes on meanwhile: it gives the application
+        // nothing, and a client held in it would only be closed for its slowness.
+        int32_t since = 0;
+        work += client.Poll(Port.FromNetFull() && !client.Opening(since));
         work += client.ServeWire();
-        if (client.Socket().GetState() == Unconnected)
+        work += Police(client, now);
+        // One that held the chunk back releases it as it goes: the next step offers
+        // the next chunk at once.
+        if (client.Socket().GetState() == Unconnected) {
             it = Clients.erase(it);
-        else
+            Port.PeerCameUp();
+        } else {
             ++it;
+        }
     }
     return work;
 }
@@ -136,10 +183,48 @@ bool TcpServerLink::AcceptPaused(int32_t now) const
     return AcceptBackoff != 0 && !TickElapsed(now, AcceptPausedAt, AcceptBackoff);
 }
 
+size_t TcpServerLink::HandshakesUnderWay() const
+{
+    int32_t since = 0;
+    return static_cast<size_t>(
+        std::count_if(Clients.begin(), Clients.end(), [&since](const auto& client) { return client->Opening(since); }));
+}
+
+int32_t TcpServerLink::Police(Connection& client, int32_t now)
+{
+    if (!client.IsConnected())
+        return 0;
+    int32_t since = 0;
+    if (client.Ended()) {
+        // As a client that closes its connection.
+        client.CloseAfterFlush();
+        return 1;
+    }
+    std::string why = client.Broken();
+    if (why.empty() && client.Opening(since) && TickElapsed(now, since, Limits.Handshake))
+        why = HandshakeTooLongText(Limits.Handshake);
+    if (!why.empty()) {
+        // One that never finished its handshake was turned away; one that broke
+        // later failed.
+        const TlsStage* tls = client.StageOf<TlsStage>();
+        if (tls && !tls->HandshakeDone())
+            CountRefused(client.Peer(), why);
+        else
+            LastError = client.Peer() + ": " + why;
+        client.CloseAfterFlush();
+        return 1;
+    }
+    if (!client.Stall.Expired(now, Limits.Stalled))
+        return 0;
+    LastError = client.Peer() + ": " + StalledText(Limits.Stalled);
+    client.Socket().Close();
+    return 1;
+}
+
 int32_t TcpServerLink::ServeListener()
 {
     const int32_t now = GetTickCount32();
-    if (AcceptPaused(now))
+    if (AcceptPaused(now) || HandshakesUnderWay() >= static_cast<size_t>(Limits.Handshakes))
         return 0;
     int32_t found = Server->Poll();
     if (!found || !Server->OutOfDescriptors()) {
@@ -160,9 +245,19 @@ void TcpServerLink::ArmListening(LinkWaits& waits)
     const bool paused = AcceptPaused(waits.Now);
     if (paused)
         waits.DueBy(TickAfter(AcceptPausedAt, AcceptBackoff));
-    waits.Watch(*Server, paused ? 0u : static_cast<uint32_t>(EPOLLIN));
-    for (auto& client : Clients)
-        waits.Watch(client->Socket(), client->WaitEvents(waits.FromNetFull));
+    // While the most handshakes run, the next client waits for one of them to end
+    // (its socket's report, or its due time, wakes the pump).
+    const bool full = HandshakesUnderWay() >= static_cast<size_t>(Limits.Handshakes);
+    waits.Watch(*Server, paused || full ? 0u : static_cast<uint32_t>(EPOLLIN));
+    for (auto& client : Clients) {
+        int32_t tick = 0;
+        const bool opening = client->Opening(tick);
+        if (opening)
+            waits.DueBy(TickAfter(tick, Limits.Handshake));
+        if (client->Stall.DueAt(Limits.Stalled, tick))
+            waits.DueBy(tick);
+        waits.Watch(client->Socket(), client->WaitEvents(waits.FromNetFull && !opening));
+    }
 }
 
 void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
@@ -171,10 +266,18 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
     std::unique_ptr<CClientSocket> owned(client);
     if (!owned)
         return;
+    // Turned away before a byte of it is read: it closes here, with no handler.
+    const std::string peer = owned->GetPeer().ToText();
+    if (!Admits(owned->GetPeer(), peer))
+        return;
+    if (MaxClients > 0 && Clients.size() >= static_cast<size_t>(MaxClients)) {
+        CountRefused(peer, ClientLimitText(MaxClients));
+        return;
+    }
     owned->SetNoDelay(true);
+    owned->SetKeepAlive();
     owned->SetHandler(this);
-    OriginRef from = MakeOrigin(Label(), owned->GetPeer().ToText());
-    auto accepted = std::make_unique<Connection>(std::move(owned), std::move(from));
+    auto accepted = std::make_unique<Connection>(std::move(owned), MakeOrigin(Label(), peer));
     accepted->Socket().SetUserData(accepted.get());
     accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
     Say(EventLevel::Info, "client " + accepted->Peer() + " connected");

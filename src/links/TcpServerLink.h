@@ -9,6 +9,14 @@
 // A link that listens on LocalPort and serves every client that connects: each chunk
 // goes to every client, and what any client sends reaches the application.
 //
+// A client outside the allow list, or beyond MaxClients (a client counts from its
+// accept, its TLS handshake included), is closed at accept: none of its bytes is
+// read. With TLS, a client takes part in the traffic once its handshake is done; a
+// handshake that fails or takes longer than Limits.Handshake closes it, and while
+// Limits.Handshakes handshakes run, further clients wait in the system's queue. A
+// client that takes nothing for Limits.Stalled while data waits for it is closed, so
+// that it cannot hold the others.
+//
 // Owns its listening socket and the connections it accepted, in order of acceptance.
 class TcpServerLink : public ListeningLink {
 public:
@@ -24,6 +32,7 @@ public:
     std::vector<std::string> ClientNotes() const override;
     void PortChanged(const PortNews& news) override;
     std::string Label() const override;
+    TlsFigures TlsReport() const override;
 
     void OnAccept(CServerSocket* server, CClientSocket* client, void* userData) override;
     void OnClose(CSocket* socket, void* userData) override;
@@ -40,9 +49,14 @@ private:
     bool TakeListenerFrom(ListeningLink& old) override;
     int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
     void ArmListening(LinkWaits& waits) override;
-    // Polls the listener unless accepting is paused for want of descriptors.
+    // Polls the listener unless accepting is paused for want of descriptors, or
+    // while the most handshakes run.
     int32_t ServeListener();
     bool AcceptPaused(int32_t now) const;
+    size_t HandshakesUnderWay() const;
+    // Closes a client whose stages gave up, whose handshake took too long, or that
+    // held the others; 1 when it closed one.
+    int32_t Police(Connection& client, int32_t now);
 
     std::unique_ptr<CServerSocket> Server;
     std::list<std::unique_ptr<Connection>> Clients;

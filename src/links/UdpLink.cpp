@@ -108,22 +108,25 @@ void UdpLink::OnReceive(CSocket*, uint32_t count, void*)
     QLN_ASSERT_HELD(Port.Lock());
     if (count == 0)
         return;
+    NetAddress sender;
     if (Port.FromNetWaiting() + count > FromNetCap) {
         // Read, so the socket does not stay readable, and drop the datagram whole: a
         // one-byte read takes all of it and keeps one byte.
         uint8_t discard;
         uint32_t length = sizeof discard;
-        if (Socket->ReceiveFrom(&discard, &length))
+        if (Socket->ReceiveFrom(&discard, &length, sender) && Admits(sender, sender.ToText()))
             Port.DatagramDropped();
         return;
     }
     static thread_local std::vector<uint8_t> buffer(Connection::ReceiveLimit);
     count = std::min(count, Connection::ReceiveLimit);
-    NetAddress sender;
     if (!Socket->ReceiveFrom(buffer.data(), &count, sender) || count == 0)
         return;
-    BytesReceived += count;
+    // A datagram from outside the allow list is dropped whole, and counted.
     const std::string peer = sender.ToText();
+    if (!Admits(sender, peer))
+        return;
+    BytesReceived += count;
     if (!LastSender || LastSender->Peer != peer)
         LastSender = MakeOrigin(Label(), peer);
     Port.FromNet(buffer.data(), count, LastSender);

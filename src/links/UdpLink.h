@@ -8,7 +8,8 @@
 #include "net/HostCache.h"
 
 // A link bound to LocalPort that sends each chunk as one datagram to
-// RemoteAddr:RemotePort, and takes datagrams from anyone.
+// RemoteAddr:RemotePort, and takes datagrams from anyone its allow list takes (a
+// datagram from outside it is dropped whole, and counted).
 //
 // UDP has no flow control to hold a sender back: the link is always read, and beyond
 // FromNetCap bytes waiting for the application what it receives is dropped whole and

@@ -274,3 +274,19 @@ void CClientSocket::SetNoDelay(bool on)
     if (LastResult != 0)
         Fail("setsockopt");
 }
+
+void CClientSocket::SetKeepAlive(int idle, int interval, int probes)
+{
+    if (!Handle.Valid())
+        return;
+    const int on = 1;
+    LastResult = ::setsockopt(Handle.Get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    if (LastResult == 0)
+        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    if (LastResult == 0)
+        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    if (LastResult == 0)
+        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    if (LastResult != 0)
+        Fail("setsockopt");
+}

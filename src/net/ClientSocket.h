@@ -31,6 +31,10 @@ public:
     // settled, and the next Poll announces whatever is still waiting.
     bool Receive(void* buffer, int32_t length);
     void SetNoDelay(bool on);
+    // TCP keepalive: after `idle` seconds without traffic a probe every `interval`
+    // seconds, and after `probes` unanswered ones the connection fails (its next
+    // poll closes it), so a peer that vanished without a word is noticed.
+    void SetKeepAlive(int idle = 60, int interval = 10, int probes = 3);
     // For a connection whose bytes are not wanted for now: finds, without reading, a
     // peer that reset the connection or closed it with nothing left unread, and
     // closes the socket (ClosedByPeer set). A peer that closed with bytes still

@@ -13,6 +13,7 @@
 
 #include "console/ComNumbers.h"
 #include "ui/MessageBoxSeam.h"
+#include "ui/SecurityForm.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), Dialo
         TCPServerRadioButton->setEnabled(true);
         UDPRadioButton->setEnabled(true);
         Rfc2217CheckBox->show();
+        SecurityButton->show();
         NetTypeRadioButtonClick();
     }
 }
@@ -94,6 +96,10 @@ void TAddPortForm::BuildForm()
     Rfc2217CheckBox = Place<QCheckBox>(GroupBox2, 184, 56, 90, 17, "RFC 2217");
     Rfc2217CheckBox->setObjectName("Rfc2217CheckBox");
     Rfc2217CheckBox->hide();
+    SecurityButton = Place<QPushButton>(GroupBox2, 184, 80, 90, 21, "Security...");
+    SecurityButton->setObjectName("SecurityButton");
+    SecurityButton->setAutoDefault(false);
+    SecurityButton->hide();
 
     TCPClientGroupBox = Place<QGroupBox>(this, 16, 160, 369, 57, "TCP Client");
     Label7 = Place<QLabel>(TCPClientGroupBox, 8, 24, 95, 21, "Remote Address:");
@@ -135,6 +141,7 @@ void TAddPortForm::BuildForm()
     for (QRadioButton* radio : {TCPClientRadioButton, TCPServerRadioButton, UDPRadioButton})
         connect(radio, &QRadioButton::toggled, this, [this] { NetTypeRadioButtonClick(); });
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+    connect(SecurityButton, &QPushButton::clicked, this, [this] { SecurityButtonClick(); });
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     if (QScreen* screen = this->screen())
@@ -144,7 +151,7 @@ void TAddPortForm::BuildForm()
 void TAddPortForm::SetTabOrder()
 {
     QWidget* order[] = {OKButton, CancelButton, AutoAssignCheckBox, TCPClientRadioButton,
-                        TCPServerRadioButton, UDPRadioButton, Rfc2217CheckBox, PortNumberComboBox,
+                        TCPServerRadioButton, UDPRadioButton, Rfc2217CheckBox, SecurityButton, PortNumberComboBox,
                         TCPClientRemoteAddrEdit, TCPClientRemotePortEdit, TCPServerListenPortEdit,
                         TCPServerListenAddrEdit, UDPLocalPortEdit, UDPLocalAddrEdit, UDPRemoteAddrEdit,
                         UDPRemotePortEdit};
@@ -197,6 +204,17 @@ void TAddPortForm::SetLink(const LinkFields& fields)
         break;
     }
     Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != Udp);
+    Trust = fields;
+}
+
+void TAddPortForm::SecurityButtonClick()
+{
+    LinkFields fields = Link();
+    TSecurityForm dialog(this, fields);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.Read(fields);
+    Trust = fields;
 }
 
 LinkFields TAddPortForm::Link() const
@@ -219,6 +237,15 @@ LinkFields TAddPortForm::Link() const
         fields.RemotePort = TCPClientRemotePortEdit->text().toStdString();
         fields.Rfc2217 = Rfc2217CheckBox->isChecked();
     }
+    // What the kind takes of the security dialog's values.
+    if (fields.Kind != TcpClient)
+        fields.Allow = Trust.Allow;
+    if (fields.Kind == TcpServer)
+        fields.MaxClients = Trust.MaxClients;
+    if (fields.Kind != Udp)
+        fields.Tls = Trust.Tls;
+    if (fields.Kind == TcpServer)
+        fields.Tls.Pin.clear();
     return fields;
 }
 
@@ -269,7 +296,13 @@ void TAddPortForm::OKButtonClick()
         if (!check.Result) {
             MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason()),
                                       windowTitle());
-            EditOf(check.Failed)->setFocus();
+            using Field = LinkCheck::Field;
+            const bool security = check.Failed == Field::Allow || check.Failed == Field::MaxClients
+                || check.Failed == Field::Tls;
+            if (security)
+                SecurityButton->setFocus();
+            else
+                EditOf(check.Failed)->setFocus();
             return;
         }
     }

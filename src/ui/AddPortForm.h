@@ -51,6 +51,8 @@ public:
     void AutoAssignCheckBoxClick();
     void NetTypeRadioButtonClick();
     void OKButtonClick();
+    // Opens the security dialog for the checked kind; its OK keeps what was typed.
+    void SecurityButtonClick();
 
     // The checked kind and the texts of its edits, as typed.
     LinkFields Link() const;
@@ -71,6 +73,7 @@ public:
     QRadioButton* TCPServerRadioButton;
     QRadioButton* UDPRadioButton;
     QCheckBox* Rfc2217CheckBox; // add net only; TCP client and TCP server
+    QPushButton* SecurityButton; // add net only: allow list, client limit, TLS
     QGroupBox* TCPClientGroupBox;
     QLabel* Label7;
     QLineEdit* TCPClientRemoteAddrEdit;
@@ -90,6 +93,10 @@ public:
     QLineEdit* UDPRemoteAddrEdit;
     QLabel* Label3;
     QLineEdit* UDPRemotePortEdit;
+
+    // The allow list, client limit and TLS as last typed in the security dialog (or
+    // set by SetLink); Link() gives what the checked kind takes of them.
+    LinkFields Trust;
 
 private:
     void BuildForm();

@@ -36,6 +36,40 @@ QString LineState(const ConsoleStatus::Link& link)
     return "RFC 2217, far line: " + QString::fromStdString(FarLineText(link.FarLine));
 }
 
+// The allow list, the client limit, TLS (the own certificate, so that the far side
+// can pin it, and each connection's session) and the peers turned away.
+void TrustLines(const ConsoleStatus::Link& link, QStringList& lines, QStringList& full)
+{
+    auto both = [&](const QString& line) {
+        lines << line;
+        full << line;
+    };
+    if (!link.Allow.empty())
+        both("Allow: " + QString::fromStdString(link.Allow));
+    if (link.MaxClients != 0)
+        both("At most " + QString::number(link.MaxClients) + " clients");
+    if (link.Tls.On) {
+        const TlsFigures& tls = link.TlsNow;
+        if (!tls.Fingerprint.empty()) {
+            lines << "TLS certificate " + QString::fromStdString(tls.Fingerprint);
+            full << "TLS certificate (SHA-256): " + QString::fromStdString(tls.Fingerprint)
+                    << "Valid until: " + QString::fromStdString(tls.NotAfter);
+        } else {
+            both("TLS");
+        }
+        for (const TlsSession& session : tls.Sessions) {
+            QString line = QString::fromStdString((session.Peer.empty() ? "" : session.Peer + " ") + session.Version
+                                                  + " " + session.Cipher);
+            if (!session.PeerSubject.empty() || !session.PeerFingerprint.empty())
+                line += QString::fromStdString(", peer " + session.PeerSubject + " " + session.PeerFingerprint);
+            both(line);
+        }
+    }
+    if (link.Refused != 0)
+        both("Refused " + Count(link.Refused) + ", last " + QString::fromStdString(link.LastRefusedPeer) + ": "
+             + QString::fromStdString(link.LastRefusedWhy));
+}
+
 } // namespace
 
 QString ShortBytes(uint64_t bytes)
@@ -108,6 +142,7 @@ FigureText LinkFigures(const ConsoleStatus::Link& link)
         text.Lines << line;
         full << line;
     }
+    TrustLines(link, text.Lines, full);
     text.Full = full.join('\n');
     return text;
 }

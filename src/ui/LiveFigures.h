@@ -19,9 +19,9 @@ struct FigureText {
 FigureText PortFigures(const ConsoleStatus::Port& port);
 
 // Bytes sent and received, the last change of state, the last failure with its time
-// (marked "(past)" once the link has come up since), a server's
-// clients with their addresses, and for a link with RFC 2217 the serial line as the far
-// end reported it.
+// (marked "(past)" once the link has come up since), a server's clients with their
+// addresses, for a link with RFC 2217 the serial line as the far end reported it, and
+// the allow list, client limit, TLS and peers turned away.
 FigureText LinkFigures(const ConsoleStatus::Link& link);
 
 // A byte count for a narrow panel: exact up to 99,999, then in KiB, MiB or GiB.

@@ -55,6 +55,9 @@ LinkFields FieldsOf(const ConsoleStatus::Link& link)
         fields.LocalAddr = link.LocalAddr;
     }
     fields.Rfc2217 = link.Rfc2217;
+    fields.Allow = link.Allow;
+    fields.MaxClients = link.MaxClients != 0 ? std::to_string(link.MaxClients) : std::string();
+    fields.Tls = link.Tls;
     return fields;
 }
 

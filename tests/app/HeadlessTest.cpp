@@ -25,6 +25,7 @@
 #include "support/Loopback.h"
 #include "support/SmallDisk.h"
 #include "support/TempFolder.h"
+#include "support/TlsFiles.h"
 
 using namespace qlntest;
 using qlnapp::ConsoleProcess;
@@ -313,6 +314,43 @@ TEST_P(IdleConnections, ACommandIsAnsweredAndTheIdleOnesAreDropped)
 
 INSTANTIATE_TEST_SUITE_P(Counts, IdleConnections, ::testing::Values(16, 300),
                          [](const auto& info) { return "Idle" + std::to_string(info.param); });
+
+// The allow list and TLS from the command line: TLS files named relative to the
+// caller's folder reach the console whole; a peer turned away, the certificate the
+// link shows and its settings come back in `status --json`, and the INI keeps them.
+TEST_F(Headless, TrustSettingsFromTheCommandLineShowInTheStatus)
+{
+    const TlsFiles& files = TlsFiles::Get();
+    ASSERT_TRUE(files.Made) << files.Why;
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    const std::string certs = Home.Root + "/certs";
+    ASSERT_TRUE(MakeFolders(certs));
+    ASSERT_TRUE(qlnapp::CopyFile(files.Server.Cert, certs + "/server.pem"));
+    ASSERT_TRUE(qlnapp::CopyFile(files.Server.Key, certs + "/server.key"));
+    const uint16_t port = FreePort();
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(certs.c_str()), 0);
+    const ProgramRun added = Ctl({"link", "add", com, "tcp-server", std::to_string(port), "--allow", "127.0.0.2",
+                                  "--max-clients", "3", "--tls-cert", "server.pem", "--tls-key", "server.key"});
+    ASSERT_EQ(chdir(here), 0);
+    ASSERT_EQ(added.Code, 0) << added.Err;
+
+    const UniqueFd outsider = ConnectTo(port);
+    std::map<std::string, std::string> fields;
+    EXPECT_TRUE(WaitUntil([&] { return (fields = Status())["ports.0.links.0.refused"] == "1"; }));
+    EXPECT_EQ(fields["ports.0.links.0.lastRefused.address"], Q("127.0.0.1:" + std::to_string(LocalPort(outsider))));
+    EXPECT_EQ(fields["ports.0.links.0.lastRefused.why"], Q("not in the allow list"));
+    EXPECT_EQ(fields["ports.0.links.0.allow"], Q("127.0.0.2"));
+    EXPECT_EQ(fields["ports.0.links.0.maxClients"], "3");
+    EXPECT_EQ(fields["ports.0.links.0.tls.cert"], Q(certs + "/server.pem"));
+    EXPECT_EQ(fields["ports.0.links.0.tls.fingerprint"], Q(files.Server.Pin));
+    EXPECT_NE(Ini().find("Net1TlsKey=" + certs + "/server.key\n"), std::string::npos) << Ini();
+    EXPECT_NE(Do({"status"}).find("refused 1, last 127.0.0.1:"), std::string::npos);
+}
 
 TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
 {

@@ -1,6 +1,8 @@
 // The console model without a window: refusals with their messages, a round trip of
 // its commands through the configuration file, and what its observers hear.
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +20,7 @@
 #include "support/Loopback.h"
 #include "support/PortsHome.h"
 #include "support/SavedPort.h"
+#include "support/TlsFiles.h"
 #include "support/WaitUntil.h"
 
 namespace {
@@ -100,6 +103,9 @@ struct Refusal {
     std::string Reason; // "{TAKEN}": the taken port's
     std::string LocalAddr {};
     std::string RemoteAddr = "127.0.0.1";
+    std::string Allow {};
+    std::string MaxClients {};
+    TlsSettings Tls {};
 };
 
 void PrintTo(const Refusal& row, std::ostream* out)
@@ -124,8 +130,8 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
     if (row.LocalAddr.find(':') != std::string::npos && !qlntest::HasIpv6Loopback())
         GTEST_SKIP() << "this machine has no IPv6 loopback";
 
-    const ConsoleResult result =
-        Model->AddNet(Port(3), LinkFields{row.Kind, row.RemoteAddr, fill(row.Remote), fill(row.Local), row.LocalAddr});
+    const ConsoleResult result = Model->AddNet(Port(3), LinkFields{row.Kind, row.RemoteAddr, fill(row.Remote), fill(row.Local),
+                                                                   row.LocalAddr, false, row.Allow, row.MaxClients, row.Tls});
     EXPECT_FALSE(result);
     EXPECT_EQ(result.Message, row.Message);
     EXPECT_EQ(result.Reason(), row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
@@ -169,7 +175,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "A host name has at most 253 characters; this one has 10000.", "", std::string(10000, 'a')},
         Refusal{"UdpHostWithA64CharacterLabel", Udp, "{FREE}", "7000", "Remote Address error!",
                 "Each part of a host name between dots has at most 63 characters; one has 64.", "",
-                "www." + std::string(64, 'a') + ".example"}),
+                "www." + std::string(64, 'a') + ".example"},
+        // Then the allow list, the client limit and TLS; the TLS files only when the
+        // link is made.
+        Refusal{"ServerAllowPrefixTooLong", TcpServer, "{FREE}", "", "Allow List error!",
+                "10.0.0.0/33: prefix longer than 32", "", "127.0.0.1", "10.0.0.0/33"},
+        Refusal{"UdpAllowName", Udp, "{FREE}", "9", "Allow List error!", "localhost: not an IPv4 or IPv6 address", "",
+                "127.0.0.1", "localhost"},
+        Refusal{"ServerTlsKeyWithLineBreak", TcpServer, "{FREE}", "", "TLS error!",
+                "A TLS file or pin must be one line, without a line break or a NUL character.", "", "127.0.0.1", "",
+                "", {true, "/c.pem", "/k.pem\nx"}},
+        Refusal{"ServerMaxClientsNegative", TcpServer, "{FREE}", "", "Max Clients error!",
+                "Enter a number of clients from 0 (no limit) to 65535.", "", "127.0.0.1", "", "-1"},
+        Refusal{"ServerTlsWithoutKey", TcpServer, "{FREE}", "", "TLS error!",
+                "A TLS server link needs a certificate and a key.", "", "127.0.0.1", "", "", {true, "/no/cert.pem"}},
+        Refusal{"ClientPinTooShort", TcpClient, "", "9", "TLS error!",
+                "The pin is the SHA-256 fingerprint: 64 hex digits, colons allowed.", "", "127.0.0.1", "", "",
+                {true, "", "", "", "AB:CD"}},
+        Refusal{"ClientCaMissing", TcpClient, "", "9", "Add net failed!", "/no/ca.pem: No such file or directory", "",
+                "127.0.0.1", "", "", {true, "", "", "/no/ca.pem"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------- ports
@@ -230,6 +254,51 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
                                                       "link+ COM3 kind 3", "port+ COM5"}));
     Model->SavePortSettings(Port(3));
     EXPECT_EQ(FileText(ConfigPath()), file);
+}
+
+// The keys of the allow list, the client limit and TLS, written by hand, load and
+// save back as they were. A link whose settings cannot serve (a bad entry, a key
+// others can read) is kept, not listening, and says why; the rest listen.
+TEST_F(ConsoleModelTest, TrustKeysLoadShowAndSaveBackAsTheyWere)
+{
+    const qlntest::TlsFiles& files = qlntest::TlsFiles::Get();
+    ASSERT_TRUE(files.Made) << files.Why;
+    std::filesystem::create_directories(Home.Root + "/config/quillon");
+    const std::string openKey = Home.Root + "/open.key";
+    std::filesystem::copy_file(files.Server.Key, openKey);
+    chmod(openKey.c_str(), 0644);
+    const std::string listen = std::to_string(FreePort()), bad = std::to_string(FreePort()),
+                      open = std::to_string(FreePort());
+    const qlntest::SavedPort::Keys keys = {
+        {"SendToNetDelayTime", "0"}, {"ReceiveFromNetDelayTime", "0"}, {"LogFilename", ""}, {"LogMode", "0"},
+        {"NetCount", "4"},
+        {"Net1Type", "2"}, {"Net1LocalPort", listen}, {"Net1LocalAddr", "127.0.0.1"}, {"Net1Rfc2217", "1"},
+        {"Net1Allow", "127.0.0.1,::1/128"}, {"Net1MaxClients", "4"}, {"Net1Tls", "1"},
+        {"Net1TlsCert", files.Server.Cert}, {"Net1TlsKey", files.Server.Key}, {"Net1TlsCA", files.Ca.Cert},
+        {"Net2Type", "1"}, {"Net2RemoteAddr", "127.0.0.1"}, {"Net2RemotePort", "9"}, {"Net2AutoReconnect", "1"},
+        {"Net2ReconnectIntervalTime", "5000"}, {"Net2Tls", "1"}, {"Net2TlsPin", files.Self.Pin},
+        {"Net3Type", "2"}, {"Net3LocalPort", bad}, {"Net3Allow", "10.0.0.0/33"},
+        {"Net4Type", "2"}, {"Net4LocalPort", open}, {"Net4Tls", "1"}, {"Net4TlsCert", files.Server.Cert},
+        {"Net4TlsKey", openKey}};
+    const std::string written = qlntest::WrittenKeyByKey(ConfigPath(), "", "COM3", keys);
+    Start({3});
+
+    const ConsoleStatus status = Model->Status();
+    ASSERT_EQ(status.Ports.at(0).Links.size(), 4u);
+    const auto& links = status.Ports[0].Links;
+    EXPECT_TRUE(links[0].Listening);
+    EXPECT_EQ(links[0].Allow, "127.0.0.1,::1/128");
+    EXPECT_EQ(links[0].MaxClients, 4);
+    EXPECT_EQ(links[0].Tls, (TlsSettings {true, files.Server.Cert, files.Server.Key, files.Ca.Cert}));
+    EXPECT_EQ(links[0].TlsNow.Fingerprint, files.Server.Pin);
+    EXPECT_EQ(links[1].Tls.Pin, files.Self.Pin);
+    EXPECT_FALSE(links[2].Listening);
+    EXPECT_EQ(links[2].LastError, "10.0.0.0/33: prefix longer than 32");
+    EXPECT_FALSE(links[3].Listening);
+    EXPECT_NE(links[3].LastError.find("chmod 600 " + openKey), std::string::npos) << links[3].LastError;
+
+    Model->SavePortSettings(Port(3));
+    EXPECT_EQ(FileText(ConfigPath()), written);
 }
 
 // ---------------------------------------------------------------- observers

@@ -121,6 +121,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandTest,
         CommandRow{"LogMissing", {"set", "COM3", "log"}, false},
         CommandRow{"DelayTwo", {"set", "COM3", "send-delay", "1", "2"}, false},
         CommandRow{"EmptyWord", {"set", "COM3", "log", ""}, false},
+        CommandRow{"ServerTrust", {"link", "add", "COM3", "tcp-server", "1", "--allow", "10.0.0.0/8", "--max-clients", "4",
+                                   "--tls-cert", "c.pem", "--tls-key", "k.pem", "--tls-ca", "ca.pem"}, true},
+        CommandRow{"UdpAllow", {"link", "add", "COM3", "udp", "1", "h:2", "--allow", "::1"}, true},
+        CommandRow{"ClientPin", {"link", "add", "COM3", "tcp-client", "h:1", "--tls", "--tls-pin", "AB"}, true},
+        CommandRow{"ClientAllow", {"link", "add", "COM3", "tcp-client", "h:1", "--allow", "::1"}, false},
+        CommandRow{"ClientMaxClients", {"link", "add", "COM3", "tcp-client", "h:1", "--max-clients", "2"}, false},
+        CommandRow{"UdpTls", {"link", "add", "COM3", "udp", "1", "h:2", "--tls"}, false},
+        CommandRow{"TlsCertMissing", {"link", "add", "COM3", "tcp-server", "1", "--tls-cert"}, false},
         CommandRow{"Unknown", {"start"}, false},
         CommandRow{"UnknownOption", {"status", "--all"}, false},
         CommandRow{"Events", {"events", "--follow"}, true},
@@ -142,6 +150,17 @@ TEST(ControlCommandTest, KeepsTextsForTheModelAndFindsTheLogFile)
     ASSERT_TRUE(log.Ok);
     EXPECT_EQ(log.Command.FileWord, 4u);
     EXPECT_TRUE(log.Command.Hex);
+    // A TLS file turns TLS on, and its word is one to make absolute; the values stay
+    // texts for the model's checks.
+    const ParsedCommand tls = ParseControlCommand(
+        {"link", "add", "COM3", "tcp-server", "1", "--tls-key", "k.pem", "--max-clients", "x", "--tls-cert", "/c.pem"});
+    ASSERT_TRUE(tls.Ok);
+    EXPECT_TRUE(tls.Command.Link.Tls.On);
+    EXPECT_EQ(tls.Command.Link.Tls.Cert, "/c.pem");
+    EXPECT_EQ(tls.Command.Link.Tls.Key, "k.pem");
+    EXPECT_EQ(tls.Command.Link.MaxClients, "x");
+    EXPECT_EQ(tls.Command.PathWords, (std::vector<size_t>{10, 6}));
+
     const ParsedCommand off = ParseControlCommand({"set", "COM3", "log", "off"});
     EXPECT_TRUE(off.Command.Value.empty());
     EXPECT_EQ(off.Command.FileWord, 0u);

@@ -8,6 +8,7 @@
 
 #include "support/Console.h"
 #include "support/ProcessStats.h"
+#include "support/TlsFiles.h"
 
 using namespace qlntest;
 
@@ -37,6 +38,15 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     Console console;
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
+    // A TLS server link beside it takes every other churner, whose noise is no
+    // handshake: each costs a session that fails and goes.
+    const TlsFiles& files = TlsFiles::Get();
+    ASSERT_TRUE(files.Made) << files.Why;
+    LinkOptions tls;
+    tls.Tls = {true, files.Server.Cert, files.Server.Key};
+    const uint16_t tlsPort = FreePort();
+    CNetObject* tlsServer = console.Port->AddTcpServer(tlsPort, CPortObject::BindFailure::Refuse, nullptr, tls);
+    ASSERT_NE(tlsServer, nullptr);
     std::vector<std::vector<uint8_t>> streams;
     for (int i = 0; i < Stayers; ++i)
         streams.push_back(StayerStream(i));
@@ -68,7 +78,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
             // per pass, so its listener's queue stays short however slow the build.
             uint64_t passes = console.Manager->PassCount();
             WaitUntil([&] { return console.Manager->PassCount() >= passes + 2; }, 0.01);
-            fd = ConnectTo(port);
+            fd = ConnectTo(turn % 2 ? tlsPort : port);
             if (fd)
                 send(fd.Get(), noise.data(), noise.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         }
@@ -114,7 +124,8 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     EXPECT_EQ(misplaced, 0u) << "bytes lost, doubled or out of order";
 
     stayers.clear();
-    EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0; }, 30));
+    EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0 && console.ClientCount(tlsServer) == 0; }, 30));
+    EXPECT_GT(console.Locked([&] { return tlsServer->Refused; }), static_cast<uint64_t>(Churners));
     EXPECT_TRUE(WaitUntil([&] { return DescriptorCount() <= descriptors + 2; }, 10))
         << DescriptorCount() - descriptors << " descriptors more than before";
     if (ResidentSizeMeaningful) {

@@ -10,6 +10,7 @@
 
 #include "platform/devices/DeviceStore.h"
 #include "support/ParamName.h"
+#include "ui/SecurityForm.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -259,6 +260,43 @@ TEST_F(AddPortFormTest, AddressesAndLineControlGoWithTheirKinds)
     EXPECT_EQ(Boxes.Texts(), std::vector<QString> {"Listen Address error!"});
     EXPECT_EQ(form.focusWidget(), form.TCPServerListenAddrEdit);
     EXPECT_TRUE(form.isVisible());
+}
+
+// The security dialog offers each kind its own fields; what it took goes with the
+// kinds that take it, and OK refuses a bad entry with the entry and why.
+TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
+{
+    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    EXPECT_FALSE(form.SecurityButton->isHidden());
+    LinkFields server {TcpServer, "", "", "30000", "", false, "10.0.0.0/8", "4"};
+    server.Tls = {true, "/c.pem", "/k.pem", "/ca.pem"};
+    form.SetLink(server);
+    EXPECT_EQ(form.Link(), server);
+
+    TSecurityForm security(nullptr, form.Link());
+    EXPECT_TRUE(security.MaxClientsEdit->isEnabled());
+    EXPECT_FALSE(security.PinEdit->isEnabled());
+    EXPECT_EQ(security.AllowEdit->text(), "10.0.0.0/8");
+    security.AllowEdit->setText("10.0.0.0/33");
+    security.Read(form.Trust);
+
+    form.TCPClientRadioButton->setChecked(true);
+    const LinkFields client = form.Link();
+    EXPECT_TRUE(client.Allow.empty() && client.MaxClients.empty());
+    EXPECT_EQ(client.Tls, server.Tls);
+    LinkFields udp;
+    udp.Kind = Udp;
+    TSecurityForm forUdp(nullptr, udp);
+    EXPECT_FALSE(forUdp.TlsCheckBox->isEnabled());
+    EXPECT_TRUE(forUdp.AllowEdit->isEnabled());
+
+    form.UDPRadioButton->setChecked(true);
+    EXPECT_FALSE(form.Link().Tls.On);
+    form.show();
+    form.OKButton->click();
+    ASSERT_EQ(Boxes.Calls.size(), 1u);
+    EXPECT_EQ(Boxes.Calls[0].Text, "Allow List error!\n10.0.0.0/33: prefix longer than 32");
+    EXPECT_EQ(form.focusWidget(), form.SecurityButton);
 }
 
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)

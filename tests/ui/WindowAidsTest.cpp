@@ -19,6 +19,7 @@
 #include "forwarding/PortObject.h"
 #include "links/NetObject.h"
 #include "support/Bytes.h"
+#include "support/TlsFiles.h"
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -230,6 +231,37 @@ TEST_F(WindowAidsTest, EnterAppliesAnEditAndAnUnappliedValueIsItalic)
     Press(Form->ReconnectIntervalTimeEdit, Qt::Key_Enter);
     CGuard guard(Lock());
     EXPECT_EQ(client->ReconnectIntervalTime, 750);
+}
+
+// Edit Net shows a server link's allow list, client limit and TLS again, and OK
+// with them unchanged keeps them; the figures show the certificate to pin and a
+// peer turned away.
+TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
+{
+    const qlntest::TlsFiles& files = qlntest::TlsFiles::Get();
+    ASSERT_TRUE(files.Made) << files.Why;
+    const uint16_t listen = qlntest::FreePort();
+    LinkFields fields {TcpServer, "", "", std::to_string(listen), "", false, "127.0.0.2", "2"};
+    fields.Tls = {true, files.Server.Cert, files.Server.Key, files.Ca.Cert};
+    CNetObject* server = Add(fields);
+    ASSERT_NE(server, nullptr);
+    const UniqueFd outsider = qlntest::ConnectTo(listen);
+    EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"Allow: 127.0.0.2", "At most 2 clients", files.Server.Pin,
+                                                     "Refused 1, last " + PeerText(outsider) + ": not in the allow list"}));
+
+    RightClick(PortNode(0)->child(0));
+    ModalDriver driver([&](TAddPortForm& dialog) {
+        EXPECT_EQ(dialog.Link(), fields);
+        dialog.OKButton->click();
+    });
+    Form->EditNetMenuItem->trigger();
+    EXPECT_TRUE(driver.Done);
+    CNetObject* edited = LinkOf(PortNode(0)->child(0));
+    ASSERT_NE(edited, server);
+    CGuard guard(Lock());
+    EXPECT_EQ(edited->Allow, "127.0.0.2");
+    EXPECT_EQ(edited->MaxClients, 2);
+    EXPECT_EQ(edited->Tls, fields.Tls);
 }
 
 // The edited link keeps its place in the list and its index in the INI; a link that

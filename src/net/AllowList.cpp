@@ -1,0 +1,113 @@
+// Implements AllowList: the addresses and ranges a listening link takes.
+#include "net/AllowList.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+
+#include "platform/base/Text.h"
+
+namespace {
+
+constexpr uint8_t MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+// Whether the first `bits` bits of `a` and `b` agree.
+bool SamePrefix(const uint8_t* a, const uint8_t* b, int bits)
+{
+    const int whole = bits / 8;
+    if (std::memcmp(a, b, static_cast<size_t>(whole)) != 0)
+        return false;
+    const int rest = bits % 8;
+    if (rest == 0)
+        return true;
+    const auto mask = static_cast<uint8_t>(0xFF << (8 - rest));
+    return (a[whole] & mask) == (b[whole] & mask);
+}
+
+} // namespace
+
+bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& why)
+{
+    const std::string text(entry);
+    const size_t slash = entry.find('/');
+    std::string address(entry.substr(0, slash));
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    // inet_pton takes only the strict forms (a.b.c.d in decimal; RFC 4291 text), so
+    // nothing here can be mistaken for a name.
+    if (::inet_pton(AF_INET, address.c_str(), range.Bytes) == 1) {
+        range.Family = AF_INET;
+    } else if (::inet_pton(AF_INET6, address.c_str(), range.Bytes) == 1) {
+        range.Family = AF_INET6;
+    } else {
+        why = text + ": not an IPv4 or IPv6 address";
+        return false;
+    }
+    const int longest = range.Family == AF_INET ? 32 : 128;
+    range.Prefix = longest;
+    if (slash != std::string_view::npos) {
+        const std::string_view digits = entry.substr(slash + 1);
+        if (digits.empty() || digits.size() > 3
+            || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            why = text + ": the prefix length is not a number";
+            return false;
+        }
+        range.Prefix = std::stoi(std::string(digits));
+        if (range.Prefix > longest) {
+            why = text + ": prefix longer than " + std::to_string(longest);
+            return false;
+        }
+    }
+    // Peers of a dual-stack socket come unmapped: an entry written as a mapped
+    // address means the IPv4 range.
+    if (range.Family == AF_INET6 && range.Prefix >= 96 && std::memcmp(range.Bytes, MappedPrefix, 12) == 0) {
+        std::memmove(range.Bytes, range.Bytes + 12, 4);
+        std::memset(range.Bytes + 4, 0, 12);
+        range.Family = AF_INET;
+        range.Prefix -= 96;
+    }
+    return true;
+}
+
+bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why)
+{
+    AllowList list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::string_view entry = Trim(text.substr(start, comma - start), " \t");
+        start = comma + 1;
+        if (entry.empty()) {
+            if (Trim(text, " \t").empty())
+                break; // no list: everyone
+            why = "an empty entry";
+            return false;
+        }
+        Range range;
+        if (!ParseEntry(entry, range, why))
+            return false;
+        list.Ranges.push_back(range);
+    }
+    out = std::move(list);
+    return true;
+}
+
+bool AllowList::Allows(const NetAddress& peer) const
+{
+    if (Ranges.empty())
+        return true;
+    const NetAddress bare = peer.Unmapped();
+    const uint8_t* bytes = nullptr;
+    if (bare.Family() == AF_INET)
+        bytes = reinterpret_cast<const uint8_t*>(&reinterpret_cast<const sockaddr_in*>(&bare.Storage)->sin_addr);
+    else if (bare.Family() == AF_INET6)
+        bytes = reinterpret_cast<const sockaddr_in6*>(&bare.Storage)->sin6_addr.s6_addr;
+    else
+        return false;
+    for (const Range& range : Ranges) {
+        if (range.Family == bare.Family() && SamePrefix(range.Bytes, bytes, range.Prefix))
+            return true;
+    }
+    return false;
+}
