@@ -31,6 +31,7 @@ public:
     bool WantsLineReports() const override { return Rfc2217; }
     void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
     std::string Label() const override;
+    std::vector<std::string> Peers() const override;
     const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
 
     void OnClose(CSocket* socket, void* userData) override;
