@@ -246,7 +246,7 @@ TEST(StatusReportTest, AStoppedLogSaysWhySinceWhenAndWhatWasLost)
     EXPECT_NE(text.find("log /full/com3.log\n  log stopped: No space left on device (since "), std::string::npos)
         << text;
     EXPECT_NE(text.find("), 12 records lost\n"), std::string::npos) << text;
-    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"stopped\":true,"
+    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"timestamps\":false,\"stopped\":true,"
                                              "\"stoppedReason\":\"No space left on device\",\"stoppedSince\":"
                                              + std::to_string(port.LogStoppedSince) + ",\"recordsLost\":12}"),
               std::string::npos);
