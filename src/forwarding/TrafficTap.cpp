@@ -7,7 +7,9 @@ TrafficTap::TrafficTap(Wake wake, size_t byteLimit) : WakeUp(std::move(wake)), B
 
 void TrafficTap::Offer(int64_t time, bool inbound, const std::string& where, const uint8_t* data, size_t count)
 {
-    if (Bytes + count > ByteLimit || Records.size() >= RecordLimit) {
+    // Once one record is missed, the rest until the take are too: what is kept is the
+    // traffic as it was, up to where the count of the missed ones goes.
+    if (Missed > 0 || Bytes + count > ByteLimit || Records.size() >= RecordLimit) {
         ++Missed;
     } else {
         TrafficRecord& record = Records.emplace_back();

@@ -22,8 +22,9 @@ struct TrafficRecord {
 // pump fills as chunks pass and the monitor empties in its own time.
 //
 // The pump never waits for a monitor: beyond ByteLimit bytes (or RecordLimit
-// records) waiting, a record is not kept but counted as missed, and the count is
-// handed over with the next take. A monitor that keeps up misses nothing.
+// records) waiting, a record is not kept but counted as missed, and so is every
+// record after it until the monitor takes: what it takes is the traffic as it passed,
+// then the count of what followed. A monitor that keeps up misses nothing.
 //
 // Guarded by the manager lock: the pump offers with it held, the monitor takes with
 // it held. The wake is called by Offer, on the pump thread with the lock held, when
@@ -42,7 +43,7 @@ public:
     // One record of `count` bytes; a copy is kept, or the record counted as missed.
     void Offer(int64_t time, bool inbound, const std::string& where, const uint8_t* data, size_t count);
     // Appends what waits to `records`, oldest first, and adds the records missed
-    // since the last take to `missed`; the next record wakes again.
+    // after them to `missed`; the next record wakes again.
     void Take(std::vector<TrafficRecord>& records, uint64_t& missed);
     size_t WaitingBytes() const { return Bytes; }
 

@@ -39,23 +39,16 @@ void MonitorStream::Flush()
     Held = Socket->bytesToWrite() >= MaxPending && !Watch->Ended();
     if (Held)
         return;
-    std::vector<TrafficRecord> records = Watch->Take(Missed);
+    uint64_t missed = 0;
+    const std::vector<TrafficRecord> records = Watch->Take(missed);
     QByteArray out;
-    for (const TrafficRecord& record : records) {
-        if (Socket->bytesToWrite() + out.size() >= MaxPending) {
-            ++Missed;
-            continue;
-        }
-        if (Missed > 0) {
-            out += QByteArray::fromStdString(ControlProtocol::EncodeMissed(Missed));
-            Missed = 0;
-        }
-        out += QByteArray::fromStdString(ControlProtocol::EncodeRecord(record));
-    }
-    if (Missed > 0 && Socket->bytesToWrite() + out.size() < MaxPending) {
-        out += QByteArray::fromStdString(ControlProtocol::EncodeMissed(Missed));
-        Missed = 0;
-    }
+    // What the connection cannot take is counted with what the watch missed after it.
+    size_t sent = 0;
+    for (; sent < records.size() && Socket->bytesToWrite() + out.size() < MaxPending; ++sent)
+        out += QByteArray::fromStdString(ControlProtocol::EncodeRecord(records[sent]));
+    missed += records.size() - sent;
+    if (missed > 0)
+        out += QByteArray::fromStdString(ControlProtocol::EncodeMissed(missed));
     if (Watch->Ended()) {
         Ending = true;
         out += QByteArray::fromStdString(ControlProtocol::EncodeEnd(Watch->EndReason()));

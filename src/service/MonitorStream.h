@@ -1,6 +1,5 @@
 #pragma once
 #include <QObject>
-#include <cstdint>
 #include <memory>
 
 #include "console/ConsoleResult.h"
@@ -40,7 +39,6 @@ private:
 
     QLocalSocket* Socket;
     std::unique_ptr<TrafficWatch> Watch;
-    uint64_t Missed = 0; // not yet told to the client
     bool Held = false;   // records wait in the watch until the client reads
     bool Ending = false;
 };

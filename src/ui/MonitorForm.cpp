@@ -135,6 +135,13 @@ void TMonitorForm::RefreshTimer()
             Kept.pop_front();
         }
     };
+    for (TrafficRecord& record : records) {
+        ++Records;
+        Bytes += record.Bytes.size();
+        text += TrafficRecordText(record, view);
+        keep(Shown {std::move(record), 0});
+    }
+    // The records missed followed those taken.
     if (missed > 0) {
         Missed += missed;
         Shown line;
@@ -142,12 +149,6 @@ void TMonitorForm::RefreshTimer()
         line.Missed = missed;
         text += MissedRecordsText(line.Record.Time, missed);
         keep(std::move(line));
-    }
-    for (TrafficRecord& record : records) {
-        ++Records;
-        Bytes += record.Bytes.size();
-        text += TrafficRecordText(record, view);
-        keep(Shown {std::move(record), 0});
     }
     if (Watch->Ended() && !EndShown) {
         EndShown = true;
