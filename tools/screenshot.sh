@@ -13,7 +13,7 @@
 # be made, HOME is a temporary folder, and the script says so.
 #
 #   bash tools/screenshot.sh [window.png [monitor.png]]
-#                                 (default: docs/window.png, docs/monitor.png)
+#                     (default: docs/window.png, and monitor.png beside the first)
 #
 # Fails (exit 1) when a window cannot be drawn: no window appears, or a picture is
 # not its window's size (600 x 400, 640 x 400).
@@ -22,7 +22,7 @@ source "$(dirname "$0")/deps.sh"
 qln_install_deps
 qln_install_deps "${qln_screenshot_packages[@]}"
 out="$(realpath -m "${1:-$qln_root/docs/window.png}")"
-monitor_out="$(realpath -m "${2:-$qln_root/docs/monitor.png}")"
+monitor_out="$(realpath -m "${2:-$(dirname "$out")/monitor.png}")"
 [ -x "$qln_root/build/bin/QuillonConsole" ] || qln_build "$qln_root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 if [ -z "${QLN_SCREENSHOT_HOME:-}" ]; then
