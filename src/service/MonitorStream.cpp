@@ -7,16 +7,18 @@
 
 MonitorStream::MonitorStream(QLocalSocket* socket) : QObject(socket), Socket(socket)
 {
-    // The client reads again: what waited in the watch, and the count of what was
-    // missed meanwhile, can go.
+    // The client reads again: what waits can go.
     connect(Socket, &QLocalSocket::bytesWritten, this, [this] {
         if (Held && Socket->bytesToWrite() < MaxPending)
             Flush();
     });
 }
 
-// The watch goes first, under the manager lock: no wake can reach this object after.
-MonitorStream::~MonitorStream() = default;
+MonitorStream::~MonitorStream()
+{
+    // The watch goes first, under the manager lock: no wake reaches this object after.
+    Watch.reset();
+}
 
 ConsoleResult MonitorStream::Start(ConsoleModel& model, CPortObject* port)
 {
@@ -30,32 +32,38 @@ ConsoleResult MonitorStream::Start(ConsoleModel& model, CPortObject* port)
     return ConsoleResult::Done();
 }
 
+bool MonitorStream::WriteWaiting()
+{
+    QByteArray out;
+    while (!Waiting.empty() && Socket->bytesToWrite() + out.size() < MaxPending) {
+        out += QByteArray::fromStdString(ControlProtocol::EncodeRecord(Waiting.front()));
+        Waiting.pop_front();
+    }
+    if (Waiting.empty() && MissedAfter > 0) {
+        out += QByteArray::fromStdString(ControlProtocol::EncodeMissed(MissedAfter));
+        MissedAfter = 0;
+    }
+    if (!out.isEmpty())
+        Socket->write(out);
+    return Waiting.empty();
+}
+
 void MonitorStream::Flush()
 {
     if (!Watch || Ending)
         return;
-    // While the client does not read, records stay in the watch, which keeps what it
-    // can and counts the rest.
-    Held = Socket->bytesToWrite() >= MaxPending && !Watch->Ended();
+    // While the client does not read, what was taken waits here and the rest in the
+    // watch, which keeps what its bound holds and counts what follows.
+    Held = !WriteWaiting() || (Socket->bytesToWrite() >= MaxPending && !Watch->Ended());
     if (Held)
         return;
-    uint64_t missed = 0;
-    const std::vector<TrafficRecord> records = Watch->Take(missed);
-    QByteArray out;
-    // What the connection cannot take is counted with what the watch missed after it.
-    size_t sent = 0;
-    for (; sent < records.size() && Socket->bytesToWrite() + out.size() < MaxPending; ++sent)
-        out += QByteArray::fromStdString(ControlProtocol::EncodeRecord(records[sent]));
-    missed += records.size() - sent;
-    if (missed > 0)
-        out += QByteArray::fromStdString(ControlProtocol::EncodeMissed(missed));
-    if (Watch->Ended()) {
-        Ending = true;
-        out += QByteArray::fromStdString(ControlProtocol::EncodeEnd(Watch->EndReason()));
-    }
-    if (!out.isEmpty())
-        Socket->write(out);
+    std::vector<TrafficRecord> records = Watch->Take(MissedAfter);
+    Waiting.assign(std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
+    Held = !WriteWaiting();
+    if (Held || !Watch->Ended())
+        return;
     // Closes once what is written has gone out.
-    if (Ending)
-        Socket->disconnectFromServer();
+    Ending = true;
+    Socket->write(QByteArray::fromStdString(ControlProtocol::EncodeEnd(Watch->EndReason())));
+    Socket->disconnectFromServer();
 }

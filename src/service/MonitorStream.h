@@ -1,5 +1,7 @@
 #pragma once
 #include <QObject>
+#include <cstdint>
+#include <deque>
 #include <memory>
 
 #include "console/ConsoleResult.h"
@@ -14,9 +16,10 @@ class QLocalSocket;
 // goes, the port is removed or the console stops.
 //
 // The console never waits for the client: the records go on the event loop, and
-// while the client leaves MaxPending bytes unread they wait in the watch, whose
-// bound drops and counts the rest; the count goes to the client once it reads again.
-// A connection the client closed takes the watch with it.
+// while the client leaves MaxPending bytes unread, what was taken from the watch
+// waits here and the rest in the watch, whose bound counts what it cannot keep; the
+// count goes to the client after the records before it. A connection the client
+// closed takes the watch with it.
 //
 // Window (main) thread only. A child of its socket, which it closes at the end.
 class MonitorStream : public QObject {
@@ -36,9 +39,13 @@ public:
 private:
     // Takes what the watch has and writes what the connection can take.
     void Flush();
+    // Writes what waits while the connection takes it; true when nothing waits.
+    bool WriteWaiting();
 
     QLocalSocket* Socket;
     std::unique_ptr<TrafficWatch> Watch;
-    bool Held = false;   // records wait in the watch until the client reads
+    std::deque<TrafficRecord> Waiting; // taken from the watch, not yet written
+    uint64_t MissedAfter = 0;          // the records the watch missed after Waiting's
+    bool Held = false;                 // records wait until the client reads
     bool Ending = false;
 };
