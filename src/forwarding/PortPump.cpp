@@ -115,8 +115,27 @@ void CPortObject::DeliverToApplication()
 bool CPortObject::TellPassed(bool inbound, const uint8_t* data, uint32_t count)
 {
     QLN_ASSERT_HELD(ManagerLock);
-    if (Taps.empty() && (!Log.Timestamps() || Log.FileName().empty()))
+    const bool stamped = Log.Timestamps() && !Log.FileName().empty();
+    if (Taps.empty() && !stamped)
         return false;
+    // Monitors that stopped taking only count what passes until they take again: no
+    // record is made for them (a chunk in is a record per sender).
+    if (!stamped && std::all_of(Taps.begin(), Taps.end(), [](const auto& tap) { return tap->Missing(); })) {
+        uint64_t records = 1;
+        if (inbound) {
+            records = 0;
+            size_t covered = 0;
+            for (auto stretch = FromNetOrigins.begin(); covered < count; ++records) {
+                if (stretch == FromNetOrigins.end())
+                    covered = count; // bytes of no known sender: one record
+                else
+                    covered += (stretch++)->Length;
+            }
+        }
+        for (const std::shared_ptr<TrafficTap>& tap : Taps)
+            tap->Miss(records);
+        return false;
+    }
     const int64_t now = WallNow();
     auto record = [&](const uint8_t* bytes, uint32_t length, const std::string& where) {
         Log.Write(inbound, bytes, length, now, where);

@@ -42,6 +42,10 @@ public:
 
     // One record of `count` bytes; a copy is kept, or the record counted as missed.
     void Offer(int64_t time, bool inbound, const std::string& where, const uint8_t* data, size_t count);
+    // Whether records are only counted until the next take: the pump then need not
+    // make them, and counts them with Miss.
+    bool Missing() const { return Missed > 0; }
+    void Miss(uint64_t records) { Missed += records; }
     // Appends what waits to `records`, oldest first, and adds the records missed
     // after them to `missed`; the next record wakes again.
     void Take(std::vector<TrafficRecord>& records, uint64_t& missed);
