@@ -35,7 +35,7 @@ struct Options {
 // The case families, in the order of the report.
 inline const std::vector<std::string>& CaseNames()
 {
-    static const std::vector<std::string> names {"paced", "broadcast", "slow", "idle", "roundtrip", "bulk", "log", "rfc2217", "tls"};
+    static const std::vector<std::string> names {"paced", "broadcast", "slow", "idle", "roundtrip", "bulk", "log", "rfc2217", "tls", "monitor"};
     return names;
 }
 

@@ -67,6 +67,7 @@ Job Bridge::MakeJob(const Layout& layout, std::vector<Fd>& listeners)
 {
     Job job;
     job.WindowOpen = layout.WindowOpen;
+    job.Monitor = layout.Monitor;
     for (size_t i = 0; i < layout.Ports.size(); ++i) {
         const PortLayout& want = layout.Ports[i];
         JobPort port;

@@ -24,10 +24,18 @@ struct PortLayout {
                             // TLS relays (TlsPeer.h), the same for both contestants
 };
 
+// Console only: a traffic monitor on every port.
+enum class MonitorKind {
+    None,
+    Stalled,  // it never takes a record: its queue fills, and the rest is counted as missed
+    Draining, // it takes what waits every 10 ms, as a watching window would
+};
+
 struct Layout {
     std::vector<PortLayout> Ports;
     bool Log = false;        // a raw traffic log per port, in the private temp folder
     bool WindowOpen = false; // console: the window's 200 ms refresh timer runs
+    MonitorKind Monitor = MonitorKind::None;
 
     static Layout Uniform(int ports, PortLayout each)
     {
@@ -56,6 +64,7 @@ struct Job {
     std::vector<JobPort> Ports;
     bool WindowOpen = false;
     std::string TlsCa, TlsCert, TlsKey; // the TLS links' files
+    MonitorKind Monitor = MonitorKind::None;
 };
 
 class HostControl;

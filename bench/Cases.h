@@ -15,6 +15,7 @@ void BulkCase(const Options& options, Report& report);      // CaseBulk.cpp
 void LogCase(const Options& options, Report& report);       // CaseBulk.cpp
 void Rfc2217Case(const Options& options, Report& report);
 void TlsCase(const Options& options, Report& report);
+void MonitorCase(const Options& options, Report& report);
 
 // A row of both contestants' medians of `figure` for `measure`; socat shows "—"
 // where it had no equivalent.

@@ -9,6 +9,8 @@
 #include "platform/pty/PortDriver.h"
 #include "ports/QLNManager.h"
 
+#include <thread>
+
 namespace bench {
 
 // ---- the benchmark's side -------------------------------------------------------
@@ -77,6 +79,8 @@ std::vector<std::string> JobArguments(const Job& job)
         args.push_back("--window");
     if (!job.TlsCa.empty())
         args.insert(args.end(), {"--tls-ca", job.TlsCa, "--tls-cert", job.TlsCert, "--tls-key", job.TlsKey});
+    if (job.Monitor != MonitorKind::None)
+        args.push_back(job.Monitor == MonitorKind::Stalled ? "--monitor-stalled" : "--monitor-draining");
     for (auto& port : job.Ports) {
         args.insert(args.end(), {"--port", std::to_string(port.Number)});
         for (auto& link : port.Links) {
@@ -156,6 +160,10 @@ Job ParseJob(int argc, char** argv)
         std::string arg = argv[i];
         if (arg == "--window") {
             job.WindowOpen = true;
+            continue;
+        }
+        if (arg == "--monitor-stalled" || arg == "--monitor-draining") {
+            job.Monitor = arg == "--monitor-stalled" ? MonitorKind::Stalled : MonitorKind::Draining;
             continue;
         }
         if (i + 1 >= argc)
@@ -267,6 +275,32 @@ void ConsoleHostMain(int argc, char** argv)
             ports[i]->SetLogFile(job.Ports[i].LogFile.c_str());
         }
         Say("port " + std::to_string(numbers[i]) + " " + PortDriver::Instance().LinkPath(numbers[i]));
+    }
+    // A monitor on every port, as the console model's watch puts it there. One that
+    // drains takes what waits every 10 ms on a thread of its own; one that is stalled
+    // is never taken from.
+    std::vector<std::shared_ptr<TrafficTap>> taps;
+    if (job.Monitor != MonitorKind::None) {
+        for (CPortObject* port : ports) {
+            taps.push_back(std::make_shared<TrafficTap>());
+            port->AddTap(taps.back());
+        }
+    }
+    if (job.Monitor == MonitorKind::Draining) {
+        // Runs until the process ends (_exit below).
+        std::thread([manager, taps] {
+            std::vector<TrafficRecord> records;
+            uint64_t missed = 0;
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                {
+                    CGuard guard(manager->Lock());
+                    for (const auto& tap : taps)
+                        tap->Take(records, missed);
+                }
+                records.clear();
+            }
+        }).detach();
     }
     Say("ready");
 

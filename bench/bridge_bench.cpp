@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     const std::pair<const char*, CaseFunction> cases[] = {
         {"paced", PacedCase}, {"broadcast", BroadcastCase}, {"slow", SlowReaderCase}, {"idle", IdleCase},
         {"roundtrip", RoundTripCase}, {"bulk", BulkCase}, {"log", LogCase},
-        {"rfc2217", Rfc2217Case}, {"tls", TlsCase}};
+        {"rfc2217", Rfc2217Case}, {"tls", TlsCase}, {"monitor", MonitorCase}};
     Report report;
     for (auto [name, run] : cases)
         if (options.Wants(name))

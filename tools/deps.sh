@@ -5,9 +5,9 @@ set -euo pipefail
 
 qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev libgtest-dev libgmock-dev libssl-dev openssl socat python3 python3-serial ser2net dpkg-dev lintian)
 
-# Only for tools/screenshot.sh: a virtual display, and the tools that find, grab and
-# convert the window.
-qln_screenshot_packages=(xvfb xauth x11-utils x11-apps imagemagick)
+# Only for tools/screenshot.sh: a virtual display, and the tools that find, click,
+# grab and convert the windows.
+qln_screenshot_packages=(xvfb xauth x11-utils x11-apps imagemagick xdotool)
 
 # Installs the packages named (default: qln_packages) that are missing.
 qln_install_deps() {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Takes the README's picture of the window: the console, built from this tree, runs
-# under a virtual X display in private folders with one port (COM5) and three links
-# (a TCP client, a TCP server and UDP, from its INI), with socat as the peers and an
-# application that holds the port; the window alone is grabbed into a PNG.
+# Takes the README's pictures of the window and of a port's monitor: the console,
+# built from this tree, runs under a virtual X display in private folders with one
+# port (COM5) and three links (a TCP client, a TCP server and UDP, from its INI), with
+# socat as the peers and an application that holds the port; the window alone is
+# grabbed into a PNG. Then "Monitor..." is chosen from COM5's context menu (a right
+# click and its M key), traffic passes both ways, and the monitor's window is grabbed.
 #
 # The window shows the port's path, which should read as a user's
 # (/home/ann/.local/state/quillon/dev/COM5), not as a temporary folder: the script runs
@@ -10,21 +12,23 @@
 # namespace) with an empty /home there, seen by nothing else. Where no namespace can
 # be made, HOME is a temporary folder, and the script says so.
 #
-#   bash tools/screenshot.sh [out.png]      (default: docs/window.png)
+#   bash tools/screenshot.sh [window.png [monitor.png]]
+#                     (default: docs/window.png, and monitor.png beside the first)
 #
-# Fails (exit 1) when the window cannot be drawn: no window appears, or the picture
-# is not the window's 600 x 400.
+# Fails (exit 1) when a window cannot be drawn: no window appears, or a picture is
+# not its window's size (600 x 400, 640 x 400).
 set -euo pipefail
 source "$(dirname "$0")/deps.sh"
 qln_install_deps
 qln_install_deps "${qln_screenshot_packages[@]}"
 out="$(realpath -m "${1:-$qln_root/docs/window.png}")"
+monitor_out="$(realpath -m "${2:-$(dirname "$out")/monitor.png}")"
 [ -x "$qln_root/build/bin/QuillonConsole" ] || qln_build "$qln_root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 if [ -z "${QLN_SCREENSHOT_HOME:-}" ]; then
     for ns in "unshare --mount --propagation private" "unshare --user --map-root-user --mount --propagation private"; do
         if $ns true 2>/dev/null; then
-            QLN_SCREENSHOT_HOME=/home/ann exec $ns bash "$0" "$out"
+            QLN_SCREENSHOT_HOME=/home/ann exec $ns bash "$0" "$out" "$monitor_out"
         fi
     done
     echo "screenshot: no mount namespace here; the picture shows a temporary folder as HOME" >&2
@@ -127,15 +131,48 @@ pids+=($!)
 pids+=($!)
 sleep 2.5 # two refreshes of the window after the traffic
 
-xwd -silent -id "$window" > "$work/window.xwd"
-mkdir -p "$(dirname "$out")"
-# Few colours keep the picture small; the window has hardly more.
-/usr/bin/convert "xwd:$work/window.xwd" -colors 64 "png8:$out"
-size="$(/usr/bin/identify -format '%wx%h' "$out")"
-kill -TERM "$console"
-wait "$console" || true
-if [ "$size" != "600x400" ]; then
-    echo "screenshot: the picture is $size, not the window's 600x400" >&2
+# Grabs window $1 into $2, which must come out $3 (width x height).
+grab() {
+    xwd -silent -id "$1" > "$work/grab.xwd"
+    mkdir -p "$(dirname "$2")"
+    # Few colours keep the picture small; the windows have hardly more.
+    /usr/bin/convert "xwd:$work/grab.xwd" -colors 64 "png8:$2"
+    local size
+    size="$(/usr/bin/identify -format '%wx%h' "$2")"
+    if [ "$size" != "$3" ]; then
+        echo "screenshot: the picture is $size, not the window's $3" >&2
+        kill -TERM "$console"
+        exit 1
+    fi
+    echo "screenshot: $2 ($size, $(stat -c %s "$2") bytes)"
+}
+grab "$window" "$out" 600x400
+
+# COM5's monitor, from its context menu: the first node of the tree, then M.
+xdotool mousemove --window "$window" 40 86 click 3
+sleep 0.5
+xdotool key m
+monitor=""
+for _ in $(seq 100); do
+    monitor="$(xwininfo -root -tree 2>/dev/null | awk '/"COM5 Monitor"/ && / 640x400\+/ { print $1; exit }')"
+    [ -n "$monitor" ] && break
+    sleep 0.1
+done
+if [ -z "$monitor" ]; then
+    echo "screenshot: the monitor's window did not appear" >&2
+    cat "$work/console.log" >&2
+    kill -TERM "$console"
     exit 1
 fi
-echo "screenshot: $out ($size, $(stat -c %s "$out") bytes)"
+# A modem's exchange: the application asks, a client of the server answers.
+printf 'AT+CGMI\r\n' > "$link"
+sleep 0.3
+printf 'Quillon\r\nOK\r\n' | socat -u - TCP:127.0.0.1:30001 >/dev/null 2>&1
+sleep 0.3
+printf 'AT+CGSN\r\n' > "$link"
+sleep 0.3
+printf '866301058453621\r\n\r\nOK\r\n' | socat -u - TCP:127.0.0.1:30001 >/dev/null 2>&1
+sleep 1
+grab "$monitor" "$monitor_out" 640x400
+kill -TERM "$console"
+wait "$console" || true

@@ -99,6 +99,9 @@ extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, cha
         QObject::connect(&instance, &SingleInstance::RaiseRequested, &form,
                          [&form] { form.TrayIcon1Restore(); });
         form.GetModel()->SetHasWindow(true);
+        // SIGHUP reloads the configuration; the window follows by the model's observers.
+        QObject::connect(&stopSignals, &QuitOnSignals::ReloadRequested, &form,
+                         [&form] { form.GetModel()->Reload(); });
         // quillonctl's commands go through the window's model: its tree follows them.
         ControlServer control(*form.GetModel(), instance.ControlPath());
         if (QString why; !control.Listen(why))

@@ -65,6 +65,8 @@ ConsoleResult ConsoleModel::Start(const ManagerStarter& start)
 
 void ConsoleModel::StopPorts()
 {
+    if (PortManager)
+        EndWatches(nullptr, true, "The console stopped.");
     PortManager.reset();
     Started = false;
 }
@@ -122,6 +124,7 @@ ConsoleModel::PortSettings ConsoleModel::SettingsOf(CPortObject* port)
     settings.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
     settings.LogFilename = port->GetLogFilename();
     settings.LogMode = port->GetLogMode();
+    settings.LogTimestamps = port->GetLogTimestamps();
     return settings;
 }
 
@@ -205,6 +208,7 @@ ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
     const int32_t number = port->GetPortNumber();
     switch (PortManager->RemovePort(port)) {
     case 1:
+        EndWatches(port, false, ComName(number) + " was removed.");
         Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
         return ErasePortSettings(number);
     case -1:
@@ -389,13 +393,14 @@ ConsoleResult ConsoleModel::SetReceiveFromNetDelayTime(CPortObject* port, int32_
                       [&] { port->SetReceiveFromNetDelayTime(milliseconds); });
 }
 
-ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filename, int32_t mode)
+ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps)
 {
     if (const std::string problem = LogNameProblem(filename); !problem.empty())
         return ConsoleResult::Refused("Set log file failed!", problem);
     ConsoleResult result = ChangePort(port, nullptr, ConsoleObserver::Option::Log, [&] {
         port->SetLogFile(filename.c_str());
         port->SetLogMode(mode != 0 ? 1 : 0);
+        port->SetLogTimestamps(timestamps);
     });
     // A change that could not be saved is the graver news; the name is kept either way.
     if (!result || result.Unsaved)

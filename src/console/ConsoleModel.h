@@ -12,10 +12,12 @@
 #include "console/ConsoleResult.h"
 #include "console/ConsoleStatus.h"
 #include "console/LinkFields.h"
+#include "console/TrafficWatch.h"
 #include "ports/QLNManager.h"
 
+#include "platform/config/ProfileFile.h"
+
 class Autostart;
-class ProfileFile;
 
 // What the console does, without a window: it owns the port manager (its ports,
 // their links and options, the pump) and the configuration file, and carries out
@@ -91,6 +93,18 @@ public:
     // Erases the port's section; a failure is logged and reported as SavePortSettings
     // reports one.
     ConsoleResult ErasePortSettings(int32_t number);
+    // Reads the configuration file again and applies what differs from what runs
+    // (ConsoleReload.cpp): each installed port's options, and its links: a link
+    // whose entry is unchanged is kept with its connections (its reconnect options
+    // set in place), a changed one is made anew (a server or UDP link on the same
+    // local port taking over the socket, as ReplaceNet), one without an entry is
+    // removed, a new entry added; the links end in the file's order. Values the load
+    // would leave out are left out, and a section of a port that is not installed
+    // is skipped, as at load. Observers hear every change; the event log says each
+    // and then what the reload came to, and `said`, when given, gets those lines.
+    // Nothing is saved. Refused with "Reload failed!" when the file is missing or
+    // cannot be read: what runs stays as it is.
+    ConsoleResult Reload(std::vector<std::string>* said = nullptr);
     const std::string& ConfigPath() const;
 
     // "General"/"MinimizeWhenRun".
@@ -159,10 +173,11 @@ public:
     // The log's "Set", for every caller: a name that cannot be a path (LogNameProblem)
     // is refused with "Set log file failed!" and nothing changes. Otherwise the name
     // and mode are applied and saved (an empty name leaves the port without a log;
-    // `mode` not 0 logs in hexadecimal text), and then, as CheckLogFile, refused with
-    // "Open log file failed!" when records cannot be appended now: the name is kept,
-    // and the log tries again at each record.
-    ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode);
+    // `mode` not 0 logs in hexadecimal text; `timestamps` puts the time, link and
+    // peer in front of each record), and then, as CheckLogFile, refused with "Open
+    // log file failed!" when records cannot be appended now: the name is kept, and
+    // the log tries again at each record.
+    ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps);
     // Why `filename` cannot name a log, in words for the user, or empty when it can:
     // a line break or NUL, or PATH_MAX characters or more.
     static std::string LogNameProblem(const std::string& filename);
@@ -182,6 +197,7 @@ public:
         int32_t ReceiveFromNetDelayTime = 0;
         std::string LogFilename;
         int32_t LogMode = 0;
+        bool LogTimestamps = false;
     };
     PortSettings SettingsOf(CPortObject* port);
     struct LinkSettings {
@@ -197,6 +213,18 @@ public:
     // `always`); empty otherwise.
     std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
 
+    // ---- the traffic monitor (TrafficWatch.cpp)
+
+    // At most this many watches at once, all ports together.
+    static constexpr size_t MaxWatches = 32;
+    // Watches the port's traffic from now on: every chunk it moves is kept for the
+    // watch, up to its tap's bound (beyond that records are counted as missed), until
+    // the watch goes. `wake` is called when records start to wait, from the pump
+    // thread with the manager lock held (it may only schedule a Take), and once on
+    // this thread when the watch ends. Null, with `refusal` saying why, when the port
+    // is not the console's ("No such port.") or MaxWatches watch already.
+    std::unique_ptr<TrafficWatch> Watch(CPortObject* port, TrafficTap::Wake wake, ConsoleResult* refusal = nullptr);
+
     // ---- figures
 
     // Every port and link now; empty without a manager.
@@ -206,8 +234,18 @@ public:
     ConsoleStatus Status(CPortObject* port);
 
 private:
+    friend class TrafficWatch;
+
     // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
     void OpenSettings();
+    // Reload's work on one port, lock held: its changes said and counted in `tally`.
+    struct ReloadTally;
+    void ReloadPort(CPortObject* port, const ProfileFile::Snapshot& file, int32_t highestIndex, ReloadTally& tally);
+    // The watch goes (its destructor).
+    void Unwatch(TrafficWatch* watch);
+    // Ends the watches of `port` (null: every watch) with `why`; `portAlive`: the port
+    // is still there to take their taps from.
+    void EndWatches(CPortObject* port, bool portAlive, const std::string& why);
     bool Owns(CPortObject* port);
     bool Owns(CPortObject* port, CNetObject* link);
     // Makes the link `fields` describes (checked as `check`) at the end of the port's
@@ -235,5 +273,6 @@ private:
     std::unique_ptr<Autostart> AutorunKey; // null when the autostart folder cannot be opened
     std::string ConfigFilePath;
     std::vector<ConsoleObserver*> Observers;
+    std::vector<TrafficWatch*> Watches; // not owned; each leaves the list as it ends or goes
     bool HasWindow = false;
 };

@@ -22,6 +22,11 @@ public:
     virtual void LinkReplaced(CPortObject* /*port*/, CNetObject* /*old*/, CNetObject* /*fresh*/) {}
     // One option of a port (`link` null) or of one of its links was set and saved.
     virtual void OptionChanged(CPortObject* /*port*/, CNetObject* /*link*/, Option /*option*/) {}
+    // The port's links are in another order now (a reload put them in the file's):
+    // FindLink tells it.
+    virtual void LinksReordered(CPortObject* /*port*/) {}
+    // The console's own options were read anew from the configuration file (a reload).
+    virtual void ConsoleOptionsReloaded() {}
 
 protected:
     ~ConsoleObserver() = default;

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include "console/ConsoleModel.h"
+#include "console/StoredSettings.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
 #include "platform/base/Text.h"
@@ -70,6 +71,8 @@ void NotLoaded(const std::string& section, const std::string& key, const std::st
     SayEvent(EventLevel::Warning, "config", section + " " + key + " not loaded: " + problem);
 }
 
+} // namespace
+
 // The largest i for which some line of the text has the key "Net<i>Type", in any
 // section and letter case; 0 when there is none.
 //
@@ -102,6 +105,52 @@ int32_t HighestLinkIndexIn(std::string_view content)
     return highest;
 }
 
+namespace {
+
+// The keys of link entry `i`, in the order the file has always had them.
+void AddLinkPairs(ProfileFile::KeyValues& pairs, int32_t i, const CNetObject* link)
+{
+    auto add = [&pairs](std::string key, std::string value) {
+        pairs.emplace_back(std::move(key), std::move(value));
+    };
+    auto number = [](int64_t value) { return std::to_string(value); };
+
+    add(LinkKey(i, "Type"), number(link->Type));
+    switch (link->Type) {
+    case TcpClient:
+        add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
+        add(LinkKey(i, "RemotePort"), number(link->RemotePort));
+        add(LinkKey(i, "AutoReconnect"), number(link->AutoReconnect ? 1 : 0));
+        add(LinkKey(i, "ReconnectIntervalTime"), number(link->ReconnectIntervalTime));
+        break;
+    case TcpServer:
+        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
+        break;
+    case Udp:
+        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
+        add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
+        add(LinkKey(i, "RemotePort"), number(link->RemotePort));
+        break;
+    }
+    // Written only when set, so a file without them stays as it always was.
+    if (!link->LocalAddr.empty())
+        add(LinkKey(i, "LocalAddr"), link->LocalAddr);
+    if (link->Rfc2217)
+        add(LinkKey(i, "Rfc2217"), "1");
+    if (!link->Allow.empty())
+        add(LinkKey(i, "Allow"), link->Allow);
+    if (link->MaxClients != 0)
+        add(LinkKey(i, "MaxClients"), number(link->MaxClients));
+    if (link->Tls.On)
+        add(LinkKey(i, "Tls"), "1");
+    const std::pair<const char*, const std::string*> tlsFiles[] = {
+        {"TlsCert", &link->Tls.Cert}, {"TlsKey", &link->Tls.Key}, {"TlsCA", &link->Tls.CA}, {"TlsPin", &link->Tls.Pin}};
+    for (const auto& [name, value] : tlsFiles) {
+        if (!value->empty())
+            add(LinkKey(i, name), *value);
+    }
+}
+
 // The pairs of a port's section, in the order the file has always had them.
 // Manager lock held by the caller.
 ProfileFile::KeyValues SectionPairs(CPortObject& port)
@@ -116,47 +165,15 @@ ProfileFile::KeyValues SectionPairs(CPortObject& port)
     add("ReceiveFromNetDelayTime", number(port.GetReceiveFromNetDelayTime()));
     add("LogFilename", port.GetLogFilename());
     add("LogMode", number(port.GetLogMode() != 0 ? 1 : 0));
+    // Written only when set: without it the records are as they always were.
+    if (port.GetLogTimestamps())
+        add("LogTimestamps", "1");
     CPortObject::NetLinkList& links = port.GetNetLinks();
     add("NetCount", number(static_cast<int64_t>(links.size())));
 
     int32_t i = 0;
-    for (const std::unique_ptr<CNetObject>& link : links) {
-        ++i;
-        add(LinkKey(i, "Type"), number(link->Type));
-        switch (link->Type) {
-        case TcpClient:
-            add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
-            add(LinkKey(i, "RemotePort"), number(link->RemotePort));
-            add(LinkKey(i, "AutoReconnect"), number(link->AutoReconnect ? 1 : 0));
-            add(LinkKey(i, "ReconnectIntervalTime"), number(link->ReconnectIntervalTime));
-            break;
-        case TcpServer:
-            add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
-            break;
-        case Udp:
-            add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
-            add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
-            add(LinkKey(i, "RemotePort"), number(link->RemotePort));
-            break;
-        }
-        // Written only when set, so a file without them stays as it always was.
-        if (!link->LocalAddr.empty())
-            add(LinkKey(i, "LocalAddr"), link->LocalAddr);
-        if (link->Rfc2217)
-            add(LinkKey(i, "Rfc2217"), "1");
-        if (!link->Allow.empty())
-            add(LinkKey(i, "Allow"), link->Allow);
-        if (link->MaxClients != 0)
-            add(LinkKey(i, "MaxClients"), number(link->MaxClients));
-        if (link->Tls.On)
-            add(LinkKey(i, "Tls"), "1");
-        const std::pair<const char*, const std::string*> tlsFiles[] = {
-            {"TlsCert", &link->Tls.Cert}, {"TlsKey", &link->Tls.Key}, {"TlsCA", &link->Tls.CA}, {"TlsPin", &link->Tls.Pin}};
-        for (const auto& [name, value] : tlsFiles) {
-            if (!value->empty())
-                add(LinkKey(i, name), *value);
-        }
-    }
+    for (const std::unique_ptr<CNetObject>& link : links)
+        AddLinkPairs(pairs, ++i, link.get());
     return pairs;
 }
 
@@ -213,82 +230,26 @@ void ConsoleModel::LoadSettings()
 
     for (CPortObject* port : ports) {
         const std::string section = SectionOf(port->GetPortNumber());
-        port->SetSendToNetDelayTime(file.GetInt(section, "SendToNetDelayTime", 0));
-        port->SetReceiveFromNetDelayTime(file.GetInt(section, "ReceiveFromNetDelayTime", 0));
-        const std::string logName = file.GetString(section, "LogFilename");
-        if (const std::string problem = LogNameProblem(logName); !problem.empty()) {
-            NotLoaded(section, "LogFilename", problem);
-            port->SetLogFile("");
-        } else {
-            port->SetLogFile(logName.c_str());
-        }
-        port->SetLogMode(file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0);
+        const StoredPortOptions options = ReadPortOptions(file, section);
+        port->SetSendToNetDelayTime(options.SendToNetDelayTime);
+        port->SetReceiveFromNetDelayTime(options.ReceiveFromNetDelayTime);
+        port->SetLogFile(options.LogFilename.c_str());
+        port->SetLogMode(options.LogMode);
+        port->SetLogTimestamps(options.LogTimestamps);
         Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
 
-        const int32_t count = std::min(file.GetInt(section, "NetCount", 0), highestIndex);
-        for (int32_t i = 1; i <= count; ++i) {
-            auto port16 = [&](const char* name) {
-                return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
-            };
-            const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
-            if (!kind)
-                continue; // an unknown kind: the entry is skipped
-            LinkFields stored;
-            stored.Kind = *kind;
-            stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
-            stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
-            const std::string host = *kind == TcpServer ? std::string()
-                                                        : file.GetString(section, LinkKey(i, "RemoteAddr"));
-            if (const std::string problem = HostNameProblem(host); !problem.empty()) {
-                NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
-                continue;
-            }
-            if (HasLineBreakOrNul(stored.LocalAddr)) {
-                NotLoaded(section, LinkKey(i, "LocalAddr"),
-                          "The address must be one line, without a line break or a NUL character.");
-                continue;
-            }
-            stored.Allow = file.GetString(section, LinkKey(i, "Allow"));
-            stored.MaxClients = file.GetString(section, LinkKey(i, "MaxClients"));
-            stored.Tls.On = file.GetInt(section, LinkKey(i, "Tls"), 0) != 0;
-            stored.Tls.Cert = file.GetString(section, LinkKey(i, "TlsCert"));
-            stored.Tls.Key = file.GetString(section, LinkKey(i, "TlsKey"));
-            stored.Tls.CA = file.GetString(section, LinkKey(i, "TlsCA"));
-            stored.Tls.Pin = file.GetString(section, LinkKey(i, "TlsPin"));
-            // Settings that cannot serve (a bad allow-list entry, a TLS file that
-            // cannot be had) keep their link, which never listens or connects and
-            // says why: left out, the next save would drop it from the file.
-            const LinkOptions options = OptionsOf(stored);
-            CNetObject* link = nullptr;
-            switch (*kind) {
-            case TcpClient: {
-                // The link starts connecting here, before its two options are applied.
-                link = port->AddTcpClient(host.c_str(), port16("RemotePort"), options, KeepWhenBusy);
-                if (link) {
-                    link->AutoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
-                    link->ReconnectIntervalTime =
-                        file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), DefaultReconnectInterval);
-                }
-                break;
-            }
-            // A local port that is taken now (another program, a console still going
-            // down) keeps its link, not listening until the pump can bind it: left out,
-            // the next save would drop it from the file for good.
-            case TcpServer:
-                link = port->AddTcpServer(port16("LocalPort"), KeepWhenBusy, nullptr, options);
-                break;
-            case Udp: {
-                const uint16_t localPort = port16("LocalPort");
-                link = port->AddUdp(localPort, host.c_str(), port16("RemotePort"), KeepWhenBusy, nullptr, options);
-                break;
-            }
-            }
-            if (link) {
+        // A local port that is taken now (another program, a console still going
+        // down) keeps its link, not listening until the pump can bind it: left out,
+        // the next save would drop it from the file for good. A link that cannot be
+        // made is left out silently; the numbering of the following entries is kept.
+        for (const CPortObject::LinkMaker& make : ReadStoredLinks(file, section, highestIndex)) {
+            if (CNetObject* link = port->AddLink(make, KeepWhenBusy)) {
                 ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
             }
         }
     }
+    SaySkippedSections(file.Text(), ports);
     if (!unreadable.empty())
         SayConfig(EventLevel::Warning, "cannot read " + ConfigFile->Path() + ": " + unreadable
                                            + "; every port starts with its defaults");
@@ -388,4 +349,133 @@ ConsoleResult ConsoleModel::SetAutorun(bool on)
         }
     }
     return ConsoleResult::Refused("Access to registry failed!");
+}
+
+// ---------------------------------------------------------------- what load and reload read
+
+std::string PortSection(int32_t number)
+{
+    return SectionOf(number);
+}
+
+StoredPortOptions ReadPortOptions(const ProfileFile::Snapshot& file, const std::string& section)
+{
+    StoredPortOptions options;
+    options.SendToNetDelayTime = file.GetInt(section, "SendToNetDelayTime", 0);
+    options.ReceiveFromNetDelayTime = file.GetInt(section, "ReceiveFromNetDelayTime", 0);
+    options.LogFilename = file.GetString(section, "LogFilename");
+    if (const std::string problem = ConsoleModel::LogNameProblem(options.LogFilename); !problem.empty()) {
+        NotLoaded(section, "LogFilename", problem);
+        options.LogFilename.clear();
+    }
+    options.LogMode = file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0;
+    options.LogTimestamps = file.GetInt(section, "LogTimestamps", 0) != 0;
+    return options;
+}
+
+std::vector<CPortObject::LinkMaker> ReadStoredLinks(const ProfileFile::Snapshot& file, const std::string& section,
+                                                    int32_t highestIndex)
+{
+    std::vector<CPortObject::LinkMaker> makers;
+    const int32_t count = std::min(file.GetInt(section, "NetCount", 0), highestIndex);
+    for (int32_t i = 1; i <= count; ++i) {
+        auto port16 = [&](const char* name) {
+            return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
+        };
+        const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
+        if (!kind)
+            continue; // an unknown kind: the entry is skipped
+        LinkFields stored;
+        stored.Kind = *kind;
+        stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
+        stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
+        const std::string host = *kind == TcpServer ? std::string()
+                                                    : file.GetString(section, LinkKey(i, "RemoteAddr"));
+        if (const std::string problem = HostNameProblem(host); !problem.empty()) {
+            NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
+            continue;
+        }
+        if (HasLineBreakOrNul(stored.LocalAddr)) {
+            NotLoaded(section, LinkKey(i, "LocalAddr"),
+                      "The address must be one line, without a line break or a NUL character.");
+            continue;
+        }
+        stored.Allow = file.GetString(section, LinkKey(i, "Allow"));
+        stored.MaxClients = file.GetString(section, LinkKey(i, "MaxClients"));
+        stored.Tls.On = file.GetInt(section, LinkKey(i, "Tls"), 0) != 0;
+        stored.Tls.Cert = file.GetString(section, LinkKey(i, "TlsCert"));
+        stored.Tls.Key = file.GetString(section, LinkKey(i, "TlsKey"));
+        stored.Tls.CA = file.GetString(section, LinkKey(i, "TlsCA"));
+        stored.Tls.Pin = file.GetString(section, LinkKey(i, "TlsPin"));
+        // Settings that cannot serve (a bad allow-list entry, a TLS file that cannot be
+        // had) keep their link, which never listens or connects and says why: left
+        // out, the next save would drop it from the file.
+        const LinkOptions options = OptionsOf(stored);
+        switch (*kind) {
+        case TcpClient: {
+            // The first connection attempt starts once the link is kept, with these
+            // two options applied.
+            const bool autoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
+            const int32_t interval =
+                file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), DefaultReconnectInterval);
+            makers.push_back([make = CPortObject::TcpClientMaker(host, port16("RemotePort"), options), autoReconnect,
+                              interval](PortSide& port) {
+                std::unique_ptr<CNetObject> link = make(port);
+                if (link) {
+                    link->AutoReconnect = autoReconnect;
+                    link->ReconnectIntervalTime = interval;
+                }
+                return link;
+            });
+            break;
+        }
+        case TcpServer:
+            makers.push_back(CPortObject::TcpServerMaker(port16("LocalPort"), options));
+            break;
+        case Udp:
+            makers.push_back(CPortObject::UdpMaker(port16("LocalPort"), host, port16("RemotePort"), options));
+            break;
+        }
+    }
+    return makers;
+}
+
+std::vector<int32_t> StoredPortNumbers(std::string_view content)
+{
+    std::vector<int32_t> numbers;
+    ForEachLine(content, [&](std::string_view line) {
+        line = Trim(line, " \t\r\v\f");
+        if (line.size() < 5 || line.front() != '[' || line.back() != ']')
+            return;
+        const std::string_view name = Trim(line.substr(1, line.size() - 2), " \t");
+        if (name.size() < 4 || name.size() > 13 || !EqualsIgnoringCase(name.substr(0, 3), "COM")
+            || !std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return;
+        const long long number = std::stoll(std::string(name.substr(3)));
+        if (number < 1 || number > std::numeric_limits<int32_t>::max())
+            return;
+        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end())
+            numbers.push_back(static_cast<int32_t>(number));
+    });
+    return numbers;
+}
+
+void SaySkippedSections(std::string_view content, const CQLNManager::PortList& ports)
+{
+    for (const int32_t number : StoredPortNumbers(content)) {
+        if (std::none_of(ports.begin(), ports.end(),
+                         [number](CPortObject* port) { return port->GetPortNumber() == number; }))
+            SayConfig(EventLevel::Warning,
+                      "[" + SectionOf(number) + "] skipped: " + SectionOf(number) + " is not an installed port");
+    }
+}
+
+ProfileFile::KeyValues LinkIdentity(const CNetObject& link)
+{
+    ProfileFile::KeyValues pairs;
+    AddLinkPairs(pairs, 1, &link);
+    std::erase_if(pairs, [](const auto& pair) {
+        return pair.first == LinkKey(1, "AutoReconnect") || pair.first == LinkKey(1, "ReconnectIntervalTime");
+    });
+    return pairs;
 }

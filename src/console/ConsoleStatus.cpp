@@ -23,6 +23,7 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
         out.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
         out.LogFilename = port->GetLogFilename();
         out.LogMode = port->GetLogMode();
+        out.LogTimestamps = port->GetLogTimestamps();
         const TrafficLogState log = port->GetLogState();
         out.LogStopped = log.Stopped;
         out.LogStoppedReason = log.Reason;

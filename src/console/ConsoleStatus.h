@@ -63,6 +63,7 @@ struct ConsoleStatus {
         int32_t ReceiveFromNetDelayTime = 0;
         std::string LogFilename;
         int32_t LogMode = 0;
+        bool LogTimestamps = false;     // each record with its time, link and peer
         // The log's last record could not be written (LogStoppedText says it).
         bool LogStopped = false;
         std::string LogStoppedReason;   // "No space left on device"

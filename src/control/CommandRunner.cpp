@@ -136,11 +136,16 @@ ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlComm
             result = model.SetReceiveFromNetDelayTime(port, value);
         break;
     case Verb::SetLog: {
-        // "log off" keeps the mode, as the window's Set with an empty name keeps its box.
+        // "log off" keeps the mode and timestamps, as the window's Set with an empty
+        // name keeps its boxes.
         int32_t mode = command.Hex ? 1 : 0;
-        if (command.Value.empty())
-            mode = model.SettingsOf(port).LogMode;
-        result = model.SetLog(port, command.Value, mode);
+        bool timestamps = command.Timestamps;
+        if (command.Value.empty()) {
+            const ConsoleModel::PortSettings settings = model.SettingsOf(port);
+            mode = settings.LogMode;
+            timestamps = settings.LogTimestamps;
+        }
+        result = model.SetLog(port, command.Value, mode, timestamps);
         break;
     }
     default:
@@ -195,6 +200,17 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
     }
     if (command.Action == Verb::Events)
         return Events(command);
+    if (command.Action == Verb::Reload) {
+        std::vector<std::string> said;
+        const ConsoleResult reloaded = model.Reload(&said);
+        std::string out;
+        for (const std::string& line : said)
+            out += line + "\n";
+        return Reply(reloaded, out);
+    }
+    // A monitor is a stream the console's control socket serves (ControlServer).
+    if (command.Action == Verb::Monitor)
+        return RefusedReply("Monitor failed!", "Only a running console can be monitored.");
     if (command.Action == Verb::PortAdd)
         return AddPort(model, command);
 

@@ -267,10 +267,11 @@ bool ParseSet(Words& words, ParsedCommand& parsed)
     if (option == "log") {
         command.Action = Verb::SetLog;
         command.Hex = words.Flag("--hex");
+        command.Timestamps = words.Flag("--timestamps");
         const size_t fileWord = words.IndexOfRest(0);
         const std::vector<std::string> rest = words.Rest();
         if (rest.size() != 1)
-            return Fail(parsed, "set log takes FILE [--hex], or off");
+            return Fail(parsed, "set log takes FILE [--hex] [--timestamps], or off");
         if (rest[0] != "off") {
             command.Value = rest[0];
             command.FileWord = fileWord;
@@ -285,6 +286,21 @@ bool ParseSet(Words& words, ParsedCommand& parsed)
         return Fail(parsed, "set " + option + " takes the milliseconds");
     command.Value = rest[0];
     return true;
+}
+
+bool ParseMonitor(Words& words, ParsedCommand& parsed)
+{
+    ControlCommand& command = parsed.Command;
+    command.Action = Verb::Monitor;
+    const bool hex = words.Flag("--hex");
+    const bool text = words.Flag("--text");
+    if (hex && text)
+        return Fail(parsed, "monitor takes --hex or --text, not both");
+    command.View = hex ? TrafficView::Hex : text ? TrafficView::Text : TrafficView::Dump;
+    const std::vector<std::string> rest = words.Rest();
+    if (rest.size() != 1)
+        return Fail(parsed, "monitor takes one COM port");
+    return ReadPortName(rest[0], command.Port) || Fail(parsed, "not a COM port: " + rest[0]);
 }
 
 } // namespace
@@ -309,6 +325,12 @@ ParsedCommand ParseControlCommand(const std::vector<std::string>& list)
         ok = ParseSet(words, parsed);
     else if (verb == "events")
         ok = ParseEvents(words, parsed);
+    else if (verb == "monitor")
+        ok = ParseMonitor(words, parsed);
+    else if (verb == "reload") {
+        parsed.Command.Action = Verb::Reload;
+        ok = words.Rest().empty() || Fail(parsed, "reload takes no arguments");
+    }
     else if (verb.starts_with("-"))
         ok = Fail(parsed, "unknown option: " + verb);
     else
@@ -332,7 +354,9 @@ std::string ControlUsage()
            "       quillonctl link add COM<n> udp LOCALPORT HOST:PORT [--listen ADDR] [--allow LIST]\n"
            "       quillonctl link remove COM<n> INDEX\n"
            "       quillonctl link reconnect COM<n> INDEX\n"
-           "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] | log off\n"
+           "       quillonctl set COM<n> send-delay MS | receive-delay MS | log FILE [--hex] [--timestamps] | log off\n"
            "       quillonctl events [--follow]\n"
+           "       quillonctl monitor COM<n> [--hex | --text]\n"
+           "       quillonctl reload\n"
            "       quillonctl --version | --help\n";
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/LinkFields.h"
+#include "console/TrafficText.h"
 
 // One quillonctl command, read from its words as typed on the command line (and as
 // carried to the console, which reads them again: the console trusts no client).
@@ -23,6 +24,8 @@ struct ControlCommand {
         SetReceiveDelay,
         SetLog,
         Events,
+        Monitor,
+        Reload,
     };
 
     Verb Action = Verb::Status;
@@ -40,8 +43,10 @@ struct ControlCommand {
     size_t Index = 0;         // LinkRemove, LinkReconnect: from 1, in list order
     std::string Value;        // SetSendDelay, SetReceiveDelay: as typed; SetLog: the file, empty for off
     bool Hex = false;         // SetLog
+    bool Timestamps = false;  // SetLog
     size_t FileWord = 0;      // SetLog: which word holds the file (0: none)
     std::vector<size_t> PathWords; // LinkAdd: which words hold TLS files, for making them absolute
+    TrafficView View = TrafficView::Dump; // Monitor: how the bytes are shown (the client's choice)
 };
 
 struct ParsedCommand {

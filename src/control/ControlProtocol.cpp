@@ -1,6 +1,8 @@
 #include "control/ControlProtocol.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 
 namespace ControlProtocol {
 
@@ -113,6 +115,13 @@ std::string EncodeReply(const ControlReply& reply)
 
 ReplyState DecodeReply(std::string_view bytes, ControlReply& reply)
 {
+    size_t used = 0;
+    const ReplyState state = DecodeReplyPrefix(bytes, reply, used);
+    return state == ReplyState::Complete && used != bytes.size() ? ReplyState::Malformed : state;
+}
+
+ReplyState DecodeReplyPrefix(std::string_view bytes, ControlReply& reply, size_t& used)
+{
     const size_t newline = bytes.find('\n');
     if (newline == std::string_view::npos)
         return bytes.size() > 128 ? ReplyState::Malformed : ReplyState::Incomplete;
@@ -132,11 +141,80 @@ ReplyState DecodeReply(std::string_view bytes, ControlReply& reply)
     const std::string_view body = bytes.substr(newline + 1);
     if (body.size() < out + err)
         return ReplyState::Incomplete;
-    if (body.size() > out + err)
-        return ReplyState::Malformed;
     reply.Code = static_cast<int>(code);
     reply.Out = body.substr(0, out);
     reply.Err = body.substr(out, err);
+    used = newline + 1 + out + err;
+    return ReplyState::Complete;
+}
+
+std::string EncodeRecord(const TrafficRecord& record)
+{
+    const std::string_view where(record.Where.data(), std::min(record.Where.size(), MaxWhere));
+    std::string frame = "R " + std::to_string(record.Time) + (record.Inbound ? " I " : " O ")
+        + std::to_string(where.size()) + " " + std::to_string(record.Bytes.size()) + "\n";
+    frame += where;
+    frame.append(reinterpret_cast<const char*>(record.Bytes.data()), record.Bytes.size());
+    return frame;
+}
+
+std::string EncodeMissed(uint64_t records)
+{
+    return "M " + std::to_string(records) + "\n";
+}
+
+std::string EncodeEnd(const std::string& words)
+{
+    std::string line = "E ";
+    for (const char c : words)
+        line += c == '\n' || c == '\r' ? ' ' : c;
+    return line + "\n";
+}
+
+ReplyState DecodeStreamItem(std::string_view bytes, StreamItem& item, size_t& used)
+{
+    constexpr size_t LongestHeader = 128;
+    const size_t newline = bytes.find('\n');
+    if (newline == std::string_view::npos)
+        return bytes.size() > (bytes.starts_with("E ") ? MaxWhere : LongestHeader) ? ReplyState::Malformed
+                                                                                  : ReplyState::Incomplete;
+    const std::string_view header = bytes.substr(0, newline);
+    item = StreamItem {};
+    if (header.starts_with("E ")) {
+        item.What = StreamItem::Kind::End;
+        item.Words = std::string(header.substr(2));
+        used = newline + 1;
+        return ReplyState::Complete;
+    }
+    // The fields after the kind, blank-separated.
+    std::vector<std::string_view> fields;
+    for (size_t at = 2; at <= header.size();) {
+        const size_t blank = std::min(header.find(' ', at), header.size());
+        fields.push_back(header.substr(at, blank - at));
+        at = blank + 1;
+    }
+    size_t missed = 0;
+    if (header.starts_with("M ") && fields.size() == 1 && ReadCount(fields[0], SIZE_MAX, missed)) {
+        item.What = StreamItem::Kind::Missed;
+        item.Missed = missed;
+        used = newline + 1;
+        return ReplyState::Complete;
+    }
+    size_t time = 0;
+    size_t where = 0;
+    size_t count = 0;
+    if (!header.starts_with("R ") || fields.size() != 4 || (fields[1] != "I" && fields[1] != "O")
+        || !ReadCount(fields[0], static_cast<size_t>(INT64_MAX), time) || !ReadCount(fields[2], MaxWhere, where)
+        || !ReadCount(fields[3], ChunkLimit, count))
+        return ReplyState::Malformed;
+    if (bytes.size() < newline + 1 + where + count)
+        return ReplyState::Incomplete;
+    item.Record.Time = static_cast<int64_t>(time);
+    item.Record.Inbound = fields[1] == "I";
+    item.Record.Where = std::string(bytes.substr(newline + 1, where));
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data() + newline + 1 + where);
+    item.Record.Bytes.assign(data, data + count);
+    used = newline + 1 + where + count;
     return ReplyState::Complete;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "console/TrafficWatch.h"
 
 // What passes between quillonctl and a running console over the console's control
 // socket: one request, one reply, then the console closes the connection.
@@ -14,6 +17,16 @@
 //
 // The first word names the protocol and its version; a console that does not speak
 // a client's version answers in its own with exit code 2.
+//
+// A monitor ("monitor COM<n>") answered with exit code 0 keeps the connection: after
+// the reply come the port's records, until the console closes it:
+//
+//   "R <time> <I|O> <where bytes> <count>\n" <where> <bytes>   one record (TrafficRecord)
+//   "M <records>\n"                                            records the monitor missed
+//   "E <words>\n"                                              why nothing more comes
+//
+// all numbers decimal, the time in milliseconds since 1970, at most MaxWhere bytes
+// of where and ChunkLimit bytes of a record.
 struct ControlReply {
     int Code = 0;    // quillonctl's exit code: 0 done, 1 refused, 2 bad usage
     std::string Out; // for standard output
@@ -38,5 +51,27 @@ std::string EncodeReply(const ControlReply& reply);
 enum class ReplyState { Complete, Incomplete, Malformed };
 // Reads a reply from the bytes received so far.
 ReplyState DecodeReply(std::string_view bytes, ControlReply& reply);
+// Reads a reply at the start of `bytes`, which may go on with a monitor's stream;
+// `used` gets its length.
+ReplyState DecodeReplyPrefix(std::string_view bytes, ControlReply& reply, size_t& used);
+
+// ---- a monitor's stream
+
+constexpr size_t MaxWhere = 4096;
+constexpr size_t ChunkLimit = 65536;
+
+std::string EncodeRecord(const TrafficRecord& record);
+std::string EncodeMissed(uint64_t records);
+std::string EncodeEnd(const std::string& words);
+
+struct StreamItem {
+    enum class Kind { Record, Missed, End } What = Kind::Record;
+    TrafficRecord Record; // Record
+    uint64_t Missed = 0;  // Missed
+    std::string Words;    // End
+};
+// Reads the first item of the stream at the front of `bytes`; `used` gets its length
+// when it is Complete. Malformed: the stream cannot be read on.
+ReplyState DecodeStreamItem(std::string_view bytes, StreamItem& item, size_t& used);
 
 } // namespace ControlProtocol

@@ -37,8 +37,12 @@ bool WaitFor(int fd, short events, Clock::time_point deadline)
 // One connection, one request, one reply. `unanswered` tells a connection the console
 // closed before any byte of a reply came (it was going, or it dropped the connection
 // as idle): the request may be tried again.
+//
+// With `stream`, a reply with exit code 0 leaves the connection open: `stream` gets it,
+// and `rest` what came after the reply.
 ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
-                            std::string& why, Clock::time_point deadline, bool& unanswered)
+                            std::string& why, Clock::time_point deadline, bool& unanswered,
+                            UniqueFd* stream = nullptr, std::string* rest = nullptr)
 {
     unanswered = false;
     sockaddr_un address {};
@@ -92,7 +96,13 @@ ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::stri
         const ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             received.append(buffer, static_cast<size_t>(n));
-            const auto state = ControlProtocol::DecodeReply(received, reply);
+            size_t used = 0;
+            const auto state = stream ? ControlProtocol::DecodeReplyPrefix(received, reply, used)
+                                      : ControlProtocol::DecodeReply(received, reply);
+            if (state == ControlProtocol::ReplyState::Complete && stream && reply.Code == 0) {
+                *stream = std::move(fd);
+                *rest = received.substr(used);
+            }
             if (state == ControlProtocol::ReplyState::Complete)
                 return ExchangeResult::Answered;
             if (state == ControlProtocol::ReplyState::Malformed) {
@@ -123,6 +133,18 @@ ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<st
     // it has not taken the request (it dropped the connection as idle, or was going).
     if (result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
         result = ExchangeOnce(path, words, reply, why, deadline, unanswered);
+    return result;
+}
+
+ExchangeResult OpenConsoleStream(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                                 std::string& why, double seconds, UniqueFd& stream, std::string& pending)
+{
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    bool unanswered = false;
+    ExchangeResult result = ExchangeOnce(path, words, reply, why, deadline, unanswered, &stream, &pending);
+    if (result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
+        result = ExchangeOnce(path, words, reply, why, deadline, unanswered, &stream, &pending);
     return result;
 }
 

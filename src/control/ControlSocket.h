@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "control/ControlProtocol.h"
+#include "platform/base/UniqueFd.h"
 
 // The two ends of the control socket, in plain POSIX: quillonctl's request and
 // wait for the reply, and the console's check of who connected.
@@ -18,6 +19,12 @@ enum class ExchangeResult {
 // any byte of its reply is tried once more.
 ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
                                    ControlReply& reply, std::string& why, double seconds);
+
+// The same for a request the console answers with a stream (a monitor): with exit
+// code 0 the connection stays open in `stream` (non-blocking), and `pending` holds
+// what of the stream came with the reply. Any other reply is as ExchangeWithConsole's.
+ExchangeResult OpenConsoleStream(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                                 std::string& why, double seconds, UniqueFd& stream, std::string& pending);
 
 // Whether the process at the other end of the connected Unix socket `fd` runs as
 // this process's effective user (SO_PEERCRED, taken when it connected).

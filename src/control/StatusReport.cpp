@@ -186,11 +186,23 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         .Close();
 }
 
+// "off", or the file and its form: "/tmp/com3.log (hex, timestamps)".
+std::string LogText(const ConsoleStatus::Port& port)
+{
+    if (port.LogFilename.empty())
+        return "off";
+    std::string form = port.LogMode ? "hex" : "";
+    if (port.LogTimestamps)
+        form += form.empty() ? "timestamps" : ", timestamps";
+    return form.empty() ? port.LogFilename : port.LogFilename + " (" + form + ")";
+}
+
 // "stopped" always; why, since when and how many records were lost only when it is.
 std::string LogJson(const ConsoleStatus::Port& port)
 {
     JsonObject json;
-    json.Str("file", port.LogFilename).Bool("hex", port.LogMode != 0).Bool("stopped", port.LogStopped);
+    json.Str("file", port.LogFilename).Bool("hex", port.LogMode != 0);
+    json.Bool("timestamps", port.LogTimestamps).Bool("stopped", port.LogStopped);
     if (port.LogStopped)
         json.Str("stoppedReason", port.LogStoppedReason)
             .Num("stoppedSince", port.LogStoppedSince)
@@ -297,7 +309,7 @@ std::string StatusFacts(const ConsoleStatus& status)
         AddFact(facts, name, "held by an application", port.HeldByApplication ? "yes" : "no");
         AddFact(facts, name, "send delay", std::to_string(port.SendToNetDelayTime) + " ms");
         AddFact(facts, name, "receive delay", std::to_string(port.ReceiveFromNetDelayTime) + " ms");
-        AddFact(facts, name, "log", port.LogFilename.empty() ? "off" : port.LogFilename + (port.LogMode ? " (hex)" : ""));
+        AddFact(facts, name, "log", LogText(port));
         AddFact(facts, name, "bytes to the application", count(port.BytesToApplication));
         AddFact(facts, name, "bytes from the application", count(port.BytesFromApplication));
         AddFact(facts, name, "bytes waiting for the application", count(port.FromNetQueued));
@@ -384,7 +396,7 @@ std::string StatusText(const ConsoleStatus& status, bool running)
             text += "  " + port.LinkPath + (port.HeldByApplication ? "  (held by an application)" : "");
         text += "\n  send delay " + std::to_string(port.SendToNetDelayTime) + " ms, receive delay "
             + std::to_string(port.ReceiveFromNetDelayTime) + " ms, log "
-            + (port.LogFilename.empty() ? "off" : port.LogFilename + (port.LogMode ? " (hex)" : ""))
+            + LogText(port)
             + (port.LogStopped ? "\n  " + LogStoppedText(port.LogStoppedReason, port.LogStoppedSince) + ", "
                                      + std::to_string(port.LogRecordsLost) + " records lost"
                                : std::string())

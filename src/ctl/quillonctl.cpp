@@ -8,9 +8,11 @@
 // error) or the console could not be reached, 2 bad usage.
 //
 // `events` and `status --follow` need a running console: they show what happens in
-// it, asking it again every half second.
+// it, asking it again every half second. So do `monitor`, which streams a port's
+// traffic from it, and `reload`.
 #include <cerrno>
 #include <chrono>
+#include <poll.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,7 @@
 #include "control/InstanceLock.h"
 #include "control/InstancePaths.h"
 #include "control/StatusChanges.h"
+#include "console/TrafficText.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Text.h"
 
@@ -213,6 +216,77 @@ int ShowEvents(const ControlCommand& command)
     }
 }
 
+// Prints the port's records as the console streams them, until the console ends the
+// stream (the port was removed, the console stops: said on standard error, exit code
+// 0) or this process is stopped.
+int Monitor(const std::vector<std::string>& words, const ControlCommand& command)
+{
+    ControlReply reply;
+    std::string why;
+    UniqueFd stream;
+    std::string pending;
+    switch (OpenConsoleStream(InstancePaths::For().Control, words, reply, why, ReplySeconds, stream, pending)) {
+    case ExchangeResult::NoConsole:
+        return Fail("No console is running.");
+    case ExchangeResult::Failed:
+        return Fail(why);
+    case ExchangeResult::Answered:
+        if (reply.Code != 0 || !stream)
+            return Print(reply);
+        break;
+    }
+    char buffer[65536];
+    for (;;) {
+        std::string shown;
+        size_t at = 0;
+        ControlProtocol::StreamItem item;
+        for (;;) {
+            size_t used = 0;
+            const ControlProtocol::ReplyState state =
+                ControlProtocol::DecodeStreamItem(std::string_view(pending).substr(at), item, used);
+            if (state == ControlProtocol::ReplyState::Malformed) {
+                Write(stdout, shown);
+                return Fail("The console's stream is not understood (another version?).");
+            }
+            if (state == ControlProtocol::ReplyState::Incomplete)
+                break;
+            at += used;
+            if (item.What == ControlProtocol::StreamItem::Kind::Record) {
+                shown += TrafficRecordText(item.Record, command.View);
+            } else if (item.What == ControlProtocol::StreamItem::Kind::Missed) {
+                shown += MissedRecordsText(WallNow(), item.Missed);
+            } else {
+                Write(stdout, shown);
+                Write(stderr, "quillonctl: " + item.Words + "\n");
+                return 0;
+            }
+        }
+        pending.erase(0, at);
+        Write(stdout, shown);
+        pollfd p {stream.Get(), POLLIN, 0};
+        if (::poll(&p, 1, -1) < 0 && errno != EINTR)
+            return Fail(std::string("poll: ") + std::strerror(errno));
+        const ssize_t n = ::read(stream.Get(), buffer, sizeof buffer);
+        if (n > 0) {
+            pending.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            Write(stderr, "quillonctl: The console stopped.\n");
+            return 0;
+        }
+    }
+}
+
+// Asks the running console to read its configuration file again; prints what changed.
+int Reload(const std::vector<std::string>& words)
+{
+    std::string out;
+    int code = 0;
+    if (!AskRunning(words, true, out, code))
+        return code;
+    Write(stdout, out);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -256,6 +330,10 @@ int main(int argc, char* argv[])
         return Fail(problem);
     if (command.Action == ControlCommand::Verb::Events)
         return ShowEvents(command);
+    if (command.Action == ControlCommand::Verb::Monitor)
+        return Monitor(words, command);
+    if (command.Action == ControlCommand::Verb::Reload)
+        return Reload(words);
     if (command.Follow)
         return FollowStatus(command);
     return RunOnce(words, command);

@@ -35,6 +35,42 @@ CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t r
         onFailure, whyRefused);
 }
 
+CPortObject::LinkMaker CPortObject::TcpClientMaker(std::string host, uint16_t remotePort, LinkOptions options)
+{
+    return [host = std::move(host), remotePort, options = std::move(options)](
+               PortSide& port) -> std::unique_ptr<CNetObject> {
+        if (remotePort == 0)
+            return nullptr;
+        return std::make_unique<TcpClientLink>(port, host.c_str(), remotePort, options);
+    };
+}
+
+CPortObject::LinkMaker CPortObject::TcpServerMaker(uint16_t listenPort, LinkOptions options)
+{
+    return [listenPort, options = std::move(options)](PortSide& port) -> std::unique_ptr<CNetObject> {
+        if (listenPort == 0)
+            return nullptr;
+        return std::make_unique<TcpServerLink>(port, listenPort, options);
+    };
+}
+
+CPortObject::LinkMaker CPortObject::UdpMaker(uint16_t localPort, std::string host, uint16_t remotePort,
+                                             LinkOptions options)
+{
+    return [localPort, host = std::move(host), remotePort, options = std::move(options)](
+               PortSide& port) -> std::unique_ptr<CNetObject> {
+        if (localPort == 0 || remotePort == 0)
+            return nullptr;
+        return std::make_unique<UdpLink>(port, localPort, host.c_str(), remotePort, options);
+    };
+}
+
+std::unique_ptr<CNetObject> CPortObject::MakeLink(const LinkMaker& make)
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    return make ? make(*this) : nullptr;
+}
+
 CNetObject* CPortObject::AddLink(const LinkMaker& make, BindFailure onFailure, Failure* whyRefused)
 {
     CGuard guard(ManagerLock);
@@ -79,6 +115,20 @@ void CPortObject::Reconnect(CNetObject* link)
     CGuard guard(ManagerLock);
     ManagerLock->Touch();
     link->Reconnect();
+}
+
+void CPortObject::ArrangeLinks(const std::vector<CNetObject*>& order)
+{
+    CGuard guard(ManagerLock);
+    auto at = NetLinks.begin();
+    for (CNetObject* link : order) {
+        const auto found =
+            std::find_if(at, NetLinks.end(), [link](const auto& owned) { return owned.get() == link; });
+        if (found == NetLinks.end())
+            continue;
+        NetLinks.splice(at, NetLinks, found);
+        at = std::next(found);
+    }
 }
 
 bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRefused)

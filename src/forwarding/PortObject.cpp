@@ -78,6 +78,31 @@ void CPortObject::SetLogMode(int32_t mode)
     Log.SetMode(mode);
 }
 
+bool CPortObject::GetLogTimestamps()
+{
+    CGuard guard(ManagerLock);
+    return Log.Timestamps();
+}
+
+void CPortObject::SetLogTimestamps(bool on)
+{
+    CGuard guard(ManagerLock);
+    Log.SetTimestamps(on);
+}
+
+void CPortObject::AddTap(std::shared_ptr<TrafficTap> tap)
+{
+    CGuard guard(ManagerLock);
+    if (tap)
+        Taps.push_back(std::move(tap));
+}
+
+void CPortObject::RemoveTap(const TrafficTap* tap)
+{
+    CGuard guard(ManagerLock);
+    std::erase_if(Taps, [tap](const auto& held) { return held.get() == tap; });
+}
+
 std::string CPortObject::GetLogFilename()
 {
     CGuard guard(ManagerLock);

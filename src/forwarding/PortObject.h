@@ -8,6 +8,7 @@
 
 #include "forwarding/ByteQueue.h"
 #include "forwarding/TrafficLog.h"
+#include "forwarding/TrafficTap.h"
 #include "links/Connection.h"
 #include "links/NetObject.h"
 #include "links/PortSide.h"
@@ -51,6 +52,9 @@ public:
     void SetReceiveFromNetDelayTime(int32_t milliseconds);
     int32_t GetLogMode();
     void SetLogMode(int32_t mode);
+    // Whether each record carries its time and where its bytes came from or went to.
+    bool GetLogTimestamps();
+    void SetLogTimestamps(bool on);
     std::string GetLogFilename();
     // Whether the traffic log stopped (its last record could not be written), why
     // and since when.
@@ -93,6 +97,14 @@ public:
     using LinkMaker = std::function<std::unique_ptr<CNetObject>(PortSide& port)>;
     CNetObject* AddLink(const LinkMaker& make, BindFailure onFailure = BindFailure::Refuse,
                         Failure* whyRefused = nullptr);
+    // The makers of the three kinds, as AddTcpClient, AddTcpServer and AddUdp use them
+    // (null links for a port 0 or no host).
+    static LinkMaker TcpClientMaker(std::string host, uint16_t remotePort, LinkOptions options = {});
+    static LinkMaker TcpServerMaker(uint16_t listenPort, LinkOptions options = {});
+    static LinkMaker UdpMaker(uint16_t localPort, std::string host, uint16_t remotePort, LinkOptions options = {});
+    // A link of this port made by `make`, neither started nor kept (to be compared with
+    // the port's links, or kept by AddLink). Lock held by the caller.
+    std::unique_ptr<CNetObject> MakeLink(const LinkMaker& make);
     void RemoveLink(CNetObject* link);
     // Puts `fresh`, a link of this port made a moment ago, in the place of `old`,
     // which goes, in one hold of the lock: the pump sees either the old link or the
@@ -107,6 +119,15 @@ public:
     bool ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRefused = nullptr);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
+    // Puts the port's links in the order of `order` (links of the port); the links it
+    // does not name follow in their order. Lock taken.
+    void ArrangeLinks(const std::vector<CNetObject*>& order);
+
+    // The traffic monitors: each tap gets a record of every chunk the port moves, as
+    // the traffic log does, until it is removed (lock taken). With no tap the pump
+    // does nothing for them. A tap the port still holds when it goes is dropped.
+    void AddTap(std::shared_ptr<TrafficTap> tap);
+    void RemoveTap(const TrafficTap* tap);
 
     // The pump's side; pump thread (or a holder of the lock while the pump lives),
     // lock held.
@@ -174,6 +195,14 @@ private:
 
     // The pump step's parts.
     void DeliverToApplication();
+    // A chunk passed the port (inbound: it was written to the application): the
+    // monitors get it, and a log with timestamps its records, each with the time and
+    // where the bytes came from (the senders still at the front of FromNetOrigins) or
+    // went to. False, having done nothing, when there is neither: the caller writes
+    // the log's plain record.
+    bool TellPassed(bool inbound, const uint8_t* data, uint32_t count);
+    // Every link with each of its peers, for a chunk that went out.
+    std::string Destinations() const;
     // Drops `count` bytes from the front of FromNetQueue, with their origins.
     void TakeFromNet(size_t count);
     // Tells the links when an application took or let go of the port.
@@ -204,6 +233,7 @@ private:
         size_t Length;
     };
     std::deque<FromNetStretch> FromNetOrigins;
+    std::vector<std::shared_ptr<TrafficTap>> Taps;
     NetLinkList NetLinks;
     std::string UnavailableReason;
     TrafficLog Log;

@@ -146,6 +146,24 @@ bool TrafficLog::StillNamed()
 
 void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
 {
+    Stamp.clear();
+    WriteRecord(inbound, data, count);
+}
+
+void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count, int64_t time, const std::string& where)
+{
+    Stamp.clear();
+    if (Stamped && !Name.empty()) {
+        Stamp = "[" + EventLog::TimeText(time) + " " + std::to_string(count);
+        if (!where.empty())
+            Stamp += " " + where;
+        Stamp += "] ";
+    }
+    WriteRecord(inbound, data, count);
+}
+
+void TrafficLog::WriteRecord(bool inbound, const uint8_t* data, uint32_t count)
+{
     if (Name.empty() || !data || count == 0)
         return;
     std::chrono::steady_clock::time_point now {};
@@ -161,12 +179,15 @@ void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
         return; // this record is lost
     }
     static const char LineEnd[] = "\r\n";
-    iovec pieces[3];
-    pieces[0] = {const_cast<char*>(inbound ? "I:" : "O:"), 2};
+    iovec pieces[4];
+    int used = 0;
+    if (!Stamp.empty())
+        pieces[used++] = {Stamp.data(), Stamp.size()};
+    pieces[used++] = {const_cast<char*>(inbound ? "I:" : "O:"), 2};
     bool written = false;
     if (LogMode == 0) {
-        pieces[1] = {const_cast<uint8_t*>(data), count};
-        written = WriteAll(File.Get(), pieces, 2);
+        pieces[used++] = {const_cast<uint8_t*>(data), count};
+        written = WriteAll(File.Get(), pieces, used);
     } else {
         Text.resize(2 * static_cast<size_t>(count));
         char* out = Text.data();
@@ -174,9 +195,9 @@ void TrafficLog::Write(bool inbound, const uint8_t* data, uint32_t count)
             out[0] = Hex.Pairs[data[i]][0];
             out[1] = Hex.Pairs[data[i]][1];
         }
-        pieces[1] = {Text.data(), Text.size()};
-        pieces[2] = {const_cast<char*>(LineEnd), 2};
-        written = WriteAll(File.Get(), pieces, 3);
+        pieces[used++] = {Text.data(), Text.size()};
+        pieces[used++] = {const_cast<char*>(LineEnd), 2};
+        written = WriteAll(File.Get(), pieces, used);
     }
     if (!written) {
         Stop("write", errno, Status.Stopped ? now : std::chrono::steady_clock::now());

@@ -12,6 +12,12 @@
 // the bytes as they are (mode 0) or as hexadecimal text and a line end (mode 1).
 // The log is on while its file name is not empty.
 //
+// With timestamps, each record starts with "[<local time> <count> <where>] " before
+// its mark: "[2026-12-07 17:30:01.123 7 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"
+// (raw) or "… I:48656C6C6F0D0A" and a line end (hexadecimal). The count delimits a
+// raw record; a chunk for the application that came from several peers is then one
+// record per peer. Without them the records are exactly as they always were.
+//
 // Each record is written whole with one call, so the file is complete between
 // records. The file stays open between records for as long as its path names it:
 // other programs may read, move or delete it at any time, and a record after that
@@ -46,9 +52,14 @@ public:
     void SetFileName(std::string name);
     int32_t Mode() const { return LogMode; }
     void SetMode(int32_t mode) { LogMode = mode; }
+    bool Timestamps() const { return Stamped; }
+    void SetTimestamps(bool on) { Stamped = on; }
 
     // One record of `count` bytes (1 to 8192).
     void Write(bool inbound, const uint8_t* data, uint32_t count);
+    // The same with its time (wall clock, milliseconds since 1970) and where the bytes
+    // came from or went to, which a log with timestamps writes in front.
+    void Write(bool inbound, const uint8_t* data, uint32_t count, int64_t time, const std::string& where);
 
     // Whether the log is stopped; a new name starts afresh.
     const TrafficLogState& State() const { return Status; }
@@ -56,6 +67,8 @@ public:
     static constexpr std::chrono::seconds RetryInterval {1};
 
 private:
+    // Writes the record, with Stamp in front when it is not empty.
+    void WriteRecord(bool inbound, const uint8_t* data, uint32_t count);
     // False, with errno, when the file cannot be opened as a log.
     bool Reopen();
     bool StillNamed();
@@ -68,6 +81,8 @@ private:
     ino_t Inode = 0;
     std::chrono::steady_clock::time_point CheckedAt;
     int32_t LogMode = 0;
+    bool Stamped = false;
+    std::string Stamp;      // the prefix of the record being written
     std::vector<char> Text; // the hexadecimal form of the record being written
     TrafficLogState Status;
     std::chrono::steady_clock::time_point RetryAt; // while stopped: no try before

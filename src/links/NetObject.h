@@ -168,6 +168,9 @@ public:
     // The link as the traffic log and the monitor name it: "tcp-client 192.0.2.7:7000",
     // "tcp-server 7000", "udp 127.0.0.1:7001".
     virtual std::string Label() const = 0;
+    // Where a chunk the link takes goes: a server's clients, a client's connected
+    // address, a UDP link's destination ("127.0.0.1:7003"); none while it has no peer.
+    virtual std::vector<std::string> Peers() const { return ClientPeers(); }
     virtual const ReportedLine* FarLine() const { return nullptr; }
     // A TLS link's own certificate and its connections' sessions.
     virtual TlsFigures TlsReport() const { return {}; }

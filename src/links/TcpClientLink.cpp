@@ -49,6 +49,13 @@ std::string TcpClientLink::Label() const
     return "tcp-client " + HostPortText(RemoteAddr, RemotePort);
 }
 
+std::vector<std::string> TcpClientLink::Peers() const
+{
+    if (GetLinkState() != Connected)
+        return {};
+    return {ConnectedTo};
+}
+
 void TcpClientLink::Close()
 {
     // Closing reports OnClose, which only marks the link.

@@ -38,6 +38,7 @@ public:
     bool WantsLineReports() const override { return Rfc2217; }
     void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
     std::string Label() const override;
+    std::vector<std::string> Peers() const override;
     const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
     TlsFigures TlsReport() const override;
     // A link whose TLS files could not be had is refused by an edit, and says why.

@@ -33,6 +33,7 @@ public:
 
     void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
     std::string Label() const override;
+    std::vector<std::string> Peers() const override { return {HostPortText(RemoteAddr, RemotePort)}; }
 
     // For tests that look at the descriptor.
     CDatagramSocket* Datagrams() { return Socket.get(); }

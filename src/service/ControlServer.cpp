@@ -8,6 +8,7 @@
 #include "control/CommandRunner.h"
 #include "control/ControlCommand.h"
 #include "control/ControlSocket.h"
+#include "service/MonitorStream.h"
 
 namespace {
 
@@ -64,7 +65,11 @@ void ControlServer::Serve(QLocalSocket* socket)
     };
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QObject::destroyed, this, release);
-    QTimer::singleShot(ConnectionDeadlineMs, socket, [socket] { socket->abort(); });
+    // A monitor's stream stops it: it lasts as long as the client reads.
+    auto* deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    deadline->start(ConnectionDeadlineMs);
     QTimer::singleShot(RequestDeadlineMs, socket, [socket, holding] {
         if (*holding)
             socket->abort(); // no whole request yet: an idle connection
@@ -77,7 +82,7 @@ void ControlServer::Serve(QLocalSocket* socket)
     // Reads at most one request line; the rest of what the client sends is ignored.
     socket->setReadBufferSize(static_cast<qint64>(ControlProtocol::MaxRequestLine));
     auto received = std::make_shared<QByteArray>();
-    auto consume = [this, socket, received, release] {
+    auto consume = [this, socket, received, release, deadline] {
         *received += socket->read(static_cast<qint64>(ControlProtocol::MaxRequestLine) - received->size());
         const qsizetype newline = received->indexOf('\n');
         if (newline >= 0) {
@@ -85,7 +90,7 @@ void ControlServer::Serve(QLocalSocket* socket)
             received->clear();
             disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
             release();
-            Answer(socket, line);
+            Answer(socket, line, deadline);
         } else if (received->size() >= static_cast<qsizetype>(ControlProtocol::MaxRequestLine)) {
             disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
             release();
@@ -97,7 +102,7 @@ void ControlServer::Serve(QLocalSocket* socket)
         consume();
 }
 
-void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line)
+void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line, QTimer* deadline)
 {
     std::vector<std::string> words;
     std::string error;
@@ -109,6 +114,24 @@ void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line)
     const ParsedCommand parsed = ParseControlCommand(words);
     if (!parsed.Ok) {
         Send(socket, {2, {}, parsed.Error + "\n" + ControlUsage()});
+        return;
+    }
+    if (parsed.Command.Action == ControlCommand::Verb::Monitor) {
+        CPortObject* port = Model.FindPort(parsed.Command.Port);
+        if (!port) {
+            Send(socket, RefusedReply("No such port.", "COM" + std::to_string(parsed.Command.Port)
+                                                           + " is not a port of this console."));
+            return;
+        }
+        // The client's end of the stream is untrusted too: it sends nothing more.
+        disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+        auto* stream = new MonitorStream(socket);
+        if (const ConsoleResult refused = stream->Start(Model, port); !refused) {
+            delete stream;
+            Send(socket, RefusedReply(refused.Message, refused.Reason()));
+            return;
+        }
+        deadline->stop();
         return;
     }
     Send(socket, RunControlCommand(Model, parsed.Command, Model.IsRunning()));

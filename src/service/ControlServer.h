@@ -5,6 +5,7 @@
 
 class ConsoleModel;
 class QLocalSocket;
+class QTimer;
 
 // The console's control socket: each connection brings one quillonctl request
 // (ControlProtocol), carried out on the console's model on this thread, as the
@@ -19,6 +20,10 @@ class QLocalSocket;
 // listen queue (a client's connect waits, up to its own time-out) instead of being
 // turned away. A reply that the client does not read is dropped with its connection
 // after ConnectionDeadlineMs.
+//
+// A monitor ("monitor COM<n>") is the one request whose connection stays: its slot
+// was given back with its request, and its stream (MonitorStream) lasts until the
+// client, the port or the console goes, never waiting for the client.
 //
 // Window (main) thread only. The model outlives the server.
 class ControlServer : public QObject {
@@ -41,7 +46,8 @@ private:
     // Takes waiting connections while slots are free.
     void TakeWaiting();
     void Serve(QLocalSocket* socket);
-    void Answer(QLocalSocket* socket, const QByteArray& line);
+    // `deadline` closes the connection unless a monitor's stream stops it.
+    void Answer(QLocalSocket* socket, const QByteArray& line, QTimer* deadline);
 
     ConsoleModel& Model;
     QString Path;

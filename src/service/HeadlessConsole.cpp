@@ -55,6 +55,8 @@ int RunHeadless(int argc, char* argv[])
             return 1;
         }
         model.LoadSettings();
+        // What the reload changed, or why it could not, is in the event log.
+        QObject::connect(&stopSignals, &QuitOnSignals::ReloadRequested, &app, [&model] { model.Reload(); });
         events.Started();
         if (!stopSignals.Requested())
             app.exec();

@@ -8,6 +8,7 @@
 
 namespace {
 
+// The first two stop the console; SIGHUP asks for a reload.
 constexpr int StopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The pipe of the one QuitOnSignals object: [0] read by the event loop, [1] written
@@ -19,7 +20,7 @@ bool Installed[std::size(StopSignals)] = {};
 extern "C" void OnStopSignal(int signal)
 {
     const int saved = errno;
-    // The signal's number, for the event log (stop signals are below 128).
+    // The signal's number (these are below 128).
     const char byte = static_cast<char>(signal);
     // A full pipe already holds a request; losing this byte loses nothing.
     [[maybe_unused]] ssize_t n = ::write(Pipe[1], &byte, 1);
@@ -67,9 +68,20 @@ QuitOnSignals::~QuitOnSignals()
 void QuitOnSignals::Drain()
 {
     char buffer[64];
-    while (::read(Pipe[0], buffer, sizeof buffer) > 0) {
-        if (Which == 0)
-            Which = buffer[0];
+    bool reload = false;
+    ssize_t n = 0;
+    while ((n = ::read(Pipe[0], buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == SIGHUP)
+                reload = true;
+            else if (Which == 0)
+                Which = buffer[i];
+        }
+    }
+    if (Which == 0) {
+        if (reload)
+            emit ReloadRequested();
+        return;
     }
     Seen = true;
     // exit, not quit: quit would first try to close the window, whose close handler

@@ -3,14 +3,16 @@
 #include <QSocketNotifier>
 #include <memory>
 
-// Ends the console's event loop when the process is asked to stop (SIGTERM, SIGINT,
-// SIGHUP), so that the window and its port manager are destroyed in order: the pump
-// stops, the links close and the COM links are removed, as after a close.
+// Ends the console's event loop when the process is asked to stop (SIGTERM, SIGINT),
+// so that the window and its port manager are destroyed in order: the pump stops, the
+// links close and the COM links are removed, as after a close. SIGHUP asks for the
+// configuration file to be read again instead (ReloadRequested), as daemons take it.
 //
 // The signal handler only writes one byte into a pipe (async-signal-safe); the read
-// end is watched by the event loop, which then leaves with exit code 0. The stop
-// skips the close handler's question about open ports: nobody is there to answer.
-// A signal that was ignored when the object was built (nohup) stays ignored.
+// end is watched by the event loop, which then leaves with exit code 0 for a stop,
+// or emits ReloadRequested. The stop skips the close handler's question about open
+// ports: nobody is there to answer. A signal that was ignored when the object was
+// built (nohup ignores SIGHUP) stays ignored.
 //
 // One object per process, built and destroyed on the window thread; it owns both
 // ends of the pipe and closes them, and puts the previous handlers back.
@@ -26,6 +28,11 @@ public:
     bool Requested() const { return Seen; }
     // The first stop signal seen (SIGTERM, …); 0 before one.
     int Signal() const { return Which; }
+
+signals:
+    // SIGHUP came: the console reads its configuration again. Emitted on the event
+    // loop's thread, once for any number of SIGHUPs seen together.
+    void ReloadRequested();
 
 private:
     void Drain();

@@ -260,8 +260,10 @@ void TMainForm::BuildPortOptions()
     ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 37, 41, 18, "0");
     SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 38, 41, 17, "Set");
     LogFilenButton = Place<QPushButton>(box, 12, 57, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 105, 18);
-    LogModeCheckBox = Place<QCheckBox>(box, 196, 57, 46, 17, "ASC");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 70, 18);
+    LogModeCheckBox = Place<QCheckBox>(box, 158, 57, 43, 17, "ASC");
+    LogTimestampsCheckBox = Place<QCheckBox>(box, 201, 57, 45, 17, "Time");
+    LogTimestampsCheckBox->setToolTip("Each record with its time, and the link and peer of its bytes");
     SetLogFileButton = Place<QPushButton>(box, 246, 57, 41, 17, "Set");
 
     // The application side of the port: the link applications open, with a button
@@ -283,7 +285,8 @@ void TMainForm::BuildPortOptions()
 
     QWidget* order[] = {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton,
                         ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton,
-                        LogFilenButton, LogFilenameEdit, LogModeCheckBox, SetLogFileButton};
+                        LogFilenButton, LogFilenameEdit, LogModeCheckBox, LogTimestampsCheckBox,
+                        SetLogFileButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -325,6 +328,9 @@ void TMainForm::BuildMenu()
     ReconnectMenuItem->setEnabled(false);
     EditNetMenuItem = PopupMenu1->addAction("Edi&t Net...");
     EditNetMenuItem->setEnabled(false);
+    PopupMenu1->addSeparator();
+    MonitorMenuItem = PopupMenu1->addAction("&Monitor...");
+    MonitorMenuItem->setEnabled(false);
 }
 
 void TMainForm::ConnectHandlers()
@@ -347,6 +353,7 @@ void TMainForm::ConnectHandlers()
     connect(RemoveNetMenuItem, &QAction::triggered, this, [this] { RemoveNetMenuItemClick(); });
     connect(ReconnectMenuItem, &QAction::triggered, this, [this] { ReconnectMenuItemClick(); });
     connect(EditNetMenuItem, &QAction::triggered, this, [this] { EditNetMenuItemClick(); });
+    connect(MonitorMenuItem, &QAction::triggered, this, [this] { MonitorMenuItemClick(); });
 
     connect(SetSendToNetDelayTimeButton, &QPushButton::clicked, this,
             [this] { SetSendToNetDelayTimeButtonClick(); });
@@ -370,6 +377,7 @@ void TMainForm::ConnectHandlers()
         connect(edit, &QLineEdit::textEdited, this, [this, edit] { MarkUnapplied(edit); });
     }
     connect(LogModeCheckBox, &QCheckBox::clicked, this, [this] { MarkUnapplied(LogModeCheckBox); });
+    connect(LogTimestampsCheckBox, &QCheckBox::clicked, this, [this] { MarkUnapplied(LogTimestampsCheckBox); });
 
     // Check boxes run their handler on every change of state, also one made by the
     // program, as a click would.

@@ -79,6 +79,8 @@ public:
     // "Edit Net...": the add dialog filled with the link's values; OK puts the new
     // link in the old one's place (ConsoleModel::ReplaceNet).
     void EditNetMenuItemClick();
+    // "Monitor...": the port's live traffic in a window of its own (TMonitorForm).
+    void MonitorMenuItemClick();
     void PortTreeViewChange(QTreeWidgetItem* node);
     void PortTreeViewCollapsing(QTreeWidgetItem* node);
     void SetSendToNetDelayTimeButtonClick();
@@ -126,6 +128,7 @@ public:
     QPushButton* LogFilenButton;
     QLineEdit* LogFilenameEdit;
     QCheckBox* LogModeCheckBox;
+    QCheckBox* LogTimestampsCheckBox; // "Time": each record with its time, link and peer
     QPushButton* SetLogFileButton;
     QLabel* PortPathLabel; // the port's COM<n> link that applications open; read-only
     QPushButton* CopyPathButton;
@@ -144,6 +147,7 @@ public:
     QAction* RemoveNetMenuItem;
     QAction* ReconnectMenuItem;
     QAction* EditNetMenuItem;
+    QAction* MonitorMenuItem;
     QTimer* Timer1;
     QSystemTrayIcon* TrayIcon1;
     QMenu* TrayMenu;
@@ -199,6 +203,8 @@ private:
     // The options edits show what is applied; a text typed over it shows in italics
     // until it is applied or another node is selected.
     void ShowApplied(QLineEdit* edit, const QString& text);
+    // The log's two boxes as `settings` has them, applied.
+    void ShowAppliedLogBoxes(const ConsoleModel::PortSettings& settings);
     void MarkUnapplied(QWidget* field);
     // Places the live figures of a link below the options of its kind.
     void PlaceLinkFigures(bool belowClientOptions);
@@ -210,6 +216,8 @@ private:
     void LinkRemoved(CPortObject* port, CNetObject* link) override;
     void OptionChanged(CPortObject* port, CNetObject* link, Option option) override;
     void LinkReplaced(CPortObject* port, CNetObject* old, CNetObject* fresh) override;
+    void LinksReordered(CPortObject* port) override;
+    void ConsoleOptionsReloaded() override;
 
     std::unique_ptr<ConsoleModel> Model;
     QString PortPlace; // the whole text PortPathLabel shows for the selected port

@@ -21,6 +21,7 @@
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxSeam.h"
+#include "ui/MonitorForm.h"
 #include "ui/NodeTag.h"
 
 namespace {
@@ -80,6 +81,7 @@ void TMainForm::PopupMenu1Popup()
     RemoveNetMenuItem->setEnabled(false);
     ReconnectMenuItem->setEnabled(false);
     EditNetMenuItem->setEnabled(false);
+    MonitorMenuItem->setEnabled(false);
 
     MenuNode = SelectedNode();
     NodeTag* tag = TTreeNode::TagOf(MenuNode);
@@ -88,6 +90,7 @@ void TMainForm::PopupMenu1Popup()
     if (tag->Port()) {
         AddNetMenuItem->setEnabled(true);
         RemovePortMenuItem->setEnabled(true);
+        MonitorMenuItem->setEnabled(true);
     } else if (CNetObject* link = tag->Link()) {
         RemoveNetMenuItem->setEnabled(true);
         EditNetMenuItem->setEnabled(true);
@@ -163,6 +166,20 @@ void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString&
     }
 }
 
+void TMainForm::MonitorMenuItemClick()
+{
+    CPortObject* port = TTreeNode::PortOf(MenuNode);
+    if (!port)
+        return;
+    // A window of its own, deleted when closed; a refusal has been shown.
+    auto* monitor = new TMonitorForm(*Model, port, this);
+    if (!monitor->IsWatching()) {
+        delete monitor;
+        return;
+    }
+    monitor->show();
+}
+
 void TMainForm::RemovePortMenuItemClick()
 {
     if (!MessageBoxSeam::AskYesNo(this, "Remove the port?", windowTitle()))
@@ -206,9 +223,7 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
         ShowApplied(ReceiveFromNetDelayTimeEdit, QString::number(settings.ReceiveFromNetDelayTime));
         ShowApplied(LogFilenameEdit, QFile::decodeName(settings.LogFilename.c_str()));
         LogFilenameEdit->end(false);
-        LogModeCheckBox->setChecked(settings.LogMode != 0);
-        LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
-        MarkUnapplied(LogModeCheckBox);
+        ShowAppliedLogBoxes(settings);
         ShowPortPlace(port);
         PortOptionsGroupBox->show();
         NetOptionsGroupBox->hide();
@@ -283,7 +298,8 @@ void TMainForm::SetLogFileButtonClick()
     // The model's checks, as for quillonctl: a name that cannot be a path is refused;
     // one whose file cannot be opened now is kept (it may be later, and the log
     // tries at each record), and the user learns why nothing will be logged.
-    Report(Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0));
+    Report(Model->SetLog(TTreeNode::PortOf(SelectedNode()), name.toStdString(), LogModeCheckBox->isChecked() ? 1 : 0,
+                         LogTimestampsCheckBox->isChecked()));
 }
 
 void TMainForm::LogFilenButtonClick()
@@ -384,9 +400,7 @@ void TMainForm::OptionChanged(CPortObject* port, CNetObject* link, Option option
             LogFilenameEdit->end(false);
         }
         ShowApplied(LogFilenameEdit, name);
-        LogModeCheckBox->setChecked(settings.LogMode != 0);
-        LogModeCheckBox->setProperty(AppliedProperty, LogModeCheckBox->isChecked());
-        MarkUnapplied(LogModeCheckBox);
+        ShowAppliedLogBoxes(settings);
         break;
     }
     case Option::AutoReconnect: {
@@ -410,6 +424,48 @@ void TMainForm::LinkReplaced(CPortObject* port, CNetObject* old, CNetObject* fre
     UpdateLinkNodeText(node);
     if (node == SelectedNode())
         PortTreeViewChange(node);
+}
+
+void TMainForm::LinksReordered(CPortObject* port)
+{
+    QTreeWidgetItem* portNode = PortNodeOf(port);
+    if (!portNode)
+        return;
+    QTreeWidgetItem* selected = SelectedNode();
+    // The nodes follow the model's order; a node the model does not know stays last.
+    const QList<QTreeWidgetItem*> nodes = portNode->takeChildren();
+    std::vector<QTreeWidgetItem*> ordered;
+    for (size_t i = 0; CNetObject* link = Model->FindLink(port, i); ++i) {
+        for (QTreeWidgetItem* node : nodes) {
+            if (TTreeNode::LinkOf(node) == link)
+                ordered.push_back(node);
+        }
+    }
+    for (QTreeWidgetItem* node : nodes) {
+        if (std::find(ordered.begin(), ordered.end(), node) == ordered.end())
+            ordered.push_back(node);
+    }
+    for (QTreeWidgetItem* node : ordered)
+        portNode->addChild(node);
+    portNode->setExpanded(true);
+    if (selected && selected->parent() == portNode)
+        PortTreeView->setCurrentItem(selected);
+}
+
+// The file's MinimizeWhenRun, read anew; the box's handler finds the file agreeing.
+void TMainForm::ConsoleOptionsReloaded()
+{
+    MinimizeWhenRunCheckBox->setChecked(Model->MinimizeWhenRun());
+}
+
+void TMainForm::ShowAppliedLogBoxes(const ConsoleModel::PortSettings& settings)
+{
+    LogModeCheckBox->setChecked(settings.LogMode != 0);
+    LogTimestampsCheckBox->setChecked(settings.LogTimestamps);
+    for (QCheckBox* box : {LogModeCheckBox, LogTimestampsCheckBox}) {
+        box->setProperty(AppliedProperty, box->isChecked());
+        MarkUnapplied(box);
+    }
 }
 
 void TMainForm::ShowApplied(QLineEdit* edit, const QString& text)

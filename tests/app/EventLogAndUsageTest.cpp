@@ -185,7 +185,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, UsageTest,
         UsageRow{"CtlUnknownCommand", Ctl, {"start"}, 2, "", "quillonctl: unknown command: start\n"},
         UsageRow{"CtlEventsExtra", Ctl, {"events", "all"}, 2, "", "quillonctl: events takes --follow only\n"},
         UsageRow{"CtlEventsWithoutConsole", Ctl, {"events"}, 1, "", "quillonctl: No console is running.\n"},
-        UsageRow{"CtlFollowWithoutConsole", Ctl, {"status", "--follow"}, 1, "", "quillonctl: No console is running.\n"}),
+        UsageRow{"CtlFollowWithoutConsole", Ctl, {"status", "--follow"}, 1, "", "quillonctl: No console is running.\n"},
+        UsageRow{"CtlMonitorWithoutConsole", Ctl, {"monitor", "COM1"}, 1, "", "quillonctl: No console is running.\n"},
+        UsageRow{"CtlReloadWithoutConsole", Ctl, {"reload"}, 1, "", "quillonctl: No console is running.\n"},
+        UsageRow{"CtlMonitorHexAndText", Ctl, {"monitor", "COM1", "--text", "--hex"}, 2, "",
+                 "quillonctl: monitor takes --hex or --text, not both\n"},
+        UsageRow{"CtlMonitorNoPort", Ctl, {"monitor"}, 2, "", "quillonctl: monitor takes one COM port\n"},
+        UsageRow{"CtlReloadExtra", Ctl, {"reload", "now"}, 2, "", "quillonctl: reload takes no arguments\n"}),
     [](const auto& info) { return info.param.Name; });
 
 } // namespace

@@ -226,7 +226,7 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     const qlntest::SavedPort saved(Home.Root);
     ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, saved.Send));
     ASSERT_TRUE(Model->SetReceiveFromNetDelayTime(com3, saved.Receive));
-    ASSERT_TRUE(Model->SetLog(com3, saved.Log, saved.LogMode));
+    ASSERT_TRUE(Model->SetLog(com3, saved.Log, saved.LogMode, false));
     const ConsoleResult client =
         Model->AddNet(com3, LinkFields{TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
     ASSERT_TRUE(client);
@@ -317,7 +317,7 @@ TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
     CPortObject* com5 = Port(5);
     const ConsoleResult server = Model->AddNet(com5, LinkFields{TcpServer, "", "", std::to_string(FreePort())});
     ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, 7));
-    ASSERT_TRUE(Model->SetLog(com3, "", 0));
+    ASSERT_TRUE(Model->SetLog(com3, "", 0, false));
     const ConsoleResult client =
         Model->AddNet(com5, LinkFields{TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com5, client.Link, 100));

@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         SaveRow{"send delay through a file", -1,
                 [](ConsoleModel& m, CPortObject* p) { return m.SetSendToNetDelayTime(p, 78); }},
         SaveRow{"receive delay", 0, [](ConsoleModel& m, CPortObject* p) { return m.SetReceiveFromNetDelayTime(p, 9); }},
-        SaveRow{"log", 0, [](ConsoleModel& m, CPortObject* p) { return m.SetLog(p, "/dev/null/x.log", 1); }},
+        SaveRow{"log", 0, [](ConsoleModel& m, CPortObject* p) { return m.SetLog(p, "/dev/null/x.log", 1, false); }},
         SaveRow{"auto reconnect", 0,
                 [](ConsoleModel& m, CPortObject* p) { return m.SetAutoReconnect(p, First(m, p), true); }},
         SaveRow{"interval", 0,

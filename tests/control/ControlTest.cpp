@@ -134,6 +134,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandTest,
         CommandRow{"Events", {"events", "--follow"}, true},
         CommandRow{"EventsAfter", {"events", "--after", "12"}, true},
         CommandRow{"EventsAfterWord", {"events", "--after", "-1"}, false},
+        CommandRow{"LogTimestamps", {"set", "COM3", "log", "--timestamps", "a.log", "--hex"}, true},
+        CommandRow{"Monitor", {"monitor", "com3", "--text"}, true},
+        CommandRow{"MonitorHexAndText", {"monitor", "COM3", "--hex", "--text"}, false},
+        CommandRow{"MonitorNoPort", {"monitor", "--hex"}, false},
+        CommandRow{"MonitorTwoPorts", {"monitor", "COM3", "COM4"}, false},
+        CommandRow{"Reload", {"reload"}, true},
+        CommandRow{"ReloadExtra", {"reload", "now"}, false},
         CommandRow{"Nothing", {}, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -164,6 +171,47 @@ TEST(ControlCommandTest, KeepsTextsForTheModelAndFindsTheLogFile)
     const ParsedCommand off = ParseControlCommand({"set", "COM3", "log", "off"});
     EXPECT_TRUE(off.Command.Value.empty());
     EXPECT_EQ(off.Command.FileWord, 0u);
+}
+
+// A monitor's stream, read as it comes (cut anywhere), and what no console sends.
+TEST(ControlProtocolTest, AMonitorsStreamSurvivesItsEncoding)
+{
+    TrafficRecord in {1796651405120, true, "tcp-server 7000 127.0.0.1:50412", {'R', ' ', 0, '\n', 0xFF}};
+    TrafficRecord out {1796651405121, false, "", std::vector<uint8_t>(ChunkLimit, 'x')};
+    const std::string stream = EncodeReply({0, {}, {}}) + EncodeRecord(in) + EncodeMissed(12) + EncodeRecord(out)
+        + EncodeEnd("COM3 was\nremoved.");
+    ControlReply reply;
+    size_t at = 0;
+    ASSERT_EQ(DecodeReplyPrefix(stream, reply, at), ReplyState::Complete);
+    EXPECT_EQ(reply.Code, 0);
+    std::vector<StreamItem> items;
+    std::string pending;
+    for (size_t cut = at; cut < stream.size(); cut += 997) {
+        pending += stream.substr(cut, 997);
+        StreamItem item;
+        size_t used = 0;
+        while (DecodeStreamItem(pending, item, used) == ReplyState::Complete) {
+            items.push_back(item);
+            pending.erase(0, used);
+        }
+    }
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].Record.Time, in.Time);
+    EXPECT_TRUE(items[0].Record.Inbound);
+    EXPECT_EQ(items[0].Record.Where, in.Where);
+    EXPECT_EQ(items[0].Record.Bytes, in.Bytes);
+    EXPECT_EQ(items[1].What, StreamItem::Kind::Missed);
+    EXPECT_EQ(items[1].Missed, 12u);
+    EXPECT_FALSE(items[2].Record.Inbound);
+    EXPECT_EQ(items[2].Record.Bytes, out.Bytes);
+    EXPECT_EQ(items[3].What, StreamItem::Kind::End);
+    EXPECT_EQ(items[3].Words, "COM3 was removed.");
+    for (const std::string& bad : std::vector<std::string>{"R 1 X 0 1\na", "R 1 I 0 65537\n", "R 1 I 4097 0\n",
+                                                           "R x I 0 1\na", "M\n", "Q 1\n", std::string(200, 'R')}) {
+        StreamItem item;
+        size_t used = 0;
+        EXPECT_EQ(DecodeStreamItem(bad, item, used), ReplyState::Malformed) << bad.substr(0, 20);
+    }
 }
 
 // ---------------------------------------------------------------- status --follow
@@ -265,7 +313,7 @@ TEST(StatusReportTest, AStoppedLogSaysWhySinceWhenAndWhatWasLost)
     EXPECT_NE(text.find("log /full/com3.log\n  log stopped: No space left on device (since "), std::string::npos)
         << text;
     EXPECT_NE(text.find("), 12 records lost\n"), std::string::npos) << text;
-    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"stopped\":true,"
+    EXPECT_NE(StatusJson(status, true).find("\"log\":{\"file\":\"/full/com3.log\",\"hex\":false,\"timestamps\":false,\"stopped\":true,"
                                              "\"stoppedReason\":\"No space left on device\",\"stoppedSince\":"
                                              + std::to_string(port.LogStoppedSince) + ",\"recordsLost\":12}"),
               std::string::npos);

@@ -60,6 +60,62 @@ TEST_F(TrafficLogTest, RecordsInBothFormsByteForByte)
     EXPECT_EQ(FileText(Path), "O:abI:cd");
 }
 
+// With timestamps each record has its time, count and where in front; without them
+// the same call writes the record as it always was.
+TEST_F(TrafficLogTest, TimestampedRecordsCarryTimeCountAndWhere)
+{
+    constexpr int64_t At = 1796651401123; // a wall-clock time, shown in local time
+    const std::string stamp = "[" + EventLog::TimeText(At);
+    struct Row {
+        int Mode;
+        bool Stamped;
+        bool Inbound;
+        std::string Where;
+        std::string Expected;
+    };
+    const std::vector<Row> rows = {
+        {0, true, true, "tcp-server 7000 127.0.0.1:50412", stamp + " 7 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"},
+        {1, true, false, "udp 7001 127.0.0.1:7003, tcp-client h:7 127.0.0.1:7",
+         stamp + " 7 udp 7001 127.0.0.1:7003, tcp-client h:7 127.0.0.1:7] O:48656C6C6F0D0A\r\n"},
+        {1, true, true, "", stamp + " 7] I:48656C6C6F0D0A\r\n"},
+        {0, false, true, "tcp-server 7000 127.0.0.1:50412", "I:Hello\r\n"},
+    };
+    const std::vector<uint8_t> hello {'H', 'e', 'l', 'l', 'o', '\r', '\n'};
+    for (const Row& row : rows) {
+        unlink(Path.c_str());
+        TrafficLog log;
+        log.SetFileName(Path);
+        log.SetMode(row.Mode);
+        log.SetTimestamps(row.Stamped);
+        log.Write(row.Inbound, hello.data(), 7, At, row.Where);
+        EXPECT_EQ(FileText(Path), row.Expected);
+    }
+}
+
+// A monitor's queue: records as offered until its bound, then counted as missed; one
+// wake until the monitor takes.
+TEST(TrafficTapTest, KeepsWhatFitsCountsTheRestAndWakesOncePerTake)
+{
+    int wakes = 0;
+    TrafficTap tap([&] { ++wakes; }, 100);
+    const std::vector<uint8_t> bytes(40, 'x');
+    for (int i = 0; i < 4; ++i)
+        tap.Offer(i, i % 2 == 0, "udp 1", bytes.data(), bytes.size());
+    EXPECT_EQ(wakes, 1);
+    EXPECT_EQ(tap.WaitingBytes(), 80u);
+    std::vector<TrafficRecord> records;
+    uint64_t missed = 0;
+    tap.Take(records, missed);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(missed, 2u);
+    EXPECT_TRUE(records[0].Inbound && !records[1].Inbound && records[1].Time == 1 && records[1].Where == "udp 1");
+    tap.Offer(9, true, "", bytes.data(), 200); // alone beyond the bound: missed, and said
+    EXPECT_EQ(wakes, 2);
+    tap.Take(records, missed);
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_EQ(missed, 3u);
+}
+
 TEST_F(TrafficLogTest, FullChunkInHexIsOneLine)
 {
     Port.SetLogFile(Path.c_str());

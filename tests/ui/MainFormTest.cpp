@@ -20,10 +20,10 @@ using qlntest::App;
 
 namespace {
 
-const std::vector<bool> OnlyAddPort{true, false, false, false, false};
-const std::vector<bool> PortMenu{true, true, true, false, false};
-const std::vector<bool> LinkMenu{true, false, false, true, false};
-const std::vector<bool> UnconnectedClientMenu{true, false, false, true, true};
+const std::vector<bool> OnlyAddPort{true, false, false, false, false, false};
+const std::vector<bool> PortMenu{true, true, true, false, false, true};
+const std::vector<bool> LinkMenu{true, false, false, true, false, false};
+const std::vector<bool> UnconnectedClientMenu{true, false, false, true, true, false};
 
 class MainFormTest : public WindowTest {
 protected:

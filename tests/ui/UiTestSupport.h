@@ -172,12 +172,12 @@ protected:
         Form->PopupMenu1->hide();
     }
 
-    // The enabled state of the five menu items, in menu order.
+    // The enabled state of the menu items, in menu order ("Edit Net..." aside).
     std::vector<bool> MenuState()
     {
         return {Form->AddPortMenuItem->isEnabled(), Form->RemovePortMenuItem->isEnabled(),
                 Form->AddNetMenuItem->isEnabled(), Form->RemoveNetMenuItem->isEnabled(),
-                Form->ReconnectMenuItem->isEnabled()};
+                Form->ReconnectMenuItem->isEnabled(), Form->MonitorMenuItem->isEnabled()};
     }
 
     qlntest::TempHome Home;
