@@ -19,3 +19,11 @@ void CNetObject::SayWorking(const std::string& text)
     Say(EventLevel::Info, text);
     SaidFailure.clear();
 }
+
+void CNetObject::CountRefused(std::string peer, std::string why)
+{
+    ++Refused;
+    Say(EventLevel::Notice, "refused " + peer + ": " + why);
+    LastRefusedPeer = std::move(peer);
+    LastRefusedWhy = std::move(why);
+}

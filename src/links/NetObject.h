@@ -175,13 +175,9 @@ public:
     // A TLS link's own certificate and its connections' sessions.
     virtual TlsFigures TlsReport() const { return {}; }
 
-    // Counts a peer turned away.
-    void CountRefused(std::string peer, std::string why)
-    {
-        ++Refused;
-        LastRefusedPeer = std::move(peer);
-        LastRefusedWhy = std::move(why);
-    }
+    // Counts a peer turned away, and says so (a flood of them is counted in the event
+    // log, not written line by line).
+    void CountRefused(std::string peer, std::string why);
 
     // Socket events a kind does not have. (A connection nobody takes is closed.)
     void OnAccept(CServerSocket*, CClientSocket* client, void*) override;

@@ -2,6 +2,7 @@
 // stop, the configuration loaded, saved and failing), as standard error and the
 // journal get them and as `quillonctl events` shows them; and how both programs
 // take their command lines.
+#include <chrono>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
@@ -121,6 +122,46 @@ TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
         EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": an application opened the port\n"); })) << Output();
     }
     EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": the application closed the port\n"); })) << Output();
+    console->Signal(SIGTERM);
+    EXPECT_EQ(console->WaitForExit(), 0) << Output();
+}
+
+// A thousand connects from outside a server link's allow list: each is counted in the
+// figures, but the event log writes at most 10 lines a second about the link and
+// counts the rest in its "N more events" lines.
+TEST_F(Headless, RefusedConnectsAreCountedAndTheirLinesRateLimited)
+{
+    auto console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    std::string path;
+    const std::string com = "COM" + std::to_string(AddPort(path));
+    const uint16_t listen = FreePort();
+    Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1", "--allow", "127.0.0.2"});
+    const std::string server = com + " tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
+    ASSERT_TRUE(WaitUntil([&] { return Output().find(server + "listening\n") != std::string::npos; })) << Output();
+
+    constexpr int Connects = 1000;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < Connects; ++i)
+        ConnectTo(listen);
+    EXPECT_TRUE(WaitUntil([&] { return Status()["ports.0.links.0.refused"] == std::to_string(Connects); }, 60));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Every refusal is a line or part of a count once the last second's count is out.
+    int written = 0;
+    long long counted = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        written = 0;
+        counted = 0;
+        ForEachLine(Output(), [&](std::string_view line) {
+            if (line.find(server + "refused 127.0.0.1:") != std::string_view::npos)
+                ++written;
+            else if (const size_t at = line.find(server); at != std::string_view::npos && line.ends_with(" more events in one second"))
+                counted += std::stoll(std::string(line.substr(at + server.size())));
+        });
+        return written + counted == Connects;
+    }, 10)) << written << " written, " << counted << " counted";
+    EXPECT_LE(written, 10 * (static_cast<int>(seconds) + 2)) << "in " << seconds << " s";
+    EXPECT_NE(Output().find("notice: " + server + "refused 127.0.0.1:"), std::string::npos);
     console->Signal(SIGTERM);
     EXPECT_EQ(console->WaitForExit(), 0) << Output();
 }

@@ -133,6 +133,7 @@ void EventLog::SayLocked(EventLevel level, std::string_view source, std::string_
             ++burst.Suppressed;
             if (static_cast<int>(level) < static_cast<int>(burst.Level))
                 burst.Level = level;
+            ArmFlush(); // the count is said once the second is over, even if nothing follows
             return;
         }
     }

@@ -20,6 +20,7 @@ protected:
     void TearDown() override
     {
         EventLog::Instance().SetSink(nullptr);
+        EventLog::Instance().SetWakeHook(nullptr);
         EventLog::Instance().SetThreshold(EventLevel::Info);
         EventLog::Instance().Reset();
     }
@@ -28,8 +29,11 @@ protected:
 
 TEST_F(EventLogTest, ABurstOfOneSourceIsCutAndCountedWhileOthersGoOn)
 {
+    int wakeIn = -1;
+    EventLog::Instance().SetWakeHook([&wakeIn](int milliseconds) { wakeIn = milliseconds; });
     for (int i = 0; i < 1000; ++i)
         SayEvent(EventLevel::Warning, "COM1 Net1", "refused 127.0.0.2:" + std::to_string(i));
+    EXPECT_EQ(wakeIn, 1000) << "a cut burst must ask for the flush that says its count";
     SayEvent(EventLevel::Info, "COM2", "an application opened the port");
     ASSERT_EQ(Lines.size(), size_t(EventLog::BurstLines) + 1);
     EXPECT_NE(Lines.back().find("COM2: an application opened the port"), std::string::npos);
