@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "Bridge.h"
+#include "platform/base/EventLog.h"
 #include "platform/pty/PortDriver.h"
 #include "ports/QLNManager.h"
 
@@ -248,6 +249,8 @@ std::string StateLine(CQLNManager& manager, const std::vector<CPortObject*>& por
 void ConsoleHostMain(int argc, char** argv)
 {
     signal(SIGPIPE, SIG_IGN);
+    // The figures are the output: of the console's events only what went wrong.
+    EventLog::Instance().SetThreshold(EventLevel::Warning);
     Job job;
     try {
         job = ParseJob(argc, argv);
