@@ -205,9 +205,11 @@ int32_t Connection::ServeWire()
 uint32_t Connection::Receive(uint32_t announced, PortSide& port)
 {
     static thread_local std::vector<uint8_t> buffer(ReceiveLimit);
-    const uint32_t count = std::min(announced, ReceiveLimit);
-    if (count == 0 || !Sock->Receive(buffer.data(), static_cast<int32_t>(count)))
+    int32_t received = 0;
+    if (announced == 0
+        || !Sock->Receive(buffer.data(), static_cast<int32_t>(std::min(announced, ReceiveLimit)), &received))
         return 0;
+    const auto count = static_cast<uint32_t>(received);
     if (Stages.empty()) {
         port.FromNet(buffer.data(), count, Sender);
         return count;

@@ -203,8 +203,10 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
     return true;
 }
 
-bool CClientSocket::Receive(void* buffer, int32_t length)
+bool CClientSocket::Receive(void* buffer, int32_t length, int32_t* received)
 {
+    if (received)
+        *received = 0;
     if (!Handle.Valid() || !buffer || State != Connected)
         return false;
     if (length <= 0)
@@ -221,6 +223,10 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
         }
         if (result < 0 && errno == EINTR)
             continue;
+        // Bytes already read are the caller's whatever follows them: the end of the
+        // stream or a failure is met again by the next read or poll.
+        if (got > 0)
+            break;
         if (result == 0 || !IsTransient(errno)) {
             // The peer closed (0) or the connection broke (reset, time-out):
             // nothing more will arrive on it.
@@ -237,6 +243,8 @@ bool CClientSocket::Receive(void* buffer, int32_t length)
     // A reader may take part of what it was told of (the pump takes at most 64 KiB
     // at a time): whatever is left is announced afresh by the next poll.
     Announced = 0;
+    if (received)
+        *received = got;
     return true;
 }
 

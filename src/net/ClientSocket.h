@@ -27,9 +27,11 @@ public:
     // leaves the socket Connected only when the send would have blocked; a broken
     // connection (reset, broken pipe) is closed as Receive closes it.
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
-    // True when exactly `length` bytes were read; what was announced before is then
-    // settled, and the next Poll announces whatever is still waiting.
-    bool Receive(void* buffer, int32_t length);
+    // True when bytes were read: `length` of them, or fewer when the rest was not
+    // there yet (`received` tells how many). What was announced before is then
+    // settled, and the next Poll announces whatever is still waiting. False when
+    // nothing could be read: it would block, or the connection ended (then closed).
+    bool Receive(void* buffer, int32_t length, int32_t* received = nullptr);
     void SetNoDelay(bool on);
     // TCP keepalive: after `idle` seconds without traffic a probe every `interval`
     // seconds, and after `probes` unanswered ones the connection fails (its next

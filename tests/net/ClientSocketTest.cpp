@@ -185,6 +185,31 @@ TEST(ClientSocketTest, AnnouncedBytesAreReportedOnlyOnce)
     EXPECT_EQ(pair.client.GetState(), Connected);
 }
 
+// A read that asks for more than has arrived gets what is there, never loses it;
+// bytes before the peer's close are read before the close is.
+TEST(ClientSocketTest, AShortReadKeepsWhatArrived)
+{
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Peer().Send("hello", 5));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Poll() == 1; }));
+    char buffer[16];
+    int32_t received = -1;
+    ASSERT_TRUE(pair.client.Receive(buffer, sizeof buffer, &received));
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(received)), "hello");
+    EXPECT_EQ(pair.client.GetState(), Connected);
+
+    ASSERT_TRUE(pair.Peer().Send("bye", 3));
+    pair.Peer().Close();
+    ASSERT_TRUE(WaitUntil([&] {
+        pollfd entry{pair.client.GetHandle(), POLLIN | POLLRDHUP, 0};
+        return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLRDHUP);
+    }));
+    ASSERT_TRUE(pair.client.Receive(buffer, sizeof buffer, &received));
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(received)), "bye");
+    EXPECT_FALSE(pair.client.Receive(buffer, 1));
+    EXPECT_EQ(pair.client.GetState(), Unconnected);
+}
+
 // Bytes announced on one connection and never read must not hide the first
 // bytes of the next connection.
 TEST(ClientSocketTest, ReconnectForgetsWhatWasAnnounced)
