@@ -63,8 +63,9 @@ void Rfc2217Case(const Options& options, Report& report)
                    Ratio(Median(cpu[1][way]), Median(cpu[0][way])), std::nullopt, 2);
         worst = std::min(worst, Ratio(lined, plain));
     }
-    report.Note("rfc2217: the peer is a Telnet end of the benchmark's that agrees to no option; it doubles 0xFF in "
-                "what it sends and takes commands out of what it reads, in its own time");
+    report.Note("rfc2217: the peer is a Telnet end of the benchmark's that agrees to no option; it doubles 0xFF "
+                "and sends a CR as CR NUL (NVT) in what it sends, and takes commands out of what it reads, in its "
+                "own time");
     report.Target("RFC 2217 link: at least 0.8x a raw link's throughput (worse way)", worst, worst >= 0.8);
 }
 

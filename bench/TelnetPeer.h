@@ -1,8 +1,11 @@
 #pragma once
 // The far end of a link with line control, as plain as Telnet allows: it agrees to
 // no option, so what comes from the console is data with every 0xFF doubled and the
-// three-byte option offers of the connection's start; what it sends has every 0xFF
-// doubled. Runs of data move with memchr, as a real peer's would.
+// three-byte option offers of the connection's start. What it sends is NVT data: every
+// 0xFF doubled and every CR followed by a NUL, as a CR alone goes, since the console
+// drops the NUL after a CR from a peer that does not send BINARY. Runs of data move
+// with memchr, as a real peer's would.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -44,12 +47,12 @@ public:
     {
         const uint8_t* end = data + count;
         while (data < end) {
-            const auto* iac = static_cast<const uint8_t*>(std::memchr(data, Iac, static_cast<size_t>(end - data)));
-            out.insert(out.end(), data, iac ? iac + 1 : end);
-            if (!iac)
+            const uint8_t* special = std::find_if(data, end, [](uint8_t byte) { return byte == Iac || byte == '\r'; });
+            out.insert(out.end(), data, special == end ? end : special + 1);
+            if (special == end)
                 break;
-            out.push_back(Iac);
-            data = iac + 1;
+            out.push_back(*special == Iac ? Iac : 0);
+            data = special + 1;
         }
     }
 
