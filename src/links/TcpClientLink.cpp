@@ -190,6 +190,7 @@ int32_t TcpClientLink::Police(int32_t now)
         return 0;
     // As any failed connection: the link says why and tries again after its interval.
     LastError = why;
+    SayFailure(why);
     if (AutoReconnect)
         LastFailTime = now;
     Link.CloseAfterFlush();

@@ -207,16 +207,19 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
         // One that never finished its handshake was turned away; one that broke
         // later failed.
         const TlsStage* tls = client.StageOf<TlsStage>();
-        if (tls && !tls->HandshakeDone())
+        if (tls && !tls->HandshakeDone()) {
             CountRefused(client.Peer(), why);
-        else
+        } else {
             LastError = client.Peer() + ": " + why;
+            Say(EventLevel::Warning, "client " + client.Peer() + " closed: " + why);
+        }
         client.CloseAfterFlush();
         return 1;
     }
     if (!client.Stall.Expired(now, Limits.Stalled))
         return 0;
     LastError = client.Peer() + ": " + StalledText(Limits.Stalled);
+    Say(EventLevel::Warning, "client " + client.Peer() + " closed: " + StalledText(Limits.Stalled));
     client.Socket().Close();
     return 1;
 }

@@ -1,11 +1,13 @@
 // Who a link serves: the allow list of TCP server and UDP links, the client limit,
 // the rule that one peer cannot hold the others, and TCP keepalive.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <netinet/tcp.h>
 #include <thread>
 
 #include "links/TcpClientLink.h"
+#include "platform/base/EventLog.h"
 #include "links/TcpServerLink.h"
 #include "support/Console.h"
 #include "support/LinkPeer.h"
@@ -206,6 +208,11 @@ TEST(StalledPeerTest, AServerLinkClosesTheClientThatTakesNothing)
     EXPECT_EQ(console.ClientCount(link), 1u);
     const std::string peer = "127.0.0.1:" + std::to_string(LocalPort(sleeper));
     EXPECT_EQ(console.Locked([&] { return link->LastError; }), peer + ": took nothing for 1 s; the others were waiting");
+    const std::vector<Event> events = EventLog::Instance().Since(0);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const Event& event) {
+        return event.Level == EventLevel::Warning
+            && event.Text == "client " + peer + " closed: took nothing for 1 s; the others were waiting";
+    })) << "the close is said in the event log";
 }
 
 // A client that leaves while it holds the data back releases it at once.
