@@ -4,35 +4,9 @@
 // only; the three layouts take turns.
 #include "Cases.h"
 
-#include <array>
+#include "BulkThrough.h"
 
 namespace bench {
-
-namespace {
-
-struct Way {
-    double MBps, CpuMsPerMB;
-};
-
-std::array<Way, 2> BulkWith(const Options& options, MonitorKind monitor)
-{
-    Layout layout = Layout::Uniform(1, PortLayout {.TcpClient = true});
-    layout.Monitor = monitor;
-    Bridge bridge(Who::Console, layout, options);
-    PortEnds& ends = bridge.Ports[0];
-    Exchange(ends.App.Get(), ends.Peer.Get(), bridge.Name);
-    const double mb = static_cast<double>(options.Bytes) / 1e6;
-    const Reading start = bridge.Read();
-    const double toNet =
-        Transfer(bridge.Name + ", application to network", ends.App.Get(), ends.Peer.Get(), options.Bytes);
-    const Reading middle = bridge.Read();
-    const double toApp =
-        Transfer(bridge.Name + ", network to application", ends.Peer.Get(), ends.App.Get(), options.Bytes);
-    const Reading end = bridge.Read();
-    return {Way {mb / toNet, (middle.Cpu - start.Cpu) * 1000 / mb}, Way {mb / toApp, (end.Cpu - middle.Cpu) * 1000 / mb}};
-}
-
-} // namespace
 
 void MonitorCase(const Options& options, Report& report)
 {
@@ -45,7 +19,9 @@ void MonitorCase(const Options& options, Report& report)
         for (size_t kind = 0; kind < 3; ++kind) {
             // Turns rotate, so that no kind always runs first in a round.
             const size_t at = (kind + static_cast<size_t>(round)) % 3;
-            const auto ways = BulkWith(options, kinds[at]);
+            Layout layout = Layout::Uniform(1, PortLayout {.TcpClient = true});
+            layout.Monitor = kinds[at];
+            const auto ways = BulkThrough(options, layout);
             for (size_t way : {0, 1}) {
                 speed[at][way].push_back(ways[way].MBps);
                 cpu[at][way].push_back(ways[way].CpuMsPerMB);

@@ -3,36 +3,9 @@
 // taking Telnet commands out cost. The console only; the two layouts take turns.
 #include "Cases.h"
 
-#include <array>
+#include "BulkThrough.h"
 
 namespace bench {
-
-namespace {
-
-// Each way through one bridge of `layout`: megabytes per second, and the console's
-// CPU milliseconds per megabyte (less swayed by other load on the machine).
-struct Way {
-    double MBps, CpuMsPerMB;
-};
-
-std::array<Way, 2> BulkThrough(const Options& options, const Layout& layout)
-{
-    Bridge bridge(Who::Console, layout, options);
-    PortEnds& ends = bridge.Ports[0];
-    TelnetPeer* telnet = ends.PeerTelnet.get();
-    Exchange(ends.App.Get(), ends.Peer.Get(), bridge.Name, telnet);
-    const double mb = static_cast<double>(options.Bytes) / 1e6;
-    const Reading start = bridge.Read();
-    const double toNet = Transfer(bridge.Name + ", application to network", ends.App.Get(), ends.Peer.Get(),
-                                  options.Bytes, nullptr, telnet);
-    const Reading middle = bridge.Read();
-    const double toApp = Transfer(bridge.Name + ", network to application", ends.Peer.Get(), ends.App.Get(),
-                                  options.Bytes, telnet, nullptr);
-    const Reading end = bridge.Read();
-    return {Way {mb / toNet, (middle.Cpu - start.Cpu) * 1000 / mb}, Way {mb / toApp, (end.Cpu - middle.Cpu) * 1000 / mb}};
-}
-
-} // namespace
 
 void Rfc2217Case(const Options& options, Report& report)
 {

@@ -22,6 +22,21 @@ extern char** environ;
 
 namespace qlntest {
 
+// Starts `words` (looked up on the PATH) with `actions` applied to its descriptors;
+// its pid, or -1. The actions are destroyed.
+inline pid_t Spawn(const std::vector<std::string>& words, posix_spawn_file_actions_t& actions)
+{
+    std::vector<char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
 // A child process for the length of a test: its output (both streams) in a file,
 // ended with SIGTERM, then SIGKILL, and reaped when the object goes.
 class PeerProcess {
@@ -33,13 +48,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::vector<char*> argv;
-        for (const std::string& word : words)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        Pid = Spawn(words, actions);
     }
     ~PeerProcess()
     {
@@ -94,13 +103,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (const std::string& word : words)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        Pid = Spawn(words, actions);
         close(in[0]);
         close(out[1]);
         fcntl(FromChild.Get(), F_SETFL, O_NONBLOCK);
