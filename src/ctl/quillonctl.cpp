@@ -34,6 +34,7 @@
 #include "console/TrafficText.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Text.h"
+#include "platform/base/TickCount.h"
 
 namespace {
 
@@ -119,13 +120,6 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
     }
 }
 
-int64_t WallNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // One request to the running console, for the commands that watch it. The reply's
 // output, or the exit code in `code` when there is none to go on with: 1 when no
 // console runs at the first request, 0 once the console stopped later.
@@ -181,7 +175,7 @@ int FollowStatus(const ControlCommand& command)
         std::string now;
         if (!AskRunning({"status", "--follow"}, false, now, code))
             return code;
-        Write(stdout, StatusChanges(facts, now, WallNow(), command.Json));
+        Write(stdout, StatusChanges(facts, now, WallClockNow(), command.Json));
         facts = std::move(now);
     }
 }
@@ -254,7 +248,7 @@ int Monitor(const std::vector<std::string>& words, const ControlCommand& command
             if (item.What == ControlProtocol::StreamItem::Kind::Record) {
                 shown += TrafficRecordText(item.Record, command.View);
             } else if (item.What == ControlProtocol::StreamItem::Kind::Missed) {
-                shown += MissedRecordsText(WallNow(), item.Missed);
+                shown += MissedRecordsText(WallClockNow(), item.Missed);
             } else {
                 Write(stdout, shown);
                 Write(stderr, "quillonctl: " + item.Words + "\n");

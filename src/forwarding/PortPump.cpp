@@ -1,7 +1,6 @@
 // Implements CPortObject::Pump, the service step of one port: driver to queues,
 // queues to links, what the links received to the application.
 #include <algorithm>
-#include <chrono>
 #include <sys/epoll.h>
 
 #include "forwarding/PortObject.h"
@@ -20,13 +19,6 @@ thread_local uint8_t TransferBuffer[ChunkSize];
 // A monitor's or a timestamped log's record names at most this many destinations of
 // a chunk that went out (a server link with a hundred clients), then how many more.
 constexpr size_t NamedDestinations = 8;
-
-int64_t WallNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string SenderText(const OriginRef& from)
 {
@@ -136,7 +128,7 @@ bool CPortObject::TellPassed(bool inbound, const uint8_t* data, uint32_t count)
             tap->Miss(records);
         return false;
     }
-    const int64_t now = WallNow();
+    const int64_t now = WallClockNow();
     auto record = [&](const uint8_t* bytes, uint32_t length, const std::string& where) {
         Log.Write(inbound, bytes, length, now, where);
         for (const std::shared_ptr<TrafficTap>& tap : Taps)

@@ -11,6 +11,7 @@
 
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
+#include "platform/base/TickCount.h"
 
 namespace {
 
@@ -60,13 +61,6 @@ bool WriteAll(int fd, iovec* pieces, int count)
         }
     }
     return true;
-}
-
-int64_t WallMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 // The two hexadecimal digits of every byte value, upper case, high half first.
@@ -125,7 +119,7 @@ void TrafficLog::Stop(const char* call, int errorNumber, std::chrono::steady_clo
     const Failure why = Failure::OfCall(call, errorNumber);
     Status.Stopped = true;
     Status.Reason = why.Reason();
-    Status.Since = WallMilliseconds();
+    Status.Since = WallClockNow();
     SayEvent(EventLevel::Error, "log",
              Name + " stopped: " + why.Text() + "; records are lost until it can be written again");
 }

@@ -1,8 +1,9 @@
 #pragma once
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/base/TickCount.h"
 
 // Why a link last failed, and when: each reason given is stamped with the wall
 // clock (milliseconds since 1970), so the same words twice are two failures at two
@@ -12,9 +13,7 @@ public:
     LinkFailure& operator=(std::string reason)
     {
         Reason = std::move(reason);
-        At = std::chrono::duration_cast<std::chrono::milliseconds>(
-                 std::chrono::system_clock::now().time_since_epoch())
-                 .count();
+        At = WallClockNow();
         return *this;
     }
     void clear()

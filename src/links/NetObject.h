@@ -1,5 +1,4 @@
 #pragma once
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 #include "net/SocketEventHandler.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
+#include "platform/base/TickCount.h"
 
 class LinkWaits;
 class PortSide;
@@ -99,9 +99,7 @@ public:
     void MarkChanged()
     {
         Changed = true;
-        LastChange = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+        LastChange = WallClockNow();
     }
 
     // ---- what the port asks; lock held

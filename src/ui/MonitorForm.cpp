@@ -11,22 +11,15 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <chrono>
 
 #include "console/ConsoleModel.h"
 #include "ui/MessageBoxSeam.h"
+#include "platform/base/TickCount.h"
 
 namespace {
 
 // The view keeps at most this many lines; older ones scroll out.
 constexpr int MaxLines = 20000;
-
-int64_t WallNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 } // namespace
 
@@ -145,7 +138,7 @@ void TMonitorForm::RefreshTimer()
     if (missed > 0) {
         Missed += missed;
         Shown line;
-        line.Record.Time = WallNow();
+        line.Record.Time = WallClockNow();
         line.Missed = missed;
         text += MissedRecordsText(line.Record.Time, missed);
         keep(std::move(line));

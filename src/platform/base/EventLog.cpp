@@ -11,19 +11,14 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "platform/base/TickCount.h"
+
 namespace {
 
 // What waits for standard error is bounded; beyond it lines are counted, not kept.
 constexpr size_t WaitingLimit = 64 * 1024;
 // A line is cut here, so that one write of it is one atomic write to a pipe.
 constexpr size_t LineLimit = 1024;
-
-int64_t WallNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Writes `line` to standard error only if that cannot block. True when written (or
 // when standard error is gone, so that nothing waits for it for ever).
@@ -109,7 +104,7 @@ std::string EventLog::Format(const Event& event, bool journal)
 
 void EventLog::Say(EventLevel level, std::string_view source, std::string_view text) noexcept
 {
-    const int64_t now = WallNow();
+    const int64_t now = WallClockNow();
     std::lock_guard<std::mutex> hold(Mutex);
     if (static_cast<int>(level) > static_cast<int>(Shown))
         return;
@@ -210,7 +205,7 @@ void EventLog::Drain()
 {
     if (Lost && WaitingBytes == 0) {
         Event event;
-        event.Time = WallNow();
+        event.Time = WallClockNow();
         event.Level = EventLevel::Warning;
         event.Text = std::to_string(Lost) + " event lines were lost: standard error or memory could not take them";
         Lost = 0;
@@ -262,7 +257,7 @@ void EventLog::Flush()
 {
     std::lock_guard<std::mutex> hold(Mutex);
     WakeArmed = false;
-    SayOverBursts(WallNow());
+    SayOverBursts(WallClockNow());
     Drain();
     ArmFlush();
 }

@@ -24,3 +24,7 @@ inline int32_t TickAfter(int32_t stamp, int32_t interval)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(stamp) + static_cast<uint32_t>(interval));
 }
+
+// The wall clock in milliseconds since 1970: the time of events, failures and
+// records as people read it (never for delays, which the tick measures).
+int64_t WallClockNow();
