@@ -69,6 +69,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.Refused = link->Refused;
             l.LastRefusedPeer = link->LastRefusedPeer;
             l.LastRefusedWhy = link->LastRefusedWhy;
+            l.Backlog = link->BacklogBytes();
+            l.BacklogDropped = link->BacklogDropped();
         }
     }
     return status;

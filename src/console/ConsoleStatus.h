@@ -53,6 +53,8 @@ struct ConsoleStatus {
         uint64_t Refused = 0;           // TCP server, UDP: peers turned away
         std::string LastRefusedPeer;    // the last of them, "192.0.2.7:50312"
         std::string LastRefusedWhy;     // and why, "not in the allow list"
+        uint64_t Backlog = 0;           // bytes kept for a peer that is down
+        uint64_t BacklogDropped = 0;    // bytes dropped from the backlog since the link was made
     };
     struct Port {
         int32_t Number = 0;

@@ -179,6 +179,8 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
     return json.Str("text", link.NodeText)
         .Unsigned("bytesSent", link.BytesSent)
         .Unsigned("bytesReceived", link.BytesReceived)
+        .Unsigned("backlog", link.Backlog)
+        .Unsigned("backlogDropped", link.BacklogDropped)
         .Num("lastChange", link.LastChange)
         .Str("lastError", link.LastError)
         .Num("lastErrorTime", link.LastErrorTime)
@@ -286,6 +288,9 @@ std::string TrustText(const ConsoleStatus::Link& link)
             text += "\n";
         }
     }
+    if (link.Backlog != 0 || link.BacklogDropped != 0)
+        text += "     backlog " + std::to_string(link.Backlog) + " bytes, " + std::to_string(link.BacklogDropped)
+            + " dropped while down\n";
     if (link.Refused != 0)
         text += "     refused " + std::to_string(link.Refused) + ", last " + link.LastRefusedPeer + ": "
             + link.LastRefusedWhy + "\n";

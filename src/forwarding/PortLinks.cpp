@@ -100,6 +100,7 @@ void CPortObject::RemoveLink(CNetObject* link)
             continue;
         std::unique_ptr<CNetObject> owned = std::move(*it);
         NetLinks.erase(it);
+        owned->DiscardBacklog("the link was removed");
         // Closing a socket reports OnClose to the link, which only marks it; the link
         // still exists until the end of this block.
         owned->Close();
@@ -149,8 +150,11 @@ bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRe
         RemoveLink(fresh);
         return false;
     }
-    // The fresh link was appended; it takes the old one's place in the list.
+    // The fresh link was appended; it takes the old one's place in the list, and
+    // carries on with what old kept for its peer.
     NetLinks.splice(oldAt, NetLinks, freshAt);
+    if (fresh->Type == old->Type)
+        fresh->TakeBacklogFrom(*old);
     RemoveLink(old);
     return true;
 }

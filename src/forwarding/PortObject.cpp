@@ -14,6 +14,8 @@ void CPortObject::SetWait(ReadinessWait* wait)
 
 CPortObject::~CPortObject()
 {
+    for (auto& link : NetLinks)
+        link->DiscardBacklog("the console stops");
     while (!NetLinks.empty())
         RemoveLink(NetLinks.front().get());
     // The master outlives the port (the driver keeps it): it leaves the wait here.

@@ -195,6 +195,10 @@ private:
 
     // The pump step's parts.
     void DeliverToApplication();
+    void TakeFromApplication();
+    // A read of the port failed for a reason other than the application's absence:
+    // said in the event log (once while the reason stays the same).
+    void NoteReadFailure(const Failure& why);
     // A chunk passed the port (inbound: it was written to the application): the
     // monitors get it, and a log with timestamps its records, each with the time and
     // where the bytes came from (the senders still at the front of FromNetOrigins) or
@@ -207,7 +211,7 @@ private:
     void TakeFromNet(size_t count);
     // Tells the links when an application took or let go of the port.
     void NoteApplication(bool held);
-    int32_t ServeLinks(const uint8_t* chunk, uint32_t length, bool& allTaken);
+    int32_t ServeLinks(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer);
     // Line reports from the driver while a link wants them, and none otherwise.
     void UpdateLineReports();
     // The application's settings changes and flushes, handed to the links. Returns the
@@ -249,6 +253,12 @@ private:
     // A link connected, or a server link accepted a client, in this step: a chunk
     // held back for want of a peer may go in the next one.
     bool PeerUp = false;
+    // The application let go: what it wrote before is read out until the driver
+    // says nothing is left.
+    bool Draining = false;
+    // A live peer has had the current chunk, in this step or an earlier one.
+    bool ChunkDelivered = false;
+    std::string SaidReadFailure;
     bool HasDue = false;
     int32_t Due = 0;
     uint64_t DroppedDatagrams = 0;

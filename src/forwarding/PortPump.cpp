@@ -37,14 +37,10 @@ int32_t CPortObject::Pump()
 
     // Take bytes from the application, only while nothing waits to go out, and only
     // when the pump's wait found the master readable (or hung up, which the read
-    // then tells): an idle port costs no read.
-    if (ToNetQueue.IsEmpty() && (Master.Events & (EPOLLIN | EPOLLHUP | EPOLLERR))) {
-        uint32_t count = 0;
-        if (PortDriver::Instance().Read(DriverHandleValue, TransferBuffer, ChunkSize, &count) && count > 0) {
-            ToNetStamp = GetTickCount32();
-            ToNetQueue.Append(TransferBuffer, count);
-            BytesFromApplication += count;
-        }
+    // then tells), or while the bytes of an application that let go are drained: an
+    // idle port costs no read.
+    if (ToNetQueue.IsEmpty() && (Draining || (Master.Events & (EPOLLIN | EPOLLHUP | EPOLLERR)))) {
+        TakeFromApplication();
         work += TakeLineReports();
     }
 
@@ -56,16 +52,24 @@ int32_t CPortObject::Pump()
     }
 
     const size_t waitingBefore = FromNetQueue.Size();
-    bool allTaken = true;
-    work += ServeLinks(n ? TransferBuffer : nullptr, n, allTaken);
+    ChunkAnswer answer;
+    work += ServeLinks(n ? TransferBuffer : nullptr, n, answer);
 
-    // The chunk leaves, and is logged once, when every link has all of it.
-    if (n && allTaken) {
-        ToNetQueue.RemoveFront(n);
-        for (auto& link : NetLinks)
-            link->ChunkDone();
-        if (!TellPassed(false, TransferBuffer, n))
-            WriteLog(false, TransferBuffer, n);
+    // The chunk leaves, and is logged once, when no peer that is up holds it back
+    // and a live peer has it; a link that is down keeps it for later. When no live
+    // peer could take it, the port holds it for a link that will try again, so that
+    // the only link of a port loses nothing while it is down; and a port whose links
+    // will not try (or that has none) lets it go.
+    if (n) {
+        ChunkDelivered = ChunkDelivered || answer.Delivered;
+        if (!answer.Held && (ChunkDelivered || !answer.Waiting)) {
+            ToNetQueue.RemoveFront(n);
+            ChunkDelivered = false;
+            for (auto& link : NetLinks)
+                link->ChunkDone(TransferBuffer, n);
+            if (!TellPassed(false, TransferBuffer, n))
+                WriteLog(false, TransferBuffer, n);
+        }
     }
 
     // What the links received in this step reaches the application in this step,
@@ -73,6 +77,32 @@ int32_t CPortObject::Pump()
     if (FromNetQueue.Size() > waitingBefore)
         DeliverToApplication();
     return work;
+}
+
+// One read of what the application wrote. A read that finds nobody holds the port
+// and nothing is left ends a drain; so does one that finds nothing at all (a new
+// application holds the port, and its bytes come as they are reported).
+void CPortObject::TakeFromApplication()
+{
+    uint32_t count = 0;
+    Failure why;
+    switch (PortDriver::Instance().Read(DriverHandleValue, TransferBuffer, ChunkSize, &count, &why)) {
+    case PortDriver::ReadResult::Bytes:
+        if (count == 0)
+            return; // a line report alone
+        ToNetStamp = GetTickCount32();
+        ToNetQueue.Append(TransferBuffer, count);
+        BytesFromApplication += count;
+        return;
+    case PortDriver::ReadResult::Failed:
+        NoteReadFailure(why);
+        Draining = false;
+        return;
+    case PortDriver::ReadResult::Nothing:
+    case PortDriver::ReadResult::Gone:
+        Draining = false;
+        return;
+    }
 }
 
 // Received bytes go to the application once the receive delay has passed, within
@@ -180,15 +210,24 @@ std::string CPortObject::Destinations() const
 
 // Serves every link in list order. Each link, and each connection of a link, takes
 // each chunk once: it remembers how much of it a peer already has, so a chunk held
-// back by one link is never sent again to another. Once a link holds the chunk
-// back, the links after it are not offered it in this step.
-int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, bool& allTaken)
+// back by one link is never sent again to another, and one peer that is slow keeps
+// no other from getting it.
+int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
 {
     QLN_ASSERT_HELD(ManagerLock);
     int32_t work = 0;
     for (auto& link : NetLinks)
-        work += link->Serve(allTaken ? chunk : nullptr, length, allTaken);
+        work += link->Serve(chunk, length, answer);
     return work;
+}
+
+void CPortObject::NoteReadFailure(const Failure& why)
+{
+    const std::string text = why.Reason();
+    if (text == SaidReadFailure)
+        return;
+    SaidReadFailure = text;
+    SayEvent(EventLevel::Warning, Name(), "cannot read what the application wrote: " + text);
 }
 
 void CPortObject::FromNet(const uint8_t* data, size_t count, const OriginRef& from)
@@ -287,6 +326,10 @@ void CPortObject::NoteApplication(bool held)
     if (held == ApplicationHeld)
         return;
     ApplicationHeld = held;
+    // What the application wrote before it let go still goes out.
+    Draining = !held;
+    if (held)
+        SaidReadFailure.clear();
     SayEvent(EventLevel::Info, "COM" + std::to_string(PortNumber),
              held ? "an application opened the port" : "the application closed the port");
     PortNews news;

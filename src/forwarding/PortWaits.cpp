@@ -8,10 +8,6 @@
 
 namespace {
 
-// How long a link that the system refused waits before the chunk is offered again
-// (a broadcast address without permission, a system short of buffers): nothing
-// reports the end of such a refusal.
-constexpr int32_t RefusedRetry = 100;
 // How often a port looks for an application where the system gives no open notice.
 constexpr int32_t OpenLookInterval = 50;
 
@@ -84,21 +80,23 @@ void CPortObject::ArmWaits()
             DueBy(TickAfter(ToNetStamp, SendToNetDelayTime));
     }
     // The step offers the chunk before it polls: a peer that came up in it takes the
-    // chunk in the next step, at once.
-    if (chunkDue && PeerUp)
+    // chunk, and what its link kept while it was down, in the next step, at once.
+    if (PeerUp)
+        DueBy(now);
+    // The application let go with bytes still in the port: the step reads them, a
+    // chunk at a time, until the driver says they are all out. The master's hang-up
+    // is reported for as long as nobody holds the port, so the step drives the drain,
+    // not the wait.
+    if (Draining && ToNetQueue.IsEmpty())
         DueBy(now);
     PeerUp = false;
 
     LinkWaits waits(*Wait, Reports, now, FromNetFull(), chunkDue);
-    bool retry = false;
     bool again = false;
     for (auto& link : NetLinks) {
         link->ArmWaits(waits);
-        retry = retry || link->WantsRetry();
         again = again || link->WantsChunkAgain();
     }
-    if (chunkDue && retry)
-        DueBy(TickAfter(now, RefusedRetry));
     if (chunkDue && again)
         DueBy(now);
     if (waits.HasDue)

@@ -139,14 +139,15 @@ int32_t Connection::FlushWire()
     return work;
 }
 
-int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, uint64_t& bytesSent)
+int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, uint32_t& taken, bool& refused,
+                          uint64_t& bytesSent)
 {
     if (Stages.empty()) {
         // A send that moved bytes, or found the connection broken and closed it, is
         // work; one that would block is not: it waits for the socket to have room.
         int32_t sent = 0;
-        const bool ok = Sock->Send(chunk + Taken, static_cast<int32_t>(length - Taken), &sent);
-        Taken += static_cast<uint32_t>(std::max(sent, 0));
+        const bool ok = Sock->Send(chunk + taken, static_cast<int32_t>(length - taken), &sent);
+        taken += static_cast<uint32_t>(std::max(sent, 0));
         bytesSent += static_cast<uint64_t>(std::max(sent, 0));
         HeldBack = !ok;
         Moved += static_cast<uint64_t>(std::max(sent, 0));
@@ -161,9 +162,9 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
 
     int32_t work = FlushWire();
     ServiceStages();
-    // Taken whole or not at all: Taken counts the application's bytes, never the
+    // Taken whole or not at all: `taken` counts the application's bytes, never the
     // wire's. The exact size is worked out only when the cheap bound does not fit.
-    const uint32_t rest = length - Taken;
+    const uint32_t rest = length - taken;
     auto bound = [this](size_t count, size_t from) {
         for (size_t level = from; level-- > 0;)
             count = Stages[level]->DownBound(count);
@@ -172,15 +173,15 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, bool& refused, 
     const size_t top = Stages.size() - 1;
     if (!Accepting()
         || (!Fits(bound(rest, Stages.size()))
-            && !Fits(bound(Stages[top]->DownSize(chunk + Taken, rest), top)))) {
+            && !Fits(bound(Stages[top]->DownSize(chunk + taken, rest), top)))) {
         refused = true;
         HeldBack = true;
         return work;
     }
     HeldBack = false;
-    PassDown(Stages.size(), chunk + Taken, rest);
+    PassDown(Stages.size(), chunk + taken, rest);
     bytesSent += rest;
-    Taken = length;
+    taken = length;
     // A connection that just refused more waits for room before it is offered again.
     return 1 + (WaitsWritable ? 0 : FlushWire());
 }

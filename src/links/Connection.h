@@ -53,11 +53,16 @@ public:
     // old stack and what it owed go.
     void Restart(std::vector<std::unique_ptr<Stage>> stages, OriginRef from = {});
 
-    // Offers what it has not taken of the chunk. Work: bytes moved, or a broken
-    // connection found. `refused` is set when it holds part of the chunk back; then
-    // it waits for the socket to become writable (WaitsWritable) when that is what
-    // it lacks.
-    int32_t Offer(const uint8_t* chunk, uint32_t length, bool& refused, uint64_t& bytesSent);
+    // Offers what it has not taken of the chunk, from `taken` on (which it moves on
+    // by what it takes). Work: bytes moved, or a broken connection found. `refused`
+    // is set when it holds part of the chunk back; then it waits for the socket to
+    // become writable (WaitsWritable) when that is what it lacks.
+    int32_t Offer(const uint8_t* chunk, uint32_t length, uint32_t& taken, bool& refused, uint64_t& bytesSent);
+    // The same for the port's current chunk, whose progress is Taken.
+    int32_t Offer(const uint8_t* chunk, uint32_t length, bool& refused, uint64_t& bytesSent)
+    {
+        return Offer(chunk, length, Taken, refused, bytesSent);
+    }
     // Polls the socket: its events go to the socket's handler. One whose port is
     // full (`portFull`) or that owes its peer too much is only watched for its peer
     // leaving.
@@ -79,6 +84,7 @@ public:
     {
         Taken = 0;
         HeldBack = false;
+        SkipsChunk = false;
     }
 
     void PortChanged(const PortNews& news);
@@ -111,6 +117,9 @@ public:
     uint32_t Taken = 0;
     bool WaitsWritable = false;
     bool HeldBack = false; // it refused part of the current chunk
+    // It came while the current chunk was under way: it starts with the next one,
+    // so a peer never gets the middle of what was sent before it came.
+    bool SkipsChunk = false;
     // Bytes the socket took, all told (wire bytes with stages); and the rule that
     // closes a connection that takes nothing while data waits for it.
     uint64_t Moved = 0;

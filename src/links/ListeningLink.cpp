@@ -78,7 +78,7 @@ void ListeningLink::RetryListen()
         LastFailTime = now;
 }
 
-int32_t ListeningLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTaken)
+int32_t ListeningLink::Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
 {
     // A link still waiting for its local port takes no part in the traffic, as if it
     // were not there yet; it only tries to bind again now and then.
@@ -86,7 +86,7 @@ int32_t ListeningLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTak
         RetryListen();
         return 0;
     }
-    return ServeListening(chunk, length, allTaken);
+    return ServeListening(chunk, length, answer);
 }
 
 void ListeningLink::ArmWaits(LinkWaits& waits)

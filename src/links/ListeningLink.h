@@ -16,7 +16,7 @@ public:
     bool IsListening() const override { return HasListener(); }
     Failure ListenFailure() const override { return HasListener() ? Failure {} : BindFailed; }
     bool TakeOver(CNetObject& old) override;
-    int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) final;
+    int32_t Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) final;
     void ArmWaits(LinkWaits& waits) final;
 
 protected:
@@ -31,7 +31,7 @@ protected:
     // kind; false otherwise.
     virtual bool TakeListenerFrom(ListeningLink& old) = 0;
     // Serve and ArmWaits of a listening link.
-    virtual int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) = 0;
+    virtual int32_t ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) = 0;
     virtual void ArmListening(LinkWaits& waits) = 0;
     // The settings cannot serve: the link will not listen, for this reason (the
     // first one given stands).

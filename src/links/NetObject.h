@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "links/Backlog.h"
 #include "links/LinkFailure.h"
 #include "links/Stage.h"
 #include "links/TlsSettings.h"
@@ -44,6 +45,16 @@ struct LinkOptions {
     // TcpClient, TcpServer: TLS, beneath Telnet when both are on.
     TlsSettings Tls {};
     LinkLimits Limits {};
+};
+
+// What the links answered for the port's current chunk in one step. The port lets the
+// chunk go once no link holds it and a live peer has it (or nobody could take it at
+// all); a link that is waiting for its peer then keeps it in its backlog.
+struct ChunkAnswer {
+    bool Held = false;      // a peer that is up holds part of it back: flow control
+    bool Delivered = false; // a live peer has all of it (or it waits behind a backlog
+                            // that a live peer is being sent)
+    bool Waiting = false;   // a link that will try again has no peer for it now
 };
 
 // One network link of a port. Owned by its CPortObject; each kind (TcpClientLink,
@@ -109,17 +120,15 @@ public:
     // (the port refuses it or keeps it to retry); a client that cannot start its
     // attempt yet tries again later and reports nothing here.
     virtual Failure Start() = 0;
-    // One pump step: offers what each peer still lacks of `chunk` (null: no chunk is
-    // due) and serves the link's sockets. Clears `allTaken` when a peer holds back
-    // part of the chunk. Returns the work count.
-    virtual int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) = 0;
-    // Every peer has the chunk, which leaves the port: the next starts from nothing.
-    virtual void ChunkDone() = 0;
+    // One pump step: sends what the backlog holds, offers what each peer still lacks
+    // of `chunk` (null: no chunk is due), says in `answer` what became of the chunk,
+    // and serves the link's sockets. Returns the work count.
+    virtual int32_t Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) = 0;
+    // The chunk leaves the port: a link that is waiting for its peer keeps what it did
+    // not give of it in its backlog; the next chunk starts from nothing.
+    virtual void ChunkDone(const uint8_t* chunk, uint32_t length) = 0;
     // After a step: waits for what the next step would act on.
     virtual void ArmWaits(LinkWaits& waits) = 0;
-    // A kind that stopped offering a chunk for a reason no descriptor reports the end
-    // of (a UDP destination the system refused) wants the chunk offered again soon.
-    virtual bool WantsRetry() const { return false; }
     // A peer that held the chunk back has room for it now, with no descriptor to say
     // so (a peer that resumed the flow): the port offers the chunk again at once.
     virtual bool WantsChunkAgain() const { return false; }
@@ -173,6 +182,17 @@ public:
     // A TLS link's own certificate and its connections' sessions.
     virtual TlsFigures TlsReport() const { return {}; }
 
+    // The backlog: bytes kept for a peer that is down, and bytes dropped from it since
+    // the link was made.
+    size_t BacklogBytes() const { return Kept.Bytes(); }
+    uint64_t BacklogDropped() const { return Kept.Dropped; }
+    // Drops the backlog, saying how much and why (the link is removed, the console
+    // stops, the link will not try again).
+    void DiscardBacklog(const std::string& why);
+    // An edited link carries on where `old`, the link it replaces, was: its backlog
+    // and what its peer already has of the current chunk.
+    virtual void TakeBacklogFrom(CNetObject& old) { Kept.TakeFrom(old.Kept); }
+
     // Counts a peer turned away, and says so (a flood of them is counted in the event
     // log, not written line by line).
     void CountRefused(std::string peer, std::string why);
@@ -192,7 +212,14 @@ protected:
     // The link works again: said, and the next failure is news.
     void SayWorking(const std::string& text);
 
+    // Keeps the rest of a chunk that the link could not give for want of a peer;
+    // the first drop of an outage is said.
+    void KeepForLater(const uint8_t* data, size_t count);
+    // The link has a peer again: what the outage dropped is said.
+    void BackOnline();
+
     PortSide& Port;
+    Backlog Kept;
 
 private:
     std::string SaidFailure;

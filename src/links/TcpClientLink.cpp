@@ -73,28 +73,86 @@ void TcpClientLink::Reconnect()
         ConnectWhenResolved = true;
 }
 
-int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTaken)
+bool TcpClientLink::Up() const
+{
+    int32_t since = 0;
+    return Link.IsConnected() && !Link.Opening(since);
+}
+
+bool TcpClientLink::WillTry() const
+{
+    if (SetupFailed)
+        return false;
+    return AutoReconnect || Link.Socket().GetState() != Unconnected || ConnectWhenResolved || NextAddressDue;
+}
+
+int32_t TcpClientLink::SendBacklog(bool& held)
+{
+    int32_t work = 0;
+    while (!Kept.Empty() && Link.IsConnected()) {
+        uint32_t taken = 0;
+        bool refused = false;
+        const auto length = static_cast<uint32_t>(Kept.FrontLength());
+        work += Link.Offer(Kept.Front(), length, taken, refused, BytesSent);
+        // What the connection took is gone, even if it broke right after.
+        Kept.Consume(taken);
+        if (refused) {
+            held = Link.IsConnected();
+            break;
+        }
+    }
+    return work;
+}
+
+int32_t TcpClientLink::OfferChunk(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer, bool& held)
+{
+    if (!Kept.Empty()) {
+        // Behind the backlog: it joins it while there is room, and holds the port
+        // when there is none; a link with a peer never drops.
+        if (!Kept.Fits(length - Link.Taken)) {
+            answer.Held = true;
+            return 0;
+        }
+        Kept.Keep(chunk + Link.Taken, length - Link.Taken);
+        Link.Taken = length;
+        answer.Delivered = true;
+        return 1;
+    }
+    bool refused = false;
+    const int32_t work = Link.Offer(chunk, length, refused, BytesSent);
+    if (!refused)
+        answer.Delivered = true;
+    else if (Link.IsConnected())
+        answer.Held = held = true;
+    else if (WillTry())
+        answer.Waiting = true; // it broke: the rest waits for the next connection
+    return work;
+}
+
+int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
 {
     int32_t work = 0;
     Link.WaitsWritable = false;
     const int32_t now = GetTickCount32();
     int32_t since = 0;
     const bool opening = Link.Opening(since);
-    bool waiting = false;
-    if (chunk && Link.Taken < length) {
-        if (!Link.IsConnected()) {
-            // Not connected: the chunk waits, and waiting is not work.
-            allTaken = false;
-        } else {
-            bool refused = false;
-            work += Link.Offer(chunk, length, refused, BytesSent);
-            if (refused)
-                allTaken = false;
-            // A handshake has its own bound.
-            waiting = refused && !opening && Link.IsConnected();
-        }
+    // Held back by a peer that is up: what the stall rule watches.
+    bool held = false;
+    if (Up()) {
+        BackOnline();
+        work += SendBacklog(held);
+    } else if (!WillTry() && !Kept.Empty()) {
+        DiscardBacklog("the link will not connect again by itself");
     }
-    Link.Stall.Note(waiting, Link.Moved, now);
+    if (chunk) {
+        if (Link.Taken >= length)
+            answer.Delivered = true;
+        else if (Up())
+            work += OfferChunk(chunk, length, answer, held);
+        else if (WillTry())
+            answer.Waiting = true; // not connected, or in its handshake: waiting is not work
+    }
+    Link.Stall.Note(held, Link.Moved, now);
     work += Link.Poll(Port.FromNetFull() && !opening);
     work += Link.ServeWire();
     work += Police(now);
@@ -102,6 +160,24 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, bool& allTak
     FinishWaitingConnect();
     TryAutoReconnect();
     return work;
+}
+
+void TcpClientLink::ChunkDone(const uint8_t* chunk, uint32_t length)
+{
+    // What the link did not give of the chunk waits for its next connection, unless
+    // it will never have one.
+    if (chunk && Link.Taken < length && WillTry())
+        KeepForLater(chunk + Link.Taken, length - Link.Taken);
+    Link.ChunkDone();
+}
+
+void TcpClientLink::TakeBacklogFrom(CNetObject& old)
+{
+    CNetObject::TakeBacklogFrom(old);
+    // The bytes of the current chunk the old link's peer already has are not sent
+    // again.
+    if (auto* client = dynamic_cast<TcpClientLink*>(&old))
+        Link.Taken = client->Link.Taken;
 }
 
 void TcpClientLink::ArmWaits(LinkWaits& waits)
@@ -117,6 +193,10 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
         if (Link.Stall.DueAt(Limits.Stalled, tick))
             waits.DueBy(tick);
         events = Link.WaitEvents(waits.FromNetFull && !opening);
+        // A backlog that a stage held back goes once the stage lets it: nothing
+        // reports that.
+        if (!opening && !Kept.Empty() && Link.WantsChunkAgain())
+            waits.DueBy(waits.Now);
         break;
     }
     case Connecting:

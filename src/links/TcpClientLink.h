@@ -18,6 +18,9 @@
 // port's data waits for it, are closed the same way. A link whose TLS files cannot
 // be had never connects, and says why.
 //
+// While it is down (connecting, reconnecting, in its TLS handshake) the chunks the
+// port's other links give their peers wait in its backlog, and go first once it is up.
+//
 // Owns its connection (whose socket stays the same object across attempts); the
 // connection's stages are made anew at each connect, from the link's options.
 class TcpClientLink : public CNetObject {
@@ -26,8 +29,9 @@ public:
     ~TcpClientLink() override;
 
     Failure Start() override;
-    int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
-    void ChunkDone() override { Link.ChunkDone(); }
+    int32_t Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) override;
+    void ChunkDone(const uint8_t* chunk, uint32_t length) override;
+    void TakeBacklogFrom(CNetObject& old) override;
     bool WantsChunkAgain() const override { return Link.WantsChunkAgain(); }
     void ArmWaits(LinkWaits& waits) override;
     void Close() override;
@@ -63,6 +67,15 @@ public:
 
 private:
     enum class ConnectStart { Started, Waiting, Failed };
+    // Whether the link has a peer to give chunks to: connected, its handshake done.
+    bool Up() const;
+    // Whether it will have one again without the user: it connects, or will try
+    // again by itself. One that will not keeps no backlog and holds nothing.
+    bool WillTry() const;
+    // Sends what the backlog holds; `held` is set when the peer takes no more now.
+    int32_t SendBacklog(bool& held);
+    // What becomes of the chunk for a link that is up.
+    int32_t OfferChunk(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer, bool& held);
     ConnectStart ConnectToRemote(bool ask);
     void TryAutoReconnect();
     void FinishWaitingConnect();

@@ -72,6 +72,7 @@ bool TcpServerLink::TakeListenerFrom(ListeningLink& other)
     Server->SetHandler(this);
     Clients = std::move(old->Clients);
     old->Clients.clear();
+    ChunkUnderWay = old->ChunkUnderWay;
     for (auto& client : Clients)
         client->Socket().SetHandler(this);
     return true;
@@ -127,35 +128,38 @@ bool TcpServerLink::WantsChunkAgain() const
     return std::any_of(Clients.begin(), Clients.end(), [](const auto& client) { return client->WantsChunkAgain(); });
 }
 
-void TcpServerLink::ChunkDone()
+void TcpServerLink::ChunkDone(const uint8_t*, uint32_t)
 {
+    ChunkUnderWay = false;
     for (auto& client : Clients)
         client->ChunkDone();
 }
 
-int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken)
+int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
 {
     int32_t work = 0;
-    bool refused = false;
     const int32_t now = GetTickCount32();
+    ChunkUnderWay = ChunkUnderWay || chunk != nullptr;
     for (auto& client : Clients) {
         client->WaitsWritable = false;
         // A client still in its handshake is not a peer of the traffic yet: it gets
         // the chunks from the one under way when it is done.
         int32_t since = 0;
-        if (!chunk || client->Taken >= length || !client->IsConnected() || client->Opening(since)) {
+        if (!chunk || client->SkipsChunk || !client->IsConnected() || client->Opening(since)) {
             client->Stall.Note(false, client->Moved, now);
             continue;
         }
         bool held = false;
-        work += client->Offer(chunk, length, held, BytesSent);
+        if (client->Taken < length)
+            work += client->Offer(chunk, length, held, BytesSent);
         client->Stall.Note(held && client->IsConnected(), client->Moved, now);
-        refused = refused || held;
+        // One that broke on the way is gone, and holds nothing.
+        if (held && client->IsConnected())
+            answer.Held = true;
+        else if (!held)
+            answer.Delivered = true;
     }
-    if (refused)
-        allTaken = false;
-    // A connection accepted here starts with nothing of the current chunk; it gets
-    // the chunk from the next step on if the chunk is still held back then.
+    // A connection accepted here starts with the next chunk.
     work += ServeListener();
     for (auto it = Clients.begin(); it != Clients.end();) {
         Connection& client = **it;
@@ -281,6 +285,7 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
     owned->SetKeepAlive();
     owned->SetHandler(this);
     auto accepted = std::make_unique<Connection>(std::move(owned), MakeOrigin(Label(), peer));
+    accepted->SkipsChunk = ChunkUnderWay;
     accepted->Socket().SetUserData(accepted.get());
     accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
     Say(EventLevel::Info, "client " + accepted->Peer() + " connected");

@@ -17,13 +17,17 @@
 // client that takes nothing for Limits.Stalled while data waits for it is closed, so
 // that it cannot hold the others.
 //
+// A client joins the traffic at the start of a chunk: one accepted while a chunk is
+// under way starts with the next. A server link keeps no backlog: a client that is
+// gone is gone, and without clients the link takes no part in the traffic.
+//
 // Owns its listening socket and the connections it accepted, in order of acceptance.
 class TcpServerLink : public ListeningLink {
 public:
     TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOptions& options);
     ~TcpServerLink() override;
 
-    void ChunkDone() override;
+    void ChunkDone(const uint8_t* chunk, uint32_t length) override;
     bool WantsChunkAgain() const override;
     void Close() override;
 
@@ -47,7 +51,7 @@ private:
     bool HasListener() const override { return Server != nullptr; }
     void DropListener() override { Server.reset(); }
     bool TakeListenerFrom(ListeningLink& old) override;
-    int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
+    int32_t ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) override;
     void ArmListening(LinkWaits& waits) override;
     // Polls the listener unless accepting is paused for want of descriptors, or
     // while the most handshakes run.
@@ -64,4 +68,7 @@ private:
     // accepting normally) from the tick AcceptPausedAt.
     int32_t AcceptBackoff = 0;
     int32_t AcceptPausedAt = 0;
+    // The port's current chunk has been offered: a client accepted now starts with
+    // the next one.
+    bool ChunkUnderWay = false;
 };

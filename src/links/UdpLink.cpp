@@ -7,6 +7,7 @@
 #include "links/LinkWaits.h"
 #include "links/PortSide.h"
 #include "platform/base/CriticalSection.h"
+#include "platform/base/TickCount.h"
 
 UdpLink::UdpLink(PortSide& port, uint16_t localPort, const char* host, uint16_t remotePort,
                  const LinkOptions& options)
@@ -49,10 +50,12 @@ std::string UdpLink::Label() const
     return "udp " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
 }
 
-void UdpLink::ChunkDone()
+void UdpLink::ChunkDone(const uint8_t* chunk, uint32_t length)
 {
+    // A chunk that could not go waits, whole, for the destination to be reachable.
+    if (chunk && Taken < length && !RemoteAddr.empty() && HasListener())
+        KeepForLater(chunk, length);
     Taken = 0;
-    Refused = false;
 }
 
 bool UdpLink::Destination(NetAddress& to)
@@ -63,32 +66,77 @@ bool UdpLink::Destination(NetAddress& to)
     return true;
 }
 
-int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken)
+bool UdpLink::SendDatagram(const uint8_t* data, uint32_t length, const NetAddress& to)
+{
+    errno = 0;
+    if (Socket->SendTo(data, static_cast<int32_t>(length), to)) {
+        BytesSent += length;
+        return true;
+    }
+    // A full send buffer reports its end as writability; a refused destination or a
+    // system short of buffers does not, and is tried again a little later.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        WaitsWritable = true;
+    } else {
+        Refused = true;
+        LastError = Socket->LastErrorReason();
+    }
+    return false;
+}
+
+int32_t UdpLink::SendBacklog(const NetAddress& to)
+{
+    int32_t work = 0;
+    while (!Kept.Empty() && SendDatagram(Kept.Front(), static_cast<uint32_t>(Kept.FrontLength()), to)) {
+        Kept.Consume(Kept.FrontLength());
+        ++work;
+    }
+    return work;
+}
+
+int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
 {
     int32_t work = 0;
     WaitsWritable = false;
-    if (chunk && Taken < length) {
-        NetAddress to;
-        errno = 0;
-        if (!Destination(to)) {
-            // Held until the host's address is known: the resolver's answer, or the
-            // time for the next lookup, wakes the pump.
-            allTaken = false;
-        } else if (Socket->SendTo(chunk, static_cast<int32_t>(length), to)) {
+    Refused = false;
+    // Without a remote host the link only receives: it holds nothing and keeps nothing.
+    if (RemoteAddr.empty()) {
+        if (chunk && Taken < length)
             Taken = length;
-            BytesSent += length;
-            work += 1;
-        } else {
-            allTaken = false;
-            // A full send buffer reports its end as writability; a host that does not
-            // resolve, a refused destination or a system short of buffers does not.
-            // Retrying either is no work.
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                WaitsWritable = true;
+        work += Socket->Poll();
+        return work;
+    }
+    NetAddress to;
+    // Held until the host's address is known: the resolver's answer, or the time
+    // for the next lookup, wakes the pump.
+    const bool known = (chunk || !Kept.Empty()) && Destination(to);
+    if (known)
+        work += SendBacklog(to);
+    if (known && !Refused && Kept.Empty())
+        BackOnline();
+    if (chunk) {
+        if (Taken >= length) {
+            answer.Delivered = true;
+        } else if (!known || Refused) {
+            answer.Waiting = true;
+        } else if (!Kept.Empty()) {
+            // Behind datagrams that wait for room in the socket: it joins them while
+            // there is room, and holds the port when there is none.
+            if (Kept.Fits(length)) {
+                Kept.Keep(chunk, length);
+                Taken = length;
+                answer.Delivered = true;
             } else {
-                Refused = true;
-                LastError = Socket->LastErrorReason();
+                answer.Held = true;
             }
+        } else if (SendDatagram(chunk, length, to)) {
+            Taken = length;
+            answer.Delivered = true;
+            work += 1;
+        } else if (Refused) {
+            answer.Waiting = true;
+        } else {
+            answer.Held = true;
         }
     }
     work += Socket->Poll();
@@ -98,9 +146,14 @@ int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, bool& all
 void UdpLink::ArmListening(LinkWaits& waits)
 {
     waits.Watch(*Socket, WaitsWritable ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    // A backlog waits as a due chunk does: for the host's next lookup, or for a
+    // refused destination's next try.
+    const bool sending = waits.ChunkDue || !Kept.Empty();
     int32_t retry = 0;
-    if (waits.ChunkDue && Remote.RetryAhead(waits.Now, HostCache::UdpRetryAfter, retry))
+    if (sending && Remote.RetryAhead(waits.Now, HostCache::UdpRetryAfter, retry))
         waits.DueBy(retry);
+    if (Refused && sending)
+        waits.DueBy(TickAfter(waits.Now, RefusedRetry));
 }
 
 void UdpLink::OnReceive(CSocket*, uint32_t count, void*)

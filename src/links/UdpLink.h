@@ -15,6 +15,11 @@
 // FromNetCap bytes waiting for the application what it receives is dropped whole and
 // counted.
 //
+// While its destination cannot be reached (its host is being looked up or does not
+// resolve, or the system refuses the send) the chunks the port's other links give
+// their peers wait in its backlog, a datagram each, and go first once it can send.
+// A link without a remote host sends nothing and keeps nothing.
+//
 // Owns its datagram socket.
 class UdpLink : public ListeningLink {
 public:
@@ -23,13 +28,16 @@ public:
     // pauses loses nothing; and it keeps a flood of many ports within a desktop's
     // memory.
     static constexpr size_t FromNetCap = 4 * 1024 * 1024;
+    // How long a destination the system refused (a broadcast address without
+    // permission, a system short of buffers) waits before it is tried again: nothing
+    // reports the end of such a refusal. Milliseconds.
+    static constexpr int32_t RefusedRetry = 100;
 
     UdpLink(PortSide& port, uint16_t localPort, const char* host, uint16_t remotePort, const LinkOptions& options);
     ~UdpLink() override;
 
-    void ChunkDone() override;
+    void ChunkDone(const uint8_t* chunk, uint32_t length) override;
     void Close() override { Socket.reset(); }
-    bool WantsRetry() const override { return Refused; }
 
     void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
     std::string Label() const override;
@@ -43,7 +51,12 @@ private:
     bool HasListener() const override { return Socket != nullptr; }
     void DropListener() override { Socket.reset(); }
     bool TakeListenerFrom(ListeningLink& old) override;
-    int32_t ServeListening(const uint8_t* chunk, uint32_t length, bool& allTaken) override;
+    int32_t ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) override;
+    // Sends one datagram to `to`; false when it did not go (WaitsWritable or Refused
+    // then say why).
+    bool SendDatagram(const uint8_t* data, uint32_t length, const NetAddress& to);
+    // Sends the datagrams the backlog holds, in order, while they go.
+    int32_t SendBacklog(const NetAddress& to);
     void ArmListening(LinkWaits& waits) override;
     bool Destination(NetAddress& to);
 

@@ -65,6 +65,8 @@ void TrustLines(const ConsoleStatus::Link& link, QStringList& lines, QStringList
             both(line);
         }
     }
+    if (link.Backlog != 0 || link.BacklogDropped != 0)
+        both("Backlog: " + Count(link.Backlog) + " bytes · " + Count(link.BacklogDropped) + " dropped while down");
     if (link.Refused != 0)
         both("Refused " + Count(link.Refused) + ", last " + QString::fromStdString(link.LastRefusedPeer) + ": "
              + QString::fromStdString(link.LastRefusedWhy));

@@ -67,49 +67,6 @@ TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
     EXPECT_EQ(RecvExactly(client, 2), (std::vector<uint8_t>{'o', 'k'}));
 }
 
-// The fault the old step had: a chunk held back by one link was offered again to
-// the links before it on every pass, so they got the same bytes many times.
-TEST(HeldBackChunkTest, EachPeerGetsTheChunkOnceAndItIsLoggedOnce)
-{
-    Console console;
-    std::string log = console.Home.Root + "/held.log";
-    console.Port->SetLogFile(log.c_str());
-    UniqueFd udpPeer = BindUdp();
-    ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer)), nullptr);
-    uint16_t tcpPort = FreePort();
-    CNetObject* tcp = console.Port->AddTcpClient("127.0.0.1", tcpPort);
-    console.Locked([&] { tcp->ReconnectIntervalTime = 50; return 0; });
-
-    ASSERT_TRUE(console.Application->WriteAll({'h', 'e', 'l', 'l', 'o'}));
-    EXPECT_EQ(RecvExactly(udpPeer, 5), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
-    EXPECT_TRUE(RecvFor(udpPeer, 0.2).empty()) << "the UDP peer got the held chunk again";
-    EXPECT_EQ(FileText(log), "") << "not logged while held back";
-
-    UniqueFd listener = Listen(tcpPort);
-    UniqueFd peer = AcceptWithin(listener);
-    EXPECT_EQ(RecvExactly(peer, 5), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
-    EXPECT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
-    EXPECT_TRUE(RecvFor(udpPeer, 0.05).empty());
-    EXPECT_EQ(FileText(log), "O:hello");
-}
-
-TEST(HeldBackChunkTest, ClientAcceptedWhileTheChunkIsHeldGetsItWhole)
-{
-    Console console;
-    uint16_t serverPort = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(serverPort);
-    CNetObject* tcp = console.Port->AddTcpClient("127.0.0.1", FreePort());
-    console.Locked([&] { tcp->AutoReconnect = false; return 0; });
-    ASSERT_TRUE(WaitUntil([&] { return console.State(tcp) == Unconnected; }));
-    UniqueFd first = ConnectTo(serverPort);
-    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
-    ASSERT_TRUE(console.Application->WriteAll({'a', 'b'}));
-    EXPECT_EQ(RecvExactly(first, 2), (std::vector<uint8_t>{'a', 'b'}));
-    UniqueFd late = ConnectTo(serverPort);
-    EXPECT_EQ(RecvExactly(late, 2), (std::vector<uint8_t>{'a', 'b'}));
-    EXPECT_TRUE(RecvFor(first, 0.05).empty());
-}
-
 TEST(BusyPumpTest, UnconnectedLinkHoldingBytesDoesNotSpinThePump)
 {
     Console console;

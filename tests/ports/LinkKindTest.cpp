@@ -20,22 +20,23 @@ public:
     explicit ReversingLink(PortSide& port) : CNetObject(TcpClient, port) {}
 
     Failure Start() override { return {}; }
-    int32_t Serve(const uint8_t* chunk, uint32_t length, bool& allTaken) override
+    int32_t Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) override
     {
         if (!chunk || Taken)
             return 0;
         if (++Offers == 2 && !HeldOnce) {
             HeldOnce = true;
-            allTaken = false;
+            answer.Held = true;
             return 0;
         }
+        answer.Delivered = true;
         std::vector<uint8_t> back(chunk, chunk + length);
         std::reverse(back.begin(), back.end());
         Port.FromNet(back.data(), back.size(), From);
         Taken = true;
         return 1;
     }
-    void ChunkDone() override { Taken = false; }
+    void ChunkDone(const uint8_t*, uint32_t) override { Taken = false; }
     void ArmWaits(LinkWaits&) override {}
     bool WantsChunkAgain() const override { return HeldOnce && !Taken; }
     void Close() override {}

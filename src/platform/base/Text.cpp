@@ -67,3 +67,16 @@ std::vector<LineSpan> SplitLines(std::string_view text)
     }
     return lines;
 }
+
+std::string GroupedNumber(unsigned long long value)
+{
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped;
+}

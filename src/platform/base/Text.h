@@ -49,3 +49,6 @@ void ForEachLine(std::string_view text, Visit&& visit)
         pos = nl + 1;
     }
 }
+
+// A count as people read it: "12,288".
+std::string GroupedNumber(unsigned long long value);

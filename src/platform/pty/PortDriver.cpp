@@ -306,15 +306,20 @@ void PortDriver::Flush(Device& device)
     device.Pending.erase(device.Pending.begin(), device.Pending.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
-bool PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count)
+PortDriver::ReadResult PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count,
+                                        Failure* why)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     Device* device = FindByHandle(handle);
-    if (!device || !buffer || !count)
-        return false;
-    *count = 0;
+    if (count)
+        *count = 0;
+    if (!device || !buffer || !count) {
+        if (why)
+            *why = Failure::Said("the port is not open");
+        return ReadResult::Failed;
+    }
     if (capacity == 0)
-        return true;
+        return ReadResult::Bytes;
     ssize_t n;
     if (device->LineReports) {
         // In packet mode a read starts with a control byte: TIOCPKT_DATA before data,
@@ -324,7 +329,7 @@ bool PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, u
         n = readv(device->Master.Get(), parts, 2);
         if (n > 0 && control != TIOCPKT_DATA) {
             NoteReport(*device, control);
-            return true;
+            return ReadResult::Bytes;
         }
         n = n > 0 ? n - 1 : n;
     } else {
@@ -332,12 +337,19 @@ bool PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, u
     }
     if (n > 0) {
         *count = static_cast<uint32_t>(n);
-        device->Held = true;
-    } else if (n < 0 && errno == EIO) {
-        // EIO on the master means no application holds the port; it is not an error.
-        Refresh(*device);
+        return ReadResult::Bytes;
     }
-    return true;
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return ReadResult::Nothing;
+    if (errno == EIO) {
+        // EIO on the master means no application holds the port and nothing it wrote
+        // is left; it is not an error.
+        Refresh(*device);
+        return ReadResult::Gone;
+    }
+    if (why)
+        *why = Failure::OfCall("read");
+    return ReadResult::Failed;
 }
 
 bool PortDriver::Write(DriverHandle handle, const uint8_t* data, uint32_t length)

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/base/Failure.h"
 #include "platform/base/LineSettings.h"
 #include "platform/base/UniqueFd.h"
 
@@ -57,9 +58,15 @@ public:
     // Console side: the open and the three requests. A port opens once (no sharing).
     DriverHandle Open(int number);
     void Close(DriverHandle handle);
-    // Bytes the application wrote, at most `capacity`; success with 0 when there are
-    // none or when no application holds the port.
-    bool Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count);
+    // What a read found: bytes (`count` of them; 0 for a line report alone), none
+    // yet while an application holds the port, none left of what an application
+    // wrote before it let go (the bytes it wrote stay readable after its close, up
+    // to this), or a failure (`why`, when given; also for an unknown handle).
+    enum class ReadResult { Bytes, Nothing, Gone, Failed };
+    // Bytes the application wrote, at most `capacity`. Reading says nothing of
+    // whether an application holds the port: what one wrote before it let go is read
+    // after it has gone.
+    ReadResult Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count, Failure* why = nullptr);
     // Takes all `length` bytes or none: fails when they do not fit the free space.
     bool Write(DriverHandle handle, const uint8_t* data, uint32_t length);
     // `look` looks afresh whether an application holds the port (one system call);

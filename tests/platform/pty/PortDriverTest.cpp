@@ -31,7 +31,7 @@ protected:
         uint8_t buf[8192];
         WaitUntil([&] {
             uint32_t got = 0;
-            if (Driver().Read(Handle, buf, sizeof buf, &got))
+            if (Driver().Read(Handle, buf, sizeof buf, &got) == PortDriver::ReadResult::Bytes)
                 out.insert(out.end(), buf, buf + got);
             return out.size() >= count;
         });
@@ -64,7 +64,7 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     // No echo: nothing written towards the application comes back to the console.
     uint8_t buf[64];
     uint32_t got = 1;
-    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
+    EXPECT_EQ(Driver().Read(Handle, buf, sizeof buf, &got), PortDriver::ReadResult::Nothing);
     EXPECT_EQ(got, 0u);
 }
 
@@ -113,7 +113,7 @@ TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
     EXPECT_EQ(second.ReadExactly(3), line);
     uint8_t buf[16];
     uint32_t got = 1;
-    EXPECT_TRUE(Driver().Read(Handle, buf, sizeof buf, &got));
+    EXPECT_EQ(Driver().Read(Handle, buf, sizeof buf, &got), PortDriver::ReadResult::Nothing);
     EXPECT_EQ(got, 0u);
 }
 
