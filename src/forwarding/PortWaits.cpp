@@ -63,6 +63,11 @@ void CPortObject::ArmWaits()
     Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(DriverHandleValue), masterEvents, &Master,
                  &Reports);
     Master.Events = 0;
+    // An application that opened the port, wrote and let go before the port looked
+    // left its bytes behind with no hang-up to tell of them: the drain reads them
+    // (one read that finds nothing when there are none).
+    if (LookingForApplication && driver.Fd < 0 && DriverHandleValue != INVALID_DRIVER_HANDLE)
+        Draining = true;
     LookingForApplication = driver.Poll;
     // The links hear of an application that came or went; what they owe their peers
     // goes in the next step, at once.

@@ -48,7 +48,9 @@ TEST(EveryByteOnceTest, TheTailOfAWriteBeforeCloseLeavesWithTheApplication)
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
 
     // Written and closed at once, as `serial.Serial(...).write(data); close()` does:
-    // the tail still waits in the pseudo-terminal when the application has gone.
+    // the tail still waits in the pseudo-terminal when the application has gone (the
+    // send delay sees to it that it does).
+    console.Port->SetSendToNetDelayTime(20);
     const std::vector<uint8_t> session = Pattern(100000, 24);
     ASSERT_TRUE(console.Application->WriteAll(session));
     console.Application->Close();
@@ -56,6 +58,7 @@ TEST(EveryByteOnceTest, TheTailOfAWriteBeforeCloseLeavesWithTheApplication)
     EXPECT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
 
     // A client that comes between two sessions gets the next session's bytes alone.
+    console.Port->SetSendToNetDelayTime(0);
     const UniqueFd late = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 2; }));
     App next(PortDriver::Instance().LinkPath(4));
