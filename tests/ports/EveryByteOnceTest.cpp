@@ -142,14 +142,27 @@ TEST_P(DeadLinkTest, HoldsNoLiveLinkAndKeepsWhatItMissedWhenItWillTryAgain)
 INSTANTIATE_TEST_SUITE_P(Rows, DeadLinkTest, ::testing::ValuesIn(DeadLinks),
                          [](const ::testing::TestParamInfo<DeadLinkRow>& info) { return info.param.Name; });
 
-TEST(EveryByteOnceTest, ABacklogKeepsItsBoundDropsTheOldestAndSaysHowMuch)
-{
+// A port with a server link whose client reads, and a client link whose peer is not
+// there (yet).
+class ServerAndDeadLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = console.Port->AddTcpServer(serverPort);
+        dead = RefusedClient(console, deadPort);
+        client = ConnectTo(serverPort);
+        ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
+    }
+
     Console console;
     const uint16_t serverPort = FreePort(), deadPort = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(serverPort);
-    CNetObject* dead = RefusedClient(console, deadPort);
-    const UniqueFd client = ConnectTo(serverPort);
-    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
+    CNetObject* server = nullptr;
+    CNetObject* dead = nullptr;
+    UniqueFd client;
+};
+
+TEST_F(ServerAndDeadLink, ABacklogKeepsItsBoundDropsTheOldestAndSaysHowMuch)
+{
     const uint64_t before = EventLog::Instance().LastNumber();
 
     const std::vector<uint8_t> stream = Pattern(400 * 1024, 7);
@@ -171,14 +184,9 @@ TEST(EveryByteOnceTest, ABacklogKeepsItsBoundDropsTheOldestAndSaysHowMuch)
     EXPECT_TRUE(WaitUntil([&] { return Said(before, GroupedNumber(dropped) + " bytes dropped while down"); }));
 }
 
-TEST(EveryByteOnceTest, ALinkWithAPeerHoldsThePortInsteadOfDroppingItsBacklog)
+TEST_F(ServerAndDeadLink, ALinkWithAPeerHoldsThePortInsteadOfDroppingItsBacklog)
 {
-    Console console;
-    const uint16_t serverPort = FreePort(), deadPort = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(serverPort);
-    CNetObject* slow = RefusedClient(console, deadPort);
-    const UniqueFd client = ConnectTo(serverPort);
-    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
+    CNetObject* slow = dead;
     const std::vector<uint8_t> missed = Pattern(200 * 1024, 8);
     ASSERT_TRUE(console.Application->WriteAll(missed));
     ASSERT_EQ(RecvExactly(client, missed.size()), missed);
@@ -208,6 +216,28 @@ TEST(EveryByteOnceTest, ALinkWithAPeerHoldsThePortInsteadOfDroppingItsBacklog)
     }, 60);
     EXPECT_TRUE(got == expected) << "got " << got.size() << " of " << expected.size();
     EXPECT_EQ(console.Locked([&] { return slow->BacklogDropped(); }), 0u);
+}
+
+TEST_F(ServerAndDeadLink, AnEditedLinkKeepsItsBacklogAndARemovedOneSaysWhatItDiscards)
+{
+    ASSERT_TRUE(console.Application->WriteAll(Text("kept")));
+    ASSERT_EQ(RecvExactly(client, 4), Text("kept"));
+    ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return dead->BacklogBytes(); }) == 4; }));
+
+    CNetObject* edited = RefusedClient(console, deadPort);
+    ASSERT_TRUE(console.Port->ReplaceLink(dead, edited));
+    EXPECT_EQ(console.Locked([&] { return edited->BacklogBytes(); }), 4u);
+    const uint64_t before = EventLog::Instance().LastNumber();
+    CNetObject* other = RefusedClient(console, FreePort());
+    ASSERT_TRUE(console.Application->WriteAll(Text("gone")));
+    ASSERT_EQ(RecvExactly(client, 4), Text("gone"));
+    ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return other->BacklogBytes(); }) == 4; }));
+    console.Port->RemoveLink(other);
+    EXPECT_TRUE(Said(before, "4 bytes of the backlog discarded: the link was removed"));
+
+    const UniqueFd listener = Listen(deadPort);
+    const UniqueFd peer = AcceptWithin(listener);
+    EXPECT_EQ(RecvExactly(peer, 8), Text("keptgone"));
 }
 
 } // namespace
