@@ -120,18 +120,31 @@ ControlReply OnLink(ConsoleModel& model, CPortObject* port, const ControlCommand
     return done ? Done() : Refused(done);
 }
 
+// A delay as typed: the window's number rule, and then no negative delay, which the
+// window's field would take but a command line has no use for.
+ConsoleResult ReadDelay(ConsoleModel::Setting setting, const std::string& text, int32_t& value)
+{
+    ConsoleResult result = ConsoleModel::ReadSetting(setting, text, value);
+    if (result && value < 0)
+        result = ConsoleResult::Refused(
+            setting == ConsoleModel::Setting::SendToNetDelayTime ? "Set send to net delay time failed!"
+                                                                 : "Set receive from net delay time failed!",
+            "A delay is a number of milliseconds from 0 up; " + text + " is negative.");
+    return result;
+}
+
 ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlCommand& command)
 {
     ConsoleResult result;
     int32_t value = 0;
     switch (command.Action) {
     case Verb::SetSendDelay:
-        result = ConsoleModel::ReadSetting(ConsoleModel::Setting::SendToNetDelayTime, command.Value, value);
+        result = ReadDelay(ConsoleModel::Setting::SendToNetDelayTime, command.Value, value);
         if (result)
             result = model.SetSendToNetDelayTime(port, value);
         break;
     case Verb::SetReceiveDelay:
-        result = ConsoleModel::ReadSetting(ConsoleModel::Setting::ReceiveFromNetDelayTime, command.Value, value);
+        result = ReadDelay(ConsoleModel::Setting::ReceiveFromNetDelayTime, command.Value, value);
         if (result)
             result = model.SetReceiveFromNetDelayTime(port, value);
         break;
