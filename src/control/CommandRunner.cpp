@@ -215,11 +215,17 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
         return Events(command);
     if (command.Action == Verb::Reload) {
         std::vector<std::string> said;
-        const ConsoleResult reloaded = model.Reload(&said);
+        size_t problems = 0;
+        const ConsoleResult reloaded = model.Reload(&said, &problems);
         std::string out;
         for (const std::string& line : said)
             out += line + "\n";
-        return Reply(reloaded, out);
+        if (!reloaded || problems == 0)
+            return Reply(reloaded, out);
+        // Applied as far as it could be: what was done, and exit code 1.
+        return {1, std::move(out),
+                "The configuration has " + std::to_string(problems) + (problems == 1 ? " problem" : " problems")
+                    + "; see above.\n"};
     }
     // A monitor is a stream the console's control socket serves (ControlServer).
     if (command.Action == Verb::Monitor)

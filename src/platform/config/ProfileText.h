@@ -100,6 +100,7 @@ struct ProfileLine {
     size_t Number = 0;
     std::string_view Name;
     std::string_view Value;
+    std::string_view Text; // the whole line, without its line end
 };
 // What one line is (`line.Number` is left as it is). A line is a comment when its
 // first non-blank character is ';', or '#' on a line that is no key ("#x=1" is a key
@@ -113,6 +114,7 @@ void ForEachProfileLine(std::string_view content, Visit&& visit)
     ForEachLine(content, [&](std::string_view text) {
         ProfileLine line;
         line.Number = ++number;
+        line.Text = text;
         ClassifyProfileLine(text, number == 1, line);
         visit(static_cast<const ProfileLine&>(line));
     });
