@@ -29,7 +29,8 @@ struct StoredPort;
 //
 // Window thread only: every operation runs on the thread of the console's event
 // loop. Each takes the manager lock around what the pump also touches, as the
-// window did; LoadSettings and SavePortSettings hold it throughout.
+// window did; SavePortSettings holds it throughout, LoadSettings
+// and Reload once the file is read.
 //
 // Ports and links are named by the objects the manager owns. An operation checks
 // that the object is still the console's before it acts, so a caller holding an

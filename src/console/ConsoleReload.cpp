@@ -77,10 +77,10 @@ ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said, size_t* probl
     ReloadTally tally;
     CQLNManager::PortList ports;
     std::vector<std::string> problems;
+    PortManager->CopyPorts(&ports);
+    StoredConfig stored(path, file.Text(), PortNumbers(ports)); // before the pump is held, as at load
     {
         CGuard guard(PortManager->Lock());
-        PortManager->CopyPorts(&ports);
-        StoredConfig stored(path, file.Text(), PortNumbers(ports));
         for (CPortObject* port : ports)
             ReloadPort(port, stored.Port(port->GetPortNumber()), stored, tally);
         problems = stored.ProblemLines();

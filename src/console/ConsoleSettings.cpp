@@ -185,10 +185,12 @@ void ConsoleModel::LoadSettings()
     bool missing = false;
     const std::string unreadable = WhyUnreadable(ConfigFile->Path(), missing);
     size_t links = 0;
-    CGuard guard(PortManager->Lock());
+    // The ports change only on this thread; the file, its TLS files included, is
+    // read before the pump is held.
     CQLNManager::PortList ports;
     PortManager->CopyPorts(&ports);
     StoredConfig stored(ConfigFile->Path(), file.Text(), PortNumbers(ports));
+    CGuard guard(PortManager->Lock());
 
     for (CPortObject* port : ports) {
         const StoredPort& section = stored.Port(port->GetPortNumber());
