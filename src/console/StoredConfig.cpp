@@ -62,15 +62,18 @@ int32_t PortNumberOf(std::string_view name)
     return number;
 }
 
-// A value as a problem shows it: a long one is cut for the eye, with its length.
-std::string Shown(std::string_view name, std::string_view value)
+// A text as a problem shows it: a long one is cut for the eye, with its length.
+std::string ForTheEye(std::string_view text)
 {
     constexpr size_t Longest = 48;
-    std::string shown(name);
-    shown += '=';
-    if (value.size() <= Longest)
-        return shown.append(value);
-    return shown.append(value.substr(0, Longest)) + "… (" + std::to_string(value.size()) + " characters)";
+    if (text.size() <= Longest)
+        return std::string(text);
+    return std::string(text.substr(0, Longest)) + "… (" + std::to_string(text.size()) + " characters)";
+}
+
+std::string Shown(std::string_view name, std::string_view value)
+{
+    return std::string(name) + "=" + ForTheEye(value);
 }
 
 // "<problem>; <consequence>", the problem's own full stop dropped.
@@ -157,7 +160,7 @@ StoredConfig::StoredConfig(std::string path, std::string_view text, const std::v
         case ProfileLine::Kind::Comment:
             return;
         case ProfileLine::Kind::Other:
-            Add(line.Number, currentName, "\"" + Shown("", line.Text).substr(1) + "\"",
+            Add(line.Number, currentName, "\"" + ForTheEye(line.Text) + "\"",
                 "neither a section nor a key; ignored");
             return;
         case ProfileLine::Kind::Header: {
