@@ -3,8 +3,9 @@
 //
 // Exit codes: 0 after a normal run (and after --version, --help); 1 when start-up
 // ends early (another console runs, the lock cannot be made, the wrong platform,
-// "Initialize failed!", the window's module cannot be loaded); 2 for a command line
-// it does not take (see ConsoleOptions).
+// "Initialize failed!", the window's module cannot be loaded), and after a
+// --check-config that found a problem; 2 for a command line it does not take (see
+// ConsoleOptions).
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -13,6 +14,8 @@
 
 #include "WindowModule.h"
 #include "platform/base/Folders.h"
+#include "console/ConfigLocation.h"
+#include "service/ConfigCheck.h"
 #include "service/ConsoleOptions.h"
 #include "service/ConsoleStart.h"
 #include "service/HeadlessConsole.h"
@@ -70,6 +73,8 @@ int main(int argc, char* argv[])
         Write(stdout, ConsoleOptions::HelpText());
         return 0;
     }
+    if (options.CheckConfig)
+        return CheckConfiguration(options.ConfigFile.empty() ? ConfigLocation::Path() : options.ConfigFile, stdout);
     if (options.Version) {
         Write(stdout, std::string("QuillonConsole ") + ConsoleOptions::VersionNumber() + "\n");
         return 0;

@@ -412,10 +412,9 @@ std::string ConsoleModel::LogNameProblem(const std::string& filename)
 {
     if (HasLineBreakOrNul(filename))
         return "The log file's name must be one line, without a line break or a NUL character.";
-    if (filename.size() >= PATH_MAX)
-        return "The log file's name has " + std::to_string(filename.size()) + " characters; a path has at most "
-            + std::to_string(PATH_MAX - 1) + ".";
-    return {};
+    // The configuration file's bound is the shorter one: a name it could not keep
+    // whole would come back as another path.
+    return ProfileText::LengthProblem("The log file's name", filename);
 }
 
 ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)

@@ -18,6 +18,8 @@
 #include "platform/config/ProfileFile.h"
 
 class Autostart;
+class StoredConfig;
+struct StoredPort;
 
 // What the console does, without a window: it owns the port manager (its ports,
 // their links and options, the pump) and the configuration file, and carries out
@@ -27,7 +29,8 @@ class Autostart;
 //
 // Window thread only: every operation runs on the thread of the console's event
 // loop. Each takes the manager lock around what the pump also touches, as the
-// window did; LoadSettings and SavePortSettings hold it throughout.
+// window did; SavePortSettings holds it throughout, LoadSettings
+// and Reload once the file is read.
 //
 // Ports and links are named by the objects the manager owns. An operation checks
 // that the object is still the console's before it acts, so a caller holding an
@@ -79,12 +82,14 @@ public:
     // ---- configuration (ConsoleSettings.cpp)
 
     // Once, after Start: every port takes its options and links from its section.
-    // Observers hear each port, then each of its links, in order. A link that cannot
-    // be made is left out silently; a server or UDP link whose local port is taken
-    // now is kept, not listening, and bound later. A value no entrance would take (a
-    // line break or NUL a hand edit left, a host name or log path beyond its bounds)
-    // is not loaded: the log stays off, the link is left out, and the event log says
-    // which key of which port.
+    // Observers hear each port, then each of its links, in order. The file is read
+    // as StoredConfig reads it, and each of its problems is a warning of the event
+    // log ("<file>:14: [COM3] Net2LocalPort=abc: not a number; link 2 left out"): a
+    // link that cannot be made is left out; one whose settings cannot serve (a
+    // key's mode, a missing file, a bad allow list, an address that cannot be
+    // bound) is kept, never listening or connecting; a server or UDP link whose
+    // local port is taken now is kept, not listening, and bound later. A value no
+    // entrance would take is not loaded: the log stays off, the link is left out.
     void LoadSettings();
     // Rewrites the port's section from what it holds now, in one replacement of the
     // whole file. On a failure the file stays as it was, the event is logged, and
@@ -100,11 +105,13 @@ public:
     // local port taking over the socket, as ReplaceNet), one without an entry is
     // removed, a new entry added; the links end in the file's order. Values the load
     // would leave out are left out, and a section of a port that is not installed
-    // is skipped, as at load. Observers hear every change; the event log says each
-    // and then what the reload came to, and `said`, when given, gets those lines.
+    // is skipped, as at load. A changed entry whose new settings cannot serve leaves
+    // its old link running. Observers hear every change; the event log says each,
+    // then the file's problems as the load says them, then what the reload came to;
+    // `said`, when given, gets those lines, and `problems` the number of problems.
     // Nothing is saved. Refused with "Reload failed!" when the file is missing or
     // cannot be read: what runs stays as it is.
-    ConsoleResult Reload(std::vector<std::string>* said = nullptr);
+    ConsoleResult Reload(std::vector<std::string>* said = nullptr, size_t* problems = nullptr);
     const std::string& ConfigPath() const;
 
     // "General"/"MinimizeWhenRun".
@@ -240,7 +247,7 @@ private:
     void OpenSettings();
     // Reload's work on one port, lock held: its changes said and counted in `tally`.
     struct ReloadTally;
-    void ReloadPort(CPortObject* port, const ProfileFile::Snapshot& file, int32_t highestIndex, ReloadTally& tally);
+    void ReloadPort(CPortObject* port, const StoredPort& stored, StoredConfig& config, ReloadTally& tally);
     // The watch goes (its destructor).
     void Unwatch(TrafficWatch* watch);
     // Ends the watches of `port` (null: every watch) with `why`; `portAlive`: the port

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "console/ConsoleModel.h"
+#include "console/StoredConfig.h"
 #include "console/StoredSettings.h"
 #include "forwarding/PortObject.h"
 #include "links/NetObject.h"
@@ -62,7 +63,7 @@ struct ConsoleModel::ReloadTally {
     }
 };
 
-ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said)
+ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said, size_t* problemCount)
 {
     if (!PortManager || !ConfigFile)
         return ConsoleResult::Refused("Reload failed!", "The console does not run.");
@@ -73,30 +74,37 @@ ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said)
     }
     // Read once, before the lock, as at load.
     const ProfileFile::Snapshot file = ConfigFile->TakeSnapshot();
-    const int32_t highestIndex = HighestLinkIndexIn(file.Text());
     ReloadTally tally;
     CQLNManager::PortList ports;
+    std::vector<std::string> problems;
+    PortManager->CopyPorts(&ports);
+    StoredConfig stored(path, file.Text(), PortNumbers(ports)); // before the pump is held, as at load
     {
         CGuard guard(PortManager->Lock());
-        PortManager->CopyPorts(&ports);
         for (CPortObject* port : ports)
-            ReloadPort(port, file, highestIndex, tally);
+            ReloadPort(port, stored.Port(port->GetPortNumber()), stored, tally);
+        problems = stored.ProblemLines();
     }
-    SaySkippedSections(file.Text(), ports);
+    for (const std::string& problem : problems) {
+        SayEvent(EventLevel::Warning, "config", problem);
+        tally.Said.push_back(problem);
+    }
     Tell([](ConsoleObserver& observer) { observer.ConsoleOptionsReloaded(); });
 
     const std::string summary = "reloaded " + path + ": " + Count(tally.Added, "link", "links") + " added, "
         + std::to_string(tally.Changed) + " changed, " + std::to_string(tally.Removed) + " removed, "
-        + std::to_string(tally.Kept) + " kept; " + Count(tally.Options, "option", "options") + " changed";
-    SayEvent(EventLevel::Notice, "config", summary);
+        + std::to_string(tally.Kept) + " kept; " + Count(tally.Options, "option", "options") + " changed"
+        + ProblemsText(problems.size());
+    SayEvent(problems.empty() ? EventLevel::Notice : EventLevel::Warning, "config", summary);
     tally.Said.push_back(summary);
     if (said)
         *said = std::move(tally.Said);
+    if (problemCount)
+        *problemCount = problems.size();
     return ConsoleResult::Done();
 }
 
-void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& file, int32_t highestIndex,
-                              ReloadTally& tally)
+void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, StoredConfig& config, ReloadTally& tally)
 {
     using Option = ConsoleObserver::Option;
     const std::string name = PortSection(port->GetPortNumber());
@@ -107,37 +115,36 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
     };
 
     // The port's options.
-    const StoredPortOptions stored = ReadPortOptions(file, name);
-    if (const int32_t was = port->GetSendToNetDelayTime(); was != stored.SendToNetDelayTime) {
-        port->SetSendToNetDelayTime(stored.SendToNetDelayTime);
-        optionChanged(nullptr, Option::SendToNetDelayTime, "send delay " + std::to_string(stored.SendToNetDelayTime)
+    const StoredPortOptions& options = stored.Options;
+    if (const int32_t was = port->GetSendToNetDelayTime(); was != options.SendToNetDelayTime) {
+        port->SetSendToNetDelayTime(options.SendToNetDelayTime);
+        optionChanged(nullptr, Option::SendToNetDelayTime, "send delay " + std::to_string(options.SendToNetDelayTime)
                                                                + " ms (was " + std::to_string(was) + " ms)");
     }
-    if (const int32_t was = port->GetReceiveFromNetDelayTime(); was != stored.ReceiveFromNetDelayTime) {
-        port->SetReceiveFromNetDelayTime(stored.ReceiveFromNetDelayTime);
+    if (const int32_t was = port->GetReceiveFromNetDelayTime(); was != options.ReceiveFromNetDelayTime) {
+        port->SetReceiveFromNetDelayTime(options.ReceiveFromNetDelayTime);
         optionChanged(nullptr, Option::ReceiveFromNetDelayTime,
-                      "receive delay " + std::to_string(stored.ReceiveFromNetDelayTime) + " ms (was "
+                      "receive delay " + std::to_string(options.ReceiveFromNetDelayTime) + " ms (was "
                           + std::to_string(was) + " ms)");
     }
     const std::string logWas = LogText(port->GetLogFilename(), port->GetLogMode(), port->GetLogTimestamps());
-    const std::string logNow = LogText(stored.LogFilename, stored.LogMode, stored.LogTimestamps);
+    const std::string logNow = LogText(options.LogFilename, options.LogMode, options.LogTimestamps);
     if (logWas != logNow) {
         // The same file goes on as it was; another one starts afresh.
-        if (port->GetLogFilename() != stored.LogFilename)
-            port->SetLogFile(stored.LogFilename.c_str());
-        port->SetLogMode(stored.LogMode);
-        port->SetLogTimestamps(stored.LogTimestamps);
+        if (port->GetLogFilename() != options.LogFilename)
+            port->SetLogFile(options.LogFilename.c_str());
+        port->SetLogMode(options.LogMode);
+        port->SetLogTimestamps(options.LogTimestamps);
         optionChanged(nullptr, Option::Log, "log " + logNow + " (was " + logWas + ")");
     }
 
     // The links the file describes, made but not started, in its order.
-    const std::vector<CPortObject::LinkMaker> makers = ReadStoredLinks(file, name, highestIndex);
     std::vector<std::unique_ptr<CNetObject>> wanted;
-    std::vector<const CPortObject::LinkMaker*> wantedMakers;
-    for (const CPortObject::LinkMaker& make : makers) {
-        if (std::unique_ptr<CNetObject> link = port->MakeLink(make)) {
+    std::vector<const StoredLink*> wantedEntries;
+    for (const StoredLink& entry : stored.Links) {
+        if (std::unique_ptr<CNetObject> link = port->MakeLink(entry.Maker())) {
             wanted.push_back(std::move(link));
-            wantedMakers.push_back(&make);
+            wantedEntries.push_back(&entry);
         }
     }
     std::vector<CNetObject*> current;
@@ -196,8 +203,9 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
         Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, gone); });
     }
 
-    // New and changed entries, kept as at load when their local port is taken.
-    constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
+    // New and changed entries, kept as at load when their local port is taken. A
+    // changed entry whose new settings cannot serve leaves the old link running, as
+    // an edit does; a new one is kept, not serving, as at load.
     std::vector<CNetObject*> order(wanted.size(), nullptr);
     for (size_t i = 0; i < wanted.size(); ++i) {
         if (kept[i]) {
@@ -206,17 +214,26 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
             continue;
         }
         const std::string label = wanted[i]->Label();
-        std::unique_ptr<CNetObject>& made = wanted[i];
-        CNetObject* fresh = port->AddLink([&made](PortSide&) { return std::move(made); }, KeepWhenBusy);
+        const StoredLink& entry = *wantedEntries[i];
+        CNetObject* old = replaced[i];
+        Failure failed;
+        CNetObject* fresh = StartStoredLink(*port, entry, config, std::move(wanted[i]), &failed);
         if (!fresh)
             continue;
-        CNetObject* old = replaced[i];
         const std::string oldLabel = old ? old->Label() : std::string();
+        if (old && failed) {
+            port->RemoveLink(fresh);
+            order[i] = old;
+            ++tally.Kept;
+            tally.Say(name + ": " + oldLabel + " kept: the new settings of link " + std::to_string(entry.Index)
+                      + " cannot serve");
+            continue;
+        }
         if (old && !port->ReplaceLink(old, fresh)) {
             // It could not take the old link's place (another program holds its port):
             // the old one goes, and the new one waits for its port as at load.
             port->RemoveLink(old);
-            fresh = port->AddLink(*wantedMakers[i], KeepWhenBusy);
+            fresh = StartStoredLink(*port, entry, config);
             Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, old); });
             if (fresh)
                 Tell([&](ConsoleObserver& observer) { observer.LinkAdded(port, fresh); });
@@ -240,13 +257,13 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
         CNetObject* link = kept[i];
         if (!link || link->Type != TcpClient)
             continue;
-        if (link->AutoReconnect != wanted[i]->AutoReconnect) {
-            link->AutoReconnect = wanted[i]->AutoReconnect;
+        if (link->AutoReconnect != wantedEntries[i]->AutoReconnect) {
+            link->AutoReconnect = wantedEntries[i]->AutoReconnect;
             optionChanged(link, Option::AutoReconnect,
                           link->Label() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
         }
-        if (const int32_t was = link->ReconnectIntervalTime; was != wanted[i]->ReconnectIntervalTime) {
-            link->ReconnectIntervalTime = wanted[i]->ReconnectIntervalTime;
+        if (const int32_t was = link->ReconnectIntervalTime; was != wantedEntries[i]->ReconnectIntervalTime) {
+            link->ReconnectIntervalTime = wantedEntries[i]->ReconnectIntervalTime;
             optionChanged(link, Option::ReconnectIntervalTime,
                           link->Label() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
                               + " ms (was " + std::to_string(was) + " ms)");

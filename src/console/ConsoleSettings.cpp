@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include "console/ConsoleModel.h"
+#include "console/StoredConfig.h"
 #include "console/StoredSettings.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
@@ -65,45 +66,7 @@ ConsoleResult NotSaved(const std::string& what, const std::string& path, const F
     return ConsoleResult::NotSaved(told);
 }
 
-// A stored value that no entrance would take: not loaded, and said once.
-void NotLoaded(const std::string& section, const std::string& key, const std::string& problem)
-{
-    SayEvent(EventLevel::Warning, "config", section + " " + key + " not loaded: " + problem);
-}
-
 } // namespace
-
-// The largest i for which some line of the text has the key "Net<i>Type", in any
-// section and letter case; 0 when there is none.
-//
-// Entries above it have no kind and are skipped anyway, so a load may stop there
-// without changing what it loads; that keeps a hand-edited "NetCount=2000000000"
-// from holding the port lock (and with it the pump) for hours of lookups.
-int32_t HighestLinkIndexIn(std::string_view content)
-{
-    // At least the blanks the file's reader drops around a key name, so that no key
-    // it finds is missed here.
-    constexpr std::string_view Blanks = " \t\r\v\f";
-    int32_t highest = 0;
-    ForEachLine(content, [&](std::string_view line) {
-        const size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
-            return;
-        const std::string_view key = Trim(line.substr(0, eq), Blanks);
-        if (key.size() < 8 || !EqualsIgnoringCase(key.substr(0, 3), "Net")
-            || !EqualsIgnoringCase(key.substr(key.size() - 4), "Type"))
-            return;
-        const std::string_view digits = key.substr(3, key.size() - 7);
-        if (digits.front() == '0' || digits.size() > 10
-            || !std::all_of(digits.begin(), digits.end(),
-                            [](char c) { return c >= '0' && c <= '9'; }))
-            return;
-        const long long index = std::stoll(std::string(digits));
-        if (index <= std::numeric_limits<int32_t>::max())
-            highest = std::max(highest, static_cast<int32_t>(index));
-    });
-    return highest;
-}
 
 namespace {
 
@@ -219,18 +182,19 @@ void ConsoleModel::LoadSettings()
     // Read once, before the lock: a file with many links is large, and the pump
     // needs nothing from it.
     const ProfileFile::Snapshot file = ConfigFile->TakeSnapshot();
-    const int32_t highestIndex = HighestLinkIndexIn(file.Text());
-    constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
     bool missing = false;
     const std::string unreadable = WhyUnreadable(ConfigFile->Path(), missing);
     size_t links = 0;
-    CGuard guard(PortManager->Lock());
+    // The ports change only on this thread; the file, its TLS files included, is
+    // read before the pump is held.
     CQLNManager::PortList ports;
     PortManager->CopyPorts(&ports);
+    StoredConfig stored(ConfigFile->Path(), file.Text(), PortNumbers(ports));
+    CGuard guard(PortManager->Lock());
 
     for (CPortObject* port : ports) {
-        const std::string section = SectionOf(port->GetPortNumber());
-        const StoredPortOptions options = ReadPortOptions(file, section);
+        const StoredPort& section = stored.Port(port->GetPortNumber());
+        const StoredPortOptions& options = section.Options;
         port->SetSendToNetDelayTime(options.SendToNetDelayTime);
         port->SetReceiveFromNetDelayTime(options.ReceiveFromNetDelayTime);
         port->SetLogFile(options.LogFilename.c_str());
@@ -240,25 +204,29 @@ void ConsoleModel::LoadSettings()
 
         // A local port that is taken now (another program, a console still going
         // down) keeps its link, not listening until the pump can bind it: left out,
-        // the next save would drop it from the file for good. A link that cannot be
-        // made is left out silently; the numbering of the following entries is kept.
-        for (const CPortObject::LinkMaker& make : ReadStoredLinks(file, section, highestIndex)) {
-            if (CNetObject* link = port->AddLink(make, KeepWhenBusy)) {
+        // the next save would drop it from the file for good. So does a link whose
+        // settings cannot serve, which is a problem said. The numbering of the
+        // following entries is kept.
+        for (const StoredLink& entry : section.Links) {
+            if (CNetObject* link = StartStoredLink(*port, entry, stored)) {
                 ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
             }
         }
     }
-    SaySkippedSections(file.Text(), ports);
+    const std::vector<std::string> problems = stored.ProblemLines();
+    for (const std::string& problem : problems)
+        SayConfig(EventLevel::Warning, problem);
     if (!unreadable.empty())
         SayConfig(EventLevel::Warning, "cannot read " + ConfigFile->Path() + ": " + unreadable
                                            + "; every port starts with its defaults");
     else if (missing)
         SayConfig(EventLevel::Info, ConfigFile->Path() + " does not exist yet; every port starts with its defaults");
     else
-        SayConfig(EventLevel::Info, "loaded " + ConfigFile->Path() + ": " + std::to_string(ports.size()) + " port"
-                                        + (ports.size() == 1 ? "" : "s") + ", " + std::to_string(links) + " link"
-                                        + (links == 1 ? "" : "s"));
+        SayConfig(problems.empty() ? EventLevel::Info : EventLevel::Warning,
+                  "loaded " + ConfigFile->Path() + ": " + std::to_string(ports.size()) + " port"
+                      + (ports.size() == 1 ? "" : "s") + ", " + std::to_string(links) + " link"
+                      + (links == 1 ? "" : "s") + ProblemsText(problems.size()));
 }
 
 // The section is replaced in one step, which leaves the file as erasing it and
@@ -358,118 +326,6 @@ std::string PortSection(int32_t number)
     return SectionOf(number);
 }
 
-StoredPortOptions ReadPortOptions(const ProfileFile::Snapshot& file, const std::string& section)
-{
-    StoredPortOptions options;
-    options.SendToNetDelayTime = file.GetInt(section, "SendToNetDelayTime", 0);
-    options.ReceiveFromNetDelayTime = file.GetInt(section, "ReceiveFromNetDelayTime", 0);
-    options.LogFilename = file.GetString(section, "LogFilename");
-    if (const std::string problem = ConsoleModel::LogNameProblem(options.LogFilename); !problem.empty()) {
-        NotLoaded(section, "LogFilename", problem);
-        options.LogFilename.clear();
-    }
-    options.LogMode = file.GetInt(section, "LogMode", 0) != 0 ? 1 : 0;
-    options.LogTimestamps = file.GetInt(section, "LogTimestamps", 0) != 0;
-    return options;
-}
-
-std::vector<CPortObject::LinkMaker> ReadStoredLinks(const ProfileFile::Snapshot& file, const std::string& section,
-                                                    int32_t highestIndex)
-{
-    std::vector<CPortObject::LinkMaker> makers;
-    const int32_t count = std::min(file.GetInt(section, "NetCount", 0), highestIndex);
-    for (int32_t i = 1; i <= count; ++i) {
-        auto port16 = [&](const char* name) {
-            return static_cast<uint16_t>(file.GetInt(section, LinkKey(i, name), 0) & 0xFFFF);
-        };
-        const std::optional<NetKind> kind = NetKindFromNumber(file.GetInt(section, LinkKey(i, "Type"), 0));
-        if (!kind)
-            continue; // an unknown kind: the entry is skipped
-        LinkFields stored;
-        stored.Kind = *kind;
-        stored.LocalAddr = file.GetString(section, LinkKey(i, "LocalAddr"));
-        stored.Rfc2217 = file.GetInt(section, LinkKey(i, "Rfc2217"), 0) != 0;
-        const std::string host = *kind == TcpServer ? std::string()
-                                                    : file.GetString(section, LinkKey(i, "RemoteAddr"));
-        if (const std::string problem = HostNameProblem(host); !problem.empty()) {
-            NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
-            continue;
-        }
-        if (HasLineBreakOrNul(stored.LocalAddr)) {
-            NotLoaded(section, LinkKey(i, "LocalAddr"),
-                      "The address must be one line, without a line break or a NUL character.");
-            continue;
-        }
-        stored.Allow = file.GetString(section, LinkKey(i, "Allow"));
-        stored.MaxClients = file.GetString(section, LinkKey(i, "MaxClients"));
-        stored.Tls.On = file.GetInt(section, LinkKey(i, "Tls"), 0) != 0;
-        stored.Tls.Cert = file.GetString(section, LinkKey(i, "TlsCert"));
-        stored.Tls.Key = file.GetString(section, LinkKey(i, "TlsKey"));
-        stored.Tls.CA = file.GetString(section, LinkKey(i, "TlsCA"));
-        stored.Tls.Pin = file.GetString(section, LinkKey(i, "TlsPin"));
-        // Settings that cannot serve (a bad allow-list entry, a TLS file that cannot be
-        // had) keep their link, which never listens or connects and says why: left
-        // out, the next save would drop it from the file.
-        const LinkOptions options = OptionsOf(stored);
-        switch (*kind) {
-        case TcpClient: {
-            // The first connection attempt starts once the link is kept, with these
-            // two options applied.
-            const bool autoReconnect = file.GetInt(section, LinkKey(i, "AutoReconnect"), 0) != 0;
-            const int32_t interval =
-                file.GetInt(section, LinkKey(i, "ReconnectIntervalTime"), DefaultReconnectInterval);
-            makers.push_back([make = CPortObject::TcpClientMaker(host, port16("RemotePort"), options), autoReconnect,
-                              interval](PortSide& port) {
-                std::unique_ptr<CNetObject> link = make(port);
-                if (link) {
-                    link->AutoReconnect = autoReconnect;
-                    link->ReconnectIntervalTime = interval;
-                }
-                return link;
-            });
-            break;
-        }
-        case TcpServer:
-            makers.push_back(CPortObject::TcpServerMaker(port16("LocalPort"), options));
-            break;
-        case Udp:
-            makers.push_back(CPortObject::UdpMaker(port16("LocalPort"), host, port16("RemotePort"), options));
-            break;
-        }
-    }
-    return makers;
-}
-
-std::vector<int32_t> StoredPortNumbers(std::string_view content)
-{
-    std::vector<int32_t> numbers;
-    ForEachLine(content, [&](std::string_view line) {
-        line = Trim(line, " \t\r\v\f");
-        if (line.size() < 5 || line.front() != '[' || line.back() != ']')
-            return;
-        const std::string_view name = Trim(line.substr(1, line.size() - 2), " \t");
-        if (name.size() < 4 || name.size() > 13 || !EqualsIgnoringCase(name.substr(0, 3), "COM")
-            || !std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return;
-        const long long number = std::stoll(std::string(name.substr(3)));
-        if (number < 1 || number > std::numeric_limits<int32_t>::max())
-            return;
-        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end())
-            numbers.push_back(static_cast<int32_t>(number));
-    });
-    return numbers;
-}
-
-void SaySkippedSections(std::string_view content, const CQLNManager::PortList& ports)
-{
-    for (const int32_t number : StoredPortNumbers(content)) {
-        if (std::none_of(ports.begin(), ports.end(),
-                         [number](CPortObject* port) { return port->GetPortNumber() == number; }))
-            SayConfig(EventLevel::Warning,
-                      "[" + SectionOf(number) + "] skipped: " + SectionOf(number) + " is not an installed port");
-    }
-}
-
 ProfileFile::KeyValues LinkIdentity(const CNetObject& link)
 {
     ProfileFile::KeyValues pairs;
@@ -479,3 +335,4 @@ ProfileFile::KeyValues LinkIdentity(const CNetObject& link)
     });
     return pairs;
 }
+

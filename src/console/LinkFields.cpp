@@ -7,6 +7,7 @@
 #include "net/AllowList.h"
 #include "net/LocalAddress.h"
 #include "net/NetAddress.h"
+#include "platform/config/ProfileText.h"
 #include "platform/config/WholeNumber.h"
 
 namespace {
@@ -32,9 +33,10 @@ bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& che
 {
     if (text.empty())
         return true;
-    const std::string problem = HasLineBreakOrNul(text)
-        ? "The address must be one line, without a line break or a NUL character."
-        : LocalAddressProblem(text);
+    std::string problem = ProfileText::LengthProblem("The address", text);
+    if (problem.empty())
+        problem = HasLineBreakOrNul(text) ? "The address must be one line, without a line break or a NUL character."
+                                          : LocalAddressProblem(text);
     if (problem.empty())
         return true;
     check.Result = ConsoleResult::Refused(message, problem);
@@ -83,10 +85,14 @@ bool ReadMaxClients(const std::string& text, int32_t& limit)
 // The allow list, the client limit and TLS, as far as the kind takes them.
 void CheckTrust(const LinkFields& fields, LinkCheck& check)
 {
-    std::string why;
+    // Taken only whole: a list cut at the file's bound could still parse, as a wider
+    // one. A range with host bits set is refused with the form meant.
+    std::string why = ProfileText::LengthProblem("The allow list", fields.Allow);
     AllowList list;
-    if (fields.Kind != TcpClient && !AllowList::Parse(fields.Allow, list, why)) {
-        check.Result = ConsoleResult::Refused("Allow List error!", why);
+    std::vector<std::string> hostBits;
+    if (fields.Kind != TcpClient
+        && (!why.empty() || !AllowList::Parse(fields.Allow, list, why, &hostBits) || !hostBits.empty())) {
+        check.Result = ConsoleResult::Refused("Allow List error!", why.empty() ? hostBits.front() : why);
         check.Failed = LinkCheck::Field::Allow;
         return;
     }
@@ -98,9 +104,16 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
     }
     if (fields.Kind == Udp)
         return;
-    for (const std::string* file : {&fields.Tls.Cert, &fields.Tls.Key, &fields.Tls.CA, &fields.Tls.Pin}) {
-        if (HasLineBreakOrNul(*file)) {
-            check.Result = ConsoleResult::Refused("TLS error!", "A TLS file or pin must be one line, without a line break or a NUL character.");
+    const std::pair<const char*, const std::string*> texts[] = {{"The certificate file's name", &fields.Tls.Cert},
+                                                                {"The key file's name", &fields.Tls.Key},
+                                                                {"The CA file's name", &fields.Tls.CA},
+                                                                {"The pin", &fields.Tls.Pin}};
+    for (const auto& [field, text] : texts) {
+        std::string problem = ProfileText::LengthProblem(field, *text);
+        if (problem.empty() && HasLineBreakOrNul(*text))
+            problem = "A TLS file or pin must be one line, without a line break or a NUL character.";
+        if (!problem.empty()) {
+            check.Result = ConsoleResult::Refused("TLS error!", problem);
             check.Failed = LinkCheck::Field::Tls;
             return;
         }

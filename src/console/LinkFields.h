@@ -43,9 +43,11 @@ struct LinkCheck {
 // (HostNameProblem). A listen address, when given, must be a numeric address of
 // this machine; a UDP link's numeric remote address must be of a family its local
 // address can reach. Then, for the kinds that take them: "Allow List error!" with
-// the entry and why ("10.0.0.0/33: prefix longer than 32"), "Max Clients error!",
-// "TLS error!" (the files are read only when the link is made; their names must be
-// one line). A kind the console does not know is refused with "Add net failed!".
+// the entry and why ("10.0.0.0/33: prefix longer than 32", "10.0.0.5/8: host bits
+// set; 10.0.0.0/8?"), "Max Clients error!", "TLS error!" (the files are read only
+// when the link is made; their names must be one line). No text longer than the
+// configuration file keeps whole (ProfileText::LongestValue) passes: the field's
+// message says so. A kind the console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkFields& fields);
 
 // Whether the text holds a line break (CR or LF) or a NUL: no such value can be kept

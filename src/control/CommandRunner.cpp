@@ -120,18 +120,31 @@ ControlReply OnLink(ConsoleModel& model, CPortObject* port, const ControlCommand
     return done ? Done() : Refused(done);
 }
 
+// A delay as typed: the window's number rule, and then no negative delay, which the
+// window's field would take but a command line has no use for.
+ConsoleResult ReadDelay(ConsoleModel::Setting setting, const std::string& text, int32_t& value)
+{
+    ConsoleResult result = ConsoleModel::ReadSetting(setting, text, value);
+    if (result && value < 0)
+        result = ConsoleResult::Refused(
+            setting == ConsoleModel::Setting::SendToNetDelayTime ? "Set send to net delay time failed!"
+                                                                 : "Set receive from net delay time failed!",
+            "A delay is a number of milliseconds from 0 up; " + text + " is negative.");
+    return result;
+}
+
 ControlReply SetOption(ConsoleModel& model, CPortObject* port, const ControlCommand& command)
 {
     ConsoleResult result;
     int32_t value = 0;
     switch (command.Action) {
     case Verb::SetSendDelay:
-        result = ConsoleModel::ReadSetting(ConsoleModel::Setting::SendToNetDelayTime, command.Value, value);
+        result = ReadDelay(ConsoleModel::Setting::SendToNetDelayTime, command.Value, value);
         if (result)
             result = model.SetSendToNetDelayTime(port, value);
         break;
     case Verb::SetReceiveDelay:
-        result = ConsoleModel::ReadSetting(ConsoleModel::Setting::ReceiveFromNetDelayTime, command.Value, value);
+        result = ReadDelay(ConsoleModel::Setting::ReceiveFromNetDelayTime, command.Value, value);
         if (result)
             result = model.SetReceiveFromNetDelayTime(port, value);
         break;
@@ -202,11 +215,17 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
         return Events(command);
     if (command.Action == Verb::Reload) {
         std::vector<std::string> said;
-        const ConsoleResult reloaded = model.Reload(&said);
+        size_t problems = 0;
+        const ConsoleResult reloaded = model.Reload(&said, &problems);
         std::string out;
         for (const std::string& line : said)
             out += line + "\n";
-        return Reply(reloaded, out);
+        if (!reloaded || problems == 0)
+            return Reply(reloaded, out);
+        // Applied as far as it could be: what was done, and exit code 1.
+        return {1, std::move(out),
+                "The configuration has " + std::to_string(problems) + (problems == 1 ? " problem" : " problems")
+                    + "; see above.\n"};
     }
     // A monitor is a stream the console's control socket serves (ControlServer).
     if (command.Action == Verb::Monitor)

@@ -79,11 +79,10 @@ CNetObject* CPortObject::AddLink(const LinkMaker& make, BindFailure onFailure, F
     if (!link)
         return nullptr;
     Failure failed = link->Start();
-    if (failed && onFailure == BindFailure::Refuse) {
-        if (whyRefused)
-            *whyRefused = std::move(failed);
+    if (failed && whyRefused)
+        *whyRefused = failed;
+    if (failed && onFailure == BindFailure::Refuse)
         return nullptr;
-    }
     NetLinks.push_back(std::move(link));
     UpdateLineReports();
     return NetLinks.back().get();

@@ -82,7 +82,8 @@ public:
     static constexpr int32_t ListenRetryInterval = ListeningLink::ListenRetryInterval;
 
     // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
-    // given, then receives why the local port could not be had ("Address already in use").
+    // given, then receives why the local port could not be had ("Address already in use"),
+    // and so it does for a link kept by KeepAndRetry that could not start.
     // `options` holds what the kind takes of it (LinkOptions).
     CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {},
                              BindFailure onFailure = BindFailure::Refuse, Failure* whyRefused = nullptr);

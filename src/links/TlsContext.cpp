@@ -48,6 +48,33 @@ std::string KeyModeProblem(const std::string& path)
            + " are too open: group or others can read the private key. chmod 600 " + path;
 }
 
+// What a PEM file holds, as far as its armour lines tell: enough to name the swap of a
+// certificate and its key, which OpenSSL only calls "no start line" or "PEM lib".
+struct PemContent {
+    bool Certificate = false;
+    bool PrivateKey = false;
+};
+
+PemContent Peek(const std::string& path)
+{
+    PemContent content;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return content;
+    std::string text(64 * 1024, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    content.Certificate = text.find("-----BEGIN CERTIFICATE-----") != std::string::npos;
+    content.PrivateKey = text.find("PRIVATE KEY-----") != std::string::npos;
+    return content;
+}
+
+// Words for the user, then the library's.
+Failure Told(const std::string& words, const char* otherwise)
+{
+    return Failure::Said(words + "; OpenSSL: " + OpenSslReason(otherwise));
+}
+
 std::string ExpiryText(const X509* certificate)
 {
     std::tm when {};
@@ -91,23 +118,36 @@ Failure TlsContext::Load(const TlsSettings& settings)
     if (Server)
         SSL_CTX_set_num_tickets(Context, 0);
 
-    auto fileFailure = [](const std::string& path, const char* what) {
+    const char* const notCertificate = "not a PEM certificate";
+    auto fileFailure = [notCertificate](const std::string& path, const char* what) {
         std::string unreadable = Unreadable(path);
         if (!unreadable.empty()) {
             ERR_clear_error();
             return Failure::Said(unreadable);
         }
+        if (const PemContent held = Peek(path); what == notCertificate && held.PrivateKey && !held.Certificate)
+            return Told(path + " is not a certificate (is it the key?)", what);
         return Failure::Said(path + ": " + OpenSslReason(what));
     };
     if (!settings.Cert.empty()) {
         if (SSL_CTX_use_certificate_chain_file(Context, settings.Cert.c_str()) != 1)
-            return fileFailure(settings.Cert, "not a PEM certificate");
+            return fileFailure(settings.Cert, notCertificate);
+        // A certificate in the key's place is named as such, whatever its mode.
+        if (const PemContent held = Peek(settings.Key); held.Certificate && !held.PrivateKey) {
+            ERR_clear_error();
+            return Failure::Said(settings.Key + " is not a private key (is it the certificate?)");
+        }
         if (const std::string problem = KeyModeProblem(settings.Key); !problem.empty())
             return Failure::Said(problem);
-        if (SSL_CTX_use_PrivateKey_file(Context, settings.Key.c_str(), SSL_FILETYPE_PEM) != 1)
+        // A key of another certificate is refused by the load itself, or by the check.
+        const std::string otherKey = settings.Key + " does not belong to " + settings.Cert;
+        if (SSL_CTX_use_PrivateKey_file(Context, settings.Key.c_str(), SSL_FILETYPE_PEM) != 1) {
+            if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
+                return Told(otherKey, "not the key of the certificate");
             return fileFailure(settings.Key, "not a PEM private key");
+        }
         if (SSL_CTX_check_private_key(Context) != 1)
-            return Failure::Said(settings.Key + ": " + OpenSslReason("not the key of the certificate"));
+            return Told(otherKey, "not the key of the certificate");
         if (const X509* own = SSL_CTX_get0_certificate(Context)) {
             OwnFingerprint = FingerprintOf(own);
             OwnNotAfter = ExpiryText(own);
@@ -117,7 +157,7 @@ Failure TlsContext::Load(const TlsSettings& settings)
     if (Server) {
         if (!settings.CA.empty()) {
             if (SSL_CTX_load_verify_locations(Context, settings.CA.c_str(), nullptr) != 1)
-                return fileFailure(settings.CA, "not a PEM certificate");
+                return fileFailure(settings.CA, notCertificate);
             if (STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(settings.CA.c_str()))
                 SSL_CTX_set_client_CA_list(Context, names);
             SSL_CTX_set_verify(Context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
@@ -133,7 +173,7 @@ Failure TlsContext::Load(const TlsSettings& settings)
             Context, [](X509_STORE_CTX* store, void* self) { return CheckPin(store, self); }, this);
     } else if (!settings.CA.empty()) {
         if (SSL_CTX_load_verify_locations(Context, settings.CA.c_str(), nullptr) != 1)
-            return fileFailure(settings.CA, "not a PEM certificate");
+            return fileFailure(settings.CA, notCertificate);
     } else {
         // The system's store, read whole now: a hashed folder would be read on the
         // pump at each connection.

@@ -25,9 +25,22 @@ bool SamePrefix(const uint8_t* a, const uint8_t* b, int bits)
     return (a[whole] & mask) == (b[whole] & mask);
 }
 
+// Clears every bit of `bytes` after the first `bits`; true when one was set.
+bool ClearHostBits(uint8_t* bytes, size_t size, int bits)
+{
+    bool cleared = false;
+    for (size_t i = 0; i < size; ++i) {
+        const int kept = std::clamp(bits - static_cast<int>(i) * 8, 0, 8);
+        const auto mask = static_cast<uint8_t>(kept == 0 ? 0 : 0xFF << (8 - kept));
+        cleared = cleared || (bytes[i] & ~mask) != 0;
+        bytes[i] &= mask;
+    }
+    return cleared;
+}
+
 } // namespace
 
-bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& why)
+bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& why, std::string& hostBits)
 {
     const std::string text(entry);
     const size_t slash = entry.find('/');
@@ -58,6 +71,16 @@ bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& wh
             why = text + ": prefix longer than " + std::to_string(longest);
             return false;
         }
+        // The range matches as its network either way; the user learns of the bits.
+        uint8_t network[16];
+        std::memcpy(network, range.Bytes, sizeof network);
+        if (ClearHostBits(network, range.Family == AF_INET ? 4 : 16, range.Prefix)) {
+            char shown[INET6_ADDRSTRLEN] = {};
+            ::inet_ntop(range.Family, network, shown, sizeof shown);
+            const bool bracketed = entry.front() == '[';
+            hostBits = text + ": host bits set; " + (bracketed ? "[" : "") + shown + (bracketed ? "]" : "") + "/"
+                + std::to_string(range.Prefix) + "?";
+        }
     }
     // Peers of a dual-stack socket come unmapped: an entry written as a mapped
     // address means the IPv4 range.
@@ -70,8 +93,9 @@ bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& wh
     return true;
 }
 
-bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why)
+bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why, std::vector<std::string>* hostBits)
 {
+    std::vector<std::string> loose;
     AllowList list;
     size_t start = 0;
     while (start <= text.size()) {
@@ -85,11 +109,16 @@ bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why)
             return false;
         }
         Range range;
-        if (!ParseEntry(entry, range, why))
+        std::string bits;
+        if (!ParseEntry(entry, range, why, bits))
             return false;
+        if (!bits.empty())
+            loose.push_back(std::move(bits));
         list.Ranges.push_back(range);
     }
     out = std::move(list);
+    if (hostBits)
+        *hostBits = std::move(loose);
     return true;
 }
 

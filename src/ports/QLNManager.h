@@ -39,6 +39,10 @@ public:
     // driver makes each present first. For tests and tools that have no device store.
     int StartOnPorts(const std::vector<int>& numbers);
 
+    // The numbers of the installed ports, as Start finds them, without opening any;
+    // for a check of the configuration beside a running console or none. Any thread.
+    static std::vector<int32_t> InstalledPortNumbers();
+
     CCriticalSection* Lock() { return ManagerLock.get(); }
     // Replaces `list` with the ports in list order; null does nothing. Locked.
     void CopyPorts(PortList* list);
@@ -67,8 +71,8 @@ private:
     int EnumeratePorts();
     // Searches `set` from `start` for a "QUILLON" device with a port number (`*number`
     // 0: any, else that one); fills `*number` and `*device`; its index or -1.
-    int FindPortDevice(DeviceStore& store, DeviceInfoSet* set, int start, int* number,
-                       DeviceInfo* device);
+    static int FindPortDevice(DeviceStore& store, DeviceInfoSet* set, int start, int* number,
+                              DeviceInfo* device);
     // AddPort's steps from the driver installation on, with their rollback; the new
     // port or null.
     CPortObject* InstallDevice(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device,

@@ -96,6 +96,21 @@ int CQLNManager::EnumeratePorts()
     return 1;
 }
 
+std::vector<int32_t> CQLNManager::InstalledPortNumbers()
+{
+    std::vector<int32_t> numbers;
+    DeviceStore store(StateFolder());
+    std::unique_ptr<DeviceInfoSet> set = store.GetPresentDevices(PortsClassGuid, RootEnumerator);
+    DeviceInfo device;
+    int number = 0;
+    for (int index = FindPortDevice(store, set.get(), 0, &number, &device); index >= 0;
+         index = FindPortDevice(store, set.get(), index + 1, &number, &device)) {
+        numbers.push_back(number);
+        number = 0;
+    }
+    return numbers;
+}
+
 int CQLNManager::FindPortDevice(DeviceStore& store, DeviceInfoSet* set, int start, int* number,
                                 DeviceInfo* device)
 {

@@ -44,6 +44,11 @@ ConsoleOptions ConsoleOptions::Read(int argc, char* argv[])
             options.Version = true;
         else if (word == "--help" || word == "-h")
             options.Help = true;
+        else if (word == "--check-config") {
+            options.CheckConfig = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                options.ConfigFile = argv[++i];
+        }
         else if (IsQtOptionWithValue(word) && i + 1 < argc)
             ++i;
         else if (word.starts_with("-"))
@@ -60,6 +65,7 @@ ConsoleOptions ConsoleOptions::Read(int argc, char* argv[])
 std::string ConsoleOptions::Usage()
 {
     return "usage: QuillonConsole [--headless] [--quiet | --verbose]\n"
+           "       QuillonConsole --check-config [FILE]\n"
            "       QuillonConsole --version | --help\n";
 }
 
@@ -71,6 +77,9 @@ std::string ConsoleOptions::HelpText()
           "  --headless  run without the window\n"
           "  --quiet     write only warnings and errors to the event log (standard error)\n"
           "  --verbose   write every event, debugging ones too\n"
+          "  --check-config [FILE]\n"
+          "              read the configuration (FILE, or QuillonConsole.ini) as a start would,\n"
+          "              apply nothing, print every problem and exit with 1 if there is any\n"
           "  --version   print the version and exit\n"
           "  --help      print this help and exit\n\n"
           "quillonctl drives a running console from a shell. See QuillonConsole(1) and quillonctl(1).\n";

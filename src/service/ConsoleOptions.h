@@ -6,6 +6,7 @@
 // QuillonConsole's command line:
 //
 //   QuillonConsole [--headless] [--quiet | --verbose]
+//   QuillonConsole --check-config [FILE]
 //   QuillonConsole --version | --help
 //
 // Qt's own window-system options (-platform, -style, -display, -session, each with
@@ -17,6 +18,8 @@ struct ConsoleOptions {
     bool Headless = false;
     bool Version = false;
     bool Help = false;
+    bool CheckConfig = false;       // --check-config: check the file and exit
+    std::string ConfigFile;         // its FILE; empty: the console's own
     EventLevel Level = EventLevel::Info; // --quiet: warnings and errors only; --verbose: everything
 
     static ConsoleOptions Read(int argc, char* argv[]);

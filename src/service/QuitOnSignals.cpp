@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/base/EventLog.h"
+
 namespace {
 
 // The first two stop the console; SIGHUP asks for a reload.
@@ -40,8 +42,17 @@ QuitOnSignals::QuitOnSignals()
 
     for (size_t i = 0; i < std::size(StopSignals); ++i) {
         struct sigaction current {};
-        if (::sigaction(StopSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        if (::sigaction(StopSignals[i], nullptr, &current) != 0)
             continue;
+        if (current.sa_handler == SIG_IGN) {
+            // Kept as it came (nohup), but not in silence: a user who sends it
+            // expects a reload.
+            if (StopSignals[i] == SIGHUP)
+                SayEvent(EventLevel::Warning, "console",
+                         "SIGHUP is ignored, as this console was started with it ignored (nohup): "
+                         "the configuration is reloaded only by quillonctl reload");
+            continue;
+        }
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);

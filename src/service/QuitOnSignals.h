@@ -12,7 +12,8 @@
 // end is watched by the event loop, which then leaves with exit code 0 for a stop,
 // or emits ReloadRequested. The stop skips the close handler's question about open
 // ports: nobody is there to answer. A signal that was ignored when the object was
-// built (nohup ignores SIGHUP) stays ignored.
+// built (nohup ignores SIGHUP) stays ignored; for SIGHUP the event log says so, and
+// that quillonctl reload still reloads.
 //
 // One object per process, built and destroyed on the window thread; it owns both
 // ends of the pipe and closes them, and puts the previous handlers back.

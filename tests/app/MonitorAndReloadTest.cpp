@@ -195,4 +195,77 @@ TEST_F(MonitorAndReload, SighupAndReloadReadTheConfigurationAgain)
     EXPECT_EQ(Console->WaitForExit(), 0) << Output();
 }
 
+// The check, the start and the reload read the file alike and say the same lines;
+// the check applies nothing, and the reload applies the rest and exits with 1.
+TEST_F(MonitorAndReload, TheCheckTheStartAndTheReloadSayTheSameProblems)
+{
+    SetUpConsole();
+    const std::string ini = Folder + "QuillonConsole.ini";
+    const std::string added = std::to_string(FreePort());
+    ASSERT_TRUE(ReplaceFileAtomically(ini, "[" + Com + "]\nNetCount=2\nNet1Type=2\nNet1LocalPort="
+                                               + std::to_string(Server) + "\nNet2Type=2\nNet2LocalPort=abc\n"
+                                               + "Net3Type=2\nNet3LocalPort=" + added + "\nFoo\n[COM250]\n"));
+    const std::vector<std::string> problems{
+        ini + ":6: [" + Com + "] Net2LocalPort=abc: not a number; link 2 left out",
+        ini + ":7: [" + Com + "] Net3Type=2: beyond NetCount=2; link 3 left out",
+        ini + ":9: [" + Com + "] \"Foo\": neither a section nor a key; ignored",
+        ini + ":10: [COM250] skipped: COM250 is not an installed port"};
+    std::string lines;
+    for (const std::string& problem : problems)
+        lines += problem + "\n";
+
+    const ProgramRun check = qlnapp::RunProgram(Folder + "QuillonConsole", {"--check-config"}, Home.Root + "/check");
+    EXPECT_EQ(check.Code, 1) << check.Err;
+    EXPECT_EQ(check.Out, lines);
+    EXPECT_FALSE(ConnectTo(static_cast<uint16_t>(std::stoi(added))).Valid()) << "the check applies nothing";
+
+    const ProgramRun reload = Ctl({"reload"});
+    EXPECT_EQ(reload.Code, 1);
+    EXPECT_NE(reload.Out.find(lines + "reloaded " + ini + ": 0 links added, 0 changed, 0 removed, 1 kept; "
+                              "0 options changed; 4 problems\n"),
+              std::string::npos)
+        << reload.Out;
+    EXPECT_EQ(reload.Err, "The configuration has 4 problems; see above.\n");
+    for (const std::string& problem : problems)
+        EXPECT_NE(Output().find("warning: config: " + problem + "\n"), std::string::npos) << Output();
+
+    Console->Signal(SIGTERM);
+    EXPECT_EQ(Console->WaitForExit(), 0) << Output();
+    const size_t before = Output().size();
+    Console = Launch();
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    for (const std::string& problem : problems)
+        EXPECT_NE(Output().find("warning: config: " + problem + "\n", before), std::string::npos) << Output();
+    EXPECT_EQ(qlnapp::RunProgram(Folder + "QuillonConsole", {"--check-config", Home.Root + "/none.ini"}, Home.Root + "/c2").Out,
+              Home.Root + "/none.ini: cannot be read: it does not exist\n");
+
+    WriteFileText(ini, "[" + Com + "]\nNetCount=1\nNet1Type=2\nNet1LocalPort=" + std::to_string(Server) + "\n");
+    const ProgramRun clean = qlnapp::RunProgram(Folder + "QuillonConsole", {"--check-config", ini}, Home.Root + "/c3");
+    EXPECT_EQ(clean.Code, 0);
+    EXPECT_EQ(clean.Out, ini + ": ok\n");
+    Console->Signal(SIGTERM);
+    EXPECT_EQ(Console->WaitForExit(), 0) << Output();
+}
+
+// nohup leaves SIGHUP ignored: the console keeps it so, and says how to reload.
+TEST_F(MonitorAndReload, AnInheritedIgnoredSighupIsSaid)
+{
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    WriteFileText(Folder + "QuillonConsole.ini", "");
+    ASSERT_EQ(sigaction(SIGHUP, &ignore, &previous), 0);
+    Console = Launch();
+    sigaction(SIGHUP, &previous, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    EXPECT_NE(Output().find("warning: console: SIGHUP is ignored, as this console was started with it ignored "
+                            "(nohup): the configuration is reloaded only by quillonctl reload\n"),
+              std::string::npos)
+        << Output();
+    Console->Signal(SIGHUP);
+    EXPECT_EQ(Ctl({"reload"}).Code, 0);
+    EXPECT_TRUE(Console->Running());
+    Console->Signal(SIGTERM);
+    EXPECT_EQ(Console->WaitForExit(), 0) << Output();
+}
+
 } // namespace

@@ -182,6 +182,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "10.0.0.0/33: prefix longer than 32", "", "127.0.0.1", "10.0.0.0/33"},
         Refusal{"UdpAllowName", Udp, "{FREE}", "9", "Allow List error!", "localhost: not an IPv4 or IPv6 address", "",
                 "127.0.0.1", "localhost"},
+        // Every text whole or refused: a list cut at the file's bound would still parse,
+        // and let in a quarter of the addresses ("…,192.168.100.0/2").
+        Refusal{"ServerAllowLongerThanTheFileKeeps", TcpServer, "{FREE}", "", "Allow List error!",
+                "The allow list has 2047 characters; the configuration file keeps at most 2046.", "", "127.0.0.1",
+                std::string(2020, ' ') + "10.0.0.0/8,192.168.100.0/24"},
+        Refusal{"UdpAllowWithHostBits", Udp, "{FREE}", "9", "Allow List error!",
+                "10.0.0.5/8: host bits set; 10.0.0.0/8?", "", "127.0.0.1", "127.0.0.1, 10.0.0.5/8"},
+        Refusal{"ServerListenAddressLongerThanTheFileKeeps", TcpServer, "{FREE}", "", "Listen Address error!",
+                "The address has 3000 characters; the configuration file keeps at most 2046.", std::string(3000, '1')},
+        Refusal{"ClientTlsCertNameLongerThanTheFileKeeps", TcpClient, "", "9", "TLS error!",
+                "The certificate file's name has 2048 characters; the configuration file keeps at most 2046.", "",
+                "127.0.0.1", "", "", {true, "/" + std::string(2047, 'c'), "/k.pem"}},
         Refusal{"ServerTlsKeyWithLineBreak", TcpServer, "{FREE}", "", "TLS error!",
                 "A TLS file or pin must be one line, without a line break or a NUL character.", "", "127.0.0.1", "",
                 "", {true, "/c.pem", "/k.pem\nx"}},
@@ -360,16 +372,26 @@ TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
 // ---------------------------------------------------------------- values no line can hold
 
 // A hand edit can leave what no entrance takes (a lone carriage return, a NUL, a
-// name beyond DNS's bounds): such a value is not loaded, the event log names the
-// key, and the rest of the section loads as it is.
+// name beyond DNS's bounds, a value cut at the reader's bound): such a value is not
+// loaded, the event log names the line and the key, and the rest of the section
+// loads as it is.
 TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
 {
     ASSERT_TRUE(MakeFolders(Home.Root + "/config/quillon"));
-    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=4\nNet1Type=1\n"
-                                         "Net1RemoteAddr=h\rx\nNet2Type=3\nNet2RemoteAddr=" + std::string(254, 'a')
-                                         + "\nNet3Type=2\n"
+    // A list of 2048 characters, which the reader cuts to one that would still parse
+    // and let in a quarter of the addresses ("…,192.168.100.0/2").
+    std::string allow;
+    for (int i = 0; i < 225; ++i)
+        allow += i < 218 ? "10.1.1.1," : "10.1.1.10,";
+    allow += "192.168.100.0/24";
+    ASSERT_EQ(allow.size(), 2048u);
+    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=5\nNet1Type=1\n"
+                                         "Net1RemoteAddr=h\rx\nNet1RemotePort=7\nNet2Type=3\nNet2LocalPort=9\n"
+                                         "Net2RemotePort=9\nNet2RemoteAddr=" + std::string(254, 'a')
+                                         + "\nNet3Type=2\nNet3LocalPort=9\n"
                                          + std::string("Net3LocalAddr=127.0.0.1\0x\n", 26)
-                                         + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n");
+                                         + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n"
+                                         + "Net5Type=2\nNet5LocalPort=9\nNet5Allow=" + allow + "\n");
     EventLog::Instance().Reset(); // a source's burst of earlier tests would hold its lines back
     Start({3});
     const ConsoleStatus::Port port = Model->Status().Ports.at(0);
@@ -378,11 +400,12 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
     EXPECT_EQ(port.Links[0].RemoteAddr, "192.0.2.9");
     std::vector<std::string> said;
     for (const Event& event : EventLog::Instance().Since(0)) {
-        if (event.Level == EventLevel::Warning)
-            said.push_back(event.Text.substr(0, event.Text.find(" not loaded")));
+        if (event.Level == EventLevel::Warning && event.Text.starts_with(ConfigPath() + ":"))
+            said.push_back(event.Text.substr(ConfigPath().size(), event.Text.find('=') - ConfigPath().size()));
     }
-    EXPECT_EQ(said, (std::vector<std::string>{"COM3 LogFilename", "COM3 Net1RemoteAddr", "COM3 Net2RemoteAddr",
-                                              "COM3 Net3LocalAddr"}));
+    EXPECT_EQ(said, (std::vector<std::string>{":2: [COM3] LogFilename", ":5: [COM3] Net1RemoteAddr",
+                                              ":10: [COM3] Net2RemoteAddr", ":13: [COM3] Net3LocalAddr",
+                                              ":19: [COM3] Net5Allow"}));
 }
 
 } // namespace

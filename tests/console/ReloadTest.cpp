@@ -108,10 +108,12 @@ TEST_F(ReloadTest, AddsChangesAndRemovesLinksAndKeepsTheConnectionsOfTheOthers)
                                "replaced by tcp-client 127.0.0.1:" + std::to_string(LocalPort(newPeer)),
                                "added tcp-server " + added, "link option 4", "reordered", "console options"}));
     ASSERT_FALSE(said.empty());
-    EXPECT_EQ(said.back(), "reloaded " + Path + ": 1 link added, 1 changed, 1 removed, 2 kept; 3 options changed");
+    EXPECT_EQ(said.back(),
+              "reloaded " + Path + ": 1 link added, 1 changed, 1 removed, 2 kept; 3 options changed; 1 problem");
     const std::vector<Event> events = EventLog::Instance().Since(0);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Event& event) {
-        return event.Level == EventLevel::Warning && event.Text == "[COM8] skipped: COM8 is not an installed port";
+        return event.Level == EventLevel::Warning
+            && event.Text.ends_with(".ini:21: [COM8] skipped: COM8 is not an installed port");
     }));
 
     // The links in the file's order; the unchanged ones are the same links.
@@ -159,6 +161,39 @@ TEST_F(ReloadTest, AMissingOrUnreadableFileChangesNothing)
     ASSERT_TRUE(MakeFolders(Path));
     EXPECT_EQ(Model->Reload().Reason(), Path + ": Is a directory. Nothing was changed.");
     EXPECT_EQ(Link(0), link);
+}
+
+// New settings that cannot serve leave the old link running, with its client, as
+// an edit does; the rest applies, and the reload says what it could not do.
+TEST_F(ReloadTest, NewSettingsThatCannotServeLeaveTheOldLinkRunning)
+{
+    const std::string port = std::to_string(FreePort()), other = std::to_string(FreePort());
+    Write("[COM3]\nNetCount=1\nNet1Type=2\nNet1LocalPort=" + port + "\n");
+    Model->LoadSettings();
+    CNetObject* old = Link(0);
+    const UniqueFd client = ConnectTo(static_cast<uint16_t>(std::stoi(port)));
+    ASSERT_TRUE(WaitUntil([&] { return Locked([&] { return old->ClientCount() == 1; }); }));
+
+    Write("[COM3]\nSendToNetDelayTime=5\nNetCount=3\nNet1Type=2\nNet1LocalPort=" + port
+          + "\nNet1Allow=127.0.0.1,localhost\nNet2Type=2\nNet2LocalPort=" + other
+          + "\nNet2Tls=1\nNet2TlsCert=/no/c.pem\nNet2TlsKey=/no/k.pem\nNet3Type=2\nNet3LocalPort=abc\n");
+    std::vector<std::string> said;
+    size_t problems = 0;
+    ASSERT_TRUE(Model->Reload(&said, &problems));
+    EXPECT_EQ(problems, 3u);
+    EXPECT_EQ(said, (std::vector<std::string> {
+                        "COM3: send delay 5 ms (was 0 ms)",
+                        "COM3: tcp-server " + port + " kept: the new settings of link 1 cannot serve",
+                        "COM3: tcp-server " + other + " added",
+                        Path + ":4: [COM3] link 1: cannot serve: localhost: not an IPv4 or IPv6 address",
+                        Path + ":7: [COM3] link 2: cannot serve: /no/c.pem: No such file or directory",
+                        Path + ":13: [COM3] Net3LocalPort=abc: not a number; link 3 left out",
+                        "reloaded " + Path + ": 1 link added, 0 changed, 0 removed, 1 kept; 1 option changed; 3 problems"}));
+    EXPECT_EQ(Link(0), old);
+    EXPECT_EQ(Locked([&] { return old->ClientCount(); }), 1u);
+    EXPECT_EQ(Locked([&] { return old->Allow; }), "");
+    // The new link that cannot serve is kept, not listening, for the file's sake.
+    EXPECT_EQ(Locked([&] { return Link(1)->IsListening(); }), false);
 }
 
 } // namespace

@@ -84,9 +84,18 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteFileText(tls.Cert, "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
                   },
                   {"{CERT}: "}},
+        // In the user's words, the library's after them.
         FileCase {"KeyOfAnotherCertificate", true,
                   [](TlsSettings& tls, const TempFolder&) { tls.Key = TlsFiles::Get().Client.Key; },
-                  {"{KEY}: "}},
+                  {"{KEY} does not belong to {CERT}; OpenSSL: key values mismatch"}},
+        FileCase {"CertificateAndKeySwapped", false,
+                  [](TlsSettings& tls, const TempFolder&) { std::swap(tls.Cert, tls.Key); },
+                  {"{CERT} is not a certificate (is it the key?); OpenSSL: "}},
+        FileCase {"CaIsAKey", true, [](TlsSettings& tls, const TempFolder&) { tls.CA = TlsFiles::Get().Ca.Key; },
+                  {"{CA} is not a certificate (is it the key?); OpenSSL: "}},
+        FileCase {"KeyIsACertificate", true,
+                  [](TlsSettings& tls, const TempFolder& folder) { tls.Key = Copy(tls.Cert, folder, "k.pem", 0644); },
+                  {"{KEY} is not a private key (is it the certificate?)"}},
         FileCase {"DamagedCa", true,
                   [](TlsSettings& tls, const TempFolder& folder) {
                       tls.CA = folder.File("ca.pem");

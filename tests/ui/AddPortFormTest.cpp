@@ -297,6 +297,12 @@ TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
     ASSERT_EQ(Boxes.Calls.size(), 1u);
     EXPECT_EQ(Boxes.Calls[0].Text, "Allow List error!\n10.0.0.0/33: prefix longer than 32");
     EXPECT_EQ(form.focusWidget(), form.SecurityButton);
+    // A range with host bits set is refused with the form meant.
+    security.AllowEdit->setText("127.0.0.1, 10.0.0.5/8");
+    security.Read(form.Trust);
+    form.OKButton->click();
+    ASSERT_EQ(Boxes.Calls.size(), 2u);
+    EXPECT_EQ(Boxes.Calls[1].Text, "Allow List error!\n10.0.0.5/8: host bits set; 10.0.0.0/8?");
 }
 
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)

@@ -51,11 +51,12 @@ bool ProfileFile::Store(const ProfileText& before, const ProfileText& after, Fai
 
 namespace {
 
-// A change ProfileText refused: a name or value that cannot be kept in a line.
+// A change ProfileText refused: a name or value that cannot be kept in a line whole.
 bool Unstorable(Failure* why)
 {
     if (why)
-        *why = Failure::Said("a name or value holds a line break or a NUL, or a name is empty");
+        *why = Failure::Said("a name or value holds a line break or a NUL, a name is empty, or a value is longer than "
+                             + std::to_string(ProfileText::LongestValue) + " characters");
     return false;
 }
 

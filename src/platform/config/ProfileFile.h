@@ -9,8 +9,8 @@
 // The console's configuration file: a Windows profile (INI) file on one path, read and
 // written key by key the way the profile-string functions do it. The rules of the
 // format (names without regard to case, trimmed and unquoted values, at most 2047
-// characters read, new sections at the end, whole-section erase, duplicates) are those
-// of ProfileText.
+// characters read and 2046 written, new sections at the end, whole-section erase,
+// duplicates) are those of ProfileText.
 //
 // The object holds nothing but the path: every read goes to the file, and every change
 // reaches the file before the call returns. Each change reads the file, changes its
@@ -64,7 +64,8 @@ public:
     // stored); the file is as it was.
 
     // Sets one key. False when the file cannot be read or replaced, or when the name
-    // or value cannot be stored in a line (a line end or NUL in it, an empty name).
+    // or value cannot be stored in a line (a line end or NUL in it, an empty name, a
+    // value longer than ProfileText::LongestValue).
     bool WriteString(std::string_view section, std::string_view key, std::string_view value,
                      Failure* why = nullptr);
     // Writes the number as signed decimal text.

@@ -154,7 +154,42 @@ bool ProfileText::IsStorableKey(std::string_view key)
 
 bool ProfileText::IsStorableValue(std::string_view value)
 {
-    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+    return value.size() <= LongestValue
+        && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+std::string ProfileText::LengthProblem(std::string_view field, std::string_view value)
+{
+    if (value.size() <= LongestValue)
+        return {};
+    return std::string(field) + " has " + std::to_string(value.size())
+        + " characters; the configuration file keeps at most " + std::to_string(LongestValue) + ".";
+}
+
+void ClassifyProfileLine(std::string_view text, bool firstLine, ProfileLine& line)
+{
+    const LineInfo info = Classify(text, firstLine);
+    line.Name = info.name;
+    switch (info.kind) {
+    case LineKind::Header:
+        line.What = ProfileLine::Kind::Header;
+        return;
+    case LineKind::Key:
+        line.What = ProfileLine::Kind::Key;
+        line.Value = DecodeValue(info.value);
+        return;
+    case LineKind::Other:
+        break;
+    }
+    if (firstLine && text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    text = TrimValue(text);
+    if (text.empty())
+        line.What = ProfileLine::Kind::Blank;
+    else if (text.front() == ';' || text.front() == '#')
+        line.What = ProfileLine::Kind::Comment;
+    else
+        line.What = ProfileLine::Kind::Other;
 }
 
 bool ProfileText::Read(std::string_view section, std::string_view key, std::string& value) const

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/Text.h"
+
 // The text of a profile (INI) file and the rules for reading and changing it, kept
 // apart from the file itself so that the rules can be exercised in memory.
 //
@@ -19,7 +21,8 @@
 //  - Section and key names are compared without regard to ASCII letter case.
 //  - The value is the text after the first '=' with surrounding blanks dropped and
 //    then one pair of enclosing double quotes; at most MaxValueLength characters of
-//    it come back.
+//    it come back. A value that comes back that long may have been cut: the
+//    configuration load takes it so (IsCut).
 //  - When a section appears more than once, only its first copy is read; when a key
 //    appears more than once in it, its first line is read.
 //  - A UTF-8 byte order mark at the very start is skipped for reading and kept.
@@ -38,7 +41,8 @@
 //  - Erase removes every copy of the section, each from its header up to the next
 //    header, so that an erased section cannot reappear from a later copy.
 //  - Names and values that cannot be stored in a line (empty names, line ends or NULs,
-//    '=' in a key, ']' in a section name, a key starting with '[' or ';') are refused:
+//    '=' in a key, ']' in a section name, a key starting with '[' or ';') are refused,
+//    and so is a value that would read back cut (LongestValue characters at most):
 //    the change reports false and leaves the text as it was. Names are used without
 //    their surrounding blanks.
 //
@@ -50,6 +54,16 @@ public:
     // A value is read into a buffer of 2048 bytes, so at most 2047 characters of it
     // come back (the longer value stays in the text as it is).
     static constexpr size_t MaxValueLength = 2047;
+    // The longest value that is written: one that reading gives back whole, and that
+    // a reader cannot take for a cut one.
+    static constexpr size_t LongestValue = MaxValueLength - 1;
+    // Whether a value as read reached the reader's bound, so that it may be the first
+    // part of a longer one.
+    static bool IsCut(std::string_view read) { return read.size() >= MaxValueLength; }
+    // Why `value`, entered as `field`, cannot be stored whole, in words for the user
+    // ("The allow list has 3000 characters; the configuration file keeps at most
+    // 2046."), or empty when it can be.
+    static std::string LengthProblem(std::string_view field, std::string_view value);
 
     explicit ProfileText(std::string content = {});
 
@@ -76,6 +90,35 @@ public:
 private:
     std::string content_;
 };
+
+// One line of a profile text as reading takes it, for a reader that wants every line
+// (the configuration check): its number from 1, what it is, and for a header its name
+// and for a key its name and value (decoded as Read decodes it, but never cut).
+struct ProfileLine {
+    enum class Kind { Blank, Comment, Header, Key, Other };
+    Kind What = Kind::Blank;
+    size_t Number = 0;
+    std::string_view Name;
+    std::string_view Value;
+    std::string_view Text; // the whole line, without its line end
+};
+// What one line is (`line.Number` is left as it is). A line is a comment when its
+// first non-blank character is ';', or '#' on a line that is no key ("#x=1" is a key
+// named "#x", as Read finds it).
+void ClassifyProfileLine(std::string_view text, bool firstLine, ProfileLine& line);
+// Calls `visit` with each line of `content` in order.
+template <class Visit>
+void ForEachProfileLine(std::string_view content, Visit&& visit)
+{
+    size_t number = 0;
+    ForEachLine(content, [&](std::string_view text) {
+        ProfileLine line;
+        line.Number = ++number;
+        line.Text = text;
+        ClassifyProfileLine(text, number == 1, line);
+        visit(static_cast<const ProfileLine&>(line));
+    });
+}
 
 // The reads of ProfileText::Read on one text, answered from a table that one pass over
 // the text builds: for many reads of a large text (the configuration load reads a

@@ -162,6 +162,11 @@ TEST_F(ProfileFileTest, ChangesTouchOnlyWhatTheyMust)
          "[A]\n" + bin + "\n" + kLong + "\nK=2\n;x"},
         {"line end in value refused", "[A]\nK=1\n", Write("A", "K", "a\nB=2"), false, "[A]\nK=1\n"},
         {"equals in key refused", "[A]\nK=1\n", Write("A", "K=2", "x"), false, "[A]\nK=1\n"},
+        // A value reading would give back cut, or that a reader could take for a cut one.
+        {"value of the reader's bound refused", "[A]\nK=1\n", Write("A", "K", std::string(2047, 'v')), false,
+         "[A]\nK=1\n"},
+        {"longer value refused in a replace", "[A]\nK=1\n", Replace("A", {{"K", std::string(5000, 'v')}}), false,
+         "[A]\nK=1\n"},
         {"empty section name refused", "", Write(" ", "K", "x"), false, ""},
         {"erase every copy, keep the rest", ";top\n[A]\nK=1\n[B]\nX=1\n[a]\nK=2\n;c\n[C]\n" + bin,
          Erase("A"), true, ";top\n[B]\nX=1\n[C]\n" + bin},
@@ -185,7 +190,7 @@ TEST_F(ProfileFileTest, ChangesTouchOnlyWhatTheyMust)
 TEST_F(ProfileFileTest, WrittenValuesReadBackExactly)
 {
     const std::string values[] = {"", "plain", " lead", "trail\t", "\"both\"", "\"", "a\"b", "C:\\logs\\com3.txt",
-                                  "=", "; not a comment", std::string(2047, 'z')};
+                                  "=", "; not a comment", std::string(2046, 'z'), std::string(2043, 'q') + "\"  "};
     for (const auto& v : values) {
         ASSERT_TRUE(file.WriteString("COM3", "LogFilename", v));
         EXPECT_EQ(file.GetString("COM3", "LogFilename", "dflt"), v);
