@@ -193,6 +193,7 @@ ConsoleResult ConsoleModel::AddPort(int number)
     CPortObject* port = PortManager->AddPort(number);
     if (!port)
         return ConsoleResult::Refused(AddPortFailed, "The port's device could not be installed.");
+    SayEvent(EventLevel::Info, ComName(port->GetPortNumber()), "added");
     Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
     ConsoleResult done;
     done.Port = port;
@@ -208,6 +209,7 @@ ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
     const int32_t number = port->GetPortNumber();
     switch (PortManager->RemovePort(port)) {
     case 1:
+        SayEvent(EventLevel::Info, ComName(number), "removed");
         EndWatches(port, false, ComName(number) + " was removed.");
         Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
         return ErasePortSettings(number);

@@ -102,7 +102,7 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
     const std::string name = PortSection(port->GetPortNumber());
     auto optionChanged = [&](CNetObject* link, Option option, const std::string& text) {
         ++tally.Options;
-        tally.Say(name + ": " + text);
+        tally.Say(link ? text : name + ": " + text); // a link's text names its port
         Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
     };
 
@@ -188,24 +188,25 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
     for (size_t j = 0; j < current.size(); ++j) {
         if (used[j])
             continue;
-        const std::string label = current[j]->Label();
+        const std::string gone = current[j]->Name();
         port->RemoveLink(current[j]);
         ++tally.Removed;
-        tally.Say(name + ": " + label + " removed");
-        CNetObject* gone = current[j];
-        Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, gone); });
+        tally.Say(gone + " removed");
+        CNetObject* removed = current[j];
+        Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, removed); });
     }
 
     // New and changed entries, kept as at load when their local port is taken.
     constexpr auto KeepWhenBusy = CPortObject::BindFailure::KeepAndRetry;
     std::vector<CNetObject*> order(wanted.size(), nullptr);
+    // Said once the links stand in the file's order, each by its place then.
+    std::vector<std::pair<CNetObject*, std::string>> news;
     for (size_t i = 0; i < wanted.size(); ++i) {
         if (kept[i]) {
             order[i] = kept[i];
             ++tally.Kept;
             continue;
         }
-        const std::string label = wanted[i]->Label();
         std::unique_ptr<CNetObject>& made = wanted[i];
         CNetObject* fresh = port->AddLink([&made](PortSide&) { return std::move(made); }, KeepWhenBusy);
         if (!fresh)
@@ -225,12 +226,14 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
         } else {
             Tell([&](ConsoleObserver& observer) { observer.LinkAdded(port, fresh); });
         }
+        if (!fresh)
+            continue;
         if (old) {
             ++tally.Changed;
-            tally.Say(name + ": " + oldLabel + " changed: now " + label);
+            news.emplace_back(fresh, "changed: was " + oldLabel);
         } else {
             ++tally.Added;
-            tally.Say(name + ": " + label + " added");
+            news.emplace_back(fresh, "added");
         }
         order[i] = fresh;
     }
@@ -243,12 +246,12 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
         if (link->AutoReconnect != wanted[i]->AutoReconnect) {
             link->AutoReconnect = wanted[i]->AutoReconnect;
             optionChanged(link, Option::AutoReconnect,
-                          link->Label() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
+                          link->Name() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
         }
         if (const int32_t was = link->ReconnectIntervalTime; was != wanted[i]->ReconnectIntervalTime) {
             link->ReconnectIntervalTime = wanted[i]->ReconnectIntervalTime;
             optionChanged(link, Option::ReconnectIntervalTime,
-                          link->Label() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
+                          link->Name() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
                               + " ms (was " + std::to_string(was) + " ms)");
         }
     }
@@ -262,4 +265,6 @@ void ConsoleModel::ReloadPort(CPortObject* port, const ProfileFile::Snapshot& fi
         port->ArrangeLinks(order);
         Tell([&](ConsoleObserver& observer) { observer.LinksReordered(port); });
     }
+    for (const auto& [link, what] : news)
+        tally.Say(link->Name() + " " + what);
 }

@@ -1,11 +1,24 @@
 // Implements CNetObject's lines in the event log.
 #include "links/NetObject.h"
 
+#include <atomic>
+
 #include "links/PortSide.h"
+
+uint64_t CNetObject::NextId()
+{
+    static std::atomic<uint64_t> last {0};
+    return ++last;
+}
+
+std::string CNetObject::Name() const
+{
+    return Port.Name() + " #" + std::to_string(Port.LinkPosition(*this)) + " " + Label();
+}
 
 void CNetObject::Say(EventLevel level, const std::string& text) const
 {
-    SayEvent(level, Port.Name() + " " + Label(), text);
+    SayEvent(level, Name(), text);
 }
 
 void CNetObject::SayFailure(const std::string& text)

@@ -57,6 +57,8 @@ private:
     // Closes a client whose stages gave up, whose handshake took too long, or that
     // held the others; 1 when it closed one.
     int32_t Police(Connection& client, int32_t now);
+    // Says how a client's connection ended; nothing more is said of it.
+    void SayClient(Connection& client, EventLevel level, const std::string& what);
 
     std::unique_ptr<CServerSocket> Server;
     std::list<std::unique_ptr<Connection>> Clients;

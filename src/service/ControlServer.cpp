@@ -8,6 +8,7 @@
 #include "control/CommandRunner.h"
 #include "control/ControlCommand.h"
 #include "control/ControlSocket.h"
+#include "platform/base/EventLog.h"
 #include "service/MonitorStream.h"
 
 namespace {
@@ -24,11 +25,16 @@ void Send(QLocalSocket* socket, const ControlReply& reply)
 ControlServer::ControlServer(ConsoleModel& model, QString path) : Model(model), Path(std::move(path))
 {
     connect(&Server, &QLocalServer::newConnection, this, &ControlServer::TakeWaiting);
+    // The event log has no signal of its own; a look now and then while someone
+    // follows it costs nothing when nobody does.
+    FollowCheck.setInterval(100);
+    connect(&FollowCheck, &QTimer::timeout, this, [this] { AnswerFollowers(false); });
 }
 
 ControlServer::~ControlServer()
 {
     Closing = true;
+    FollowCheck.stop();
     Server.close();
 }
 
@@ -134,5 +140,46 @@ void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line, QTimer*
         deadline->stop();
         return;
     }
-    Send(socket, RunControlCommand(Model, parsed.Command, Model.IsRunning()));
+    const ControlCommand& command = parsed.Command;
+    if (command.Action == ControlCommand::Verb::Events && command.Follow && command.Numbered && !Closing
+        && EventLog::Instance().LastNumber() <= command.After) {
+        disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+        deadline->stop();
+        Followers.push_back({socket, command, std::chrono::steady_clock::now()});
+        FollowCheck.start();
+        return;
+    }
+    Send(socket, RunControlCommand(Model, command, Model.IsRunning()));
+}
+
+void ControlServer::AnswerFollowers(bool all)
+{
+    const uint64_t last = EventLog::Instance().LastNumber();
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(Followers, [&](const Follower& follower) {
+        if (!follower.Socket)
+            return true;
+        if (!all && last <= follower.Command.After && now - follower.Since < std::chrono::milliseconds(FollowHoldMs))
+            return false;
+        QLocalSocket* socket = follower.Socket;
+        if (all) {
+            // No event loop writes it later.
+            socket->write(QByteArray::fromStdString(
+                ControlProtocol::EncodeReply(RunControlCommand(Model, follower.Command, false))));
+            socket->flush();
+            socket->waitForBytesWritten(100);
+            socket->disconnectFromServer();
+        } else {
+            Send(socket, RunControlCommand(Model, follower.Command, Model.IsRunning()));
+        }
+        return true;
+    });
+    if (Followers.empty())
+        FollowCheck.stop();
+}
+
+void ControlServer::Finish()
+{
+    Closing = true;
+    AnswerFollowers(true);
 }
