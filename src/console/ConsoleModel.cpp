@@ -157,6 +157,21 @@ std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, b
     return LinkNodeText(*link);
 }
 
+std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(CPortObject* port)
+{
+    std::vector<std::pair<CNetObject*, std::string>> texts;
+    if (!Owns(port))
+        return texts;
+    CGuard guard(PortManager->Lock());
+    for (const auto& link : port->GetNetLinks()) {
+        if (!link->Changed)
+            continue;
+        link->Changed = false;
+        texts.emplace_back(link.get(), LinkNodeText(*link));
+    }
+    return texts;
+}
+
 // ---------------------------------------------------------------- ports
 
 CQLNManager::PortList ConsoleModel::CollectOpenedPorts()
@@ -461,4 +476,9 @@ ConsoleStatus ConsoleModel::Status()
 ConsoleStatus ConsoleModel::Status(CPortObject* port)
 {
     return PortManager && port ? TakeStatus(*PortManager, port) : ConsoleStatus{};
+}
+
+ConsoleStatus ConsoleModel::Status(CPortObject* port, CNetObject* link)
+{
+    return PortManager && port && link ? TakeStatus(*PortManager, port, link) : ConsoleStatus{};
 }

@@ -212,6 +212,9 @@ public:
     // The link's node text, when something it shows changed since the last call (or
     // `always`); empty otherwise.
     std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
+    // The node texts of the port's links that changed since the last call, with one
+    // look under the lock, however many links the port has.
+    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port);
 
     // ---- the traffic monitor (TrafficWatch.cpp)
 
@@ -232,6 +235,8 @@ public:
     // The one port and its links now (the window's refresh); empty when the port is
     // not the console's.
     ConsoleStatus Status(CPortObject* port);
+    // The port's status with `link` alone among its links (none when it is gone).
+    ConsoleStatus Status(CPortObject* port, CNetObject* link);
 
 private:
     friend class TrafficWatch;

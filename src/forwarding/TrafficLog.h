@@ -14,7 +14,7 @@
 // The log is on while its file name is not empty.
 //
 // With timestamps, each record starts with "[<local time> <count> <where>] " before
-// its mark: "[2026-12-07 17:30:01.123 7 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"
+// its mark: "[2026-12-07 17:30:01.123 7 COM1 #1 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"
 // (raw) or "… I:48656C6C6F0D0A" and a line end (hexadecimal). The count delimits a
 // raw record; a chunk for the application that came from several peers is then one
 // record per peer. Without them the records are exactly as they always were.

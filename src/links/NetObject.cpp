@@ -13,7 +13,12 @@ uint64_t CNetObject::NextId()
 
 std::string CNetObject::Name() const
 {
-    return Port.Name() + " #" + std::to_string(Port.LinkPosition(*this)) + " " + Label();
+    return Name(Port.LinkPosition(*this));
+}
+
+std::string CNetObject::Name(size_t position) const
+{
+    return Port.Name() + " #" + std::to_string(position) + " " + Label();
 }
 
 void CNetObject::Say(EventLevel level, const std::string& text) const

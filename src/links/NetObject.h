@@ -170,6 +170,8 @@ public:
     // The link wherever the console names it to the user: its port, its place among
     // the port's links now, and its label: "COM2 #3 tcp-client 127.0.0.1:7201".
     std::string Name() const;
+    // The same for a link known to stand at `position`.
+    std::string Name(size_t position) const;
     // Where a chunk the link takes goes: a server's clients, a client's connected
     // address, a UDP link's destination ("127.0.0.1:7003"); none while it has no peer.
     virtual std::vector<std::string> Peers() const { return ClientPeers(); }

@@ -45,10 +45,12 @@ TcpServerLink::~TcpServerLink()
 
 void TcpServerLink::Close()
 {
-    // Each close reports OnClose for this link, which only marks it.
+    // Each close reports OnClose for this link, which says so and marks it.
+    Closing = true;
     while (!Clients.empty())
         Clients.pop_front();
     Server.reset();
+    Closing = false;
 }
 
 Failure TcpServerLink::Bind(const NetAddress& local)
@@ -315,12 +317,10 @@ void TcpServerLink::OnClose(CSocket* socket, void* userData)
         const Failure& why = socket->GetLastFailure();
         // A would-block left over from the last read is no reason.
         const bool failed = why.Errno != 0 && why.Errno != EAGAIN && why.Errno != EWOULDBLOCK;
-        if (static_cast<CClientSocket*>(socket)->GetClosedByPeer())
-            SayClient(*client, EventLevel::Info, failed ? "left: " + why.Reason() : "left: closed by the peer");
-        else if (failed)
-            SayClient(*client, EventLevel::Info, "closed: " + why.Reason());
-        else
+        if (Closing)
             SayClient(*client, EventLevel::Info, "closed by the console");
+        else
+            SayClient(*client, EventLevel::Info, failed ? "left: " + why.Reason() : "left: closed by the peer");
     }
     MarkChanged();
 }

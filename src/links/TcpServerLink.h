@@ -66,4 +66,5 @@ private:
     // accepting normally) from the tick AcceptPausedAt.
     int32_t AcceptBackoff = 0;
     int32_t AcceptPausedAt = 0;
+    bool Closing = false; // in Close: the console ends the clients' connections
 };

@@ -230,7 +230,6 @@ bool CClientSocket::Receive(void* buffer, int32_t length, int32_t* received)
             // The peer closed (0) or the connection broke (reset, time-out):
             // nothing more will arrive on it.
             Fail(result == 0 ? Failure {} : Failure::OfCall("recv"));
-            ClosedByPeer = true;
             Close();
             LastResult = -1;
             return false;

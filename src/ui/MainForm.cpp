@@ -139,8 +139,7 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     TrayIcon1->show();
     // The refresh runs while the window is shown (showEvent, hideEvent): a console
     // kept in the tray wakes for nothing.
-    if (isVisible())
-        Timer1->start();
+    FollowVisibility();
 
     AutoRunWhenLoginCheckBox->setChecked(Model->AutorunEntryExists());
     MinimizeWhenRunCheckBox->setChecked(Model->MinimizeWhenRun());
@@ -459,24 +458,33 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (IsRunning() && !Timer1->isActive()) {
+    FollowVisibility();
+}
+
+void TMainForm::FollowVisibility()
+{
+    // The refresh runs while someone can see the window: not hidden in the tray,
+    // not minimized, not closed.
+    const bool seen = isVisible() && !isMinimized();
+    if (!seen || !IsRunning()) {
+        Timer1->stop();
+    } else if (!Timer1->isActive()) {
         Timer1->start();
-        Timer1Timer(); // what changed while hidden shows at once
+        Timer1Timer(); // what changed meanwhile shows at once
     }
 }
 
 void TMainForm::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    // A minimized window that stays on the task bar keeps its refresh; one hidden in
-    // the tray, or closed, does not.
-    if (!isVisible())
-        Timer1->stop();
+    FollowVisibility();
 }
 
 void TMainForm::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        FollowVisibility();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIcon1->isVisible()
         && QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hidden after the state change has been handled, so the window manager sees

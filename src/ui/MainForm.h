@@ -166,6 +166,8 @@ protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // Runs the refresh while the window can be seen, and stops it otherwise.
+    void FollowVisibility();
     // Ctrl+C on a port node copies the port's path, not the node's text.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -20,6 +20,8 @@
 #include "platform/config/WholeNumber.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
+
+#include <QHash>
 #include "ui/MessageBoxSeam.h"
 #include "ui/MonitorForm.h"
 #include "ui/NodeTag.h"
@@ -332,11 +334,20 @@ void TMainForm::Timer1Timer()
         const QString text = QString::fromStdString(Model->PortText(port));
         if (!text.isEmpty() && portNode->text(0) != text)
             portNode->setText(0, text);
-        for (int j = 0; j < portNode->childCount(); ++j) {
-            QTreeWidgetItem* node = portNode->child(j);
-            const std::string linkText = Model->ChangedLinkText(port, TTreeNode::LinkOf(node));
-            if (!linkText.empty())
-                node->setText(0, QString::fromStdString(linkText));
+        // Only what changed is looked up and redrawn: a tick costs little with
+        // thousands of quiet links.
+        const auto changed = Model->ChangedLinkTexts(port);
+        if (changed.empty())
+            continue;
+        QHash<CNetObject*, QTreeWidgetItem*> nodes;
+        nodes.reserve(portNode->childCount());
+        for (int j = 0; j < portNode->childCount(); ++j)
+            nodes.insert(TTreeNode::LinkOf(portNode->child(j)), portNode->child(j));
+        for (const auto& [link, linkText] : changed) {
+            QTreeWidgetItem* node = nodes.value(link);
+            const QString text = QString::fromStdString(linkText);
+            if (node && node->text(0) != text)
+                node->setText(0, text);
         }
     }
     RefreshFigures();

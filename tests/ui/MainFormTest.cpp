@@ -92,13 +92,17 @@ TEST_F(MainFormTest, StartShowsThePortsAndSelectsTheFirst)
     EXPECT_EQ(Form->MenuNode, nullptr);
 }
 
-// Hidden (in the tray), the window's refresh does not run: an idle console wakes for
-// nothing; shown again, it runs and redraws at once.
+// Hidden (in the tray) or minimized, the window's refresh does not run: an idle
+// console wakes for nothing; shown again, it runs and redraws at once.
 TEST_F(MainFormTest, TheRefreshRunsOnlyWhileTheWindowIsShown)
 {
     Form->hide();
     EXPECT_FALSE(Form->Timer1->isActive());
     Form->show();
+    EXPECT_TRUE(Form->Timer1->isActive());
+    Form->setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(Form->Timer1->isActive());
+    Form->setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(Form->Timer1->isActive());
 }
 

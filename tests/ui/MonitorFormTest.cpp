@@ -47,7 +47,7 @@ TEST_F(MonitorFormTest, ShowsTheTrafficLiveAndCanPauseClearSwitchAndSave)
     EXPECT_TRUE(monitor->isVisible());
     EXPECT_EQ(monitor->windowTitle(), "COM3 Monitor");
 
-    const QString to = QString(" O 6 to udp %1 127.0.0.1:%2\n").arg(local).arg(qlntest::LocalPort(peer));
+    const QString to = QString(" O 6 to COM3 #1 udp %1 127.0.0.1:%2\n").arg(local).arg(qlntest::LocalPort(peer));
     ASSERT_TRUE(app.WriteAll({'A', 'T', 'I', '\r', '\n', 0}));
     EXPECT_TRUE(Shows(monitor, to + "  41 54 49 0D 0A 00                                ATI...\n"))
         << monitor->ShownText().toStdString();
