@@ -23,6 +23,10 @@ std::string CNetObject::Name(size_t position) const
 
 void CNetObject::Say(EventLevel level, const std::string& text) const
 {
+    // A line the log would not keep costs no name: a link that keeps failing alike
+    // says so at the debug level on every attempt.
+    if (static_cast<int>(level) > static_cast<int>(EventLog::Instance().Threshold()))
+        return;
     SayEvent(level, Name(), text);
 }
 

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -195,7 +196,13 @@ void TMainForm::BuildForm()
         PortTreeView->setItemsExpandable(false);
         PortTreeView->setExpandsOnDoubleClick(false);
         PortTreeView->header()->setStretchLastSection(false);
-        PortTreeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        // Every row is one line of the same font, and the column is fitted to the
+        // rows in view once per change of the tree or refresh (FitTreeColumn), not
+        // at every changed text: a port may have thousands of links.
+        PortTreeView->setUniformRowHeights(true);
+        PortTreeView->header()->setResizeContentsPrecision(0);
+        connect(PortTreeView->model(), &QAbstractItemModel::rowsInserted, this, [this] { FitTreeColumn(); });
+        connect(PortTreeView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitTreeColumn(); });
         PortTreeView->installEventFilter(this);
     }
     // Everything starts from the tree's context menu, which an empty white tree does
@@ -459,6 +466,17 @@ void TMainForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     FollowVisibility();
+}
+
+void TMainForm::FitTreeColumn()
+{
+    if (FitDue)
+        return;
+    FitDue = true;
+    QTimer::singleShot(0, this, [this] {
+        FitDue = false;
+        PortTreeView->resizeColumnToContents(0);
+    });
 }
 
 void TMainForm::FollowVisibility()

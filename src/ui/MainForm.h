@@ -168,6 +168,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
     // Runs the refresh while the window can be seen, and stops it otherwise.
     void FollowVisibility();
+    // Fits the tree's column to the rows in view, once the current event is handled.
+    void FitTreeColumn();
+    bool FitDue = false;
     // Ctrl+C on a port node copies the port's path, not the node's text.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

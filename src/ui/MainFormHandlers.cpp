@@ -332,8 +332,10 @@ void TMainForm::Timer1Timer()
         if (!port)
             continue;
         const QString text = QString::fromStdString(Model->PortText(port));
-        if (!text.isEmpty() && portNode->text(0) != text)
+        if (!text.isEmpty() && portNode->text(0) != text) {
             portNode->setText(0, text);
+            FitTreeColumn();
+        }
         // Only what changed is looked up and redrawn: a tick costs little with
         // thousands of quiet links.
         const auto changed = Model->ChangedLinkTexts(port);
@@ -349,6 +351,7 @@ void TMainForm::Timer1Timer()
             if (node && node->text(0) != text)
                 node->setText(0, text);
         }
+        FitTreeColumn();
     }
     RefreshFigures();
 }
@@ -572,8 +575,10 @@ QTreeWidgetItem* TMainForm::AddUdpNode(QTreeWidgetItem* portNode, CNetObject* li
 void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
     const std::string text = Model ? Model->ChangedLinkText(ParentPort(node), TTreeNode::LinkOf(node), true) : "";
-    if (!text.empty()) // a kind the console does not know keeps its text
-        node->setText(0, QString::fromStdString(text));
+    if (text.empty())
+        return; // a kind the console does not know keeps its text
+    node->setText(0, QString::fromStdString(text));
+    FitTreeColumn();
 }
 
 void TMainForm::ForgetMenuNode(QTreeWidgetItem* node)
