@@ -154,7 +154,7 @@ std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, b
     if (!link->Changed && !always)
         return {};
     link->Changed = false;
-    return LinkNodeText(*link);
+    return LinkTreeText(*link);
 }
 
 std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(CPortObject* port)
@@ -167,7 +167,7 @@ std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(
         if (!link->Changed)
             continue;
         link->Changed = false;
-        texts.emplace_back(link.get(), LinkNodeText(*link));
+        texts.emplace_back(link.get(), LinkTreeText(*link));
     }
     return texts;
 }

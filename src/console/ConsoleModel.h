@@ -209,10 +209,10 @@ public:
     LinkSettings SettingsOf(CPortObject* port, CNetObject* link);
     // The port's node text: "COM3", "COM3 (Unavailable)".
     std::string PortText(CPortObject* port);
-    // The link's node text, when something it shows changed since the last call (or
+    // The link's tree text (LinkTreeText), when something it shows changed since the last call (or
     // `always`); empty otherwise.
     std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
-    // The node texts of the port's links that changed since the last call, with one
+    // The tree texts of the port's links that changed since the last call, with one
     // look under the lock, however many links the port has.
     std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port);
 

@@ -395,6 +395,9 @@ std::vector<CPortObject::LinkMaker> ReadStoredLinks(const ProfileFile::Snapshot&
             NotLoaded(section, LinkKey(i, "RemoteAddr"), problem);
             continue;
         }
+        if (const std::string problem = *kind == TcpServer ? std::string() : HostBlankProblem(host); !problem.empty())
+            SayEvent(EventLevel::Warning, "config", section + " " + LinkKey(i, "RemoteAddr") + " kept: " + problem
+                         + " The link reaches nothing until it is mended.");
         if (HasLineBreakOrNul(stored.LocalAddr)) {
             NotLoaded(section, LinkKey(i, "LocalAddr"),
                       "The address must be one line, without a line break or a NUL character.");

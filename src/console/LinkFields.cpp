@@ -42,10 +42,12 @@ bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& che
     return false;
 }
 
-// The remote address: as HostNameProblem allows.
+// The remote address: as HostNameProblem and HostBlankProblem allow.
 bool CheckRemoteAddr(const std::string& text, LinkCheck& check)
 {
-    const std::string problem = HostNameProblem(text);
+    std::string problem = HostNameProblem(text);
+    if (problem.empty())
+        problem = HostBlankProblem(text);
     if (problem.empty())
         return true;
     check.Result = ConsoleResult::Refused("Remote Address error!", problem);
@@ -181,6 +183,15 @@ std::string HostNameProblem(std::string_view host)
                 + " characters; one has " + std::to_string(dot - begin) + ".";
         begin = dot + 1;
     }
+    return {};
+}
+
+std::string HostBlankProblem(std::string_view host)
+{
+    if (host.empty())
+        return "Enter the remote host: a name or an address.";
+    if (host.find_first_of(" \t") != std::string_view::npos)
+        return "A host name or address has no blanks.";
     return {};
 }
 

@@ -61,6 +61,9 @@ constexpr size_t MaxHostLabelLength = 63;
 // it can: a line break or NUL, or beyond the bounds of DNS. An empty host passes
 // (the link then never reaches anything, as always).
 std::string HostNameProblem(std::string_view host);
+// Why `host` names nothing a link could reach: it is empty, or holds a blank. The
+// dialog and quillonctl refuse such a host; a stored one is kept, with a warning.
+std::string HostBlankProblem(std::string_view host);
 
 // The options of `fields` that its kind takes. A client limit that is not a number
 // from 0 to 65535 becomes -1, which the link refuses.

@@ -80,6 +80,9 @@ void TAddPortForm::BuildForm()
     PortNumberComboBox = Place<QComboBox>(GroupBox2, 64, 24, 113, 21);
     PortNumberComboBox->setObjectName("PortNumberComboBox");
     PortNumberComboBox->setEditable(false);
+    // A list of a few hundred numbers scrolls instead of filling the screen's height.
+    PortNumberComboBox->setMaxVisibleItems(16);
+    PortNumberComboBox->setStyleSheet("QComboBox { combobox-popup: 0; }");
     PortNumberComboBox->setEnabled(false);
     Label1->setEnabled(false);
     AutoAssignCheckBox = Place<QCheckBox>(GroupBox2, 184, 24, 90, 21, "Auto Assign");

@@ -4,6 +4,8 @@
 #include "ui/MainForm.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -266,9 +268,9 @@ void TMainForm::BuildPortOptions()
     ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 37, 41, 18, "0");
     SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 38, 41, 17, "Set");
     LogFilenButton = Place<QPushButton>(box, 12, 57, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 70, 18);
-    LogModeCheckBox = Place<QCheckBox>(box, 158, 57, 43, 17, "ASC");
-    LogTimestampsCheckBox = Place<QCheckBox>(box, 201, 57, 45, 17, "Time");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 62, 18);
+    LogModeCheckBox = Place<QCheckBox>(box, 150, 57, 44, 17, "ASC");
+    LogTimestampsCheckBox = Place<QCheckBox>(box, 194, 57, 51, 17, "Time");
     LogTimestampsCheckBox->setToolTip("Each record with its time, and the link and peer of its bytes");
     SetLogFileButton = Place<QPushButton>(box, 246, 57, 41, 17, "Set");
 
@@ -283,11 +285,11 @@ void TMainForm::BuildPortOptions()
     CopyPathButton->setFont(SmallFont(9));
     CopyPathButton->setFocusPolicy(Qt::NoFocus);
     // The live figures: the application's side beside the caption, what waits below.
-    PortTrafficLabel = Place<QLabel>(box, 92, 1, 195, 12);
-    PortTrafficLabel->setFont(SmallFont(9));
+    PortTrafficLabel = Place<QLabel>(box, 92, 0, 195, 14);
     PortTrafficLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    PortFiguresLabel = Place<QLabel>(box, 12, 87, 275, 11);
-    PortFiguresLabel->setFont(SmallFont(9));
+    PortFiguresLabel = Place<QLabel>(box, 12, 87, 275, 13);
+    OfferCopy(PortTrafficLabel);
+    OfferCopy(PortFiguresLabel);
 
     QWidget* order[] = {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton,
                         ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton,
@@ -307,8 +309,17 @@ void TMainForm::BuildNetOptions()
     ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 184, 37, 41, 18, "0");
     SetReconnectIntervalTimeButton = Place<QPushButton>(box, 232, 38, 41, 17, "Set");
     LinkFiguresLabel = Place<QLabel>(box, 16, 19, 268, 78);
-    LinkFiguresLabel->setFont(SmallFont(10));
     LinkFiguresLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    OfferCopy(LinkFiguresLabel);
+}
+
+void TMainForm::OfferCopy(QLabel* label)
+{
+    // A figure cut at the panel's edge is whole in the tooltip, and copied whole.
+    label->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* copy = new QAction("Copy", label);
+    connect(copy, &QAction::triggered, label, [label] { QGuiApplication::clipboard()->setText(label->toolTip()); });
+    label->addAction(copy);
 }
 
 void TMainForm::PlaceLinkFigures(bool belowClientOptions)

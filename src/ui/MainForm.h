@@ -168,6 +168,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
     // Runs the refresh while the window can be seen, and stops it otherwise.
     void FollowVisibility();
+    // The figures' context menu: Copy, with every line whole.
+    void OfferCopy(QLabel* label);
     // Fits the tree's column to the rows in view, once the current event is handled.
     void FitTreeColumn();
     bool FitDue = false;

@@ -383,6 +383,9 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
          "Set log file failed!\nThe log file's name must be one line, without a line break or a NUL character.\n"},
         {{"set", com, "log", "/" + std::string(4096, 'a')}, 1, "Set log file failed!\nThe log file's name has 4097"},
         {{"link", "add", com, "tcp-client", "h\nx:7000"}, 1, "Remote Address error!\nThe remote address must be one"},
+        {{"link", "add", com, "tcp-client", ":7000"}, 1,
+         "Remote Address error!\nEnter the remote host: a name or an address.\n"},
+        {{"link", "add", com, "tcp-client", "a host:7000"}, 1, "Remote Address error!\nA host name or address has no blanks.\n"},
         {{"link", "add", com, "tcp-client", std::string(10000, 'a') + ":7000"}, 1,
          "Remote Address error!\nA host name has at most 253 characters; this one has 10000.\n"},
         // The window's check of the log file, with its words; the name is kept.

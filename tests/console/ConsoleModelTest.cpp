@@ -173,6 +173,11 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string("h\0x", 3)},
         Refusal{"ClientHostOf10000Characters", TcpClient, "", "7000", "Remote Address error!",
                 "A host name has at most 253 characters; this one has 10000.", "", std::string(10000, 'a')},
+        // A host that names nothing: empty, or with a blank.
+        Refusal{"ClientHostEmpty", TcpClient, "", "7000", "Remote Address error!",
+                "Enter the remote host: a name or an address.", "", ""},
+        Refusal{"UdpHostWithABlank", Udp, "{FREE}", "7000", "Remote Address error!",
+                "A host name or address has no blanks.", "", "host .example"},
         Refusal{"UdpHostWithA64CharacterLabel", Udp, "{FREE}", "7000", "Remote Address error!",
                 "Each part of a host name between dots has at most 63 characters; one has 64.", "",
                 "www." + std::string(64, 'a') + ".example"},
@@ -361,28 +366,33 @@ TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
 
 // A hand edit can leave what no entrance takes (a lone carriage return, a NUL, a
 // name beyond DNS's bounds): such a value is not loaded, the event log names the
-// key, and the rest of the section loads as it is.
+// key, and the rest of the section loads as it is. A host that names nothing (a
+// blank in it) is kept as it was, with a warning.
 TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
 {
     ASSERT_TRUE(MakeFolders(Home.Root + "/config/quillon"));
-    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=4\nNet1Type=1\n"
+    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=5\nNet1Type=1\n"
                                          "Net1RemoteAddr=h\rx\nNet2Type=3\nNet2RemoteAddr=" + std::string(254, 'a')
                                          + "\nNet3Type=2\n"
                                          + std::string("Net3LocalAddr=127.0.0.1\0x\n", 26)
-                                         + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n");
+                                         + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n"
+                                         + "Net5Type=1\nNet5RemoteAddr=a b\nNet5RemotePort=7\n");
     EventLog::Instance().Reset(); // a source's burst of earlier tests would hold its lines back
     Start({3});
     const ConsoleStatus::Port port = Model->Status().Ports.at(0);
     EXPECT_EQ(port.LogFilename, "");
-    ASSERT_EQ(port.Links.size(), 1u);
+    ASSERT_EQ(port.Links.size(), 2u);
     EXPECT_EQ(port.Links[0].RemoteAddr, "192.0.2.9");
+    EXPECT_EQ(port.Links[1].RemoteAddr, "a b");
     std::vector<std::string> said;
     for (const Event& event : EventLog::Instance().Since(0)) {
         if (event.Level == EventLevel::Warning)
             said.push_back(event.Text.substr(0, event.Text.find(" not loaded")));
     }
     EXPECT_EQ(said, (std::vector<std::string>{"COM3 LogFilename", "COM3 Net1RemoteAddr", "COM3 Net2RemoteAddr",
-                                              "COM3 Net3LocalAddr"}));
+                                              "COM3 Net3LocalAddr",
+                                              "COM3 Net5RemoteAddr kept: A host name or address has no blanks. "
+                                              "The link reaches nothing until it is mended."}));
 }
 
 } // namespace

@@ -304,7 +304,8 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     // Unchanged, the server keeps its listening socket and its client.
     edit(1, {[](TAddPortForm& dialog) { dialog.OKButton->click(); }});
     EXPECT_NE(LinkOf(PortNode(0)->child(1)), server);
-    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1").arg(listen));
+    // The tree marks what the link carries beyond raw bytes after its node text.
+    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1  [RFC 2217]").arg(listen));
 
     // The UDP link, to another remote port: it keeps its bound socket.
     edit(2, {[](TAddPortForm& dialog) {
