@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstring>
 
 #include "net/AllowList.h"
@@ -82,6 +83,8 @@ bool ReadMaxClients(const std::string& text, int32_t& limit)
     return text.empty() || (ParseWholeNumber(text, limit) && limit >= 0 && limit <= 65535);
 }
 
+} // namespace
+
 // The allow list, the client limit and TLS, as far as the kind takes them.
 void CheckTrust(const LinkFields& fields, LinkCheck& check)
 {
@@ -113,7 +116,33 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
     }
 }
 
-} // namespace
+std::string TrustSummary(const LinkFields& fields)
+{
+    std::vector<std::string> parts;
+    if (fields.Kind != Udp && fields.Tls.On) {
+        parts.emplace_back("TLS");
+        if (fields.Kind == TcpServer && !fields.Tls.CA.empty())
+            parts.emplace_back("client certificates");
+        if (fields.Kind == TcpClient && !fields.Tls.Pin.empty())
+            parts.emplace_back("pinned");
+    }
+    if (fields.Kind != TcpClient && !fields.Allow.empty()) {
+        size_t entries = 0;
+        for (size_t begin = 0; begin <= fields.Allow.size();) {
+            const size_t comma = std::min(fields.Allow.find(',', begin), fields.Allow.size());
+            if (fields.Allow.find_first_not_of(" \t", begin) < comma)
+                ++entries;
+            begin = comma + 1;
+        }
+        parts.push_back("allow " + std::to_string(entries) + (entries == 1 ? " entry" : " entries"));
+    }
+    if (fields.Kind == TcpServer && !fields.MaxClients.empty() && fields.MaxClients != "0")
+        parts.push_back("at most " + fields.MaxClients + " clients");
+    std::string summary;
+    for (const std::string& part : parts)
+        summary += (summary.empty() ? "" : ", ") + part;
+    return summary;
+}
 
 LinkOptions OptionsOf(const LinkFields& fields)
 {

@@ -47,6 +47,12 @@ struct LinkCheck {
 // "TLS error!" (the files are read only when the link is made; their names must be
 // one line). A kind the console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkFields& fields);
+// The part of CheckLink for the allow list, the client limit and TLS (the security
+// dialog's own OK); `check` is refused with the same words when one fails.
+void CheckTrust(const LinkFields& fields, LinkCheck& check);
+// What is set of them in one line, for the add-net dialog: "TLS, client
+// certificates, allow 2 entries, at most 4 clients"; empty when nothing is.
+std::string TrustSummary(const LinkFields& fields);
 
 // Whether the text holds a line break (CR or LF) or a NUL: no such value can be kept
 // in the configuration file, whose lines it would break.

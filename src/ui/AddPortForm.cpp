@@ -49,6 +49,7 @@ TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), Dialo
         UDPRadioButton->setEnabled(true);
         Rfc2217CheckBox->show();
         SecurityButton->show();
+        SecuritySummaryLabel->show();
         NetTypeRadioButtonClick();
     }
 }
@@ -103,6 +104,11 @@ void TAddPortForm::BuildForm()
     SecurityButton->setObjectName("SecurityButton");
     SecurityButton->setAutoDefault(false);
     SecurityButton->hide();
+    // What the security dialog holds, in one line under the settings.
+    SecuritySummaryLabel = Place<QLabel>(this, 20, 145, 365, 14);
+    SecuritySummaryLabel->setObjectName("SecuritySummaryLabel");
+    SecuritySummaryLabel->setStyleSheet("color: gray;");
+    SecuritySummaryLabel->hide();
 
     TCPClientGroupBox = Place<QGroupBox>(this, 16, 160, 369, 57, "TCP Client");
     Label7 = Place<QLabel>(TCPClientGroupBox, 8, 24, 95, 21, "Remote Address:");
@@ -182,6 +188,16 @@ void TAddPortForm::NetTypeRadioButtonClick()
     }
     // Line control rides on Telnet, which only the TCP kinds carry.
     Rfc2217CheckBox->setEnabled(!UDPRadioButton->isChecked());
+    UpdateSecuritySummary();
+}
+
+void TAddPortForm::UpdateSecuritySummary()
+{
+    const QString summary = QString::fromStdString(TrustSummary(Link()));
+    const QString text = summary.isEmpty() ? "Security: none" : "Security: " + summary;
+    SecuritySummaryLabel->setText(
+        SecuritySummaryLabel->fontMetrics().elidedText(text, Qt::ElideRight, SecuritySummaryLabel->width()));
+    SecuritySummaryLabel->setToolTip(text);
 }
 
 void TAddPortForm::SetLink(const LinkFields& fields)
@@ -208,6 +224,7 @@ void TAddPortForm::SetLink(const LinkFields& fields)
     }
     Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != Udp);
     Trust = fields;
+    UpdateSecuritySummary();
 }
 
 void TAddPortForm::SecurityButtonClick()
@@ -218,6 +235,7 @@ void TAddPortForm::SecurityButtonClick()
         return;
     dialog.Read(fields);
     Trust = fields;
+    UpdateSecuritySummary();
 }
 
 LinkFields TAddPortForm::Link() const
