@@ -204,7 +204,10 @@ void TMainForm::BuildForm()
         PortTreeView->setUniformRowHeights(true);
         PortTreeView->header()->setResizeContentsPrecision(0);
         connect(PortTreeView->model(), &QAbstractItemModel::rowsInserted, this, [this] { FitTreeColumn(); });
-        connect(PortTreeView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitTreeColumn(); });
+        connect(PortTreeView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+            ShowPendingTexts();
+            FitTreeColumn();
+        });
         PortTreeView->installEventFilter(this);
     }
     // Everything starts from the tree's context menu, which an empty white tree does

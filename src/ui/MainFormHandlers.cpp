@@ -20,8 +20,6 @@
 #include "platform/config/WholeNumber.h"
 #include "ui/AddPortForm.h"
 #include "ui/MainForm.h"
-
-#include <QHash>
 #include "ui/MessageBoxSeam.h"
 #include "ui/MonitorForm.h"
 #include "ui/NodeTag.h"
@@ -336,24 +334,37 @@ void TMainForm::Timer1Timer()
             portNode->setText(0, text);
             FitTreeColumn();
         }
-        // Only what changed is looked up and redrawn: a tick costs little with
-        // thousands of quiet links.
-        const auto changed = Model->ChangedLinkTexts(port);
-        if (changed.empty())
-            continue;
-        QHash<CNetObject*, QTreeWidgetItem*> nodes;
-        nodes.reserve(portNode->childCount());
-        for (int j = 0; j < portNode->childCount(); ++j)
-            nodes.insert(TTreeNode::LinkOf(portNode->child(j)), portNode->child(j));
-        for (const auto& [link, linkText] : changed) {
-            QTreeWidgetItem* node = nodes.value(link);
-            const QString text = QString::fromStdString(linkText);
-            if (node && node->text(0) != text)
-                node->setText(0, text);
-        }
-        FitTreeColumn();
+        for (auto& [link, linkText] : Model->ChangedLinkTexts(port))
+            PendingTexts[link] = std::move(linkText);
     }
+    ShowPendingTexts();
     RefreshFigures();
+}
+
+// Only the rows in view are drawn anew; the others keep their new text until they
+// scroll into view. A tick then costs the links that changed and the rows in view,
+// however many links a port has.
+void TMainForm::ShowPendingTexts()
+{
+    if (PendingTexts.empty())
+        return;
+    const int bottom = PortTreeView->viewport()->height();
+    bool drawn = false;
+    for (QTreeWidgetItem* node = PortTreeView->itemAt(0, 0); node; node = PortTreeView->itemBelow(node)) {
+        if (PortTreeView->visualItemRect(node).top() > bottom)
+            break;
+        const auto waiting = PendingTexts.find(TTreeNode::LinkOf(node));
+        if (waiting == PendingTexts.end())
+            continue;
+        const QString text = QString::fromStdString(waiting->second);
+        PendingTexts.erase(waiting);
+        if (node->text(0) != text) {
+            node->setText(0, text);
+            drawn = true;
+        }
+    }
+    if (drawn)
+        FitTreeColumn();
 }
 
 // ---------------------------------------------------------------- model changes
@@ -577,6 +588,7 @@ void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
     const std::string text = Model ? Model->ChangedLinkText(ParentPort(node), TTreeNode::LinkOf(node), true) : "";
     if (text.empty())
         return; // a kind the console does not know keeps its text
+    PendingTexts.erase(TTreeNode::LinkOf(node));
     node->setText(0, QString::fromStdString(text));
     FitTreeColumn();
 }
@@ -596,6 +608,7 @@ void TMainForm::DeleteLinkNode(QTreeWidgetItem* node)
     if (!node)
         return;
     ForgetMenuNode(node);
+    PendingTexts.erase(TTreeNode::LinkOf(node));
     delete node; // releases its tag
 }
 

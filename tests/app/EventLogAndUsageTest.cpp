@@ -13,7 +13,6 @@
 #include "platform/config/AtomicFile.h"
 #include "support/Application.h"
 #include "support/Loopback.h"
-#include "support/TlsFiles.h"
 #include "support/ParamName.h"
 
 using namespace qlntest;
@@ -108,14 +107,18 @@ TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
     ConsoleProcess follower(Folder + "quillonctl", follow, {{"events", "--follow"}, false, Home.Root + "/follow.err"});
     std::string path;
     const std::string com = "COM" + std::to_string(AddPort(path));
-    const TlsFiles& tls = TlsFiles::Get();
+    // A certificate of this test's own: TlsFiles would live in this test's TMPDIR.
+    const std::string cert = Home.Root + "/server.pem", key = Home.Root + "/server.key";
+    ASSERT_EQ(RunProgram("/usr/bin/openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                                              "-nodes", "-days", "2", "-subj", "/CN=localhost", "-keyout", key, "-out", cert},
+                         Home.Root + "/req").Code, 0);
     const uint16_t listen = FreePort(), secure = FreePort(), closed = FreePort();
     const std::string to = "127.0.0.1:" + std::to_string(closed);
     Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1"});
     Do({"link", "add", com, "tcp-client", to, "--no-reconnect"});
     Do({"link", "add", com, "tcp-client", to, "--no-reconnect"});
-    Do({"link", "add", com, "tcp-server", std::to_string(secure), "--listen", "127.0.0.1", "--tls", "--tls-cert",
-        tls.Server.Cert, "--tls-key", tls.Server.Key});
+    Do({"link", "add", com, "tcp-server", std::to_string(secure), "--listen", "127.0.0.1", "--tls", "--tls-cert", cert,
+        "--tls-key", key});
     const std::string server = com + " #1 tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
     const std::string tlsServer = com + " #4 tcp-server 127.0.0.1:" + std::to_string(secure) + ": ";
     auto client = [&](UniqueFd& peer) { return "client 127.0.0.1:" + std::to_string(LocalPort(peer)); };
@@ -186,7 +189,7 @@ TEST_F(Headless, RefusedConnectsAreCountedAndTheirLinesRateLimited)
     const std::string com = "COM" + std::to_string(AddPort(path));
     const uint16_t listen = FreePort();
     Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1", "--allow", "127.0.0.2"});
-    const std::string server = com + " tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
+    const std::string server = com + " #1 tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
     ASSERT_TRUE(WaitUntil([&] { return Output().find(server + "listening\n") != std::string::npos; })) << Output();
 
     constexpr int Connects = 1000;
