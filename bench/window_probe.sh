@@ -5,7 +5,9 @@
 #
 # usage: bench/window_probe.sh BIN_FOLDER [LINKS] [window|minimized|headless]
 #   BIN_FOLDER: where QuillonConsole, quillonctl, Quillon.inf and quillon-window.so are
-#   LINKS: TCP client links to a closed port, beside one TCP server link (default 5000)
+#   LINKS: TCP client links to a closed port, beside one TCP server link (default 5000),
+#   each trying again every PROBE_INTERVAL ms (default 1000: every link changes its
+#   state twice a second, the worst the window's refresh meets)
 # Prints the GUI thread's CPU time per second over 10 s, and the seconds from SIGTERM
 # to the end of the process.
 set -eu
@@ -25,13 +27,13 @@ export QT_QPA_PLATFORM=offscreen
 closed=9
 minimize=0
 [ "$mode" = minimized ] && minimize=1
-python3 - "$work/console/QuillonConsole.ini" "$links" "$closed" "$minimize" <<'EOF'
+python3 - "$work/console/QuillonConsole.ini" "$links" "$closed" "$minimize" "${PROBE_INTERVAL:-1000}" <<'EOF'
 import sys
-path, links, closed, minimize = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+path, links, closed, minimize, interval = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
 lines = ["[General]", "MinimizeWhenRun=" + minimize, "[COM1]", "NetCount=%d" % (links + 1)]
 for i in range(1, links + 1):
     lines += ["Net%dType=1" % i, "Net%dRemoteAddr=127.0.0.1" % i, "Net%dRemotePort=%s" % (i, closed),
-              "Net%dAutoReconnect=1" % i, "Net%dReconnectIntervalTime=1000" % i]
+              "Net%dAutoReconnect=1" % i, "Net%dReconnectIntervalTime=%s" % (i, interval)]
 lines += ["Net%dType=2" % (links + 1), "Net%dLocalPort=7999" % (links + 1)]
 open(path, "w").write("\n".join(lines) + "\n")
 EOF

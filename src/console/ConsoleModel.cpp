@@ -478,6 +478,11 @@ ConsoleStatus ConsoleModel::Status(CPortObject* port)
     return PortManager && port ? TakeStatus(*PortManager, port) : ConsoleStatus{};
 }
 
+ConsoleStatus ConsoleModel::PortStatus(CPortObject* port)
+{
+    return PortManager && port ? TakeStatus(*PortManager, port, nullptr, false) : ConsoleStatus{};
+}
+
 ConsoleStatus ConsoleModel::Status(CPortObject* port, CNetObject* link)
 {
     return PortManager && port && link ? TakeStatus(*PortManager, port, link) : ConsoleStatus{};

@@ -237,6 +237,8 @@ public:
     ConsoleStatus Status(CPortObject* port);
     // The port's status with `link` alone among its links (none when it is gone).
     ConsoleStatus Status(CPortObject* port, CNetObject* link);
+    // The port's status without its links: what its figures show.
+    ConsoleStatus PortStatus(CPortObject* port);
 
 private:
     friend class TrafficWatch;

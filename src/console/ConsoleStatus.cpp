@@ -4,7 +4,7 @@
 #include "forwarding/PortObject.h"
 #include "ports/QLNManager.h"
 
-ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only, CNetObject* onlyLink)
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only, CNetObject* onlyLink, bool links)
 {
     ConsoleStatus status;
     CGuard guard(manager.Lock());
@@ -35,6 +35,8 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only, CNetObject* on
         out.BytesFromApplication = port->GetBytesFromApplication();
         size_t position = 0;
         for (const auto& link : port->GetNetLinks()) {
+            if (!links)
+                break;
             ++position;
             if (onlyLink && link.get() != onlyLink)
                 continue;

@@ -84,5 +84,7 @@ struct ConsoleStatus {
 };
 
 // The status of every port of `manager`, or of `only` that one (none when it is not
-// the manager's), with every link of each, or `onlyLink` alone. Takes the manager lock.
-ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only = nullptr, CNetObject* onlyLink = nullptr);
+// the manager's), with every link of each, or `onlyLink` alone, or none without
+// `links`. Takes the manager lock.
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only = nullptr, CNetObject* onlyLink = nullptr,
+                         bool links = true);

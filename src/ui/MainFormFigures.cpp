@@ -46,7 +46,7 @@ void TMainForm::RefreshFigures()
     if (!tag)
         return;
     if (CPortObject* port = tag->Port()) {
-        const ConsoleStatus status = Model->Status(port);
+        const ConsoleStatus status = Model->PortStatus(port);
         if (!status.Ports.empty()) {
             const FigureText figures = PortFigures(status.Ports.front());
             ShowFigures(PortTrafficLabel, figures, 0, 1);
