@@ -271,9 +271,9 @@ void TMainForm::BuildPortOptions()
     ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 37, 41, 18, "0");
     SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 38, 41, 17, "Set");
     LogFilenButton = Place<QPushButton>(box, 12, 57, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 62, 18);
-    LogModeCheckBox = Place<QCheckBox>(box, 150, 57, 44, 17, "ASC");
-    LogTimestampsCheckBox = Place<QCheckBox>(box, 194, 57, 51, 17, "Time");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 57, 18);
+    LogModeCheckBox = Place<QCheckBox>(box, 144, 57, 48, 17, "ASC");
+    LogTimestampsCheckBox = Place<QCheckBox>(box, 193, 57, 52, 17, "Time");
     LogTimestampsCheckBox->setToolTip("Each record with its time, and the link and peer of its bytes");
     SetLogFileButton = Place<QPushButton>(box, 246, 57, 41, 17, "Set");
 

@@ -90,6 +90,9 @@ TEST_F(MainFormTest, StartShowsThePortsAndSelectsTheFirst)
     EXPECT_EQ(Form->OSVersionLabel->text(), "For Linux");
     EXPECT_EQ(Form->size(), QSize(600, 400));
     EXPECT_EQ(Form->MenuNode, nullptr);
+    // The panel's captions fit their places in the font the window gets here.
+    for (QWidget* box : {static_cast<QWidget*>(Form->LogModeCheckBox), static_cast<QWidget*>(Form->LogTimestampsCheckBox)})
+        EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString();
 }
 
 // Hidden (in the tray) or minimized, the window's refresh does not run: an idle
