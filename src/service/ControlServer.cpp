@@ -2,6 +2,7 @@
 
 #include <QLocalSocket>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "console/ConsoleModel.h"
@@ -141,6 +142,8 @@ void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line, QTimer*
         return;
     }
     const ControlCommand& command = parsed.Command;
+    if (command.Action == ControlCommand::Verb::Events && command.Follow)
+        FollowersAway = std::max(FollowersAway, 1) - 1;
     if (command.Action == ControlCommand::Verb::Events && command.Follow && command.Numbered && !Closing
         && EventLog::Instance().LastNumber() <= command.After) {
         disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
@@ -171,6 +174,7 @@ void ControlServer::AnswerFollowers(bool all)
             socket->disconnectFromServer();
         } else {
             Send(socket, RunControlCommand(Model, follower.Command, Model.IsRunning()));
+            ++FollowersAway;
         }
         return true;
     });
@@ -181,5 +185,38 @@ void ControlServer::AnswerFollowers(bool all)
 void ControlServer::Finish()
 {
     Closing = true;
+    // A follower answered a moment ago asks again at once: its next request is
+    // waited for a little (no event loop takes it any more), so that it too gets
+    // the last events.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(FinishWaitMs);
+    while (FollowersAway > 0 && Clock::now() < end) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+        if (!Server.hasPendingConnections() && !Server.waitForNewConnection(std::max(left, 1)))
+            break;
+        while (QLocalSocket* socket = Server.nextPendingConnection())
+            TakeLastFollower(socket);
+    }
     AnswerFollowers(true);
+}
+
+void ControlServer::TakeLastFollower(QLocalSocket* socket)
+{
+    QByteArray line;
+    while (!line.contains('\n') && line.size() < static_cast<qsizetype>(ControlProtocol::MaxRequestLine)
+           && (socket->bytesAvailable() > 0 || socket->waitForReadyRead(FinishWaitMs)))
+        line += socket->readAll();
+    std::vector<std::string> words;
+    std::string error;
+    const qsizetype newline = line.indexOf('\n');
+    if (newline >= 0 && PeerIsThisUser(static_cast<int>(socket->socketDescriptor()))
+        && ControlProtocol::DecodeRequest(std::string_view(line.constData(), static_cast<size_t>(newline)), words, error)) {
+        const ParsedCommand parsed = ParseControlCommand(words);
+        if (parsed.Ok && parsed.Command.Action == ControlCommand::Verb::Events && parsed.Command.Follow) {
+            FollowersAway = std::max(FollowersAway, 1) - 1;
+            Followers.push_back({socket, parsed.Command, std::chrono::steady_clock::now()});
+            return;
+        }
+    }
+    socket->abort(); // anything else finds the console gone, as it is
 }

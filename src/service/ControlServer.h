@@ -44,6 +44,8 @@ public:
     static constexpr int RequestDeadlineMs = 2000;
     static constexpr int ConnectionDeadlineMs = 10000;
     static constexpr int FollowHoldMs = 2000;
+    // How long Finish waits for a follower's next request.
+    static constexpr int FinishWaitMs = 100;
 
     ControlServer(ConsoleModel& model, QString path);
     // Stops listening and removes the socket's file.
@@ -65,6 +67,9 @@ private:
     void Answer(QLocalSocket* socket, const QByteArray& line, QTimer* deadline);
     // Answers the followers that have news, or waited long enough (all: every one).
     void AnswerFollowers(bool all);
+    // In Finish: reads a connection's request at once; a follower's is kept.
+    void TakeLastFollower(QLocalSocket* socket);
+    int FollowersAway = 0; // answered, their next request not in yet
 
     struct Follower {
         QPointer<QLocalSocket> Socket;
