@@ -183,6 +183,10 @@ int32_t TcpClientLink::Police(int32_t now)
     if (!Link.IsConnected())
         return 0;
     int32_t since = 0;
+    if (!Link.SaidUp && !Link.Opening(since) && Link.Broken().empty()) {
+        Link.SaidUp = true;
+        SayWorking("connected to " + ConnectedTo);
+    }
     std::string why = Link.Ended() ? "Closed by the peer (TLS close_notify)" : Link.Broken();
     if (why.empty() && Link.Opening(since) && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);
@@ -298,7 +302,11 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
         Link.Stall = {};
         Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo, Id));
         Port.PeerCameUp();
-        SayWorking("connected to " + ConnectedTo);
+        // With TLS the link is connected once its handshake is done (Police says so).
+        int32_t since = 0;
+        Link.SaidUp = !Link.Opening(since);
+        if (Link.SaidUp)
+            SayWorking("connected to " + ConnectedTo);
     } else {
         LastError = socket->LastErrorReason();
         SayFailure("connect to " + ConnectedTo + " failed: " + LastError.Text());

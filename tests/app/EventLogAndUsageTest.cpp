@@ -119,6 +119,12 @@ TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
     Do({"link", "add", com, "tcp-client", to, "--no-reconnect"});
     Do({"link", "add", com, "tcp-server", std::to_string(secure), "--listen", "127.0.0.1", "--tls", "--tls-cert", cert,
         "--tls-key", key});
+    // A TLS client link of this console to that server, pinned to its certificate.
+    const ProgramRun print = RunProgram("/usr/bin/openssl", {"x509", "-in", cert, "-noout", "-fingerprint", "-sha256"},
+                                        Home.Root + "/fingerprint");
+    const std::string pin = print.Out.substr(print.Out.find('=') + 1, 95);
+    const std::string secureTo = "127.0.0.1:" + std::to_string(secure);
+    Do({"link", "add", com, "tcp-client", secureTo, "--tls", "--tls-pin", pin, "--no-reconnect"});
     const std::string server = com + " #1 tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
     const std::string tlsServer = com + " #4 tcp-server 127.0.0.1:" + std::to_string(secure) + ": ";
     auto client = [&](UniqueFd& peer) { return "client 127.0.0.1:" + std::to_string(LocalPort(peer)); };
@@ -168,6 +174,7 @@ TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
         " left: TLS close_notify\n",
         "notice: " + tlsServer + "refused " + noHandshake.substr(7) + ": ",
         "error: " + com + ": log " + log + " stopped: open: No such file or directory;",
+        "info: " + com + " #5 tcp-client " + secureTo + ": connected to " + secureTo + "\n",
         "info: " + com + ": removed\n",
     };
     for (const std::string& line : lines)
