@@ -110,8 +110,13 @@ extern "C" __attribute__((visibility("default"))) int QlnRunWindow(int argc, cha
         if (!stopSignals.Requested())
             app.exec();
         events.StoppedBy(stopSignals.Signal());
-        // The window goes here: its destruction stops the pump and removes every
-        // port's links before the lock is given up.
+        // The pump stops and every port's links go (if the window's close has not
+        // done so), the last event is said, and the followers of the event log get it
+        // before the control socket closes. The window goes after, before the lock is
+        // given up.
+        form.GetModel()->StopPorts();
+        events.SayStopped();
+        control.Finish();
     } catch (const std::exception& error) {
         ShowStartError(QString::fromLocal8Bit(error.what()));
     } catch (...) {

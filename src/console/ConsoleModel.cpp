@@ -154,7 +154,22 @@ std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, b
     if (!link->Changed && !always)
         return {};
     link->Changed = false;
-    return LinkNodeText(*link);
+    return LinkTreeText(*link);
+}
+
+std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(CPortObject* port)
+{
+    std::vector<std::pair<CNetObject*, std::string>> texts;
+    if (!Owns(port))
+        return texts;
+    CGuard guard(PortManager->Lock());
+    for (const auto& link : port->GetNetLinks()) {
+        if (!link->Changed)
+            continue;
+        link->Changed = false;
+        texts.emplace_back(link.get(), LinkTreeText(*link));
+    }
+    return texts;
 }
 
 // ---------------------------------------------------------------- ports
@@ -193,6 +208,7 @@ ConsoleResult ConsoleModel::AddPort(int number)
     CPortObject* port = PortManager->AddPort(number);
     if (!port)
         return ConsoleResult::Refused(AddPortFailed, "The port's device could not be installed.");
+    SayEvent(EventLevel::Info, ComName(port->GetPortNumber()), "added");
     Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
     ConsoleResult done;
     done.Port = port;
@@ -208,6 +224,7 @@ ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
     const int32_t number = port->GetPortNumber();
     switch (PortManager->RemovePort(port)) {
     case 1:
+        SayEvent(EventLevel::Info, ComName(number), "removed");
         EndWatches(port, false, ComName(number) + " was removed.");
         Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
         return ErasePortSettings(number);
@@ -458,4 +475,14 @@ ConsoleStatus ConsoleModel::Status()
 ConsoleStatus ConsoleModel::Status(CPortObject* port)
 {
     return PortManager && port ? TakeStatus(*PortManager, port) : ConsoleStatus{};
+}
+
+ConsoleStatus ConsoleModel::PortStatus(CPortObject* port)
+{
+    return PortManager && port ? TakeStatus(*PortManager, port, nullptr, false) : ConsoleStatus{};
+}
+
+ConsoleStatus ConsoleModel::Status(CPortObject* port, CNetObject* link)
+{
+    return PortManager && port && link ? TakeStatus(*PortManager, port, link) : ConsoleStatus{};
 }

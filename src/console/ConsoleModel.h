@@ -216,9 +216,12 @@ public:
     LinkSettings SettingsOf(CPortObject* port, CNetObject* link);
     // The port's node text: "COM3", "COM3 (Unavailable)".
     std::string PortText(CPortObject* port);
-    // The link's node text, when something it shows changed since the last call (or
+    // The link's tree text (LinkTreeText), when something it shows changed since the last call (or
     // `always`); empty otherwise.
     std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
+    // The tree texts of the port's links that changed since the last call, with one
+    // look under the lock, however many links the port has.
+    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port);
 
     // ---- the traffic monitor (TrafficWatch.cpp)
 
@@ -239,6 +242,10 @@ public:
     // The one port and its links now (the window's refresh); empty when the port is
     // not the console's.
     ConsoleStatus Status(CPortObject* port);
+    // The port's status with `link` alone among its links (none when it is gone).
+    ConsoleStatus Status(CPortObject* port, CNetObject* link);
+    // The port's status without its links: what its figures show.
+    ConsoleStatus PortStatus(CPortObject* port);
 
 private:
     friend class TrafficWatch;

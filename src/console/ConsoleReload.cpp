@@ -110,7 +110,7 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
     const std::string name = PortSection(port->GetPortNumber());
     auto optionChanged = [&](CNetObject* link, Option option, const std::string& text) {
         ++tally.Options;
-        tally.Say(name + ": " + text);
+        tally.Say(link ? text : name + ": " + text); // a link's text names its port
         Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
     };
 
@@ -195,25 +195,26 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
     for (size_t j = 0; j < current.size(); ++j) {
         if (used[j])
             continue;
-        const std::string label = current[j]->Label();
+        const std::string gone = current[j]->Name();
         port->RemoveLink(current[j]);
         ++tally.Removed;
-        tally.Say(name + ": " + label + " removed");
-        CNetObject* gone = current[j];
-        Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, gone); });
+        tally.Say(gone + " removed");
+        CNetObject* removed = current[j];
+        Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, removed); });
     }
 
     // New and changed entries, kept as at load when their local port is taken. A
     // changed entry whose new settings cannot serve leaves the old link running, as
     // an edit does; a new one is kept, not serving, as at load.
     std::vector<CNetObject*> order(wanted.size(), nullptr);
+    // Said once the links stand in the file's order, each by its place then.
+    std::vector<std::pair<CNetObject*, std::string>> news;
     for (size_t i = 0; i < wanted.size(); ++i) {
         if (kept[i]) {
             order[i] = kept[i];
             ++tally.Kept;
             continue;
         }
-        const std::string label = wanted[i]->Label();
         const StoredLink& entry = *wantedEntries[i];
         CNetObject* old = replaced[i];
         Failure failed;
@@ -225,7 +226,7 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
             port->RemoveLink(fresh);
             order[i] = old;
             ++tally.Kept;
-            tally.Say(name + ": " + oldLabel + " kept: the new settings of link " + std::to_string(entry.Index)
+            tally.Say(old->Name() + " kept: the new settings of link " + std::to_string(entry.Index)
                       + " cannot serve");
             continue;
         }
@@ -242,12 +243,14 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
         } else {
             Tell([&](ConsoleObserver& observer) { observer.LinkAdded(port, fresh); });
         }
+        if (!fresh)
+            continue;
         if (old) {
             ++tally.Changed;
-            tally.Say(name + ": " + oldLabel + " changed: now " + label);
+            news.emplace_back(fresh, "changed: was " + oldLabel);
         } else {
             ++tally.Added;
-            tally.Say(name + ": " + label + " added");
+            news.emplace_back(fresh, "added");
         }
         order[i] = fresh;
     }
@@ -260,12 +263,12 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
         if (link->AutoReconnect != wantedEntries[i]->AutoReconnect) {
             link->AutoReconnect = wantedEntries[i]->AutoReconnect;
             optionChanged(link, Option::AutoReconnect,
-                          link->Label() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
+                          link->Name() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
         }
         if (const int32_t was = link->ReconnectIntervalTime; was != wantedEntries[i]->ReconnectIntervalTime) {
             link->ReconnectIntervalTime = wantedEntries[i]->ReconnectIntervalTime;
             optionChanged(link, Option::ReconnectIntervalTime,
-                          link->Label() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
+                          link->Name() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
                               + " ms (was " + std::to_string(was) + " ms)");
         }
     }
@@ -279,4 +282,6 @@ void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, Store
         port->ArrangeLinks(order);
         Tell([&](ConsoleObserver& observer) { observer.LinksReordered(port); });
     }
+    for (const auto& [link, what] : news)
+        tally.Say(link->Name() + " " + what);
 }

@@ -2,10 +2,9 @@
 
 #include "console/NodeTexts.h"
 #include "forwarding/PortObject.h"
-#include "forwarding/PortObject.h"
 #include "ports/QLNManager.h"
 
-ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only, CNetObject* onlyLink, bool links)
 {
     ConsoleStatus status;
     CGuard guard(manager.Lock());
@@ -34,7 +33,13 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
         out.DroppedDatagrams = port->GetDroppedDatagrams();
         out.BytesToApplication = port->GetBytesToApplication();
         out.BytesFromApplication = port->GetBytesFromApplication();
+        size_t position = 0;
         for (const auto& link : port->GetNetLinks()) {
+            if (!links)
+                break;
+            ++position;
+            if (onlyLink && link.get() != onlyLink)
+                continue;
             ConsoleStatus::Link& l = out.Links.emplace_back();
             l.Kind = link->Type;
             l.LocalPort = link->LocalPort;
@@ -50,6 +55,7 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only)
             l.AutoReconnect = link->AutoReconnect;
             l.ReconnectIntervalTime = link->ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);
+            l.Name = link->Name(position);
             l.BytesSent = link->BytesSent;
             l.BytesReceived = link->BytesReceived;
             l.LastChange = link->LastChange;

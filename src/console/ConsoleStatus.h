@@ -10,6 +10,7 @@
 
 class CPortObject;
 class CQLNManager;
+class CNetObject;
 
 // Every port and link of a console at one moment, as plain values: what a status
 // report prints and what the window's live figures show. Taken in one hold of the
@@ -34,6 +35,7 @@ struct ConsoleStatus {
         bool AutoReconnect = false;     // TCP client
         int32_t ReconnectIntervalTime = 0; // TCP client, milliseconds
         std::string NodeText;           // as the window's tree shows it
+        std::string Name;               // as the event log names it: "COM2 #3 tcp-client 127.0.0.1:7201"
         uint64_t BytesSent = 0;         // to the link's peers (to each client of a server)
         uint64_t BytesReceived = 0;
         int64_t LastChange = 0;         // wall clock, milliseconds since 1970; 0: never
@@ -84,5 +86,7 @@ struct ConsoleStatus {
 };
 
 // The status of every port of `manager`, or of `only` that one (none when it is not
-// the manager's). Takes the manager lock.
-ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only = nullptr);
+// the manager's), with every link of each, or `onlyLink` alone, or none without
+// `links`. Takes the manager lock.
+ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only = nullptr, CNetObject* onlyLink = nullptr,
+                         bool links = true);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstring>
 
 #include "net/AllowList.h"
@@ -44,10 +45,12 @@ bool CheckLocalAddr(const std::string& text, const char* message, LinkCheck& che
     return false;
 }
 
-// The remote address: as HostNameProblem allows.
+// The remote address: as HostNameProblem and HostBlankProblem allow.
 bool CheckRemoteAddr(const std::string& text, LinkCheck& check)
 {
-    const std::string problem = HostNameProblem(text);
+    std::string problem = HostNameProblem(text);
+    if (problem.empty())
+        problem = HostBlankProblem(text);
     if (problem.empty())
         return true;
     check.Result = ConsoleResult::Refused("Remote Address error!", problem);
@@ -81,6 +84,8 @@ bool ReadMaxClients(const std::string& text, int32_t& limit)
     limit = 0;
     return text.empty() || (ParseWholeNumber(text, limit) && limit >= 0 && limit <= 65535);
 }
+
+} // namespace
 
 // The allow list, the client limit and TLS, as far as the kind takes them.
 void CheckTrust(const LinkFields& fields, LinkCheck& check)
@@ -124,7 +129,33 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
     }
 }
 
-} // namespace
+std::string TrustSummary(const LinkFields& fields)
+{
+    std::vector<std::string> parts;
+    if (fields.Kind != Udp && fields.Tls.On) {
+        parts.emplace_back("TLS");
+        if (fields.Kind == TcpServer && !fields.Tls.CA.empty())
+            parts.emplace_back("client certificates");
+        if (fields.Kind == TcpClient && !fields.Tls.Pin.empty())
+            parts.emplace_back("pinned");
+    }
+    if (fields.Kind != TcpClient && !fields.Allow.empty()) {
+        size_t entries = 0;
+        for (size_t begin = 0; begin <= fields.Allow.size();) {
+            const size_t comma = std::min(fields.Allow.find(',', begin), fields.Allow.size());
+            if (fields.Allow.find_first_not_of(" \t", begin) < comma)
+                ++entries;
+            begin = comma + 1;
+        }
+        parts.push_back("allow " + std::to_string(entries) + (entries == 1 ? " entry" : " entries"));
+    }
+    if (fields.Kind == TcpServer && !fields.MaxClients.empty() && fields.MaxClients != "0")
+        parts.push_back("at most " + fields.MaxClients + " clients");
+    std::string summary;
+    for (const std::string& part : parts)
+        summary += (summary.empty() ? "" : ", ") + part;
+    return summary;
+}
 
 LinkOptions OptionsOf(const LinkFields& fields)
 {
@@ -194,6 +225,15 @@ std::string HostNameProblem(std::string_view host)
                 + " characters; one has " + std::to_string(dot - begin) + ".";
         begin = dot + 1;
     }
+    return {};
+}
+
+std::string HostBlankProblem(std::string_view host)
+{
+    if (host.empty())
+        return "Enter the remote host: a name or an address.";
+    if (host.find_first_of(" \t") != std::string_view::npos)
+        return "A host name or address has no blanks.";
     return {};
 }
 

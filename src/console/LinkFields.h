@@ -49,6 +49,12 @@ struct LinkCheck {
 // configuration file keeps whole (ProfileText::LongestValue) passes: the field's
 // message says so. A kind the console does not know is refused with "Add net failed!".
 LinkCheck CheckLink(const LinkFields& fields);
+// The part of CheckLink for the allow list, the client limit and TLS (the security
+// dialog's own OK); `check` is refused with the same words when one fails.
+void CheckTrust(const LinkFields& fields, LinkCheck& check);
+// What is set of them in one line, for the add-net dialog: "TLS, client
+// certificates, allow 2 entries, at most 4 clients"; empty when nothing is.
+std::string TrustSummary(const LinkFields& fields);
 
 // Whether the text holds a line break (CR or LF) or a NUL: no such value can be kept
 // in the configuration file, whose lines it would break.
@@ -63,6 +69,9 @@ constexpr size_t MaxHostLabelLength = 63;
 // it can: a line break or NUL, or beyond the bounds of DNS. An empty host passes
 // (the link then never reaches anything, as always).
 std::string HostNameProblem(std::string_view host);
+// Why `host` names nothing a link could reach: it is empty, or holds a blank. The
+// dialog and quillonctl refuse such a host; a stored one is kept, with a warning.
+std::string HostBlankProblem(std::string_view host);
 
 // The options of `fields` that its kind takes. A client limit that is not a number
 // from 0 to 65535 becomes -1, which the link refuses.

@@ -124,3 +124,13 @@ std::string LogStoppedText(const std::string& reason, int64_t since)
     }
     return "log stopped: " + reason + (when[0] ? std::string(" (since ") + when + ")" : std::string());
 }
+
+std::string LinkTreeText(const CNetObject& link)
+{
+    std::string text = LinkNodeText(link);
+    const bool tls = link.Type != Udp && link.Tls.On;
+    const bool rfc2217 = link.Type != Udp && link.Rfc2217;
+    if (tls || rfc2217)
+        text += std::string("  [") + (tls ? "TLS" : "") + (tls && rfc2217 ? ", " : "") + (rfc2217 ? "RFC 2217" : "") + "]";
+    return text;
+}

@@ -26,6 +26,9 @@ std::string StateText(LinkState state);
 // set, in front of the local port ("Listen Port 127.0.0.1:30000").
 // Manager lock held by the caller (the pump changes the state and the clients).
 std::string LinkNodeText(const CNetObject& link);
+// The tree's text of a link: its node text, then what it carries beyond raw bytes,
+// "  [TLS]", "  [RFC 2217]" or "  [TLS, RFC 2217]".
+std::string LinkTreeText(const CNetObject& link);
 
 // The far serial port of a TCP client link with line control, as its server last
 // reported it: "9600 baud 7E2, flow hardware, DTR on, RTS on, modem state 0x30";

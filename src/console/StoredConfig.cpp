@@ -379,6 +379,10 @@ void StoredConfig::ReadLink(const Section& section, int32_t index, const std::ma
         port16("RemotePort", link.RemotePort);
         fields.RemoteAddr = text("RemoteAddr");
         refuse("RemoteAddr", HostNameProblem(fields.RemoteAddr));
+        // A host that names nothing is kept as it was: the link reaches nothing until
+        // it is mended.
+        if (const std::string blank = HostBlankProblem(fields.RemoteAddr); whole && !blank.empty())
+            problem(key("RemoteAddr"), Then(blank, "kept; the link reaches nothing until it is mended"));
     }
     fields.LocalAddr = text("LocalAddr");
     if (HasLineBreakOrNul(fields.LocalAddr))

@@ -150,7 +150,7 @@ void RefusedJson(JsonObject& json, const ConsoleStatus::Link& link)
 std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
 {
     JsonObject json;
-    json.Unsigned("index", index).Str("kind", KindName(link.Kind)).Str("state", StateName(link));
+    json.Unsigned("index", index).Str("name", link.Name).Str("kind", KindName(link.Kind)).Str("state", StateName(link));
     if (link.Kind != TcpClient)
         json.Num("localPort", link.LocalPort);
     if (!link.LocalAddr.empty())
@@ -407,9 +407,8 @@ std::string StatusText(const ConsoleStatus& status, bool running)
                                : std::string())
             + "\n  " + std::to_string(port.BytesToApplication) + " bytes to the application, "
             + std::to_string(port.BytesFromApplication) + " from it\n";
-        size_t index = 0;
         for (const ConsoleStatus::Link& link : port.Links) {
-            text += "  #" + std::to_string(++index) + " " + link.NodeText + "\n     "
+            text += "  " + link.Name + ": " + link.NodeText + "\n     "
                 + std::to_string(link.BytesSent) + " bytes sent, " + std::to_string(link.BytesReceived)
                 + " received\n";
             for (size_t i = 0; i < link.ClientPeers.size(); ++i)

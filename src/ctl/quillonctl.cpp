@@ -183,14 +183,19 @@ int FollowStatus(const ControlCommand& command)
 // The events the console kept (those after --after's number), then, with --follow,
 // each new one as it comes. The console answers with numbered lines, shown without
 // their numbers unless --after asked for them; a gap in the numbers is said on
-// standard error (the console keeps only its last EventLog::Kept events).
+// standard error (the console keeps only its last EventLog::Kept events). A follower's
+// request waits in the console until there is a new event (or a while passes), and
+// at its end gets its last ones.
 int ShowEvents(const ControlCommand& command)
 {
     uint64_t last = command.After;
     for (bool first = true;; first = false) {
         std::string out;
         int code = 0;
-        if (!AskRunning({"events", "--after", std::to_string(last)}, first, out, code))
+        std::vector<std::string> ask {"events", "--after", std::to_string(last)};
+        if (!first)
+            ask.push_back("--follow");
+        if (!AskRunning(ask, first, out, code))
             return code;
         std::string shown;
         ForEachLine(out, [&](std::string_view line) {
@@ -206,7 +211,6 @@ int ShowEvents(const ControlCommand& command)
         Write(stdout, shown);
         if (!command.Follow)
             return 0;
-        std::this_thread::sleep_for(FollowInterval);
     }
 }
 

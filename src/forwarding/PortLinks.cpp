@@ -97,12 +97,11 @@ void CPortObject::RemoveLink(CNetObject* link)
     for (auto it = NetLinks.begin(); it != NetLinks.end(); ++it) {
         if (it->get() != link)
             continue;
-        std::unique_ptr<CNetObject> owned = std::move(*it);
+        // Closed while still in the list, so that what it says of its backlog and
+        // its connections names it by its place.
+        link->DiscardBacklog("the link was removed");
+        link->Close();
         NetLinks.erase(it);
-        owned->DiscardBacklog("the link was removed");
-        // Closing a socket reports OnClose to the link, which only marks it; the link
-        // still exists until the end of this block.
-        owned->Close();
         UpdateLineReports();
         return;
     }
@@ -156,4 +155,30 @@ bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRe
         fresh->TakeBacklogFrom(*old);
     RemoveLink(old);
     return true;
+}
+
+size_t CPortObject::LinkPosition(const CNetObject& link) const
+{
+    size_t position = 1;
+    for (const auto& owned : NetLinks) {
+        if (owned.get() == &link)
+            return position;
+        ++position;
+    }
+    return position;
+}
+
+std::string CPortObject::SenderName(const OriginRef& from) const
+{
+    if (!from)
+        return {};
+    // A link removed since keeps the name it had, without a place.
+    std::string link = Name() + " " + from->Link;
+    for (const auto& owned : NetLinks) {
+        if (owned->Id == from->LinkId) {
+            link = owned->Name();
+            break;
+        }
+    }
+    return from->Peer.empty() ? link : link + " " + from->Peer;
 }

@@ -4,6 +4,7 @@
 CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
     : PortNumber(portNumber), ManagerLock(managerLock), HostNames(resolver)
 {
+    Log.SetPortName(Name());
 }
 
 void CPortObject::SetWait(ReadinessWait* wait)

@@ -193,6 +193,10 @@ private:
     bool ReadLineSettings(LineSettings& settings) override;
     CCriticalSection* Lock() const override { return ManagerLock; }
     std::string Name() const override { return "COM" + std::to_string(PortNumber); }
+    size_t LinkPosition(const CNetObject& link) const override;
+    // Who sent bytes, for the monitors and a timestamped log: the link by its name
+    // now ("COM2 #3 tcp-client 127.0.0.1:7201"), and the peer.
+    std::string SenderName(const OriginRef& from) const;
 
     // The pump step's parts.
     void DeliverToApplication();

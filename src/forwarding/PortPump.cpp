@@ -20,13 +20,6 @@ thread_local uint8_t TransferBuffer[ChunkSize];
 // a chunk that went out (a server link with a hundred clients), then how many more.
 constexpr size_t NamedDestinations = 8;
 
-std::string SenderText(const OriginRef& from)
-{
-    if (!from)
-        return {};
-    return from->Peer.empty() ? from->Link : from->Link + " " + from->Peer;
-}
-
 } // namespace
 
 int32_t CPortObject::Pump()
@@ -174,7 +167,7 @@ bool CPortObject::TellPassed(bool inbound, const uint8_t* data, uint32_t count)
         const bool known = stretch != FromNetOrigins.end();
         const uint32_t length = known ? static_cast<uint32_t>(std::min<size_t>(count - at, stretch->Length))
                                       : count - at;
-        record(data + at, length, known ? SenderText(stretch->From) : std::string());
+        record(data + at, length, known ? SenderName(stretch->From) : std::string());
         at += length;
         if (!known)
             break;
@@ -198,7 +191,7 @@ std::string CPortObject::Destinations() const
             }
             if (named++ > 0)
                 where += ", ";
-            where += link->Label();
+            where += link->Name();
             if (!peer.empty())
                 where += " " + peer;
         }

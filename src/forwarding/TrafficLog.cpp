@@ -93,7 +93,10 @@ void TrafficLog::SetFileName(std::string name)
     if (Name.empty())
         return;
     // The file exists from now on, whether or not a record ever comes.
-    Reopen();
+    if (!Reopen()) {
+        RetryAt = std::chrono::steady_clock::now() + RetryInterval;
+        StopFor(Failure::OfCall("open", errno));
+    }
 }
 
 bool TrafficLog::Reopen()
@@ -114,14 +117,18 @@ void TrafficLog::Stop(const char* call, int errorNumber, std::chrono::steady_clo
 {
     ++Status.LostRecords;
     RetryAt = now + RetryInterval;
+    StopFor(Failure::OfCall(call, errorNumber));
+}
+
+void TrafficLog::StopFor(const Failure& why)
+{
     if (Status.Stopped)
         return;
-    const Failure why = Failure::OfCall(call, errorNumber);
     Status.Stopped = true;
     Status.Reason = why.Reason();
     Status.Since = WallClockNow();
-    SayEvent(EventLevel::Error, "log",
-             Name + " stopped: " + why.Text() + "; records are lost until it can be written again");
+    SayEvent(EventLevel::Error, Port,
+             "log " + Name + " stopped: " + why.Text() + "; records are lost until it can be written again");
 }
 
 // Whether the open file is still the one the path names: not deleted (it has a
@@ -196,8 +203,8 @@ void TrafficLog::WriteRecord(bool inbound, const uint8_t* data, uint32_t count)
     if (!written) {
         Stop("write", errno, Status.Stopped ? now : std::chrono::steady_clock::now());
     } else if (Status.Stopped) {
-        SayEvent(EventLevel::Notice, "log",
-                 Name + " resumed; " + std::to_string(Status.LostRecords) + " records were lost");
+        SayEvent(EventLevel::Notice, Port,
+                 "log " + Name + " resumed; " + std::to_string(Status.LostRecords) + " records were lost");
         Status = TrafficLogState();
     }
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/base/Failure.h"
 #include "platform/base/UniqueFd.h"
 
 // The traffic log of one port: a file to which every chunk the port moves is
@@ -13,7 +14,7 @@
 // The log is on while its file name is not empty.
 //
 // With timestamps, each record starts with "[<local time> <count> <where>] " before
-// its mark: "[2026-12-07 17:30:01.123 7 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"
+// its mark: "[2026-12-07 17:30:01.123 7 COM1 #1 tcp-server 7000 127.0.0.1:50412] I:Hello\r\n"
 // (raw) or "… I:48656C6C6F0D0A" and a line end (hexadecimal). The count delimits a
 // raw record; a chunk for the application that came from several peers is then one
 // record per peer. Without them the records are exactly as they always were.
@@ -48,8 +49,11 @@ public:
 
     const std::string& FileName() const { return Name; }
     // Takes the name (empty: off); a non-empty name has the file created at once,
-    // nothing written.
+    // nothing written. A file that cannot be opened stops the log from now, as a
+    // record that failed would; the next record after RetryInterval tries again.
     void SetFileName(std::string name);
+    // The port whose log this is, as the event log names it ("COM3").
+    void SetPortName(std::string port) { Port = std::move(port); }
     int32_t Mode() const { return LogMode; }
     void SetMode(int32_t mode) { LogMode = mode; }
     bool Timestamps() const { return Stamped; }
@@ -74,8 +78,11 @@ private:
     bool StillNamed();
     // A record was lost because of `errorNumber` in `call`.
     void Stop(const char* call, int errorNumber, std::chrono::steady_clock::time_point now);
+    // The log stops for `why` (and says so) unless it is stopped already.
+    void StopFor(const Failure& why);
 
     std::string Name;
+    std::string Port;
     UniqueFd File;      // the open log, or none
     dev_t Device = 0;   // what File is, to tell whether the path still names it
     ino_t Inode = 0;

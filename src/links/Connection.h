@@ -124,6 +124,10 @@ public:
     // closes a connection that takes nothing while data waits for it.
     uint64_t Moved = 0;
     StallWatch Stall;
+    // What the event log was told of the connection: that it is up (a TLS client
+    // once its handshake is done), and that it ended, with why.
+    bool SaidUp = false;
+    bool SaidEnd = false;
 
 private:
     // The stages from `level` down (level == Stages.size(): from the top) carry

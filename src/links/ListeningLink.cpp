@@ -63,6 +63,7 @@ bool ListeningLink::Listen()
         SayFailure("cannot listen: " + LastError.Text());
     } else {
         SayWorking("listening");
+        MarkChanged(); // its last change of state: from now on it listens
     }
     return !BindFailed;
 }

@@ -1,12 +1,34 @@
 // Implements CNetObject's lines in the event log.
 #include "links/NetObject.h"
 
+#include <atomic>
+
 #include "links/PortSide.h"
 #include "platform/base/Text.h"
 
+uint64_t CNetObject::NextId()
+{
+    static std::atomic<uint64_t> last {0};
+    return ++last;
+}
+
+std::string CNetObject::Name() const
+{
+    return Name(Port.LinkPosition(*this));
+}
+
+std::string CNetObject::Name(size_t position) const
+{
+    return Port.Name() + " #" + std::to_string(position) + " " + Label();
+}
+
 void CNetObject::Say(EventLevel level, const std::string& text) const
 {
-    SayEvent(level, Port.Name() + " " + Label(), text);
+    // A line the log would not keep costs no name: a link that keeps failing alike
+    // says so at the debug level on every attempt.
+    if (static_cast<int>(level) > static_cast<int>(EventLog::Instance().Threshold()))
+        return;
+    SayEvent(level, Name(), text);
 }
 
 void CNetObject::SayFailure(const std::string& text)

@@ -66,13 +66,14 @@ struct ChunkAnswer {
 // configuration read and set. Every field is guarded by the manager lock.
 class CNetObject : public CSocketEventHandler {
 public:
-    CNetObject(NetKind kind, PortSide& port) : Type(kind), Port(port) {}
+    CNetObject(NetKind kind, PortSide& port) : Type(kind), Id(NextId()), Port(port) {}
     CNetObject(const CNetObject&) = delete;
     CNetObject& operator=(const CNetObject&) = delete;
     // Closes the link's sockets (with their OnClose) if Close has not.
     virtual ~CNetObject() = default;
 
     const NetKind Type;
+    const uint64_t Id;           // never reused in the process: names the link in its origins
     int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
     std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
     bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
@@ -175,6 +176,11 @@ public:
     // The link as the traffic log and the monitor name it: "tcp-client 192.0.2.7:7000",
     // "tcp-server 7000", "udp 127.0.0.1:7001".
     virtual std::string Label() const = 0;
+    // The link wherever the console names it to the user: its port, its place among
+    // the port's links now, and its label: "COM2 #3 tcp-client 127.0.0.1:7201".
+    std::string Name() const;
+    // The same for a link known to stand at `position`.
+    std::string Name(size_t position) const;
     // Where a chunk the link takes goes: a server's clients, a client's connected
     // address, a UDP link's destination ("127.0.0.1:7003"); none while it has no peer.
     virtual std::vector<std::string> Peers() const { return ClientPeers(); }
@@ -222,6 +228,8 @@ protected:
     Backlog Kept;
 
 private:
+    static uint64_t NextId();
+
     std::string SaidFailure;
 };
 

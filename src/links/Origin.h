@@ -10,6 +10,7 @@
 struct Origin {
     uint64_t Source = 0; // the connection, or the datagram link's sender; never reused
     std::string Link;    // "tcp-server 7000", "tcp-client 192.0.2.7:7000", "udp 7001"
+    uint64_t LinkId = 0; // CNetObject::Id of the link
     std::string Peer;    // "127.0.0.1:50412"; empty when unknown
 
     // A new Source number. Any thread.
@@ -17,11 +18,12 @@ struct Origin {
 };
 using OriginRef = std::shared_ptr<const Origin>;
 
-inline OriginRef MakeOrigin(std::string link, std::string peer)
+inline OriginRef MakeOrigin(std::string link, std::string peer, uint64_t linkId = 0)
 {
     auto origin = std::make_shared<Origin>();
     origin->Source = Origin::NextSource();
     origin->Link = std::move(link);
+    origin->LinkId = linkId;
     origin->Peer = std::move(peer);
     return origin;
 }

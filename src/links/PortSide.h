@@ -7,6 +7,7 @@
 #include "platform/base/LineSettings.h"
 
 class CCriticalSection;
+class CNetObject;
 class HostResolver;
 
 // What a link needs of the port it serves. The port object implements it. Every call
@@ -40,6 +41,9 @@ public:
     virtual CCriticalSection* Lock() const = 0;
     // The port's name in the event log: "COM3".
     virtual std::string Name() const = 0;
+    // Where `link` stands among the port's links, from 1, as status numbers them; a
+    // link being made that is not in the list yet: the place it will take.
+    virtual size_t LinkPosition(const CNetObject& link) const = 0;
 
 protected:
     ~PortSide() = default;

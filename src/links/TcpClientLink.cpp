@@ -58,6 +58,8 @@ std::vector<std::string> TcpClientLink::Peers() const
 
 void TcpClientLink::Close()
 {
+    if (Link.IsConnected())
+        Say(EventLevel::Info, "closed by the console");
     // Closing reports OnClose, which only marks the link.
     Link.Socket().Close();
 }
@@ -261,7 +263,11 @@ int32_t TcpClientLink::Police(int32_t now)
     if (!Link.IsConnected())
         return 0;
     int32_t since = 0;
-    std::string why = Link.Ended() ? "Closed by the peer" : Link.Broken();
+    if (!Link.SaidUp && !Link.Opening(since) && Link.Broken().empty()) {
+        Link.SaidUp = true;
+        SayWorking("connected to " + ConnectedTo);
+    }
+    std::string why = Link.Ended() ? "Closed by the peer (TLS close_notify)" : Link.Broken();
     if (why.empty() && Link.Opening(since) && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);
     if (why.empty() && Link.Stall.Expired(now, Limits.Stalled))
@@ -360,7 +366,9 @@ void TcpClientLink::OnClose(CSocket*, void*)
         LastError = "Closed by the peer";
         if (AutoReconnect)
             LastFailTime = GetTickCount32();
-        SayFailure("closed by the peer");
+        // A reset says so; an orderly close has no failure.
+        const Failure& why = Link.Socket().GetLastFailure();
+        SayFailure(why.Errno != 0 ? "closed by the peer: " + why.Reason() : std::string("closed by the peer"));
     }
     MarkChanged();
 }
@@ -372,9 +380,13 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
         socket->SetNoDelay(true);
         socket->SetKeepAlive();
         Link.Stall = {};
-        Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo));
+        Link.Restart(MakeStages(*this, ComPortSession::Role::Client, Port), MakeOrigin(Label(), ConnectedTo, Id));
         Port.PeerCameUp();
-        SayWorking("connected to " + ConnectedTo);
+        // With TLS the link is connected once its handshake is done (Police says so).
+        int32_t since = 0;
+        Link.SaidUp = !Link.Opening(since);
+        if (Link.SaidUp)
+            SayWorking("connected to " + ConnectedTo);
     } else {
         LastError = socket->LastErrorReason();
         SayFailure("connect to " + ConnectedTo + " failed: " + LastError.Text());

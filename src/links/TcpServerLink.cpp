@@ -45,10 +45,12 @@ TcpServerLink::~TcpServerLink()
 
 void TcpServerLink::Close()
 {
-    // Each close reports OnClose for this link, which only marks it.
+    // Each close reports OnClose for this link, which says so and marks it.
+    Closing = true;
     while (!Clients.empty())
         Clients.pop_front();
     Server.reset();
+    Closing = false;
 }
 
 Failure TcpServerLink::Bind(const NetAddress& local)
@@ -194,13 +196,24 @@ size_t TcpServerLink::HandshakesUnderWay() const
         std::count_if(Clients.begin(), Clients.end(), [&since](const auto& client) { return client->Opening(since); }));
 }
 
+void TcpServerLink::SayClient(Connection& client, EventLevel level, const std::string& what)
+{
+    Say(level, "client " + client.Peer() + " " + what);
+    client.SaidEnd = true;
+}
+
 int32_t TcpServerLink::Police(Connection& client, int32_t now)
 {
     if (!client.IsConnected())
         return 0;
     int32_t since = 0;
+    if (!client.SaidUp && !client.Opening(since) && client.Broken().empty()) {
+        client.SaidUp = true;
+        Say(EventLevel::Info, "client " + client.Peer() + " connected");
+    }
     if (client.Ended()) {
         // As a client that closes its connection.
+        SayClient(client, EventLevel::Info, "left: TLS close_notify");
         client.CloseAfterFlush();
         return 1;
     }
@@ -213,9 +226,10 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
         const TlsStage* tls = client.StageOf<TlsStage>();
         if (tls && !tls->HandshakeDone()) {
             CountRefused(client.Peer(), why);
+            client.SaidEnd = true;
         } else {
             LastError = client.Peer() + ": " + why;
-            Say(EventLevel::Warning, "client " + client.Peer() + " closed: " + why);
+            SayClient(client, EventLevel::Warning, "closed: " + why);
         }
         client.CloseAfterFlush();
         return 1;
@@ -223,7 +237,7 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
     if (!client.Stall.Expired(now, Limits.Stalled))
         return 0;
     LastError = client.Peer() + ": " + StalledText(Limits.Stalled);
-    Say(EventLevel::Warning, "client " + client.Peer() + " closed: " + StalledText(Limits.Stalled));
+    SayClient(client, EventLevel::Warning, "closed: " + StalledText(Limits.Stalled));
     client.Socket().Close();
     return 1;
 }
@@ -284,11 +298,17 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
     owned->SetNoDelay(true);
     owned->SetKeepAlive();
     owned->SetHandler(this);
-    auto accepted = std::make_unique<Connection>(std::move(owned), MakeOrigin(Label(), peer));
+    auto accepted = std::make_unique<Connection>(std::move(owned), MakeOrigin(Label(), peer, Id));
     accepted->SkipsChunk = ChunkUnderWay;
     accepted->Socket().SetUserData(accepted.get());
     accepted->Restart(MakeStages(*this, ComPortSession::Role::Server, Port));
-    Say(EventLevel::Info, "client " + accepted->Peer() + " connected");
+    // A TLS client is connected once its handshake is done (Police says so); one
+    // turned away before is refused, never connected.
+    int32_t since = 0;
+    if (!accepted->Opening(since)) {
+        accepted->SaidUp = true;
+        Say(EventLevel::Info, "client " + accepted->Peer() + " connected");
+    }
     Clients.push_back(std::move(accepted));
     Port.PeerCameUp();
     MarkChanged();
@@ -297,14 +317,15 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
 void TcpServerLink::OnClose(CSocket* socket, void* userData)
 {
     // A client's connection (the listener has no user data).
-    if (auto* client = static_cast<Connection*>(userData)) {
+    // One whose end was said already, or never said to be up, goes without a word.
+    if (auto* client = static_cast<Connection*>(userData); client && client->SaidUp && !client->SaidEnd) {
         const Failure& why = socket->GetLastFailure();
         // A would-block left over from the last read is no reason.
         const bool failed = why.Errno != 0 && why.Errno != EAGAIN && why.Errno != EWOULDBLOCK;
-        const bool byPeer = static_cast<CClientSocket*>(socket)->GetClosedByPeer() || failed;
-        Say(byPeer ? EventLevel::Info : EventLevel::Debug,
-            "client " + client->Peer() + (byPeer ? " left" : " closed")
-                + (failed ? ": " + why.Reason() : std::string()));
+        if (Closing)
+            SayClient(*client, EventLevel::Info, "closed by the console");
+        else
+            SayClient(*client, EventLevel::Info, failed ? "left: " + why.Reason() : "left: closed by the peer");
     }
     MarkChanged();
 }

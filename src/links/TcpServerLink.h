@@ -61,6 +61,8 @@ private:
     // Closes a client whose stages gave up, whose handshake took too long, or that
     // held the others; 1 when it closed one.
     int32_t Police(Connection& client, int32_t now);
+    // Says how a client's connection ended; nothing more is said of it.
+    void SayClient(Connection& client, EventLevel level, const std::string& what);
 
     std::unique_ptr<CServerSocket> Server;
     std::list<std::unique_ptr<Connection>> Clients;
@@ -71,4 +73,5 @@ private:
     // The port's current chunk has been offered: a client accepted now starts with
     // the next one.
     bool ChunkUnderWay = false;
+    bool Closing = false; // in Close: the console ends the clients' connections
 };

@@ -181,6 +181,6 @@ void UdpLink::OnReceive(CSocket*, uint32_t count, void*)
         return;
     BytesReceived += count;
     if (!LastSender || LastSender->Peer != peer)
-        LastSender = MakeOrigin(Label(), peer);
+        LastSender = MakeOrigin(Label(), peer, Id);
     Port.FromNet(buffer.data(), count, LastSender);
 }

@@ -146,8 +146,7 @@ int CClientSocket::Poll()
         if (waiting == 0) {
             // Readable with nothing to read: the peer closed the connection, or
             // reset it (a reset leaves no bytes behind and raises POLLERR).
-            ClosedByPeer = true;
-            Close();
+            EndedByPeer();
             return 1;
         }
         uint32_t count = static_cast<uint32_t>(waiting);
@@ -230,7 +229,7 @@ bool CClientSocket::Receive(void* buffer, int32_t length, int32_t* received)
         if (result == 0 || !IsTransient(errno)) {
             // The peer closed (0) or the connection broke (reset, time-out):
             // nothing more will arrive on it.
-            Fail("recv");
+            Fail(result == 0 ? Failure {} : Failure::OfCall("recv"));
             Close();
             LastResult = -1;
             return false;
@@ -267,9 +266,21 @@ int CClientSocket::PollHangUp()
     }
     // A reset or an error ends the connection whatever is left unread, as a read
     // would find.
+    EndedByPeer();
+    return 1;
+}
+
+void CClientSocket::EndedByPeer()
+{
+    // The pending error tells a reset (or a time-out) from an orderly close, whose
+    // failure is none: not a would-block left over from an earlier call.
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(Handle.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = 0;
+    Fail(error != 0 ? Failure::OfCall("recv", error) : Failure {});
     ClosedByPeer = true;
     Close();
-    return 1;
 }
 
 void CClientSocket::SetNoDelay(bool on)

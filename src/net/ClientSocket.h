@@ -57,6 +57,8 @@ private:
     // Closes the previous connection and opens a fresh non-blocking handle of `family`.
     bool Reopen(int family);
     bool ConnectOpen(const NetAddress& address);
+    // The peer closed or reset the connection: says which (GetLastFailure) and closes.
+    void EndedByPeer();
 
     LinkState State = Unconnected;
     bool ClosedByPeer = false;

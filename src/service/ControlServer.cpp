@@ -2,12 +2,14 @@
 
 #include <QLocalSocket>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "console/ConsoleModel.h"
 #include "control/CommandRunner.h"
 #include "control/ControlCommand.h"
 #include "control/ControlSocket.h"
+#include "platform/base/EventLog.h"
 #include "service/MonitorStream.h"
 
 namespace {
@@ -24,11 +26,16 @@ void Send(QLocalSocket* socket, const ControlReply& reply)
 ControlServer::ControlServer(ConsoleModel& model, QString path) : Model(model), Path(std::move(path))
 {
     connect(&Server, &QLocalServer::newConnection, this, &ControlServer::TakeWaiting);
+    // The event log has no signal of its own; a look now and then while someone
+    // follows it costs nothing when nobody does.
+    FollowCheck.setInterval(100);
+    connect(&FollowCheck, &QTimer::timeout, this, [this] { AnswerFollowers(false); });
 }
 
 ControlServer::~ControlServer()
 {
     Closing = true;
+    FollowCheck.stop();
     Server.close();
 }
 
@@ -134,5 +141,82 @@ void ControlServer::Answer(QLocalSocket* socket, const QByteArray& line, QTimer*
         deadline->stop();
         return;
     }
-    Send(socket, RunControlCommand(Model, parsed.Command, Model.IsRunning()));
+    const ControlCommand& command = parsed.Command;
+    if (command.Action == ControlCommand::Verb::Events && command.Follow)
+        FollowersAway = std::max(FollowersAway, 1) - 1;
+    if (command.Action == ControlCommand::Verb::Events && command.Follow && command.Numbered && !Closing
+        && EventLog::Instance().LastNumber() <= command.After) {
+        disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+        deadline->stop();
+        Followers.push_back({socket, command, std::chrono::steady_clock::now()});
+        FollowCheck.start();
+        return;
+    }
+    Send(socket, RunControlCommand(Model, command, Model.IsRunning()));
+}
+
+void ControlServer::AnswerFollowers(bool all)
+{
+    const uint64_t last = EventLog::Instance().LastNumber();
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(Followers, [&](const Follower& follower) {
+        if (!follower.Socket)
+            return true;
+        if (!all && last <= follower.Command.After && now - follower.Since < std::chrono::milliseconds(FollowHoldMs))
+            return false;
+        QLocalSocket* socket = follower.Socket;
+        if (all) {
+            // No event loop writes it later.
+            socket->write(QByteArray::fromStdString(
+                ControlProtocol::EncodeReply(RunControlCommand(Model, follower.Command, false))));
+            socket->flush();
+            socket->waitForBytesWritten(100);
+            socket->disconnectFromServer();
+        } else {
+            Send(socket, RunControlCommand(Model, follower.Command, Model.IsRunning()));
+            ++FollowersAway;
+        }
+        return true;
+    });
+    if (Followers.empty())
+        FollowCheck.stop();
+}
+
+void ControlServer::Finish()
+{
+    Closing = true;
+    // A follower answered a moment ago asks again at once: its next request is
+    // waited for a little (no event loop takes it any more), so that it too gets
+    // the last events.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(FinishWaitMs);
+    while (FollowersAway > 0 && Clock::now() < end) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+        if (!Server.hasPendingConnections() && !Server.waitForNewConnection(std::max(left, 1)))
+            break;
+        while (QLocalSocket* socket = Server.nextPendingConnection())
+            TakeLastFollower(socket);
+    }
+    AnswerFollowers(true);
+}
+
+void ControlServer::TakeLastFollower(QLocalSocket* socket)
+{
+    QByteArray line;
+    while (!line.contains('\n') && line.size() < static_cast<qsizetype>(ControlProtocol::MaxRequestLine)
+           && (socket->bytesAvailable() > 0 || socket->waitForReadyRead(FinishWaitMs)))
+        line += socket->readAll();
+    std::vector<std::string> words;
+    std::string error;
+    const qsizetype newline = line.indexOf('\n');
+    if (newline >= 0 && PeerIsThisUser(static_cast<int>(socket->socketDescriptor()))
+        && ControlProtocol::DecodeRequest(std::string_view(line.constData(), static_cast<size_t>(newline)), words, error)) {
+        const ParsedCommand parsed = ParseControlCommand(words);
+        if (parsed.Ok && parsed.Command.Action == ControlCommand::Verb::Events && parsed.Command.Follow) {
+            FollowersAway = std::max(FollowersAway, 1) - 1;
+            Followers.push_back({socket, parsed.Command, std::chrono::steady_clock::now()});
+            return;
+        }
+    }
+    socket->abort(); // anything else finds the console gone, as it is
 }

@@ -61,8 +61,12 @@ int RunHeadless(int argc, char* argv[])
         if (!stopSignals.Requested())
             app.exec();
         events.StoppedBy(stopSignals.Signal());
-        // The control socket closes first, then the model stops the pump and removes
-        // every port's link, before the lock is given up.
+        // The pump stops and every port's links go, the last event is said, and the
+        // followers of the event log get it before the control socket closes; the
+        // lock is given up last.
+        model.StopPorts();
+        events.SayStopped();
+        control.Finish();
     } catch (const std::exception& error) {
         PrintConsoleMessage(error.what());
         return 1;

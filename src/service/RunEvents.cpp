@@ -41,11 +41,17 @@ RunEvents::RunEvents(EventLevel level, const char* mode) : Mode(mode)
 RunEvents::~RunEvents()
 {
     EventLog::Instance().SetWakeHook(nullptr);
-    if (Running) {
-        const std::string why = Signal ? SignalName(Signal) : std::string("the window was closed");
-        SayEvent(EventLevel::Notice, Source, "stopped (" + why + ")");
-    }
+    SayStopped();
     EventLog::Instance().Finish(FinishMs);
+}
+
+void RunEvents::SayStopped()
+{
+    if (!Running)
+        return;
+    Running = false;
+    const std::string why = Signal ? SignalName(Signal) : std::string("the window was closed");
+    SayEvent(EventLevel::Notice, Source, "stopped (" + why + ")");
 }
 
 void RunEvents::Started()

@@ -25,6 +25,9 @@ public:
     void Started();
     // The stop signal that ends the run (0: none, the window was closed).
     void StoppedBy(int signal) { Signal = signal; }
+    // Says "stopped", once: its ports and links are gone (the destructor says it
+    // otherwise).
+    void SayStopped();
 
 private:
     QTimer Flusher;

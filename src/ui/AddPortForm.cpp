@@ -49,6 +49,7 @@ TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), Dialo
         UDPRadioButton->setEnabled(true);
         Rfc2217CheckBox->show();
         SecurityButton->show();
+        SecuritySummaryLabel->show();
         NetTypeRadioButtonClick();
     }
 }
@@ -80,6 +81,9 @@ void TAddPortForm::BuildForm()
     PortNumberComboBox = Place<QComboBox>(GroupBox2, 64, 24, 113, 21);
     PortNumberComboBox->setObjectName("PortNumberComboBox");
     PortNumberComboBox->setEditable(false);
+    // A list of a few hundred numbers scrolls instead of filling the screen's height.
+    PortNumberComboBox->setMaxVisibleItems(16);
+    PortNumberComboBox->setStyleSheet("QComboBox { combobox-popup: 0; }");
     PortNumberComboBox->setEnabled(false);
     Label1->setEnabled(false);
     AutoAssignCheckBox = Place<QCheckBox>(GroupBox2, 184, 24, 90, 21, "Auto Assign");
@@ -100,6 +104,11 @@ void TAddPortForm::BuildForm()
     SecurityButton->setObjectName("SecurityButton");
     SecurityButton->setAutoDefault(false);
     SecurityButton->hide();
+    // What the security dialog holds, in one line under the settings.
+    SecuritySummaryLabel = Place<QLabel>(this, 20, 145, 365, 14);
+    SecuritySummaryLabel->setObjectName("SecuritySummaryLabel");
+    SecuritySummaryLabel->setStyleSheet("color: gray;");
+    SecuritySummaryLabel->hide();
 
     TCPClientGroupBox = Place<QGroupBox>(this, 16, 160, 369, 57, "TCP Client");
     Label7 = Place<QLabel>(TCPClientGroupBox, 8, 24, 95, 21, "Remote Address:");
@@ -179,6 +188,16 @@ void TAddPortForm::NetTypeRadioButtonClick()
     }
     // Line control rides on Telnet, which only the TCP kinds carry.
     Rfc2217CheckBox->setEnabled(!UDPRadioButton->isChecked());
+    UpdateSecuritySummary();
+}
+
+void TAddPortForm::UpdateSecuritySummary()
+{
+    const QString summary = QString::fromStdString(TrustSummary(Link()));
+    const QString text = summary.isEmpty() ? "Security: none" : "Security: " + summary;
+    SecuritySummaryLabel->setText(
+        SecuritySummaryLabel->fontMetrics().elidedText(text, Qt::ElideRight, SecuritySummaryLabel->width()));
+    SecuritySummaryLabel->setToolTip(text);
 }
 
 void TAddPortForm::SetLink(const LinkFields& fields)
@@ -205,6 +224,7 @@ void TAddPortForm::SetLink(const LinkFields& fields)
     }
     Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != Udp);
     Trust = fields;
+    UpdateSecuritySummary();
 }
 
 void TAddPortForm::SecurityButtonClick()
@@ -215,6 +235,7 @@ void TAddPortForm::SecurityButtonClick()
         return;
     dialog.Read(fields);
     Trust = fields;
+    UpdateSecuritySummary();
 }
 
 LinkFields TAddPortForm::Link() const

@@ -50,6 +50,8 @@ public:
     // Handlers, named after the control and the event.
     void AutoAssignCheckBoxClick();
     void NetTypeRadioButtonClick();
+    // The one line under the settings that says what Security holds for the kind.
+    void UpdateSecuritySummary();
     void OKButtonClick();
     // Opens the security dialog for the checked kind; its OK keeps what was typed.
     void SecurityButtonClick();
@@ -74,6 +76,7 @@ public:
     QRadioButton* UDPRadioButton;
     QCheckBox* Rfc2217CheckBox; // add net only; TCP client and TCP server
     QPushButton* SecurityButton; // add net only: allow list, client limit, TLS
+    QLabel* SecuritySummaryLabel; // add net only: what Security holds, in one line
     QGroupBox* TCPClientGroupBox;
     QLabel* Label7;
     QLineEdit* TCPClientRemoteAddrEdit;

@@ -54,9 +54,11 @@ void TrustLines(const ConsoleStatus::Link& link, QStringList& lines, QStringList
             lines << "TLS certificate " + QString::fromStdString(tls.Fingerprint);
             full << "TLS certificate (SHA-256): " + QString::fromStdString(tls.Fingerprint)
                     << "Valid until: " + QString::fromStdString(tls.NotAfter);
-        } else {
-            both("TLS");
         }
+        if (!link.Tls.Pin.empty())
+            both("TLS pinned " + QString::fromStdString(link.Tls.Pin));
+        else if (tls.Fingerprint.empty())
+            both("TLS");
         for (const TlsSession& session : tls.Sessions) {
             QString line = QString::fromStdString((session.Peer.empty() ? "" : session.Peer + " ") + session.Version
                                                   + " " + session.Cipher);

@@ -4,6 +4,8 @@
 #include "ui/MainForm.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,6 +13,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -139,8 +142,7 @@ void TMainForm::Construct(const ManagerMaker& make, const ManagerStarter& start)
     TrayIcon1->show();
     // The refresh runs while the window is shown (showEvent, hideEvent): a console
     // kept in the tray wakes for nothing.
-    if (isVisible())
-        Timer1->start();
+    FollowVisibility();
 
     AutoRunWhenLoginCheckBox->setChecked(Model->AutorunEntryExists());
     MinimizeWhenRunCheckBox->setChecked(Model->MinimizeWhenRun());
@@ -196,7 +198,16 @@ void TMainForm::BuildForm()
         PortTreeView->setItemsExpandable(false);
         PortTreeView->setExpandsOnDoubleClick(false);
         PortTreeView->header()->setStretchLastSection(false);
-        PortTreeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        // Every row is one line of the same font, and the column is fitted to the
+        // rows in view once per change of the tree or refresh (FitTreeColumn), not
+        // at every changed text: a port may have thousands of links.
+        PortTreeView->setUniformRowHeights(true);
+        PortTreeView->header()->setResizeContentsPrecision(0);
+        connect(PortTreeView->model(), &QAbstractItemModel::rowsInserted, this, [this] { FitTreeColumn(); });
+        connect(PortTreeView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+            ShowPendingTexts();
+            FitTreeColumn();
+        });
         PortTreeView->installEventFilter(this);
     }
     // Everything starts from the tree's context menu, which an empty white tree does
@@ -260,9 +271,9 @@ void TMainForm::BuildPortOptions()
     ReceiveFromNetDelayTimeEdit = Place<QLineEdit>(box, 200, 37, 41, 18, "0");
     SetReceiveFromNetDelayTimeButton = Place<QPushButton>(box, 246, 38, 41, 17, "Set");
     LogFilenButton = Place<QPushButton>(box, 12, 57, 65, 17, "Log File...");
-    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 70, 18);
-    LogModeCheckBox = Place<QCheckBox>(box, 158, 57, 43, 17, "ASC");
-    LogTimestampsCheckBox = Place<QCheckBox>(box, 201, 57, 45, 17, "Time");
+    LogFilenameEdit = Place<QLineEdit>(box, 84, 56, 57, 18);
+    LogModeCheckBox = Place<QCheckBox>(box, 144, 57, 48, 17, "ASC");
+    LogTimestampsCheckBox = Place<QCheckBox>(box, 193, 57, 52, 17, "Time");
     LogTimestampsCheckBox->setToolTip("Each record with its time, and the link and peer of its bytes");
     SetLogFileButton = Place<QPushButton>(box, 246, 57, 41, 17, "Set");
 
@@ -277,11 +288,11 @@ void TMainForm::BuildPortOptions()
     CopyPathButton->setFont(SmallFont(9));
     CopyPathButton->setFocusPolicy(Qt::NoFocus);
     // The live figures: the application's side beside the caption, what waits below.
-    PortTrafficLabel = Place<QLabel>(box, 92, 1, 195, 12);
-    PortTrafficLabel->setFont(SmallFont(9));
+    PortTrafficLabel = Place<QLabel>(box, 92, 0, 195, 14);
     PortTrafficLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    PortFiguresLabel = Place<QLabel>(box, 12, 87, 275, 11);
-    PortFiguresLabel->setFont(SmallFont(9));
+    PortFiguresLabel = Place<QLabel>(box, 12, 87, 275, 13);
+    OfferCopy(PortTrafficLabel);
+    OfferCopy(PortFiguresLabel);
 
     QWidget* order[] = {SendToNetDelayTimeEdit, SetSendToNetDelayTimeButton,
                         ReceiveFromNetDelayTimeEdit, SetReceiveFromNetDelayTimeButton,
@@ -301,8 +312,17 @@ void TMainForm::BuildNetOptions()
     ReconnectIntervalTimeEdit = Place<QLineEdit>(box, 184, 37, 41, 18, "0");
     SetReconnectIntervalTimeButton = Place<QPushButton>(box, 232, 38, 41, 17, "Set");
     LinkFiguresLabel = Place<QLabel>(box, 16, 19, 268, 78);
-    LinkFiguresLabel->setFont(SmallFont(10));
     LinkFiguresLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    OfferCopy(LinkFiguresLabel);
+}
+
+void TMainForm::OfferCopy(QLabel* label)
+{
+    // A figure cut at the panel's edge is whole in the tooltip, and copied whole.
+    label->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* copy = new QAction("Copy", label);
+    connect(copy, &QAction::triggered, label, [label] { QGuiApplication::clipboard()->setText(label->toolTip()); });
+    label->addAction(copy);
 }
 
 void TMainForm::PlaceLinkFigures(bool belowClientOptions)
@@ -459,24 +479,44 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (IsRunning() && !Timer1->isActive()) {
+    FollowVisibility();
+}
+
+void TMainForm::FitTreeColumn()
+{
+    if (FitDue)
+        return;
+    FitDue = true;
+    QTimer::singleShot(0, this, [this] {
+        FitDue = false;
+        PortTreeView->resizeColumnToContents(0);
+    });
+}
+
+void TMainForm::FollowVisibility()
+{
+    // The refresh runs while someone can see the window: not hidden in the tray,
+    // not minimized, not closed.
+    const bool seen = isVisible() && !isMinimized();
+    if (!seen || !IsRunning()) {
+        Timer1->stop();
+    } else if (!Timer1->isActive()) {
         Timer1->start();
-        Timer1Timer(); // what changed while hidden shows at once
+        Timer1Timer(); // what changed meanwhile shows at once
     }
 }
 
 void TMainForm::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    // A minimized window that stays on the task bar keeps its refresh; one hidden in
-    // the tray, or closed, does not.
-    if (!isVisible())
-        Timer1->stop();
+    FollowVisibility();
 }
 
 void TMainForm::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        FollowVisibility();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayIcon1->isVisible()
         && QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hidden after the state change has been handled, so the window manager sees

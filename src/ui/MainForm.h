@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 #include <QWidget>
 
@@ -166,6 +168,16 @@ protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // Runs the refresh while the window can be seen, and stops it otherwise.
+    void FollowVisibility();
+    // The figures' context menu: Copy, with every line whole.
+    void OfferCopy(QLabel* label);
+    // Fits the tree's column to the rows in view, once the current event is handled.
+    void FitTreeColumn();
+    bool FitDue = false;
+    // Link nodes' texts that changed while their rows were out of view.
+    void ShowPendingTexts();
+    std::unordered_map<CNetObject*, std::string> PendingTexts;
     // Ctrl+C on a port node copies the port's path, not the node's text.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -46,7 +46,7 @@ void TMainForm::RefreshFigures()
     if (!tag)
         return;
     if (CPortObject* port = tag->Port()) {
-        const ConsoleStatus status = Model->Status(port);
+        const ConsoleStatus status = Model->PortStatus(port);
         if (!status.Ports.empty()) {
             const FigureText figures = PortFigures(status.Ports.front());
             ShowFigures(PortTrafficLabel, figures, 0, 1);
@@ -54,13 +54,10 @@ void TMainForm::RefreshFigures()
         }
         return;
     }
-    QTreeWidgetItem* portNode = node->parent();
-    const ConsoleStatus status = Model->Status(TTreeNode::PortOf(portNode));
-    // The tree lists a port's links in the port's order.
-    const int index = portNode ? portNode->indexOfChild(node) : -1;
-    if (status.Ports.empty() || index < 0 || static_cast<size_t>(index) >= status.Ports.front().Links.size())
+    const ConsoleStatus status = Model->Status(TTreeNode::PortOf(node->parent()), tag->Link());
+    if (status.Ports.empty() || status.Ports.front().Links.empty())
         return;
-    ShowFigures(LinkFiguresLabel, LinkFigures(status.Ports.front().Links[static_cast<size_t>(index)]));
+    ShowFigures(LinkFiguresLabel, LinkFigures(status.Ports.front().Links.front()));
 }
 
 void TMainForm::ShowPortPlace(CPortObject* port)

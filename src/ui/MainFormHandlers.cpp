@@ -330,16 +330,41 @@ void TMainForm::Timer1Timer()
         if (!port)
             continue;
         const QString text = QString::fromStdString(Model->PortText(port));
-        if (!text.isEmpty() && portNode->text(0) != text)
+        if (!text.isEmpty() && portNode->text(0) != text) {
             portNode->setText(0, text);
-        for (int j = 0; j < portNode->childCount(); ++j) {
-            QTreeWidgetItem* node = portNode->child(j);
-            const std::string linkText = Model->ChangedLinkText(port, TTreeNode::LinkOf(node));
-            if (!linkText.empty())
-                node->setText(0, QString::fromStdString(linkText));
+            FitTreeColumn();
+        }
+        for (auto& [link, linkText] : Model->ChangedLinkTexts(port))
+            PendingTexts[link] = std::move(linkText);
+    }
+    ShowPendingTexts();
+    RefreshFigures();
+}
+
+// Only the rows in view are drawn anew; the others keep their new text until they
+// scroll into view. A tick then costs the links that changed and the rows in view,
+// however many links a port has.
+void TMainForm::ShowPendingTexts()
+{
+    if (PendingTexts.empty())
+        return;
+    const int bottom = PortTreeView->viewport()->height();
+    bool drawn = false;
+    for (QTreeWidgetItem* node = PortTreeView->itemAt(0, 0); node; node = PortTreeView->itemBelow(node)) {
+        if (PortTreeView->visualItemRect(node).top() > bottom)
+            break;
+        const auto waiting = PendingTexts.find(TTreeNode::LinkOf(node));
+        if (waiting == PendingTexts.end())
+            continue;
+        const QString text = QString::fromStdString(waiting->second);
+        PendingTexts.erase(waiting);
+        if (node->text(0) != text) {
+            node->setText(0, text);
+            drawn = true;
         }
     }
-    RefreshFigures();
+    if (drawn)
+        FitTreeColumn();
 }
 
 // ---------------------------------------------------------------- model changes
@@ -561,8 +586,11 @@ QTreeWidgetItem* TMainForm::AddUdpNode(QTreeWidgetItem* portNode, CNetObject* li
 void TMainForm::UpdateLinkNodeText(QTreeWidgetItem* node)
 {
     const std::string text = Model ? Model->ChangedLinkText(ParentPort(node), TTreeNode::LinkOf(node), true) : "";
-    if (!text.empty()) // a kind the console does not know keeps its text
-        node->setText(0, QString::fromStdString(text));
+    if (text.empty())
+        return; // a kind the console does not know keeps its text
+    PendingTexts.erase(TTreeNode::LinkOf(node));
+    node->setText(0, QString::fromStdString(text));
+    FitTreeColumn();
 }
 
 void TMainForm::ForgetMenuNode(QTreeWidgetItem* node)
@@ -580,6 +608,7 @@ void TMainForm::DeleteLinkNode(QTreeWidgetItem* node)
     if (!node)
         return;
     ForgetMenuNode(node);
+    PendingTexts.erase(TTreeNode::LinkOf(node));
     delete node; // releases its tag
 }
 

@@ -1,6 +1,7 @@
 // Implements TMonitorForm: the live traffic of one port in a window of its own.
 #include "ui/MonitorForm.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -30,7 +31,10 @@ TMonitorForm::TMonitorForm(ConsoleModel& model, CPortObject* port, QWidget* owne
 
     TrafficEdit = new QPlainTextEdit(this);
     TrafficEdit->setReadOnly(true);
-    TrafficEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A record's header names every link and peer, and may be longer than the
+    // window is wide: it goes on in the next line instead of out of sight.
+    TrafficEdit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    TrafficEdit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     TrafficEdit->setMaximumBlockCount(MaxLines);
     TrafficEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     PauseButton = new QPushButton("&Pause", this);
@@ -44,6 +48,7 @@ TMonitorForm::TMonitorForm(ConsoleModel& model, CPortObject* port, QWidget* owne
     SaveDialog = new QFileDialog(this);
     SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setDirectory(QDir::homePath());
 
     auto* buttons = new QHBoxLayout;
     for (QWidget* control : {static_cast<QWidget*>(PauseButton), static_cast<QWidget*>(ClearButton),
@@ -153,6 +158,7 @@ void TMonitorForm::RefreshTimer()
 
 void TMonitorForm::PauseButtonClick()
 {
+    PauseButton->setText(PauseButton->isChecked() ? "&Resume" : "&Pause");
     // Resumed: what waited in the watch shows at once.
     if (!PauseButton->isChecked())
         RefreshTimer();
@@ -164,6 +170,11 @@ void TMonitorForm::ClearButtonClick()
     TrafficEdit->clear();
     Kept.clear();
     KeptSize = 0;
+    // The counts are of what the view shows.
+    Records = 0;
+    Bytes = 0;
+    Missed = 0;
+    UpdateStatus();
 }
 
 // The view is drawn anew from what it keeps, in the other form.

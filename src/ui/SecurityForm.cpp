@@ -1,9 +1,16 @@
 #include "ui/SecurityForm.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPushButton>
+
+#include "ui/MessageBoxSeam.h"
 
 namespace {
 
@@ -11,13 +18,32 @@ QLineEdit* Edit(QWidget* parent, const std::string& text, const QString& placeho
 {
     auto* edit = new QLineEdit(QString::fromStdString(text), parent);
     edit->setPlaceholderText(placeholder);
-    edit->setMinimumWidth(260);
+    // The hint shows whole.
+    edit->setMinimumWidth(std::max(260, edit->fontMetrics().horizontalAdvance(placeholder) + 24));
     return edit;
+}
+
+// A file's field with its Browse... button, which picks an existing file.
+QWidget* WithBrowse(QWidget* parent, QLineEdit* edit, const QString& title)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(edit);
+    auto* browse = new QPushButton("Browse...", row);
+    browse->setAutoDefault(false);
+    layout->addWidget(browse);
+    QObject::connect(browse, &QPushButton::clicked, edit, [edit, title, parent] {
+        const QString chosen = QFileDialog::getOpenFileName(parent, title, edit->text());
+        if (!chosen.isEmpty())
+            edit->setText(chosen);
+    });
+    return row;
 }
 
 } // namespace
 
-TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog(owner)
+TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog(owner), Fields(fields)
 {
     setWindowTitle("Security");
     setModal(true);
@@ -32,17 +58,17 @@ TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog
     AllowEdit = Edit(this, fields.Allow, "everyone; e.g. 10.0.0.0/8,::1");
     MaxClientsEdit = Edit(this, fields.MaxClients, "no limit");
     form->addRow(TlsCheckBox);
-    form->addRow("Certificate:", CertEdit);
-    form->addRow("Key:", KeyEdit);
-    form->addRow("CA:", CaEdit);
+    form->addRow("Certificate:", WithBrowse(this, CertEdit, "Certificate"));
+    form->addRow("Key:", WithBrowse(this, KeyEdit, "Key"));
+    form->addRow("CA:", WithBrowse(this, CaEdit, "CA"));
     form->addRow("Pin:", PinEdit);
     form->addRow("Allow:", AllowEdit);
     form->addRow("Max clients:", MaxClientsEdit);
 
     // Each field for the kinds that take it.
     const bool tcp = fields.Kind != Udp;
-    for (QWidget* tls : {static_cast<QWidget*>(TlsCheckBox), static_cast<QWidget*>(CertEdit),
-                         static_cast<QWidget*>(KeyEdit), static_cast<QWidget*>(CaEdit)})
+    for (QWidget* tls : {static_cast<QWidget*>(TlsCheckBox), CertEdit->parentWidget(), KeyEdit->parentWidget(),
+                         CaEdit->parentWidget()})
         tls->setEnabled(tcp);
     PinEdit->setEnabled(fields.Kind == TcpClient);
     AllowEdit->setEnabled(fields.Kind != TcpClient);
@@ -50,7 +76,7 @@ TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { OkClick(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
@@ -63,4 +89,26 @@ void TSecurityForm::Read(LinkFields& fields) const
     fields.Tls.Pin = PinEdit->text().toStdString();
     fields.Allow = AllowEdit->text().toStdString();
     fields.MaxClients = MaxClientsEdit->text().toStdString();
+}
+
+void TSecurityForm::OkClick()
+{
+    // Checked here, with the words the add-net dialog's OK would use, so that the
+    // user mends a value where it is typed.
+    LinkFields typed = Fields;
+    Read(typed);
+    LinkCheck check;
+    CheckTrust(typed, check);
+    if (!check.Result) {
+        MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason()),
+                                  windowTitle());
+        using Field = LinkCheck::Field;
+        QLineEdit* at = check.Failed == Field::Allow ? AllowEdit
+            : check.Failed == Field::MaxClients      ? MaxClientsEdit
+            : Fields.Kind == TcpClient && !typed.Tls.Pin.empty() ? PinEdit
+                                                                  : CertEdit;
+        at->setFocus();
+        return;
+    }
+    accept();
 }

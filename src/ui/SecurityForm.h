@@ -8,8 +8,8 @@ class QLineEdit;
 
 // The small dialog behind the add-net dialog's "Security…" button: the allow list
 // and the client limit of the listening kinds, and TLS for the TCP kinds, each field
-// enabled for the kinds that take it. It only collects texts; the add-net dialog's
-// OK checks them with the rest of the link.
+// enabled for the kinds that take it. Its OK checks them as the add-net dialog's OK
+// does, with the same words, and stays open on a value that fails.
 //
 // Window thread only.
 class TSecurityForm : public QDialog {
@@ -29,4 +29,9 @@ public:
     QLineEdit* PinEdit;
     QLineEdit* AllowEdit;
     QLineEdit* MaxClientsEdit;
+
+private:
+    void OkClick();
+
+    LinkFields Fields; // the link's, for its kind
 };

@@ -18,6 +18,8 @@
 using namespace qlntest;
 using qlnapp::Headless;
 using qlnapp::ProgramRun;
+using qlnapp::RunProgram;
+using qlnapp::ConsoleProcess;
 
 namespace {
 
@@ -90,40 +92,102 @@ TEST_F(Headless, EventLinesTellTheStartTheSettingsAndTheStop)
     EXPECT_EQ(quiet.find("notice:"), std::string::npos) << quiet;
 }
 
-// The links and the port tell what happens to them: a server link listening, a client
-// coming and leaving, a client link refused, an application taking and leaving the port.
+// The links and the port tell what happens to them, each link by its port, its place
+// and its label: a port added and removed; links listening, failing and closed; a
+// server's clients connecting and leaving by FIN, reset, TLS close_notify or the
+// console; a TLS client that never finished its handshake refused and never
+// connected; a log that cannot be opened; an application taking and leaving the
+// port; and a follower of the events sees the console's last line.
 TEST_F(Headless, EventLinesTellWhatHappensToLinksAndPorts)
 {
     auto has = [this](const std::string& text) { return Output().find(text) != std::string::npos; };
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
+    const std::string follow = Home.Root + "/follow.out";
+    ConsoleProcess follower(Folder + "quillonctl", follow, {{"events", "--follow"}, false, Home.Root + "/follow.err"});
     std::string path;
     const std::string com = "COM" + std::to_string(AddPort(path));
-    const uint16_t listen = FreePort(), closed = FreePort();
+    // A certificate of this test's own: TlsFiles would live in this test's TMPDIR.
+    const std::string cert = Home.Root + "/server.pem", key = Home.Root + "/server.key";
+    ASSERT_EQ(RunProgram("/usr/bin/openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                                              "-nodes", "-days", "2", "-subj", "/CN=localhost", "-keyout", key, "-out", cert},
+                         Home.Root + "/req").Code, 0);
+    const uint16_t listen = FreePort(), secure = FreePort(), closed = FreePort();
+    const std::string to = "127.0.0.1:" + std::to_string(closed);
     Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1"});
-    Do({"link", "add", com, "tcp-client", "127.0.0.1:" + std::to_string(closed), "--no-reconnect"});
-    const std::string server = com + " tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
-    const std::string client = com + " tcp-client 127.0.0.1:" + std::to_string(closed) + ": ";
-    EXPECT_TRUE(WaitUntil([&] { return has("info: " + server + "listening\n"); })) << Output();
-    EXPECT_TRUE(WaitUntil([&] {
-        return has("warning: " + client + "connect to 127.0.0.1:" + std::to_string(closed) + " failed: Connection refused\n");
-    })) << Output();
+    Do({"link", "add", com, "tcp-client", to, "--no-reconnect"});
+    Do({"link", "add", com, "tcp-client", to, "--no-reconnect"});
+    Do({"link", "add", com, "tcp-server", std::to_string(secure), "--listen", "127.0.0.1", "--tls", "--tls-cert", cert,
+        "--tls-key", key});
+    // A TLS client link of this console to that server, pinned to its certificate.
+    const ProgramRun print = RunProgram("/usr/bin/openssl", {"x509", "-in", cert, "-noout", "-fingerprint", "-sha256"},
+                                        Home.Root + "/fingerprint");
+    const std::string pin = print.Out.substr(print.Out.find('=') + 1, 95);
+    const std::string secureTo = "127.0.0.1:" + std::to_string(secure);
+    Do({"link", "add", com, "tcp-client", secureTo, "--tls", "--tls-pin", pin, "--no-reconnect"});
+    const std::string server = com + " #1 tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
+    const std::string tlsServer = com + " #4 tcp-server 127.0.0.1:" + std::to_string(secure) + ": ";
+    auto client = [&](UniqueFd& peer) { return "client 127.0.0.1:" + std::to_string(LocalPort(peer)); };
 
-    const uint16_t own = [&] {
-        UniqueFd peer = ConnectTo(listen);
-        EXPECT_TRUE(WaitUntil([&] { return has(" client 127.0.0.1:"); })) << Output();
-        return LocalPort(peer);
-    }();
-    const std::string peer = "client 127.0.0.1:" + std::to_string(own);
-    EXPECT_TRUE(WaitUntil([&] { return has("info: " + server + peer + " connected\n") && has("info: " + server + peer + " left"); }))
-        << Output();
+    // A client that closes, one that resets, one still there when its link goes.
+    UniqueFd fin = ConnectTo(listen), reset = ConnectTo(listen), stays = ConnectTo(listen);
+    const std::string byFin = client(fin), byReset = client(reset), byConsole = client(stays);
+    ASSERT_TRUE(WaitUntil([&] { return has(server + byConsole + " connected\n"); })) << Output();
+    fin = UniqueFd();
+    const linger abrupt {1, 0};
+    ASSERT_EQ(setsockopt(reset.Get(), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt), 0);
+    reset = UniqueFd();
+    ASSERT_TRUE(WaitUntil([&] { return has(server + byReset + " left"); })) << Output();
+    // A TLS client that ends its session in order, and one that never shakes hands.
+    const ProgramRun clean = RunProgram("/usr/bin/openssl",
+        {"s_client", "-connect", "127.0.0.1:" + std::to_string(secure)}, Home.Root + "/s_client");
+    UniqueFd plain = ConnectTo(secure);
+    const std::string noHandshake = client(plain);
+    ASSERT_TRUE(SendAll(plain, std::vector<uint8_t>(64, 'x')));
+    ASSERT_TRUE(WaitUntil([&] { return has(tlsServer + "refused " + noHandshake.substr(7)); })) << Output();
+    const std::string log = Home.Root + "/missing/traffic.log";
+    EXPECT_EQ(Ctl({"set", com, "log", log}).Code, 1);
+    // The status names links as the events do, and a log that cannot be opened is
+    // stopped from the start; a listening link changed state when it began to listen.
+    std::map<std::string, std::string> status = Status();
+    EXPECT_EQ(status["ports.0.log.stopped"], "true");
+    EXPECT_EQ(status["ports.0.links.2.name"], qlnapp::Q(com + " #3 tcp-client " + to));
+    EXPECT_NE(status["ports.0.links.0.lastChange"], "0");
+    Do({"link", "remove", com, "1"});
     {
         App application(path);
         EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": an application opened the port\n"); })) << Output();
     }
     EXPECT_TRUE(WaitUntil([&] { return has("info: " + com + ": the application closed the port\n"); })) << Output();
+    Do({"port", "remove", com});
+
+    const std::vector<std::string> lines{
+        "info: " + com + ": added\n",
+        "info: " + server + "listening\n",
+        "warning: " + com + " #2 tcp-client " + to + ": connect to " + to + " failed: Connection refused\n",
+        "warning: " + com + " #3 tcp-client " + to + ": connect to " + to + " failed: Connection refused\n",
+        "info: " + server + byFin + " connected\n",
+        "info: " + server + byFin + " left: closed by the peer\n",
+        "info: " + server + byReset + " left: Connection reset by peer\n",
+        "info: " + server + byConsole + " closed by the console\n",
+        "info: " + tlsServer + "client 127.0.0.1:",
+        " left: TLS close_notify\n",
+        "notice: " + tlsServer + "refused " + noHandshake.substr(7) + ": ",
+        "error: " + com + ": log " + log + " stopped: open: No such file or directory;",
+        "info: " + com + " #5 tcp-client " + secureTo + ": connected to " + secureTo + "\n",
+        "info: " + com + ": removed\n",
+    };
+    for (const std::string& line : lines)
+        EXPECT_TRUE(WaitUntil([&] { return has(line); })) << line << "\nnot in\n" << Output();
+    EXPECT_FALSE(has(tlsServer + noHandshake + " connected")) << Output();
+    // The orderly TLS client was connected once its handshake was done, and left.
+    const size_t up = Output().find(tlsServer + "client 127.0.0.1:");
+    ASSERT_NE(up, std::string::npos);
+    EXPECT_NE(Output().find(" connected\n", up), std::string::npos) << clean.Out << clean.Err;
     console->Signal(SIGTERM);
     EXPECT_EQ(console->WaitForExit(), 0) << Output();
+    EXPECT_EQ(follower.WaitForExit(), 0);
+    EXPECT_TRUE(FileText(follow).ends_with(" notice: console: stopped (SIGTERM)\n")) << FileText(follow);
 }
 
 // A thousand connects from outside a server link's allow list: each is counted in the
@@ -137,7 +201,7 @@ TEST_F(Headless, RefusedConnectsAreCountedAndTheirLinesRateLimited)
     const std::string com = "COM" + std::to_string(AddPort(path));
     const uint16_t listen = FreePort();
     Do({"link", "add", com, "tcp-server", std::to_string(listen), "--listen", "127.0.0.1", "--allow", "127.0.0.2"});
-    const std::string server = com + " tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
+    const std::string server = com + " #1 tcp-server 127.0.0.1:" + std::to_string(listen) + ": ";
     ASSERT_TRUE(WaitUntil([&] { return Output().find(server + "listening\n") != std::string::npos; })) << Output();
 
     constexpr int Connects = 1000;

@@ -393,6 +393,9 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
          "Set send to net delay time failed!\nA delay is a number of milliseconds from 0 up; -5 is negative.\n"},
         {{"set", com, "receive-delay", "-0x10"}, 1, "Set receive from net delay time failed!\nA delay is"},
         {{"link", "add", com, "tcp-client", "h\nx:7000"}, 1, "Remote Address error!\nThe remote address must be one"},
+        {{"link", "add", com, "tcp-client", ":7000"}, 1,
+         "Remote Address error!\nEnter the remote host: a name or an address.\n"},
+        {{"link", "add", com, "tcp-client", "a host:7000"}, 1, "Remote Address error!\nA host name or address has no blanks.\n"},
         {{"link", "add", com, "tcp-client", std::string(10000, 'a') + ":7000"}, 1,
          "Remote Address error!\nA host name has at most 253 characters; this one has 10000.\n"},
         // The window's check of the log file, with its words; the name is kept.

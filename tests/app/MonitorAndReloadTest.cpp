@@ -98,7 +98,7 @@ TEST_F(MonitorAndReload, AMonitorSeesEveryByteOfAMebibyteInOrderAndEndsWithItsPo
     seen.erase(seen.begin(), seen.begin() + static_cast<long>(seen.size() - in.size())); // the dots before
     EXPECT_TRUE(seen == in) << "the monitor's bytes in are not the bytes sent, in order";
     EXPECT_EQ(missed, 0u);
-    EXPECT_EQ(from, "tcp-server " + std::to_string(Server) + " 127.0.0.1:" + std::to_string(LocalPort(peer)));
+    EXPECT_EQ(from, Com + " #1 tcp-server " + std::to_string(Server) + " 127.0.0.1:" + std::to_string(LocalPort(peer)));
     EXPECT_EQ(to, from);
 
     // The port goes: the monitor says so and ends.
@@ -175,7 +175,7 @@ TEST_F(MonitorAndReload, SighupAndReloadReadTheConfigurationAgain)
                                           + "Net2Type=2\nNet2LocalPort=" + std::to_string(added) + "\n"));
     Console->Signal(SIGHUP);
     EXPECT_TRUE(WaitUntil([&] { return Output().find(" notice: config: reloaded ") != std::string::npos; })) << Output();
-    EXPECT_NE(Output().find("info: config: " + Com + ": tcp-server " + std::to_string(added) + " added\n"),
+    EXPECT_NE(Output().find("info: config: " + Com + " #2 tcp-server " + std::to_string(added) + " added\n"),
               std::string::npos)
         << Output();
     EXPECT_TRUE(ConnectTo(added).Valid());
@@ -184,7 +184,7 @@ TEST_F(MonitorAndReload, SighupAndReloadReadTheConfigurationAgain)
                                       std::regex_replace(ini, std::regex("SendToNetDelayTime=0"), "SendToNetDelayTime=9")));
     const ProgramRun reload = Ctl({"reload"});
     EXPECT_EQ(reload.Code, 0) << reload.Err;
-    EXPECT_EQ(reload.Out, Com + ": send delay 9 ms (was 0 ms)\n" + Com + ": tcp-server " + std::to_string(added)
+    EXPECT_EQ(reload.Out, Com + ": send delay 9 ms (was 0 ms)\n" + Com + " #2 tcp-server " + std::to_string(added)
                               + " removed\nreloaded " + Folder + "QuillonConsole.ini: 0 links added, 0 changed, "
                               "1 removed, 1 kept; 1 option changed\n");
     // The kept link's client stayed connected throughout.

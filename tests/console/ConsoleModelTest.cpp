@@ -173,6 +173,11 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string("h\0x", 3)},
         Refusal{"ClientHostOf10000Characters", TcpClient, "", "7000", "Remote Address error!",
                 "A host name has at most 253 characters; this one has 10000.", "", std::string(10000, 'a')},
+        // A host that names nothing: empty, or with a blank.
+        Refusal{"ClientHostEmpty", TcpClient, "", "7000", "Remote Address error!",
+                "Enter the remote host: a name or an address.", "", ""},
+        Refusal{"UdpHostWithABlank", Udp, "{FREE}", "7000", "Remote Address error!",
+                "A host name or address has no blanks.", "", "host .example"},
         Refusal{"UdpHostWithA64CharacterLabel", Udp, "{FREE}", "7000", "Remote Address error!",
                 "Each part of a host name between dots has at most 63 characters; one has 64.", "",
                 "www." + std::string(64, 'a') + ".example"},
@@ -396,8 +401,9 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
     Start({3});
     const ConsoleStatus::Port port = Model->Status().Ports.at(0);
     EXPECT_EQ(port.LogFilename, "");
-    ASSERT_EQ(port.Links.size(), 1u);
+    ASSERT_EQ(port.Links.size(), 2u);
     EXPECT_EQ(port.Links[0].RemoteAddr, "192.0.2.9");
+    EXPECT_EQ(port.Links[1].RemoteAddr, "a b");
     std::vector<std::string> said;
     for (const Event& event : EventLog::Instance().Since(0)) {
         if (event.Level == EventLevel::Warning && event.Text.starts_with(ConfigPath() + ":"))

@@ -103,7 +103,7 @@ TEST_F(TrafficWatchTest, SeesThePortsTrafficUntilTheConsoleStops)
         records.insert(records.end(), taken.begin(), taken.end());
         return !records.empty();
     }));
-    EXPECT_EQ(records[0].Where, "udp " + std::to_string(udp) + " 127.0.0.1:" + std::to_string(LocalPort(peer)));
+    EXPECT_EQ(records[0].Where, "COM3 #1 udp " + std::to_string(udp) + " 127.0.0.1:" + std::to_string(LocalPort(peer)));
     ASSERT_TRUE(app.WriteAll({'t', 'w', 'o'}));
     ASSERT_EQ(RecvExactly(peer, 3), (std::vector<uint8_t> {'t', 'w', 'o'}));
     ASSERT_TRUE(WaitUntil([&] { return wakes == 2; }));

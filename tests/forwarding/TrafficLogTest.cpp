@@ -201,8 +201,8 @@ TEST_F(TrafficLogTest, AFullDiskStopsTheLogOnceAndItResumesWhenThereIsRoom)
     const std::vector<Event> said = EventLog::Instance().Since(0);
     ASSERT_EQ(said.size(), 2u);
     EXPECT_EQ(said[0].Text,
-              path + " stopped: write: No space left on device; records are lost until it can be written again");
-    EXPECT_TRUE(said[1].Text.starts_with(path + " resumed; ")) << said[1].Text;
+              "log " + path + " stopped: write: No space left on device; records are lost until it can be written again");
+    EXPECT_TRUE(said[1].Text.starts_with("log " + path + " resumed; ")) << said[1].Text;
 }
 
 } // namespace

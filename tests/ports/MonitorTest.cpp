@@ -68,7 +68,7 @@ TEST_F(MonitorTest, AMonitorThatKeepsUpSeesEveryByteOfAMebibyteInOrder)
     EXPECT_EQ(Missed, 0u);
     EXPECT_TRUE(Bytes(true) == in) << "the records in do not hold the bytes in their order";
     EXPECT_TRUE(Bytes(false) == out) << "the records out do not hold the bytes in their order";
-    const std::string link = "tcp-client 127.0.0.1:" + std::to_string(LocalPort(listener)) + " 127.0.0.1:"
+    const std::string link = "COM" + std::to_string(Core.Port->GetPortNumber()) + " #1 tcp-client 127.0.0.1:" + std::to_string(LocalPort(listener)) + " 127.0.0.1:"
         + std::to_string(LocalPort(listener));
     for (const TrafficRecord& record : Records) {
         ASSERT_EQ(record.Where, link);
@@ -99,7 +99,7 @@ TEST_F(MonitorTest, AChunkFromTwoPeersIsARecordPerPeer)
         TakeAll();
         return Records.size() == 2;
     }));
-    const std::string from = "tcp-server " + std::to_string(listen) + " 127.0.0.1:";
+    const std::string from = "COM" + std::to_string(Core.Port->GetPortNumber()) + " #1 tcp-server " + std::to_string(listen) + " 127.0.0.1:";
     EXPECT_EQ(Records[0].Where, from + std::to_string(LocalPort(first)));
     EXPECT_EQ(Records[1].Where, from + std::to_string(LocalPort(second)));
     EXPECT_EQ(Records[0].Time, Records[1].Time);

@@ -29,6 +29,7 @@ public:
     }
     CCriticalSection* Lock() const override { return &OwnLock; }
     std::string Name() const override { return "COM0"; }
+    size_t LinkPosition(const CNetObject&) const override { return 1; }
 
     std::vector<uint8_t> Received;
     bool Full = false;

@@ -11,6 +11,9 @@
 #include "platform/devices/DeviceStore.h"
 #include "support/ParamName.h"
 #include "ui/SecurityForm.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include "UiTestSupport.h"
 
 using namespace qlnui;
@@ -263,21 +266,30 @@ TEST_F(AddPortFormTest, AddressesAndLineControlGoWithTheirKinds)
 }
 
 // The security dialog offers each kind its own fields; what it took goes with the
-// kinds that take it, and OK refuses a bad entry with the entry and why.
+// kinds that take it, the add-net dialog says in one line what is set, and both OKs
+// refuse a bad entry with the entry and why.
 TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
 {
     TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
     EXPECT_FALSE(form.SecurityButton->isHidden());
-    LinkFields server {TcpServer, "", "", "30000", "", false, "10.0.0.0/8", "4"};
+    LinkFields server {TcpServer, "", "", "30000", "", false, "10.0.0.0/8, ::1", "4"};
     server.Tls = {true, "/c.pem", "/k.pem", "/ca.pem"};
     form.SetLink(server);
     EXPECT_EQ(form.Link(), server);
+    EXPECT_EQ(form.SecuritySummaryLabel->toolTip(), "Security: TLS, client certificates, allow 2 entries, at most 4 clients");
 
     TSecurityForm security(nullptr, form.Link());
     EXPECT_TRUE(security.MaxClientsEdit->isEnabled());
     EXPECT_FALSE(security.PinEdit->isEnabled());
-    EXPECT_EQ(security.AllowEdit->text(), "10.0.0.0/8");
+    EXPECT_EQ(security.AllowEdit->text(), "10.0.0.0/8, ::1");
     security.AllowEdit->setText("10.0.0.0/33");
+    security.show();
+    security.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    ASSERT_EQ(Boxes.Calls.size(), 1u);
+    EXPECT_EQ(Boxes.Calls[0].Text, "Allow List error!\n10.0.0.0/33: prefix longer than 32");
+    EXPECT_TRUE(security.isVisible());
+    EXPECT_EQ(security.focusWidget(), security.AllowEdit);
+    Boxes.Calls.clear();
     security.Read(form.Trust);
 
     form.TCPClientRadioButton->setChecked(true);

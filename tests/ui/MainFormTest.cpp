@@ -90,15 +90,22 @@ TEST_F(MainFormTest, StartShowsThePortsAndSelectsTheFirst)
     EXPECT_EQ(Form->OSVersionLabel->text(), "For Linux");
     EXPECT_EQ(Form->size(), QSize(600, 400));
     EXPECT_EQ(Form->MenuNode, nullptr);
+    // The panel's captions fit their places in the font the window gets here.
+    for (QWidget* box : {static_cast<QWidget*>(Form->LogModeCheckBox), static_cast<QWidget*>(Form->LogTimestampsCheckBox)})
+        EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString();
 }
 
-// Hidden (in the tray), the window's refresh does not run: an idle console wakes for
-// nothing; shown again, it runs and redraws at once.
+// Hidden (in the tray) or minimized, the window's refresh does not run: an idle
+// console wakes for nothing; shown again, it runs and redraws at once.
 TEST_F(MainFormTest, TheRefreshRunsOnlyWhileTheWindowIsShown)
 {
     Form->hide();
     EXPECT_FALSE(Form->Timer1->isActive());
     Form->show();
+    EXPECT_TRUE(Form->Timer1->isActive());
+    Form->setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(Form->Timer1->isActive());
+    Form->setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(Form->Timer1->isActive());
 }
 

@@ -1,5 +1,7 @@
 // "Monitor..." on a port: the live traffic in a window of its own, paused, cleared,
 // shown as text, saved, and ended with the console; the tree after a reload.
+#include <QDir>
+#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,7 +49,7 @@ TEST_F(MonitorFormTest, ShowsTheTrafficLiveAndCanPauseClearSwitchAndSave)
     EXPECT_TRUE(monitor->isVisible());
     EXPECT_EQ(monitor->windowTitle(), "COM3 Monitor");
 
-    const QString to = QString(" O 6 to udp %1 127.0.0.1:%2\n").arg(local).arg(qlntest::LocalPort(peer));
+    const QString to = QString(" O 6 to COM3 #1 udp %1 127.0.0.1:%2\n").arg(local).arg(qlntest::LocalPort(peer));
     ASSERT_TRUE(app.WriteAll({'A', 'T', 'I', '\r', '\n', 0}));
     EXPECT_TRUE(Shows(monitor, to + "  41 54 49 0D 0A 00                                ATI...\n"))
         << monitor->ShownText().toStdString();
@@ -56,11 +58,13 @@ TEST_F(MonitorFormTest, ShowsTheTrafficLiveAndCanPauseClearSwitchAndSave)
 
     // Paused, nothing new shows; resumed, what passed meanwhile does.
     monitor->PauseButton->click();
+    EXPECT_EQ(monitor->PauseButton->text(), "&Resume");
     ASSERT_TRUE(app.WriteAll({'x'}));
     ASSERT_EQ(qlntest::RecvExactly(peer, 7).size(), 7u);
     ProcessUntil([] { return false; }, 0.2);
     EXPECT_FALSE(monitor->ShownText().contains(" O 1 to "));
     monitor->PauseButton->click();
+    EXPECT_EQ(monitor->PauseButton->text(), "&Pause");
     EXPECT_TRUE(Shows(monitor, " O 1 to ")) << monitor->ShownText().toStdString();
 
     const std::string path = Home.Root + "/shown.txt";
@@ -69,8 +73,10 @@ TEST_F(MonitorFormTest, ShowsTheTrafficLiveAndCanPauseClearSwitchAndSave)
     EXPECT_EQ(QString::fromStdString(qlntest::FileText(path)), monitor->ShownText());
     EXPECT_FALSE(monitor->SaveTo(QString::fromStdString(path + "/x"), why));
     EXPECT_TRUE(why.startsWith(QString::fromStdString(path + "/x: "))) << why.toStdString();
+    EXPECT_EQ(monitor->SaveDialog->directory().absolutePath(), QDir::homePath());
     monitor->ClearButton->click();
     EXPECT_TRUE(monitor->ShownText().isEmpty());
+    EXPECT_TRUE(monitor->StatusLabel->text().startsWith("0 records, 0 bytes")) << monitor->StatusLabel->text().toStdString();
 
     // The console stops: the monitor says so and keeps what it shows.
     ASSERT_TRUE(app.WriteAll({'y'}));

@@ -2,11 +2,13 @@
 // traffic, the reason under each refusal, Enter and unapplied edits, editing a link
 // in place, the console's own numbers in the add dialog, copying the port's path,
 // the log picker and the tray menu.
+#include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,8 +236,9 @@ TEST_F(WindowAidsTest, EnterAppliesAnEditAndAnUnappliedValueIsItalic)
 }
 
 // Edit Net shows a server link's allow list, client limit and TLS again, and OK
-// with them unchanged keeps them; the figures show the certificate to pin and a
-// peer turned away.
+// with them unchanged keeps them; the figures show the certificate to pin, a peer
+// turned away and when the link began to listen, and Copy takes them whole; the
+// tree marks TLS, and a pinned client link names its pin.
 TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
 {
     const qlntest::TlsFiles& files = qlntest::TlsFiles::Get();
@@ -248,6 +251,16 @@ TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
     const UniqueFd outsider = qlntest::ConnectTo(listen);
     EXPECT_TRUE(FiguresShow(PortNode(0)->child(0), {"Allow: 127.0.0.2", "At most 2 clients", files.Server.Pin,
                                                      "Refused 1, last " + PeerText(outsider) + ": not in the allow list"}));
+    EXPECT_FALSE(Form->LinkFiguresLabel->toolTip().contains("Last change: never"));
+    ASSERT_EQ(Form->LinkFiguresLabel->actions().size(), 1);
+    Form->LinkFiguresLabel->actions().front()->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Form->LinkFiguresLabel->toolTip());
+    EXPECT_TRUE(PortNode(0)->child(0)->text(0).endsWith("  [TLS]")) << PortNode(0)->child(0)->text(0).toStdString();
+    LinkFields pinned {TcpClient, "127.0.0.1", "9", ""};
+    pinned.Tls = {true, "", "", "", files.Server.Pin};
+    ASSERT_NE(Add(pinned), nullptr);
+    EXPECT_TRUE(FiguresShow(PortNode(0)->child(1), {"TLS pinned " + files.Server.Pin}));
+    Tree().setCurrentItem(PortNode(0)->child(0));
 
     RightClick(PortNode(0)->child(0));
     ModalDriver driver([&](TAddPortForm& dialog) {
@@ -304,7 +317,8 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
     // Unchanged, the server keeps its listening socket and its client.
     edit(1, {[](TAddPortForm& dialog) { dialog.OKButton->click(); }});
     EXPECT_NE(LinkOf(PortNode(0)->child(1)), server);
-    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1").arg(listen));
+    // The tree marks what the link carries beyond raw bytes after its node text.
+    EXPECT_EQ(PortNode(0)->child(1)->text(0), QString("(1) TCP Server / Listen Port 127.0.0.1:%1  [RFC 2217]").arg(listen));
 
     // The UDP link, to another remote port: it keeps its bound socket.
     edit(2, {[](TAddPortForm& dialog) {

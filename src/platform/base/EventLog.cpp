@@ -36,6 +36,17 @@ bool WriteNow(const std::string& line)
     return written >= 0 || errno != EAGAIN;
 }
 
+// The console's own lines, which no bound counts away.
+bool Unbounded(std::string_view source)
+{
+    return source.empty() || source == "console" || source == "config" || source == "store";
+}
+
+std::string MoreText(uint64_t more)
+{
+    return std::to_string(more) + " more event" + (more == 1 ? "" : "s") + " in one second";
+}
+
 } // namespace
 
 EventLog& EventLog::Instance()
@@ -118,17 +129,22 @@ void EventLog::Say(EventLevel level, std::string_view source, std::string_view t
 void EventLog::SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now)
 {
     SayOverBursts(now);
-    if (!source.empty()) {
+    if (!Unbounded(source)) {
         Burst& burst = Bursts.try_emplace(std::string(source)).first->second;
         if (now - burst.SecondStart >= 1000) {
             burst.SecondStart = now;
             burst.Lines = 0;
+            BurstsDue = std::min(BurstsDue, now + 1000);
         }
         if (++burst.Lines > BurstLines) {
             ++burst.Suppressed;
             if (static_cast<int>(level) < static_cast<int>(burst.Level))
                 burst.Level = level;
             ArmFlush(); // the count is said once the second is over, even if nothing follows
+            return;
+        }
+        if (!TotalAllows(level, 1, now)) {
+            ArmFlush();
             return;
         }
     }
@@ -141,7 +157,7 @@ void EventLog::ArmFlush()
 {
     if (!Wake || WakeArmed)
         return;
-    const bool burstOpen = std::any_of(Bursts.begin(), Bursts.end(), [](const auto& entry) {
+    const bool burstOpen = Total.Suppressed > 0 || std::any_of(Bursts.begin(), Bursts.end(), [](const auto& entry) {
         return entry.second.Suppressed > 0;
     });
     if (!burstOpen && Waiting.empty() && !Lost)
@@ -181,21 +197,44 @@ void EventLog::Record(EventLevel level, std::string_view source, std::string_vie
         Recent.pop_front();
 }
 
+void EventLog::SayTotal(int64_t now)
+{
+    if (now - Total.SecondStart < 1000)
+        return;
+    if (Total.Suppressed)
+        Record(Total.Level, "console", MoreText(Total.Suppressed), now);
+    Total = Burst {};
+    Total.SecondStart = now;
+}
+
+bool EventLog::TotalAllows(EventLevel level, uint64_t events, int64_t now)
+{
+    SayTotal(now);
+    if (++Total.Lines <= TotalLines)
+        return true;
+    Total.Suppressed += events;
+    if (static_cast<int>(level) < static_cast<int>(Total.Level))
+        Total.Level = level;
+    return false;
+}
+
 void EventLog::SayOverBursts(int64_t now)
 {
+    SayTotal(now);
+    // Many sources cost a look at each only when one of their seconds is over.
+    if (now < BurstsDue)
+        return;
+    BurstsDue = INT64_MAX;
     for (auto it = Bursts.begin(); it != Bursts.end();) {
         Burst& burst = it->second;
         if (now - burst.SecondStart < 1000) {
+            BurstsDue = std::min(BurstsDue, burst.SecondStart + 1000);
             ++it;
             continue;
         }
-        if (burst.Suppressed) {
-            const uint64_t more = burst.Suppressed;
-            const EventLevel level = burst.Level;
-            burst = Burst {};
-            Record(level, it->first, std::to_string(more) + " more event" + (more == 1 ? "" : "s") + " in one second",
-                   now);
-        }
+        // A source's count is a line of its own, within the whole console's bound.
+        if (burst.Suppressed && TotalAllows(burst.Level, burst.Suppressed, now))
+            Record(burst.Level, it->first, MoreText(burst.Suppressed), now);
         // A quiet source is forgotten, so that many sources cost nothing for long.
         it = Bursts.erase(it);
     }
@@ -283,6 +322,8 @@ void EventLog::Reset()
     std::lock_guard<std::mutex> hold(Mutex);
     Recent.clear();
     Bursts.clear();
+    Total = Burst {};
+    BurstsDue = 0;
     Waiting.clear();
     WaitingBytes = 0;
     Lost = 0;

@@ -31,7 +31,11 @@ struct Event {
 // block (a full pipe or a stopped terminal would otherwise stall the pump); what
 // cannot go yet waits in a bounded queue, and what does not fit is counted and said
 // later in one line. A source that says more than BurstLines lines in a second has
-// the rest counted and said as one "N more" line once its second is over.
+// the rest counted and said as one "N more" line once its second is over; and the
+// console as a whole says at most TotalLines lines a second about its ports and
+// links, the rest counted alike (a thousand links failing at once are a thousand
+// sources). The lines of the console itself and of its configuration ("console",
+// "config", "store") are never counted away: a start or a reload says all it found.
 //
 // The last Kept events stay readable for `quillonctl events`.
 //
@@ -41,6 +45,7 @@ class EventLog {
 public:
     static constexpr size_t Kept = 1000;
     static constexpr int BurstLines = 10;
+    static constexpr int TotalLines = 100;
 
     static EventLog& Instance();
 
@@ -99,6 +104,11 @@ private:
     void SayLocked(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void Record(EventLevel level, std::string_view source, std::string_view text, int64_t now); // mutex held
     void SayOverBursts(int64_t now); // mutex held
+    // Whether one more line of a port or link fits in the whole console's second;
+    // counts `events` as not written when it does not.
+    bool TotalAllows(EventLevel level, uint64_t events, int64_t now); // mutex held
+    // Says the whole console's count once its second is over.
+    void SayTotal(int64_t now); // mutex held
     void Drain(); // mutex held
     void ArmFlush(); // mutex held
 
@@ -111,6 +121,8 @@ private:
     uint64_t Next = 1;
     std::deque<Event> Recent;
     std::map<std::string, Burst, std::less<>> Bursts;
+    Burst Total; // every port's and link's lines together
+    int64_t BurstsDue = 0; // no source's second ends before this
     std::deque<std::string> Waiting; // lines standard error could not take yet
     size_t WaitingBytes = 0;
     uint64_t Lost = 0; // lines that did not fit in Waiting

@@ -5,6 +5,7 @@
 
 #include "platform/base/EventLog.h"
 #include "platform/base/Failure.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -43,6 +44,38 @@ TEST_F(EventLogTest, ABurstOfOneSourceIsCutAndCountedWhileOthersGoOn)
     const std::vector<Event> kept = EventLog::Instance().Since(0);
     EXPECT_EQ(kept.size(), size_t(EventLog::BurstLines) + 1);
     EXPECT_EQ(kept.front().Number + kept.size() - 1, kept.back().Number);
+}
+
+// A thousand links failing at once are a thousand sources: the console as a whole
+// writes at most TotalLines of their lines in a second and counts the rest, per
+// source or in all; the configuration's lines are never counted away.
+TEST_F(EventLogTest, ManySourcesAreBoundTogetherButTheConfigurationIsNot)
+{
+    constexpr int Links = 1000, Bursting = 20;
+    for (int i = 0; i < Links; ++i)
+        SayEvent(EventLevel::Warning, "COM1 #" + std::to_string(i + 1) + " tcp-client 127.0.0.1:9", "failed");
+    for (int i = 0; i < Bursting; ++i)
+        SayEvent(EventLevel::Notice, "COM2 #1 tcp-server 7000", "refused");
+    for (int i = 0; i < 300; ++i)
+        SayEvent(EventLevel::Info, "config", "COM" + std::to_string(i + 1) + ": send delay 5 ms (was 0 ms)");
+    EXPECT_EQ(Lines.size(), size_t(EventLog::TotalLines) + 300);
+    // Once the second is over, the counts say how many were not written: the whole
+    // console's (at the most severe level it counted), and the bursting source's own.
+    auto counted = [this] {
+        uint64_t more = 0;
+        for (const std::string& line : Lines) {
+            const size_t end = line.find(" more events in one second");
+            if (end != std::string::npos)
+                more += std::stoull(line.substr(line.rfind(": ", end) + 2));
+        }
+        return more;
+    };
+    ASSERT_TRUE(qlntest::WaitUntil([&] {
+        EventLog::Instance().Flush();
+        return counted() == uint64_t(Links + Bursting - EventLog::TotalLines);
+    }, 5)) << counted();
+    EXPECT_NE(Lines[EventLog::TotalLines + 300].find(" warning: console: "), std::string::npos)
+        << Lines[EventLog::TotalLines + 300];
 }
 
 TEST_F(EventLogTest, LevelsAreFilteredAndWrittenAsTheJournalReadsThem)
