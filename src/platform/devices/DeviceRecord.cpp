@@ -87,6 +87,10 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
     Section section = Section::None;
     bool valid = true;
     ForEachLine(text, [&](std::string_view view) {
+        // A last line cut after its CR ends there too: the CR is no part of a value,
+        // which could not be written back with it.
+        if (!view.empty() && view.back() == '\r')
+            view.remove_suffix(1);
         const std::string line(view);
         if (line.empty())
             return true;
