@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const char* key : {"Net1RemoteAddr", "NetCount", "a", "k"})
             probes.emplace_back(section, key);
 
-    while (!in.Empty()) {
+    for (int ops = 0; !in.Empty() && ops < 16; ++ops) {
         const uint8_t op = in.Byte();
         const std::string section = Name(in), key = Name(in);
         const std::string value = op & 8 ? in.Text() : Name(in);
