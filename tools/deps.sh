@@ -9,6 +9,9 @@ qln_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxkbcommon-dev lib
 # grab and convert the windows.
 qln_screenshot_packages=(xvfb xauth x11-utils x11-apps imagemagick xdotool)
 
+# Only for tools/fuzz.sh: clang 14 and its libFuzzer and sanitizer runtimes.
+qln_fuzz_packages=(clang libclang-rt-14-dev)
+
 # Installs the packages named (default: qln_packages) that are missing.
 qln_install_deps() {
     local missing=()

@@ -209,7 +209,8 @@ ControlReply RunControlCommand(ConsoleModel& model, const ControlCommand& comman
         const ConsoleStatus status = model.Status();
         if (command.Follow)
             return Done(StatusFacts(status));
-        return Done(command.Json ? StatusJson(status, running) : StatusText(status, running));
+        const InstancePaths where = InstancePaths::For();
+        return Done(command.Json ? StatusJson(status, running, where) : StatusText(status, running, where));
     }
     if (command.Action == Verb::Events)
         return Events(command);

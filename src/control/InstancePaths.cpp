@@ -1,71 +1,68 @@
 #include "control/InstancePaths.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/base/Folders.h"
 #include "platform/base/UniqueFd.h"
 
 namespace {
 
-std::string EnvOr(const char* name, const char* fallback)
+std::string Octal(unsigned mode)
 {
-    const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode & 07777);
+    return text;
 }
 
-const char* const OwnFolderHint = " Set XDG_RUNTIME_DIR to a folder of your own (mode 0700).";
+// Why the folder is not one of this user's own (`tighten`: a looser mode is made
+// 0700 instead), or empty. Looked at through a descriptor that did not follow a
+// link, so that the checks and the mode change are of the folder itself.
+std::string OwnFolderProblem(const std::string& folder, bool tighten)
+{
+    const std::string named = "The runtime folder " + folder;
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd) {
+        const int error = errno;
+        return named + (error == ELOOP || error == ENOTDIR
+                            ? " is not a folder of its own (a symbolic link or a file)."
+                            : " cannot be used: " + std::string(std::strerror(error)) + ".");
+    }
+    if (::fstat(fd.Get(), &st) != 0)
+        return named + " cannot be used: " + std::strerror(errno) + ".";
+    if (st.st_uid != ::geteuid())
+        return named + " belongs to user " + std::to_string(st.st_uid) + ", not to this one.";
+    if ((st.st_mode & 07777) == 0700)
+        return {};
+    if (!tighten)
+        return named + " has mode " + Octal(st.st_mode) + ", not 0700.";
+    if (::fchmod(fd.Get(), 0700) != 0)
+        return named + " cannot be made private: " + std::strerror(errno) + ".";
+    return {};
+}
 
 } // namespace
 
 std::string InstancePaths::FolderProblem(const std::string& folder)
 {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0)
-        return "The runtime folder " + folder + " cannot be used: " + std::strerror(errno) + ".";
-    if (!S_ISDIR(st.st_mode))
-        return "The runtime folder " + folder + " is not a folder.";
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
-        return {};
-    if ((st.st_mode & S_ISVTX) == 0)
-        return "The runtime folder " + folder
-            + " can be written by other users and is not sticky: another user could put files in the "
-              "console's place."
-            + OwnFolderHint;
-    if (st.st_uid != ::geteuid() && st.st_uid != 0)
-        return "The runtime folder " + folder + " can be written by other users and belongs to user "
-            + std::to_string(st.st_uid) + ", who could remove the console's files." + OwnFolderHint;
-    return {};
+    return OwnFolderProblem(folder, false);
 }
 
-std::string InstancePaths::PrivateTemporaryFolder(std::string& problem)
+std::string InstancePaths::PrivateStateFolder(std::string& problem)
 {
-    const std::string folder = EnvOr("TMPDIR", "/tmp") + "/quillon-" + std::to_string(::geteuid());
+    const std::string folder = StateFolder() + "/run";
     problem.clear();
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (!MakeFolders(StateFolder(), PrivateFolderMode) || (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)) {
         problem = "The runtime folder " + folder + " cannot be made: " + std::strerror(errno) + ".";
         return folder;
     }
-    // Looked at through a descriptor that did not follow a link, so that the checks
-    // and the mode change are of the folder itself.
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!fd) {
-        const int error = errno;
-        problem = "The runtime folder " + folder
-            + (error == ELOOP || error == ENOTDIR ? " is not a folder of its own (a symbolic link or a file)."
-                                                  : " cannot be used: " + std::string(std::strerror(error)) + ".");
-    } else if (::fstat(fd.Get(), &st) != 0) {
-        problem = "The runtime folder " + folder + " cannot be used: " + std::strerror(errno) + ".";
-    } else if (st.st_uid != ::geteuid()) {
-        problem = "The runtime folder " + folder + " belongs to user " + std::to_string(st.st_uid)
-            + ", not to this one." + OwnFolderHint;
-    } else if ((st.st_mode & 07777) != 0700 && ::fchmod(fd.Get(), 0700) != 0) {
-        problem = "The runtime folder " + folder + " cannot be made private: " + std::strerror(errno) + ".";
-    }
+    problem = OwnFolderProblem(folder, true);
     return folder;
 }
 
@@ -73,16 +70,29 @@ InstancePaths InstancePaths::For(const std::string& folder)
 {
     InstancePaths paths;
     paths.Folder = folder;
-    if (paths.Folder.empty()) {
-        paths.Folder = EnvOr("XDG_RUNTIME_DIR", "");
-        if (paths.Folder.empty())
-            paths.Folder = PrivateTemporaryFolder(paths.Problem);
+    if (!folder.empty()) {
+        paths.Problem = FolderProblem(folder);
+    } else {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime && *runtime) {
+            paths.Folder = runtime;
+            if (std::string why = FolderProblem(paths.Folder); !why.empty()) {
+                why[0] = 't'; // "The runtime folder …" goes on after a colon
+                paths.Passed = "XDG_RUNTIME_DIR is not used: " + why;
+            }
+        }
+        if (paths.Folder.empty() || !paths.Passed.empty())
+            paths.Folder = PrivateStateFolder(paths.Problem);
     }
-    if (paths.Problem.empty())
-        paths.Problem = FolderProblem(paths.Folder);
-    const std::string stem = paths.Folder + "/QLN_Console";
+    // The control socket has the longest name of the three.
+    const bool fits = paths.Folder.size() + std::strlen("/QLN_Console.ctl") <= MaxSocketPath;
+    const std::string stem = paths.Folder + (fits ? "/QLN_Console" : "/q");
     paths.Lock = stem + ".lock";
     paths.Raise = stem;
     paths.Control = stem + ".ctl";
+    if (paths.Problem.empty() && paths.Control.size() > MaxSocketPath)
+        paths.Problem = "The runtime folder " + paths.Folder + " has too long a path for a local socket ("
+            + std::to_string(paths.Folder.size()) + " bytes; at most "
+            + std::to_string(MaxSocketPath - std::strlen("/q.ctl")) + ").";
     return paths;
 }

@@ -375,18 +375,16 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
-std::string StatusJson(const ConsoleStatus& status, bool running)
+std::string StatusJson(const ConsoleStatus& status, bool running, const InstancePaths& where)
 {
-    return JsonObject()
-               .Num("version", 1)
-               .Bool("running", running)
-               .Bool("window", status.Window)
-               .Raw("ports", JsonArray(status.Ports, PortJson))
-               .Close()
-        + "\n";
+    JsonObject json;
+    json.Num("version", 1).Bool("running", running).Bool("window", status.Window);
+    if (!where.Folder.empty())
+        json.Str("runtimeFolder", where.Folder).Str("runtimeFolderNote", where.Passed);
+    return json.Raw("ports", JsonArray(status.Ports, PortJson)).Close() + "\n";
 }
 
-std::string StatusText(const ConsoleStatus& status, bool running)
+std::string StatusText(const ConsoleStatus& status, bool running, const InstancePaths& where)
 {
     std::string text;
     if (!running)
@@ -421,5 +419,7 @@ std::string StatusText(const ConsoleStatus& status, bool running)
                 text += "     " + LastFailureText(link) + "\n";
         }
     }
+    if (!where.Folder.empty())
+        text += "Runtime folder " + where.Folder + (where.Passed.empty() ? "" : " (" + where.Passed + ")") + "\n";
     return text;
 }

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "console/ConsoleStatus.h"
+#include "control/InstancePaths.h"
 
 // The console's status as quillonctl prints it. `running` false: no console runs,
 // and the status is that of the installed ports and their configured links as a
@@ -21,11 +22,14 @@
 // "not-listening"), text (as the window's tree shows it), bytesSent, bytesReceived,
 // lastChange (ms since 1970, 0: never), lastError with lastErrorTime (ms since
 // 1970, 0: never) and lastErrorPast (the link came up since). "window" says whether
-// the console shows its window.
-std::string StatusJson(const ConsoleStatus& status, bool running);
+// the console shows its window. "runtimeFolder" is the folder of the lock and the
+// sockets (`where`), "runtimeFolderNote" why XDG_RUNTIME_DIR was not used ("" when
+// it was, or is unset); both are left out without a folder.
+std::string StatusJson(const ConsoleStatus& status, bool running, const InstancePaths& where = {});
 
-// The same for a person: the window's texts, one port and its links per block.
-std::string StatusText(const ConsoleStatus& status, bool running);
+// The same for a person: the window's texts, one port and its links per block, then
+// "Runtime folder <folder>" with the note, if any.
+std::string StatusText(const ConsoleStatus& status, bool running, const InstancePaths& where = {});
 
 // "last failure 2026-12-07 17:30:01.123 (past): Connection refused", "(past)" once
 // the link came up after it; empty for a link that never failed.

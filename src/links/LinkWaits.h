@@ -3,7 +3,7 @@
 
 class CSocket;
 class ReadinessWait;
-class WaitReport;
+struct WaitReport;
 
 // What a link arms its waits with after a pump step: the pump's readiness wait for
 // its sockets, and the port's due time for what no descriptor reports (a reconnect

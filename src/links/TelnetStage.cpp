@@ -57,7 +57,15 @@ void TelnetStage::Release(Bytes& down)
     }
     if (Session.Suspended())
         return;
-    const size_t block = std::min(Holding(), ReleaseBlock);
+    size_t block = std::min(Holding(), ReleaseBlock);
+    // A block never ends between the two bytes of an escaped 0xFF: the session's own
+    // messages may follow it on the wire, and a lone IAC would make the first of them
+    // data. Every run of IAC bytes held is whole pairs from where a block starts.
+    size_t iacs = 0;
+    while (iacs < block && Held[HeldSent + block - 1 - iacs] == TelnetCodec::IAC)
+        ++iacs;
+    if (iacs % 2 == 1)
+        ++block;
     const auto from = Held.begin() + static_cast<std::ptrdiff_t>(HeldSent);
     down.insert(down.end(), from, from + static_cast<std::ptrdiff_t>(block));
     HeldSent += block;

@@ -3,8 +3,13 @@
 
 #include <cerrno>
 
+#include "platform/base/EventLog.h"
+#include "platform/base/TickCount.h"
+
 ReadinessWait::ReadinessWait() : Epoll(::epoll_create1(EPOLL_CLOEXEC))
 {
+    if (!Epoll)
+        Created = Failure::OfCall("epoll_create1");
 }
 
 ReadinessWait::~ReadinessWait()
@@ -35,14 +40,19 @@ void ReadinessWait::Update(WaitRegistration& registration, int fd, uint64_t open
     if (!live) {
         // Whatever was registered before went with its descriptor.
         registration.Forget();
-        if (fd < 0 || events == 0)
+        if (fd < 0 || events == 0 || (fd == registration.RefusedFd && opening == registration.RefusedOpening))
             return;
         epoll_event entry {};
         entry.events = events;
         entry.data.u64 = NextToken;
         if (::epoll_ctl(Epoll.Get(), EPOLL_CTL_ADD, fd, &entry) != 0
-            && (errno != EEXIST || ::epoll_ctl(Epoll.Get(), EPOLL_CTL_MOD, fd, &entry) != 0))
-            return; // not waited on; the owner's next step tries again
+            && (errno != EEXIST || ::epoll_ctl(Epoll.Get(), EPOLL_CTL_MOD, fd, &entry) != 0)) {
+            const Failure failure = Failure::OfCall("epoll_ctl");
+            registration.Fd = fd;
+            registration.Opening = opening;
+            Refuse(registration, "cannot be waited on (" + failure.Text() + ")");
+            return;
+        }
         registration.Wait = this;
         registration.Fd = fd;
         registration.Opening = opening;
@@ -62,10 +72,25 @@ void ReadinessWait::Update(WaitRegistration& registration, int fd, uint64_t open
     epoll_event entry {};
     entry.events = events;
     entry.data.u64 = registration.Token;
-    if (::epoll_ctl(Epoll.Get(), EPOLL_CTL_MOD, fd, &entry) == 0)
+    if (::epoll_ctl(Epoll.Get(), EPOLL_CTL_MOD, fd, &entry) == 0) {
         registration.Wanted = events;
-    else
-        Erase(registration); // gone under us: the next update registers it afresh
+        return;
+    }
+    const Failure failure = Failure::OfCall("epoll_ctl");
+    Refuse(registration, "cannot be waited on (" + failure.Text() + ")");
+}
+
+void ReadinessWait::Refuse(WaitRegistration& registration, const std::string& why)
+{
+    const int fd = registration.Fd;
+    const uint64_t opening = registration.Opening;
+    if (registration.Token != 0 && registration.Wait == this && fd >= 0)
+        ::epoll_ctl(Epoll.Get(), EPOLL_CTL_DEL, fd, nullptr); // may be gone already; nothing more to undo
+    Erase(registration);
+    registration.RefusedFd = fd;
+    registration.RefusedOpening = opening;
+    SayEvent(EventLevel::Error, "pump",
+             "descriptor " + std::to_string(fd) + " " + why + "; it is out of the wait until it is opened again");
 }
 
 void ReadinessWait::Remove(WaitRegistration& registration)
@@ -75,18 +100,40 @@ void ReadinessWait::Remove(WaitRegistration& registration)
     registration.Forget();
 }
 
-bool ReadinessWait::AddOwn(int fd, uint64_t token)
+Failure ReadinessWait::AddOwn(int fd, uint64_t token)
 {
+    if (fd < 0)
+        return Failure::Said("no descriptor");
     epoll_event entry {};
     entry.events = EPOLLIN;
     entry.data.u64 = token;
-    return fd >= 0 && ::epoll_ctl(Epoll.Get(), EPOLL_CTL_ADD, fd, &entry) == 0;
+    return ::epoll_ctl(Epoll.Get(), EPOLL_CTL_ADD, fd, &entry) == 0 ? Failure {} : Failure::OfCall("epoll_ctl");
 }
 
-int ReadinessWait::Wait(epoll_event* events, int capacity, int timeout)
+int ReadinessWait::Wait(epoll_event* events, int capacity, int timeout, Failure& failure)
 {
     const int found = ::epoll_wait(Epoll.Get(), events, capacity, timeout);
-    return found < 0 ? 0 : found; // EINTR: as a wait that found nothing
+    ++Waits;
+    if (found >= 0)
+        return found;
+    if (errno == EINTR)
+        return 0; // as a wait that found nothing
+    failure = Failure::OfCall("epoll_wait");
+    return -1;
+}
+
+bool ReadinessWait::KeepsFailing(Entry& entry, uint32_t events)
+{
+    if (!(events & (EPOLLERR | EPOLLHUP))) {
+        entry.FailingSince = 0;
+        return false;
+    }
+    if (entry.FailingSince == 0 || entry.FailingLast + 1 != Waits) {
+        entry.FailingSince = Waits;
+        entry.FailingTick = GetTickCount32();
+    }
+    entry.FailingLast = Waits;
+    return Waits - entry.FailingSince + 1 >= FailingWaits && TickDiff(GetTickCount32(), entry.FailingTick) >= FailingMs;
 }
 
 bool ReadinessWait::Deliver(uint64_t token, uint32_t events)
@@ -94,12 +141,17 @@ bool ReadinessWait::Deliver(uint64_t token, uint32_t events)
     const auto it = Entries.find(token);
     if (it == Entries.end())
         return false;
-    const Entry& entry = it->second;
+    Entry& entry = it->second;
     if (entry.Target) {
         entry.Target->Events |= events;
         entry.Target->Reported = true;
     }
     if (entry.Owner)
         entry.Owner->Reported = true;
+    // The owner hears of this report still; the wait no longer does.
+    if (KeepsFailing(entry, events))
+        Refuse(*entry.Registration, "reported " + std::string(events & EPOLLERR ? "an error" : "a hang-up")
+                                       + " at every wait for " + std::to_string(FailingMs / 1000)
+                                       + " s while nothing took it");
     return true;
 }

@@ -39,4 +39,7 @@ private:
     uint64_t Opening = 0;
     uint32_t Wanted = 0;
     uint64_t Token = 0;
+    // The descriptor and opening the wait refused: not taken again until another.
+    int RefusedFd = -1;
+    uint64_t RefusedOpening = 0;
 };

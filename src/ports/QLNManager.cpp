@@ -9,6 +9,7 @@
 
 #include "net/HostResolver.h"
 #include "net/NetIO.h"
+#include "platform/base/EventLog.h"
 #include "platform/base/Folders.h"
 #include "platform/base/TickCount.h"
 #include "net/ReadinessWait.h"
@@ -34,6 +35,10 @@ void Drain(int eventFd)
 constexpr uint64_t StopToken = 1;
 constexpr uint64_t WakeToken = 2;
 constexpr uint64_t OpenNoticeToken = 3;
+// What the event log names the pump by.
+const char* const PumpSource = "pump";
+// Without a working wait for its own descriptors the pump looks at them this often.
+constexpr int LookMs = 100;
 
 std::string PortName(int number)
 {
@@ -107,6 +112,14 @@ int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
 
 int CQLNManager::StartRest()
 {
+    // A pump that could not be stopped or woken must not start: its stop would never come.
+    Failure broken = Readiness->CreateFailure();
+    if (!StopEvent || !WakeEvent)
+        broken = Failure::Said("no event descriptor for the pump (eventfd failed)");
+    if (broken) {
+        SayEvent(EventLevel::Error, PumpSource, "cannot start: " + broken.Text());
+        return 0;
+    }
     // Every accepted connection of a server link is a descriptor: a burst of clients
     // must not run into the soft limit while the hard one allows more.
     rlimit limit {};
@@ -194,21 +207,63 @@ uint64_t CQLNManager::PassCount()
 // done for the others. A change by the window thread (it touched the lock), an
 // answer of the resolver or an application opening a port wakes the wait and has
 // every port served once.
+//
+// An own descriptor the wait does not take is looked at after every wait, and no
+// wait lasts longer than LookMs; a wait that fails is said once and replaced by a
+// look at the own descriptors every LookMs, after which every port is served: the
+// pump goes on, slower, and always hears its stop.
 void CQLNManager::Run()
 {
     {
         CGuard guard(ManagerLock.get());
         ManagerLock->MarkQuietThread();
     }
-    Readiness->AddOwn(StopEvent.Get(), StopToken);
-    Readiness->AddOwn(WakeEvent.Get(), WakeToken);
-    Readiness->AddOwn(PortDriver::Instance().OpenNoticeFd(), OpenNoticeToken);
+    bool looking = false; // some own descriptor is looked at, not waited for
+    const struct {
+        int Fd;
+        uint64_t Token;
+        const char* What;
+    } own[] = {{StopEvent.Get(), StopToken, "the stop event"},
+               {WakeEvent.Get(), WakeToken, "the wake event"},
+               {PortDriver::Instance().OpenNoticeFd(), OpenNoticeToken, "the notice of applications opening ports"}};
+    for (const auto& one : own) {
+        if (one.Fd < 0)
+            continue; // no notice on this system: the ports look for applications themselves
+        if (const Failure failure = Readiness->AddOwn(one.Fd, one.Token)) {
+            SayEvent(EventLevel::Error, PumpSource,
+                     std::string(one.What) + " cannot be waited on (" + failure.Text() + "); the pump looks at it every "
+                         + std::to_string(LookMs) + " ms");
+            looking = true;
+        }
+    }
 
     std::vector<epoll_event> events(256);
+    // Room after the wait's reports for the own descriptors looked at.
+    const int waitCapacity = static_cast<int>(events.size()) - 3;
+    bool waitBroken = false;
     bool everyPort = true; // the first step serves every port
     int timeout = 0;
     for (;;) {
-        const int found = Readiness->Wait(events.data(), static_cast<int>(events.size()), everyPort ? 0 : timeout);
+        int wait = everyPort ? 0 : timeout;
+        if ((looking || waitBroken) && (wait < 0 || wait > LookMs))
+            wait = LookMs;
+        int found = 0;
+        if (!waitBroken) {
+            Failure failure;
+            found = Readiness->Wait(events.data(), waitCapacity, wait, failure);
+            if (found < 0) {
+                SayEvent(EventLevel::Error, PumpSource,
+                         "the wait failed (" + failure.Text() + "); from now on every port is served every "
+                             + std::to_string(LookMs) + " ms");
+                waitBroken = true;
+                found = 0;
+                wait = 0;
+            }
+        }
+        if (looking || waitBroken) {
+            found += LookAtOwn(own[0].Fd, own[1].Fd, own[2].Fd, waitBroken ? wait : 0, events.data() + found);
+            everyPort = everyPort || waitBroken;
+        }
         CGuard guard(ManagerLock.get());
         for (int i = 0; i < found; ++i) {
             const uint64_t token = events[i].data.u64;
@@ -237,6 +292,24 @@ void CQLNManager::Run()
         everyPort = false;
         Passes.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+int CQLNManager::LookAtOwn(int stop, int wake, int notice, int timeout, epoll_event* out)
+{
+    pollfd fds[3] = {{stop, POLLIN, 0}, {wake, POLLIN, 0}, {notice, POLLIN, 0}};
+    const uint64_t tokens[3] = {StopToken, WakeToken, OpenNoticeToken};
+    if (::poll(fds, 3, timeout) <= 0)
+        return 0; // nothing, or a signal: the pass goes on as after an empty wait
+    int found = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (fds[i].fd >= 0 && (fds[i].revents & POLLIN)) {
+            out[found] = epoll_event {};
+            out[found].events = EPOLLIN;
+            out[found].data.u64 = tokens[i];
+            ++found;
+        }
+    }
+    return found;
 }
 
 int CQLNManager::ServePorts(bool everyPort)

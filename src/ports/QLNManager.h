@@ -17,6 +17,7 @@ class DeviceInfoSet;
 class DeviceStore;
 struct DeviceInfo;
 class ReadinessWait;
+struct epoll_event;
 
 // Window handle of the stand-in toolkit: the owner of messages the device code shows.
 using WindowHandle = void*;
@@ -91,6 +92,9 @@ private:
     // (`everyPort`: all of them). Answers how long the next wait may last (-1: until
     // something is reported).
     int ServePorts(bool everyPort);
+    // Polls the pump's own descriptors (-1: none) up to `timeout` ms; a report for
+    // each one readable, under its token, goes to `out` (room for three). How many.
+    static int LookAtOwn(int stop, int wake, int notice, int timeout, epoll_event* out);
 
     std::unique_ptr<CCriticalSection> ManagerLock;
     WindowHandle Window;

@@ -5,6 +5,8 @@
 #include <QLocalSocket>
 #include <QVariant>
 
+#include "platform/base/EventLog.h"
+
 namespace {
 
 // What a later start sends; anything else on the socket is ignored.
@@ -91,6 +93,8 @@ SingleInstance::Claim SingleInstance::Take(bool askToRaise)
     Server.setSocketOptions(QLocalServer::UserAccessOption);
     // Without the socket the console still runs; a later start then only ends.
     Server.listen(ServerPath());
+    if (!Paths.Passed.empty())
+        SayEvent(EventLevel::Warning, "console", Paths.Passed + " The lock and the sockets are in " + Paths.Folder + ".");
     return Claim::First;
 }
 

@@ -248,19 +248,16 @@ TEST_F(Headless, ASaveOnAFullDiskFailsTheCommandAndKeepsTheFile)
     EXPECT_NE(Ini().find("SendToNetDelayTime=78\nReceiveFromNetDelayTime=5\n"), std::string::npos) << Ini();
 }
 
-// Without XDG_RUNTIME_DIR, another user's links and locked file at the console's
-// names in the shared temporary folder do not matter: the console's files are in a
-// folder of its own. A runtime folder others may write into is refused by name.
+// A runtime folder others may write into (a shared sticky folder, with another
+// user's links and locked file at the console's names) is passed over with a word:
+// the console's files go in a folder of its own under the state folder, and status
+// says which. A state folder another user holds is refused by name.
 TEST_F(Headless, TheRuntimeFilesAreInAFolderNoOtherUserCanWriteInto)
 {
-    const std::string shared = Home.Root + "/shared", writable = Home.Root + "/open";
+    const std::string shared = Home.Root + "/shared", own = Home.Root + "/state/quillon/run";
     ASSERT_TRUE(mkdir(shared.c_str(), 0) == 0 && chmod(shared.c_str(), 01777) == 0);
-    setenv("TMPDIR", shared.c_str(), 1);
-    unsetenv("XDG_RUNTIME_DIR");
-    const std::string uid = std::to_string(geteuid());
-    const std::vector<std::string> names{"QLN_Console", "QLN_Console.ctl", "QLN_Console-" + uid,
-                                         "QLN_Console-" + uid + ".lock"};
-    for (const std::string& name : names)
+    setenv("XDG_RUNTIME_DIR", shared.c_str(), 1);
+    for (const std::string name : {"QLN_Console", "QLN_Console.ctl"})
         ASSERT_TRUE(symlink("/nowhere", (shared + "/" + name).c_str()) == 0
                     && lchown((shared + "/" + name).c_str(), 65534, 65534) == 0);
     WriteFileText(shared + "/QLN_Console.lock", "1\nQuillonConsole\n");
@@ -268,18 +265,22 @@ TEST_F(Headless, TheRuntimeFilesAreInAFolderNoOtherUserCanWriteInto)
     ASSERT_TRUE(fchown(planted.Get(), 65534, 65534) == 0 && flock(planted.Get(), LOCK_EX | LOCK_NB) == 0);
     auto console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
-    EXPECT_TRUE(Exists(shared + "/quillon-" + uid + "/QLN_Console.ctl"));
+    EXPECT_TRUE(Exists(own + "/QLN_Console.ctl"));
+    const std::string passed = "XDG_RUNTIME_DIR is not used: the runtime folder " + shared + " has mode 1777, not 0700.";
+    EXPECT_NE(Output().find(passed + " The lock and the sockets are in " + own + "."), std::string::npos) << Output();
+    EXPECT_NE(Do({"status"}).find("Runtime folder " + own + " (" + passed + ")\n"), std::string::npos);
+    EXPECT_NE(Do({"status", "--json"}).find("\"runtimeFolder\":\"" + own + "\",\"runtimeFolderNote\":\"" + passed + "\""),
+              std::string::npos);
     console->Signal(SIGTERM);
     ASSERT_EQ(console->WaitForExit(), 0) << Output();
 
-    ASSERT_TRUE(mkdir(writable.c_str(), 0) == 0 && chmod(writable.c_str(), 0777) == 0);
-    setenv("XDG_RUNTIME_DIR", writable.c_str(), 1);
-    const std::string why = "The runtime folder " + writable + " can be written by other users and is not sticky";
+    unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+    const std::string why = "The runtime folder " + own + " belongs to user 65534, not to this one.";
     EXPECT_EQ(Launch()->WaitForExit(), 1);
     EXPECT_NE(Output().find("Quillon Console: CreateMutex() failed! " + why), std::string::npos) << Output();
     const ProgramRun run = Ctl({"status"});
     EXPECT_TRUE(run.Code == 1 && run.Err.starts_with("quillonctl: " + why)) << run.Err;
-    EXPECT_TRUE(Names(writable).empty());
 }
 
 // Idle connections to the control socket, as a monitor or a script that leaves them
@@ -306,7 +307,7 @@ TEST_P(IdleConnections, ACommandIsAnsweredAndTheIdleOnesAreDropped)
     ASSERT_GE(idle.size(), std::min<size_t>(GetParam(), 100));
     const auto start = std::chrono::steady_clock::now();
     const ProgramRun run = Ctl({"status"});
-    EXPECT_TRUE(run.Code == 0 && run.Out == "No ports.\n") << run.Err;
+    EXPECT_TRUE(run.Code == 0 && run.Out == "No ports.\nRuntime folder " + InstancePaths::For().Folder + "\n") << run.Err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << idle.size() << " idle";
     char byte;
     EXPECT_TRUE(WaitUntil([&] { return read(idle.front().Get(), &byte, 1) == 0; }, 5)) << "the first one stays";

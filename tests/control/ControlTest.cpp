@@ -1,6 +1,7 @@
 // quillonctl's words and the control protocol as the console reads them from an
 // untrusted client; the JSON text of the status; the single-instance lock.
 #include <functional>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -319,6 +320,21 @@ TEST(StatusReportTest, AStoppedLogSaysWhySinceWhenAndWhatWasLost)
               std::string::npos);
 }
 
+// Which folder holds the lock and the sockets, and why XDG_RUNTIME_DIR was passed over.
+TEST(StatusReportTest, TheRuntimeFolderIsSaid)
+{
+    InstancePaths where;
+    where.Folder = "/home/ann/.local/state/quillon/run";
+    where.Passed = "XDG_RUNTIME_DIR is not used: the runtime folder /tmp has mode 1777, not 0700.";
+    const std::string text = StatusText(ConsoleStatus {}, true, where);
+    EXPECT_TRUE(text.ends_with("No ports.\nRuntime folder " + where.Folder + " (" + where.Passed + ")\n")) << text;
+    EXPECT_NE(StatusJson(ConsoleStatus {}, true, where)
+                  .find("\"runtimeFolder\":\"" + where.Folder + "\",\"runtimeFolderNote\":\"" + where.Passed + "\""),
+              std::string::npos);
+    where.Passed.clear();
+    EXPECT_TRUE(StatusText(ConsoleStatus {}, false, where).ends_with("\nRuntime folder " + where.Folder + "\n"));
+}
+
 TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
 {
     qlntest::TempFolder folder;
@@ -348,11 +364,14 @@ TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
 
 struct RuntimeRow {
     const char* Name;
-    bool Xdg;              // XDG_RUNTIME_DIR names it; else the fallback quillon-<uid> in TMPDIR
+    bool Xdg;              // XDG_RUNTIME_DIR names the folder made; else it is unset
     const char* Made;      // "" none, "dir" a folder, "file", "link" a link to a folder
     unsigned Mode;         // of the folder made
     uid_t Owner;
-    std::string Problem;   // "{F}": the folder; empty: used, and private afterwards when the fallback
+    size_t Length;         // of the folder's path (its name padded); 0: as it comes
+    bool Used;             // the folder made is the one used (else: $XDG_STATE_HOME/quillon/run)
+    std::string Problem;   // "{F}": the folder used
+    std::string Passed;    // "{X}": the folder XDG_RUNTIME_DIR names
 };
 
 void PrintTo(const RuntimeRow& row, std::ostream* out)
@@ -362,14 +381,17 @@ void PrintTo(const RuntimeRow& row, std::ostream* out)
 
 class RuntimeFolderTest : public ::testing::TestWithParam<RuntimeRow> {};
 
-TEST_P(RuntimeFolderTest, IsUsedOnlyWhenNoOtherUserCanPutFilesInIt)
+TEST_P(RuntimeFolderTest, IsAFolderNoOtherUserCanWriteInto)
 {
     const RuntimeRow& row = GetParam();
     qlntest::TempHome home;
-    setenv("TMPDIR", home.Root.c_str(), 1);
-    const std::string folder = row.Xdg ? home.Root + "/run" : home.Root + "/quillon-" + std::to_string(geteuid());
+    const std::string state = home.Root + "/state/quillon/run";
+    std::string folder = row.Xdg ? home.Root + "/xdg" : state;
+    if (row.Length > folder.size())
+        folder += std::string(row.Length - folder.size(), 'x');
     row.Xdg ? setenv("XDG_RUNTIME_DIR", folder.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
     const std::string made = row.Made;
+    std::filesystem::create_directories(home.Root + "/state/quillon");
     if (made == "dir" || made == "link")
         mkdir((folder + (made == "link" ? ".real" : "")).c_str(), 0700);
     if (made == "link")
@@ -380,38 +402,48 @@ TEST_P(RuntimeFolderTest, IsUsedOnlyWhenNoOtherUserCanPutFilesInIt)
         (void)!(chmod(folder.c_str(), row.Mode) + chown(folder.c_str(), row.Owner, row.Owner));
 
     const InstancePaths paths = InstancePaths::For();
-    EXPECT_EQ(paths.Lock, folder + "/QLN_Console.lock");
-    std::string problem = row.Problem;
-    if (const size_t at = problem.find("{F}"); at != std::string::npos)
-        problem.replace(at, 3, folder);
-    EXPECT_EQ(paths.Problem, problem);
+    const std::string used = row.Used ? folder : state;
+    EXPECT_EQ(paths.Folder, used);
+    const bool fits = used.size() + std::string("/QLN_Console.ctl").size() <= 107;
+    EXPECT_EQ(paths.Lock, used + (fits ? "/QLN_Console.lock" : "/q.lock"));
+    EXPECT_EQ(paths.Control, used + (fits ? "/QLN_Console.ctl" : "/q.ctl"));
+    auto fill = [&](std::string text) {
+        for (const auto& [mark, with] : {std::pair<std::string, std::string>{"{F}", used}, {"{X}", folder}})
+            if (const size_t at = text.find(mark); at != std::string::npos)
+                text.replace(at, 3, with);
+        return text;
+    };
+    EXPECT_EQ(paths.Problem, fill(row.Problem));
+    EXPECT_EQ(paths.Passed, fill(row.Passed));
     struct stat st {};
-    const bool privateFolder = lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700;
-    EXPECT_TRUE(privateFolder || !problem.empty() || row.Xdg);
+    const bool privateFolder = lstat(used.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700;
+    EXPECT_TRUE(privateFolder || !paths.Problem.empty());
 }
 
-const std::string Own = " Set XDG_RUNTIME_DIR to a folder of your own (mode 0700).";
 const std::string NotOwn = "The runtime folder {F} is not a folder of its own (a symbolic link or a file).";
-const std::string Open = "The runtime folder {F} can be written by other users and is not sticky: another user "
-                         "could put files in the console's place." + Own;
+const std::string Passed = "XDG_RUNTIME_DIR is not used: the runtime folder {X} ";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RuntimeFolderTest,
     ::testing::Values(
-        RuntimeRow{"FallbackIsMadePrivate", false, "", 0, 0, ""},
-        RuntimeRow{"FallbackLeftOpenIsTightened", false, "dir", 0755, 0, ""},
-        RuntimeRow{"FallbackThatIsALink", false, "link", 0, 0, NotOwn},
-        RuntimeRow{"FallbackThatIsAFile", false, "file", 0, 0, NotOwn},
-        RuntimeRow{"FallbackOfAnotherUser", false, "dir", 0700, 65534,
-                   "The runtime folder {F} belongs to user 65534, not to this one." + Own},
-        RuntimeRow{"Private", true, "dir", 0700, 0, ""},
-        RuntimeRow{"WritableByOthers", true, "dir", 0777, 0, Open},
-        RuntimeRow{"WritableByTheGroup", true, "dir", 0770, 0, Open},
-        RuntimeRow{"StickyAndRoots", true, "dir", 01777, 0, ""},
-        RuntimeRow{"StickyAndAnotherUsers", true, "dir", 01777, 65534,
-                   "The runtime folder {F} can be written by other users and belongs to user 65534, who could "
-                   "remove the console's files." + Own},
-        RuntimeRow{"Missing", true, "", 0, 0, "The runtime folder {F} cannot be used: No such file or directory."}),
+        RuntimeRow{"StateFolderIsMadePrivate", false, "", 0, 0, 0, false, "", ""},
+        RuntimeRow{"StateFolderLeftOpenIsTightened", false, "dir", 0755, 0, 0, true, "", ""},
+        RuntimeRow{"StateFolderThatIsALink", false, "link", 0, 0, 0, true, NotOwn, ""},
+        RuntimeRow{"StateFolderThatIsAFile", false, "file", 0, 0, 0, true, NotOwn, ""},
+        RuntimeRow{"StateFolderOfAnotherUser", false, "dir", 0700, 65534, 0, true,
+                   "The runtime folder {F} belongs to user 65534, not to this one.", ""},
+        RuntimeRow{"Private", true, "dir", 0700, 0, 0, true, "", ""},
+        RuntimeRow{"WritableByOthers", true, "dir", 0777, 0, 0, false, "", Passed + "has mode 0777, not 0700."},
+        RuntimeRow{"StickyAndShared", true, "dir", 01777, 0, 0, false, "", Passed + "has mode 1777, not 0700."},
+        RuntimeRow{"ReadableByTheGroup", true, "dir", 0750, 0, 0, false, "", Passed + "has mode 0750, not 0700."},
+        RuntimeRow{"OfAnotherUser", true, "dir", 0700, 65534, 0, false, "",
+                   Passed + "belongs to user 65534, not to this one."},
+        RuntimeRow{"ALink", true, "link", 0, 0, 0, false, "", Passed + "is not a folder of its own (a symbolic link or a file)."},
+        RuntimeRow{"Missing", true, "", 0, 0, 0, false, "", Passed + "cannot be used: No such file or directory."},
+        RuntimeRow{"LongPathTakesShortNames", true, "dir", 0700, 0, 92, true, "", ""},
+        RuntimeRow{"LongestPathForShortNames", true, "dir", 0700, 0, 101, true, "", ""},
+        RuntimeRow{"PathTooLongForASocket", true, "dir", 0700, 0, 102, true,
+                   "The runtime folder {F} has too long a path for a local socket (102 bytes; at most 101).", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

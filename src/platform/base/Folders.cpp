@@ -37,11 +37,6 @@ std::string ConfigHome()
     return EnvOr("XDG_CONFIG_HOME", Home() + "/.config");
 }
 
-std::string RuntimeFolder()
-{
-    return EnvOr("XDG_RUNTIME_DIR", EnvOr("TMPDIR", "/tmp"));
-}
-
 std::string ExecutablePath()
 {
     char buf[4096];

@@ -11,8 +11,6 @@ std::string StateFolder();
 std::string DeviceLinkFolder();
 // $XDG_CONFIG_HOME (default ~/.config).
 std::string ConfigHome();
-// $XDG_RUNTIME_DIR, or the system temp folder.
-std::string RuntimeFolder();
 // Folder of the running executable, with a trailing '/'.
 std::string ExecutableFolder();
 // Full path of the running executable.

@@ -87,6 +87,10 @@ bool DeviceRecord::Parse(const std::string& text, DeviceRecord& record)
     Section section = Section::None;
     bool valid = true;
     ForEachLine(text, [&](std::string_view view) {
+        // CRs at the end of a line are line ends (also on a last line without LF): no
+        // value ends in one, since it could not be written back with it.
+        while (!view.empty() && view.back() == '\r')
+            view.remove_suffix(1);
         const std::string line(view);
         if (line.empty())
             return true;

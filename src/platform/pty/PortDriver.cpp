@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/EventLog.h"
+#include "platform/base/Failure.h"
 #include "platform/base/Folders.h"
 #include "platform/pty/LineTermios.h"
 
@@ -298,10 +300,26 @@ void PortDriver::Flush(Device& device)
         return;
     size_t done = 0;
     while (done < device.Pending.size()) {
-        ssize_t n = write(device.Master.Get(), device.Pending.data() + done, device.Pending.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
+        const ssize_t n = write(device.Master.Get(), device.Pending.data() + done, device.Pending.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        const int error = n < 0 ? errno : 0;
+        if (error == EINTR)
+            continue;
+        // EAGAIN: the master is full. EIO on the master means no application holds
+        // the port; it is not an error. Either way the bytes wait.
+        if (error != EAGAIN && error != EIO && error != 0) {
+            // Any other error stays: the bytes could never go, and a wait for room
+            // would wake for them again and again.
+            const Failure failure = Failure::OfCall("write", error);
+            SayEvent(EventLevel::Error, "COM" + std::to_string(device.Number),
+                     "the port did not take bytes for the application (" + failure.Text() + "); "
+                         + std::to_string(device.Pending.size() - done) + " bytes dropped");
+            done = device.Pending.size();
+        }
+        break;
     }
     device.Pending.erase(device.Pending.begin(), device.Pending.begin() + static_cast<std::ptrdiff_t>(done));
 }
