@@ -390,13 +390,14 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
         allow += i < 218 ? "10.1.1.1," : "10.1.1.10,";
     allow += "192.168.100.0/24";
     ASSERT_EQ(allow.size(), 2048u);
-    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=5\nNet1Type=1\n"
+    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=6\nNet1Type=1\n"
                                          "Net1RemoteAddr=h\rx\nNet1RemotePort=7\nNet2Type=3\nNet2LocalPort=9\n"
                                          "Net2RemotePort=9\nNet2RemoteAddr=" + std::string(254, 'a')
                                          + "\nNet3Type=2\nNet3LocalPort=9\n"
                                          + std::string("Net3LocalAddr=127.0.0.1\0x\n", 26)
                                          + "Net4Type=1\nNet4RemoteAddr=192.0.2.9\nNet4RemotePort=7\n"
-                                         + "Net5Type=2\nNet5LocalPort=9\nNet5Allow=" + allow + "\n");
+                                         + "Net5Type=2\nNet5LocalPort=9\nNet5Allow=" + allow + "\n"
+                                         + "Net6Type=1\nNet6RemoteAddr=a b\nNet6RemotePort=7\n");
     EventLog::Instance().Reset(); // a source's burst of earlier tests would hold its lines back
     Start({3});
     const ConsoleStatus::Port port = Model->Status().Ports.at(0);
@@ -411,7 +412,7 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
     }
     EXPECT_EQ(said, (std::vector<std::string>{":2: [COM3] LogFilename", ":5: [COM3] Net1RemoteAddr",
                                               ":10: [COM3] Net2RemoteAddr", ":13: [COM3] Net3LocalAddr",
-                                              ":19: [COM3] Net5Allow"}));
+                                              ":19: [COM3] Net5Allow", ":21: [COM3] Net6RemoteAddr"}));
 }
 
 } // namespace

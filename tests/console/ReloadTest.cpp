@@ -184,7 +184,7 @@ TEST_F(ReloadTest, NewSettingsThatCannotServeLeaveTheOldLinkRunning)
     EXPECT_EQ(said, (std::vector<std::string> {
                         "COM3: send delay 5 ms (was 0 ms)",
                         "COM3 #1 tcp-server " + port + " kept: the new settings of link 1 cannot serve",
-                        "COM3: tcp-server " + other + " added",
+                        "COM3 #2 tcp-server " + other + " added",
                         Path + ":4: [COM3] link 1: cannot serve: localhost: not an IPv4 or IPv6 address",
                         Path + ":7: [COM3] link 2: cannot serve: /no/c.pem: No such file or directory",
                         Path + ":13: [COM3] Net3LocalPort=abc: not a number; link 3 left out",
