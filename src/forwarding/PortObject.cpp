@@ -1,10 +1,17 @@
-// Implements CPortObject: construction, destruction, accessors and the driver handle.
+// Implements CPortObject: construction, destruction, accessors and the device.
 #include "forwarding/PortObject.h"
 
-CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver)
-    : PortNumber(portNumber), ManagerLock(managerLock), HostNames(resolver)
+#include "forwarding/PtyPortDevice.h"
+
+CPortObject::CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver,
+                         std::unique_ptr<PortDevice> device)
+    : PortNumber(portNumber),
+      ManagerLock(managerLock),
+      HostNames(resolver),
+      Device(device ? std::move(device) : std::make_unique<PtyPortDevice>(portNumber)),
+      Links(*this, managerLock),
+      Recorder("COM" + std::to_string(portNumber), Links)
 {
-    Log.SetPortName(Name());
 }
 
 void CPortObject::SetWait(ReadinessWait* wait)
@@ -15,10 +22,7 @@ void CPortObject::SetWait(ReadinessWait* wait)
 
 CPortObject::~CPortObject()
 {
-    for (auto& link : NetLinks)
-        link->DiscardBacklog("the console stops");
-    while (!NetLinks.empty())
-        RemoveLink(NetLinks.front().get());
+    Links.RemoveAll();
     // The master outlives the port (the driver keeps it): it leaves the wait here.
     if (Wait)
         Wait->Remove(MasterRegistration);
@@ -34,13 +38,13 @@ int32_t CPortObject::GetPortNumber()
 DriverHandle CPortObject::GetDriverHandle()
 {
     CGuard guard(ManagerLock);
-    return DriverHandleValue;
+    return Device->Handle();
 }
 
 CPortObject::NetLinkList& CPortObject::GetNetLinks()
 {
     CGuard guard(ManagerLock);
-    return NetLinks;
+    return Links.List();
 }
 
 int32_t CPortObject::GetSendToNetDelayTime()
@@ -72,69 +76,67 @@ void CPortObject::SetReceiveFromNetDelayTime(int32_t milliseconds)
 int32_t CPortObject::GetLogMode()
 {
     CGuard guard(ManagerLock);
-    return Log.Mode();
+    return Recorder.Log().Mode();
 }
 
 void CPortObject::SetLogMode(int32_t mode)
 {
     CGuard guard(ManagerLock);
-    Log.SetMode(mode);
+    Recorder.Log().SetMode(mode);
 }
 
 bool CPortObject::GetLogTimestamps()
 {
     CGuard guard(ManagerLock);
-    return Log.Timestamps();
+    return Recorder.Log().Timestamps();
 }
 
 void CPortObject::SetLogTimestamps(bool on)
 {
     CGuard guard(ManagerLock);
-    Log.SetTimestamps(on);
+    Recorder.Log().SetTimestamps(on);
 }
 
 void CPortObject::AddTap(std::shared_ptr<TrafficTap> tap)
 {
     CGuard guard(ManagerLock);
-    if (tap)
-        Taps.push_back(std::move(tap));
+    Recorder.AddTap(std::move(tap));
 }
 
 void CPortObject::RemoveTap(const TrafficTap* tap)
 {
     CGuard guard(ManagerLock);
-    std::erase_if(Taps, [tap](const auto& held) { return held.get() == tap; });
+    Recorder.RemoveTap(tap);
 }
 
 std::string CPortObject::GetLogFilename()
 {
     CGuard guard(ManagerLock);
-    return Log.FileName();
+    return Recorder.Log().FileName();
 }
 
 TrafficLogState CPortObject::GetLogState()
 {
     CGuard guard(ManagerLock);
-    return Log.State();
+    return Recorder.Log().State();
 }
 
-int CPortObject::OpenDriver()
+Failure CPortObject::OpenDriver()
 {
     QLN_ASSERT_HELD(ManagerLock);
-    if (DriverHandleValue != INVALID_DRIVER_HANDLE)
-        return 1;
-    DriverHandleValue = PortDriver::Instance().Open(PortNumber);
-    // The device may be a new one since the handle was last open.
+    if (Device->Handle() != INVALID_DRIVER_HANDLE)
+        return {};
+    Failure failed = Device->Open();
+    // The device may be a new one since it was last open.
     UpdateLineReports();
-    return DriverHandleValue != INVALID_DRIVER_HANDLE ? 1 : 0;
+    return failed;
 }
 
 void CPortObject::CloseDriver()
 {
-    if (DriverHandleValue == INVALID_DRIVER_HANDLE)
+    if (Device->Handle() == INVALID_DRIVER_HANDLE)
         return;
-    PortDriver::Instance().Close(DriverHandleValue);
-    DriverHandleValue = INVALID_DRIVER_HANDLE;
+    Device->Close();
     LineReportsOn = false;
 }
 
@@ -171,13 +173,13 @@ uint64_t CPortObject::GetDroppedDatagrams()
 void CPortObject::SetLogFile(const char* name)
 {
     CGuard guard(ManagerLock);
-    Log.SetFileName(name ? name : "");
+    Recorder.Log().SetFileName(name ? name : "");
 }
 
 void CPortObject::WriteLog(bool inbound, const uint8_t* data, uint32_t count)
 {
     CGuard guard(ManagerLock);
-    Log.Write(inbound, data, count);
+    Recorder.Log().Write(inbound, data, count);
 }
 
 uint64_t CPortObject::GetBytesToApplication()
@@ -195,7 +197,7 @@ uint64_t CPortObject::GetBytesFromApplication()
 bool CPortObject::QueryStatus(PortStatus* status)
 {
     CGuard guard(ManagerLock);
-    return PortDriver::Instance().QueryStatus(DriverHandleValue, status);
+    return status && Device->QueryStatus(*status, true);
 }
 
 bool CPortObject::IsOpenedByApplication()
@@ -206,7 +208,7 @@ bool CPortObject::IsOpenedByApplication()
 
 bool CPortObject::ReadLineSettings(LineSettings& settings)
 {
-    return PortDriver::Instance().ReadLineSettings(DriverHandleValue, settings);
+    return Device->ReadLineSettings(settings);
 }
 
 bool IsOpenedByApplication(CPortObject* port)

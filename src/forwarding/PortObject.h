@@ -7,38 +7,43 @@
 #include <string>
 
 #include "forwarding/ByteQueue.h"
-#include "forwarding/TrafficLog.h"
-#include "forwarding/TrafficTap.h"
+#include "forwarding/PortDevice.h"
+#include "forwarding/PortLinkSet.h"
+#include "forwarding/TrafficRecorder.h"
 #include "links/Connection.h"
+#include "links/LinkMakers.h"
+#include "links/ListeningLink.h"
 #include "links/NetObject.h"
 #include "links/PortSide.h"
 #include "links/UdpLink.h"
 #include "net/ReadinessWait.h"
 #include "platform/base/CriticalSection.h"
 #include "platform/base/Failure.h"
-#include "platform/pty/PortDriver.h"
 
 class HostResolver;
 class LinkWaits;
 
-// One virtual COM port: its driver handle, the two queues between the driver and
-// the network, its links, its delays and its traffic log. Owned by the port manager.
+// One virtual COM port: its device, the two queues between the device and the
+// network, its delays and its step. Beside it, its links (PortLinkSet) and what it
+// tells of its traffic (TrafficRecorder). Owned by the port manager.
 //
 // The port moves bytes and asks its links; it never asks what kind a link is. Each
 // link serves its own sockets and hands what it receives to the port (PortSide).
 //
 // Everything here is guarded by the manager lock; each accessor takes it (it is
 // re-entrant), so the pump thread may call them while it holds the lock.
-class CPortObject : private PortSide {
+class CPortObject final : private PortSide {
 public:
-    using NetLinkList = std::list<std::unique_ptr<CNetObject>>;
+    using NetLinkList = PortLinkSet::NetLinkList;
 
     // `resolver` (not owned; the port manager's) looks the links' host names up;
-    // without one, only numeric hosts can be reached.
-    CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver = nullptr);
+    // without one, only numeric hosts can be reached. `device` is what the port
+    // reads and writes; without one, COM<portNumber> of the pseudo-terminal driver.
+    CPortObject(int32_t portNumber, CCriticalSection* managerLock, HostResolver* resolver = nullptr,
+                std::unique_ptr<PortDevice> device = nullptr);
     CPortObject(const CPortObject&) = delete;
     CPortObject& operator=(const CPortObject&) = delete;
-    // Removes the links in list order, closes the driver handle, drops queued bytes.
+    // Removes the links in list order, closes the device, drops queued bytes.
     // Takes no lock: its callers hold it or run while the pump thread does not.
     ~CPortObject();
 
@@ -63,8 +68,9 @@ public:
     // once, nothing written. Reports nothing.
     void SetLogFile(const char* name);
 
-    // Driver side. No lock of their own: the callers hold it.
-    int OpenDriver();
+    // Device side. No lock of their own: the callers hold it. An open device stays
+    // open; the failure says why it could not be opened.
+    Failure OpenDriver();
     void CloseDriver();
     // Why the port carries no data, in words for the user ("COM3 is also claimed by
     // device ROOT\PORTS\0002"); empty while it is served. Set by the manager each
@@ -78,7 +84,7 @@ public:
     // serve (a bad allow-list entry, a TLS file that cannot be had) are refused or
     // kept the same way, for any kind; a kept one never listens or connects, and
     // says why.
-    enum class BindFailure { Refuse, KeepAndRetry };
+    using BindFailure = PortLinkSet::BindFailure;
     static constexpr int32_t ListenRetryInterval = ListeningLink::ListenRetryInterval;
 
     // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
@@ -95,14 +101,23 @@ public:
     // Any kind of link: `make` builds it for the port it is given, AddLink starts it
     // and keeps it (or refuses it, as `onFailure` says, when it cannot listen). The
     // three kinds above are made this way; a new kind needs nothing else here.
-    using LinkMaker = std::function<std::unique_ptr<CNetObject>(PortSide& port)>;
+    using LinkMaker = ::LinkMaker;
     CNetObject* AddLink(const LinkMaker& make, BindFailure onFailure = BindFailure::Refuse,
                         Failure* whyRefused = nullptr);
-    // The makers of the three kinds, as AddTcpClient, AddTcpServer and AddUdp use them
-    // (null links for a port 0 or no host).
-    static LinkMaker TcpClientMaker(std::string host, uint16_t remotePort, LinkOptions options = {});
-    static LinkMaker TcpServerMaker(uint16_t listenPort, LinkOptions options = {});
-    static LinkMaker UdpMaker(uint16_t localPort, std::string host, uint16_t remotePort, LinkOptions options = {});
+    // The makers of the three kinds (links/LinkMakers.h), as AddTcpClient, AddTcpServer
+    // and AddUdp use them (null links for a port 0).
+    static LinkMaker TcpClientMaker(std::string host, uint16_t remotePort, LinkOptions options = {})
+    {
+        return ::TcpClientMaker(std::move(host), remotePort, std::move(options));
+    }
+    static LinkMaker TcpServerMaker(uint16_t listenPort, LinkOptions options = {})
+    {
+        return ::TcpServerMaker(listenPort, std::move(options));
+    }
+    static LinkMaker UdpMaker(uint16_t localPort, std::string host, uint16_t remotePort, LinkOptions options = {})
+    {
+        return ::UdpMaker(localPort, std::move(host), remotePort, std::move(options));
+    }
     // A link of this port made by `make`, neither started nor kept (to be compared with
     // the port's links, or kept by AddLink). Lock held by the caller.
     std::unique_ptr<CNetObject> MakeLink(const LinkMaker& make);
@@ -136,9 +151,9 @@ public:
     // The wait in which the port's descriptors are registered (not owned; the
     // manager's, while its pump runs).
     void SetWait(ReadinessWait* wait);
-    // Its next step should look whether an application took the port (the notice
-    // of an application opening some port arrived).
-    void LookForApplication() { LookingForApplication = true; }
+    // The notice of an application opening some port arrived: when the device says
+    // it was this one, the next step looks whether an application took the port.
+    void OpenNoticeArrived();
     // Whether the port has something to do at `now`: a report of the wait, or a
     // delay, interval or retry that ran out.
     bool IsDue(int32_t now) const;
@@ -174,10 +189,10 @@ public:
     // Bytes written to the application, and read from it, since the port was made.
     uint64_t GetBytesToApplication();
     uint64_t GetBytesFromApplication();
-    // Whether an application holds the port: the driver's status request succeeds and
+    // Whether an application holds the port: the device's status request succeeds and
     // counts more than the console's own handle. Takes the lock.
     bool IsOpenedByApplication();
-    // The driver's status request on the port's handle.
+    // The device's status request.
     bool QueryStatus(PortStatus* status);
 
 private:
@@ -193,10 +208,7 @@ private:
     bool ReadLineSettings(LineSettings& settings) override;
     CCriticalSection* Lock() const override { return ManagerLock; }
     std::string Name() const override { return "COM" + std::to_string(PortNumber); }
-    size_t LinkPosition(const CNetObject& link) const override;
-    // Who sent bytes, for the monitors and a timestamped log: the link by its name
-    // now ("COM2 #3 tcp-client 127.0.0.1:7201"), and the peer.
-    std::string SenderName(const OriginRef& from) const;
+    size_t LinkPosition(const CNetObject& link) const override { return Links.Position(link); }
 
     // The pump step's parts.
     void DeliverToApplication();
@@ -204,49 +216,34 @@ private:
     // A read of the port failed for a reason other than the application's absence:
     // said in the event log (once while the reason stays the same).
     void NoteReadFailure(const Failure& why);
-    // A chunk passed the port (inbound: it was written to the application): the
-    // monitors get it, and a log with timestamps its records, each with the time and
-    // where the bytes came from (the senders still at the front of FromNetOrigins) or
-    // went to. False, having done nothing, when there is neither: the caller writes
-    // the log's plain record.
-    bool TellPassed(bool inbound, const uint8_t* data, uint32_t count);
-    // Every link with each of its peers, for a chunk that went out.
-    std::string Destinations() const;
     // Drops `count` bytes from the front of FromNetQueue, with their origins.
     void TakeFromNet(size_t count);
     // Tells the links when an application took or let go of the port.
     void NoteApplication(bool held);
-    int32_t ServeLinks(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer);
-    // Line reports from the driver while a link wants them, and none otherwise.
+    // Line reports from the device while a link wants them, and none otherwise.
     void UpdateLineReports();
     // The application's settings changes and flushes, handed to the links. Returns the
     // work count.
     int32_t TakeLineReports();
     void DueBy(int32_t tick);
 
-
     const int32_t PortNumber;
     CCriticalSection* const ManagerLock; // not owned
     ReadinessWait* Wait = nullptr;        // not owned; the manager's, while its pump runs
     HostResolver* const HostNames;        // not owned; may be null
+    std::unique_ptr<PortDevice> Device;   // owned; opened by OpenDriver, closed by CloseDriver
     int32_t SendToNetDelayTime = 0;
     int32_t ReceiveFromNetDelayTime = 0;
-    DriverHandle DriverHandleValue = INVALID_DRIVER_HANDLE; // owned; closed by CloseDriver
     int32_t ToNetStamp = 0;
     int32_t FromNetStamp = 0;
     ByteQueue ToNetQueue;
     ByteQueue FromNetQueue;
     // Who sent the bytes of FromNetQueue, stretch by stretch, in the queue's order.
-    struct FromNetStretch {
-        OriginRef From;
-        size_t Length;
-    };
-    std::deque<FromNetStretch> FromNetOrigins;
-    std::vector<std::shared_ptr<TrafficTap>> Taps;
-    NetLinkList NetLinks;
+    std::deque<SenderStretch> FromNetOrigins;
+    PortLinkSet Links;
+    TrafficRecorder Recorder;
     std::string UnavailableReason;
-    TrafficLog Log;
-    bool LineReportsOn = false; // the driver reports the application's line changes
+    bool LineReportsOn = false; // the device reports the application's line changes
     bool ApplicationHeld = false; // as the links last heard
     // The pump's wait: the master's registration and what was reported for it, a
     // report for any of the port's descriptors, the open notice, and when the port
@@ -258,7 +255,7 @@ private:
     // A link connected, or a server link accepted a client, in this step: a chunk
     // held back for want of a peer may go in the next one.
     bool PeerUp = false;
-    // The application let go: what it wrote before is read out until the driver
+    // The application let go: what it wrote before is read out until the device
     // says nothing is left.
     bool Draining = false;
     // A live peer has had the current chunk, in this step or an earlier one.

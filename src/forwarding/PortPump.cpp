@@ -16,10 +16,6 @@ constexpr uint32_t ChunkSize = 8192;
 // next begins; thread_local keeps two managers in one test process apart.
 thread_local uint8_t TransferBuffer[ChunkSize];
 
-// A monitor's or a timestamped log's record names at most this many destinations of
-// a chunk that went out (a server link with a hundred clients), then how many more.
-constexpr size_t NamedDestinations = 8;
-
 } // namespace
 
 int32_t CPortObject::Pump()
@@ -46,7 +42,7 @@ int32_t CPortObject::Pump()
 
     const size_t waitingBefore = FromNetQueue.Size();
     ChunkAnswer answer;
-    work += ServeLinks(n ? TransferBuffer : nullptr, n, answer);
+    work += Links.Serve(n ? TransferBuffer : nullptr, n, answer);
 
     // The chunk leaves, and is logged once, when no peer that is up holds it back
     // and a live peer has it; a link that is down keeps it for later. When no live
@@ -58,10 +54,8 @@ int32_t CPortObject::Pump()
         if (!answer.Held && (ChunkDelivered || !answer.Waiting)) {
             ToNetQueue.RemoveFront(n);
             ChunkDelivered = false;
-            for (auto& link : NetLinks)
-                link->ChunkDone(TransferBuffer, n);
-            if (!TellPassed(false, TransferBuffer, n))
-                WriteLog(false, TransferBuffer, n);
+            Links.ChunkDone(TransferBuffer, n);
+            Recorder.Passed(false, TransferBuffer, n, FromNetOrigins);
         }
     }
 
@@ -79,139 +73,46 @@ void CPortObject::TakeFromApplication()
 {
     uint32_t count = 0;
     Failure why;
-    switch (PortDriver::Instance().Read(DriverHandleValue, TransferBuffer, ChunkSize, &count, &why)) {
-    case PortDriver::ReadResult::Bytes:
+    switch (Device->Read(TransferBuffer, ChunkSize, count, why)) {
+    case PortDevice::ReadResult::Bytes:
         if (count == 0)
             return; // a line report alone
         ToNetStamp = GetTickCount32();
         ToNetQueue.Append(TransferBuffer, count);
         BytesFromApplication += count;
         return;
-    case PortDriver::ReadResult::Failed:
+    case PortDevice::ReadResult::Failed:
         NoteReadFailure(why);
         Draining = false;
         return;
-    case PortDriver::ReadResult::Nothing:
-    case PortDriver::ReadResult::Gone:
+    case PortDevice::ReadResult::Nothing:
+    case PortDevice::ReadResult::Gone:
         Draining = false;
         return;
     }
 }
 
 // Received bytes go to the application once the receive delay has passed, within
-// the driver's free space, at most a chunk at a time.
+// the device's free space, at most a chunk at a time.
 void CPortObject::DeliverToApplication()
 {
     if (FromNetQueue.IsEmpty() || !TickElapsed(GetTickCount32(), FromNetStamp, ReceiveFromNetDelayTime))
         return;
-    PortDriver& driver = PortDriver::Instance();
     PortStatus status {};
     // While the wait watches the master, an application that let go shows there as a
-    // hang-up in this very step: without one, the driver need not look again.
+    // hang-up in this very step: without one, the device need not look again.
     const bool watched = MasterRegistration.Registered() && !(Master.Events & (EPOLLHUP | EPOLLERR));
-    if (!driver.QueryStatus(DriverHandleValue, &status, !watched) || status.FreeSpace == 0)
+    if (!Device->QueryStatus(status, !watched) || status.FreeSpace == 0)
         return;
     uint32_t m = static_cast<uint32_t>(std::min<size_t>(FromNetQueue.Size(), status.FreeSpace));
     m = std::min(m, ChunkSize);
     FromNetQueue.CopyFront(TransferBuffer, m);
-    if (!driver.Write(DriverHandleValue, TransferBuffer, m))
+    if (!Device->Write(TransferBuffer, m))
         return;
     // Told before the bytes leave the queue: their senders are named at its front.
-    const bool told = TellPassed(true, TransferBuffer, m);
+    Recorder.Passed(true, TransferBuffer, m, FromNetOrigins);
     TakeFromNet(m);
     BytesToApplication += m;
-    if (!told)
-        WriteLog(true, TransferBuffer, m);
-}
-
-// The one place where the monitors tap the port's traffic, beside its log. Without
-// a monitor and without timestamps it costs one test per chunk: no clock, no copy,
-// no system call.
-bool CPortObject::TellPassed(bool inbound, const uint8_t* data, uint32_t count)
-{
-    QLN_ASSERT_HELD(ManagerLock);
-    const bool stamped = Log.Timestamps() && !Log.FileName().empty();
-    if (Taps.empty() && !stamped)
-        return false;
-    // Monitors that stopped taking only count what passes until they take again: no
-    // record is made for them (a chunk in is a record per sender).
-    if (!stamped && std::all_of(Taps.begin(), Taps.end(), [](const auto& tap) { return tap->Missing(); })) {
-        uint64_t records = 1;
-        if (inbound) {
-            records = 0;
-            size_t covered = 0;
-            for (auto stretch = FromNetOrigins.begin(); covered < count; ++records) {
-                if (stretch == FromNetOrigins.end())
-                    covered = count; // bytes of no known sender: one record
-                else
-                    covered += (stretch++)->Length;
-            }
-        }
-        for (const std::shared_ptr<TrafficTap>& tap : Taps)
-            tap->Miss(records);
-        return false;
-    }
-    const int64_t now = WallClockNow();
-    auto record = [&](const uint8_t* bytes, uint32_t length, const std::string& where) {
-        Log.Write(inbound, bytes, length, now, where);
-        for (const std::shared_ptr<TrafficTap>& tap : Taps)
-            tap->Offer(now, inbound, where, bytes, length);
-    };
-    if (!inbound) {
-        record(data, count, Destinations());
-        return true;
-    }
-    // One record per sender: the chunk may hold the bytes of several peers.
-    uint32_t at = 0;
-    for (auto stretch = FromNetOrigins.begin(); at < count; ++stretch) {
-        const bool known = stretch != FromNetOrigins.end();
-        const uint32_t length = known ? static_cast<uint32_t>(std::min<size_t>(count - at, stretch->Length))
-                                      : count - at;
-        record(data + at, length, known ? SenderName(stretch->From) : std::string());
-        at += length;
-        if (!known)
-            break;
-    }
-    return true;
-}
-
-std::string CPortObject::Destinations() const
-{
-    std::string where;
-    size_t named = 0;
-    size_t more = 0;
-    for (const auto& link : NetLinks) {
-        std::vector<std::string> peers = link->Peers();
-        if (peers.empty())
-            peers.emplace_back();
-        for (const std::string& peer : peers) {
-            if (named == NamedDestinations) {
-                ++more;
-                continue;
-            }
-            if (named++ > 0)
-                where += ", ";
-            where += link->Name();
-            if (!peer.empty())
-                where += " " + peer;
-        }
-    }
-    if (more > 0)
-        where += " and " + std::to_string(more) + " more";
-    return where;
-}
-
-// Serves every link in list order. Each link, and each connection of a link, takes
-// each chunk once: it remembers how much of it a peer already has, so a chunk held
-// back by one link is never sent again to another, and one peer that is slow keeps
-// no other from getting it.
-int32_t CPortObject::ServeLinks(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer)
-{
-    QLN_ASSERT_HELD(ManagerLock);
-    int32_t work = 0;
-    for (auto& link : NetLinks)
-        work += link->Serve(chunk, length, answer);
-    return work;
 }
 
 void CPortObject::NoteReadFailure(const Failure& why)
@@ -240,7 +141,7 @@ void CPortObject::TakeFromNet(size_t count)
 {
     FromNetQueue.RemoveFront(count);
     while (count > 0 && !FromNetOrigins.empty()) {
-        FromNetStretch& front = FromNetOrigins.front();
+        SenderStretch& front = FromNetOrigins.front();
         const size_t taken = std::min(count, front.Length);
         front.Length -= taken;
         count -= taken;
@@ -253,15 +154,15 @@ void CPortObject::TakeFromNet(size_t count)
 void CPortObject::DropFromNet(uint64_t source)
 {
     QLN_ASSERT_HELD(ManagerLock);
-    auto from = [source](const FromNetStretch& stretch) { return stretch.From && stretch.From->Source == source; };
+    auto from = [source](const SenderStretch& stretch) { return stretch.From && stretch.From->Source == source; };
     if (std::none_of(FromNetOrigins.begin(), FromNetOrigins.end(), from))
         return;
     std::vector<uint8_t> kept(FromNetQueue.Size());
     FromNetQueue.CopyFront(kept.data(), kept.size());
     ByteQueue rebuilt;
-    std::deque<FromNetStretch> origins;
+    std::deque<SenderStretch> origins;
     size_t at = 0;
-    for (const FromNetStretch& stretch : FromNetOrigins) {
+    for (const SenderStretch& stretch : FromNetOrigins) {
         if (!from(stretch)) {
             rebuilt.Append(kept.data() + at, stretch.Length);
             origins.push_back(stretch);
@@ -287,10 +188,9 @@ bool CPortObject::FromNetFull() const
 void CPortObject::UpdateLineReports()
 {
     QLN_ASSERT_HELD(ManagerLock);
-    const bool want = std::any_of(NetLinks.begin(), NetLinks.end(),
-                                  [](const auto& link) { return link->WantsLineReports(); });
-    if (DriverHandleValue != INVALID_DRIVER_HANDLE && want != LineReportsOn)
-        LineReportsOn = PortDriver::Instance().SetLineReports(DriverHandleValue, want) ? want : LineReportsOn;
+    const bool want = Links.WantLineReports();
+    if (Device->Handle() != INVALID_DRIVER_HANDLE && want != LineReportsOn)
+        LineReportsOn = Device->SetLineReports(want) ? want : LineReportsOn;
 }
 
 int32_t CPortObject::TakeLineReports()
@@ -298,19 +198,18 @@ int32_t CPortObject::TakeLineReports()
     QLN_ASSERT_HELD(ManagerLock);
     if (!LineReportsOn)
         return 0;
-    const uint8_t events = PortDriver::Instance().TakeLineEvents(DriverHandleValue);
-    if (!events)
+    const LineEvent events = Device->TakeLineEvents();
+    if (events == LineEvent::None)
         return 0;
     PortNews news;
-    news.SettingsChanged = (events & PortDriver::SettingsChanged) != 0;
-    if (events & PortDriver::FlushedInput)
+    news.SettingsChanged = Has(events, LineEvent::SettingsChanged);
+    if (Has(events, LineEvent::FlushedInput))
         news.Purged |= ComPortSession::PurgeReceive;
-    if (events & PortDriver::FlushedOutput)
+    if (Has(events, LineEvent::FlushedOutput))
         news.Purged |= ComPortSession::PurgeTransmit;
     // Handed to the sessions when their links serve their wire, in order after what
     // the wire already holds.
-    for (auto& link : NetLinks)
-        link->PortChanged(news);
+    Links.Tell(news);
     return 1;
 }
 
@@ -323,10 +222,9 @@ void CPortObject::NoteApplication(bool held)
     Draining = !held;
     if (held)
         SaidReadFailure.clear();
-    SayEvent(EventLevel::Info, "COM" + std::to_string(PortNumber),
+    SayEvent(EventLevel::Info, Name(),
              held ? "an application opened the port" : "the application closed the port");
     PortNews news;
     news.ApplicationPresent = held;
-    for (auto& link : NetLinks)
-        link->PortChanged(news);
+    Links.Tell(news);
 }

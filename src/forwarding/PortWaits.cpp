@@ -13,6 +13,13 @@ constexpr int32_t OpenLookInterval = 50;
 
 } // namespace
 
+void CPortObject::OpenNoticeArrived()
+{
+    QLN_ASSERT_HELD(ManagerLock);
+    if (Device->Handle() != INVALID_DRIVER_HANDLE && Device->TakeOpenNotice())
+        LookingForApplication = true;
+}
+
 bool CPortObject::IsDue(int32_t now) const
 {
     return Reports.Reported || (HasDue && TickElapsed(now, Due, 0));
@@ -41,12 +48,13 @@ void CPortObject::ArmWaits()
         else
             DueBy(TickAfter(FromNetStamp, ReceiveFromNetDelayTime));
     }
-    PortDriver::Wait driver;
-    if (DriverHandleValue != INVALID_DRIVER_HANDLE) {
+    const DriverHandle handle = Device->Handle();
+    PortDevice::Wait driver;
+    if (handle != INVALID_DRIVER_HANDLE) {
         // An application that let go shows as a hang-up of the master; one that took
-        // the port shows through the open notice, which serves every port.
+        // the port shows through the open notice.
         const bool refresh = (Master.Events & (EPOLLHUP | EPOLLERR)) || LookingForApplication;
-        driver = PortDriver::Instance().WaitFor(DriverHandleValue, ToNetQueue.IsEmpty(), deliverable, refresh);
+        driver = Device->WaitFor(ToNetQueue.IsEmpty(), deliverable, refresh);
         if (driver.Now)
             DueBy(now);
         if (driver.Poll)
@@ -58,15 +66,14 @@ void CPortObject::ArmWaits()
     // of the wait, or it would be reported for ever.
     if (MasterRegistration.Registered()
         && (driver.Fd != MasterRegistration.Descriptor()
-            || MasterRegistration.OpeningNumber() != static_cast<uint64_t>(DriverHandleValue)))
+            || MasterRegistration.OpeningNumber() != static_cast<uint64_t>(handle)))
         Wait->Remove(MasterRegistration);
-    Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(DriverHandleValue), masterEvents, &Master,
-                 &Reports);
+    Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(handle), masterEvents, &Master, &Reports);
     Master.Events = 0;
     // An application that opened the port, wrote and let go before the port looked
     // left its bytes behind with no hang-up to tell of them: the drain reads them
     // (one read that finds nothing when there are none).
-    if (LookingForApplication && driver.Fd < 0 && DriverHandleValue != INVALID_DRIVER_HANDLE)
+    if (LookingForApplication && driver.Fd < 0 && handle != INVALID_DRIVER_HANDLE)
         Draining = true;
     LookingForApplication = driver.Poll;
     // The links hear of an application that came or went; what they owe their peers
@@ -97,11 +104,7 @@ void CPortObject::ArmWaits()
     PeerUp = false;
 
     LinkWaits waits(*Wait, Reports, now, FromNetFull(), chunkDue);
-    bool again = false;
-    for (auto& link : NetLinks) {
-        link->ArmWaits(waits);
-        again = again || link->WantsChunkAgain();
-    }
+    const bool again = Links.ArmWaits(waits);
     if (chunkDue && again)
         DueBy(now);
     if (waits.HasDue)

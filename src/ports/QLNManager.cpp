@@ -173,7 +173,7 @@ int CQLNManager::OpenAllPorts()
             if (port->GetUnavailableReason().empty())
                 port->SetUnavailableReason(PortName(number) + " is also claimed by another device");
             all = 0;
-        } else if (port->OpenDriver()) {
+        } else if (!port->OpenDriver()) {
             port->SetUnavailableReason(std::string());
         } else {
             port->SetUnavailableReason(WhyNotServed(number));
@@ -277,7 +277,7 @@ void CQLNManager::Run()
             case OpenNoticeToken:
                 PortDriver::Instance().ForgetOpenEvents();
                 for (auto& port : *Ports)
-                    port->LookForApplication();
+                    port->OpenNoticeArrived();
                 everyPort = true;
                 break;
             default:

@@ -38,7 +38,7 @@ TEST(PortObjectTest, OpensTheDriverOnceAndSeesTheApplication)
     CCriticalSection lock;
     CPortObject port(7, &lock);
     CGuard held(lock); // the driver side takes no lock of its own: its callers hold it
-    ASSERT_EQ(port.OpenDriver(), 1);
+    ASSERT_FALSE(port.OpenDriver());
     EXPECT_FALSE(IsOpenedByApplication(&port));
     {
         App app(PortDriver::Instance().LinkPath(7));
@@ -52,8 +52,8 @@ TEST(PortObjectTest, OpensTheDriverOnceAndSeesTheApplication)
     EXPECT_EQ(port.GetDriverHandle(), INVALID_DRIVER_HANDLE);
     PortStatus status {};
     EXPECT_FALSE(QueryStatus(&port, &status));
-    EXPECT_EQ(port.OpenDriver(), 1);
-    EXPECT_EQ(port.OpenDriver(), 1) << "an open port is not opened again";
+    EXPECT_FALSE(port.OpenDriver());
+    EXPECT_FALSE(port.OpenDriver()) << "an open port is not opened again";
 }
 
 } // namespace

@@ -34,7 +34,8 @@ struct PortDriver::Device {
     bool Held = false;                   // an application held the slave when last seen
     std::vector<uint8_t> Pending;        // accepted bytes the master has not taken yet
     bool LineReports = false;            // packet mode and EXTPROC are on
-    uint8_t LineEvents = 0;              // LineEvent bits not yet taken
+    LineEvent LineEvents = LineEvent::None; // not yet taken
+    bool Opened = false;                 // the open notice named it, not yet taken
 };
 
 namespace {
@@ -401,12 +402,12 @@ bool PortDriver::QueryStatus(DriverHandle handle, PortStatus* status, bool look)
 void PortDriver::NoteReport(Device& device, uint8_t control)
 {
     if (control & TIOCPKT_FLUSHREAD)
-        device.LineEvents |= FlushedInput;
+        device.LineEvents |= LineEvent::FlushedInput;
     if (control & TIOCPKT_FLUSHWRITE)
-        device.LineEvents |= FlushedOutput;
+        device.LineEvents |= LineEvent::FlushedOutput;
     // IOCTL: any change of the settings; NOSTOP/DOSTOP: XON/XOFF switched.
     if (control & (TIOCPKT_IOCTL | TIOCPKT_NOSTOP | TIOCPKT_DOSTOP)) {
-        device.LineEvents |= SettingsChanged;
+        device.LineEvents |= LineEvent::SettingsChanged;
         // Without EXTPROC the next change would go unreported.
         SetExtproc(device.Master.Get(), true);
     }
@@ -425,15 +426,15 @@ bool PortDriver::SetLineReports(DriverHandle handle, bool on)
         return false;
     SetExtproc(device->Master.Get(), on);
     device->LineReports = on;
-    device->LineEvents = 0;
+    device->LineEvents = LineEvent::None;
     return true;
 }
 
-uint8_t PortDriver::TakeLineEvents(DriverHandle handle)
+LineEvent PortDriver::TakeLineEvents(DriverHandle handle)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     Device* device = FindByHandle(handle);
-    return device ? std::exchange(device->LineEvents, uint8_t(0)) : 0;
+    return device ? std::exchange(device->LineEvents, LineEvent::None) : LineEvent::None;
 }
 
 bool PortDriver::ReadLineSettings(DriverHandle handle, LineSettings& out)
@@ -448,9 +449,31 @@ void PortDriver::ForgetOpenEvents()
     std::lock_guard<std::mutex> hold(Mutex);
     if (!InotifyFd.Valid())
         return;
-    char events[4096];
-    while (read(InotifyFd.Get(), events, sizeof events) > 0) {
+    alignas(inotify_event) char events[4096];
+    ssize_t n;
+    while ((n = read(InotifyFd.Get(), events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            inotify_event event;
+            std::memcpy(&event, events + at, sizeof event);
+            at += static_cast<ssize_t>(sizeof event + event.len);
+            // An overflow names no watch: any port may have been opened.
+            for (auto& [number, device] : Devices) {
+                if ((event.mask & IN_Q_OVERFLOW) || device->Watch == event.wd)
+                    device->Opened = true;
+            }
+        }
     }
+}
+
+bool PortDriver::TakeOpenNotice(DriverHandle handle)
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Device* device = FindByHandle(handle);
+    if (!device)
+        return false;
+    if (!InotifyFd.Valid() || device->Watch < 0)
+        return true;
+    return std::exchange(device->Opened, false);
 }
 
 int PortDriver::OpenNoticeFd() const

@@ -21,6 +21,27 @@ static_assert(sizeof(PortStatus) == 8, "the status record is 8 bytes");
 using DriverHandle = int;
 constexpr DriverHandle INVALID_DRIVER_HANDLE = -1;
 
+// What the application did to the line while line reports are on: bits, gathered
+// until taken.
+enum class LineEvent : uint8_t { None = 0, SettingsChanged = 1, FlushedInput = 2, FlushedOutput = 4 };
+constexpr LineEvent operator|(LineEvent a, LineEvent b)
+{
+    return static_cast<LineEvent>(static_cast<uint8_t>(a) | static_cast<uint8_t>(b));
+}
+constexpr LineEvent operator&(LineEvent a, LineEvent b)
+{
+    return static_cast<LineEvent>(static_cast<uint8_t>(a) & static_cast<uint8_t>(b));
+}
+constexpr LineEvent& operator|=(LineEvent& a, LineEvent b)
+{
+    return a = a | b;
+}
+// Whether any of the bits of `bits` is in `events`.
+constexpr bool Has(LineEvent events, LineEvent bits)
+{
+    return (events & bits) != LineEvent::None;
+}
+
 // Stand-in for the Quillon port driver. It owns one pseudo-terminal per present
 // device for as long as the device is present, not per console handle, so the
 // path an application holds stays valid while the console closes and reopens its
@@ -74,10 +95,15 @@ public:
     // (a caller whose readiness wait watches the master for its hang-up, and saw none).
     bool QueryStatus(DriverHandle handle, PortStatus* status, bool look = true);
 
-    // Drops the application-open events seen so far. Call it once before collecting
-    // the waits of all ports: an open after it stays pending and ends the wait, while
-    // draining per port could swallow the open of a port already collected.
+    // Takes the application-open events seen so far off the notice, each kept by the
+    // port it names until TakeOpenNotice. Call it once before collecting the waits of
+    // all ports: an open after it stays pending and ends the wait, while draining per
+    // port could swallow the open of a port already collected. A notice that lost
+    // events (its queue overflowed) counts for every port.
     void ForgetOpenEvents();
+    // Whether an application opened the port of `handle` since the last call (as
+    // ForgetOpenEvents found). Always true where the system gives no notice.
+    bool TakeOpenNotice(DriverHandle handle);
     // What a pump waiting for one port should wake on.
     struct Wait {
         int Fd = -1;          // the master while an application holds the port, or -1
@@ -103,10 +129,9 @@ public:
     // port starts) the port is a plain pseudo-terminal. An application that clears
     // EXTPROC gets it back at its next change. The setting stays with the device
     // while its handle is closed and opened again.
-    enum LineEvent : uint8_t { SettingsChanged = 1, FlushedInput = 2, FlushedOutput = 4 };
     bool SetLineReports(DriverHandle handle, bool on);
-    // The LineEvent bits gathered since the last call; 0 without reports.
-    uint8_t TakeLineEvents(DriverHandle handle);
+    // The LineEvent bits gathered since the last call; none without reports.
+    LineEvent TakeLineEvents(DriverHandle handle);
     // The application's line settings (those it set on the slave); false when the
     // handle is not open.
     bool ReadLineSettings(DriverHandle handle, LineSettings& out);

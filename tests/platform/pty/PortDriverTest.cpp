@@ -68,9 +68,13 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     EXPECT_EQ(got, 0u);
 }
 
-// An application opening the port through its link counts, and wakes a waiting pump.
+// An application opening the port through its link counts, and wakes a waiting pump;
+// the notice names the port that was opened, and no other.
 TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
+    ASSERT_TRUE(Driver().AttachDevice(8, DeviceLinkFolder()));
+    const DriverHandle other = Driver().Open(8);
+    ASSERT_NE(other, INVALID_DRIVER_HANDLE);
     EXPECT_EQ(Status().OpenCount, 1u);
     PortDriver::Instance().ForgetOpenEvents();
     const PortDriver::Wait wait = PortDriver::Instance().WaitFor(Handle, true, false, true);
@@ -82,6 +86,10 @@ TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
         ASSERT_TRUE(app.Ok());
         EXPECT_EQ(poll(&waits, 1, 10000), 1);
         EXPECT_EQ(Status().OpenCount, 2u);
+        Driver().ForgetOpenEvents();
+        EXPECT_TRUE(Driver().TakeOpenNotice(Handle));
+        EXPECT_FALSE(Driver().TakeOpenNotice(Handle)) << "a notice is taken once";
+        EXPECT_FALSE(Driver().TakeOpenNotice(other)) << "only the opened port is named";
     }
     EXPECT_EQ(Status().OpenCount, 1u);
     // Without an application nothing is accepted; bytes for it wait in the console.
@@ -229,8 +237,8 @@ TEST_F(PortDriverTest, LineReportsCarryChangesBesideExactData)
     ASSERT_TRUE(app.Ok());
     ASSERT_TRUE(Driver().SetLineReports(Handle, true));
     // Reads until the reports in `want` came; returns every bit seen.
-    auto eventsWithin = [&](uint8_t want) {
-        uint8_t seen = 0;
+    auto eventsWithin = [&](LineEvent want) {
+        LineEvent seen = LineEvent::None;
         WaitUntil([&] {
             uint8_t buf[64];
             uint32_t got = 0;
@@ -250,17 +258,17 @@ TEST_F(PortDriverTest, LineReportsCarryChangesBesideExactData)
     };
 
     ASSERT_TRUE(setLine(B9600, CSTOPB | CRTSCTS, 0)); // lflag 0 also clears EXTPROC
-    EXPECT_TRUE(eventsWithin(PortDriver::SettingsChanged) & PortDriver::SettingsChanged);
+    EXPECT_TRUE(Has(eventsWithin(LineEvent::SettingsChanged), LineEvent::SettingsChanged));
     LineSettings line;
     ASSERT_TRUE(Driver().ReadLineSettings(Handle, line));
     EXPECT_EQ(line, (LineSettings {9600, 8, LineSettings::Parity::None, LineSettings::StopBits::Two,
                                    LineSettings::Flow::Hardware}));
     ASSERT_TRUE(setLine(B115200, 0, 0));
-    EXPECT_TRUE(eventsWithin(PortDriver::SettingsChanged) & PortDriver::SettingsChanged) << "EXTPROC came back";
+    EXPECT_TRUE(Has(eventsWithin(LineEvent::SettingsChanged), LineEvent::SettingsChanged)) << "EXTPROC came back";
 
     tcflush(app.Fd.Get(), TCIFLUSH);
     tcflush(app.Fd.Get(), TCOFLUSH);
-    const uint8_t flushes = PortDriver::FlushedInput | PortDriver::FlushedOutput;
+    const LineEvent flushes = LineEvent::FlushedInput | LineEvent::FlushedOutput;
     EXPECT_EQ(eventsWithin(flushes) & flushes, flushes);
 
     const auto all = AllByteValues();
@@ -272,7 +280,7 @@ TEST_F(PortDriverTest, LineReportsCarryChangesBesideExactData)
     ASSERT_TRUE(setLine(B4800, 0, 0));
     ASSERT_TRUE(app.WriteAll({'z'}));
     EXPECT_EQ(ReadAll(1), std::vector<uint8_t> {'z'});
-    EXPECT_EQ(Driver().TakeLineEvents(Handle), 0);
+    EXPECT_EQ(Driver().TakeLineEvents(Handle), LineEvent::None);
 }
 
 } // namespace
