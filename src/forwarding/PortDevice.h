@@ -16,6 +16,13 @@ class PortDevice {
 public:
     using ReadResult = PortDriver::ReadResult;
     using Wait = PortDriver::Wait;
+    // What one read found: the result, the bytes it put in the buffer, and why it
+    // failed (Failed only).
+    struct ReadOutcome {
+        ReadResult Result = ReadResult::Nothing;
+        uint32_t Count = 0;
+        Failure Why;
+    };
 
     virtual ~PortDevice() = default;
 
@@ -26,9 +33,9 @@ public:
     // A number for the current open (a new one each time), or INVALID_DRIVER_HANDLE.
     virtual DriverHandle Handle() const = 0;
 
-    // Bytes the application wrote, at most `capacity`; `count` of them. What the
-    // application wrote before it let go is still read after (Gone once none is left).
-    virtual ReadResult Read(uint8_t* buffer, uint32_t capacity, uint32_t& count, Failure& why) = 0;
+    // Bytes the application wrote, at most `capacity`. What the application wrote
+    // before it let go is still read after (Gone once none is left).
+    virtual ReadOutcome Read(uint8_t* buffer, uint32_t capacity) = 0;
     // Takes all `length` bytes or none: false when they do not fit the free space.
     virtual bool Write(const uint8_t* data, uint32_t length) = 0;
     // Handles open (the console's own included) and the room for a write now; false

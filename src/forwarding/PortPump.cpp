@@ -71,18 +71,17 @@ int32_t CPortObject::Pump()
 // application holds the port, and its bytes come as they are reported).
 void CPortObject::TakeFromApplication()
 {
-    uint32_t count = 0;
-    Failure why;
-    switch (Device->Read(TransferBuffer, ChunkSize, count, why)) {
+    const PortDevice::ReadOutcome read = Device->Read(TransferBuffer, ChunkSize);
+    switch (read.Result) {
     case PortDevice::ReadResult::Bytes:
-        if (count == 0)
+        if (read.Count == 0)
             return; // a line report alone
         ToNetStamp = GetTickCount32();
-        ToNetQueue.Append(TransferBuffer, count);
-        BytesFromApplication += count;
+        ToNetQueue.Append(TransferBuffer, read.Count);
+        BytesFromApplication += read.Count;
         return;
     case PortDevice::ReadResult::Failed:
-        NoteReadFailure(why);
+        NoteReadFailure(read.Why);
         Draining = false;
         return;
     case PortDevice::ReadResult::Nothing:

@@ -49,37 +49,37 @@ void CPortObject::ArmWaits()
             DueBy(TickAfter(FromNetStamp, ReceiveFromNetDelayTime));
     }
     const DriverHandle handle = Device->Handle();
-    PortDevice::Wait driver;
+    PortDevice::Wait device;
     if (handle != INVALID_DRIVER_HANDLE) {
         // An application that let go shows as a hang-up of the master; one that took
         // the port shows through the open notice.
         const bool refresh = (Master.Events & (EPOLLHUP | EPOLLERR)) || LookingForApplication;
-        driver = Device->WaitFor(ToNetQueue.IsEmpty(), deliverable, refresh);
-        if (driver.Now)
+        device = Device->WaitFor(ToNetQueue.IsEmpty(), deliverable, refresh);
+        if (device.Now)
             DueBy(now);
-        if (driver.Poll)
+        if (device.Poll)
             DueBy(TickAfter(now, OpenLookInterval));
     }
-    const uint32_t masterEvents = driver.Fd < 0 ? 0 : (driver.Events ? static_cast<uint32_t>(driver.Events) : EPOLLHUP);
+    const uint32_t masterEvents = device.Fd < 0 ? 0 : (device.Events ? static_cast<uint32_t>(device.Events) : EPOLLHUP);
     // The master stays open with the driver when the application lets go or the
     // handle is closed, so its registration does not go by itself: it is taken out
     // of the wait, or it would be reported for ever.
     if (MasterRegistration.Registered()
-        && (driver.Fd != MasterRegistration.Descriptor()
+        && (device.Fd != MasterRegistration.Descriptor()
             || MasterRegistration.OpeningNumber() != static_cast<uint64_t>(handle)))
         Wait->Remove(MasterRegistration);
-    Wait->Update(MasterRegistration, driver.Fd, static_cast<uint64_t>(handle), masterEvents, &Master, &Reports);
+    Wait->Update(MasterRegistration, device.Fd, static_cast<uint64_t>(handle), masterEvents, &Master, &Reports);
     Master.Events = 0;
     // An application that opened the port, wrote and let go before the port looked
     // left its bytes behind with no hang-up to tell of them: the drain reads them
     // (one read that finds nothing when there are none).
-    if (LookingForApplication && driver.Fd < 0 && handle != INVALID_DRIVER_HANDLE)
+    if (LookingForApplication && device.Fd < 0 && handle != INVALID_DRIVER_HANDLE)
         Draining = true;
-    LookingForApplication = driver.Poll;
+    LookingForApplication = device.Poll;
     // The links hear of an application that came or went; what they owe their peers
     // goes in the next step, at once.
-    if ((driver.Fd >= 0) != ApplicationHeld) {
-        NoteApplication(driver.Fd >= 0);
+    if ((device.Fd >= 0) != ApplicationHeld) {
+        NoteApplication(device.Fd >= 0);
         DueBy(now);
     }
 

@@ -21,9 +21,11 @@ void PtyPortDevice::Close()
     HandleValue = INVALID_DRIVER_HANDLE;
 }
 
-PortDevice::ReadResult PtyPortDevice::Read(uint8_t* buffer, uint32_t capacity, uint32_t& count, Failure& why)
+PortDevice::ReadOutcome PtyPortDevice::Read(uint8_t* buffer, uint32_t capacity)
 {
-    return PortDriver::Instance().Read(HandleValue, buffer, capacity, &count, &why);
+    ReadOutcome outcome;
+    outcome.Result = PortDriver::Instance().Read(HandleValue, buffer, capacity, &outcome.Count, &outcome.Why);
+    return outcome;
 }
 
 bool PtyPortDevice::Write(const uint8_t* data, uint32_t length)

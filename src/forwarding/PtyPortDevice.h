@@ -13,7 +13,7 @@ public:
     Failure Open() override;
     void Close() override;
     DriverHandle Handle() const override { return HandleValue; }
-    ReadResult Read(uint8_t* buffer, uint32_t capacity, uint32_t& count, Failure& why) override;
+    ReadOutcome Read(uint8_t* buffer, uint32_t capacity) override;
     bool Write(const uint8_t* data, uint32_t length) override;
     bool QueryStatus(PortStatus& status, bool look) override;
     Wait WaitFor(bool wantRead, bool wantWrite, bool refresh) override;

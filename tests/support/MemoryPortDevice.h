@@ -73,21 +73,18 @@ public:
     }
     void Close() override { OpenHandle = INVALID_DRIVER_HANDLE; }
     DriverHandle Handle() const override { return OpenHandle; }
-    ReadResult Read(uint8_t* buffer, uint32_t capacity, uint32_t& count, Failure& why) override
+    ReadOutcome Read(uint8_t* buffer, uint32_t capacity) override
     {
-        count = 0;
-        if (OpenHandle == INVALID_DRIVER_HANDLE) {
-            why = Failure::Said("the port is not open");
-            return ReadResult::Failed;
-        }
+        if (OpenHandle == INVALID_DRIVER_HANDLE)
+            return {ReadResult::Failed, 0, Failure::Said("the port is not open")};
         ++Reads;
         if (FromApplication.empty())
-            return Held ? ReadResult::Nothing : ReadResult::Gone;
-        count = static_cast<uint32_t>(std::min<size_t>(capacity, FromApplication.size()));
+            return {Held ? ReadResult::Nothing : ReadResult::Gone, 0, {}};
+        const auto count = static_cast<uint32_t>(std::min<size_t>(capacity, FromApplication.size()));
         std::copy_n(FromApplication.begin(), count, buffer);
         FromApplication.erase(FromApplication.begin(), FromApplication.begin() + count);
         Signal();
-        return ReadResult::Bytes;
+        return {ReadResult::Bytes, count, {}};
     }
     bool Write(const uint8_t* data, uint32_t length) override
     {
