@@ -186,13 +186,21 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, uint32_t& taken
     return 1 + (WaitsWritable ? 0 : FlushWire());
 }
 
-int32_t Connection::Poll(bool portFull)
+int32_t Connection::Poll(PortSide& port, bool portFull, uint64_t& received)
 {
+    if (!IsConnected())
+        return Sock->Poll();
     // An unread connection is still watched for its peer leaving, so a peer that
     // resets or closes is noticed and let go.
-    if (IsConnected() && (portFull || Backlogged()))
+    if (portFull || Backlogged())
         return Sock->PollHangUp();
-    return Sock->Poll();
+    if (!Sock->ReadReported())
+        return 0;
+    const size_t room = port.FromNetRoom();
+    if (room == 0)
+        return 0;
+    // A read that found the peer gone closed the socket: that is work too.
+    return Receive(port, std::min<size_t>(room, ReceiveLimit), received) > 0 || !IsConnected() ? 1 : 0;
 }
 
 int32_t Connection::ServeWire()
@@ -203,16 +211,15 @@ int32_t Connection::ServeWire()
     return WaitsWritable ? 0 : FlushWire();
 }
 
-uint32_t Connection::Receive(uint32_t announced, PortSide& port)
+size_t Connection::Receive(PortSide& port, size_t limit, uint64_t& received)
 {
     static thread_local std::vector<uint8_t> buffer(ReceiveLimit);
-    int32_t received = 0;
-    if (announced == 0
-        || !Sock->Receive(buffer.data(), static_cast<int32_t>(std::min(announced, ReceiveLimit)), &received))
+    const size_t count = Sock->Receive(buffer.data(), std::min(limit, buffer.size()));
+    if (count == 0)
         return 0;
-    const auto count = static_cast<uint32_t>(received);
     if (Stages.empty()) {
         port.FromNet(buffer.data(), count, Sender);
+        received += count;
         return count;
     }
     // Up through the stages; what a stage answers goes down through those beneath it.
@@ -234,7 +241,8 @@ uint32_t Connection::Receive(uint32_t announced, PortSide& port)
     }
     if (length > 0)
         port.FromNet(bytes, length, Sender);
-    return static_cast<uint32_t>(length);
+    received += length;
+    return count;
 }
 
 bool Connection::WantsChunkAgain() const
@@ -296,10 +304,10 @@ bool Connection::Opening(int32_t& since) const
     return std::any_of(Stages.begin(), Stages.end(), [&since](const auto& stage) { return stage->Opening(since); });
 }
 
-std::string Connection::Broken() const
+Failure Connection::Broken() const
 {
     for (const auto& stage : Stages) {
-        if (std::string why = stage->Broken(); !why.empty())
+        if (Failure why = stage->Broken())
             return why;
     }
     return {};

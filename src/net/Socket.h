@@ -48,10 +48,10 @@ public:
     // empty while nothing has failed.
     const Failure& GetLastFailure() const { return LastFailure; }
     int GetLastErrno() const { return LastFailure.Errno; }
-    // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). From
-    // the first report on, the readiness tests answer from it instead of asking the
-    // system, so a socket with nothing to report costs a pass no system call. The
-    // pump clears it after each step.
+    // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). Once
+    // the socket is in the wait (Given.Reported), the readiness tests answer from it
+    // instead of asking the system, so a socket with nothing to report costs a pass
+    // no system call. The pump clears it after each step.
     WaitReport Given;
     void ClearReadiness() { Given.Events = 0; }
     // Counts the descriptors this object has had: a new one means a new registration.
@@ -66,10 +66,11 @@ public:
     std::string LastErrorReason() const { return LastFailure.Reason(); }
 
 protected:
-    // Readiness of this one socket with a zero wait. ReadTest: 1 readable (or an
-    // error or hang-up, which the read then tells apart), 0 not, -1 no handle or
-    // failure. Readiness: the poll(2) events found, 0 none, -1 as above. poll rather
-    // than select: select cannot take a descriptor numbered 1024 or above.
+    // Readiness of this one socket: what the wait reported (Given), or for a socket
+    // outside any wait a poll(2) with a zero wait. ReadTest: 1 readable (or an error
+    // or hang-up, which the read then tells apart), 0 not, -1 no handle or failure.
+    // Readiness: the poll(2) events found, 0 none, -1 as above. poll rather than
+    // select: select cannot take a descriptor numbered 1024 or above.
     int ReadTest() const;
     int Readiness(short events) const;
 

@@ -16,7 +16,8 @@ public:
     virtual void OnClose(CSocket* socket, void* userData) = 0;
     // A non-blocking connect of `socket` finished, well or not.
     virtual void OnConnect(CClientSocket* socket, bool success, void* userData) = 0;
-    // `count` bytes are waiting to be read from `socket`.
+    // A datagram of `count` bytes waits to be read from `socket`. Stream sockets
+    // report no data: whoever serves a connection reads it (CClientSocket::Receive).
     virtual void OnReceive(CSocket* socket, uint32_t count, void* userData) = 0;
 
 protected:

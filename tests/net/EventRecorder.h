@@ -74,8 +74,8 @@ public:
         if (ReadOnReceive) {
             std::vector<unsigned char> buffer(count);
             if (auto* client = dynamic_cast<CClientSocket*>(socket)) {
-                if (client->Receive(buffer.data(), static_cast<int32_t>(count)))
-                    Received.insert(Received.end(), buffer.begin(), buffer.end());
+                const size_t got = client->Receive(buffer.data(), count);
+                Received.insert(Received.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
             } else if (auto* datagram = dynamic_cast<CDatagramSocket*>(socket)) {
                 uint32_t length = count;
                 char address[INET_ADDRSTRLEN] = {};
