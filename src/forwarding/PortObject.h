@@ -187,7 +187,6 @@ private:
     bool ApplicationPresent() const override { return ApplicationHeld; }
     bool FromNetFull() const override;
     size_t FromNetWaiting() const override { return FromNetQueue.Size(); }
-    size_t FromNetRoom() const override { return FromNetFull() ? 0 : FromNetHighWater - FromNetQueue.Size(); }
     void DatagramDropped() override { ++DroppedDatagrams; }
     void PeerCameUp() override { PeerUp = true; }
     HostResolver* Resolver() const override { return HostNames; }

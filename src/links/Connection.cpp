@@ -196,11 +196,11 @@ int32_t Connection::Poll(PortSide& port, bool portFull, uint64_t& received)
         return Sock->PollHangUp();
     if (!Sock->ReadReported())
         return 0;
-    const size_t room = port.FromNetRoom();
-    if (room == 0)
-        return 0;
-    // A read that found the peer gone closed the socket: that is work too.
-    return Receive(port, std::min<size_t>(room, ReceiveLimit), received) > 0 || !IsConnected() ? 1 : 0;
+    // The port's mark was checked before the read (portFull); a read takes up to
+    // ReceiveLimit past it rather than stop at it: reads cut to the room left would
+    // be many small ones while the application drains the queue. A read that found
+    // the peer gone closed the socket: that is work too.
+    return Receive(port, ReceiveLimit, received) > 0 || !IsConnected() ? 1 : 0;
 }
 
 int32_t Connection::ServeWire()

@@ -65,10 +65,10 @@ public:
     }
     // Serves the socket from what the wait reported, once per step: finishes a
     // connection attempt (OnConnect), or reads and hands the data, out of the stages,
-    // to `port`, adding the data bytes to `received`. A read takes at most
-    // ReceiveLimit and what the port has room for below its mark, until the socket
-    // would block. One whose port is full (`portFull`) or that owes its peer too much
-    // is only watched for its peer leaving. Work: 1 when something happened.
+    // to `port`, adding the data bytes to `received`. A read takes what the socket
+    // holds, at most ReceiveLimit. One whose port is full (`portFull`: at its mark) or
+    // that owes its peer too much is not read, only watched for its peer leaving.
+    // Work: 1 when something happened.
     int32_t Poll(PortSide& port, bool portFull, uint64_t& received);
     // After a poll: what the stages owe the peer goes out.
     int32_t ServeWire();

@@ -27,9 +27,6 @@ public:
     virtual bool FromNetFull() const = 0;
     // Bytes waiting for the application.
     virtual size_t FromNetWaiting() const = 0;
-    // How many more bytes the port takes before it is full (FromNetFull): a read of a
-    // TCP connection stops there. A port that keeps no exact count answers by its mark.
-    virtual size_t FromNetRoom() const { return FromNetFull() ? 0 : SIZE_MAX; }
     // A datagram was dropped whole for want of room.
     virtual void DatagramDropped() = 0;
     // A link connected, or accepted a client, in this step: a chunk held back for want

@@ -195,9 +195,15 @@ size_t CClientSocket::Receive(void* buffer, size_t length)
     auto* bytes = static_cast<unsigned char*>(buffer);
     size_t got = 0;
     while (got < length) {
-        ssize_t result = ::recv(Handle.Get(), bytes + got, length - got, 0);
+        const size_t asked = length - got;
+        ssize_t result = ::recv(Handle.Get(), bytes + got, asked, 0);
         if (result > 0) {
             got += static_cast<size_t>(result);
+            // A stream socket gives all it holds: a short read found it empty, and
+            // asking again would only hear that it would block. What comes
+            // meanwhile is reported by the next wait.
+            if (static_cast<size_t>(result) < asked)
+                break;
             continue;
         }
         if (result < 0 && errno == EINTR)

@@ -30,8 +30,9 @@ public:
     // leaves the socket Connected only when the send would have blocked; a broken
     // connection (reset, broken pipe) is closed as Receive closes it.
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
-    // Reads into `buffer` until it holds `length` bytes or the socket would block, and
-    // answers how many it read. 0 when nothing was there yet (still Connected), or when
+    // Reads into `buffer` until it holds `length` bytes or the socket has no more (a
+    // short read says so: no second call to hear it would block), and answers how
+    // many it read. 0 when nothing was there yet (still Connected), or when
     // the connection ended: the peer closed or reset it, or it broke. Then the socket is
     // closed (ClosedByPeer set, GetLastFailure says why; none for an orderly close).
     // Bytes read before an end are the caller's; the end is met by the next read.

@@ -1,5 +1,4 @@
 #pragma once
-#include <cstdint>
 #include <vector>
 
 #include "links/PortSide.h"
@@ -20,7 +19,6 @@ public:
     bool ApplicationPresent() const override { return Present; }
     bool FromNetFull() const override { return Full; }
     size_t FromNetWaiting() const override { return Received.size(); }
-    size_t FromNetRoom() const override { return Full ? 0 : Room; }
     void DatagramDropped() override { ++DroppedDatagrams; }
     void PeerCameUp() override { ++PeersUp; }
     HostResolver* Resolver() const override { return nullptr; }
@@ -35,7 +33,6 @@ public:
 
     std::vector<uint8_t> Received;
     bool Full = false;
-    size_t Room = SIZE_MAX; // what a read may take while not Full
     int DroppedDatagrams = 0;
     std::vector<OriginRef> Senders;
     std::vector<uint64_t> Dropped;
