@@ -9,8 +9,20 @@
 
 namespace {
 
-// Scratch space for bytes between two stages, one per level of a stack; the pump
-// thread and the window thread never run a connection at the same time (the
+// Scratch space for bytes between two stages. A stack of N stages uses five rows of
+// N buffers, one buffer per stage in each, so that no call clears a buffer another
+// is still reading (a stage's output is read while the stages beneath it are passed
+// what it gave, through buffers of their own):
+//   Scratch(level)        down, between stage `level` and the one beneath (PassDown;
+//                         stage 0 writes into the wire itself)
+//   Scratch(N + level)    what stage `level` says of its own accord: its opening
+//                         (Restart), its news (ServiceStages), its farewell
+//                         (CloseAfterFlush), on its way down through PassDown
+//   Scratch(2N + level)   up, the data stage `level` gives the stage above (Receive)
+//   Scratch(3N + level)   the answers stage `level` sends down while data goes up
+//   Scratch(4N + level)   what stage `level` lets go of what it held (ReleaseStages)
+// They are kept from call to call so that a busy connection allocates nothing. The
+// pump thread and the window thread never run a connection at the same time (the
 // manager lock), but thread_local keeps two managers in one test process apart.
 // A deque: a buffer handed out stays where it is while deeper levels are added.
 Stage::Bytes& Scratch(size_t level)

@@ -112,8 +112,8 @@ public:
         return nullptr;
     }
 
-    // Hands the chunk progress of `other` to this connection (an edited link that
-    // keeps a socket).
+    // How much of the port's current chunk the connection has taken; an edited link
+    // that takes over its old link's peer takes this over with it.
     uint32_t Taken = 0;
     bool WaitsWritable = false;
     bool HeldBack = false; // it refused part of the current chunk
