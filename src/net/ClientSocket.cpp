@@ -180,13 +180,6 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
     return true;
 }
 
-bool CClientSocket::ReadReported() const
-{
-    if (!Given.Reported)
-        return true;
-    return (Given.Events & (POLLIN | POLLHUP | POLLERR | POLLRDHUP)) != 0;
-}
-
 size_t CClientSocket::Receive(void* buffer, size_t length)
 {
     if (!Handle.Valid() || !buffer || State != Connected || length == 0)

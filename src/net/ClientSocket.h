@@ -37,11 +37,7 @@ public:
     // closed (ClosedByPeer set, GetLastFailure says why; none for an orderly close).
     // Bytes read before an end are the caller's; the end is met by the next read.
     size_t Receive(void* buffer, size_t length);
-    // Whether a read may find something: the wait reported the socket readable, or an
-    // error or hang-up (which a read then tells apart). A socket the wait has not
-    // reported on yet (just accepted, or outside any wait) is read to find out: one
-    // read costs what asking the system would.
-    bool ReadReported() const;
+
     void SetNoDelay(bool on);
     // TCP keepalive: after `idle` seconds without traffic a probe every `interval`
     // seconds, and after `probes` unanswered ones the connection fails (its next

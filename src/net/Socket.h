@@ -27,8 +27,11 @@ public:
     CSocket& operator=(const CSocket&) = delete;
     virtual ~CSocket();
 
-    // Checks for an event without waiting; 1 when something was found or reported.
-    virtual int Poll() = 0;
+    // Acts on what the wait reported for an event of the socket's own (a connection
+    // attempt that finished, a connection to accept) and reports it to the handler; 1
+    // when something was found. Data is never reported: whoever serves the socket
+    // reads it when ReadReported says so.
+    virtual int Poll() { return 0; }
     virtual void Close();
 
     // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM) and family (AF_INET or
@@ -54,6 +57,11 @@ public:
     // no system call. The pump clears it after each step.
     WaitReport Given;
     void ClearReadiness() { Given.Events = 0; }
+    // Whether a read may find something: the wait reported the socket readable, or an
+    // error or hang-up (which a read then tells apart). A socket the wait has not
+    // reported on yet (just accepted, or outside any wait) is read to find out: one
+    // read costs what asking the system would.
+    bool ReadReported() const;
     // Counts the descriptors this object has had: a new one means a new registration.
     uint64_t GetOpening() const { return Opening; }
     // The socket's place in the pump's wait; it leaves the wait when the socket closes.
