@@ -9,8 +9,20 @@
 
 namespace {
 
-// Scratch space for bytes between two stages, one per level of a stack; the pump
-// thread and the window thread never run a connection at the same time (the
+// Scratch space for bytes between two stages. A stack of N stages uses five rows of
+// N buffers, one buffer per stage in each, so that no call clears a buffer another
+// is still reading (a stage's output is read while the stages beneath it are passed
+// what it gave, through buffers of their own):
+//   Scratch(level)        down, between stage `level` and the one beneath (PassDown;
+//                         stage 0 writes into the wire itself)
+//   Scratch(N + level)    what stage `level` says of its own accord: its opening
+//                         (Restart), its news (ServiceStages), its farewell
+//                         (CloseAfterFlush), on its way down through PassDown
+//   Scratch(2N + level)   up, the data stage `level` gives the stage above (Receive)
+//   Scratch(3N + level)   the answers stage `level` sends down while data goes up
+//   Scratch(4N + level)   what stage `level` lets go of what it held (ReleaseStages)
+// They are kept from call to call so that a busy connection allocates nothing. The
+// pump thread and the window thread never run a connection at the same time (the
 // manager lock), but thread_local keeps two managers in one test process apart.
 // A deque: a buffer handed out stays where it is while deeper levels are added.
 Stage::Bytes& Scratch(size_t level)
@@ -186,13 +198,21 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, uint32_t& taken
     return 1 + (WaitsWritable ? 0 : FlushWire());
 }
 
-int32_t Connection::Poll(bool portFull)
+int32_t Connection::Poll(PortSide& port, bool portFull, uint64_t& received)
 {
+    if (!IsConnected())
+        return Sock->Poll();
     // An unread connection is still watched for its peer leaving, so a peer that
     // resets or closes is noticed and let go.
-    if (IsConnected() && (portFull || Backlogged()))
+    if (portFull || Backlogged())
         return Sock->PollHangUp();
-    return Sock->Poll();
+    if (!Sock->ReadReported())
+        return 0;
+    // The port's mark was checked before the read (portFull); a read takes up to
+    // ReceiveLimit past it rather than stop at it: reads cut to the room left would
+    // be many small ones while the application drains the queue. A read that found
+    // the peer gone closed the socket: that is work too.
+    return Receive(port, ReceiveLimit, received) > 0 || !IsConnected() ? 1 : 0;
 }
 
 int32_t Connection::ServeWire()
@@ -203,16 +223,15 @@ int32_t Connection::ServeWire()
     return WaitsWritable ? 0 : FlushWire();
 }
 
-uint32_t Connection::Receive(uint32_t announced, PortSide& port)
+size_t Connection::Receive(PortSide& port, size_t limit, uint64_t& received)
 {
     static thread_local std::vector<uint8_t> buffer(ReceiveLimit);
-    int32_t received = 0;
-    if (announced == 0
-        || !Sock->Receive(buffer.data(), static_cast<int32_t>(std::min(announced, ReceiveLimit)), &received))
+    const size_t count = Sock->Receive(buffer.data(), std::min(limit, buffer.size()));
+    if (count == 0)
         return 0;
-    const auto count = static_cast<uint32_t>(received);
     if (Stages.empty()) {
         port.FromNet(buffer.data(), count, Sender);
+        received += count;
         return count;
     }
     // Up through the stages; what a stage answers goes down through those beneath it.
@@ -234,7 +253,8 @@ uint32_t Connection::Receive(uint32_t announced, PortSide& port)
     }
     if (length > 0)
         port.FromNet(bytes, length, Sender);
-    return static_cast<uint32_t>(length);
+    received += length;
+    return count;
 }
 
 bool Connection::WantsChunkAgain() const
@@ -296,10 +316,10 @@ bool Connection::Opening(int32_t& since) const
     return std::any_of(Stages.begin(), Stages.end(), [&since](const auto& stage) { return stage->Opening(since); });
 }
 
-std::string Connection::Broken() const
+Failure Connection::Broken() const
 {
     for (const auto& stage : Stages) {
-        if (std::string why = stage->Broken(); !why.empty())
+        if (Failure why = stage->Broken())
             return why;
     }
     return {};

@@ -63,15 +63,15 @@ public:
     {
         return Offer(chunk, length, Taken, refused, bytesSent);
     }
-    // Polls the socket: its events go to the socket's handler. One whose port is
-    // full (`portFull`) or that owes its peer too much is only watched for its peer
-    // leaving.
-    int32_t Poll(bool portFull);
+    // Serves the socket from what the wait reported, once per step: finishes a
+    // connection attempt (OnConnect), or reads and hands the data, out of the stages,
+    // to `port`, adding the data bytes to `received`. A read takes what the socket
+    // holds, at most ReceiveLimit. One whose port is full (`portFull`: at its mark) or
+    // that owes its peer too much is not read, only watched for its peer leaving.
+    // Work: 1 when something happened.
+    int32_t Poll(PortSide& port, bool portFull, uint64_t& received);
     // After a poll: what the stages owe the peer goes out.
     int32_t ServeWire();
-    // Reads what the socket announced (at most ReceiveLimit) and hands the data, out
-    // of the stages, to `port`. Returns the data bytes handed on.
-    uint32_t Receive(uint32_t announced, PortSide& port);
 
     // The epoll events the next step would act on.
     uint32_t WaitEvents(bool portFull) const;
@@ -95,7 +95,7 @@ public:
     // A stage's handshake under way, and the tick it began.
     bool Opening(int32_t& since) const;
     // Why a stage gave up on the connection; empty while every stage serves.
-    std::string Broken() const;
+    Failure Broken() const;
     // A stage's peer ended the session in order.
     bool Ended() const;
     // Closes the socket after one last try to send what the stages owe and their
@@ -112,8 +112,8 @@ public:
         return nullptr;
     }
 
-    // Hands the chunk progress of `other` to this connection (an edited link that
-    // keeps a socket).
+    // How much of the port's current chunk the connection has taken; an edited link
+    // that takes over its old link's peer takes this over with it.
     uint32_t Taken = 0;
     bool WaitsWritable = false;
     bool HeldBack = false; // it refused part of the current chunk
@@ -133,6 +133,9 @@ private:
     // The stages from `level` down (level == Stages.size(): from the top) carry
     // `count` bytes into the wire.
     void PassDown(size_t level, const uint8_t* bytes, size_t count);
+    // Reads at most `limit` bytes and passes them up through the stages to `port`,
+    // adding the data bytes handed on to `received`; answers the bytes read.
+    size_t Receive(PortSide& port, size_t limit, uint64_t& received);
     size_t Owed() const;
     bool Fits(size_t count) const { return Owed() + count <= WireRoom; }
     bool Backlogged() const { return Owed() >= WireFull; }

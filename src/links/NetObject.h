@@ -207,7 +207,6 @@ public:
     void OnAccept(CServerSocket*, CClientSocket* client, void*) override;
     void OnClose(CSocket*, void*) override {}
     void OnConnect(CClientSocket*, bool, void*) override {}
-    void OnReceive(CSocket*, uint32_t, void*) override {}
 
 protected:
     // One line of the event log about this link ("COM3 tcp-client 192.0.2.7:7000: …").

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/Failure.h"
+
 struct ReportedLine;
 
 // What changed on the application's side of the port since the stages last heard:
@@ -71,7 +73,7 @@ public:
     }
     // Why the stage gave up on the connection (a failed handshake, a broken record);
     // empty while it serves. The link then closes the connection.
-    virtual std::string Broken() const { return {}; }
+    virtual Failure Broken() const { return {}; }
     // The peer ended the session in order (TLS close_notify): the link closes the
     // connection as when the peer closes it.
     virtual bool Ended() const { return false; }

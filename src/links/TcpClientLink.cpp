@@ -75,12 +75,6 @@ void TcpClientLink::Reconnect()
         ConnectWhenResolved = true;
 }
 
-bool TcpClientLink::Up() const
-{
-    int32_t since = 0;
-    return Link.IsConnected() && !Link.Opening(since);
-}
-
 bool TcpClientLink::WillTry() const
 {
     if (SetupFailed)
@@ -140,7 +134,8 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer&
     const bool opening = Link.Opening(since);
     // Held back by a peer that is up: what the stall rule watches.
     bool held = false;
-    if (Up()) {
+    const bool up = Link.IsConnected() && !opening;
+    if (up) {
         BackOnline();
         work += SendBacklog(held);
     } else if (!WillTry() && !Kept.Empty()) {
@@ -149,13 +144,13 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer&
     if (chunk) {
         if (Link.Taken >= length)
             answer.Delivered = true;
-        else if (Up())
+        else if (up && Link.IsConnected()) // the backlog's sending may have broken it
             work += OfferChunk(chunk, length, answer, held);
         else if (WillTry())
             answer.Waiting = true; // not connected, or in its handshake: waiting is not work
     }
     Link.Stall.Note(held, Link.Moved, now);
-    work += Link.Poll(Port.FromNetFull() && !opening);
+    work += Link.Poll(Port, Port.FromNetFull() && !opening, BytesReceived);
     work += Link.ServeWire();
     work += Police(now);
     TryNextAddress();
@@ -263,12 +258,14 @@ int32_t TcpClientLink::Police(int32_t now)
     if (!Link.IsConnected())
         return 0;
     int32_t since = 0;
-    if (!Link.SaidUp && !Link.Opening(since) && Link.Broken().empty()) {
+    const bool opening = Link.Opening(since);
+    const Failure broken = Link.Broken();
+    if (!Link.SaidUp && !opening && !broken) {
         Link.SaidUp = true;
         SayWorking("connected to " + ConnectedTo);
     }
-    std::string why = Link.Ended() ? "Closed by the peer (TLS close_notify)" : Link.Broken();
-    if (why.empty() && Link.Opening(since) && TickElapsed(now, since, Limits.Handshake))
+    std::string why = Link.Ended() ? "Closed by the peer (TLS close_notify)" : broken.Reason();
+    if (why.empty() && opening && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);
     if (why.empty() && Link.Stall.Expired(now, Limits.Stalled))
         why = StalledText(Limits.Stalled);
@@ -291,7 +288,7 @@ TlsFigures TcpClientLink::TlsReport() const
     figures.Fingerprint = TlsSetup->Fingerprint();
     figures.NotAfter = TlsSetup->NotAfter();
     const TlsStage* tls = Link.IsConnected() ? Link.StageOf<TlsStage>() : nullptr;
-    if (tls && tls->HandshakeDone() && tls->Broken().empty())
+    if (tls && tls->HandshakeDone() && !tls->Broken())
         figures.Sessions.push_back(tls->Session());
     return figures;
 }
@@ -398,10 +395,4 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
             LastFailTime = GetTickCount32();
     }
     MarkChanged();
-}
-
-void TcpClientLink::OnReceive(CSocket*, uint32_t count, void*)
-{
-    QLN_ASSERT_HELD(Port.Lock());
-    BytesReceived += Link.Receive(count, Port);
 }

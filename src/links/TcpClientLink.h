@@ -55,7 +55,6 @@ public:
 
     void OnClose(CSocket* socket, void* userData) override;
     void OnConnect(CClientSocket* socket, bool success, void* userData) override;
-    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
 
     // The link's socket, for tests that look at its descriptor.
     CClientSocket& Socket() { return Link.Socket(); }
@@ -67,8 +66,6 @@ public:
 
 private:
     enum class ConnectStart { Started, Waiting, Failed };
-    // Whether the link has a peer to give chunks to: connected, its handshake done.
-    bool Up() const;
     // Whether it will have one again without the user: it connects, or will try
     // again by itself. One that will not keeps no backlog and holds nothing.
     bool WillTry() const;

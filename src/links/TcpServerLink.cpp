@@ -169,7 +169,7 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, Chu
         // read far past it. A handshake goes on meanwhile: it gives the application
         // nothing, and a client held in it would only be closed for its slowness.
         int32_t since = 0;
-        work += client.Poll(Port.FromNetFull() && !client.Opening(since));
+        work += client.Poll(Port, Port.FromNetFull() && !client.Opening(since), BytesReceived);
         work += client.ServeWire();
         work += Police(client, now);
         // One that held the chunk back releases it as it goes: the next step offers
@@ -207,7 +207,9 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
     if (!client.IsConnected())
         return 0;
     int32_t since = 0;
-    if (!client.SaidUp && !client.Opening(since) && client.Broken().empty()) {
+    const bool opening = client.Opening(since);
+    const Failure broken = client.Broken();
+    if (!client.SaidUp && !opening && !broken) {
         client.SaidUp = true;
         Say(EventLevel::Info, "client " + client.Peer() + " connected");
     }
@@ -217,8 +219,8 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
         client.CloseAfterFlush();
         return 1;
     }
-    std::string why = client.Broken();
-    if (why.empty() && client.Opening(since) && TickElapsed(now, since, Limits.Handshake))
+    std::string why = broken.Reason();
+    if (why.empty() && opening && TickElapsed(now, since, Limits.Handshake))
         why = HandshakeTooLongText(Limits.Handshake);
     if (!why.empty()) {
         // One that never finished its handshake was turned away; one that broke
@@ -328,11 +330,4 @@ void TcpServerLink::OnClose(CSocket* socket, void* userData)
             SayClient(*client, EventLevel::Info, failed ? "left: " + why.Reason() : "left: closed by the peer");
     }
     MarkChanged();
-}
-
-void TcpServerLink::OnReceive(CSocket*, uint32_t count, void* userData)
-{
-    QLN_ASSERT_HELD(Port.Lock());
-    if (auto* client = static_cast<Connection*>(userData))
-        BytesReceived += client->Receive(count, Port);
 }

@@ -40,7 +40,6 @@ public:
 
     void OnAccept(CServerSocket* server, CClientSocket* client, void* userData) override;
     void OnClose(CSocket* socket, void* userData) override;
-    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
 
     // For tests that look at the descriptors.
     CServerSocket* Listener() { return Server.get(); }

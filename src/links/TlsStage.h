@@ -36,7 +36,7 @@ public:
     bool Accepting() const override { return State == Phase::Up; }
     size_t Holding() const override { return Held.size(); }
     bool Opening(int32_t& since) const override;
-    std::string Broken() const override { return State == Phase::Broken ? Why : std::string(); }
+    Failure Broken() const override { return State == Phase::Broken ? Failure::Said(Why) : Failure {}; }
     bool Ended() const override { return PeerEnded; }
     // A close_notify, once the session is up.
     void Closing(Bytes& down) override;

@@ -103,7 +103,7 @@ int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnsw
     if (RemoteAddr.empty()) {
         if (chunk && Taken < length)
             Taken = length;
-        work += Socket->Poll();
+        work += ReadDatagram();
         return work;
     }
     NetAddress to;
@@ -139,7 +139,7 @@ int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnsw
             answer.Held = true;
         }
     }
-    work += Socket->Poll();
+    work += ReadDatagram();
     return work;
 }
 
@@ -156,31 +156,30 @@ void UdpLink::ArmListening(LinkWaits& waits)
         waits.DueBy(TickAfter(waits.Now, RefusedRetry));
 }
 
-void UdpLink::OnReceive(CSocket*, uint32_t count, void*)
+int32_t UdpLink::ReadDatagram()
 {
     QLN_ASSERT_HELD(Port.Lock());
-    if (count == 0)
-        return;
-    NetAddress sender;
-    if (Port.FromNetWaiting() + count > FromNetCap) {
-        // Read, so the socket does not stay readable, and drop the datagram whole: a
-        // one-byte read takes all of it and keeps one byte.
-        uint8_t discard;
-        uint32_t length = sizeof discard;
-        if (Socket->ReceiveFrom(&discard, &length, sender) && Admits(sender, sender.ToText()))
-            Port.DatagramDropped();
-        return;
-    }
+    if (!Socket->ReadReported())
+        return 0;
+    // One datagram a step, read whole: the largest fits (64 KiB).
     static thread_local std::vector<uint8_t> buffer(Connection::ReceiveLimit);
-    count = std::min(count, Connection::ReceiveLimit);
-    if (!Socket->ReceiveFrom(buffer.data(), &count, sender) || count == 0)
-        return;
+    NetAddress sender;
+    uint32_t count = Connection::ReceiveLimit;
+    if (!Socket->ReceiveNext(buffer.data(), &count, sender))
+        return 0;
     // A datagram from outside the allow list is dropped whole, and counted.
     const std::string peer = sender.ToText();
     if (!Admits(sender, peer))
-        return;
+        return 1;
+    if (Port.FromNetWaiting() + count > FromNetCap) {
+        // Over the cap the datagram is dropped whole: it was read, so the socket does
+        // not stay readable.
+        Port.DatagramDropped();
+        return 1;
+    }
     BytesReceived += count;
     if (!LastSender || LastSender->Peer != peer)
         LastSender = MakeOrigin(Label(), peer, Id);
     Port.FromNet(buffer.data(), count, LastSender);
+    return 1;
 }

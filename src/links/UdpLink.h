@@ -39,7 +39,6 @@ public:
     void ChunkDone(const uint8_t* chunk, uint32_t length) override;
     void Close() override { Socket.reset(); }
 
-    void OnReceive(CSocket* socket, uint32_t count, void* userData) override;
     std::string Label() const override;
     std::vector<std::string> Peers() const override { return {HostPortText(RemoteAddr, RemotePort)}; }
 
@@ -47,6 +46,9 @@ public:
     CDatagramSocket* Datagrams() { return Socket.get(); }
 
 private:
+    // Reads one datagram the wait reported and hands it to the port, or drops it whole
+    // (a sender outside the allow list, a port over its cap); 1 when one was read.
+    int32_t ReadDatagram();
     Failure Bind(const NetAddress& local) override;
     bool HasListener() const override { return Socket != nullptr; }
     void DropListener() override { Socket.reset(); }

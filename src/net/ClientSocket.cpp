@@ -9,7 +9,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -55,9 +54,6 @@ void CClientSocket::Close()
 {
     if (Handle.Valid()) {
         State = Unconnected;
-        // What was announced belongs to the connection that ends here; a stale
-        // count would hide the first bytes of the next connection.
-        Announced = 0;
         PeerShutdown = false;
     }
     CSocket::Close();
@@ -137,25 +133,7 @@ int CClientSocket::Poll()
         Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnConnect(this, success, userData); });
         return 1;
     }
-    case Connected: {
-        if (ReadTest() != 1)
-            return 0;
-        int waiting = 0;
-        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0 || waiting < 0)
-            return 0;
-        if (waiting == 0) {
-            // Readable with nothing to read: the peer closed the connection, or
-            // reset it (a reset leaves no bytes behind and raises POLLERR).
-            EndedByPeer();
-            return 1;
-        }
-        uint32_t count = static_cast<uint32_t>(waiting);
-        if (count <= Announced)
-            return 0; // the handler has not yet read what it was told of
-        Announced = count;
-        Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnReceive(this, count, userData); });
-        return 1;
-    }
+    case Connected:
     case Unconnected:
         break;
     }
@@ -202,49 +180,42 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
     return true;
 }
 
-bool CClientSocket::Receive(void* buffer, int32_t length, int32_t* received)
+size_t CClientSocket::Receive(void* buffer, size_t length)
 {
-    if (received)
-        *received = 0;
-    if (!Handle.Valid() || !buffer || State != Connected)
-        return false;
-    if (length <= 0)
-        return true;
+    if (!Handle.Valid() || !buffer || State != Connected || length == 0)
+        return 0;
 
     auto* bytes = static_cast<unsigned char*>(buffer);
-    int32_t got = 0;
+    size_t got = 0;
     while (got < length) {
-        ssize_t result = ::recv(Handle.Get(), bytes + got, static_cast<size_t>(length - got), 0);
+        const size_t asked = length - got;
+        ssize_t result = ::recv(Handle.Get(), bytes + got, asked, 0);
         if (result > 0) {
-            got += static_cast<int32_t>(result);
-            Announced -= std::min(Announced, static_cast<uint32_t>(result));
+            got += static_cast<size_t>(result);
+            // A stream socket gives all it holds: a short read found it empty, and
+            // asking again would only hear that it would block. What comes
+            // meanwhile is reported by the next wait.
+            if (static_cast<size_t>(result) < asked)
+                break;
             continue;
         }
         if (result < 0 && errno == EINTR)
             continue;
         // Bytes already read are the caller's whatever follows them: the end of the
-        // stream or a failure is met again by the next read or poll.
+        // stream or a failure is met again by the next read.
         if (got > 0)
             break;
         if (result == 0 || !IsTransient(errno)) {
             // The peer closed (0) or the connection broke (reset, time-out):
             // nothing more will arrive on it.
-            Fail(result == 0 ? Failure {} : Failure::OfCall("recv"));
-            Close();
-            LastResult = -1;
-            return false;
+            EndedByPeer(result == 0 ? Failure {} : Failure::OfCall("recv"));
+            return 0;
         }
-        // Nothing waiting yet: the socket stays open and Announced keeps what
-        // was not read.
+        // Nothing waiting yet: the socket stays open.
         Fail("recv");
-        return false;
+        return 0;
     }
-    // A reader may take part of what it was told of (the pump takes at most 64 KiB
-    // at a time): whatever is left is announced afresh by the next poll.
-    Announced = 0;
-    if (received)
-        *received = got;
-    return true;
+    return got;
 }
 
 int CClientSocket::PollHangUp()
@@ -255,8 +226,13 @@ int CClientSocket::PollHangUp()
     if (events <= 0)
         return 0;
     if (!(events & POLLERR)) {
-        int waiting = 0;
-        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0)
+        // A peek of one byte tells whether anything is left unread; it takes nothing.
+        unsigned char probe;
+        ssize_t waiting;
+        do {
+            waiting = ::recv(Handle.Get(), &probe, sizeof probe, MSG_PEEK | MSG_DONTWAIT);
+        } while (waiting < 0 && errno == EINTR);
+        if (waiting < 0 && IsTransient(errno))
             return 0;
         if (waiting > 0) {
             // The peer's last bytes are still in the system: keep them.
@@ -265,20 +241,19 @@ int CClientSocket::PollHangUp()
         }
     }
     // A reset or an error ends the connection whatever is left unread, as a read
-    // would find.
-    EndedByPeer();
-    return 1;
-}
-
-void CClientSocket::EndedByPeer()
-{
-    // The pending error tells a reset (or a time-out) from an orderly close, whose
-    // failure is none: not a would-block left over from an earlier call.
+    // would find. The pending error tells a reset (or a time-out) from an orderly
+    // close, whose failure is none: not a would-block left over from an earlier call.
     int error = 0;
     socklen_t size = sizeof error;
     if (::getsockopt(Handle.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         error = 0;
-    Fail(error != 0 ? Failure::OfCall("recv", error) : Failure {});
+    EndedByPeer(error != 0 ? Failure::OfCall("recv", error) : Failure {});
+    return 1;
+}
+
+void CClientSocket::EndedByPeer(Failure why)
+{
+    Fail(std::move(why));
     ClosedByPeer = true;
     Close();
 }

@@ -13,6 +13,9 @@ public:
     CClientSocket(SocketHandle accepted, const NetAddress& peer);
     ~CClientSocket() override;
 
+    // Finishes a connection attempt (Connecting) from the readiness the wait reported:
+    // OnConnect tells how it went; 1 then. A connected socket's bytes are read with
+    // Receive, by whoever reads it: Poll reports nothing of them.
     int Poll() override;
     void Close() override;
 
@@ -27,26 +30,28 @@ public:
     // leaves the socket Connected only when the send would have blocked; a broken
     // connection (reset, broken pipe) is closed as Receive closes it.
     bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
-    // True when bytes were read: `length` of them, or fewer when the rest was not
-    // there yet (`received` tells how many). What was announced before is then
-    // settled, and the next Poll announces whatever is still waiting. False when
-    // nothing could be read: it would block, or the connection ended (then closed).
-    bool Receive(void* buffer, int32_t length, int32_t* received = nullptr);
+    // Reads into `buffer` until it holds `length` bytes or the socket has no more (a
+    // short read says so: no second call to hear it would block), and answers how
+    // many it read. 0 when nothing was there yet (still Connected), or when
+    // the connection ended: the peer closed or reset it, or it broke. Then the socket is
+    // closed (ClosedByPeer set, GetLastFailure says why; none for an orderly close).
+    // Bytes read before an end are the caller's; the end is met by the next read.
+    size_t Receive(void* buffer, size_t length);
+
     void SetNoDelay(bool on);
     // TCP keepalive: after `idle` seconds without traffic a probe every `interval`
     // seconds, and after `probes` unanswered ones the connection fails (its next
     // poll closes it), so a peer that vanished without a word is noticed.
     void SetKeepAlive(int idle = 60, int interval = 10, int probes = 3);
-    // For a connection whose bytes are not wanted for now: finds, without reading, a
-    // peer that reset the connection or closed it with nothing left unread, and
-    // closes the socket (ClosedByPeer set). A peer that closed with bytes still
-    // unread is only marked (PeerShutdown); its bytes wait for the next Poll.
-    // 1 when the socket was closed.
+    // For a connection whose bytes are not wanted for now: finds, from what the wait
+    // reported and without taking a byte, a peer that reset the connection or closed
+    // it with nothing left unread, and closes the socket (ClosedByPeer set). A peer
+    // that closed with bytes still unread is only marked (PeerShutdown); its bytes
+    // wait for the next read. 1 when the socket was closed.
     int PollHangUp();
 
     LinkState GetState() const { return State; }
     bool GetClosedByPeer() const { return ClosedByPeer; }
-    uint32_t GetAnnounced() const { return Announced; }
     // The peer sent its last byte; what it sent may still be unread. Nothing more
     // can arrive, so there is no hang-up left to wait for.
     bool GetPeerShutdown() const { return PeerShutdown; }
@@ -57,12 +62,12 @@ private:
     // Closes the previous connection and opens a fresh non-blocking handle of `family`.
     bool Reopen(int family);
     bool ConnectOpen(const NetAddress& address);
-    // The peer closed or reset the connection: says which (GetLastFailure) and closes.
-    void EndedByPeer();
+    // The peer closed or reset the connection: says which (`why`; none for an orderly
+    // close) and closes.
+    void EndedByPeer(Failure why);
 
     LinkState State = Unconnected;
     bool ClosedByPeer = false;
-    uint32_t Announced = 0;
     bool PeerShutdown = false;
     NetAddress Peer;
 };

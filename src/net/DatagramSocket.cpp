@@ -7,21 +7,11 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <vector>
 
 // Ownership: the object owns its descriptor and closes it on destruction. Every
-// call is made under the port manager's lock; the handler runs inside Poll.
-
-namespace {
-
-// How many empty datagrams one poll reads away at most, so a flood of them
-// cannot hold the pump thread; the rest go on the next poll.
-constexpr int MaxEmptySkipped = 64;
-
-} // namespace
+// call is made under the port manager's lock; the handler hears only of the close.
 
 CDatagramSocket::CDatagramSocket(uint16_t localPort, const NetAddress& local)
 {
@@ -37,40 +27,20 @@ CDatagramSocket::~CDatagramSocket()
     CSocket::Close();
 }
 
-int CDatagramSocket::Poll()
+bool CDatagramSocket::ReceiveNext(void* buffer, uint32_t* length, NetAddress& sender)
 {
-    if (ReadTest() != 1)
-        return 0;
-
-    // FIONREAD gives the size of the next datagram, 0 for an empty one. An empty
-    // datagram at the head would hide every datagram behind it, so it is read
-    // and dropped; the socket stays open.
-    int skipped = 0;
-    int waiting = 0;
-    for (;;) {
-        if (::ioctl(Handle.Get(), FIONREAD, &waiting) != 0 || waiting < 0)
-            return skipped > 0 ? 1 : 0;
-        if (waiting > 0 || skipped >= MaxEmptySkipped)
-            break;
-        // The peek (with MSG_TRUNC, which answers the datagram's real size)
-        // makes sure only an empty datagram is taken away; it also fails when
-        // the queue is empty or just clears a pending error.
-        unsigned char probe;
-        ssize_t size = ::recv(Handle.Get(), &probe, sizeof probe, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-        if (size != 0)
-            break;
-        ::recv(Handle.Get(), &probe, sizeof probe, MSG_DONTWAIT);
-        ++skipped;
-        if (Readiness(POLLIN) <= 0)
-            break;
+    if (!length)
+        return false;
+    const uint32_t capacity = *length;
+    for (int skipped = 0; skipped <= MaxEmptySkipped; ++skipped) {
+        *length = capacity;
+        if (!ReceiveFrom(buffer, length, sender))
+            return false;
+        // An empty datagram is read and dropped, and the socket stays open.
+        if (*length > 0 || capacity == 0)
+            return true;
     }
-
-    uint32_t count = static_cast<uint32_t>(waiting);
-    if (count == 0 || count <= Announced)
-        return skipped > 0 ? 1 : 0;
-    Announced = count;
-    Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnReceive(this, count, userData); });
-    return 1;
+    return false;
 }
 
 bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
@@ -107,8 +77,6 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& se
     } while (result < 0 && errno == EINTR);
     sender.Length = result >= 0 ? size : 0;
     sender = sender.Unmapped();
-    // Whatever came of it, the next poll reports what is still waiting.
-    Announced = 0;
     if (result < 0) {
         Fail("recvfrom");
         return false;

@@ -9,7 +9,13 @@ public:
     explicit CDatagramSocket(uint16_t localPort, const NetAddress& local = NetAddress());
     ~CDatagramSocket() override;
 
-    int Poll() override;
+    // Reads the next datagram that has bytes into `buffer` (`length`: in the capacity,
+    // out the bytes received; a longer datagram is cut there) and its sender. Empty
+    // datagrams ahead of it are read away, at most MaxEmptySkipped of them, so that a
+    // flood of them cannot hold the pump. False when none waits (or the read failed,
+    // which GetLastFailure says); the socket stays open either way.
+    bool ReceiveNext(void* buffer, uint32_t* length, NetAddress& sender);
+    static constexpr int MaxEmptySkipped = 64;
     // Reads one datagram. `length`: in the capacity, out the bytes received.
     // `address` (16 characters or more) and `port` receive the sender when given:
     // an IPv4 sender in dotted form, an IPv6 one as an empty text.
@@ -24,9 +30,4 @@ public:
     // one of an IPv4 socket is refused (EAFNOSUPPORT).
     bool SendTo(const void* data, int32_t length, const NetAddress& to);
     void SetBroadcast(bool on);
-
-    uint32_t GetAnnounced() const { return Announced; }
-
-private:
-    uint32_t Announced = 0;
 };

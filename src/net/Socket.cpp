@@ -146,6 +146,13 @@ int CSocket::Readiness(short events) const
     return found == 0 ? 0 : entry.revents;
 }
 
+bool CSocket::ReadReported() const
+{
+    if (!Given.Reported)
+        return true;
+    return (Given.Events & (POLLIN | POLLHUP | POLLERR | POLLRDHUP)) != 0;
+}
+
 int CSocket::ReadTest() const
 {
     int events = Readiness(POLLIN);

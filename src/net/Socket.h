@@ -27,8 +27,11 @@ public:
     CSocket& operator=(const CSocket&) = delete;
     virtual ~CSocket();
 
-    // Checks for an event without waiting; 1 when something was found or reported.
-    virtual int Poll() = 0;
+    // Acts on what the wait reported for an event of the socket's own (a connection
+    // attempt that finished, a connection to accept) and reports it to the handler; 1
+    // when something was found. Data is never reported: whoever serves the socket
+    // reads it when ReadReported says so.
+    virtual int Poll() { return 0; }
     virtual void Close();
 
     // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM) and family (AF_INET or
@@ -48,12 +51,17 @@ public:
     // empty while nothing has failed.
     const Failure& GetLastFailure() const { return LastFailure; }
     int GetLastErrno() const { return LastFailure.Errno; }
-    // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). From
-    // the first report on, the readiness tests answer from it instead of asking the
-    // system, so a socket with nothing to report costs a pass no system call. The
-    // pump clears it after each step.
+    // The readiness the pump's wait reported for this socket (poll(2)/epoll bits). Once
+    // the socket is in the wait (Given.Reported), the readiness tests answer from it
+    // instead of asking the system, so a socket with nothing to report costs a pass
+    // no system call. The pump clears it after each step.
     WaitReport Given;
     void ClearReadiness() { Given.Events = 0; }
+    // Whether a read may find something: the wait reported the socket readable, or an
+    // error or hang-up (which a read then tells apart). A socket the wait has not
+    // reported on yet (just accepted, or outside any wait) is read to find out: one
+    // read costs what asking the system would.
+    bool ReadReported() const;
     // Counts the descriptors this object has had: a new one means a new registration.
     uint64_t GetOpening() const { return Opening; }
     // The socket's place in the pump's wait; it leaves the wait when the socket closes.
@@ -66,10 +74,11 @@ public:
     std::string LastErrorReason() const { return LastFailure.Reason(); }
 
 protected:
-    // Readiness of this one socket with a zero wait. ReadTest: 1 readable (or an
-    // error or hang-up, which the read then tells apart), 0 not, -1 no handle or
-    // failure. Readiness: the poll(2) events found, 0 none, -1 as above. poll rather
-    // than select: select cannot take a descriptor numbered 1024 or above.
+    // Readiness of this one socket: what the wait reported (Given), or for a socket
+    // outside any wait a poll(2) with a zero wait. ReadTest: 1 readable (or an error
+    // or hang-up, which the read then tells apart), 0 not, -1 no handle or failure.
+    // Readiness: the poll(2) events found, 0 none, -1 as above. poll rather than
+    // select: select cannot take a descriptor numbered 1024 or above.
     int ReadTest() const;
     int Readiness(short events) const;
 

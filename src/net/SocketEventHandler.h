@@ -7,6 +7,8 @@ class CServerSocket;
 
 // Receives the events of the sockets it is set on. Every call is synchronous,
 // inside the socket operation that found the event, on the thread that called it.
+// Data is no event: whoever serves a socket reads it (CClientSocket::Receive,
+// CDatagramSocket::ReceiveNext) when the wait reported it readable.
 class CSocketEventHandler {
 public:
     // A listening socket accepted a connection; the handler owns `client` from now on.
@@ -16,8 +18,6 @@ public:
     virtual void OnClose(CSocket* socket, void* userData) = 0;
     // A non-blocking connect of `socket` finished, well or not.
     virtual void OnConnect(CClientSocket* socket, bool success, void* userData) = 0;
-    // `count` bytes are waiting to be read from `socket`.
-    virtual void OnReceive(CSocket* socket, uint32_t count, void* userData) = 0;
 
 protected:
     ~CSocketEventHandler() = default;

@@ -8,7 +8,9 @@ class ReadinessWait;
 // No call into the owner: a report is two stores. Guarded by the manager lock.
 struct WaitReport {
     uint32_t Events = 0;   // epoll bits reported since the owner last cleared them
-    bool Reported = false; // something was reported (a socket: ever; a port: since its last step)
+    // A port: something was reported since its last step. A socket: the wait's bits
+    // are what its next step goes by (it is in the wait, or a report came).
+    bool Reported = false;
 };
 
 // One descriptor's place in the pump's wait, kept by the object that owns the

@@ -7,9 +7,9 @@
 #include <cctype>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <thread>
 
 #include "links/Connection.h"
-#include "net/SocketEventHandler.h"
 #include "support/Bytes.h"
 #include "support/Loopback.h"
 #include "support/QuietPortSide.h"
@@ -66,16 +66,22 @@ public:
 
 // The connection on one end of a socket pair, its reads handed to a quiet port; the
 // test is the peer on the other end.
-class StackTest : public ::testing::Test, private CSocketEventHandler {
+// A connection on one end of a socket pair; `peer` gets the other end.
+std::unique_ptr<Connection> ConnectionWithPeer(UniqueFd& peer)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return nullptr;
+    peer = UniqueFd(pair[1]);
+    return std::make_unique<Connection>(std::make_unique<CClientSocket>(pair[0], NetAddress()));
+}
+
+class StackTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        int pair[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-        Peer = UniqueFd(pair[1]);
-        auto socket = std::make_unique<CClientSocket>(pair[0], NetAddress());
-        socket->SetHandler(this);
-        Link = std::make_unique<Connection>(std::move(socket));
+        Link = ConnectionWithPeer(Peer);
+        ASSERT_TRUE(Link);
         std::vector<std::unique_ptr<Stage>> stages;
         stages.push_back(std::make_unique<Framing>());
         stages.push_back(std::make_unique<Answering>());
@@ -95,7 +101,7 @@ protected:
     bool ServeUntil(size_t count)
     {
         return WaitUntil([&] {
-            Link->Poll(false);
+            Link->Poll(Port, false, Received);
             Link->ServeWire();
             return Port.Received.size() >= count;
         });
@@ -104,12 +110,7 @@ protected:
     QuietPortSide Port;
     UniqueFd Peer;
     std::unique_ptr<Connection> Link;
-
-private:
-    void OnAccept(CServerSocket*, CClientSocket*, void*) override {}
-    void OnClose(CSocket*, void*) override {}
-    void OnConnect(CClientSocket*, bool, void*) override {}
-    void OnReceive(CSocket*, uint32_t count, void*) override { Link->Receive(count, Port); }
+    uint64_t Received = 0;
 };
 
 TEST_F(StackTest, DataGoesThroughEveryStageAndAnswersThroughThoseBeneath)
@@ -162,6 +163,72 @@ TEST_F(StackTest, APeerThatDoesNotReadIsOwedABoundedAmount)
         return got >= expected;
     }));
     EXPECT_EQ(got, expected);
+}
+
+// The way in, on a raw connection: the step reads what the wait reported, while
+// the port has room, and the rest waits in the socket.
+class RouteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Link = ConnectionWithPeer(Peer);
+        ASSERT_TRUE(Link);
+    }
+    // One step's read, as the pump makes it: the wait reported the socket readable.
+    int32_t Step(uint32_t reported = EPOLLIN)
+    {
+        Link->Socket().Given = WaitReport {reported, true};
+        return Link->Poll(Port, Port.FromNetFull(), Counted);
+    }
+
+    QuietPortSide Port;
+    UniqueFd Peer;
+    std::unique_ptr<Connection> Link;
+    uint64_t Counted = 0;
+};
+
+TEST_F(RouteTest, AFullPortStopsTheReadsAndTheyResumeWithNothingLost)
+{
+    const Bytes sent = Pattern(3 * Connection::ReceiveLimit);
+    ASSERT_TRUE(SendAll(Peer, sent));
+    // Nothing reported, nothing read: the step asks the system nothing of its own.
+    EXPECT_EQ(Step(0), 0);
+    EXPECT_TRUE(Port.Received.empty());
+
+    // One step takes at most ReceiveLimit; the rest waits in the socket.
+    EXPECT_EQ(Step(), 1);
+    EXPECT_GT(Port.Received.size(), 0u);
+    EXPECT_LE(Port.Received.size(), Connection::ReceiveLimit);
+    const size_t before = Port.Received.size();
+    Port.Full = true;
+    EXPECT_EQ(Step(EPOLLIN | EPOLLRDHUP), 0);
+    EXPECT_EQ(Port.Received.size(), before) << "a full port's connection was read";
+    EXPECT_TRUE(Link->IsConnected());
+
+    Port.Full = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        Step();
+        return Port.Received.size() >= sent.size();
+    }));
+    EXPECT_EQ(Port.Received, sent);
+    EXPECT_EQ(Counted, sent.size());
+}
+
+TEST_F(RouteTest, APeerThatSendsAndClosesAtOnceDeliversEverything)
+{
+    const Bytes sent = Pattern(3 * Connection::ReceiveLimit + 17);
+    std::thread writer([&] {
+        SendAll(Peer, sent);
+        Peer.Reset();
+    });
+    ASSERT_TRUE(WaitUntil([&] {
+        Step(EPOLLIN | EPOLLRDHUP | EPOLLHUP);
+        return !Link->IsConnected();
+    }));
+    writer.join();
+    EXPECT_EQ(Port.Received, sent);
+    EXPECT_TRUE(Link->Socket().GetClosedByPeer());
+    EXPECT_FALSE(Link->Socket().GetLastFailure()) << "an orderly close is no failure";
 }
 
 } // namespace

@@ -66,31 +66,6 @@ public:
         if (Throw)
             throw std::runtime_error("handler fault");
     }
-    void OnReceive(CSocket* socket, uint32_t count, void* userData) override
-    {
-        Log.push_back("receive " + std::to_string(count));
-        LastUserData = userData;
-        Announced.push_back(count);
-        if (ReadOnReceive) {
-            std::vector<unsigned char> buffer(count);
-            if (auto* client = dynamic_cast<CClientSocket*>(socket)) {
-                if (client->Receive(buffer.data(), static_cast<int32_t>(count)))
-                    Received.insert(Received.end(), buffer.begin(), buffer.end());
-            } else if (auto* datagram = dynamic_cast<CDatagramSocket*>(socket)) {
-                uint32_t length = count;
-                char address[INET_ADDRSTRLEN] = {};
-                uint16_t port = 0;
-                if (datagram->ReceiveFrom(buffer.data(), &length, address, &port)) {
-                    Received.insert(Received.end(), buffer.begin(), buffer.begin() + length);
-                    SenderAddress = address;
-                    SenderPort = port;
-                }
-            }
-        }
-        if (Throw)
-            throw std::runtime_error("handler fault");
-    }
-
     int Count(const std::string& event) const
     {
         int n = 0;
@@ -99,15 +74,10 @@ public:
         return n;
     }
 
-    bool ReadOnReceive = false;
     bool AdoptClients = false;
     bool Throw = false;
 
     std::vector<std::string> Log;
-    std::vector<uint32_t> Announced;
-    std::vector<unsigned char> Received;
-    std::string SenderAddress;
-    uint16_t SenderPort = 0;
     void* LastUserData = nullptr;
     SocketHandle HandleAtClose = 0;
     int32_t StateAtClose = -1;

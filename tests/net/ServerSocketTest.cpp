@@ -72,8 +72,8 @@ TEST(ServerSocketTest, ListensAgainWhileOldConnectionsLinger)
         }));
         serverEvents.Clients.clear(); // the listening side closes first: TIME_WAIT is ours
         ASSERT_TRUE(WaitUntil([&] {
-            client.Poll();
-            return client.GetState() == Unconnected;
+            char byte;
+            return client.Receive(&byte, 1) == 0 && client.GetState() == Unconnected;
         }));
     }
     CServerSocket again(port);
@@ -89,7 +89,9 @@ TEST(ServerSocketTest, PollWithoutHandlerDropsTheConnection)
     ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
     ASSERT_TRUE(WaitUntil([&] { return server.Poll() == 1; }));
     ASSERT_TRUE(WaitUntil([&] {
-        client.Poll();
+        client.Poll(); // the connect
+        char byte;
+        client.Receive(&byte, 1); // the close
         return clientEvents.Count("close") == 1;
     }));
     EXPECT_TRUE(clientEvents.ClosedByPeerAtClose);
