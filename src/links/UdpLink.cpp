@@ -26,8 +26,8 @@ Failure UdpLink::Bind(const NetAddress& local)
 {
     auto socket = std::make_unique<CDatagramSocket>(static_cast<uint16_t>(LocalPort), local);
     // A socket that failed goes before it has a handler: its close reports nothing.
-    if (socket->GetLastResult() != 0)
-        return socket->GetLastFailure();
+    if (const Failure& failed = socket->GetLastFailure())
+        return failed;
     socket->SetHandler(this);
     Socket = std::move(socket);
     return {};

@@ -91,11 +91,10 @@ bool CClientSocket::Connect(const NetAddress& address)
 
 bool CClientSocket::ConnectOpen(const NetAddress& address)
 {
-    LastResult = ::connect(Handle.Get(), address.Get(), address.Length);
     // EINPROGRESS is the normal answer of a non-blocking connect. An immediate
     // success is treated the same way: the next poll finds the socket writable
     // and reports the connection through OnConnect like any other.
-    if (LastResult == 0 || errno == EINPROGRESS) {
+    if (::connect(Handle.Get(), address.Get(), address.Length) == 0 || errno == EINPROGRESS) {
         State = Connecting;
         return true;
     }
@@ -169,7 +168,6 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
             // never take the rest, and a poll need not notice it first.
             Fail("send");
             Close();
-            LastResult = -1;
             return false;
         }
         Fail("send");
@@ -258,29 +256,27 @@ void CClientSocket::EndedByPeer(Failure why)
     Close();
 }
 
-void CClientSocket::SetNoDelay(bool on)
+Failure CClientSocket::SetNoDelay(bool on)
 {
     if (!Handle.Valid())
-        return;
+        return Fail(Failure::OfCall("setsockopt", EBADF));
     // Linux wants the flag as an int; a one-byte option is refused with EINVAL.
     int flag = on ? 1 : 0;
-    LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag);
-    if (LastResult != 0)
-        Fail("setsockopt");
+    if (::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag) != 0)
+        return Fail("setsockopt");
+    return {};
 }
 
-void CClientSocket::SetKeepAlive(int idle, int interval, int probes)
+Failure CClientSocket::SetKeepAlive(int idle, int interval, int probes)
 {
     if (!Handle.Valid())
-        return;
+        return Fail(Failure::OfCall("setsockopt", EBADF));
     const int on = 1;
-    LastResult = ::setsockopt(Handle.Get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    if (LastResult == 0)
-        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    if (LastResult == 0)
-        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    if (LastResult == 0)
-        LastResult = ::setsockopt(Handle.Get(), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    if (LastResult != 0)
-        Fail("setsockopt");
+    const int fd = Handle.Get();
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0)
+        return Fail("setsockopt");
+    return {};
 }

@@ -38,11 +38,11 @@ public:
     // Bytes read before an end are the caller's; the end is met by the next read.
     size_t Receive(void* buffer, size_t length);
 
-    void SetNoDelay(bool on);
+    Failure SetNoDelay(bool on);
     // TCP keepalive: after `idle` seconds without traffic a probe every `interval`
     // seconds, and after `probes` unanswered ones the connection fails (its next
     // poll closes it), so a peer that vanished without a word is noticed.
-    void SetKeepAlive(int idle = 60, int interval = 10, int probes = 3);
+    Failure SetKeepAlive(int idle = 60, int interval = 10, int probes = 3);
     // For a connection whose bytes are not wanted for now: finds, from what the wait
     // reported and without taking a byte, a peer that reset the connection or closed
     // it with nothing left unread, and closes the socket (ClosedByPeer set). A peer

@@ -119,7 +119,6 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress&
             continue;
         if (result == 0) {
             Close();
-            LastResult = -1;
             return false;
         }
         if (result < 0) {
@@ -131,12 +130,12 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress&
     return true;
 }
 
-void CDatagramSocket::SetBroadcast(bool on)
+Failure CDatagramSocket::SetBroadcast(bool on)
 {
     if (!Handle.Valid())
-        return;
+        return Fail(Failure::OfCall("setsockopt", EBADF));
     int flag = on ? 1 : 0;
-    LastResult = ::setsockopt(Handle.Get(), SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag);
-    if (LastResult != 0)
-        Fail("setsockopt");
+    if (::setsockopt(Handle.Get(), SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag) != 0)
+        return Fail("setsockopt");
+    return {};
 }

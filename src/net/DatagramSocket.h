@@ -1,7 +1,8 @@
 #pragma once
 #include "net/Socket.h"
 
-// A UDP socket bound to a local port. Construction leaves LastResult 0 when ready.
+// A UDP socket bound to a local port. Construction leaves GetLastFailure empty when
+// it is ready.
 class CDatagramSocket : public CSocket {
 public:
     // Bound to `localPort` of `local`; without a local address (Length 0) on every
@@ -29,5 +30,5 @@ public:
     // An IPv4 destination of an IPv6 socket goes as the IPv4 address it is; an IPv6
     // one of an IPv4 socket is refused (EAFNOSUPPORT).
     bool SendTo(const void* data, int32_t length, const NetAddress& to);
-    void SetBroadcast(bool on);
+    Failure SetBroadcast(bool on);
 };

@@ -20,10 +20,10 @@ CServerSocket::CServerSocket(uint16_t port, const NetAddress& local)
     // previous run linger in TIME_WAIT; a second listener on the port is still refused.
     if (!OpenBound(SOCK_STREAM, port, local, true))
         return;
-    SetNonBlocking(true);
+    if (SetNonBlocking(true))
+        return;
     // The largest backlog; the system cuts it down to its own limit.
-    LastResult = ::listen(Handle.Get(), INT_MAX);
-    if (LastResult != 0)
+    if (::listen(Handle.Get(), INT_MAX) != 0)
         Fail("listen");
 }
 

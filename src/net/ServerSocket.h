@@ -3,7 +3,7 @@
 
 class CClientSocket;
 
-// A listening TCP socket. Construction leaves LastResult 0 when it listens.
+// A listening TCP socket. Construction leaves GetLastFailure empty when it listens.
 class CServerSocket : public CSocket {
 public:
     // Listens on `port` of `local`; without a local address (Length 0) on every

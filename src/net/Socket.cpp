@@ -28,7 +28,7 @@ void CSocket::Close()
     // even while another descriptor (none in the console) still refers to it.
     ::shutdown(Handle.Get(), SHUT_RDWR);
     Registration.Forget();
-    LastResult = Handle.Reset();
+    Handle.Reset();
     Notify([this](CSocketEventHandler& handler, void* userData) { handler.OnClose(this, userData); });
 }
 
@@ -42,15 +42,15 @@ void CSocket::HandlerFailed(const char* what) noexcept
     SayEvent(EventLevel::Error, "", what);
 }
 
-void CSocket::Fail(const char* call)
+const Failure& CSocket::Fail(const char* call)
 {
-    Fail(Failure::OfCall(call));
+    return Fail(Failure::OfCall(call));
 }
 
-void CSocket::Fail(Failure failure)
+const Failure& CSocket::Fail(Failure failure)
 {
-    LastResult = -1;
     LastFailure = std::move(failure);
+    return LastFailure;
 }
 
 SocketHandle CSocket::Create(int type, int family)
@@ -69,15 +69,13 @@ SocketHandle CSocket::Create(int type, int family)
     return Handle.Get();
 }
 
-void CSocket::Bind(const NetAddress& local)
+Failure CSocket::Bind(const NetAddress& local)
 {
-    if (!Handle.Valid()) {
-        LastResult = -1;
-        return;
-    }
-    LastResult = ::bind(Handle.Get(), local.Get(), local.Length);
-    if (LastResult != 0)
-        Fail("bind");
+    if (!Handle.Valid())
+        return Fail(Failure::OfCall("bind", EBADF));
+    if (::bind(Handle.Get(), local.Get(), local.Length) != 0)
+        return Fail("bind");
+    return {};
 }
 
 bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse)
@@ -103,9 +101,11 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
             address = NetAddress::Any(family);
         }
         address.SetPort(port);
-        Bind(address);
-        if (LastResult == 0)
+        if (!Bind(address)) {
+            // What the other family's attempt met is no failure of this socket.
+            LastFailure = {};
             return true;
+        }
         // IPv6 switched off on every interface: the IPv6 wildcard cannot be had.
         if (!everywhere || family != AF_INET6 || LastFailure.Errno != EADDRNOTAVAIL)
             return false;
@@ -114,16 +114,14 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
     return false;
 }
 
-void CSocket::SetNonBlocking(bool on)
+Failure CSocket::SetNonBlocking(bool on)
 {
-    if (!Handle.Valid()) {
-        LastResult = -1;
-        return;
-    }
+    if (!Handle.Valid())
+        return Fail(Failure::OfCall("ioctl", EBADF));
     int flag = on ? 1 : 0;
-    LastResult = ::ioctl(Handle.Get(), FIONBIO, &flag);
-    if (LastResult != 0)
-        Fail("ioctl");
+    if (::ioctl(Handle.Get(), FIONBIO, &flag) != 0)
+        return Fail("ioctl");
+    return {};
 }
 
 int CSocket::Readiness(short events) const

@@ -17,9 +17,9 @@ constexpr SocketHandle INVALID_SOCKET = -1;
 // closes it on destruction (with the OnClose event). Not thread-safe: every call
 // on every socket is made under the port manager's lock.
 //
-// Operations answer with the plain results their callers expect (true/false,
-// LastResult 0 or -1); the socket also keeps the last Failure (errno, call, words),
-// for a message that says why.
+// A call that can fail answers with its Failure (empty: it went well) or with what
+// it moved; either way the socket keeps the last Failure (errno, call, words), for
+// a message that says why.
 class CSocket {
 public:
     CSocket() = default;
@@ -37,13 +37,12 @@ public:
     // Opens a socket of the type (SOCK_STREAM or SOCK_DGRAM) and family (AF_INET or
     // AF_INET6) unless one is open.
     SocketHandle Create(int type, int family = AF_INET);
-    void Bind(const NetAddress& local);
-    void SetNonBlocking(bool on);
+    Failure Bind(const NetAddress& local);
+    Failure SetNonBlocking(bool on);
     // The family of the open socket; AF_UNSPEC without one.
     int GetFamily() const { return Handle.Valid() ? Family : AF_UNSPEC; }
 
     SocketHandle GetHandle() const { return Handle.Get(); }
-    int32_t GetLastResult() const { return LastResult; }
     void SetHandler(CSocketEventHandler* handler) { Handler = handler; }
     void SetUserData(void* userData) { UserData = userData; }
 
@@ -82,9 +81,9 @@ protected:
     int ReadTest() const;
     int Readiness(short events) const;
 
-    // Records a failed call: LastResult -1, with errno and the call's name.
-    void Fail(const char* call);
-    void Fail(Failure failure);
+    // Records a failed call, with errno and the call's name; answers it.
+    const Failure& Fail(const char* call);
+    const Failure& Fail(Failure failure);
     // Opens a socket of `type` bound to `port` on `local`, or, with no local address
     // (Length 0) or "::", on every interface: an IPv6 socket that takes IPv4 peers
     // too, or an IPv4 one where the system has no IPv6. `reuse` sets SO_REUSEADDR before the
@@ -112,7 +111,6 @@ protected:
 
     UniqueFd Handle;
     int Family = AF_INET;
-    int32_t LastResult = 0;
     Failure LastFailure;
     CSocketEventHandler* Handler = nullptr;
     void* UserData = nullptr;

@@ -28,7 +28,7 @@ struct ConnectedPair {
         server.SetHandler(&serverEvents);
         client.SetHandler(&clientEvents);
         client.SetUserData(&clientEvents);
-        EXPECT_EQ(server.GetLastResult(), 0);
+        EXPECT_FALSE(server.GetLastFailure());
         EXPECT_TRUE(client.Connect(host, qlntest::LocalPort(server.GetHandle())));
         EXPECT_EQ(client.GetState(), Connecting);
         EXPECT_TRUE(WaitUntil([&] {
@@ -266,8 +266,7 @@ TEST(ClientSocketTest, DestructionReportsCloseWhenAlreadyUnconnected)
 TEST(ClientSocketTest, SetNoDelaySwitchesTheOption)
 {
     ConnectedPair pair;
-    pair.client.SetNoDelay(true);
-    EXPECT_EQ(pair.client.GetLastResult(), 0);
+    EXPECT_FALSE(pair.client.SetNoDelay(true));
     int flag = 0;
     socklen_t size = sizeof flag;
     ASSERT_EQ(::getsockopt(pair.client.GetHandle(), IPPROTO_TCP, TCP_NODELAY, &flag, &size), 0);

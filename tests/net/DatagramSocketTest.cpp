@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -43,8 +44,8 @@ std::string NextText(CDatagramSocket& socket, NetAddress& sender)
 TEST(DatagramSocketTest, PingPong)
 {
     CDatagramSocket a(0), b(0);
-    ASSERT_EQ(a.GetLastResult(), 0);
-    ASSERT_EQ(b.GetLastResult(), 0);
+    ASSERT_FALSE(a.GetLastFailure());
+    ASSERT_FALSE(b.GetLastFailure());
     EXPECT_TRUE(nettest::IsCloseOnExec(a.GetHandle()));
     EXPECT_TRUE(nettest::IsNonBlocking(a.GetHandle()));
 
@@ -109,7 +110,7 @@ TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
 TEST(DatagramSocketTest, SendToRefusals)
 {
     CDatagramSocket socket(0);
-    ASSERT_EQ(socket.GetLastResult(), 0);
+    ASSERT_FALSE(socket.GetLastFailure());
     int flag = -1;
     socklen_t size = sizeof flag;
     ASSERT_EQ(::getsockopt(socket.GetHandle(), SOL_SOCKET, SO_BROADCAST, &flag, &size), 0);
@@ -130,16 +131,16 @@ TEST(DatagramSocketTest, SendToRefusals)
     for (const auto& c : cases)
         EXPECT_FALSE(socket.SendTo(c.data, 1, c.host, 9)) << c.name;
     EXPECT_FALSE(socket.SendTo("x", 1, "255.255.255.255", 9));
-    EXPECT_EQ(socket.GetLastResult(), -1);
+    EXPECT_EQ(socket.GetLastErrno(), EACCES) << "a broadcast the socket was not allowed";
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
 }
 
 TEST(DatagramSocketTest, SecondBindIsRefused)
 {
     CDatagramSocket first(0);
-    ASSERT_EQ(first.GetLastResult(), 0);
+    ASSERT_FALSE(first.GetLastFailure());
     CDatagramSocket second(PortOf(first));
-    EXPECT_NE(second.GetLastResult(), 0);
+    EXPECT_TRUE(second.GetLastFailure());
 }
 
 TEST(DatagramSocketTest, DestructionReportsClose)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <array>
 
 using nettest::Recorder;
@@ -13,7 +14,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
     Recorder serverEvents;
     Recorder clientEvents;
     CServerSocket server(0);
-    ASSERT_EQ(server.GetLastResult(), 0);
+    ASSERT_FALSE(server.GetLastFailure());
     server.SetHandler(&serverEvents);
     server.SetUserData(&serverEvents);
     uint16_t port = qlntest::LocalPort(server.GetHandle());
@@ -42,15 +43,15 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
     }
     // With no connection waiting, Accept fails and records it.
     EXPECT_EQ(server.Accept(), nullptr);
-    EXPECT_EQ(server.GetLastResult(), -1);
+    EXPECT_EQ(server.GetLastErrno(), EAGAIN);
 }
 
 TEST(ServerSocketTest, SecondListenerOnThePortIsRefused)
 {
     CServerSocket first(0);
-    ASSERT_EQ(first.GetLastResult(), 0);
+    ASSERT_FALSE(first.GetLastFailure());
     CServerSocket second(qlntest::LocalPort(first.GetHandle()));
-    EXPECT_NE(second.GetLastResult(), 0);
+    EXPECT_EQ(second.GetLastErrno(), EADDRINUSE);
 }
 
 // A listener closed while a connection of it lingers in TIME_WAIT can be set up
@@ -77,7 +78,7 @@ TEST(ServerSocketTest, ListensAgainWhileOldConnectionsLinger)
         }));
     }
     CServerSocket again(port);
-    EXPECT_EQ(again.GetLastResult(), 0);
+    EXPECT_FALSE(again.GetLastFailure());
 }
 
 TEST(ServerSocketTest, PollWithoutHandlerDropsTheConnection)
