@@ -213,12 +213,12 @@ private:
         }
         const StoredLink& entry = *WantedEntries[i];
         CNetObject* old = Replaced[i];
-        Failure failed;
-        CNetObject* fresh = StartStoredLink(*Port, entry, Config, std::move(Wanted[i]), &failed);
+        const StartedLink started = StartStoredLink(*Port, entry, Config, std::move(Wanted[i]));
+        CNetObject* fresh = started.Link;
         if (!fresh)
             return;
         const std::string oldLabel = old ? old->Label() : std::string();
-        if (old && failed) {
+        if (old && started.Failed) {
             Port->RemoveLink(fresh);
             Order[i] = old;
             ++Tally.Kept;
@@ -246,7 +246,7 @@ private:
             // It could not take the old link's place (another program holds its port):
             // the old one goes, and the new one waits for its port as at load.
             Port->RemoveLink(old);
-            fresh = StartStoredLink(*Port, entry, Config);
+            fresh = StartStoredLink(*Port, entry, Config).Link;
             Model.Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(Port, old); });
             if (fresh)
                 Model.Tell([&](ConsoleObserver& observer) { observer.LinkAdded(Port, fresh); });

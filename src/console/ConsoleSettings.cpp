@@ -207,7 +207,7 @@ void ConsoleModel::LoadSettings()
         // settings cannot serve, which is a problem said. The numbering of the
         // following entries is kept.
         for (const StoredLink& entry : section.Links) {
-            if (CNetObject* link = StartStoredLink(*port, entry, stored)) {
+            if (CNetObject* link = StartStoredLink(*port, entry, stored).Link) {
                 ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
             }
