@@ -262,7 +262,7 @@ void ConsoleHostMain(int argc, char** argv)
         numbers.push_back(port.Number);
     // Lives until _exit: the pump thread must not outlive its manager.
     auto* manager = new CQLNManager(nullptr, "");
-    if (manager->StartOnPorts(numbers) != 1)
+    if (manager->StartOnPorts(numbers))
         HostFails("the console core did not start on its ports");
     CQLNManager::PortList list;
     manager->CopyPorts(&list);

@@ -38,9 +38,9 @@ void TellAboutRunningConsole(const SingleInstance& instance)
 {
     constexpr double AnswerSeconds = 5.0;
     ControlReply reply;
-    std::string why;
     const bool answered = ExchangeWithConsole(QFile::encodeName(instance.ControlPath()).toStdString(),
-                                              {"status", "--json"}, reply, why, AnswerSeconds)
+                                              {"status", "--json"}, reply, AnswerSeconds)
+                              .Result
             == ExchangeResult::Answered
         && reply.Code == 0;
     if (answered && reply.Out.find("\"window\":true") != std::string::npos)

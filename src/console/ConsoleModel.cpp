@@ -1,5 +1,7 @@
-// The console model's start, stop, observers, and the commands on ports, links and
-// options. The configuration file and the autostart entry are in ConsoleSettings.cpp.
+// The console model's start, stop, observers, what it shows of ports and links, and
+// the commands on ports. The links are in ConsoleLinks.cpp, the options in
+// ConsoleOptions.cpp, the reload in ConsoleReload.cpp, the configuration file and
+// the autostart entry in ConsoleSettings.cpp.
 #include "console/ConsoleModel.h"
 
 #include <algorithm>
@@ -23,9 +25,7 @@
 namespace {
 
 const char* const AddPortFailed = "Add port failed!";
-const char* const AddNetFailed = "Add net failed!";
 const char* const RemovePortFailed = "Remove port failed!";
-const char* const OpenLogFailed = "Open log file failed!";
 
 std::string ComName(int64_t number)
 {
@@ -54,10 +54,10 @@ ConsoleModel::~ConsoleModel()
 
 ConsoleResult ConsoleModel::Start(const ManagerStarter& start)
 {
-    int started = 0;
+    Failure failed = Failure::Said("No port manager.");
     if (PortManager)
-        started = start ? start(*PortManager) : PortManager->Start();
-    if (started != 1)
+        failed = start ? start(*PortManager) : PortManager->Start();
+    if (failed)
         return ConsoleResult::Refused("Initialize failed!");
     Started = true;
     return ConsoleResult::Done();
@@ -222,18 +222,16 @@ ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
     if (!Owns(port))
         return ConsoleResult::Refused(RemovePortFailed, "No such port.");
     const int32_t number = port->GetPortNumber();
-    switch (PortManager->RemovePort(port)) {
-    case 1:
-        SayEvent(EventLevel::Info, ComName(number), "removed");
-        EndWatches(port, false, ComName(number) + " was removed.");
-        Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
-        return ErasePortSettings(number);
-    case -1:
-        return ConsoleResult::Refused("Before removing the port, please close it first!",
-                                      "An application holds " + ComName(number) + " open.");
-    default:
+    if (const Failure failed = PortManager->RemovePort(port)) {
+        if (failed.Errno == EBUSY)
+            return ConsoleResult::Refused("Before removing the port, please close it first!",
+                                          "An application holds " + ComName(number) + " open.");
         return ConsoleResult::Refused(RemovePortFailed);
     }
+    SayEvent(EventLevel::Info, ComName(number), "removed");
+    EndWatches(port, false, ComName(number) + " was removed.");
+    Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
+    return ErasePortSettings(number);
 }
 
 CPortObject* ConsoleModel::FindPort(int32_t number)
@@ -247,220 +245,6 @@ CPortObject* ConsoleModel::FindPort(int32_t number)
             return port;
     }
     return nullptr;
-}
-
-// ---------------------------------------------------------------- links
-
-ConsoleResult ConsoleModel::AddNet(CPortObject* port, const LinkFields& fields)
-{
-    if (!Owns(port))
-        return ConsoleResult::Refused(AddNetFailed, "No such port.");
-    const LinkCheck check = CheckLink(fields);
-    if (!check.Result)
-        return check.Result;
-
-    Failure whyRefused;
-    CNetObject* link = MakeLink(*port, fields, check, CPortObject::BindFailure::Refuse, whyRefused);
-    if (!link)
-        return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
-    Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
-    ConsoleResult done = SavePortSettings(port);
-    done.Port = port;
-    done.Link = link;
-    return done;
-}
-
-CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                   CPortObject::BindFailure onFailure, Failure& whyRefused)
-{
-    // The host goes to the link as typed; whether it can be reached shows only when
-    // the link connects or sends.
-    const LinkOptions options = OptionsOf(fields);
-    switch (fields.Kind) {
-    case TcpClient:
-        return port.AddTcpClient(fields.RemoteAddr.c_str(), check.RemotePort, options, onFailure, &whyRefused);
-    case TcpServer:
-        return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
-    case Udp:
-        return port.AddUdp(check.LocalPort, fields.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
-                           options);
-    }
-    return nullptr;
-}
-
-ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, const LinkFields& fields)
-{
-    if (!Owns(port, link))
-        return ConsoleResult::Refused(AddNetFailed, "No such link.");
-    const LinkCheck check = CheckLink(fields);
-    if (!check.Result)
-        return check.Result;
-
-    CNetObject* fresh = nullptr;
-    Failure whyRefused;
-    {
-        // One hold from making the new link to the swap: the pump never serves both.
-        CGuard guard(PortManager->Lock());
-        // A port the old link holds cannot be bound a second time; the swap hands the
-        // old socket over instead, so the new link is kept even when its bind failed.
-        fresh = MakeLink(*port, fields, check, CPortObject::BindFailure::KeepAndRetry, whyRefused);
-        if (fresh && fresh->Type == TcpClient && link->Type == TcpClient) {
-            fresh->AutoReconnect = link->AutoReconnect;
-            fresh->ReconnectIntervalTime = link->ReconnectIntervalTime;
-        }
-        if (fresh && !port->ReplaceLink(link, fresh, &whyRefused))
-            fresh = nullptr;
-        if (!fresh)
-            return ConsoleResult::Refused(AddNetFailed, BindFailureReason(check.LocalPort, whyRefused));
-    }
-    Tell([&](ConsoleObserver& observer) { observer.LinkReplaced(port, link, fresh); });
-    ConsoleResult done = SavePortSettings(port);
-    done.Port = port;
-    done.Link = fresh;
-    return done;
-}
-
-ConsoleResult ConsoleModel::RemoveNet(CPortObject* port, CNetObject* link)
-{
-    if (!Owns(port, link))
-        return ConsoleResult::Refused({});
-    port->RemoveLink(link);
-    Tell([port, link](ConsoleObserver& observer) { observer.LinkRemoved(port, link); });
-    return SavePortSettings(port);
-}
-
-ConsoleResult ConsoleModel::Reconnect(CPortObject* port, CNetObject* link)
-{
-    if (!Owns(port, link))
-        return ConsoleResult::Refused({});
-    // The new state shows in the link's text at the next refresh: Reconnect marks it.
-    if (link->Type == TcpClient)
-        port->Reconnect(link);
-    return ConsoleResult::Done();
-}
-
-bool ConsoleModel::CanReconnect(CPortObject* port, CNetObject* link)
-{
-    if (!Owns(port, link))
-        return false;
-    // The pump changes the connection state; read it under the lock.
-    CGuard guard(PortManager->Lock());
-    return link->Type == TcpClient && link->GetLinkState() == Unconnected;
-}
-
-CNetObject* ConsoleModel::FindLink(CPortObject* port, size_t index)
-{
-    if (!Owns(port))
-        return nullptr;
-    CGuard guard(PortManager->Lock());
-    CPortObject::NetLinkList& links = port->GetNetLinks();
-    if (index >= links.size())
-        return nullptr;
-    return std::next(links.begin(), static_cast<std::ptrdiff_t>(index))->get();
-}
-
-// ---------------------------------------------------------------- options
-
-ConsoleResult ConsoleModel::ReadSetting(Setting setting, std::string_view text, int32_t& value)
-{
-    if (ParseWholeNumber(text, value))
-        return ConsoleResult::Done();
-    const char* message = "";
-    switch (setting) {
-    case Setting::SendToNetDelayTime:
-        message = "Set send to net delay time failed!";
-        break;
-    case Setting::ReceiveFromNetDelayTime:
-        message = "Set receive from net delay time failed!";
-        break;
-    case Setting::ReconnectIntervalTime:
-        message = "Set reconnect interval time failed!";
-        break;
-    }
-    return ConsoleResult::Refused(message, "Enter a whole number of milliseconds from -2147483648 to 2147483647.");
-}
-
-template <class Change>
-ConsoleResult ConsoleModel::ChangePort(CPortObject* port, CNetObject* link, ConsoleObserver::Option option,
-                                       Change&& change)
-{
-    if (link ? !Owns(port, link) : !Owns(port))
-        return ConsoleResult::Refused({});
-    ConsoleResult saved;
-    {
-        // The pump reads the options on its passes.
-        CGuard guard(PortManager->Lock());
-        PortManager->Lock()->Touch(); // the pump goes by the new value from now on
-        change();
-        saved = SavePortSettings(port);
-    }
-    Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
-    return saved;
-}
-
-ConsoleResult ConsoleModel::SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds)
-{
-    return ChangePort(port, nullptr, ConsoleObserver::Option::SendToNetDelayTime,
-                      [&] { port->SetSendToNetDelayTime(milliseconds); });
-}
-
-ConsoleResult ConsoleModel::SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds)
-{
-    return ChangePort(port, nullptr, ConsoleObserver::Option::ReceiveFromNetDelayTime,
-                      [&] { port->SetReceiveFromNetDelayTime(milliseconds); });
-}
-
-ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps)
-{
-    if (const std::string problem = LogNameProblem(filename); !problem.empty())
-        return ConsoleResult::Refused("Set log file failed!", problem);
-    ConsoleResult result = ChangePort(port, nullptr, ConsoleObserver::Option::Log, [&] {
-        port->SetLogFile(filename.c_str());
-        port->SetLogMode(mode != 0 ? 1 : 0);
-        port->SetLogTimestamps(timestamps);
-    });
-    // A change that could not be saved is the graver news; the name is kept either way.
-    if (!result || result.Unsaved)
-        return result;
-    return CheckLogFile(filename);
-}
-
-std::string ConsoleModel::LogNameProblem(const std::string& filename)
-{
-    if (HasLineBreakOrNul(filename))
-        return "The log file's name must be one line, without a line break or a NUL character.";
-    // The configuration file's bound is the shorter one: a name it could not keep
-    // whole would come back as another path.
-    return ProfileText::LengthProblem("The log file's name", filename);
-}
-
-ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)
-{
-    if (filename.empty())
-        return ConsoleResult::Done();
-    // As the log opens its file for each record: never waiting, a regular file only.
-    const UniqueFd fd(::open(filename.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    std::string why;
-    struct stat st {};
-    if (!fd)
-        why = std::strerror(errno);
-    else if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        why = "it is not a regular file";
-    if (why.empty())
-        return ConsoleResult::Done();
-    return ConsoleResult::Refused(OpenLogFailed, filename + " cannot be appended to: " + why
-                                                     + ". The name is kept; nothing is logged until it can.");
-}
-
-ConsoleResult ConsoleModel::SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
-{
-    return ChangePort(port, link, ConsoleObserver::Option::AutoReconnect, [&] { link->AutoReconnect = on; });
-}
-
-ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds)
-{
-    return ChangePort(port, link, ConsoleObserver::Option::ReconnectIntervalTime,
-                      [&] { link->ReconnectIntervalTime = milliseconds; });
 }
 
 // ---------------------------------------------------------------- figures

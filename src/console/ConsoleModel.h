@@ -39,8 +39,8 @@ class ConsoleModel {
 public:
     // Makes the port manager; the model starts it.
     using ManagerMaker = std::function<std::unique_ptr<CQLNManager>()>;
-    // Starts the manager: 1 started, 0 failed.
-    using ManagerStarter = std::function<int(CQLNManager& manager)>;
+    // Starts the manager: empty when it started.
+    using ManagerStarter = std::function<Failure(CQLNManager& manager)>;
 
     // The console's manager on its driver package (DriverPackagePath); the device
     // code's messages are owned by `owner`.
@@ -252,9 +252,10 @@ private:
 
     // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
     void OpenSettings();
-    // Reload's work on one port, lock held: its changes said and counted in `tally`.
+    // Reload's work on one port, lock held (ConsoleReload.cpp): its changes said and
+    // counted in the tally.
     struct ReloadTally;
-    void ReloadPort(CPortObject* port, const StoredPort& stored, StoredConfig& config, ReloadTally& tally);
+    class PortReload;
     // The watch goes (its destructor).
     void Unwatch(TrafficWatch* watch);
     // Ends the watches of `port` (null: every watch) with `why`; `portAlive`: the port

@@ -63,6 +63,256 @@ struct ConsoleModel::ReloadTally {
     }
 };
 
+// Reload's work on one port, lock held, in steps: the port's options; the links the
+// file describes matched with those that run (kept, replaced or new); the links
+// without an entry removed; the new and changed ones started; the kept ones' options;
+// the file's order. Its changes are said and counted in the tally.
+class ConsoleModel::PortReload {
+public:
+    PortReload(ConsoleModel& model, CPortObject* port, const StoredPort& stored, StoredConfig& config,
+               ReloadTally& tally)
+        : Model(model), Port(port), Stored(stored), Config(config), Tally(tally),
+          Name(PortSection(port->GetPortNumber()))
+    {
+    }
+
+    void Run()
+    {
+        ReloadPortOptions();
+        MakeWanted();
+        MatchUnchanged();
+        MatchReplaced();
+        RemoveUnwanted();
+        for (size_t i = 0; i < Wanted.size(); ++i)
+            StartEntry(i);
+        ReloadLinkOptions();
+        Arrange();
+    }
+
+private:
+    using Option = ConsoleObserver::Option;
+
+    void OptionChanged(CNetObject* link, Option option, const std::string& text)
+    {
+        ++Tally.Options;
+        Tally.Say(link ? text : Name + ": " + text); // a link's text names its port
+        Model.Tell([&](ConsoleObserver& observer) { observer.OptionChanged(Port, link, option); });
+    }
+
+    void ReloadPortOptions()
+    {
+        const StoredPortOptions& options = Stored.Options;
+        if (const int32_t was = Port->GetSendToNetDelayTime(); was != options.SendToNetDelayTime) {
+            Port->SetSendToNetDelayTime(options.SendToNetDelayTime);
+            OptionChanged(nullptr, Option::SendToNetDelayTime, "send delay " + std::to_string(options.SendToNetDelayTime)
+                                                                   + " ms (was " + std::to_string(was) + " ms)");
+        }
+        if (const int32_t was = Port->GetReceiveFromNetDelayTime(); was != options.ReceiveFromNetDelayTime) {
+            Port->SetReceiveFromNetDelayTime(options.ReceiveFromNetDelayTime);
+            OptionChanged(nullptr, Option::ReceiveFromNetDelayTime,
+                          "receive delay " + std::to_string(options.ReceiveFromNetDelayTime) + " ms (was "
+                              + std::to_string(was) + " ms)");
+        }
+        const std::string logWas = LogText(Port->GetLogFilename(), Port->GetLogMode(), Port->GetLogTimestamps());
+        const std::string logNow = LogText(options.LogFilename, options.LogMode, options.LogTimestamps);
+        if (logWas != logNow) {
+            // The same file goes on as it was; another one starts afresh.
+            if (Port->GetLogFilename() != options.LogFilename)
+                Port->SetLogFile(options.LogFilename.c_str());
+            Port->SetLogMode(options.LogMode);
+            Port->SetLogTimestamps(options.LogTimestamps);
+            OptionChanged(nullptr, Option::Log, "log " + logNow + " (was " + logWas + ")");
+        }
+    }
+
+    // The links the file describes, made but not started, in its order; and those
+    // that run now.
+    void MakeWanted()
+    {
+        for (const StoredLink& entry : Stored.Links) {
+            if (std::unique_ptr<CNetObject> link = Port->MakeLink(entry.Maker())) {
+                Wanted.push_back(std::move(link));
+                WantedEntries.push_back(&entry);
+            }
+        }
+        for (const auto& link : Port->GetNetLinks()) {
+            Current.push_back(link.get());
+            CurrentIdentity.push_back(LinkIdentity(*link));
+        }
+        Used.assign(Current.size(), false);
+        Kept.assign(Wanted.size(), nullptr);
+        Replaced.assign(Wanted.size(), nullptr);
+        Order.assign(Wanted.size(), nullptr);
+    }
+
+    // An unchanged entry keeps its link, with its connections.
+    void MatchUnchanged()
+    {
+        for (size_t i = 0; i < Wanted.size(); ++i) {
+            const ProfileFile::KeyValues identity = LinkIdentity(*Wanted[i]);
+            for (size_t j = 0; j < Current.size() && !Kept[i]; ++j) {
+                if (!Used[j] && CurrentIdentity[j] == identity) {
+                    Used[j] = true;
+                    Kept[i] = Current[j];
+                }
+            }
+        }
+    }
+
+    // A changed entry takes the place of a link of its kind that has no entry now: one
+    // on its local port (whose socket it takes over), else the one in its place, else
+    // the first.
+    void MatchReplaced()
+    {
+        auto pick = [&](size_t i, auto&& fits) {
+            for (size_t j = 0; j < Current.size() && !Replaced[i]; ++j) {
+                if (!Used[j] && Current[j]->Type == Wanted[i]->Type && fits(j)) {
+                    Used[j] = true;
+                    Replaced[i] = Current[j];
+                }
+            }
+        };
+        for (size_t i = 0; i < Wanted.size(); ++i) {
+            if (!Kept[i] && Wanted[i]->Type != TcpClient)
+                pick(i, [&](size_t j) { return Current[j]->LocalPort == Wanted[i]->LocalPort; });
+        }
+        for (size_t i = 0; i < Wanted.size(); ++i) {
+            if (!Kept[i] && !Replaced[i])
+                pick(i, [&](size_t j) { return j == i; });
+        }
+        for (size_t i = 0; i < Wanted.size(); ++i) {
+            if (!Kept[i] && !Replaced[i])
+                pick(i, [](size_t) { return true; });
+        }
+    }
+
+    // The links without an entry go first, so that new ones can have their ports.
+    void RemoveUnwanted()
+    {
+        for (size_t j = 0; j < Current.size(); ++j) {
+            if (Used[j])
+                continue;
+            const std::string gone = Current[j]->Name();
+            CNetObject* removed = Current[j];
+            Port->RemoveLink(removed);
+            ++Tally.Removed;
+            Tally.Say(gone + " removed");
+            Model.Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(Port, removed); });
+        }
+    }
+
+    // Entry `i`: kept, or new or changed and started, kept as at load when its local
+    // port is taken. A changed entry whose new settings cannot serve leaves the old
+    // link running, as an edit does; a new one is kept, not serving, as at load.
+    void StartEntry(size_t i)
+    {
+        if (Kept[i]) {
+            Order[i] = Kept[i];
+            ++Tally.Kept;
+            return;
+        }
+        const StoredLink& entry = *WantedEntries[i];
+        CNetObject* old = Replaced[i];
+        const StartedLink started = StartStoredLink(*Port, entry, Config, std::move(Wanted[i]));
+        CNetObject* fresh = started.Link;
+        if (!fresh)
+            return;
+        const std::string oldLabel = old ? old->Label() : std::string();
+        if (old && started.Failed) {
+            Port->RemoveLink(fresh);
+            Order[i] = old;
+            ++Tally.Kept;
+            Tally.Say(old->Name() + " kept: the new settings of link " + std::to_string(entry.Index) + " cannot serve");
+            return;
+        }
+        fresh = PutInPlace(old, fresh, entry);
+        if (!fresh)
+            return;
+        if (old) {
+            ++Tally.Changed;
+            News.emplace_back(fresh, "changed: was " + oldLabel);
+        } else {
+            ++Tally.Added;
+            News.emplace_back(fresh, "added");
+        }
+        Order[i] = fresh;
+    }
+
+    // The started link `fresh` in the place of `old` (null: a new link), told to the
+    // observers; the link that serves the entry then, or null.
+    CNetObject* PutInPlace(CNetObject* old, CNetObject* fresh, const StoredLink& entry)
+    {
+        if (old && !Port->ReplaceLink(old, fresh)) {
+            // It could not take the old link's place (another program holds its port):
+            // the old one goes, and the new one waits for its port as at load.
+            Port->RemoveLink(old);
+            fresh = StartStoredLink(*Port, entry, Config).Link;
+            Model.Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(Port, old); });
+            if (fresh)
+                Model.Tell([&](ConsoleObserver& observer) { observer.LinkAdded(Port, fresh); });
+        } else if (old) {
+            Model.Tell([&](ConsoleObserver& observer) { observer.LinkReplaced(Port, old, fresh); });
+        } else {
+            Model.Tell([&](ConsoleObserver& observer) { observer.LinkAdded(Port, fresh); });
+        }
+        return fresh;
+    }
+
+    // A kept link takes the entry's reconnect options in place.
+    void ReloadLinkOptions()
+    {
+        for (size_t i = 0; i < Wanted.size(); ++i) {
+            CNetObject* link = Kept[i];
+            if (!link || link->Type != TcpClient)
+                continue;
+            if (link->AutoReconnect != WantedEntries[i]->AutoReconnect) {
+                link->AutoReconnect = WantedEntries[i]->AutoReconnect;
+                OptionChanged(link, Option::AutoReconnect,
+                              link->Name() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
+            }
+            if (const int32_t was = link->ReconnectIntervalTime; was != WantedEntries[i]->ReconnectIntervalTime) {
+                link->ReconnectIntervalTime = WantedEntries[i]->ReconnectIntervalTime;
+                OptionChanged(link, Option::ReconnectIntervalTime,
+                              link->Name() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
+                                  + " ms (was " + std::to_string(was) + " ms)");
+            }
+        }
+    }
+
+    // The links in the file's order; then the new and changed ones said, each by its
+    // place in that order.
+    void Arrange()
+    {
+        std::erase(Order, nullptr);
+        std::vector<CNetObject*> now;
+        for (const auto& link : Port->GetNetLinks())
+            now.push_back(link.get());
+        if (now != Order && !Order.empty()) {
+            Port->ArrangeLinks(Order);
+            Model.Tell([&](ConsoleObserver& observer) { observer.LinksReordered(Port); });
+        }
+        for (const auto& [link, what] : News)
+            Tally.Say(link->Name() + " " + what);
+    }
+
+    ConsoleModel& Model;
+    CPortObject* Port;
+    const StoredPort& Stored;
+    StoredConfig& Config;
+    ReloadTally& Tally;
+    const std::string Name; // the port's section: "COM3"
+
+    std::vector<std::unique_ptr<CNetObject>> Wanted; // made, not started; moved out as started
+    std::vector<const StoredLink*> WantedEntries;
+    std::vector<CNetObject*> Current;
+    std::vector<ProfileFile::KeyValues> CurrentIdentity;
+    std::vector<bool> Used;               // of Current: has an entry now
+    std::vector<CNetObject*> Kept;        // of Wanted: the link that runs on unchanged
+    std::vector<CNetObject*> Replaced;    // of Wanted: the link it takes the place of
+    std::vector<CNetObject*> Order;       // of Wanted: the link that serves it
+    std::vector<std::pair<CNetObject*, std::string>> News; // said once the links stand in order
+};
+
 ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said, size_t* problemCount)
 {
     if (!PortManager || !ConfigFile)
@@ -82,7 +332,7 @@ ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said, size_t* probl
     {
         CGuard guard(PortManager->Lock());
         for (CPortObject* port : ports)
-            ReloadPort(port, stored.Port(port->GetPortNumber()), stored, tally);
+            PortReload(*this, port, stored.Port(port->GetPortNumber()), stored, tally).Run();
         problems = stored.ProblemLines();
     }
     for (const std::string& problem : problems) {
@@ -102,186 +352,4 @@ ConsoleResult ConsoleModel::Reload(std::vector<std::string>* said, size_t* probl
     if (problemCount)
         *problemCount = problems.size();
     return ConsoleResult::Done();
-}
-
-void ConsoleModel::ReloadPort(CPortObject* port, const StoredPort& stored, StoredConfig& config, ReloadTally& tally)
-{
-    using Option = ConsoleObserver::Option;
-    const std::string name = PortSection(port->GetPortNumber());
-    auto optionChanged = [&](CNetObject* link, Option option, const std::string& text) {
-        ++tally.Options;
-        tally.Say(link ? text : name + ": " + text); // a link's text names its port
-        Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
-    };
-
-    // The port's options.
-    const StoredPortOptions& options = stored.Options;
-    if (const int32_t was = port->GetSendToNetDelayTime(); was != options.SendToNetDelayTime) {
-        port->SetSendToNetDelayTime(options.SendToNetDelayTime);
-        optionChanged(nullptr, Option::SendToNetDelayTime, "send delay " + std::to_string(options.SendToNetDelayTime)
-                                                               + " ms (was " + std::to_string(was) + " ms)");
-    }
-    if (const int32_t was = port->GetReceiveFromNetDelayTime(); was != options.ReceiveFromNetDelayTime) {
-        port->SetReceiveFromNetDelayTime(options.ReceiveFromNetDelayTime);
-        optionChanged(nullptr, Option::ReceiveFromNetDelayTime,
-                      "receive delay " + std::to_string(options.ReceiveFromNetDelayTime) + " ms (was "
-                          + std::to_string(was) + " ms)");
-    }
-    const std::string logWas = LogText(port->GetLogFilename(), port->GetLogMode(), port->GetLogTimestamps());
-    const std::string logNow = LogText(options.LogFilename, options.LogMode, options.LogTimestamps);
-    if (logWas != logNow) {
-        // The same file goes on as it was; another one starts afresh.
-        if (port->GetLogFilename() != options.LogFilename)
-            port->SetLogFile(options.LogFilename.c_str());
-        port->SetLogMode(options.LogMode);
-        port->SetLogTimestamps(options.LogTimestamps);
-        optionChanged(nullptr, Option::Log, "log " + logNow + " (was " + logWas + ")");
-    }
-
-    // The links the file describes, made but not started, in its order.
-    std::vector<std::unique_ptr<CNetObject>> wanted;
-    std::vector<const StoredLink*> wantedEntries;
-    for (const StoredLink& entry : stored.Links) {
-        if (std::unique_ptr<CNetObject> link = port->MakeLink(entry.Maker())) {
-            wanted.push_back(std::move(link));
-            wantedEntries.push_back(&entry);
-        }
-    }
-    std::vector<CNetObject*> current;
-    std::vector<ProfileFile::KeyValues> currentIdentity;
-    for (const auto& link : port->GetNetLinks()) {
-        current.push_back(link.get());
-        currentIdentity.push_back(LinkIdentity(*link));
-    }
-    std::vector<bool> used(current.size(), false);
-    std::vector<CNetObject*> kept(wanted.size(), nullptr);
-    std::vector<CNetObject*> replaced(wanted.size(), nullptr);
-
-    // An unchanged entry keeps its link, with its connections.
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        const ProfileFile::KeyValues identity = LinkIdentity(*wanted[i]);
-        for (size_t j = 0; j < current.size() && !kept[i]; ++j) {
-            if (!used[j] && currentIdentity[j] == identity) {
-                used[j] = true;
-                kept[i] = current[j];
-            }
-        }
-    }
-    // A changed entry takes the place of a link of its kind that has no entry now: one
-    // on its local port (whose socket it takes over), else the one in its place, else
-    // the first.
-    auto pick = [&](size_t i, auto&& fits) {
-        for (size_t j = 0; j < current.size() && !replaced[i]; ++j) {
-            if (!used[j] && current[j]->Type == wanted[i]->Type && fits(j)) {
-                used[j] = true;
-                replaced[i] = current[j];
-            }
-        }
-    };
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if (!kept[i] && wanted[i]->Type != TcpClient)
-            pick(i, [&](size_t j) { return current[j]->LocalPort == wanted[i]->LocalPort; });
-    }
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if (!kept[i] && !replaced[i])
-            pick(i, [&](size_t j) { return j == i; });
-    }
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if (!kept[i] && !replaced[i])
-            pick(i, [](size_t) { return true; });
-    }
-
-    // The links without an entry go first, so that new ones can have their ports.
-    for (size_t j = 0; j < current.size(); ++j) {
-        if (used[j])
-            continue;
-        const std::string gone = current[j]->Name();
-        port->RemoveLink(current[j]);
-        ++tally.Removed;
-        tally.Say(gone + " removed");
-        CNetObject* removed = current[j];
-        Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, removed); });
-    }
-
-    // New and changed entries, kept as at load when their local port is taken. A
-    // changed entry whose new settings cannot serve leaves the old link running, as
-    // an edit does; a new one is kept, not serving, as at load.
-    std::vector<CNetObject*> order(wanted.size(), nullptr);
-    // Said once the links stand in the file's order, each by its place then.
-    std::vector<std::pair<CNetObject*, std::string>> news;
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if (kept[i]) {
-            order[i] = kept[i];
-            ++tally.Kept;
-            continue;
-        }
-        const StoredLink& entry = *wantedEntries[i];
-        CNetObject* old = replaced[i];
-        Failure failed;
-        CNetObject* fresh = StartStoredLink(*port, entry, config, std::move(wanted[i]), &failed);
-        if (!fresh)
-            continue;
-        const std::string oldLabel = old ? old->Label() : std::string();
-        if (old && failed) {
-            port->RemoveLink(fresh);
-            order[i] = old;
-            ++tally.Kept;
-            tally.Say(old->Name() + " kept: the new settings of link " + std::to_string(entry.Index)
-                      + " cannot serve");
-            continue;
-        }
-        if (old && !port->ReplaceLink(old, fresh)) {
-            // It could not take the old link's place (another program holds its port):
-            // the old one goes, and the new one waits for its port as at load.
-            port->RemoveLink(old);
-            fresh = StartStoredLink(*port, entry, config);
-            Tell([&](ConsoleObserver& observer) { observer.LinkRemoved(port, old); });
-            if (fresh)
-                Tell([&](ConsoleObserver& observer) { observer.LinkAdded(port, fresh); });
-        } else if (old) {
-            Tell([&](ConsoleObserver& observer) { observer.LinkReplaced(port, old, fresh); });
-        } else {
-            Tell([&](ConsoleObserver& observer) { observer.LinkAdded(port, fresh); });
-        }
-        if (!fresh)
-            continue;
-        if (old) {
-            ++tally.Changed;
-            news.emplace_back(fresh, "changed: was " + oldLabel);
-        } else {
-            ++tally.Added;
-            news.emplace_back(fresh, "added");
-        }
-        order[i] = fresh;
-    }
-
-    // A kept link takes the entry's reconnect options in place.
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        CNetObject* link = kept[i];
-        if (!link || link->Type != TcpClient)
-            continue;
-        if (link->AutoReconnect != wantedEntries[i]->AutoReconnect) {
-            link->AutoReconnect = wantedEntries[i]->AutoReconnect;
-            optionChanged(link, Option::AutoReconnect,
-                          link->Name() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
-        }
-        if (const int32_t was = link->ReconnectIntervalTime; was != wantedEntries[i]->ReconnectIntervalTime) {
-            link->ReconnectIntervalTime = wantedEntries[i]->ReconnectIntervalTime;
-            optionChanged(link, Option::ReconnectIntervalTime,
-                          link->Name() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
-                              + " ms (was " + std::to_string(was) + " ms)");
-        }
-    }
-
-    // The links in the file's order.
-    std::erase(order, nullptr);
-    std::vector<CNetObject*> now;
-    for (const auto& link : port->GetNetLinks())
-        now.push_back(link.get());
-    if (now != order && !order.empty()) {
-        port->ArrangeLinks(order);
-        Tell([&](ConsoleObserver& observer) { observer.LinksReordered(port); });
-    }
-    for (const auto& [link, what] : news)
-        tally.Say(link->Name() + " " + what);
 }

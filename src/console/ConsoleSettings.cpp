@@ -45,14 +45,13 @@ std::string LinkKey(int32_t index, const char* name)
 }
 
 // The folder of the file, which a write in the fallback location may have to create.
-bool MakeParentFolder(const std::string& path, Failure& why)
+Failure MakeParentFolder(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0 || MakeFolders(path.substr(0, slash)))
-        return true;
+        return {};
     // Something that is not a folder in the way: mkdir found it there.
-    why = Failure::OfCall("mkdir", errno == EEXIST ? ENOTDIR : errno);
-    return false;
+    return Failure::OfCall("mkdir", errno == EEXIST ? ENOTDIR : errno);
 }
 
 // What a failed write of the file at `path` tells the user, and the event it logs,
@@ -208,7 +207,7 @@ void ConsoleModel::LoadSettings()
         // settings cannot serve, which is a problem said. The numbering of the
         // following entries is kept.
         for (const StoredLink& entry : section.Links) {
-            if (CNetObject* link = StartStoredLink(*port, entry, stored)) {
+            if (CNetObject* link = StartStoredLink(*port, entry, stored).Link) {
                 ++links;
                 Tell([port, link](ConsoleObserver& observer) { observer.LinkAdded(port, link); });
             }
@@ -243,8 +242,8 @@ ConsoleResult ConsoleModel::SavePortSettings(CPortObject* port)
     CGuard guard(PortManager->Lock());
     const std::string section = SectionOf(port->GetPortNumber());
     const std::string& path = ConfigFile->Path();
-    Failure why;
-    if (!MakeParentFolder(path, why) || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
+    Failure why = MakeParentFolder(path);
+    if (why || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
         return NotSaved("cannot save [" + section + "] in " + path, path, why);
     SayConfig(EventLevel::Info, "saved [" + section + "] in " + path);
     return ConsoleResult::Done();
@@ -277,9 +276,8 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
     if (ConfigFile->GetInt(General, MinimizeWhenRunKey, 0) == state)
         return ConsoleResult::Done();
     const std::string what = std::string(MinimizeWhenRunKey) + "=" + std::to_string(state);
-    Failure why;
-    if (!MakeParentFolder(ConfigFile->Path(), why)
-        || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
+    Failure why = MakeParentFolder(ConfigFile->Path());
+    if (why || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
         SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path() + ": " + why.Text());
         return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path(), why.Reason());
     }

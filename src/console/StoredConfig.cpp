@@ -494,8 +494,8 @@ std::string ProblemsText(size_t problems)
     return "; " + std::to_string(problems) + (problems == 1 ? " problem" : " problems");
 }
 
-CNetObject* StartStoredLink(CPortObject& port, const StoredLink& entry, StoredConfig& stored,
-                            std::unique_ptr<CNetObject> made, Failure* failed)
+StartedLink StartStoredLink(CPortObject& port, const StoredLink& entry, StoredConfig& stored,
+                            std::unique_ptr<CNetObject> made)
 {
     Failure why;
     CNetObject* link = made ? port.AddLink([&made](PortSide&) { return std::move(made); },
@@ -504,7 +504,9 @@ CNetObject* StartStoredLink(CPortObject& port, const StoredLink& entry, StoredCo
     // Settings found wanting when the file was read are said once, from there.
     if (link && !entry.CannotServe && FailedBySettings(why))
         stored.LinkFailed(PortSection(port.GetPortNumber()), entry, "cannot listen: " + why.Reason());
-    if (failed)
-        *failed = entry.CannotServe || FailedBySettings(why) ? (why ? why : Failure::Said("cannot serve")) : Failure {};
-    return link;
+    StartedLink started;
+    started.Link = link;
+    if (entry.CannotServe || FailedBySettings(why))
+        started.Failed = why ? why : Failure::Said("cannot serve");
+    return started;
 }

@@ -107,7 +107,10 @@ std::string ProblemsText(size_t problems);
 // Adds and starts the link of `entry` on `port` (`made`: the link made already, else
 // made here), kept also when it cannot listen (KeepAndRetry). A failure of its
 // settings that reading did not find (an address that cannot be bound) becomes a
-// problem of `stored`. `failed`, when given, says whether the link cannot serve for a
-// reason of its settings, and why. Manager lock held.
-CNetObject* StartStoredLink(CPortObject& port, const StoredLink& entry, StoredConfig& stored,
-                            std::unique_ptr<CNetObject> made = nullptr, Failure* failed = nullptr);
+// problem of `stored`. Manager lock held.
+struct StartedLink {
+    CNetObject* Link = nullptr; // null: it could not be made
+    Failure Failed;             // why it cannot serve for a reason of its settings; empty when it can
+};
+StartedLink StartStoredLink(CPortObject& port, const StoredLink& entry, StoredConfig& stored,
+                            std::unique_ptr<CNetObject> made = nullptr);

@@ -34,44 +34,53 @@ bool WaitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
+Exchange Failed(Failure why)
+{
+    return {ExchangeResult::Failed, std::move(why)};
+}
+
+// The failure of system call `call` with `error`: its words `words`, then the error's.
+Failure OfCall(const char* call, int error, const std::string& words)
+{
+    Failure failure = Failure::OfCall(call, error);
+    failure.Words = words + std::strerror(error);
+    return failure;
+}
+
 // One connection, one request, one reply. `unanswered` tells a connection the console
 // closed before any byte of a reply came (it was going, or it dropped the connection
 // as idle): the request may be tried again.
 //
 // With `stream`, a reply with exit code 0 leaves the connection open: `stream` gets it,
 // and `rest` what came after the reply.
-ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
-                            std::string& why, Clock::time_point deadline, bool& unanswered,
+Exchange ExchangeOnce(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                      Clock::time_point deadline, bool& unanswered,
                             UniqueFd* stream = nullptr, std::string* rest = nullptr)
 {
     unanswered = false;
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        why = "The control socket's path is too long: " + path;
-        return ExchangeResult::Failed;
-    }
+    if (path.size() >= sizeof address.sun_path)
+        return Failed(Failure::Said("The control socket's path is too long: " + path));
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) {
-        why = std::string("socket: ") + std::strerror(errno);
-        return ExchangeResult::Failed;
+        const int error = errno;
+        return Failed(OfCall("socket", error, "socket: "));
     }
     // A console whose backlog is full refuses with EAGAIN until it accepts again.
     while (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno == ENOENT || errno == ECONNREFUSED)
-            return ExchangeResult::NoConsole;
+            return {ExchangeResult::NoConsole, {}};
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN) {
-            why = "Cannot reach the console at " + path + ": " + std::strerror(errno);
-            return ExchangeResult::Failed;
+            const int error = errno;
+            return Failed(OfCall("connect", error, "Cannot reach the console at " + path + ": "));
         }
-        if (Remaining(deadline) == 0) {
-            why = "The console at " + path + " does not take the connection.";
-            return ExchangeResult::Failed;
-        }
+        if (Remaining(deadline) == 0)
+            return Failed(Failure::Said("The console at " + path + " does not take the connection."));
         ::poll(nullptr, 0, 10);
     }
 
@@ -81,10 +90,8 @@ ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::stri
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!WaitFor(fd.Get(), POLLOUT, deadline)) {
-                why = "The console does not take the request.";
-                return ExchangeResult::Failed;
-            }
+            if (!WaitFor(fd.Get(), POLLOUT, deadline))
+                return Failed(Failure::Said("The console does not take the request."));
         } else {
             break; // a console that refuses the caller answers without reading: the answer waits
         }
@@ -104,47 +111,43 @@ ExchangeResult ExchangeOnce(const std::string& path, const std::vector<std::stri
                 *rest = received.substr(used);
             }
             if (state == ControlProtocol::ReplyState::Complete)
-                return ExchangeResult::Answered;
-            if (state == ControlProtocol::ReplyState::Malformed) {
-                why = "The console's answer is not understood (another version?).";
-                return ExchangeResult::Failed;
-            }
+                return {ExchangeResult::Answered, {}};
+            if (state == ControlProtocol::ReplyState::Malformed)
+                return Failed(Failure::Said("The console's answer is not understood (another version?)."));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            why = "The console ended the connection without answering.";
             unanswered = received.empty();
-            return ExchangeResult::Failed;
+            return Failed(Failure::Said("The console ended the connection without answering."));
         } else if (!WaitFor(fd.Get(), POLLIN, deadline)) {
-            why = "The console did not answer in time.";
-            return ExchangeResult::Failed;
+            return Failed(Failure::Said("The console did not answer in time."));
         }
     }
 }
 
 } // namespace
 
-ExchangeResult ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words,
-                                   ControlReply& reply, std::string& why, double seconds)
+Exchange ExchangeWithConsole(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                             double seconds)
 {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     bool unanswered = false;
-    ExchangeResult result = ExchangeOnce(path, words, reply, why, deadline, unanswered);
+    Exchange result = ExchangeOnce(path, words, reply, deadline, unanswered);
     // Once more on a fresh connection: a console closes a connection unanswered when
     // it has not taken the request (it dropped the connection as idle, or was going).
-    if (result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
-        result = ExchangeOnce(path, words, reply, why, deadline, unanswered);
+    if (result.Result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
+        result = ExchangeOnce(path, words, reply, deadline, unanswered);
     return result;
 }
 
-ExchangeResult OpenConsoleStream(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
-                                 std::string& why, double seconds, UniqueFd& stream, std::string& pending)
+Exchange OpenConsoleStream(const std::string& path, const std::vector<std::string>& words, ControlReply& reply,
+                           double seconds, UniqueFd& stream, std::string& pending)
 {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     bool unanswered = false;
-    ExchangeResult result = ExchangeOnce(path, words, reply, why, deadline, unanswered, &stream, &pending);
-    if (result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
-        result = ExchangeOnce(path, words, reply, why, deadline, unanswered, &stream, &pending);
+    Exchange result = ExchangeOnce(path, words, reply, deadline, unanswered, &stream, &pending);
+    if (result.Result == ExchangeResult::Failed && unanswered && Remaining(deadline) > 0)
+        result = ExchangeOnce(path, words, reply, deadline, unanswered, &stream, &pending);
     return result;
 }
 

@@ -18,9 +18,16 @@ InstanceLock::~InstanceLock()
     Release();
 }
 
-InstanceLock::Result InstanceLock::Fail(const std::string& why)
+InstanceLock::Result InstanceLock::Fail(const char* call, const char* what)
 {
-    Why = FilePath + " " + why;
+    Last = Failure::OfCall(call); // errno first, before anything can change it
+    Last.Words = FilePath + " " + what + ": " + std::strerror(Last.Errno) + ".";
+    return Result::Failed;
+}
+
+InstanceLock::Result InstanceLock::Fail(const std::string& words)
+{
+    Last = Failure::Said(FilePath + " " + words);
     return Result::Failed;
 }
 
@@ -28,30 +35,30 @@ InstanceLock::Result InstanceLock::TryTake(std::string_view holder)
 {
     if (Held())
         return Result::Taken;
-    Why.clear();
+    Last = Failure {};
     // A holder removes the file before it lets go; a process that opened the file
     // just before that holds a lock on a name nobody sees and tries again.
     for (int attempt = 0; attempt < 8; ++attempt) {
         UniqueFd fd(::open(FilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
         if (!fd)
-            return Fail(std::string("cannot be opened: ") + std::strerror(errno) + ".");
+            return Fail("open", "cannot be opened");
         struct stat held {};
         struct stat named {};
         if (::fstat(fd.Get(), &held) != 0)
-            return Fail(std::string("cannot be read: ") + std::strerror(errno) + ".");
+            return Fail("fstat", "cannot be read");
         if (!S_ISREG(held.st_mode))
             return Fail("is not a regular file.");
         if (held.st_uid != ::geteuid())
             return Fail("belongs to user " + std::to_string(held.st_uid) + ", not to this one.");
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
             return errno == EWOULDBLOCK ? Result::Busy
-                                        : Fail(std::string("cannot be locked: ") + std::strerror(errno) + ".");
+                                        : Fail("flock", "cannot be locked");
         if (::stat(FilePath.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev)
             continue;
         const std::string record = std::to_string(::getpid()) + "\n" + std::string(holder) + "\n";
         if (::ftruncate(fd.Get(), 0) != 0
             || ::pwrite(fd.Get(), record.data(), record.size(), 0) != static_cast<ssize_t>(record.size()))
-            return Fail(std::string("cannot be written: ") + std::strerror(errno) + ".");
+            return Fail("write", "cannot be written");
         Fd = std::move(fd);
         return Result::Taken;
     }

@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/Failure.h"
 #include "platform/base/UniqueFd.h"
 
 // The holder name quillonctl writes while it works on the ports without a console;
@@ -39,16 +40,20 @@ public:
     bool Held() const { return Fd.Valid(); }
     void Release();
     const std::string& Path() const { return FilePath; }
-    // After Failed: why, naming the file ("…/QLN_Console.lock belongs to user 1001").
-    const std::string& Problem() const { return Why; }
+    // After Failed: the failure, its words naming the file ("…/QLN_Console.lock
+    // belongs to user 1001"); empty after any other result.
+    const Failure& Problem() const { return Last; }
 
     // The holder the file at `path` names ("QuillonConsole", "quillonctl"), or empty.
     static std::string HolderOf(const std::string& path);
 
 private:
-    Result Fail(const std::string& why);
+    // Keeps the failure of system call `call` (with errno): "<path> <what>: <errno's words>."
+    Result Fail(const char* call, const char* what);
+    // Keeps a failure no call reported: "<path> <words>".
+    Result Fail(const std::string& words);
 
     std::string FilePath;
     UniqueFd Fd;
-    std::string Why;
+    Failure Last;
 };

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "control/JsonWriter.h"
 #include "control/StatusReport.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Text.h"
@@ -50,9 +51,11 @@ public:
     void Change(const std::string& what, const std::string& name, const std::string& value, const std::string* was)
     {
         if (Json) {
-            Out += "{\"time\":" + std::to_string(Time) + ",\"what\":" + JsonString(what) + ",\"name\":"
-                + JsonString(name) + ",\"value\":" + JsonString(value)
-                + (was ? ",\"was\":" + JsonString(*was) : std::string()) + "}\n";
+            JsonObject json;
+            json.Num("time", Time).Str("what", what).Str("name", name).Str("value", value);
+            if (was)
+                json.Str("was", *was);
+            Out += json.Close() + "\n";
             return;
         }
         Out += Stamp + " " + what + (name.empty() ? "" : " " + name) + ": " + value

@@ -40,6 +40,3 @@ std::string LastFailureText(const ConsoleStatus::Link& link);
 // ("COM3") and link ("COM3 #2") starts with its fact of no name, what it is (the
 // port's path, the link's kind and addresses), then its figures and states.
 std::string StatusFacts(const ConsoleStatus& status);
-
-// A text as a JSON string, quotes included; bytes that are not UTF-8 become U+FFFD.
-std::string JsonString(const std::string& text);

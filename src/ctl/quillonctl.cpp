@@ -95,12 +95,12 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
     const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::duration<double>(BusySeconds);
     for (;;) {
         ControlReply reply;
-        std::string why;
-        switch (ExchangeWithConsole(paths.Control, words, reply, why, ReplySeconds)) {
+        const Exchange exchange = ExchangeWithConsole(paths.Control, words, reply, ReplySeconds);
+        switch (exchange.Result) {
         case ExchangeResult::Answered:
             return Print(reply);
         case ExchangeResult::Failed:
-            return Fail(why);
+            return Fail(exchange.Why.Reason());
         case ExchangeResult::NoConsole:
             break;
         }
@@ -109,7 +109,7 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
         case InstanceLock::Result::Taken:
             return RunWithoutConsole(command);
         case InstanceLock::Result::Failed:
-            return Fail(lock.Problem());
+            return Fail(lock.Problem().Reason());
         case InstanceLock::Result::Busy:
             break;
         }
@@ -126,14 +126,13 @@ int RunOnce(const std::vector<std::string>& words, const ControlCommand& command
 bool AskRunning(const std::vector<std::string>& words, bool first, std::string& out, int& code)
 {
     ControlReply reply;
-    std::string why;
-    ExchangeResult result = ExchangeWithConsole(InstancePaths::For().Control, words, reply, why, ReplySeconds);
+    Exchange exchange = ExchangeWithConsole(InstancePaths::For().Control, words, reply, ReplySeconds);
     // A console that stops drops the connections it was serving: asked again, it is gone.
-    if (result == ExchangeResult::Failed && !first) {
+    if (exchange.Result == ExchangeResult::Failed && !first) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        result = ExchangeWithConsole(InstancePaths::For().Control, words, reply, why, ReplySeconds);
+        exchange = ExchangeWithConsole(InstancePaths::For().Control, words, reply, ReplySeconds);
     }
-    switch (result) {
+    switch (exchange.Result) {
     case ExchangeResult::Answered:
         if (reply.Code != 0) {
             code = Print(reply);
@@ -152,7 +151,7 @@ bool AskRunning(const std::vector<std::string>& words, bool first, std::string& 
     case ExchangeResult::Failed:
         break;
     }
-    code = Fail(why);
+    code = Fail(exchange.Why.Reason());
     return false;
 }
 
@@ -220,14 +219,14 @@ int ShowEvents(const ControlCommand& command)
 int Monitor(const std::vector<std::string>& words, const ControlCommand& command)
 {
     ControlReply reply;
-    std::string why;
     UniqueFd stream;
     std::string pending;
-    switch (OpenConsoleStream(InstancePaths::For().Control, words, reply, why, ReplySeconds, stream, pending)) {
+    const Exchange exchange = OpenConsoleStream(InstancePaths::For().Control, words, reply, ReplySeconds, stream, pending);
+    switch (exchange.Result) {
     case ExchangeResult::NoConsole:
         return Fail("No console is running.");
     case ExchangeResult::Failed:
-        return Fail(why);
+        return Fail(exchange.Why.Reason());
     case ExchangeResult::Answered:
         if (reply.Code != 0 || !stream)
             return Print(reply);

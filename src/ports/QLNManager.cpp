@@ -60,8 +60,7 @@ std::string WhyNotServed(int number)
 
 CQLNManager::CQLNManager(WindowHandle window, const std::string& infPath)
     : ManagerLock(std::make_unique<CCriticalSection>()),
-      Window(window),
-      InfPath(infPath),
+      Installer(std::make_unique<DeviceInstaller>(window, infPath)),
       StopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       WakeEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       Resolver(std::make_unique<HostResolver>([this] { WakePump(); })),
@@ -99,7 +98,7 @@ void CQLNManager::DestroyPorts()
         Ports->pop_front();
 }
 
-int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
+Failure CQLNManager::StartOnPorts(const std::vector<int>& numbers)
 {
     DestroyPorts();
     for (int number : numbers) {
@@ -110,7 +109,7 @@ int CQLNManager::StartOnPorts(const std::vector<int>& numbers)
     return StartRest();
 }
 
-int CQLNManager::StartRest()
+Failure CQLNManager::StartRest()
 {
     // A pump that could not be stopped or woken must not start: its stop would never come.
     Failure broken = Readiness->CreateFailure();
@@ -118,7 +117,7 @@ int CQLNManager::StartRest()
         broken = Failure::Said("no event descriptor for the pump (eventfd failed)");
     if (broken) {
         SayEvent(EventLevel::Error, PumpSource, "cannot start: " + broken.Text());
-        return 0;
+        return broken;
     }
     // Every accepted connection of a server link is a descriptor: a burst of clients
     // must not run into the soft limit while the hard one allows more.
@@ -128,10 +127,10 @@ int CQLNManager::StartRest()
         setrlimit(RLIMIT_NOFILE, &limit);
     }
     if (Sockets->Start() != 0)
-        return 0;
+        return Failure::Said("The sockets library cannot be started.");
     if (!CThread::Start())
-        return 0;
-    return 1;
+        return Failure::Said("The pump thread cannot be started.");
+    return {};
 }
 
 void CQLNManager::CopyPorts(PortList* list)
@@ -159,12 +158,12 @@ void CQLNManager::CollectOpenedPorts(PortList* list)
 // for the window, and the others open all the same (one bad device must not silence
 // every port). The driver serves a number once: of several ports with one number,
 // the first in list order (enumeration order) is opened and the later ones are not.
-// 1 when every port is open.
+// How many ports stay closed.
 int CQLNManager::OpenAllPorts()
 {
     CGuard guard(ManagerLock.get());
     ManagerLock->Touch();
-    int all = 1;
+    int closed = 0;
     std::set<int> numbers;
     for (auto& port : *Ports) {
         const int number = port->GetPortNumber();
@@ -172,15 +171,15 @@ int CQLNManager::OpenAllPorts()
             port->CloseDriver();
             if (port->GetUnavailableReason().empty())
                 port->SetUnavailableReason(PortName(number) + " is also claimed by another device");
-            all = 0;
+            ++closed;
         } else if (!port->OpenDriver()) {
             port->SetUnavailableReason(std::string());
         } else {
             port->SetUnavailableReason(WhyNotServed(number));
-            all = 0;
+            ++closed;
         }
     }
-    return all;
+    return closed;
 }
 
 void CQLNManager::CloseAllPorts()

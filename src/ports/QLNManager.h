@@ -7,20 +7,16 @@
 #include <vector>
 
 #include "platform/base/CriticalSection.h"
+#include "platform/base/Failure.h"
 #include "platform/base/UniqueFd.h"
 #include "forwarding/PortObject.h"
 #include "platform/base/Thread.h"
+#include "ports/DeviceInstaller.h"
 
 class CNetIO;
 class HostResolver;
-class DeviceInfoSet;
-class DeviceStore;
-struct DeviceInfo;
 class ReadinessWait;
 struct epoll_event;
-
-// Window handle of the stand-in toolkit: the owner of messages the device code shows.
-using WindowHandle = void*;
 
 // Owns every port, the one lock that guards them and the pump thread that serves
 // them. Built and destroyed on the window thread.
@@ -34,11 +30,11 @@ public:
     ~CQLNManager() override;
 
     // Finds the installed ports, opens them, starts the sockets library and the pump.
-    // 1 on success, 0 on failure. Window thread, once.
-    int Start();
+    // Window thread, once.
+    Failure Start();
     // Like Start, but on the given port numbers instead of the installed devices: the
     // driver makes each present first. For tests and tools that have no device store.
-    int StartOnPorts(const std::vector<int>& numbers);
+    Failure StartOnPorts(const std::vector<int>& numbers);
 
     // The numbers of the installed ports, as Start finds them, without opening any;
     // for a check of the configuration beside a running console or none. Any thread.
@@ -52,8 +48,9 @@ public:
 
     // Device handling (window thread).
     CPortObject* AddPort(int number);
-    // 1 removed, 0 failed, -1 an application holds the port.
-    int RemovePort(CPortObject* port);
+    // Removes the port and its device; a failure with Errno EBUSY when an application
+    // holds the port.
+    Failure RemovePort(CPortObject* port);
 
     // The pump loop; the pump thread only.
     void Run() override;
@@ -67,26 +64,13 @@ public:
     HostResolver& GetResolver() { return *Resolver; }
 
 private:
-    // Device side (QLNManagerDevices.cpp), window thread. Each call works on a device
-    // store of the state folder of the moment (StateFolder()).
-    int EnumeratePorts();
-    // Searches `set` from `start` for a "QUILLON" device with a port number (`*number`
-    // 0: any, else that one); fills `*number` and `*device`; its index or -1.
-    static int FindPortDevice(DeviceStore& store, DeviceInfoSet* set, int start, int* number,
-                              DeviceInfo* device);
-    // AddPort's steps from the driver installation on, with their rollback; the new
-    // port or null.
-    CPortObject* InstallDevice(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device,
-                               int number);
+    // Device side (QLNManagerDevices.cpp), window thread: the ports follow what the
+    // installer finds. Builds the list before the pump starts.
+    Failure EnumeratePorts();
+    // Opens every port that can be served; how many could not be.
     int OpenAllPorts();
     void CloseAllPorts();
-    // The device's "InfPath" (a plain "*.inf" file name), or empty.
-    void ReadInfName(DeviceStore& store, DeviceInfoSet& set, const DeviceInfo& device,
-                     std::string& name);
-    // The "QUILLON" service's image path (relative, inside the state folder), or
-    // `path` unchanged.
-    void ReadDriverImagePath(DeviceStore& store, std::string& path);
-    int StartRest();
+    Failure StartRest();
     void DestroyPorts();
     // The pump thread's work after each wait, lock held: the ports due served
     // (`everyPort`: all of them). Answers how long the next wait may last (-1: until
@@ -97,8 +81,7 @@ private:
     static int LookAtOwn(int stop, int wake, int notice, int timeout, epoll_event* out);
 
     std::unique_ptr<CCriticalSection> ManagerLock;
-    WindowHandle Window;
-    std::string InfPath;
+    std::unique_ptr<DeviceInstaller> Installer;
     UniqueFd StopEvent;   // eventfd: signalled once to stop the pump
     UniqueFd WakeEvent;   // eventfd: signalled to cut a pump wait short
     // Wakes the pump with every answer; stopped after the pump, before the ports go.

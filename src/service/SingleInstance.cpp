@@ -57,8 +57,8 @@ std::string SingleInstance::Problem() const
 {
     if (!Paths.Problem.empty())
         return Paths.Problem;
-    if (!Lock.Problem().empty())
-        return Lock.Problem();
+    if (Lock.Problem())
+        return Lock.Problem().Reason();
     const std::string holder = InstanceLock::HolderOf(Paths.Lock);
     return "Its lock is " + Paths.Lock + (holder.empty() ? std::string() : ", held by " + holder) + ".";
 }

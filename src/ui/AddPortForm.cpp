@@ -33,15 +33,15 @@ W* Place(QWidget* parent, int left, int top, int width, int height, const QStrin
 
 } // namespace
 
-TAddPortForm::TAddPortForm(QWidget* owner, int32_t mode) : QDialog(owner), DialogMode(mode)
+TAddPortForm::TAddPortForm(QWidget* owner, Mode mode) : QDialog(owner), DialogMode(mode)
 {
     BuildForm();
 
-    if (DialogMode == AddPortMode) {
+    if (DialogMode == Mode::AddPort) {
         setWindowTitle("Add Port");
         FillPortNumbers(true);
         AutoAssignCheckBox->show();
-    } else if (DialogMode == AddNetMode) {
+    } else if (DialogMode == Mode::AddNet) {
         setWindowTitle("Add Net");
         FillPortNumbers(false);
         TCPClientRadioButton->setEnabled(true);
@@ -284,7 +284,7 @@ QLineEdit* TAddPortForm::EditOf(LinkCheck::Field field) const
 
 void TAddPortForm::OKButtonClick()
 {
-    if (DialogMode == AddPortMode) {
+    if (DialogMode == Mode::AddPort) {
         // With "Auto Assign" off and no entry chosen (an empty list) there is no mark
         // to look at: the caller then asks for position -1 + 1 = 0, a number the system
         // assigns, so OK is accepted as for "Auto Assign".
@@ -312,7 +312,7 @@ void TAddPortForm::OKButtonClick()
                 return;
             }
         }
-    } else if (DialogMode == AddNetMode) {
+    } else if (DialogMode == Mode::AddNet) {
         const LinkCheck check = CheckLink(Link());
         if (!check.Result) {
             MessageBoxSeam::ShowError(this, MessageBoxSeam::TextOf(check.Result.Message, check.Result.Reason()),
@@ -343,7 +343,7 @@ bool TAddPortForm::IsOwnPort(int index) const
 
 void TAddPortForm::MarkOwnPorts(const std::vector<int32_t>& numbers)
 {
-    if (DialogMode != AddPortMode)
+    if (DialogMode != Mode::AddPort)
         return;
     for (int32_t number : numbers) {
         const int index = number - 1;

@@ -27,11 +27,11 @@ class TAddPortForm : public QDialog {
     Q_OBJECT
 
 public:
-    enum Mode : int32_t { AddPortMode = 1, AddNetMode = 2 };
+    enum class Mode : int32_t { AddPort = 1, AddNet = 2 };
 
     // Builds the dialog and prepares it for `mode`; any other mode leaves it as built
     // and lets OK close it without checks.
-    TAddPortForm(QWidget* owner, int32_t mode);
+    TAddPortForm(QWidget* owner, Mode mode);
     ~TAddPortForm() override;
 
     // Fills the number list from the COM port database: "COM<n>" for a free number,
@@ -62,7 +62,7 @@ public:
     // edit, or what the user typed before a refusal.
     void SetLink(const LinkFields& fields);
 
-    int32_t DialogMode;
+    Mode DialogMode;
 
     // Controls, named as the handlers and the tests know them; owned by the dialog.
     QPushButton* OKButton;

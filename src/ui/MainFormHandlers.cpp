@@ -103,7 +103,7 @@ void TMainForm::AddPortMenuItemClick()
     // Refused before the dialog opens while an application holds a port.
     if (!Report(Model->CanAddPort()))
         return;
-    TAddPortForm dialog(this, TAddPortForm::AddPortMode);
+    TAddPortForm dialog(this, TAddPortForm::Mode::AddPort);
     std::vector<int32_t> own;
     for (int i = 0; i < PortTreeView->topLevelItemCount(); ++i) {
         if (CPortObject* port = TTreeNode::PortOf(PortTreeView->topLevelItem(i)))
@@ -149,7 +149,7 @@ void TMainForm::RunNetDialog(CPortObject* port, CNetObject* link, const QString&
     if (start)
         typed = *start;
     for (;;) {
-        TAddPortForm dialog(this, TAddPortForm::AddNetMode);
+        TAddPortForm dialog(this, TAddPortForm::Mode::AddNet);
         dialog.setWindowTitle(caption);
         dialog.PortNumberComboBox->setCurrentIndex(Model->PortNumber(port) - 1);
         if (typed)
@@ -541,7 +541,7 @@ QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
 {
     if (!port)
         return nullptr;
-    auto* node = new TTreeNode(NodeTag{NodeTag::PortNode, port});
+    auto* node = new TTreeNode(NodeTag{NodeTag::Kind::Port, port});
     node->setText(0, QString::fromStdString(Model->PortText(port)));
     PortTreeView->addTopLevelItem(node);
     if (PortTreeView->topLevelItemCount() == 1)
@@ -553,7 +553,7 @@ QTreeWidgetItem* TMainForm::AddPortNode(CPortObject* port)
 
 QTreeWidgetItem* TMainForm::AddLinkNode(QTreeWidgetItem* portNode, CNetObject* link)
 {
-    auto* node = new TTreeNode(NodeTag{NodeTag::LinkNode, link});
+    auto* node = new TTreeNode(NodeTag{NodeTag::Kind::Link, link});
     portNode->addChild(node);
     UpdateLinkNodeText(node);
     portNode->setExpanded(true);

@@ -9,18 +9,18 @@ class CPortObject;
 // Ties one node of the port tree to the port or link it shows. The tag does not own
 // the object: the port manager does. It lives and dies with its node.
 struct NodeTag {
-    enum Kind : int32_t { PortNode = 1, LinkNode = 2 };
+    enum class Kind : int32_t { Port = 1, Link = 2 };
 
-    int32_t Kind;
+    Kind What;
     void* Object; // a CPortObject for a port node, a CNetObject for a link node
 
     CPortObject* Port() const
     {
-        return Kind == PortNode ? static_cast<CPortObject*>(Object) : nullptr;
+        return What == Kind::Port ? static_cast<CPortObject*>(Object) : nullptr;
     }
     CNetObject* Link() const
     {
-        return Kind == LinkNode ? static_cast<CNetObject*>(Object) : nullptr;
+        return What == Kind::Link ? static_cast<CNetObject*>(Object) : nullptr;
     }
 };
 

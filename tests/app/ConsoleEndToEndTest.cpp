@@ -72,7 +72,7 @@ protected:
         // the console brings it back at its start.
         {
             CQLNManager manager(nullptr, Folder + "Quillon.inf");
-            ASSERT_EQ(manager.Start(), 1);
+            ASSERT_EQ(manager.Start().Text(), "");
             CPortObject* port = manager.AddPort(0);
             ASSERT_NE(port, nullptr);
             Number = port->GetPortNumber();

@@ -23,6 +23,7 @@
 #include "support/Application.h"
 #include "support/Bytes.h"
 #include "support/Loopback.h"
+#include "support/ModelOnPorts.h"
 #include "support/SmallDisk.h"
 #include "support/TempFolder.h"
 #include "support/TlsFiles.h"
@@ -41,9 +42,8 @@ std::string WrittenByTheModel(const std::string& configPath, int number, const s
                               int32_t interval, int32_t sendDelay, int32_t receiveDelay)
 {
     {
-        ConsoleModel model([] { return std::make_unique<CQLNManager>(nullptr, ExecutableFolder() + "Quillon.inf"); },
-                           configPath);
-        EXPECT_TRUE(model.Start([number](CQLNManager& manager) { return manager.StartOnPorts({number}); }));
+        ConsoleModel model(qlntest::RealManager(), configPath);
+        EXPECT_TRUE(model.Start(qlntest::OnPorts({number})));
         CPortObject* port = model.FindPort(number);
         for (const LinkFields& fields : links) {
             const ConsoleResult added = model.AddNet(port, fields);
@@ -427,8 +427,7 @@ TEST_F(Headless, RefusalsCarryTheWindowsMessagesAndExitCodes)
             _exit(3);
         setfsuid(0);
         ControlReply reply;
-        std::string why;
-        const ExchangeResult result = ExchangeWithConsole(control, {"port", "remove", com}, reply, why, 10);
+        const ExchangeResult result = ExchangeWithConsole(control, {"port", "remove", com}, reply, 10).Result;
         _exit(result == ExchangeResult::Answered && reply.Code == 1
                       && reply.Err.find("only its own user") != std::string::npos
                   ? 0

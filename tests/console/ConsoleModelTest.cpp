@@ -12,13 +12,12 @@
 
 #include "console/ConsoleModel.h"
 #include "forwarding/PortObject.h"
-#include "forwarding/PortObject.h"
 #include "platform/base/EventLog.h"
 #include "platform/base/Folders.h"
 #include "support/Application.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
-#include "support/PortsHome.h"
+#include "support/ModelOnPorts.h"
 #include "support/SavedPort.h"
 #include "support/TlsFiles.h"
 #include "support/WaitUntil.h"
@@ -54,19 +53,16 @@ public:
     std::vector<std::string> Lines;
 };
 
-class ConsoleModelTest : public ::testing::Test {
+class ConsoleModelTest : public qlntest::ModelOnPorts {
 protected:
     void Start(const std::vector<int>& numbers)
     {
-        Model = std::make_unique<ConsoleModel>(
-            [] { return std::make_unique<CQLNManager>(nullptr, ExecutableFolder() + "Quillon.inf"); },
-            ConfigPath());
-        Model->AddObserver(&Heard);
-        ASSERT_TRUE(Model->Start([numbers](CQLNManager& manager) { return manager.StartOnPorts(numbers); }));
+        StartModel(numbers, &Heard);
         Model->LoadSettings();
     }
+    // The model goes before the recorder it tells.
+    void TearDown() override { Model.reset(); }
 
-    std::string ConfigPath() const { return Home.Root + "/config/quillon/QuillonConsole.ini"; }
     CPortObject* Port(int number) { return Model->FindPort(number); }
 
     // What the configuration keeps of every port and link (not their states).
@@ -86,9 +82,7 @@ protected:
         return out;
     }
 
-    qlntest::PortsHome Home;
     Recorder Heard;
-    std::unique_ptr<ConsoleModel> Model;
 };
 
 // ---------------------------------------------------------------- add net refusals
@@ -137,7 +131,7 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
     EXPECT_EQ(result.Reason(), row.Reason == "{TAKEN}" ? "Port " + takenPort + " is already in use." : row.Reason);
     EXPECT_EQ(Model->FindLink(Port(3), 0), nullptr);
     EXPECT_EQ(Heard.Lines, heard);
-    EXPECT_EQ(FileText(ConfigPath()), "");
+    EXPECT_EQ(FileText(ConfigPath), "");
     taken.Reset();
 }
 
@@ -258,7 +252,7 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     ASSERT_TRUE(
         Model->AddNet(com3, LinkFields{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
 
-    const std::string file = FileText(ConfigPath());
+    const std::string file = FileText(ConfigPath);
     EXPECT_EQ(file, qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", "", "COM3", saved.SectionKeys()));
     const std::vector<std::string> ports = Describe(Model->Status());
 
@@ -270,7 +264,7 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     EXPECT_EQ(Heard.Lines, (std::vector<std::string>{"port+ COM3", "link+ COM3 kind 1", "link+ COM3 kind 2",
                                                       "link+ COM3 kind 3", "port+ COM5"}));
     Model->SavePortSettings(Port(3));
-    EXPECT_EQ(FileText(ConfigPath()), file);
+    EXPECT_EQ(FileText(ConfigPath), file);
 }
 
 // The keys of the allow list, the client limit and TLS, written by hand, load and
@@ -297,7 +291,7 @@ TEST_F(ConsoleModelTest, TrustKeysLoadShowAndSaveBackAsTheyWere)
         {"Net3Type", "2"}, {"Net3LocalPort", bad}, {"Net3Allow", "10.0.0.0/33"},
         {"Net4Type", "2"}, {"Net4LocalPort", open}, {"Net4Tls", "1"}, {"Net4TlsCert", files.Server.Cert},
         {"Net4TlsKey", openKey}};
-    const std::string written = qlntest::WrittenKeyByKey(ConfigPath(), "", "COM3", keys);
+    const std::string written = qlntest::WrittenKeyByKey(ConfigPath, "", "COM3", keys);
     Start({3});
 
     const ConsoleStatus status = Model->Status();
@@ -315,7 +309,7 @@ TEST_F(ConsoleModelTest, TrustKeysLoadShowAndSaveBackAsTheyWere)
     EXPECT_NE(links[3].LastError.find("chmod 600 " + openKey), std::string::npos) << links[3].LastError;
 
     Model->SavePortSettings(Port(3));
-    EXPECT_EQ(FileText(ConfigPath()), written);
+    EXPECT_EQ(FileText(ConfigPath), written);
 }
 
 // ---------------------------------------------------------------- observers
@@ -390,7 +384,7 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
         allow += i < 218 ? "10.1.1.1," : "10.1.1.10,";
     allow += "192.168.100.0/24";
     ASSERT_EQ(allow.size(), 2048u);
-    qlntest::WriteFileText(ConfigPath(), "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=6\nNet1Type=1\n"
+    qlntest::WriteFileText(ConfigPath, "[COM3]\nLogFilename=/tmp/a\rb.log\nNetCount=6\nNet1Type=1\n"
                                          "Net1RemoteAddr=h\rx\nNet1RemotePort=7\nNet2Type=3\nNet2LocalPort=9\n"
                                          "Net2RemotePort=9\nNet2RemoteAddr=" + std::string(254, 'a')
                                          + "\nNet3Type=2\nNet3LocalPort=9\n"
@@ -407,8 +401,8 @@ TEST_F(ConsoleModelTest, ALoadLeavesOutValuesNoEntranceTakesAndSaysWhich)
     EXPECT_EQ(port.Links[1].RemoteAddr, "a b");
     std::vector<std::string> said;
     for (const Event& event : EventLog::Instance().Since(0)) {
-        if (event.Level == EventLevel::Warning && event.Text.starts_with(ConfigPath() + ":"))
-            said.push_back(event.Text.substr(ConfigPath().size(), event.Text.find('=') - ConfigPath().size()));
+        if (event.Level == EventLevel::Warning && event.Text.starts_with(ConfigPath + ":"))
+            said.push_back(event.Text.substr(ConfigPath.size(), event.Text.find('=') - ConfigPath.size()));
     }
     EXPECT_EQ(said, (std::vector<std::string>{":2: [COM3] LogFilename", ":5: [COM3] Net1RemoteAddr",
                                               ":10: [COM3] Net2RemoteAddr", ":13: [COM3] Net3LocalAddr",

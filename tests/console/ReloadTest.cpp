@@ -13,7 +13,7 @@
 #include "support/Application.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
-#include "support/PortsHome.h"
+#include "support/ModelOnPorts.h"
 #include "support/WaitUntil.h"
 
 using namespace qlntest;
@@ -38,18 +38,16 @@ public:
     std::vector<std::string> Lines;
 };
 
-class ReloadTest : public ::testing::Test {
+class ReloadTest : public qlntest::ModelOnPorts {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(MakeFolders(Home.Root + "/config/quillon"));
-        Model = std::make_unique<ConsoleModel>(
-            [] { return std::make_unique<CQLNManager>(nullptr, ExecutableFolder() + "Quillon.inf"); }, Path);
-        ASSERT_TRUE(Model->Start([](CQLNManager& manager) { return manager.StartOnPorts({3}); }));
+        StartModel({3});
     }
     void TearDown() override { Model.reset(); }
 
-    void Write(const std::string& ini) { ASSERT_TRUE(ReplaceFileAtomically(Path, ini)); }
+    void Write(const std::string& ini) { ASSERT_TRUE(ReplaceFileAtomically(ConfigPath, ini)); }
     CNetObject* Link(size_t index) { return Model->FindLink(Model->FindPort(3), index); }
     template <typename F>
     auto Locked(F f)
@@ -58,9 +56,6 @@ protected:
         return f();
     }
 
-    PortsHome Home;
-    std::string Path = Home.Root + "/config/quillon/QuillonConsole.ini";
-    std::unique_ptr<ConsoleModel> Model;
 };
 
 std::string Entry(int i, const std::map<std::string, std::string>& keys)
@@ -109,7 +104,7 @@ TEST_F(ReloadTest, AddsChangesAndRemovesLinksAndKeepsTheConnectionsOfTheOthers)
                                "added tcp-server " + added, "link option 4", "reordered", "console options"}));
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.back(),
-              "reloaded " + Path + ": 1 link added, 1 changed, 1 removed, 2 kept; 3 options changed; 1 problem");
+              "reloaded " + ConfigPath + ": 1 link added, 1 changed, 1 removed, 2 kept; 3 options changed; 1 problem");
     const std::vector<Event> events = EventLog::Instance().Since(0);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Event& event) {
         return event.Level == EventLevel::Warning
@@ -153,13 +148,13 @@ TEST_F(ReloadTest, AMissingOrUnreadableFileChangesNothing)
     Write("[COM3]\nNetCount=1\nNet1Type=2\nNet1LocalPort=" + port + "\n");
     Model->LoadSettings();
     CNetObject* link = Link(0);
-    ASSERT_EQ(unlink(Path.c_str()), 0);
+    ASSERT_EQ(unlink(ConfigPath.c_str()), 0);
     const ConsoleResult missing = Model->Reload();
     EXPECT_FALSE(missing);
     EXPECT_EQ(missing.Message, "Reload failed!");
-    EXPECT_EQ(missing.Reason(), Path + " does not exist. Nothing was changed.");
-    ASSERT_TRUE(MakeFolders(Path));
-    EXPECT_EQ(Model->Reload().Reason(), Path + ": Is a directory. Nothing was changed.");
+    EXPECT_EQ(missing.Reason(), ConfigPath + " does not exist. Nothing was changed.");
+    ASSERT_TRUE(MakeFolders(ConfigPath));
+    EXPECT_EQ(Model->Reload().Reason(), ConfigPath + ": Is a directory. Nothing was changed.");
     EXPECT_EQ(Link(0), link);
 }
 
@@ -185,10 +180,10 @@ TEST_F(ReloadTest, NewSettingsThatCannotServeLeaveTheOldLinkRunning)
                         "COM3: send delay 5 ms (was 0 ms)",
                         "COM3 #1 tcp-server " + port + " kept: the new settings of link 1 cannot serve",
                         "COM3 #2 tcp-server " + other + " added",
-                        Path + ":4: [COM3] link 1: cannot serve: localhost: not an IPv4 or IPv6 address",
-                        Path + ":7: [COM3] link 2: cannot serve: /no/c.pem: No such file or directory",
-                        Path + ":13: [COM3] Net3LocalPort=abc: not a number; link 3 left out",
-                        "reloaded " + Path + ": 1 link added, 0 changed, 0 removed, 1 kept; 1 option changed; 3 problems"}));
+                        ConfigPath + ":4: [COM3] link 1: cannot serve: localhost: not an IPv4 or IPv6 address",
+                        ConfigPath + ":7: [COM3] link 2: cannot serve: /no/c.pem: No such file or directory",
+                        ConfigPath + ":13: [COM3] Net3LocalPort=abc: not a number; link 3 left out",
+                        "reloaded " + ConfigPath + ": 1 link added, 0 changed, 0 removed, 1 kept; 1 option changed; 3 problems"}));
     EXPECT_EQ(Link(0), old);
     EXPECT_EQ(Locked([&] { return old->ClientCount(); }), 1u);
     EXPECT_EQ(Locked([&] { return old->Allow; }), "");

@@ -11,7 +11,7 @@
 #include "support/Application.h"
 #include "support/Loopback.h"
 #include "support/ParamName.h"
-#include "support/PortsHome.h"
+#include "support/ModelOnPorts.h"
 #include "support/WaitUntil.h"
 
 using namespace qlntest;
@@ -54,18 +54,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, TrafficTextTest,
         TextRow{"Text", TrafficView::Text, true, "  AT+CGMI\\r\\n\n  OK\\t\\\\\\x00\\xFF0123456789\n"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-class TrafficWatchTest : public ::testing::Test {
+class TrafficWatchTest : public qlntest::ModelOnPorts {
 protected:
-    void SetUp() override
-    {
-        Model = std::make_unique<ConsoleModel>(
-            [] { return std::make_unique<CQLNManager>(nullptr, ExecutableFolder() + "Quillon.inf"); },
-            Home.Root + "/config/quillon/QuillonConsole.ini");
-        ASSERT_TRUE(Model->Start([](CQLNManager& manager) { return manager.StartOnPorts({3}); }));
-    }
-
-    PortsHome Home;
-    std::unique_ptr<ConsoleModel> Model;
+    void SetUp() override { StartModel({3}); }
 };
 
 // Records until the console stops; what waited then is still handed over, once, with

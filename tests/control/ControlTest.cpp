@@ -12,6 +12,7 @@
 #include "control/ControlProtocol.h"
 #include "control/InstanceLock.h"
 #include "control/InstancePaths.h"
+#include "control/JsonWriter.h"
 #include "control/StatusChanges.h"
 #include "control/StatusReport.h"
 #include "platform/base/EventLog.h"
@@ -357,7 +358,7 @@ TEST(InstanceLockTest, OneHolderAtATimeAndTheFileGoesWithIt)
     ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
     InstanceLock planted(path);
     EXPECT_EQ(planted.TryTake("QuillonConsole"), InstanceLock::Result::Failed);
-    EXPECT_EQ(planted.Problem(), path + " belongs to user 65534, not to this one.");
+    EXPECT_EQ(planted.Problem().Reason(), path + " belongs to user 65534, not to this one.");
 }
 
 // ---------------------------------------------------------------- the runtime folder

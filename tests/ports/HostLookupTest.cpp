@@ -79,7 +79,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
 {
     PortsHome home;
     auto manager = std::make_unique<CQLNManager>(nullptr, "");
-    ASSERT_EQ(manager->StartOnPorts({5, 6}), 1);
+    ASSERT_EQ(manager->StartOnPorts({5, 6}).Text(), "");
     CQLNManager::PortList ports;
     manager->CopyPorts(&ports);
     CPortObject* waiting = ports.front();

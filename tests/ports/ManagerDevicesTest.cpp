@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <thread>
@@ -112,7 +113,7 @@ TEST_P(AddPortTest, GetsItsNumberWithOneDeviceOneClaimAndOneLink)
 {
     const AddCase& c = GetParam();
     CQLNManager& manager = Restart();
-    ASSERT_EQ(manager.Start(), 1);
+    ASSERT_EQ(manager.Start().Text(), "");
     // Claimed while the console runs: a start releases claims no device carries,
     // which only an add or a removal cut short leaves.
     for (int n : c.claimedBefore)
@@ -131,7 +132,7 @@ TEST_P(AddPortTest, GetsItsNumberWithOneDeviceOneClaimAndOneLink)
 
     // The port is the one found at the next start.
     Restart();
-    ASSERT_EQ(Manager->Start(), 1);
+    ASSERT_EQ(Manager->Start().Text(), "");
     EXPECT_EQ(Numbers(), std::vector<int>{c.expected});
     EXPECT_TRUE(AllOpen());
 }
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
 {
     CQLNManager& manager = Restart();
-    ASSERT_EQ(manager.Start(), 1);
+    ASSERT_EQ(manager.Start().Text(), "");
     CPortObject* busy = manager.AddPort(0);
     ASSERT_NE(busy, nullptr);
     const uint16_t listen = FreePort();
@@ -176,7 +177,7 @@ TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
         }
         auto more = RecvFor(peer, 0.02);
         received.insert(received.end(), more.begin(), more.end());
-        EXPECT_EQ(manager.RemovePort(added), 1);
+        EXPECT_EQ(manager.RemovePort(added).Text(), "");
     }
     writer.join();
     auto rest = RecvExactly(peer, stream.size() - received.size(), 30);
@@ -186,7 +187,7 @@ TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
 
 TEST_F(ManagerDevicesTest, AskingForTheAssignedNumberKeepsTheInstallersFriendlyName)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     ASSERT_NE(Manager->AddPort(1), nullptr);
     std::string record = FileText(State + "/devices/ROOT#PORTS#0000");
     EXPECT_NE(record.find("FriendlyName=Quillon (COM1)\n"), std::string::npos);
@@ -223,7 +224,7 @@ public:
 TEST_P(AddPortFailureTest, LeavesNothingBehind)
 {
     const FailCase& c = GetParam();
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     CPortObject* before = Manager->AddPort(0);
     ASSERT_NE(before, nullptr);
     ASSERT_EQ(before->GetPortNumber(), 1);
@@ -258,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthers)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     for (int asked : {0, 9, 0, 5})
         ASSERT_NE(Manager->AddPort(asked), nullptr) << asked;
     const std::vector<int> numbers = Numbers();
@@ -280,7 +281,7 @@ TEST_F(ManagerDevicesTest, ARestartFindsTheSamePortsInTheSameOrderAndIgnoresOthe
     WriteFileText(State + "/devices/ROOT#PORTS#0105", "\xff\xfe garbage");
 
     Restart();
-    ASSERT_EQ(Manager->Start(), 1);
+    ASSERT_EQ(Manager->Start().Text(), "");
     EXPECT_EQ(Numbers(), numbers);
     EXPECT_TRUE(AllOpen());
 }
@@ -301,14 +302,14 @@ class UnservedPortTest : public ManagerDevicesTest, public ::testing::WithParamI
 TEST_P(UnservedPortTest, IsMarkedWithItsReasonAndEveryOtherPortIsServed)
 {
     const UnservedCase& c = GetParam();
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     for (int i = 0; i < 3; ++i)
         ASSERT_NE(Manager->AddPort(0), nullptr);
     Manager.reset();
     PortDriver::Instance().DetachAll();
     const DriverHandle taken = c.spoil(State);
 
-    ASSERT_EQ(Restart(false).Start(), 1);
+    ASSERT_EQ(Restart(false).Start().Text(), "");
     ASSERT_EQ(Numbers(), c.numbers);
     const CQLNManager::PortList ports = Ports();
     CPortObject* unserved = *std::next(ports.begin(), static_cast<long>(c.unserved));
@@ -322,7 +323,7 @@ TEST_P(UnservedPortTest, IsMarkedWithItsReasonAndEveryOtherPortIsServed)
 
     // Of two devices of one number, removing the served one lets the other be served.
     if (c.numbers.size() == 4) {
-        EXPECT_EQ(Manager->RemovePort(*std::next(ports.begin())), 1);
+        EXPECT_EQ(Manager->RemovePort(*std::next(ports.begin())).Text(), "");
         EXPECT_NE(unserved->GetDriverHandle(), INVALID_DRIVER_HANDLE);
         EXPECT_EQ(unserved->GetUnavailableReason(), "");
     }
@@ -365,7 +366,7 @@ TEST_F(ManagerDevicesTest, StartMakesTheStateFolderPrivateAndClearsInterruptedWr
     for (const std::string& file : {stale, live, foreign})
         WriteFileText(file, "x");
 
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     ASSERT_NE(Manager->AddPort(0), nullptr);
     EXPECT_FALSE(Exists(stale));
     EXPECT_TRUE(Exists(live));
@@ -382,7 +383,7 @@ TEST_F(ManagerDevicesTest, AStateFolderThatCannotBeUsedFailsTheStartAndTheAdd)
     WriteFileText(Root + "/notafolder", "x");
     setenv("XDG_STATE_HOME", (Root + "/notafolder").c_str(), 1);
     CQLNManager& manager = Restart();
-    EXPECT_EQ(manager.Start(), 0);
+    EXPECT_TRUE(manager.Start().Failed());
     EXPECT_EQ(manager.AddPort(0), nullptr);
     EXPECT_TRUE(Ports().empty());
 }
@@ -391,7 +392,7 @@ TEST_F(ManagerDevicesTest, AMissingStateFolderIsCreated)
 {
     setenv("XDG_STATE_HOME", (Root + "/a/b/c").c_str(), 1);
     CQLNManager& manager = Restart();
-    EXPECT_EQ(manager.Start(), 1);
+    EXPECT_EQ(manager.Start().Text(), "");
     CPortObject* port = manager.AddPort(0);
     ASSERT_NE(port, nullptr);
     EXPECT_TRUE(Exists(Root + "/a/b/c/quillon/dev/COM1"));
@@ -401,20 +402,20 @@ TEST_F(ManagerDevicesTest, AMissingStateFolderIsCreated)
 
 TEST_F(ManagerDevicesTest, RemovingAPortAnApplicationHoldsChangesNothing)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     CPortObject* port = Manager->AddPort(0);
     ASSERT_NE(port, nullptr);
     DriverHandle handle = port->GetDriverHandle();
     HoldPort(1);
 
-    EXPECT_EQ(Manager->RemovePort(port), -1);
+    EXPECT_EQ(Manager->RemovePort(port).Errno, EBUSY);
     EXPECT_EQ(Ports(), CQLNManager::PortList{port});
     EXPECT_EQ(port->GetDriverHandle(), handle);
     EXPECT_EQ(Devices().size(), 1u);
     EXPECT_EQ(Links(), LinkNames({1}));
 
     Held.pop_back();
-    EXPECT_EQ(Manager->RemovePort(port), 1);
+    EXPECT_EQ(Manager->RemovePort(port).Text(), "");
     EXPECT_TRUE(Ports().empty());
     EXPECT_TRUE(Devices().empty());
     EXPECT_TRUE(Claims().empty());
@@ -423,7 +424,7 @@ TEST_F(ManagerDevicesTest, RemovingAPortAnApplicationHoldsChangesNothing)
 
 TEST_F(ManagerDevicesTest, OnlyTheLastPortTakesThePackageFilesWithIt)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     CPortObject* first = Manager->AddPort(0);
     CPortObject* second = Manager->AddPort(0);
     ASSERT_TRUE(first && second);
@@ -431,13 +432,13 @@ TEST_F(ManagerDevicesTest, OnlyTheLastPortTakesThePackageFilesWithIt)
     ASSERT_EQ(Names(State + "/inf"), installed);
     ASSERT_TRUE(Exists(State + "/drivers/quillon.sys"));
 
-    EXPECT_EQ(Manager->RemovePort(first), 1);
+    EXPECT_EQ(Manager->RemovePort(first).Text(), "");
     EXPECT_EQ(Names(State + "/inf"), installed);
     EXPECT_TRUE(Exists(State + "/drivers/quillon.sys"));
     EXPECT_EQ(Numbers(), std::vector<int>{2});
     EXPECT_NE(second->GetDriverHandle(), INVALID_DRIVER_HANDLE);
 
-    EXPECT_EQ(Manager->RemovePort(second), 1);
+    EXPECT_EQ(Manager->RemovePort(second).Text(), "");
     EXPECT_TRUE(Names(State + "/inf").empty());
     EXPECT_FALSE(Exists(State + "/drivers/quillon.sys"));
 
@@ -448,23 +449,23 @@ TEST_F(ManagerDevicesTest, OnlyTheLastPortTakesThePackageFilesWithIt)
 
 TEST_F(ManagerDevicesTest, RemovalResultsForWhatIsNotThere)
 {
-    ASSERT_EQ(Restart().Start(), 1);
-    EXPECT_EQ(Manager->RemovePort(nullptr), 0);
+    ASSERT_EQ(Restart().Start().Text(), "");
+    EXPECT_TRUE(Manager->RemovePort(nullptr).Failed());
     CPortObject stranger(1, Manager->Lock());
-    EXPECT_EQ(Manager->RemovePort(&stranger), 0);
+    EXPECT_TRUE(Manager->RemovePort(&stranger).Failed());
 
     // The device went behind the console's back: a failure, the port stays.
     CPortObject* port = Manager->AddPort(0);
     ASSERT_NE(port, nullptr);
     ASSERT_EQ(unlink((State + "/devices/ROOT#PORTS#0000").c_str()), 0);
-    EXPECT_EQ(Manager->RemovePort(port), 0);
+    EXPECT_TRUE(Manager->RemovePort(port).Failed());
     EXPECT_EQ(Ports(), CQLNManager::PortList{port});
     EXPECT_EQ(Names(State + "/inf").size(), 2u); // not the last removal: nothing deleted
 }
 
 TEST_F(ManagerDevicesTest, ADamagedRecordCannotMakeTheLastRemovalDeleteOtherFiles)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     CPortObject* port = Manager->AddPort(0);
     ASSERT_NE(port, nullptr);
     WriteFileText(Root + "/victim.inf", "keep me");
@@ -475,7 +476,7 @@ TEST_F(ManagerDevicesTest, ADamagedRecordCannotMakeTheLastRemovalDeleteOtherFile
     WriteFileText(State + "/devices/ROOT#PORTS#0000", record);
     WriteFileText(State + "/services/QUILLON", "[Service]\nName=QUILLON\nImagePath=../victim.sys\n");
 
-    EXPECT_EQ(Manager->RemovePort(port), 1);
+    EXPECT_EQ(Manager->RemovePort(port).Text(), "");
     EXPECT_TRUE(Exists(Root + "/victim.inf"));
     EXPECT_TRUE(Exists(Root + "/victim.pnf"));
     EXPECT_TRUE(Exists(Root + "/victim.sys"));
@@ -489,12 +490,12 @@ namespace {
 // that cannot both open, and with all-or-none opening no port would carry data.
 TEST_F(ManagerDevicesTest, ANumberOfAnOwnPortIsRefusedEvenWhenForced)
 {
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     ASSERT_NE(Manager->AddPort(3), nullptr);
     EXPECT_EQ(Manager->AddPort(3), nullptr);
     EXPECT_EQ(Numbers(), std::vector<int> {3});
     EXPECT_TRUE(AllOpen());
-    ASSERT_EQ(Restart().Start(), 1);
+    ASSERT_EQ(Restart().Start().Text(), "");
     EXPECT_EQ(Numbers(), std::vector<int> {3});
     EXPECT_TRUE(AllOpen());
 }

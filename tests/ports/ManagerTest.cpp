@@ -65,7 +65,7 @@ struct BusyPort {
 TEST_F(ManagerTest, IdlePumpWaitsAndBusyPumpDoesNot)
 {
     CQLNManager manager(nullptr, "");
-    ASSERT_EQ(manager.StartOnPorts({3}), 1);
+    ASSERT_EQ(manager.StartOnPorts({3}).Text(), "");
     ASSERT_TRUE(WaitUntil([&] { return manager.PassCount() >= 1; }));
     // Nothing to do: the pump waits instead of passing over and over.
     uint64_t before = manager.PassCount();
@@ -85,7 +85,7 @@ TEST_F(ManagerTest, IdlePumpWaitsAndBusyPumpDoesNot)
 TEST_F(ManagerTest, WindowThreadLockWaitsForThePassAndHoldsThePump)
 {
     CQLNManager manager(nullptr, "");
-    ASSERT_EQ(manager.StartOnPorts({4}), 1);
+    ASSERT_EQ(manager.StartOnPorts({4}).Text(), "");
     BusyPort busy(manager);
     busy.Flood();
     {
@@ -101,12 +101,66 @@ TEST_F(ManagerTest, WindowThreadLockWaitsForThePassAndHoldsThePump)
     }));
 }
 
+// The release hook runs once per outermost release after a Touch, never for the
+// quiet thread, and a hold that only read runs nothing.
+TEST(ManagerLockTest, ReleaseHookRunsAfterTheOutermostTouchedReleaseOfALoudThread)
+{
+    CCriticalSection lock;
+    int hooks = 0;
+    lock.SetReleaseHook([&] { ++hooks; });
+    {
+        CGuard read(lock);
+    }
+    EXPECT_EQ(hooks, 0);
+    {
+        CGuard outer(lock);
+        {
+            CGuard inner(lock);
+            lock.Touch();
+        }
+        EXPECT_EQ(hooks, 0) << "an inner release is not the end of the hold";
+    }
+    EXPECT_EQ(hooks, 1);
+    {
+        CGuard again(lock);
+    }
+    EXPECT_EQ(hooks, 1) << "a Touch counts for its own hold only";
+    std::thread([&] {
+        CGuard quiet(lock);
+        lock.MarkQuietThread();
+        lock.Touch();
+    }).join();
+    EXPECT_EQ(hooks, 1) << "the quiet thread's releases run no hook";
+    {
+        CGuard loud(lock);
+        lock.Touch();
+    }
+    EXPECT_EQ(hooks, 2);
+}
+
+// A change under the lock from the window thread wakes a pump that waits with
+// nothing to do: the manager's lock hook is its wake.
+TEST_F(ManagerTest, TouchUnderTheLockWakesTheIdlePump)
+{
+    CQLNManager manager(nullptr, "");
+    ASSERT_EQ(manager.StartOnPorts({7}).Text(), "");
+    ASSERT_TRUE(WaitUntil([&] { return manager.PassCount() >= 1; }));
+    for (int round = 0; round < 20; ++round) {
+        const uint64_t before = manager.PassCount();
+        {
+            CGuard guard(manager.Lock());
+            manager.Lock()->Touch();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return manager.PassCount() > before; })) << "round " << round;
+    }
+}
+
 TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
 {
     UniqueFd peer, listener = Listen();
     {
         CQLNManager manager(nullptr, "");
-        ASSERT_EQ(manager.StartOnPorts({5, 6}), 1);
+        ASSERT_EQ(manager.StartOnPorts({5, 6}).Text(), "");
         CQLNManager::PortList ports;
         manager.CopyPorts(&ports);
         ASSERT_EQ(ports.size(), 2u);
@@ -124,7 +178,7 @@ TEST_F(ManagerTest, DestructionEndsTheLoopAndTakesPortsDown)
 TEST_F(ManagerTest, CollectsOnlyPortsHeldByApplications)
 {
     CQLNManager manager(nullptr, "");
-    ASSERT_EQ(manager.StartOnPorts({3, 5, 7}), 1);
+    ASSERT_EQ(manager.StartOnPorts({3, 5, 7}).Text(), "");
     App com3(PortDriver::Instance().LinkPath(3));
     App com7(PortDriver::Instance().LinkPath(7));
     CQLNManager::PortList open;

@@ -238,7 +238,7 @@ TEST(ConsoleToConsoleTest, SettingsGoOverAndTheFarProgramShows)
 {
     PortsHome home;
     CQLNManager manager(nullptr, "");
-    ASSERT_EQ(manager.StartOnPorts({4, 5}), 1);
+    ASSERT_EQ(manager.StartOnPorts({4, 5}).Text(), "");
     CQLNManager::PortList ports;
     manager.CopyPorts(&ports);
     CPortObject* server = ports.front();

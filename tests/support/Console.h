@@ -19,7 +19,7 @@ public:
     explicit Console(int number = 4)
     {
         Manager = std::make_unique<CQLNManager>(nullptr, "");
-        Started = Manager->StartOnPorts({number}) == 1;
+        Started = !Manager->StartOnPorts({number});
         CQLNManager::PortList ports;
         Manager->CopyPorts(&ports);
         Port = ports.front();

@@ -46,7 +46,7 @@ bool AllEnabled(QGroupBox* group, bool enabled)
 TEST_F(AddPortFormTest, AddPortModeListsTheDatabaseAndSelectsTheFirstFreeNumber)
 {
     Claim({1, 2});
-    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddPort);
     EXPECT_EQ(form.windowTitle(), "Add Port");
     ASSERT_EQ(form.PortNumberComboBox->count(), 256);
     EXPECT_EQ(form.PortNumberComboBox->itemText(0), "COM1 (In Use)");
@@ -72,7 +72,7 @@ TEST_F(AddPortFormTest, ForcingANumberInUseAsks)
 {
     Claim({1, 2});
     for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-        TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+        TAddPortForm form(nullptr, TAddPortForm::Mode::AddPort);
         form.AutoAssignCheckBox->setChecked(false);
         EXPECT_TRUE(form.PortNumberComboBox->isEnabled());
         form.PortNumberComboBox->setCurrentIndex(1);
@@ -90,7 +90,7 @@ TEST_F(AddPortFormTest, ForcingANumberInUseAsks)
         EXPECT_EQ(form.result(), answer == QMessageBox::Yes ? QDialog::Accepted : QDialog::Rejected);
     }
     // A free number closes without a question.
-    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddPort);
     form.AutoAssignCheckBox->setChecked(false);
     form.PortNumberComboBox->setCurrentIndex(4);
     Boxes.Calls.clear();
@@ -108,7 +108,7 @@ TEST_F(AddPortFormTest, AFullDatabaseSelectsNothing)
     auto database = store.OpenComDatabase();
     for (int number = 1; number <= 256; ++number)
         ASSERT_TRUE(database->ClaimPort(number, false));
-    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddPort);
     EXPECT_EQ(form.PortNumberComboBox->count(), 256);
     EXPECT_EQ(form.PortNumberComboBox->currentIndex(), -1);
 }
@@ -119,7 +119,7 @@ TEST_F(AddPortFormTest, AnUnavailableDatabaseLeavesTheListEmpty)
     std::string blocker = Home.Root + "/blocker";
     qlntest::WriteFileText(blocker, "");
     setenv("XDG_STATE_HOME", (blocker + "/state").c_str(), 1);
-    TAddPortForm form(nullptr, TAddPortForm::AddPortMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddPort);
     EXPECT_EQ(form.PortNumberComboBox->count(), 0);
     // With no entry to look at, OK asks for a number the system assigns.
     form.AutoAssignCheckBox->setChecked(false);
@@ -130,7 +130,7 @@ TEST_F(AddPortFormTest, AnUnavailableDatabaseLeavesTheListEmpty)
 
 TEST_F(AddPortFormTest, AddNetModeEnablesOnlyTheCheckedKind)
 {
-    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     EXPECT_EQ(form.windowTitle(), "Add Net");
     EXPECT_EQ(form.PortNumberComboBox->currentIndex(), -1);
     EXPECT_FALSE(form.PortNumberComboBox->isEnabled());
@@ -172,7 +172,7 @@ class PortCheckTest : public AddPortFormTest, public ::testing::WithParamInterfa
 TEST_P(PortCheckTest, OkChecksThePortsOfTheCheckedKind)
 {
     const PortCheck& check = GetParam();
-    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     QLineEdit* first = nullptr;
     QLineEdit* failing = nullptr;
     if (std::string(check.Kind) == "client") {
@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
 // on its edit.
 TEST_F(AddPortFormTest, AddressesAndLineControlGoWithTheirKinds)
 {
-    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     EXPECT_TRUE(form.Rfc2217CheckBox->isEnabled());
     form.Rfc2217CheckBox->setChecked(true);
     EXPECT_TRUE(form.Link().Rfc2217);
@@ -270,7 +270,7 @@ TEST_F(AddPortFormTest, AddressesAndLineControlGoWithTheirKinds)
 // refuse a bad entry with the entry and why.
 TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
 {
-    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     EXPECT_FALSE(form.SecurityButton->isHidden());
     LinkFields server {TcpServer, "", "", "30000", "", false, "10.0.0.0/8, ::1", "4"};
     server.Tls = {true, "/c.pem", "/k.pem", "/ca.pem"};
@@ -319,7 +319,7 @@ TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
 
 TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
 {
-    TAddPortForm form(nullptr, TAddPortForm::AddNetMode);
+    TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     form.TCPClientRemotePortEdit->setText("bad");
     form.CancelButton->click();
     EXPECT_EQ(form.result(), QDialog::Rejected);
@@ -328,7 +328,7 @@ TEST_F(AddPortFormTest, CancelClosesWithoutChecks)
 
 TEST_F(AddPortFormTest, AnyOtherModeClosesWithoutChecks)
 {
-    TAddPortForm form(nullptr, 7);
+    TAddPortForm form(nullptr, static_cast<TAddPortForm::Mode>(7));
     EXPECT_FALSE(form.TCPClientRadioButton->isEnabled());
     form.TCPClientRemotePortEdit->setText("bad");
     form.OKButton->click();

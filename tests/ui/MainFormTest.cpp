@@ -489,7 +489,7 @@ TEST(MainFormStart, AFailedStartShowsInitializeFailedAndNothingElse)
         [](TMainForm& f) {
             return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&f), "");
         },
-        [](CQLNManager&) { return 0; });
+        [](CQLNManager&) { return Failure::Said("no start"); });
     ASSERT_EQ(boxes.Calls.size(), 1u);
     ExpectError(boxes.Calls[0], "Initialize failed!", "Quillon Console");
     EXPECT_FALSE(form.IsRunning());

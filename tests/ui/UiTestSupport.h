@@ -21,6 +21,7 @@
 #include "support/Application.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
+#include "support/ModelOnPorts.h"
 #include "support/TempFolder.h"
 #include "support/WaitUntil.h"
 #include "ui/AddPortForm.h"
@@ -141,7 +142,7 @@ protected:
             [infPath](TMainForm& form) {
                 return std::make_unique<CQLNManager>(static_cast<WindowHandle>(&form), infPath);
             },
-            [numbers](CQLNManager& manager) { return manager.StartOnPorts(numbers); });
+            qlntest::OnPorts(numbers));
         ASSERT_TRUE(Form->IsRunning());
     }
 

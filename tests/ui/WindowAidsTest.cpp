@@ -150,7 +150,7 @@ TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
          },
          "Set send to net delay time failed!\nEnter a whole number of milliseconds from -2147483648 to 2147483647."},
         {"port", [&] {
-             TAddPortForm dialog(Form.get(), TAddPortForm::AddNetMode);
+             TAddPortForm dialog(Form.get(), TAddPortForm::Mode::AddNet);
              dialog.TCPClientRemotePortEdit->setText("65536");
              dialog.OKButton->click();
          },
@@ -171,7 +171,7 @@ TEST_F(WindowAidsTest, EachRefusalSaysWhyOnItsSecondLine)
              + " cannot be appended to: No such file or directory. The name is kept; nothing is logged until it can."},
         // A pasted line break: no field's value may break the configuration's lines.
         {"pasted host", [&] {
-             TAddPortForm dialog(Form.get(), TAddPortForm::AddNetMode);
+             TAddPortForm dialog(Form.get(), TAddPortForm::Mode::AddNet);
              dialog.TCPClientRemoteAddrEdit->setText("h\nx");
              dialog.OKButton->click();
              EXPECT_EQ(dialog.focusWidget(), dialog.TCPClientRemoteAddrEdit);
