@@ -234,9 +234,9 @@ std::string StateLine(CQLNManager& manager, const std::vector<CPortObject*>& por
     CGuard guard(manager.Lock());
     for (CPortObject* port : ports) {
         for (auto& link : port->GetNetLinks()) {
-            connected += link->Type == TcpClient && link->GetLinkState() == Connected;
+            connected += link->Type == NetKind::TcpClient && link->GetLinkState() == LinkState::Connected;
             clients += static_cast<int>(link->ClientCount());
-            if (link->Tls.On)
+            if (link->Settings().Tls.On)
                 secured += static_cast<int>(link->TlsReport().Sessions.size());
         }
     }

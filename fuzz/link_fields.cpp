@@ -84,14 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!check.Result.Ok) {
         QLN_FUZZ_CHECK(!check.Result.Message.empty());
     } else {
-        if (fields.Kind != TcpServer)
+        if (fields.Kind != NetKind::TcpServer)
             QLN_FUZZ_CHECK(PortOf(fields.RemotePort, check.RemotePort) && HostNameProblem(fields.RemoteAddr).empty());
-        if (fields.Kind != TcpClient) {
+        if (fields.Kind != NetKind::TcpClient) {
             AllowList list;
             std::string why;
             QLN_FUZZ_CHECK(PortOf(fields.LocalPort, check.LocalPort) && AllowList::Parse(fields.Allow, list, why));
         }
-        if (fields.Kind != Udp)
+        if (fields.Kind != NetKind::Udp)
             for (const std::string* text : {&fields.Tls.Cert, &fields.Tls.Key, &fields.Tls.Pin})
                 QLN_FUZZ_CHECK(!HasLineBreakOrNul(*text));
     }

@@ -36,11 +36,11 @@ CNetObject* ConsoleModel::MakeLink(CPortObject& port, const LinkFields& fields, 
     // the link connects or sends.
     const LinkOptions options = OptionsOf(fields);
     switch (fields.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         return port.AddTcpClient(fields.RemoteAddr.c_str(), check.RemotePort, options, onFailure, &whyRefused);
-    case TcpServer:
+    case NetKind::TcpServer:
         return port.AddTcpServer(check.LocalPort, onFailure, &whyRefused, options);
-    case Udp:
+    case NetKind::Udp:
         return port.AddUdp(check.LocalPort, fields.RemoteAddr.c_str(), check.RemotePort, onFailure, &whyRefused,
                            options);
     }
@@ -63,9 +63,9 @@ ConsoleResult ConsoleModel::ReplaceNet(CPortObject* port, CNetObject* link, cons
         // A port the old link holds cannot be bound a second time; the swap hands the
         // old socket over instead, so the new link is kept even when its bind failed.
         fresh = MakeLink(*port, fields, check, CPortObject::BindFailure::KeepAndRetry, whyRefused);
-        if (fresh && fresh->Type == TcpClient && link->Type == TcpClient) {
-            fresh->AutoReconnect = link->AutoReconnect;
-            fresh->ReconnectIntervalTime = link->ReconnectIntervalTime;
+        if (fresh && fresh->Type == NetKind::TcpClient && link->Type == NetKind::TcpClient) {
+            fresh->SetAutoReconnect(link->Settings().AutoReconnect);
+            fresh->SetReconnectInterval(link->Settings().ReconnectIntervalTime);
         }
         if (fresh && !port->ReplaceLink(link, fresh, &whyRefused))
             fresh = nullptr;
@@ -93,7 +93,7 @@ ConsoleResult ConsoleModel::Reconnect(CPortObject* port, CNetObject* link)
     if (!Owns(port, link))
         return ConsoleResult::Refused({});
     // The new state shows in the link's text at the next refresh: Reconnect marks it.
-    if (link->Type == TcpClient)
+    if (link->Type == NetKind::TcpClient)
         port->Reconnect(link);
     return ConsoleResult::Done();
 }
@@ -104,7 +104,7 @@ bool ConsoleModel::CanReconnect(CPortObject* port, CNetObject* link)
         return false;
     // The pump changes the connection state; read it under the lock.
     CGuard guard(PortManager->Lock());
-    return link->Type == TcpClient && link->GetLinkState() == Unconnected;
+    return link->Type == NetKind::TcpClient && link->GetLinkState() == LinkState::Unconnected;
 }
 
 CNetObject* ConsoleModel::FindLink(CPortObject* port, size_t index)

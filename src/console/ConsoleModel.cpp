@@ -135,9 +135,9 @@ ConsoleModel::LinkSettings ConsoleModel::SettingsOf(CPortObject* port, CNetObjec
         return settings;
     CGuard guard(PortManager->Lock());
     settings.Kind = link->Type;
-    settings.RemoteAddr = link->RemoteAddr;
-    settings.AutoReconnect = link->AutoReconnect;
-    settings.ReconnectIntervalTime = link->ReconnectIntervalTime;
+    settings.RemoteAddr = link->Settings().RemoteAddr;
+    settings.AutoReconnect = link->Settings().AutoReconnect;
+    settings.ReconnectIntervalTime = link->Settings().ReconnectIntervalTime;
     return settings;
 }
 

@@ -208,7 +208,7 @@ public:
     };
     PortSettings SettingsOf(CPortObject* port);
     struct LinkSettings {
-        NetKind Kind = TcpClient;
+        NetKind Kind = NetKind::TcpClient;
         std::string RemoteAddr;
         bool AutoReconnect = true;
         int32_t ReconnectIntervalTime = DefaultReconnectInterval;

@@ -114,11 +114,11 @@ ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)
 
 ConsoleResult ConsoleModel::SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
 {
-    return ChangePort(port, link, ConsoleObserver::Option::AutoReconnect, [&] { link->AutoReconnect = on; });
+    return ChangePort(port, link, ConsoleObserver::Option::AutoReconnect, [&] { link->SetAutoReconnect(on); });
 }
 
 ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds)
 {
     return ChangePort(port, link, ConsoleObserver::Option::ReconnectIntervalTime,
-                      [&] { link->ReconnectIntervalTime = milliseconds; });
+                      [&] { link->SetReconnectInterval(milliseconds); });
 }

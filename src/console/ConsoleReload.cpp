@@ -173,8 +173,8 @@ private:
             }
         };
         for (size_t i = 0; i < Wanted.size(); ++i) {
-            if (!Kept[i] && Wanted[i]->Type != TcpClient)
-                pick(i, [&](size_t j) { return Current[j]->LocalPort == Wanted[i]->LocalPort; });
+            if (!Kept[i] && Wanted[i]->Type != NetKind::TcpClient)
+                pick(i, [&](size_t j) { return Current[j]->Settings().LocalPort == Wanted[i]->Settings().LocalPort; });
         }
         for (size_t i = 0; i < Wanted.size(); ++i) {
             if (!Kept[i] && !Replaced[i])
@@ -263,17 +263,17 @@ private:
     {
         for (size_t i = 0; i < Wanted.size(); ++i) {
             CNetObject* link = Kept[i];
-            if (!link || link->Type != TcpClient)
+            if (!link || link->Type != NetKind::TcpClient)
                 continue;
-            if (link->AutoReconnect != WantedEntries[i]->AutoReconnect) {
-                link->AutoReconnect = WantedEntries[i]->AutoReconnect;
+            if (link->Settings().AutoReconnect != WantedEntries[i]->AutoReconnect) {
+                link->SetAutoReconnect(WantedEntries[i]->AutoReconnect);
                 OptionChanged(link, Option::AutoReconnect,
-                              link->Name() + " auto reconnect " + (link->AutoReconnect ? "on" : "off"));
+                              link->Name() + " auto reconnect " + (link->Settings().AutoReconnect ? "on" : "off"));
             }
-            if (const int32_t was = link->ReconnectIntervalTime; was != WantedEntries[i]->ReconnectIntervalTime) {
-                link->ReconnectIntervalTime = WantedEntries[i]->ReconnectIntervalTime;
+            if (const int32_t was = link->Settings().ReconnectIntervalTime; was != WantedEntries[i]->ReconnectIntervalTime) {
+                link->SetReconnectInterval(WantedEntries[i]->ReconnectIntervalTime);
                 OptionChanged(link, Option::ReconnectIntervalTime,
-                              link->Name() + " reconnect interval " + std::to_string(link->ReconnectIntervalTime)
+                              link->Name() + " reconnect interval " + std::to_string(link->Settings().ReconnectIntervalTime)
                                   + " ms (was " + std::to_string(was) + " ms)");
             }
         }

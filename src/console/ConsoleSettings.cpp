@@ -77,36 +77,36 @@ void AddLinkPairs(ProfileFile::KeyValues& pairs, int32_t i, const CNetObject* li
     };
     auto number = [](int64_t value) { return std::to_string(value); };
 
-    add(LinkKey(i, "Type"), number(link->Type));
+    add(LinkKey(i, "Type"), number(static_cast<int32_t>(link->Type)));
     switch (link->Type) {
-    case TcpClient:
-        add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
-        add(LinkKey(i, "RemotePort"), number(link->RemotePort));
-        add(LinkKey(i, "AutoReconnect"), number(link->AutoReconnect ? 1 : 0));
-        add(LinkKey(i, "ReconnectIntervalTime"), number(link->ReconnectIntervalTime));
+    case NetKind::TcpClient:
+        add(LinkKey(i, "RemoteAddr"), link->Settings().RemoteAddr);
+        add(LinkKey(i, "RemotePort"), number(link->Settings().RemotePort));
+        add(LinkKey(i, "AutoReconnect"), number(link->Settings().AutoReconnect ? 1 : 0));
+        add(LinkKey(i, "ReconnectIntervalTime"), number(link->Settings().ReconnectIntervalTime));
         break;
-    case TcpServer:
-        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
+    case NetKind::TcpServer:
+        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->Settings().LocalPort)));
         break;
-    case Udp:
-        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->LocalPort)));
-        add(LinkKey(i, "RemoteAddr"), link->RemoteAddr);
-        add(LinkKey(i, "RemotePort"), number(link->RemotePort));
+    case NetKind::Udp:
+        add(LinkKey(i, "LocalPort"), number(static_cast<uint16_t>(link->Settings().LocalPort)));
+        add(LinkKey(i, "RemoteAddr"), link->Settings().RemoteAddr);
+        add(LinkKey(i, "RemotePort"), number(link->Settings().RemotePort));
         break;
     }
     // Written only when set, so a file without them stays as it always was.
-    if (!link->LocalAddr.empty())
-        add(LinkKey(i, "LocalAddr"), link->LocalAddr);
-    if (link->Rfc2217)
+    if (!link->Settings().LocalAddr.empty())
+        add(LinkKey(i, "LocalAddr"), link->Settings().LocalAddr);
+    if (link->Settings().Rfc2217)
         add(LinkKey(i, "Rfc2217"), "1");
-    if (!link->Allow.empty())
-        add(LinkKey(i, "Allow"), link->Allow);
-    if (link->MaxClients != 0)
-        add(LinkKey(i, "MaxClients"), number(link->MaxClients));
-    if (link->Tls.On)
+    if (!link->Settings().Allow.empty())
+        add(LinkKey(i, "Allow"), link->Settings().Allow);
+    if (link->Settings().MaxClients != 0)
+        add(LinkKey(i, "MaxClients"), number(link->Settings().MaxClients));
+    if (link->Settings().Tls.On)
         add(LinkKey(i, "Tls"), "1");
     const std::pair<const char*, const std::string*> tlsFiles[] = {
-        {"TlsCert", &link->Tls.Cert}, {"TlsKey", &link->Tls.Key}, {"TlsCA", &link->Tls.CA}, {"TlsPin", &link->Tls.Pin}};
+        {"TlsCert", &link->Settings().Tls.Cert}, {"TlsKey", &link->Settings().Tls.Key}, {"TlsCA", &link->Settings().Tls.CA}, {"TlsPin", &link->Settings().Tls.Pin}};
     for (const auto& [name, value] : tlsFiles) {
         if (!value->empty())
             add(LinkKey(i, name), *value);

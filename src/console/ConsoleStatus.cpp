@@ -42,39 +42,39 @@ ConsoleStatus TakeStatus(CQLNManager& manager, CPortObject* only, CNetObject* on
                 continue;
             ConsoleStatus::Link& l = out.Links.emplace_back();
             l.Kind = link->Type;
-            l.LocalPort = link->LocalPort;
-            l.LocalAddr = link->LocalAddr;
-            l.Rfc2217 = link->Rfc2217;
-            l.RemoteAddr = link->RemoteAddr;
-            l.RemotePort = link->RemotePort;
+            l.LocalPort = link->Settings().LocalPort;
+            l.LocalAddr = link->Settings().LocalAddr;
+            l.Rfc2217 = link->Settings().Rfc2217;
+            l.RemoteAddr = link->Settings().RemoteAddr;
+            l.RemotePort = link->Settings().RemotePort;
             l.State = link->GetLinkState();
             l.Listening = link->IsListening();
             l.Clients = link->ClientCount();
             l.ClientPeers = link->ClientPeers();
             l.ClientNotes = link->ClientNotes();
-            l.AutoReconnect = link->AutoReconnect;
-            l.ReconnectIntervalTime = link->ReconnectIntervalTime;
+            l.AutoReconnect = link->Settings().AutoReconnect;
+            l.ReconnectIntervalTime = link->Settings().ReconnectIntervalTime;
             l.NodeText = LinkNodeText(*link);
             l.Name = link->Name(position);
-            l.BytesSent = link->BytesSent;
-            l.BytesReceived = link->BytesReceived;
-            l.LastChange = link->LastChange;
-            l.LastError = link->LastError.Text();
-            l.LastErrorTime = link->LastError.Time();
-            const bool up = link->Type == TcpClient ? l.State == Connected : l.Listening;
+            l.BytesSent = link->Figures().BytesSent;
+            l.BytesReceived = link->Figures().BytesReceived;
+            l.LastChange = link->Figures().LastChange;
+            l.LastError = link->Figures().LastError.Text();
+            l.LastErrorTime = link->Figures().LastError.Time();
+            const bool up = link->Type == NetKind::TcpClient ? l.State == LinkState::Connected : l.Listening;
             l.LastErrorPast = !l.LastError.empty() && up && l.LastChange >= l.LastErrorTime;
             if (const ReportedLine* far = link->FarLine()) {
                 l.FarLineKnown = true;
                 l.FarLine = *far;
             }
-            l.Allow = link->Allow;
-            l.MaxClients = link->MaxClients;
-            l.Tls = link->Tls;
-            if (link->Tls.On)
+            l.Allow = link->Settings().Allow;
+            l.MaxClients = link->Settings().MaxClients;
+            l.Tls = link->Settings().Tls;
+            if (link->Settings().Tls.On)
                 l.TlsNow = link->TlsReport();
-            l.Refused = link->Refused;
-            l.LastRefusedPeer = link->LastRefusedPeer;
-            l.LastRefusedWhy = link->LastRefusedWhy;
+            l.Refused = link->Figures().Refused;
+            l.LastRefusedPeer = link->Figures().LastRefusedPeer;
+            l.LastRefusedWhy = link->Figures().LastRefusedWhy;
             l.Backlog = link->BacklogBytes();
             l.BacklogDropped = link->BacklogDropped();
         }

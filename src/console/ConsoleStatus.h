@@ -19,13 +19,13 @@ class CNetObject;
 // New figures are added as fields here; readers take what they know.
 struct ConsoleStatus {
     struct Link {
-        NetKind Kind = TcpClient;
+        NetKind Kind = NetKind::TcpClient;
         int32_t LocalPort = 0;          // TCP server: listen port; UDP: local port
         std::string LocalAddr;          // TCP server, UDP: listen address; empty: all interfaces
         bool Rfc2217 = false;           // TCP client, TCP server: line control over Telnet
         std::string RemoteAddr;         // TCP client, UDP: as stored
         uint16_t RemotePort = 0;        // TCP client, UDP
-        LinkState State = Unconnected;  // TCP client; others Unconnected
+        LinkState State = LinkState::Unconnected;  // TCP client; others Unconnected
         bool Listening = true;          // false while a server or UDP link waits for its port
         size_t Clients = 0;             // TCP server: accepted connections
         std::vector<std::string> ClientPeers; // TCP server: their addresses, "192.0.2.7:50312"

@@ -95,19 +95,19 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
     std::string why = ProfileText::LengthProblem("The allow list", fields.Allow);
     AllowList list;
     std::vector<std::string> hostBits;
-    if (fields.Kind != TcpClient
+    if (fields.Kind != NetKind::TcpClient
         && (!why.empty() || !AllowList::Parse(fields.Allow, list, why, &hostBits) || !hostBits.empty())) {
         check.Result = ConsoleResult::Refused("Allow List error!", why.empty() ? hostBits.front() : why);
         check.Failed = LinkCheck::Field::Allow;
         return;
     }
     int32_t limit = 0;
-    if (fields.Kind == TcpServer && !ReadMaxClients(fields.MaxClients, limit)) {
+    if (fields.Kind == NetKind::TcpServer && !ReadMaxClients(fields.MaxClients, limit)) {
         check.Result = ConsoleResult::Refused("Max Clients error!", "Enter a number of clients from 0 (no limit) to 65535.");
         check.Failed = LinkCheck::Field::MaxClients;
         return;
     }
-    if (fields.Kind == Udp)
+    if (fields.Kind == NetKind::Udp)
         return;
     const std::pair<const char*, const std::string*> texts[] = {{"The certificate file's name", &fields.Tls.Cert},
                                                                 {"The key file's name", &fields.Tls.Key},
@@ -123,7 +123,7 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
             return;
         }
     }
-    if (const std::string problem = TlsSettingsProblem(fields.Tls, fields.Kind == TcpServer); !problem.empty()) {
+    if (const std::string problem = TlsSettingsProblem(fields.Tls, fields.Kind == NetKind::TcpServer); !problem.empty()) {
         check.Result = ConsoleResult::Refused("TLS error!", problem);
         check.Failed = LinkCheck::Field::Tls;
     }
@@ -132,14 +132,14 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
 std::string TrustSummary(const LinkFields& fields)
 {
     std::vector<std::string> parts;
-    if (fields.Kind != Udp && fields.Tls.On) {
+    if (fields.Kind != NetKind::Udp && fields.Tls.On) {
         parts.emplace_back("TLS");
-        if (fields.Kind == TcpServer && !fields.Tls.CA.empty())
+        if (fields.Kind == NetKind::TcpServer && !fields.Tls.CA.empty())
             parts.emplace_back("client certificates");
-        if (fields.Kind == TcpClient && !fields.Tls.Pin.empty())
+        if (fields.Kind == NetKind::TcpClient && !fields.Tls.Pin.empty())
             parts.emplace_back("pinned");
     }
-    if (fields.Kind != TcpClient && !fields.Allow.empty()) {
+    if (fields.Kind != NetKind::TcpClient && !fields.Allow.empty()) {
         size_t entries = 0;
         for (size_t begin = 0; begin <= fields.Allow.size();) {
             const size_t comma = std::min(fields.Allow.find(',', begin), fields.Allow.size());
@@ -149,7 +149,7 @@ std::string TrustSummary(const LinkFields& fields)
         }
         parts.push_back("allow " + std::to_string(entries) + (entries == 1 ? " entry" : " entries"));
     }
-    if (fields.Kind == TcpServer && !fields.MaxClients.empty() && fields.MaxClients != "0")
+    if (fields.Kind == NetKind::TcpServer && !fields.MaxClients.empty() && fields.MaxClients != "0")
         parts.push_back("at most " + fields.MaxClients + " clients");
     std::string summary;
     for (const std::string& part : parts)
@@ -160,15 +160,15 @@ std::string TrustSummary(const LinkFields& fields)
 LinkOptions OptionsOf(const LinkFields& fields)
 {
     LinkOptions options;
-    if (fields.Kind == TcpServer || fields.Kind == Udp) {
+    if (fields.Kind == NetKind::TcpServer || fields.Kind == NetKind::Udp) {
         options.LocalAddr = fields.LocalAddr;
         options.Allow = fields.Allow;
     }
-    if (fields.Kind == TcpClient || fields.Kind == TcpServer) {
+    if (fields.Kind == NetKind::TcpClient || fields.Kind == NetKind::TcpServer) {
         options.Rfc2217 = fields.Rfc2217;
         options.Tls = fields.Tls;
     }
-    if (fields.Kind == TcpServer && !ReadMaxClients(fields.MaxClients, options.MaxClients))
+    if (fields.Kind == NetKind::TcpServer && !ReadMaxClients(fields.MaxClients, options.MaxClients))
         options.MaxClients = -1;
     return options;
 }
@@ -178,17 +178,17 @@ LinkCheck CheckLink(const LinkFields& fields)
     LinkCheck check;
     using Field = LinkCheck::Field;
     switch (fields.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         if (CheckRemoteAddr(fields.RemoteAddr, check)
             && CheckPort(fields.RemotePort, "Remote Port error!", Field::RemotePort, check.RemotePort, check))
             CheckTrust(fields, check);
         return check;
-    case TcpServer:
+    case NetKind::TcpServer:
         if (CheckPort(fields.LocalPort, "Listen Port error!", Field::LocalPort, check.LocalPort, check)
             && CheckLocalAddr(fields.LocalAddr, "Listen Address error!", check))
             CheckTrust(fields, check);
         return check;
-    case Udp:
+    case NetKind::Udp:
         if (CheckPort(fields.LocalPort, "Local Port error!", Field::LocalPort, check.LocalPort, check)
             && CheckLocalAddr(fields.LocalAddr, "Local Address error!", check)
             && CheckRemoteAddr(fields.RemoteAddr, check)

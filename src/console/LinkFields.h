@@ -11,7 +11,7 @@
 // dialog's OK and the model's AddNet check it with the same CheckLink, so every way
 // of adding a link refuses the same texts with the same messages.
 struct LinkFields {
-    NetKind Kind = TcpClient;
+    NetKind Kind = NetKind::TcpClient;
     std::string RemoteAddr; // TCP client, UDP: the host as typed; only its form is checked
     std::string RemotePort; // TCP client, UDP
     std::string LocalPort;  // TCP server: the listen port; UDP: the local port

@@ -27,11 +27,11 @@ std::string PortNodeText(CPortObject& port)
 std::string StateText(LinkState state)
 {
     switch (state) {
-    case Unconnected:
+    case LinkState::Unconnected:
         return "(Unconnected)";
-    case Connecting:
+    case LinkState::Connecting:
         return "(Connecting)";
-    case Connected:
+    case LinkState::Connected:
         return "(Connected)";
     }
     return {};
@@ -39,22 +39,22 @@ std::string StateText(LinkState state)
 
 std::string LinkNodeText(const CNetObject& link)
 {
-    const std::string remote = HostPortText(link.RemoteAddr, link.RemotePort);
+    const std::string remote = HostPortText(link.Settings().RemoteAddr, link.Settings().RemotePort);
     // The listen address shows only when one is set.
-    const std::string local = link.LocalAddr.empty() ? Unsigned(link.LocalPort)
-                                                     : HostPortText(link.LocalAddr, static_cast<uint16_t>(link.LocalPort));
+    const std::string local = link.Settings().LocalAddr.empty() ? Unsigned(link.Settings().LocalPort)
+                                                     : HostPortText(link.Settings().LocalAddr, static_cast<uint16_t>(link.Settings().LocalPort));
     // A link loaded while its local port was taken says so in front of its usual text.
     const std::string waiting = link.IsListening() ? std::string() : "(Not listening) ";
     switch (link.Type) {
-    case TcpClient: {
+    case NetKind::TcpClient: {
         return StateText(link.GetLinkState()) + " TCP Client / Remote Addr:Port " + remote;
     }
-    case TcpServer: {
+    case NetKind::TcpServer: {
         const std::string clients =
             waiting.empty() ? "(" + Unsigned(static_cast<int64_t>(link.ClientCount())) + ") " : waiting;
         return clients + "TCP Server / Listen Port " + local;
     }
-    case Udp:
+    case NetKind::Udp:
         return waiting + "UDP / Local Port " + local + ", Remote Addr:Port " + remote;
     }
     return {};
@@ -128,8 +128,8 @@ std::string LogStoppedText(const std::string& reason, int64_t since)
 std::string LinkTreeText(const CNetObject& link)
 {
     std::string text = LinkNodeText(link);
-    const bool tls = link.Type != Udp && link.Tls.On;
-    const bool rfc2217 = link.Type != Udp && link.Rfc2217;
+    const bool tls = link.Type != NetKind::Udp && link.Settings().Tls.On;
+    const bool rfc2217 = link.Type != NetKind::Udp && link.Settings().Rfc2217;
     if (tls || rfc2217)
         text += std::string("  [") + (tls ? "TLS" : "") + (tls && rfc2217 ? ", " : "") + (rfc2217 ? "RFC 2217" : "") + "]";
     return text;

@@ -99,9 +99,9 @@ std::string SettingsProblem(const LinkFields& fields, std::vector<std::string>& 
 {
     AllowList list;
     std::string why;
-    if (fields.Kind != TcpClient && !AllowList::Parse(fields.Allow, list, why, &hostBits))
+    if (fields.Kind != NetKind::TcpClient && !AllowList::Parse(fields.Allow, list, why, &hostBits))
         return why;
-    if (fields.Kind != TcpClient && !fields.LocalAddr.empty()) {
+    if (fields.Kind != NetKind::TcpClient && !fields.LocalAddr.empty()) {
         if (const std::string problem = LocalAddressProblem(fields.LocalAddr); !problem.empty())
             return problem;
     }
@@ -109,7 +109,7 @@ std::string SettingsProblem(const LinkFields& fields, std::vector<std::string>& 
     if (options.MaxClients < 0)
         return "The client limit is not a number from 0 (no limit) to 65535.";
     Failure failed;
-    if (fields.Kind != Udp && fields.Tls.On && !TlsContext::Make(fields.Tls, fields.Kind == TcpServer, failed))
+    if (fields.Kind != NetKind::Udp && fields.Tls.On && !TlsContext::Make(fields.Tls, fields.Kind == NetKind::TcpServer, failed))
         return failed.Reason();
     return {};
 }
@@ -373,9 +373,9 @@ void StoredConfig::ReadLink(const Section& section, int32_t index, const std::ma
     };
 
     LinkFields& fields = link.Fields;
-    if (*kind != TcpClient)
+    if (*kind != NetKind::TcpClient)
         port16("LocalPort", link.LocalPort);
-    if (*kind != TcpServer) {
+    if (*kind != NetKind::TcpServer) {
         port16("RemotePort", link.RemotePort);
         fields.RemoteAddr = text("RemoteAddr");
         refuse("RemoteAddr", HostNameProblem(fields.RemoteAddr));
@@ -443,21 +443,21 @@ CPortObject::LinkMaker StoredLink::Maker() const
 {
     const LinkOptions options = OptionsOf(Fields);
     switch (Fields.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         // The first connection attempt starts once the link is kept, with these two
         // options applied.
         return [make = CPortObject::TcpClientMaker(Fields.RemoteAddr, RemotePort, options),
                 autoReconnect = AutoReconnect, interval = ReconnectIntervalTime](PortSide& port) {
             std::unique_ptr<CNetObject> link = make(port);
             if (link) {
-                link->AutoReconnect = autoReconnect;
-                link->ReconnectIntervalTime = interval;
+                link->SetAutoReconnect(autoReconnect);
+                link->SetReconnectInterval(interval);
             }
             return link;
         };
-    case TcpServer:
+    case NetKind::TcpServer:
         return CPortObject::TcpServerMaker(LocalPort, options);
-    case Udp:
+    case NetKind::Udp:
         return CPortObject::UdpMaker(LocalPort, Fields.RemoteAddr, RemotePort, options);
     }
     return {};

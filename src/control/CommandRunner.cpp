@@ -81,7 +81,7 @@ ControlReply AddLink(ConsoleModel& model, CPortObject* port, const ControlComman
     if (const LinkCheck check = CheckLink(command.Link); !check.Result)
         return Refused(check.Result);
     int32_t interval = 0;
-    if (command.Link.Kind == TcpClient && command.HasInterval) {
+    if (command.Link.Kind == NetKind::TcpClient && command.HasInterval) {
         if (ConsoleResult refusal = ConsoleModel::ReadSetting(ConsoleModel::Setting::ReconnectIntervalTime,
                                                               command.Interval, interval);
             !refusal)
@@ -93,9 +93,9 @@ ControlReply AddLink(ConsoleModel& model, CPortObject* port, const ControlComman
     // Each change saves the whole section: the last save tells whether the link and
     // its options are in the file.
     ConsoleResult saved = added;
-    if (command.Link.Kind == TcpClient && command.NoReconnect)
+    if (command.Link.Kind == NetKind::TcpClient && command.NoReconnect)
         saved = model.SetAutoReconnect(port, added.Link, false);
-    if (command.Link.Kind == TcpClient && command.HasInterval)
+    if (command.Link.Kind == NetKind::TcpClient && command.HasInterval)
         saved = model.SetReconnectIntervalTime(port, added.Link, interval);
     const ConsoleStatus status = model.Status();
     const ConsoleStatus::Port* entry = StatusOf(status, command.Port);

@@ -209,7 +209,7 @@ bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
     if (!ParseTrust(words, kind, parsed))
         return false;
     if (kind == "tcp-client") {
-        link.Kind = TcpClient;
+        link.Kind = NetKind::TcpClient;
         command.NoReconnect = words.Flag("--no-reconnect");
         command.HasInterval = words.Option("--interval", command.Interval, error);
         if (!error.empty())
@@ -221,14 +221,14 @@ bool ParseLinkAdd(Words& words, ParsedCommand& parsed)
     }
     const std::vector<std::string> rest = words.Rest();
     if (kind == "tcp-server") {
-        link.Kind = TcpServer;
+        link.Kind = NetKind::TcpServer;
         if (rest.size() != 1)
             return Fail(parsed, "tcp-server takes one listen port");
         link.LocalPort = rest[0];
         return true;
     }
     if (kind == "udp") {
-        link.Kind = Udp;
+        link.Kind = NetKind::Udp;
         if (rest.size() != 2 || !SplitHostPort(rest[1], link.RemoteAddr, link.RemotePort))
             return Fail(parsed, "udp takes LOCALPORT HOST:PORT");
         link.LocalPort = rest[0];

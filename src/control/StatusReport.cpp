@@ -12,11 +12,11 @@ namespace {
 std::string KindName(NetKind kind)
 {
     switch (kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         return "tcp-client";
-    case TcpServer:
+    case NetKind::TcpServer:
         return "tcp-server";
-    case Udp:
+    case NetKind::Udp:
         return "udp";
     }
     return {};
@@ -24,14 +24,14 @@ std::string KindName(NetKind kind)
 
 std::string StateName(const ConsoleStatus::Link& link)
 {
-    if (link.Kind != TcpClient)
+    if (link.Kind != NetKind::TcpClient)
         return link.Listening ? "listening" : "not-listening";
     switch (link.State) {
-    case Unconnected:
+    case LinkState::Unconnected:
         return "unconnected";
-    case Connecting:
+    case LinkState::Connecting:
         return "connecting";
-    case Connected:
+    case LinkState::Connected:
         return "connected";
     }
     return {};
@@ -94,7 +94,7 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
 {
     JsonObject json;
     json.Unsigned("index", index).Str("name", link.Name).Str("kind", KindName(link.Kind)).Str("state", StateName(link));
-    if (link.Kind != TcpClient)
+    if (link.Kind != NetKind::TcpClient)
         json.Num("localPort", link.LocalPort);
     if (!link.LocalAddr.empty())
         json.Str("localAddress", link.LocalAddr);
@@ -102,11 +102,11 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         json.Bool("rfc2217", true);
     if (link.FarLineKnown)
         json.Raw("farLine", FarLineJson(link.FarLine));
-    if (link.Kind != TcpServer)
+    if (link.Kind != NetKind::TcpServer)
         json.Str("remoteHost", link.RemoteAddr).Num("remotePort", link.RemotePort);
-    if (link.Kind == TcpClient)
+    if (link.Kind == NetKind::TcpClient)
         json.Bool("autoReconnect", link.AutoReconnect).Num("reconnectInterval", link.ReconnectIntervalTime);
-    if (link.Kind == TcpServer) {
+    if (link.Kind == NetKind::TcpServer) {
         json.Raw("clients", JsonArray(link.ClientPeers, [](const std::string& peer) { return JsonString(peer); }));
         if (std::any_of(link.ClientNotes.begin(), link.ClientNotes.end(), [](const auto& note) { return !note.empty(); }))
             json.Raw("clientNotes", JsonArray(link.ClientNotes, [](const std::string& note) { return JsonString(note); }));
@@ -117,7 +117,7 @@ std::string LinkJson(const ConsoleStatus::Link& link, size_t index)
         json.Num("maxClients", link.MaxClients);
     if (link.Tls.On)
         json.Raw("tls", TlsJson(link));
-    if (link.Kind != TcpClient)
+    if (link.Kind != NetKind::TcpClient)
         RefusedJson(json, link);
     return json.Str("text", link.NodeText)
         .Unsigned("bytesSent", link.BytesSent)
@@ -268,11 +268,11 @@ std::string StatusFacts(const ConsoleStatus& status)
             const std::string what = name + " #" + std::to_string(++index);
             AddFact(facts, what, "", LinkDescription(link));
             AddFact(facts, what, "state", StateName(link));
-            if (link.Kind == TcpClient) {
+            if (link.Kind == NetKind::TcpClient) {
                 AddFact(facts, what, "reconnect",
                         link.AutoReconnect ? "every " + std::to_string(link.ReconnectIntervalTime) + " ms" : "off");
             }
-            if (link.Kind == TcpServer) {
+            if (link.Kind == NetKind::TcpServer) {
                 std::string clients;
                 for (size_t i = 0; i < link.ClientPeers.size(); ++i)
                     clients += (clients.empty() ? "" : ", ") + ClientText(link, i);

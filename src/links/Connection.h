@@ -43,7 +43,7 @@ public:
 
     CClientSocket& Socket() { return *Sock; }
     const CClientSocket& Socket() const { return *Sock; }
-    bool IsConnected() const { return Sock->GetState() == Connected; }
+    bool IsConnected() const { return Sock->GetState() == LinkState::Connected; }
     // The peer as the window and quillonctl show it ("192.0.2.7:50312").
     const std::string& Peer() const;
     const OriginRef& From() const { return Sender; }

@@ -10,11 +10,11 @@ std::vector<std::unique_ptr<Stage>> MakeStages(const CNetObject& link, ComPortSe
 {
     std::vector<std::unique_ptr<Stage>> stages;
     // TLS lowest: Telnet and line control run inside it, as device servers offer it.
-    if (link.Tls.On) {
+    if (link.Settings().Tls.On) {
         const bool client = role == ComPortSession::Role::Client;
-        stages.push_back(std::make_unique<TlsStage>(link.TlsSetup, client ? link.RemoteAddr : std::string()));
+        stages.push_back(std::make_unique<TlsStage>(link.TlsSetup, client ? link.Settings().RemoteAddr : std::string()));
     }
-    if (link.Rfc2217) {
+    if (link.Settings().Rfc2217) {
         PortSide* side = &port;
         stages.push_back(std::make_unique<TelnetStage>(
             role, [side](LineSettings& settings) { return side->ReadLineSettings(settings); },

@@ -2,33 +2,37 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "platform/base/Failure.h"
 #include "platform/base/TickCount.h"
 
-// Why a link last failed, and when: each reason given is stamped with the wall
-// clock (milliseconds since 1970), so the same words twice are two failures at two
-// times. Reads as the reason's text wherever a string is wanted.
+// A link's last failure as it was found (the errno and the call, when a system call
+// said so, and the words), stamped with the wall clock (milliseconds since 1970) when
+// it is kept: the same words twice are two failures at two times.
 class LinkFailure {
 public:
-    LinkFailure& operator=(std::string reason)
+    LinkFailure& operator=(Failure failure)
     {
-        Reason = std::move(reason);
+        Kept = std::move(failure);
         At = WallClockNow();
         return *this;
     }
     void clear()
     {
-        Reason.clear();
+        Kept = {};
         At = 0;
     }
-    bool empty() const { return Reason.empty(); }
-    const std::string& Text() const { return Reason; }
-    operator const std::string&() const { return Reason; }
-    // When the reason was given; 0 before any failure.
+    bool empty() const { return !Kept.Failed(); }
+    // The failure itself: its errno stays for whoever needs more than the words.
+    const Failure& What() const { return Kept; }
+    // The words the figures show: "Connection refused".
+    std::string Text() const { return Kept.Reason(); }
+    // When it was kept; 0 before any failure.
     int64_t Time() const { return At; }
-    friend bool operator==(const LinkFailure& failure, std::string_view text) { return failure.Reason == text; }
+    friend bool operator==(const LinkFailure& failure, std::string_view text) { return failure.Text() == text; }
 
 private:
-    std::string Reason;
+    Failure Kept;
     int64_t At = 0;
 };

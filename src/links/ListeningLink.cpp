@@ -9,12 +9,12 @@
 ListeningLink::ListeningLink(NetKind kind, PortSide& port, uint16_t localPort, const LinkOptions& options)
     : CNetObject(kind, port)
 {
-    LocalPort = localPort;
-    LocalAddr = options.LocalAddr;
-    Allow = options.Allow;
+    Config.LocalPort = localPort;
+    Config.LocalAddr = options.LocalAddr;
+    Config.Allow = options.Allow;
     Limits = options.Limits;
     std::string why;
-    if (!AllowList::Parse(Allow, Allowed, why))
+    if (!AllowList::Parse(Config.Allow, Allowed, why))
         SetUnusable(Failure::Said(why));
 }
 
@@ -48,19 +48,19 @@ bool ListeningLink::Listen()
     NetAddress local;
     if (Unusable) {
         BindFailed = Unusable;
-        LastError = BindFailed.Reason();
+        Stats.LastError = BindFailed;
         return false;
     }
-    if (!LocalAddr.empty() && !NetAddress::FromNumeric(LocalAddr.c_str(), local)) {
-        BindFailed = Failure::Said(LocalAddr + " is not a numeric address");
-        LastError = BindFailed.Reason();
-        SayFailure("cannot listen: " + LastError.Text());
+    if (!Config.LocalAddr.empty() && !NetAddress::FromNumeric(Config.LocalAddr.c_str(), local)) {
+        BindFailed = Failure::Said(Config.LocalAddr + " is not a numeric address");
+        Stats.LastError = BindFailed;
+        SayFailure("cannot listen: " + Stats.LastError.Text());
         return false;
     }
     BindFailed = Bind(local);
     if (BindFailed) {
-        LastError = BindFailed.Reason();
-        SayFailure("cannot listen: " + LastError.Text());
+        Stats.LastError = BindFailed;
+        SayFailure("cannot listen: " + Stats.LastError.Text());
     } else {
         SayWorking("listening");
         MarkChanged(); // its last change of state: from now on it listens
@@ -107,15 +107,15 @@ bool ListeningLink::TakeOver(CNetObject& other)
     // Settings that cannot serve refuse the edit; the old link stays.
     if (Unusable)
         return false;
-    if (HasListener() || !old || old->Type != Type || old->LocalPort != LocalPort || !old->HasListener())
+    if (HasListener() || !old || old->Type != Type || old->Settings().LocalPort != Config.LocalPort || !old->HasListener())
         return HasListener();
-    if (LocalAddr != old->LocalAddr) {
+    if (Config.LocalAddr != old->Settings().LocalAddr) {
         // The same port on another address: old's socket holds the port, so it goes
         // first, and comes back when the new address cannot be had. Its connections
         // came in on the address given up: they go with old, unless it stays.
         old->DropListener();
         if (Listen()) {
-            LastError.clear();
+            Stats.LastError.clear();
             MarkChanged();
         } else if (!old->Listen()) {
             old->LastFailTime = GetTickCount32();
@@ -125,7 +125,7 @@ bool ListeningLink::TakeOver(CNetObject& other)
     }
     if (!TakeListenerFrom(*old))
         return false;
-    LastError.clear();
+    Stats.LastError.clear();
     MarkChanged();
     return true;
 }

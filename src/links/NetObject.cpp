@@ -45,10 +45,10 @@ void CNetObject::SayWorking(const std::string& text)
 
 void CNetObject::CountRefused(std::string peer, std::string why)
 {
-    ++Refused;
+    ++Stats.Refused;
     Say(EventLevel::Notice, "refused " + peer + ": " + why);
-    LastRefusedPeer = std::move(peer);
-    LastRefusedWhy = std::move(why);
+    Stats.LastRefusedPeer = std::move(peer);
+    Stats.LastRefusedWhy = std::move(why);
 }
 
 void CNetObject::KeepForLater(const uint8_t* data, size_t count)

@@ -57,13 +57,51 @@ struct ChunkAnswer {
     bool Waiting = false;   // a link that will try again has no peer for it now
 };
 
+// What the configuration and the add dialog hold of a link, one struct for every
+// kind: each field says which kinds have it, and the others leave it at its default
+// (the INI, the status and the dialog read the fields of the link's kind, as
+// LinkOptions does). Set when the link is made; of them only the two reconnect
+// settings change after that (the window's controls, a reload).
+struct LinkSettings {
+    int32_t LocalPort = 0;   // TcpServer: listen port; Udp: bound local port
+    std::string LocalAddr;   // TcpServer, Udp: numeric listen address; empty: all interfaces
+    bool Rfc2217 = false;    // TcpClient, TcpServer: line control over Telnet
+    std::string RemoteAddr;  // TcpClient, Udp: host exactly as supplied
+    uint16_t RemotePort = 0; // TcpClient, Udp
+    bool AutoReconnect = true; // TcpClient
+    int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
+    std::string Allow;       // TcpServer, Udp: the peers taken, as stored; empty: everyone
+    int32_t MaxClients = 0;  // TcpServer: 0: no limit
+    TlsSettings Tls;         // TcpClient, TcpServer
+};
+
+// What the window, the status and quillonctl show of a link's life; written only by
+// the link itself.
+struct LinkStats {
+    // Bytes sent to the link's peers (to each client of a server link) and received
+    // from them.
+    uint64_t BytesSent = 0;
+    uint64_t BytesReceived = 0;
+    // The wall-clock time (milliseconds since 1970) of the last change of state.
+    int64_t LastChange = 0;
+    // Why and when the last attempt, bind or connection failed, with its errno when a
+    // system call said so ("Connection refused"; empty before any failure).
+    LinkFailure LastError;
+    // Peers turned away (outside the allow list, over the client limit, a failed or
+    // stalled TLS handshake; a datagram each for UDP), and the last one.
+    uint64_t Refused = 0;
+    std::string LastRefusedPeer; // "192.0.2.7:50312"
+    std::string LastRefusedWhy;  // "not in the allow list"
+};
+
 // One network link of a port. Owned by its CPortObject; each kind (TcpClientLink,
 // TcpServerLink, UdpLink) is a class of its own that owns its sockets, is the handler
 // of their events, and answers the port's few questions below. The port never asks
 // what kind a link is; the kind is chosen once, when the link is made.
 //
-// The fields are the link's face: what the window, the console model and the
-// configuration read and set. Every field is guarded by the manager lock.
+// Its face: Settings() (what the configuration stores and the dialog edits), Figures()
+// (what the window and the status show), the state the window reads and clears in
+// Changed. All of it is guarded by the manager lock.
 class CNetObject : public CSocketEventHandler {
 public:
     CNetObject(NetKind kind, PortSide& port) : Type(kind), Id(NextId()), Port(port) {}
@@ -74,44 +112,27 @@ public:
 
     const NetKind Type;
     const uint64_t Id;           // never reused in the process: names the link in its origins
-    int32_t LocalPort = 0;       // TcpServer: listen port; Udp: bound local port
-    std::string LocalAddr;       // TcpServer, Udp: numeric listen address; empty: all interfaces
-    bool Rfc2217 = false;        // TcpClient, TcpServer: line control over Telnet
-    std::string RemoteAddr;      // TcpClient, Udp: host exactly as supplied
-    uint16_t RemotePort = 0;     // TcpClient, Udp
     bool Changed = false;        // what the window shows of the link may have changed
-    // Figures for the window and the command line: bytes sent to the link's peers
-    // (to each client of a server link) and received from them, the wall-clock time
-    // (milliseconds since 1970) of the last change of state, and why and when the
-    // last attempt, bind or connection failed ("Connection refused"; empty before any
-    // failure).
-    uint64_t BytesSent = 0;
-    uint64_t BytesReceived = 0;
-    int64_t LastChange = 0;
-    LinkFailure LastError;
-    bool AutoReconnect = true;   // TcpClient
-    int32_t ReconnectIntervalTime = DefaultReconnectInterval; // TcpClient, milliseconds
     // TcpClient: tick of the last failure or close by the peer. TcpServer, Udp: tick
     // of the last failed bind while the link is not listening.
     int32_t LastFailTime = 0;
-    std::string Allow;           // TcpServer, Udp: the peers taken, as stored; empty: everyone
-    int32_t MaxClients = 0;      // TcpServer: 0: no limit
-    TlsSettings Tls;             // TcpClient, TcpServer
     LinkLimits Limits;           // never stored
-    // Made from Tls when the link is made (its files read then, never per connection);
-    // null without TLS, or when a file could not be had.
+    // Made from the Tls setting when the link is made (its files read then, never per
+    // connection); null without TLS, or when a file could not be had.
     std::shared_ptr<const TlsContext> TlsSetup;
-    // Figures: peers turned away (outside the allow list, over the client limit, a
-    // failed or stalled TLS handshake; a datagram each for UDP), and the last one.
-    uint64_t Refused = 0;
-    std::string LastRefusedPeer; // "192.0.2.7:50312"
-    std::string LastRefusedWhy;  // "not in the allow list"
+
+    const LinkSettings& Settings() const { return Config; }
+    const LinkStats& Figures() const { return Stats; }
+    // The two settings the window and a reload change on a live link; the pump uses
+    // them from its next step on.
+    void SetAutoReconnect(bool on) { Config.AutoReconnect = on; }
+    void SetReconnectInterval(int32_t milliseconds) { Config.ReconnectIntervalTime = milliseconds; }
 
     // Something the window shows changed: the next refresh redraws the link.
     void MarkChanged()
     {
         Changed = true;
-        LastChange = WallClockNow();
+        Stats.LastChange = WallClockNow();
     }
 
     // ---- what the port asks; lock held
@@ -154,7 +175,7 @@ public:
     virtual Failure ListenFailure() const { return {}; }
 
     // A TCP client link's connection state; Unconnected for other kinds.
-    virtual LinkState GetLinkState() const { return Unconnected; }
+    virtual LinkState GetLinkState() const { return LinkState::Unconnected; }
     // A new connection attempt (the window's Reconnect), for a kind that connects out
     // and is Unconnected; false when there is nothing to do.
     virtual bool CanReconnect() const { return false; }
@@ -225,6 +246,8 @@ protected:
 
     PortSide& Port;
     Backlog Kept;
+    LinkSettings Config;
+    LinkStats Stats;
 
 private:
     static uint64_t NextId();

@@ -13,15 +13,15 @@
 #include "platform/base/TickCount.h"
 
 TcpClientLink::TcpClientLink(PortSide& port, const char* host, uint16_t remotePort, const LinkOptions& options)
-    : CNetObject(TcpClient, port), Link(std::make_unique<CClientSocket>())
+    : CNetObject(NetKind::TcpClient, port), Link(std::make_unique<CClientSocket>())
 {
-    RemoteAddr = host;
-    RemotePort = remotePort;
-    Rfc2217 = options.Rfc2217;
-    Tls = options.Tls;
+    Config.RemoteAddr = host;
+    Config.RemotePort = remotePort;
+    Config.Rfc2217 = options.Rfc2217;
+    Config.Tls = options.Tls;
     Limits = options.Limits;
-    if (Tls.On && !(TlsSetup = TlsContext::Make(Tls, false, SetupFailed)))
-        LastError = SetupFailed.Reason();
+    if (Config.Tls.On && !(TlsSetup = TlsContext::Make(Config.Tls, false, SetupFailed)))
+        Stats.LastError = SetupFailed;
     Link.Socket().SetHandler(this);
     Link.Socket().SetUserData(&Link);
 }
@@ -46,12 +46,12 @@ Failure TcpClientLink::Start()
 
 std::string TcpClientLink::Label() const
 {
-    return "tcp-client " + HostPortText(RemoteAddr, RemotePort);
+    return "tcp-client " + HostPortText(Config.RemoteAddr, Config.RemotePort);
 }
 
 std::vector<std::string> TcpClientLink::Peers() const
 {
-    if (GetLinkState() != Connected)
+    if (GetLinkState() != LinkState::Connected)
         return {};
     return {ConnectedTo};
 }
@@ -79,7 +79,7 @@ bool TcpClientLink::WillTry() const
 {
     if (SetupFailed)
         return false;
-    return AutoReconnect || Link.Socket().GetState() != Unconnected || ConnectWhenResolved || NextAddressDue;
+    return Config.AutoReconnect || Link.Socket().GetState() != LinkState::Unconnected || ConnectWhenResolved || NextAddressDue;
 }
 
 int32_t TcpClientLink::SendBacklog(bool& held)
@@ -89,7 +89,7 @@ int32_t TcpClientLink::SendBacklog(bool& held)
         uint32_t taken = 0;
         bool refused = false;
         const auto length = static_cast<uint32_t>(Kept.FrontLength());
-        work += Link.Offer(Kept.Front(), length, taken, refused, BytesSent);
+        work += Link.Offer(Kept.Front(), length, taken, refused, Stats.BytesSent);
         // What the connection took is gone, even if it broke right after.
         Kept.Consume(taken);
         if (refused) {
@@ -115,7 +115,7 @@ int32_t TcpClientLink::OfferChunk(const uint8_t* chunk, uint32_t length, ChunkAn
         return 1;
     }
     bool refused = false;
-    const int32_t work = Link.Offer(chunk, length, refused, BytesSent);
+    const int32_t work = Link.Offer(chunk, length, refused, Stats.BytesSent);
     if (!refused)
         answer.Delivered = true;
     else if (Link.IsConnected())
@@ -150,7 +150,7 @@ int32_t TcpClientLink::Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer&
             answer.Waiting = true; // not connected, or in its handshake: waiting is not work
     }
     Link.Stall.Note(held, Link.Moved, now);
-    work += Link.Poll(Port, Port.FromNetFull() && !opening, BytesReceived);
+    work += Link.Poll(Port, Port.FromNetFull() && !opening, Stats.BytesReceived);
     work += Link.ServeWire();
     work += Police(now);
     TryNextAddress();
@@ -182,7 +182,7 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
     CClientSocket& socket = Link.Socket();
     uint32_t events = 0;
     switch (socket.GetState()) {
-    case Connected: {
+    case LinkState::Connected: {
         int32_t tick = 0;
         const bool opening = Link.Opening(tick);
         if (opening)
@@ -196,14 +196,14 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
             waits.DueBy(waits.Now);
         break;
     }
-    case Connecting:
+    case LinkState::Connecting:
         events = EPOLLOUT;
         break;
-    case Unconnected:
+    case LinkState::Unconnected:
         // A failed attempt's descriptor stays open, reporting its failure: it is not
         // waited on. While its host is looked up the link waits for the resolver's
         // answer.
-        if (AutoReconnect && !Remote.Waiting() && !SetupFailed)
+        if (Config.AutoReconnect && !Remote.Waiting() && !SetupFailed)
             waits.DueBy(ReconnectDue());
         break;
     }
@@ -212,7 +212,7 @@ void TcpClientLink::ArmWaits(LinkWaits& waits)
 
 int32_t TcpClientLink::ReconnectDue() const
 {
-    int32_t afterFailure = TickAfter(LastFailTime, std::max(ReconnectIntervalTime, ReconnectFloor));
+    int32_t afterFailure = TickAfter(LastFailTime, std::max(Config.ReconnectIntervalTime, ReconnectFloor));
     int32_t afterAttempt = TickAfter(LastAttemptTime, ReconnectFloor);
     return TickElapsed(afterAttempt, afterFailure, 0) ? afterAttempt : afterFailure;
 }
@@ -227,27 +227,27 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
     CClientSocket& socket = Link.Socket();
     for (;;) {
         NetAddress address;
-        switch (Remote.Get(Port.Resolver(), RemoteAddr, ask, 0, address)) {
-        case HostCache::Pending:
+        switch (Remote.Get(Port.Resolver(), Config.RemoteAddr, ask, 0, address)) {
+        case HostCache::Answer::Pending:
             return ConnectStart::Waiting;
-        case HostCache::Failed:
+        case HostCache::Answer::Failed:
             // As a Connect to a host that does not resolve: the handle of an earlier
             // attempt goes (with its OnClose), and the attempt cannot start.
             socket.Close();
-            LastError = "Name does not resolve";
+            Stats.LastError = Failure::Said("Name does not resolve");
             SayFailure("cannot connect: Name does not resolve");
             return ConnectStart::Failed;
-        case HostCache::Ready:
+        case HostCache::Answer::Ready:
             break;
         }
-        address.SetPort(RemotePort);
+        address.SetPort(Config.RemotePort);
         if (socket.Connect(address)) {
             ConnectedTo = address.ToText();
             Say(EventLevel::Debug, "connecting to " + ConnectedTo);
             return ConnectStart::Started;
         }
-        LastError = socket.LastErrorReason();
-        SayFailure("cannot connect to " + address.ToText() + ": " + LastError.Text());
+        Stats.LastError = socket.GetLastFailure();
+        SayFailure("cannot connect to " + address.ToText() + ": " + Stats.LastError.Text());
         if (!Remote.Advance())
             return ConnectStart::Failed;
     }
@@ -272,9 +272,9 @@ int32_t TcpClientLink::Police(int32_t now)
     if (why.empty())
         return 0;
     // As any failed connection: the link says why and tries again after its interval.
-    LastError = why;
+    Stats.LastError = Failure::Said(why);
     SayFailure(why);
-    if (AutoReconnect)
+    if (Config.AutoReconnect)
         LastFailTime = now;
     Link.CloseAfterFlush();
     return 1;
@@ -295,7 +295,7 @@ TlsFigures TcpClientLink::TlsReport() const
 
 void TcpClientLink::TryAutoReconnect()
 {
-    if (Link.Socket().GetState() != Unconnected || !AutoReconnect || SetupFailed)
+    if (Link.Socket().GetState() != LinkState::Unconnected || !Config.AutoReconnect || SetupFailed)
         return;
     int32_t now = GetTickCount32();
     if (!TickElapsed(now, ReconnectDue(), 0))
@@ -317,7 +317,7 @@ void TcpClientLink::FinishWaitingConnect()
 {
     if (!ConnectWhenResolved || SetupFailed)
         return;
-    if (Link.Socket().GetState() != Unconnected) {
+    if (Link.Socket().GetState() != LinkState::Unconnected) {
         ConnectWhenResolved = false;
         return;
     }
@@ -341,14 +341,14 @@ void TcpClientLink::TryNextAddress()
     if (!NextAddressDue)
         return;
     NextAddressDue = false;
-    if (Link.Socket().GetState() != Unconnected)
+    if (Link.Socket().GetState() != LinkState::Unconnected)
         return;
     switch (ConnectToRemote(false)) {
     case ConnectStart::Started:
         MarkChanged();
         break;
     case ConnectStart::Failed:
-        if (AutoReconnect)
+        if (Config.AutoReconnect)
             LastFailTime = GetTickCount32();
         break;
     case ConnectStart::Waiting:
@@ -360,8 +360,8 @@ void TcpClientLink::OnClose(CSocket*, void*)
 {
     QLN_ASSERT_HELD(Port.Lock());
     if (Link.Socket().GetClosedByPeer()) {
-        LastError = "Closed by the peer";
-        if (AutoReconnect)
+        Stats.LastError = Failure::Said("Closed by the peer");
+        if (Config.AutoReconnect)
             LastFailTime = GetTickCount32();
         // A reset says so; an orderly close has no failure.
         const Failure& why = Link.Socket().GetLastFailure();
@@ -385,13 +385,13 @@ void TcpClientLink::OnConnect(CClientSocket* socket, bool success, void*)
         if (Link.SaidUp)
             SayWorking("connected to " + ConnectedTo);
     } else {
-        LastError = socket->LastErrorReason();
-        SayFailure("connect to " + ConnectedTo + " failed: " + LastError.Text());
+        Stats.LastError = socket->GetLastFailure();
+        SayFailure("connect to " + ConnectedTo + " failed: " + Stats.LastError.Text());
         // The next address of the host, if it has one, is tried right after this
         // poll; the reconnect interval counts from the failure of the last.
         if (Remote.Advance())
             NextAddressDue = true;
-        else if (AutoReconnect)
+        else if (Config.AutoReconnect)
             LastFailTime = GetTickCount32();
     }
     MarkChanged();

@@ -37,13 +37,13 @@ public:
     void Close() override;
 
     LinkState GetLinkState() const override { return Link.Socket().GetState(); }
-    bool CanReconnect() const override { return GetLinkState() == Unconnected && !SetupFailed; }
+    bool CanReconnect() const override { return GetLinkState() == LinkState::Unconnected && !SetupFailed; }
     void Reconnect() override;
-    bool WantsLineReports() const override { return Rfc2217; }
+    bool WantsLineReports() const override { return Config.Rfc2217; }
     void PortChanged(const PortNews& news) override { Link.PortChanged(news); }
     std::string Label() const override;
     std::vector<std::string> Peers() const override;
-    const ReportedLine* FarLine() const override { return Rfc2217 ? Link.FarLine() : nullptr; }
+    const ReportedLine* FarLine() const override { return Config.Rfc2217 ? Link.FarLine() : nullptr; }
     TlsFigures TlsReport() const override;
     // A link whose TLS files could not be had is refused by an edit, and says why.
     Failure ListenFailure() const override { return SetupFailed; }

@@ -23,16 +23,16 @@ constexpr int32_t AcceptPauseLongest = 2000;
 } // namespace
 
 TcpServerLink::TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOptions& options)
-    : ListeningLink(TcpServer, port, listenPort, options)
+    : ListeningLink(NetKind::TcpServer, port, listenPort, options)
 {
-    Rfc2217 = options.Rfc2217;
-    MaxClients = options.MaxClients;
-    if (MaxClients < 0)
+    Config.Rfc2217 = options.Rfc2217;
+    Config.MaxClients = options.MaxClients;
+    if (Config.MaxClients < 0)
         SetUnusable(Failure::Said("The client limit is not a number from 0 (no limit) to 65535."));
-    Tls = options.Tls;
-    if (Tls.On) {
+    Config.Tls = options.Tls;
+    if (Config.Tls.On) {
         Failure why;
-        TlsSetup = TlsContext::Make(Tls, true, why);
+        TlsSetup = TlsContext::Make(Config.Tls, true, why);
         if (!TlsSetup)
             SetUnusable(std::move(why));
     }
@@ -55,7 +55,7 @@ void TcpServerLink::Close()
 
 Failure TcpServerLink::Bind(const NetAddress& local)
 {
-    auto socket = std::make_unique<CServerSocket>(static_cast<uint16_t>(LocalPort), local);
+    auto socket = std::make_unique<CServerSocket>(static_cast<uint16_t>(Config.LocalPort), local);
     // A socket that failed goes before it has a handler: its close reports nothing.
     if (const Failure& failed = socket->GetLastFailure())
         return failed;
@@ -96,7 +96,7 @@ void TcpServerLink::PortChanged(const PortNews& news)
 
 std::string TcpServerLink::Label() const
 {
-    return "tcp-server " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
+    return "tcp-server " + (Config.LocalAddr.empty() ? std::to_string(Config.LocalPort) : HostPortText(Config.LocalAddr, static_cast<uint16_t>(Config.LocalPort)));
 }
 
 TlsFigures TcpServerLink::TlsReport() const
@@ -153,7 +153,7 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, Chu
         }
         bool held = false;
         if (client->Taken < length)
-            work += client->Offer(chunk, length, held, BytesSent);
+            work += client->Offer(chunk, length, held, Stats.BytesSent);
         client->Stall.Note(held && client->IsConnected(), client->Moved, now);
         // One that broke on the way is gone, and holds nothing.
         if (held && client->IsConnected())
@@ -169,12 +169,12 @@ int32_t TcpServerLink::ServeListening(const uint8_t* chunk, uint32_t length, Chu
         // read far past it. A handshake goes on meanwhile: it gives the application
         // nothing, and a client held in it would only be closed for its slowness.
         int32_t since = 0;
-        work += client.Poll(Port, Port.FromNetFull() && !client.Opening(since), BytesReceived);
+        work += client.Poll(Port, Port.FromNetFull() && !client.Opening(since), Stats.BytesReceived);
         work += client.ServeWire();
         work += Police(client, now);
         // One that held the chunk back releases it as it goes: the next step offers
         // the next chunk at once.
-        if (client.Socket().GetState() == Unconnected) {
+        if (client.Socket().GetState() == LinkState::Unconnected) {
             it = Clients.erase(it);
             Port.PeerCameUp();
         } else {
@@ -230,7 +230,7 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
             CountRefused(client.Peer(), why);
             client.SaidEnd = true;
         } else {
-            LastError = client.Peer() + ": " + why;
+            Stats.LastError = Failure::Said(client.Peer() + ": " + why);
             SayClient(client, EventLevel::Warning, "closed: " + why);
         }
         client.CloseAfterFlush();
@@ -238,7 +238,7 @@ int32_t TcpServerLink::Police(Connection& client, int32_t now)
     }
     if (!client.Stall.Expired(now, Limits.Stalled))
         return 0;
-    LastError = client.Peer() + ": " + StalledText(Limits.Stalled);
+    Stats.LastError = Failure::Said(client.Peer() + ": " + StalledText(Limits.Stalled));
     SayClient(client, EventLevel::Warning, "closed: " + StalledText(Limits.Stalled));
     client.Socket().Close();
     return 1;
@@ -293,8 +293,8 @@ void TcpServerLink::OnAccept(CServerSocket*, CClientSocket* client, void*)
     const std::string peer = owned->GetPeer().ToText();
     if (!Admits(owned->GetPeer(), peer))
         return;
-    if (MaxClients > 0 && Clients.size() >= static_cast<size_t>(MaxClients)) {
-        CountRefused(peer, ClientLimitText(MaxClients));
+    if (Config.MaxClients > 0 && Clients.size() >= static_cast<size_t>(Config.MaxClients)) {
+        CountRefused(peer, ClientLimitText(Config.MaxClients));
         return;
     }
     owned->SetNoDelay(true);

@@ -11,10 +11,10 @@
 
 UdpLink::UdpLink(PortSide& port, uint16_t localPort, const char* host, uint16_t remotePort,
                  const LinkOptions& options)
-    : ListeningLink(Udp, port, localPort, options)
+    : ListeningLink(NetKind::Udp, port, localPort, options)
 {
-    RemoteAddr = host;
-    RemotePort = remotePort;
+    Config.RemoteAddr = host;
+    Config.RemotePort = remotePort;
 }
 
 UdpLink::~UdpLink()
@@ -24,7 +24,7 @@ UdpLink::~UdpLink()
 
 Failure UdpLink::Bind(const NetAddress& local)
 {
-    auto socket = std::make_unique<CDatagramSocket>(static_cast<uint16_t>(LocalPort), local);
+    auto socket = std::make_unique<CDatagramSocket>(static_cast<uint16_t>(Config.LocalPort), local);
     // A socket that failed goes before it has a handler: its close reports nothing.
     if (const Failure& failed = socket->GetLastFailure())
         return failed;
@@ -47,22 +47,22 @@ bool UdpLink::TakeListenerFrom(ListeningLink& other)
 
 std::string UdpLink::Label() const
 {
-    return "udp " + (LocalAddr.empty() ? std::to_string(LocalPort) : HostPortText(LocalAddr, static_cast<uint16_t>(LocalPort)));
+    return "udp " + (Config.LocalAddr.empty() ? std::to_string(Config.LocalPort) : HostPortText(Config.LocalAddr, static_cast<uint16_t>(Config.LocalPort)));
 }
 
 void UdpLink::ChunkDone(const uint8_t* chunk, uint32_t length)
 {
     // A chunk that could not go waits, whole, for the destination to be reachable.
-    if (chunk && Taken < length && !RemoteAddr.empty() && HasListener())
+    if (chunk && Taken < length && !Config.RemoteAddr.empty() && HasListener())
         KeepForLater(chunk, length);
     Taken = 0;
 }
 
 bool UdpLink::Destination(NetAddress& to)
 {
-    if (Remote.Get(Port.Resolver(), RemoteAddr, true, HostCache::UdpRetryAfter, to) != HostCache::Ready)
+    if (Remote.Get(Port.Resolver(), Config.RemoteAddr, true, HostCache::UdpRetryAfter, to) != HostCache::Answer::Ready)
         return false;
-    to.SetPort(RemotePort);
+    to.SetPort(Config.RemotePort);
     return true;
 }
 
@@ -70,7 +70,7 @@ bool UdpLink::SendDatagram(const uint8_t* data, uint32_t length, const NetAddres
 {
     errno = 0;
     if (Socket->SendTo(data, static_cast<int32_t>(length), to)) {
-        BytesSent += length;
+        Stats.BytesSent += length;
         return true;
     }
     // A full send buffer reports its end as writability; a refused destination or a
@@ -79,7 +79,7 @@ bool UdpLink::SendDatagram(const uint8_t* data, uint32_t length, const NetAddres
         WaitsWritable = true;
     } else {
         Refused = true;
-        LastError = Socket->LastErrorReason();
+        Stats.LastError = Socket->GetLastFailure();
     }
     return false;
 }
@@ -100,7 +100,7 @@ int32_t UdpLink::ServeListening(const uint8_t* chunk, uint32_t length, ChunkAnsw
     WaitsWritable = false;
     Refused = false;
     // Without a remote host the link only receives: it holds nothing and keeps nothing.
-    if (RemoteAddr.empty()) {
+    if (Config.RemoteAddr.empty()) {
         if (chunk && Taken < length)
             Taken = length;
         work += ReadDatagram();
@@ -177,7 +177,7 @@ int32_t UdpLink::ReadDatagram()
         Port.DatagramDropped();
         return 1;
     }
-    BytesReceived += count;
+    Stats.BytesReceived += count;
     if (!LastSender || LastSender->Peer != peer)
         LastSender = MakeOrigin(Label(), peer, Id);
     Port.FromNet(buffer.data(), count, LastSender);

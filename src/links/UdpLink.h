@@ -40,7 +40,7 @@ public:
     void Close() override { Socket.reset(); }
 
     std::string Label() const override;
-    std::vector<std::string> Peers() const override { return {HostPortText(RemoteAddr, RemotePort)}; }
+    std::vector<std::string> Peers() const override { return {HostPortText(Config.RemoteAddr, Config.RemotePort)}; }
 
     // For tests that look at the descriptor.
     CDatagramSocket* Datagrams() { return Socket.get(); }

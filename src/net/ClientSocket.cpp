@@ -40,7 +40,7 @@ CClientSocket::CClientSocket(SocketHandle accepted, const NetAddress& peer) : Pe
         return;
     Handle.Reset(accepted);
     ++Opening;
-    State = Connected;
+    State = LinkState::Connected;
     SetNonBlocking(true);
 }
 
@@ -53,7 +53,7 @@ CClientSocket::~CClientSocket()
 void CClientSocket::Close()
 {
     if (Handle.Valid()) {
-        State = Unconnected;
+        State = LinkState::Unconnected;
         PeerShutdown = false;
     }
     CSocket::Close();
@@ -95,7 +95,7 @@ bool CClientSocket::ConnectOpen(const NetAddress& address)
     // success is treated the same way: the next poll finds the socket writable
     // and reports the connection through OnConnect like any other.
     if (::connect(Handle.Get(), address.Get(), address.Length) == 0 || errno == EINPROGRESS) {
-        State = Connecting;
+        State = LinkState::Connecting;
         return true;
     }
     Fail("connect");
@@ -105,7 +105,7 @@ bool CClientSocket::ConnectOpen(const NetAddress& address)
 int CClientSocket::Poll()
 {
     switch (State) {
-    case Connecting: {
+    case LinkState::Connecting: {
         int events = Readiness(POLLOUT);
         if (events <= 0)
             return 0;
@@ -124,7 +124,7 @@ int CClientSocket::Poll()
         }
         // On failure the handle stays open until the next Connect, Close or
         // destruction.
-        State = success ? Connected : Unconnected;
+        State = success ? LinkState::Connected : LinkState::Unconnected;
         if (!success) {
             errno = error != 0 ? error : ECONNREFUSED;
             Fail("connect");
@@ -132,8 +132,8 @@ int CClientSocket::Poll()
         Notify([&](CSocketEventHandler& handler, void* userData) { handler.OnConnect(this, success, userData); });
         return 1;
     }
-    case Connected:
-    case Unconnected:
+    case LinkState::Connected:
+    case LinkState::Unconnected:
         break;
     }
     return 0;
@@ -143,7 +143,7 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
 {
     if (sent)
         *sent = 0;
-    if (!Handle.Valid() || !data || State != Connected)
+    if (!Handle.Valid() || !data || State != LinkState::Connected)
         return false;
     if (length <= 0)
         return true;
@@ -180,7 +180,7 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
 
 size_t CClientSocket::Receive(void* buffer, size_t length)
 {
-    if (!Handle.Valid() || !buffer || State != Connected || length == 0)
+    if (!Handle.Valid() || !buffer || State != LinkState::Connected || length == 0)
         return 0;
 
     auto* bytes = static_cast<unsigned char*>(buffer);
@@ -218,7 +218,7 @@ size_t CClientSocket::Receive(void* buffer, size_t length)
 
 int CClientSocket::PollHangUp()
 {
-    if (State != Connected || PeerShutdown)
+    if (State != LinkState::Connected || PeerShutdown)
         return 0;
     int events = Readiness(POLLRDHUP);
     if (events <= 0)

@@ -66,7 +66,7 @@ private:
     // close) and closes.
     void EndedByPeer(Failure why);
 
-    LinkState State = Unconnected;
+    LinkState State = LinkState::Unconnected;
     bool ClosedByPeer = false;
     bool PeerShutdown = false;
     NetAddress Peer;

@@ -55,7 +55,7 @@ HostCache::Answer HostCache::Get(HostResolver* resolver, const std::string& host
     if (Type == Kind::Unknown || host != Host)
         Forget(host);
     if (Type == Kind::Empty)
-        return Failed;
+        return Answer::Failed;
     if (Type == Kind::Name) {
         const int32_t now = GetTickCount32();
         if (!Collect(now) && ask && LookupDue(now, retryAfter)) {
@@ -70,9 +70,9 @@ HostCache::Answer HostCache::Get(HostResolver* resolver, const std::string& host
     }
     if (HaveAddress && !Distrusted) {
         out = Addresses[Current];
-        return Ready;
+        return Answer::Ready;
     }
-    return InFlight ? Pending : Failed;
+    return InFlight ? Answer::Pending : Answer::Failed;
 }
 
 void HostCache::Distrust()

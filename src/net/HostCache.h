@@ -20,7 +20,7 @@ struct HostLookup;
 // Guarded by the manager lock (pump or window thread); it never waits for a lookup.
 class HostCache {
 public:
-    enum Answer { Ready, Pending, Failed };
+    enum class Answer { Ready, Pending, Failed };
 
     static constexpr int32_t RefreshAfter = 30000;
     // How soon a UDP link asks again after its host did not resolve; a TCP client

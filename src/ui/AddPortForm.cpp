@@ -204,17 +204,17 @@ void TAddPortForm::SetLink(const LinkFields& fields)
 {
     auto text = [](const std::string& value) { return QString::fromStdString(value); };
     switch (fields.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         TCPClientRadioButton->setChecked(true);
         TCPClientRemoteAddrEdit->setText(text(fields.RemoteAddr));
         TCPClientRemotePortEdit->setText(text(fields.RemotePort));
         break;
-    case TcpServer:
+    case NetKind::TcpServer:
         TCPServerRadioButton->setChecked(true);
         TCPServerListenPortEdit->setText(text(fields.LocalPort));
         TCPServerListenAddrEdit->setText(text(fields.LocalAddr));
         break;
-    case Udp:
+    case NetKind::Udp:
         UDPRadioButton->setChecked(true);
         UDPLocalPortEdit->setText(text(fields.LocalPort));
         UDPLocalAddrEdit->setText(text(fields.LocalAddr));
@@ -222,7 +222,7 @@ void TAddPortForm::SetLink(const LinkFields& fields)
         UDPRemotePortEdit->setText(text(fields.RemotePort));
         break;
     }
-    Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != Udp);
+    Rfc2217CheckBox->setChecked(fields.Rfc2217 && fields.Kind != NetKind::Udp);
     Trust = fields;
     UpdateSecuritySummary();
 }
@@ -242,30 +242,30 @@ LinkFields TAddPortForm::Link() const
 {
     LinkFields fields;
     if (TCPServerRadioButton->isChecked()) {
-        fields.Kind = TcpServer;
+        fields.Kind = NetKind::TcpServer;
         fields.LocalPort = TCPServerListenPortEdit->text().toStdString();
         fields.LocalAddr = TCPServerListenAddrEdit->text().toStdString();
         fields.Rfc2217 = Rfc2217CheckBox->isChecked();
     } else if (UDPRadioButton->isChecked()) {
-        fields.Kind = Udp;
+        fields.Kind = NetKind::Udp;
         fields.LocalPort = UDPLocalPortEdit->text().toStdString();
         fields.LocalAddr = UDPLocalAddrEdit->text().toStdString();
         fields.RemoteAddr = UDPRemoteAddrEdit->text().toStdString();
         fields.RemotePort = UDPRemotePortEdit->text().toStdString();
     } else {
-        fields.Kind = TcpClient;
+        fields.Kind = NetKind::TcpClient;
         fields.RemoteAddr = TCPClientRemoteAddrEdit->text().toStdString();
         fields.RemotePort = TCPClientRemotePortEdit->text().toStdString();
         fields.Rfc2217 = Rfc2217CheckBox->isChecked();
     }
     // What the kind takes of the security dialog's values.
-    if (fields.Kind != TcpClient)
+    if (fields.Kind != NetKind::TcpClient)
         fields.Allow = Trust.Allow;
-    if (fields.Kind == TcpServer)
+    if (fields.Kind == NetKind::TcpServer)
         fields.MaxClients = Trust.MaxClients;
-    if (fields.Kind != Udp)
+    if (fields.Kind != NetKind::Udp)
         fields.Tls = Trust.Tls;
-    if (fields.Kind == TcpServer)
+    if (fields.Kind == NetKind::TcpServer)
         fields.Tls.Pin.clear();
     return fields;
 }

@@ -133,7 +133,7 @@ FigureText LinkFigures(const ConsoleStatus::Link& link)
         text.Lines << "Last failure " + when + past + ": " + failure;
         full << "Last failure: " + failure + ", " + when + (link.LastErrorPast ? "; the link has come up since" : "");
     }
-    if (link.Kind == TcpServer) {
+    if (link.Kind == NetKind::TcpServer) {
         QStringList peers;
         for (size_t i = 0; i < link.ClientPeers.size(); ++i) {
             const std::string note = i < link.ClientNotes.size() ? link.ClientNotes[i] : std::string();

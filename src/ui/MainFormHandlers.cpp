@@ -47,11 +47,11 @@ LinkFields FieldsOf(const ConsoleStatus::Link& link)
 {
     LinkFields fields;
     fields.Kind = link.Kind;
-    if (link.Kind != TcpServer) {
+    if (link.Kind != NetKind::TcpServer) {
         fields.RemoteAddr = link.RemoteAddr;
         fields.RemotePort = std::to_string(link.RemotePort);
     }
-    if (link.Kind != TcpClient) {
+    if (link.Kind != NetKind::TcpClient) {
         fields.LocalPort = std::to_string(static_cast<uint16_t>(link.LocalPort));
         fields.LocalAddr = link.LocalAddr;
     }
@@ -232,7 +232,7 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
              NetOptionsGroupBox->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             control->hide();
         const ConsoleModel::LinkSettings settings = Model->SettingsOf(ParentPort(node), link);
-        if (settings.Kind == TcpClient) {
+        if (settings.Kind == NetKind::TcpClient) {
             {
                 // Showing the link's state is no click: nothing to apply or save.
                 const QSignalBlocker quiet(AutoReconnectCheckBox);
@@ -244,7 +244,7 @@ void TMainForm::PortTreeViewChange(QTreeWidgetItem* node)
             ReconnectIntervalTimeEdit->show();
             SetReconnectIntervalTimeButton->show();
         }
-        PlaceLinkFigures(settings.Kind == TcpClient);
+        PlaceLinkFigures(settings.Kind == NetKind::TcpClient);
         LinkFiguresLabel->show();
         PortOptionsGroupBox->hide();
         NetOptionsGroupBox->show();
@@ -385,13 +385,13 @@ void TMainForm::LinkAdded(CPortObject* port, CNetObject* link)
     QTreeWidgetItem* portNode = PortNodeOf(port);
     const ConsoleModel::LinkSettings settings = Model->SettingsOf(port, link);
     switch (settings.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         AddTcpClientNode(portNode, link, settings.RemoteAddr.c_str());
         break;
-    case TcpServer:
+    case NetKind::TcpServer:
         AddTcpServerNode(portNode, link);
         break;
-    case Udp:
+    case NetKind::Udp:
         AddUdpNode(portNode, link, settings.RemoteAddr.c_str());
         break;
     }

@@ -53,7 +53,7 @@ TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog
     TlsCheckBox->setChecked(fields.Tls.On);
     CertEdit = Edit(this, fields.Tls.Cert, "PEM file");
     KeyEdit = Edit(this, fields.Tls.Key, "PEM file, mode 600");
-    CaEdit = Edit(this, fields.Tls.CA, fields.Kind == TcpServer ? "clients need no certificate" : "the system's CAs");
+    CaEdit = Edit(this, fields.Tls.CA, fields.Kind == NetKind::TcpServer ? "clients need no certificate" : "the system's CAs");
     PinEdit = Edit(this, fields.Tls.Pin, "SHA-256 fingerprint of the server's certificate");
     AllowEdit = Edit(this, fields.Allow, "everyone; e.g. 10.0.0.0/8,::1");
     MaxClientsEdit = Edit(this, fields.MaxClients, "no limit");
@@ -66,13 +66,13 @@ TSecurityForm::TSecurityForm(QWidget* owner, const LinkFields& fields) : QDialog
     form->addRow("Max clients:", MaxClientsEdit);
 
     // Each field for the kinds that take it.
-    const bool tcp = fields.Kind != Udp;
+    const bool tcp = fields.Kind != NetKind::Udp;
     for (QWidget* tls : {static_cast<QWidget*>(TlsCheckBox), CertEdit->parentWidget(), KeyEdit->parentWidget(),
                          CaEdit->parentWidget()})
         tls->setEnabled(tcp);
-    PinEdit->setEnabled(fields.Kind == TcpClient);
-    AllowEdit->setEnabled(fields.Kind != TcpClient);
-    MaxClientsEdit->setEnabled(fields.Kind == TcpServer);
+    PinEdit->setEnabled(fields.Kind == NetKind::TcpClient);
+    AllowEdit->setEnabled(fields.Kind != NetKind::TcpClient);
+    MaxClientsEdit->setEnabled(fields.Kind == NetKind::TcpServer);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     form->addRow(buttons);
@@ -105,7 +105,7 @@ void TSecurityForm::OkClick()
         using Field = LinkCheck::Field;
         QLineEdit* at = check.Failed == Field::Allow ? AllowEdit
             : check.Failed == Field::MaxClients      ? MaxClientsEdit
-            : Fields.Kind == TcpClient && !typed.Tls.Pin.empty() ? PinEdit
+            : Fields.Kind == NetKind::TcpClient && !typed.Tls.Pin.empty() ? PinEdit
                                                                   : CertEdit;
         at->setFocus();
         return;

@@ -48,7 +48,7 @@ std::string WrittenByTheModel(const std::string& configPath, int number, const s
         for (const LinkFields& fields : links) {
             const ConsoleResult added = model.AddNet(port, fields);
             EXPECT_TRUE(added) << added.Message << " " << added.Reason();
-            if (added && fields.Kind == TcpClient)
+            if (added && fields.Kind == NetKind::TcpClient)
                 model.SetReconnectIntervalTime(port, added.Link, interval);
         }
         model.SetSendToNetDelayTime(port, sendDelay);
@@ -72,9 +72,9 @@ TEST_F(Headless, CommandsBuildABridgeThatCarriesBytesAndSavesAsTheWindow)
     const UniqueFd udpPeer = BindUdp();
     const uint16_t udpLocal = FreePort(SOCK_DGRAM);
     const std::vector<LinkFields> links{
-        {TcpClient, "127.0.0.1", std::to_string(LocalPort(listener)), ""},
-        {TcpServer, "", "", std::to_string(serverPort)},
-        {Udp, "127.0.0.1", std::to_string(LocalPort(udpPeer)), std::to_string(udpLocal), "127.0.0.1"},
+        {NetKind::TcpClient, "127.0.0.1", std::to_string(LocalPort(listener)), ""},
+        {NetKind::TcpServer, "", "", std::to_string(serverPort)},
+        {NetKind::Udp, "127.0.0.1", std::to_string(LocalPort(udpPeer)), std::to_string(udpLocal), "127.0.0.1"},
     };
     Do({"link", "add", com, "tcp-client", "127.0.0.1:" + links[0].RemotePort, "--interval", "300"});
     Do({"link", "add", com, "tcp-server", links[1].LocalPort});

@@ -39,7 +39,7 @@ public:
     void PortRemoved(CPortObject* port) override { Lines.push_back("port- " + Names[port]); }
     void LinkAdded(CPortObject* port, CNetObject* link) override
     {
-        Names[link] = Names[port] + " kind " + std::to_string(link->Type);
+        Names[link] = Names[port] + " kind " + std::to_string(static_cast<int32_t>(link->Type));
         Lines.push_back("link+ " + Names[link]);
     }
     void LinkRemoved(CPortObject*, CNetObject* link) override { Lines.push_back("link- " + Names[link]); }
@@ -74,7 +74,7 @@ protected:
                           + " " + std::to_string(port.ReceiveFromNetDelayTime) + " " + port.LogFilename + "|"
                           + std::to_string(port.LogMode));
             for (const ConsoleStatus::Link& link : port.Links)
-                out.push_back("  " + std::to_string(link.Kind) + " " + link.LocalAddr + " "
+                out.push_back("  " + std::to_string(static_cast<int32_t>(link.Kind)) + " " + link.LocalAddr + " "
                               + std::to_string(link.LocalPort) + " " + link.RemoteAddr + ":"
                               + std::to_string(link.RemotePort) + " " + std::to_string(link.AutoReconnect) + " "
                               + std::to_string(link.ReconnectIntervalTime) + " " + std::to_string(link.Rfc2217));
@@ -113,11 +113,11 @@ TEST_P(AddNetRefusalTest, RefusesWithTheDialogsMessageAndChangesNothing)
 {
     const Refusal& row = GetParam();
     Start({3});
-    UniqueFd taken = row.Kind == Udp ? qlntest::BindUdp() : qlntest::Listen();
+    UniqueFd taken = row.Kind == NetKind::Udp ? qlntest::BindUdp() : qlntest::Listen();
     const std::string takenPort = std::to_string(qlntest::LocalPort(taken));
     auto fill = [&](std::string text) {
         if (text == "{FREE}")
-            return std::to_string(FreePort(row.Kind == Udp ? SOCK_DGRAM : SOCK_STREAM));
+            return std::to_string(FreePort(row.Kind == NetKind::Udp ? SOCK_DGRAM : SOCK_STREAM));
         return text == "{TAKEN}" ? takenPort : text;
     };
     const std::vector<std::string> heard = Heard.Lines;
@@ -141,69 +141,69 @@ const std::string OneLine = "The remote address must be one line, without a line
 INSTANTIATE_TEST_SUITE_P(
     Rows, AddNetRefusalTest,
     ::testing::Values(
-        Refusal{"ClientRemoteZero", TcpClient, "", "0", "Remote Port error!", NotAPort},
-        Refusal{"ClientRemoteWithTrailingText", TcpClient, "", "30000x", "Remote Port error!", NotAPort},
-        Refusal{"ServerListenTooLarge", TcpServer, "65536", "", "Listen Port error!", NotAPort},
+        Refusal{"ClientRemoteZero", NetKind::TcpClient, "", "0", "Remote Port error!", NotAPort},
+        Refusal{"ClientRemoteWithTrailingText", NetKind::TcpClient, "", "30000x", "Remote Port error!", NotAPort},
+        Refusal{"ServerListenTooLarge", NetKind::TcpServer, "65536", "", "Listen Port error!", NotAPort},
         // The local port is checked first; the remote port only once it passed.
-        Refusal{"UdpBothBad", Udp, "", "0", "Local Port error!", NotAPort},
-        Refusal{"UdpRemoteBad", Udp, "{FREE}", "-1", "Remote Port error!", NotAPort},
-        Refusal{"ServerPortTaken", TcpServer, "{TAKEN}", "", "Add net failed!", "{TAKEN}"},
-        Refusal{"UdpPortTaken", Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"},
+        Refusal{"UdpBothBad", NetKind::Udp, "", "0", "Local Port error!", NotAPort},
+        Refusal{"UdpRemoteBad", NetKind::Udp, "{FREE}", "-1", "Remote Port error!", NotAPort},
+        Refusal{"ServerPortTaken", NetKind::TcpServer, "{TAKEN}", "", "Add net failed!", "{TAKEN}"},
+        Refusal{"UdpPortTaken", NetKind::Udp, "{TAKEN}", "9", "Add net failed!", "{TAKEN}"},
         // A listen address must be a numeric address of this machine, and a UDP link's
         // must be of the family of its numeric remote address.
-        Refusal{"ServerAddressElsewhere", TcpServer, "{FREE}", "", "Listen Address error!",
+        Refusal{"ServerAddressElsewhere", NetKind::TcpServer, "{FREE}", "", "Listen Address error!",
                 "203.0.113.7 is not an address of this machine.", "203.0.113.7"},
-        Refusal{"UdpAddressName", Udp, "{FREE}", "9", "Local Address error!",
+        Refusal{"UdpAddressName", NetKind::Udp, "{FREE}", "9", "Local Address error!",
                 "\"localhost\" is not a numeric address (such as 127.0.0.1 or ::1).", "localhost"},
-        Refusal{"UdpAddressOfTheOtherFamily", Udp, "{FREE}", "9", "Local Address error!",
+        Refusal{"UdpAddressOfTheOtherFamily", NetKind::Udp, "{FREE}", "9", "Local Address error!",
                 "The remote address is IPv4 and the local address IPv6.", "::1"},
         // No text may break the configuration file's lines; names stay within DNS's bounds.
-        Refusal{"ServerAddressWithLineBreak", TcpServer, "{FREE}", "", "Listen Address error!",
+        Refusal{"ServerAddressWithLineBreak", NetKind::TcpServer, "{FREE}", "", "Listen Address error!",
                 "The address must be one line, without a line break or a NUL character.", "127.0.0.1\n"},
-        Refusal{"ClientHostWithLineBreak", TcpClient, "", "7000", "Remote Address error!", OneLine, "", "h\nx"},
-        Refusal{"UdpHostWithCarriageReturn", Udp, "{FREE}", "7000", "Remote Address error!", OneLine, "",
+        Refusal{"ClientHostWithLineBreak", NetKind::TcpClient, "", "7000", "Remote Address error!", OneLine, "", "h\nx"},
+        Refusal{"UdpHostWithCarriageReturn", NetKind::Udp, "{FREE}", "7000", "Remote Address error!", OneLine, "",
                 "h\rx"},
-        Refusal{"ClientHostWithNul", TcpClient, "", "7000", "Remote Address error!", OneLine, "",
+        Refusal{"ClientHostWithNul", NetKind::TcpClient, "", "7000", "Remote Address error!", OneLine, "",
                 std::string("h\0x", 3)},
-        Refusal{"ClientHostOf10000Characters", TcpClient, "", "7000", "Remote Address error!",
+        Refusal{"ClientHostOf10000Characters", NetKind::TcpClient, "", "7000", "Remote Address error!",
                 "A host name has at most 253 characters; this one has 10000.", "", std::string(10000, 'a')},
         // A host that names nothing: empty, or with a blank.
-        Refusal{"ClientHostEmpty", TcpClient, "", "7000", "Remote Address error!",
+        Refusal{"ClientHostEmpty", NetKind::TcpClient, "", "7000", "Remote Address error!",
                 "Enter the remote host: a name or an address.", "", ""},
-        Refusal{"UdpHostWithABlank", Udp, "{FREE}", "7000", "Remote Address error!",
+        Refusal{"UdpHostWithABlank", NetKind::Udp, "{FREE}", "7000", "Remote Address error!",
                 "A host name or address has no blanks.", "", "host .example"},
-        Refusal{"UdpHostWithA64CharacterLabel", Udp, "{FREE}", "7000", "Remote Address error!",
+        Refusal{"UdpHostWithA64CharacterLabel", NetKind::Udp, "{FREE}", "7000", "Remote Address error!",
                 "Each part of a host name between dots has at most 63 characters; one has 64.", "",
                 "www." + std::string(64, 'a') + ".example"},
         // Then the allow list, the client limit and TLS; the TLS files only when the
         // link is made.
-        Refusal{"ServerAllowPrefixTooLong", TcpServer, "{FREE}", "", "Allow List error!",
+        Refusal{"ServerAllowPrefixTooLong", NetKind::TcpServer, "{FREE}", "", "Allow List error!",
                 "10.0.0.0/33: prefix longer than 32", "", "127.0.0.1", "10.0.0.0/33"},
-        Refusal{"UdpAllowName", Udp, "{FREE}", "9", "Allow List error!", "localhost: not an IPv4 or IPv6 address", "",
+        Refusal{"UdpAllowName", NetKind::Udp, "{FREE}", "9", "Allow List error!", "localhost: not an IPv4 or IPv6 address", "",
                 "127.0.0.1", "localhost"},
         // Every text whole or refused: a list cut at the file's bound would still parse,
         // and let in a quarter of the addresses ("…,192.168.100.0/2").
-        Refusal{"ServerAllowLongerThanTheFileKeeps", TcpServer, "{FREE}", "", "Allow List error!",
+        Refusal{"ServerAllowLongerThanTheFileKeeps", NetKind::TcpServer, "{FREE}", "", "Allow List error!",
                 "The allow list has 2047 characters; the configuration file keeps at most 2046.", "", "127.0.0.1",
                 std::string(2020, ' ') + "10.0.0.0/8,192.168.100.0/24"},
-        Refusal{"UdpAllowWithHostBits", Udp, "{FREE}", "9", "Allow List error!",
+        Refusal{"UdpAllowWithHostBits", NetKind::Udp, "{FREE}", "9", "Allow List error!",
                 "10.0.0.5/8: host bits set; 10.0.0.0/8?", "", "127.0.0.1", "127.0.0.1, 10.0.0.5/8"},
-        Refusal{"ServerListenAddressLongerThanTheFileKeeps", TcpServer, "{FREE}", "", "Listen Address error!",
+        Refusal{"ServerListenAddressLongerThanTheFileKeeps", NetKind::TcpServer, "{FREE}", "", "Listen Address error!",
                 "The address has 3000 characters; the configuration file keeps at most 2046.", std::string(3000, '1')},
-        Refusal{"ClientTlsCertNameLongerThanTheFileKeeps", TcpClient, "", "9", "TLS error!",
+        Refusal{"ClientTlsCertNameLongerThanTheFileKeeps", NetKind::TcpClient, "", "9", "TLS error!",
                 "The certificate file's name has 2048 characters; the configuration file keeps at most 2046.", "",
                 "127.0.0.1", "", "", {true, "/" + std::string(2047, 'c'), "/k.pem"}},
-        Refusal{"ServerTlsKeyWithLineBreak", TcpServer, "{FREE}", "", "TLS error!",
+        Refusal{"ServerTlsKeyWithLineBreak", NetKind::TcpServer, "{FREE}", "", "TLS error!",
                 "A TLS file or pin must be one line, without a line break or a NUL character.", "", "127.0.0.1", "",
                 "", {true, "/c.pem", "/k.pem\nx"}},
-        Refusal{"ServerMaxClientsNegative", TcpServer, "{FREE}", "", "Max Clients error!",
+        Refusal{"ServerMaxClientsNegative", NetKind::TcpServer, "{FREE}", "", "Max Clients error!",
                 "Enter a number of clients from 0 (no limit) to 65535.", "", "127.0.0.1", "", "-1"},
-        Refusal{"ServerTlsWithoutKey", TcpServer, "{FREE}", "", "TLS error!",
+        Refusal{"ServerTlsWithoutKey", NetKind::TcpServer, "{FREE}", "", "TLS error!",
                 "A TLS server link needs a certificate and a key.", "", "127.0.0.1", "", "", {true, "/no/cert.pem"}},
-        Refusal{"ClientPinTooShort", TcpClient, "", "9", "TLS error!",
+        Refusal{"ClientPinTooShort", NetKind::TcpClient, "", "9", "TLS error!",
                 "The pin is the SHA-256 fingerprint: 64 hex digits, colons allowed.", "", "127.0.0.1", "", "",
                 {true, "", "", "", "AB:CD"}},
-        Refusal{"ClientCaMissing", TcpClient, "", "9", "Add net failed!", "/no/ca.pem: No such file or directory", "",
+        Refusal{"ClientCaMissing", NetKind::TcpClient, "", "9", "Add net failed!", "/no/ca.pem: No such file or directory", "",
                 "127.0.0.1", "", "", {true, "", "", "/no/ca.pem"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -239,18 +239,18 @@ TEST_F(ConsoleModelTest, CommandsSaveWhatTheWindowSavesAndLoadBackTheSame)
     ASSERT_TRUE(Model->SetReceiveFromNetDelayTime(com3, saved.Receive));
     ASSERT_TRUE(Model->SetLog(com3, saved.Log, saved.LogMode, false));
     const ConsoleResult client =
-        Model->AddNet(com3, LinkFields{TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
+        Model->AddNet(com3, LinkFields{NetKind::TcpClient, saved.ClientHost, std::to_string(saved.ClientPort), ""});
     ASSERT_TRUE(client);
     ASSERT_TRUE(Model->SetAutoReconnect(com3, client.Link, false));
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com3, client.Link, saved.Interval));
     // A link removed in between: the others are numbered densely.
-    const ConsoleResult dropped = Model->AddNet(com3, LinkFields{TcpServer, "", "", std::to_string(FreePort())});
-    ASSERT_TRUE(Model->AddNet(com3, LinkFields{TcpServer, "", "", std::to_string(saved.Listen), "", true}));
+    const ConsoleResult dropped = Model->AddNet(com3, LinkFields{NetKind::TcpServer, "", "", std::to_string(FreePort())});
+    ASSERT_TRUE(Model->AddNet(com3, LinkFields{NetKind::TcpServer, "", "", std::to_string(saved.Listen), "", true}));
     ASSERT_TRUE(Model->RemoveNet(com3, dropped.Link));
     char local[16];
     std::snprintf(local, sizeof local, "0x%x", saved.Local);
     ASSERT_TRUE(
-        Model->AddNet(com3, LinkFields{Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
+        Model->AddNet(com3, LinkFields{NetKind::Udp, saved.UdpHost, std::to_string(saved.UdpPort), local, saved.UdpLocalAddr}));
 
     const std::string file = FileText(ConfigPath);
     EXPECT_EQ(file, qlntest::WrittenKeyByKey(Home.Root + "/expected.ini", "", "COM3", saved.SectionKeys()));
@@ -326,17 +326,17 @@ TEST_F(ConsoleModelTest, ObserversHearEveryChangeWhoeverMakesIt)
 
     CPortObject* com3 = Port(3);
     CPortObject* com5 = Port(5);
-    const ConsoleResult server = Model->AddNet(com5, LinkFields{TcpServer, "", "", std::to_string(FreePort())});
+    const ConsoleResult server = Model->AddNet(com5, LinkFields{NetKind::TcpServer, "", "", std::to_string(FreePort())});
     ASSERT_TRUE(Model->SetSendToNetDelayTime(com3, 7));
     ASSERT_TRUE(Model->SetLog(com3, "", 0, false));
     const ConsoleResult client =
-        Model->AddNet(com5, LinkFields{TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
+        Model->AddNet(com5, LinkFields{NetKind::TcpClient, "127.0.0.1", std::to_string(FreePort()), ""});
     ASSERT_TRUE(Model->SetReconnectIntervalTime(com5, client.Link, 100));
     ASSERT_TRUE(Model->Reconnect(com5, client.Link));
     // Refused: a link of another port, a port that is not there, a bad text.
     EXPECT_FALSE(Model->RemoveNet(com3, client.Link));
     EXPECT_FALSE(Model->SetAutoReconnect(nullptr, client.Link, false));
-    EXPECT_FALSE(Model->AddNet(com3, LinkFields{TcpServer, "", "", "x"}));
+    EXPECT_FALSE(Model->AddNet(com3, LinkFields{NetKind::TcpServer, "", "", "x"}));
     ASSERT_TRUE(Model->RemoveNet(com5, server.Link));
 
     EXPECT_EQ(Heard.Lines, (std::vector<std::string>{
@@ -351,7 +351,7 @@ TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
 {
     Start({3});
     const uint16_t remote = FreePort();
-    const ConsoleResult client = Model->AddNet(Port(3), LinkFields{TcpClient, "127.0.0.1", std::to_string(remote), ""});
+    const ConsoleResult client = Model->AddNet(Port(3), LinkFields{NetKind::TcpClient, "127.0.0.1", std::to_string(remote), ""});
     ASSERT_TRUE(client);
     ASSERT_TRUE(Model->SetReconnectIntervalTime(Port(3), client.Link, 100));
     auto link = [&] { return Model->Status().Ports.at(0).Links.at(0); };
@@ -361,7 +361,7 @@ TEST_F(ConsoleModelTest, AFailureHasItsTimeAndIsPastOnceTheLinkConnects)
 
     const UniqueFd listener = qlntest::Listen(remote);
     ASSERT_TRUE(listener);
-    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().State == Connected; }));
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return link().State == LinkState::Connected; }));
     const ConsoleStatus::Link connected = link();
     EXPECT_EQ(connected.LastError, "Connection refused");
     EXPECT_TRUE(connected.LastErrorPast);

@@ -29,13 +29,13 @@ TEST_P(LinkTextTest, ShowsAddressesAsTyped)
     const LinkOptions options {row.LocalAddr, false};
     std::unique_ptr<CNetObject> link;
     switch (row.Kind) {
-    case TcpClient:
+    case NetKind::TcpClient:
         link = std::make_unique<TcpClientLink>(port, row.RemoteAddr, 31000, options);
         break;
-    case TcpServer:
+    case NetKind::TcpServer:
         link = std::make_unique<TcpServerLink>(port, 30000, options);
         break;
-    case Udp:
+    case NetKind::Udp:
         link = std::make_unique<UdpLink>(port, 30000, row.RemoteAddr, 31000, options);
         break;
     }
@@ -46,13 +46,13 @@ TEST_P(LinkTextTest, ShowsAddressesAsTyped)
 INSTANTIATE_TEST_SUITE_P(
     Rows, LinkTextTest,
     ::testing::Values(
-        TextRow {"ClientIpv4", TcpClient, "127.0.0.1", "",
+        TextRow {"ClientIpv4", NetKind::TcpClient, "127.0.0.1", "",
                  "(Unconnected) TCP Client / Remote Addr:Port 127.0.0.1:31000"},
-        TextRow {"ClientIpv6", TcpClient, "::1", "", "(Unconnected) TCP Client / Remote Addr:Port [::1]:31000"},
-        TextRow {"ServerEverywhere", TcpServer, "", "", "(Not listening) TCP Server / Listen Port 30000"},
-        TextRow {"ServerOnLoopback", TcpServer, "", "127.0.0.1",
+        TextRow {"ClientIpv6", NetKind::TcpClient, "::1", "", "(Unconnected) TCP Client / Remote Addr:Port [::1]:31000"},
+        TextRow {"ServerEverywhere", NetKind::TcpServer, "", "", "(Not listening) TCP Server / Listen Port 30000"},
+        TextRow {"ServerOnLoopback", NetKind::TcpServer, "", "127.0.0.1",
                  "(Not listening) TCP Server / Listen Port 127.0.0.1:30000"},
-        TextRow {"UdpIpv6", Udp, "[::1]", "::1",
+        TextRow {"UdpIpv6", NetKind::Udp, "[::1]", "::1",
                  "(Not listening) UDP / Local Port [::1]:30000, Remote Addr:Port [::1]:31000"}),
     [](const auto& info) { return std::string(info.param.Name); });
 

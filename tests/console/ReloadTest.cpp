@@ -114,7 +114,7 @@ TEST_F(ReloadTest, AddsChangesAndRemovesLinksAndKeepsTheConnectionsOfTheOthers)
     // The links in the file's order; the unchanged ones are the same links.
     EXPECT_EQ(Link(1), keptServer);
     EXPECT_EQ(Link(3), keptClient);
-    EXPECT_EQ(Locked([&] { return keptClient->ReconnectIntervalTime; }), 1000);
+    EXPECT_EQ(Locked([&] { return keptClient->Settings().ReconnectIntervalTime; }), 1000);
     const ConsoleModel::PortSettings settings = Model->SettingsOf(Model->FindPort(3));
     EXPECT_TRUE(settings.SendToNetDelayTime == 7 && settings.LogFilename == log && settings.LogMode == 1
                 && settings.LogTimestamps);
@@ -186,7 +186,7 @@ TEST_F(ReloadTest, NewSettingsThatCannotServeLeaveTheOldLinkRunning)
                         "reloaded " + ConfigPath + ": 1 link added, 0 changed, 0 removed, 1 kept; 1 option changed; 3 problems"}));
     EXPECT_EQ(Link(0), old);
     EXPECT_EQ(Locked([&] { return old->ClientCount(); }), 1u);
-    EXPECT_EQ(Locked([&] { return old->Allow; }), "");
+    EXPECT_EQ(Locked([&] { return old->Settings().Allow; }), "");
     // The new link that cannot serve is kept, not listening, for the file's sake.
     EXPECT_EQ(Locked([&] { return Link(1)->IsListening(); }), false);
 }

@@ -98,11 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
                 [](ConsoleModel& m, CPortObject* p) { return m.SetReconnectIntervalTime(p, First(m, p), 7); }},
         SaveRow{"add net", 1,
                 [](ConsoleModel& m, CPortObject* p) {
-                    return m.AddNet(p, LinkFields{TcpClient, "192.0.2.1", "7", ""});
+                    return m.AddNet(p, LinkFields{NetKind::TcpClient, "192.0.2.1", "7", ""});
                 }},
         SaveRow{"edit net", 0,
                 [](ConsoleModel& m, CPortObject* p) {
-                    return m.ReplaceNet(p, First(m, p), LinkFields{TcpClient, "192.0.2.2", "8", ""});
+                    return m.ReplaceNet(p, First(m, p), LinkFields{NetKind::TcpClient, "192.0.2.2", "8", ""});
                 }},
         SaveRow{"remove net", 0, [](ConsoleModel& m, CPortObject* p) { return m.RemoveNet(p, First(m, p)); }},
         SaveRow{"remove port", 0, [](ConsoleModel& m, CPortObject* p) { return m.RemovePort(p); }}),

@@ -66,7 +66,7 @@ TEST_F(TrafficWatchTest, SeesThePortsTrafficUntilTheConsoleStops)
     CPortObject* port = Model->FindPort(3);
     const uint16_t udp = FreePort(SOCK_DGRAM);
     const UniqueFd peer = BindUdp();
-    LinkFields fields {Udp, "127.0.0.1", std::to_string(LocalPort(peer)), std::to_string(udp)};
+    LinkFields fields {NetKind::Udp, "127.0.0.1", std::to_string(LocalPort(peer)), std::to_string(udp)};
     ASSERT_TRUE(Model->AddNet(port, fields));
     std::atomic<int> wakes {0};
     std::unique_ptr<TrafficWatch> watch = Model->Watch(port, [&] { ++wakes; });

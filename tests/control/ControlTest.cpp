@@ -228,13 +228,13 @@ ConsoleStatus TwoLinks()
     port.Number = 3;
     port.LinkPath = "/s/dev/COM3";
     ConsoleStatus::Link& client = port.Links.emplace_back();
-    client.Kind = TcpClient;
-    client.State = Connecting;
+    client.Kind = NetKind::TcpClient;
+    client.State = LinkState::Connecting;
     client.AutoReconnect = true;
     client.ReconnectIntervalTime = 5000;
     client.NodeText = "(Connecting) TCP Client / Remote Addr:Port 127.0.0.1:7000";
     ConsoleStatus::Link& server = port.Links.emplace_back();
-    server.Kind = TcpServer;
+    server.Kind = NetKind::TcpServer;
     server.NodeText = "(0) TCP Server / Listen Port 7001";
     return status;
 }
@@ -261,9 +261,9 @@ TEST_P(StatusChangesTest, PrintsOnlyWhatChanged)
 INSTANTIATE_TEST_SUITE_P(Rows, StatusChangesTest,
     ::testing::Values(
         ChangeRow{"Nothing", [](ConsoleStatus&) {}, false, {}},
-        ChangeRow{"State", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = Connected; }, false,
+        ChangeRow{"State", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = LinkState::Connected; }, false,
                   {"COM3 #1 state: connected (was connecting)"}},
-        ChangeRow{"StateAsJson", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = Connected; }, true,
+        ChangeRow{"StateAsJson", [](ConsoleStatus& s) { s.Ports[0].Links[0].State = LinkState::Connected; }, true,
                   {"{\"time\":1796651405120,\"what\":\"COM3 #1\",\"name\":\"state\",\"value\":\"connected\","
                    "\"was\":\"connecting\"}"}},
         ChangeRow{"PastFailure",
@@ -278,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, StatusChangesTest,
                   {"COM3 send delay: 5 ms (was 0 ms)"}},
         ChangeRow{"LinkAdded",
                   [](ConsoleStatus& s) {
-                      s.Ports[0].Links.emplace_back().Kind = Udp;
+                      s.Ports[0].Links.emplace_back().Kind = NetKind::Udp;
                       s.Ports[0].Links.back().NodeText = "UDP / Local Port 7002, Remote Addr:Port 127.0.0.1:7003";
                   },
                   false, {"COM3 #3 added: UDP / Local Port 7002, Remote Addr:Port 127.0.0.1:7003"}},

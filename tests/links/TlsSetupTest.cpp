@@ -60,9 +60,9 @@ TEST_P(TlsSetupTest, AFileThatCannotServeRefusesTheLinkWithTheReason)
     }
     for (const std::string& part : row.Says)
         EXPECT_NE(says.find(part), std::string::npos) << says;
-    EXPECT_EQ(link->LastError, why.Reason());
+    EXPECT_EQ(link->Figures().LastError, why.Reason());
     EXPECT_FALSE(link->IsListening() && row.Server);
-    EXPECT_EQ(link->GetLinkState(), Unconnected);
+    EXPECT_EQ(link->GetLinkState(), LinkState::Unconnected);
     EXPECT_FALSE(link->CanReconnect());
 }
 

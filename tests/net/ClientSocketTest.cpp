@@ -30,11 +30,11 @@ struct ConnectedPair {
         client.SetUserData(&clientEvents);
         EXPECT_FALSE(server.GetLastFailure());
         EXPECT_TRUE(client.Connect(host, qlntest::LocalPort(server.GetHandle())));
-        EXPECT_EQ(client.GetState(), Connecting);
+        EXPECT_EQ(client.GetState(), LinkState::Connecting);
         EXPECT_TRUE(WaitUntil([&] {
             server.Poll();
             client.Poll();
-            return client.GetState() == Connected && !serverEvents.Clients.empty();
+            return client.GetState() == LinkState::Connected && !serverEvents.Clients.empty();
         }));
     }
     CClientSocket& Peer() { return *serverEvents.Clients.at(0); }
@@ -56,7 +56,7 @@ TEST_P(ClientConnectTest, ConnectsToListeningPeer)
     EXPECT_EQ(pair.clientEvents.Log, std::vector<std::string>{"connect"});
     EXPECT_EQ(pair.clientEvents.LastUserData, &pair.clientEvents);
     EXPECT_EQ(pair.serverEvents.Count("accept"), 1);
-    EXPECT_EQ(pair.Peer().GetState(), Connected);
+    EXPECT_EQ(pair.Peer().GetState(), LinkState::Connected);
     for (SocketHandle handle : {pair.client.GetHandle(), pair.server.GetHandle(), pair.Peer().GetHandle()}) {
         EXPECT_TRUE(nettest::IsCloseOnExec(handle));
         EXPECT_TRUE(nettest::IsNonBlocking(handle));
@@ -74,9 +74,9 @@ TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
         CClientSocket client;
         client.SetHandler(&events);
         ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
-        EXPECT_EQ(client.GetState(), Connecting);
+        EXPECT_EQ(client.GetState(), LinkState::Connecting);
         ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
-        EXPECT_EQ(client.GetState(), Unconnected);
+        EXPECT_EQ(client.GetState(), LinkState::Unconnected);
         EXPECT_EQ(events.Log, std::vector<std::string>{"connect-failed"});
         EXPECT_NE(client.GetHandle(), INVALID_SOCKET);
         EXPECT_EQ(client.Poll(), 0);
@@ -94,7 +94,7 @@ TEST(ClientSocketTest, UnresolvableNameFailsWithoutConnectEvent)
     ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
     // An empty label is refused by the resolver itself, without asking a name server.
     EXPECT_FALSE(client.Connect("no..such.host", 80));
-    EXPECT_EQ(client.GetState(), Unconnected);
+    EXPECT_EQ(client.GetState(), LinkState::Unconnected);
     // The earlier attempt's handle was closed on the way; no OnConnect follows.
     EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
     EXPECT_EQ(client.Poll(), 0);
@@ -106,10 +106,10 @@ TEST(ClientSocketTest, PeerCloseIsReportedOnceAfterClosedByPeer)
     ConnectedPair pair;
     pair.serverEvents.Clients.clear(); // closes the accepted end
     char byte;
-    ASSERT_TRUE(WaitUntil([&] { return pair.client.Receive(&byte, 1) == 0 && pair.client.GetState() == Unconnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return pair.client.Receive(&byte, 1) == 0 && pair.client.GetState() == LinkState::Unconnected; }));
     EXPECT_EQ(pair.clientEvents.Log, (std::vector<std::string>{"connect", "close"}));
     EXPECT_TRUE(pair.clientEvents.ClosedByPeerAtClose);
-    EXPECT_EQ(pair.clientEvents.StateAtClose, Unconnected);
+    EXPECT_EQ(pair.clientEvents.StateAtClose, LinkState::Unconnected);
     EXPECT_EQ(pair.clientEvents.HandleAtClose, INVALID_SOCKET);
     EXPECT_TRUE(pair.client.GetClosedByPeer());
     EXPECT_FALSE(pair.client.GetLastFailure()) << "an orderly close is no failure";
@@ -135,7 +135,7 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     client.SetHandler(&events);
     ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(listener)));
     ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
-    ASSERT_EQ(client.GetState(), Connected);
+    ASSERT_EQ(client.GetState(), LinkState::Connected);
     UniqueFd peer = qlntest::AcceptWithin(listener);
     ASSERT_TRUE(peer);
     listener.Reset();
@@ -153,7 +153,7 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     } else {
         EXPECT_EQ(client.PollHangUp(), 1);
     }
-    EXPECT_EQ(client.GetState(), Unconnected);
+    EXPECT_EQ(client.GetState(), LinkState::Unconnected);
     EXPECT_EQ(client.GetHandle(), INVALID_SOCKET);
     EXPECT_EQ(events.Log, (std::vector<std::string>{"connect", "close"}));
     EXPECT_TRUE(client.GetClosedByPeer());
@@ -173,7 +173,7 @@ TEST(ClientSocketTest, AShortReadKeepsWhatArrived)
     size_t received = 0;
     ASSERT_TRUE(WaitUntil([&] { return (received = pair.client.Receive(buffer, sizeof buffer)) > 0; }));
     EXPECT_EQ(std::string(buffer, received), "hello");
-    EXPECT_EQ(pair.client.GetState(), Connected);
+    EXPECT_EQ(pair.client.GetState(), LinkState::Connected);
 
     ASSERT_TRUE(pair.Peer().Send("bye", 3));
     pair.Peer().Close();
@@ -183,9 +183,9 @@ TEST(ClientSocketTest, AShortReadKeepsWhatArrived)
     }));
     received = pair.client.Receive(buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, received), "bye");
-    EXPECT_EQ(pair.client.GetState(), Connected) << "the end is met by the next read";
+    EXPECT_EQ(pair.client.GetState(), LinkState::Connected) << "the end is met by the next read";
     EXPECT_EQ(pair.client.Receive(buffer, 1), 0u);
-    EXPECT_EQ(pair.client.GetState(), Unconnected);
+    EXPECT_EQ(pair.client.GetState(), LinkState::Unconnected);
 }
 
 TEST(ClientSocketTest, ReadsGetTheWholeStream)
@@ -229,13 +229,13 @@ TEST(ClientSocketTest, ZeroLengthAndStateGuards)
     EXPECT_EQ(client.Receive(&byte, 1), 0u);
 
     ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
-    ASSERT_EQ(client.GetState(), Connected);
+    ASSERT_EQ(client.GetState(), LinkState::Connected);
     EXPECT_TRUE(client.Send(&byte, 0, &sent));
     EXPECT_EQ(sent, 0);
     EXPECT_EQ(client.Receive(&byte, 0), 0u);
     EXPECT_FALSE(client.Send(nullptr, 1));
     EXPECT_EQ(client.Receive(nullptr, 1), 0u);
-    EXPECT_EQ(client.GetState(), Connected);
+    EXPECT_EQ(client.GetState(), LinkState::Connected);
     EXPECT_TRUE(client.Send("abc", 3, &sent));
     EXPECT_EQ(sent, 3);
 }
@@ -246,7 +246,7 @@ TEST(ClientSocketTest, ThrowingHandlerDoesNotDisturbTheSocket)
     pair.clientEvents.Throw = true;
     pair.client.Close();
     EXPECT_EQ(pair.client.GetHandle(), INVALID_SOCKET);
-    EXPECT_EQ(pair.client.GetState(), Unconnected);
+    EXPECT_EQ(pair.client.GetState(), LinkState::Unconnected);
     EXPECT_EQ(pair.clientEvents.Count("close"), 1);
     EXPECT_STREQ(pair.client.GetLastFailure().Call, "socket event handler");
 }
@@ -259,7 +259,7 @@ TEST(ClientSocketTest, DestructionReportsCloseWhenAlreadyUnconnected)
         pair.client.SetHandler(&events);
     }
     EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
-    EXPECT_EQ(events.StateAtClose, Unconnected);
+    EXPECT_EQ(events.StateAtClose, LinkState::Unconnected);
     EXPECT_FALSE(events.ClosedByPeerAtClose);
 }
 
@@ -299,7 +299,7 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
         offset += static_cast<size_t>(sent);
     }
     ASSERT_TRUE(refused) << "the peer's buffers never filled";
-    EXPECT_EQ(pair.client.GetState(), Connected);
+    EXPECT_EQ(pair.client.GetState(), LinkState::Connected);
 
     // Drain at the peer while the sender resumes after the bytes already taken.
     std::vector<unsigned char> received;

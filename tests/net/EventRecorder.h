@@ -80,7 +80,7 @@ public:
     std::vector<std::string> Log;
     void* LastUserData = nullptr;
     SocketHandle HandleAtClose = 0;
-    int32_t StateAtClose = -1;
+    std::optional<LinkState> StateAtClose; // none before a close
     bool ClosedByPeerAtClose = false;
     std::vector<std::unique_ptr<CClientSocket>> Clients;
 };

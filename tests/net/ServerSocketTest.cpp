@@ -38,7 +38,7 @@ TEST(ServerSocketTest, AcceptsOneConnectionPerPoll)
     EXPECT_EQ(server.Poll(), 0);
     EXPECT_EQ(serverEvents.LastUserData, &serverEvents);
     for (auto& accepted : serverEvents.Clients) {
-        EXPECT_EQ(accepted->GetState(), Connected);
+        EXPECT_EQ(accepted->GetState(), LinkState::Connected);
         EXPECT_TRUE(nettest::IsCloseOnExec(accepted->GetHandle()));
     }
     // With no connection waiting, Accept fails and records it.
@@ -69,12 +69,12 @@ TEST(ServerSocketTest, ListensAgainWhileOldConnectionsLinger)
         ASSERT_TRUE(WaitUntil([&] {
             server.Poll();
             client.Poll();
-            return !serverEvents.Clients.empty() && client.GetState() == Connected;
+            return !serverEvents.Clients.empty() && client.GetState() == LinkState::Connected;
         }));
         serverEvents.Clients.clear(); // the listening side closes first: TIME_WAIT is ours
         ASSERT_TRUE(WaitUntil([&] {
             char byte;
-            return client.Receive(&byte, 1) == 0 && client.GetState() == Unconnected;
+            return client.Receive(&byte, 1) == 0 && client.GetState() == LinkState::Unconnected;
         }));
     }
     CServerSocket again(port);
@@ -108,7 +108,7 @@ TEST(ServerSocketTest, ThrowingAcceptHandlerStillOwnsTheClient)
     ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
     ASSERT_TRUE(WaitUntil([&] { return server.Poll() == 1; }));
     ASSERT_EQ(serverEvents.Clients.size(), 1u);
-    EXPECT_EQ(serverEvents.Clients[0]->GetState(), Connected);
+    EXPECT_EQ(serverEvents.Clients[0]->GetState(), LinkState::Connected);
 }
 
 TEST(ServerSocketTest, DestructionReportsClose)

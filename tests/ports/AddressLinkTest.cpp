@@ -150,7 +150,7 @@ TEST(ListenAddressTest, AStoredNameWaitsNotListeningWithItsReason)
     ASSERT_NE(link, nullptr);
     console.Locked([&] {
         EXPECT_FALSE(link->IsListening());
-        EXPECT_EQ(link->LastError, "localhost is not a numeric address");
+        EXPECT_EQ(link->Figures().LastError, "localhost is not a numeric address");
         return 0;
     });
 }

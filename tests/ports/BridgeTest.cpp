@@ -36,8 +36,8 @@ TEST_P(BridgeTest, BytesCrossWholeAndInOrderBothWays)
 
     // The figures the window and the command line show count every byte once.
     console.Locked([&] {
-        EXPECT_EQ(peer.Link->BytesSent, out.size());
-        EXPECT_EQ(peer.Link->BytesReceived, in.size());
+        EXPECT_EQ(peer.Link->Figures().BytesSent, out.size());
+        EXPECT_EQ(peer.Link->Figures().BytesReceived, in.size());
         return 0;
     });
     EXPECT_EQ(console.Port->GetBytesFromApplication(), out.size());
@@ -103,7 +103,7 @@ TEST(ServerLinkTest, WithoutClientsTheChunkIsDropped)
         return console.Port->GetBytesFromApplication() == 2 && console.Port->ToNetQueued() == 0;
     }));
     // A client that connects later does not get old bytes.
-    UniqueFd fd = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return link->LocalPort; })));
+    UniqueFd fd = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return link->Settings().LocalPort; })));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'z'}));
     EXPECT_EQ(RecvExactly(fd, 1), std::vector<uint8_t>{'z'});

@@ -16,7 +16,7 @@ public:
         console.Application.reset();
         Server = console.Port->AddTcpServer(ports.Server);
         Client = console.Port->AddTcpClient("127.0.0.1", ports.ClientPeer);
-        console.Locked([&] { return Client->ReconnectIntervalTime = 50; });
+        console.Locked([&] { return Client->SetReconnectInterval(50); });
         Udp = console.Port->AddUdp(ports.UdpLocal, "127.0.0.1", ports.UdpPeer);
     }
     bool Ready() const { return Server && Client && Udp; }

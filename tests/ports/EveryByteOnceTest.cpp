@@ -78,7 +78,7 @@ struct DeadLinkRow {
 CNetObject* RefusedClient(Console& console, uint16_t port)
 {
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
-    console.Locked([&] { return link->ReconnectIntervalTime = 50; });
+    console.Locked([&] { return link->SetReconnectInterval(50); });
     return link;
 }
 
@@ -92,8 +92,8 @@ const DeadLinkRow DeadLinks[] = {
     {"TcpClientWithoutReconnect",
      [](Console& console, uint16_t port) {
          CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
-         console.Locked([&] { return link->AutoReconnect = false; });
-         return WaitUntil([&] { return console.State(link) == Unconnected; }) ? link : nullptr;
+         console.Locked([&] { return link->SetAutoReconnect(false); });
+         return WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }) ? link : nullptr;
      },
      false},
     {"UdpWithoutRemoteHost",
@@ -195,7 +195,7 @@ TEST_F(ServerAndDeadLink, ALinkWithAPeerHoldsThePortInsteadOfDroppingItsBacklog)
     // join the backlog up to its bound, then the port holds; nothing is dropped.
     const UniqueFd listener = Listen(deadPort);
     const UniqueFd peer = AcceptWithin(listener);
-    ASSERT_TRUE(WaitUntil([&] { return console.State(slow) == Connected; }));
+    ASSERT_TRUE(WaitUntil([&] { return console.State(slow) == LinkState::Connected; }));
     const std::vector<uint8_t> more = Pattern(32 << 20, 9);
     size_t written = 0;
     WaitUntil([&] {

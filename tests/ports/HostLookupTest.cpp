@@ -99,7 +99,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     {
         // As the configuration loader does: the first attempt is the only one.
         CGuard guard(manager->Lock());
-        tcp->AutoReconnect = false;
+        tcp->SetAutoReconnect(false);
     }
     EXPECT_LT(SecondsSince(start), 0.5) << "adding the links waited for the name server";
     ASSERT_TRUE(waitingApp.WriteAll(Up));
@@ -117,7 +117,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     start = std::chrono::steady_clock::now();
     {
         CGuard guard(manager->Lock());
-        EXPECT_EQ(tcp->GetLinkState(), Unconnected);
+        EXPECT_EQ(tcp->GetLinkState(), LinkState::Unconnected);
     }
     EXPECT_LT(SecondsSince(start), 0.5) << "the lock was held during a lookup";
     waiting->RemoveLink(waiting->AddTcpClient("slow.test", 9));
@@ -151,12 +151,12 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
     Console console;
     auto names = FakeNames::InstallIn(*console.Manager);
     names->Hold(c.Held);
-    UniqueFd peer = c.Kind == Udp ? BindUdp() : Listen();
-    if (c.Kind == Udp) {
+    UniqueFd peer = c.Kind == NetKind::Udp ? BindUdp() : Listen();
+    if (c.Kind == NetKind::Udp) {
         ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), c.Host, LocalPort(peer)), nullptr);
     } else {
         CNetObject* link = console.Port->AddTcpClient(c.Host, LocalPort(peer));
-        console.Locked([&] { return link->ReconnectIntervalTime = 200; });
+        console.Locked([&] { return link->SetReconnectInterval(200); });
     }
     ASSERT_TRUE(console.Application->WriteAll(Up));
     ASSERT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 2 && names->Calls() > 0; }));
@@ -168,7 +168,7 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
     EXPECT_LE(names->Calls() - lookups, c.MaxLookupsPerSecond);
     names->Answer(c.Host, "127.0.0.1");
     names->Hold(false);
-    if (c.Kind == Udp) {
+    if (c.Kind == NetKind::Udp) {
         EXPECT_EQ(RecvExactly(peer, 2), Up);
     } else {
         UniqueFd accepted = AcceptWithin(peer);
@@ -177,12 +177,12 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, UnresolvedHostTest,
-                         ::testing::Values(UnresolvedCase {Udp, "later.test", false, 3},
-                                           UnresolvedCase {TcpClient, "later.test", false, 7},
-                                           UnresolvedCase {Udp, "later.test", true, 0},
-                                           UnresolvedCase {TcpClient, "later.test", true, 0}),
+                         ::testing::Values(UnresolvedCase {NetKind::Udp, "later.test", false, 3},
+                                           UnresolvedCase {NetKind::TcpClient, "later.test", false, 7},
+                                           UnresolvedCase {NetKind::Udp, "later.test", true, 0},
+                                           UnresolvedCase {NetKind::TcpClient, "later.test", true, 0}),
                          [](const ::testing::TestParamInfo<UnresolvedCase>& info) {
-                             return std::string(info.param.Kind == Udp ? "Udp" : "TcpClient")
+                             return std::string(info.param.Kind == NetKind::Udp ? "Udp" : "TcpClient")
                                     + (info.param.Held ? "_SlowName" : "_Name");
                          });
 
@@ -206,7 +206,7 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
     // link ask again instead of trying the cached address for the next 30 s.
     names->Answer("moving.test", "127.0.0.2");
     CNetObject* moving = console.Port->AddTcpClient("moving.test", LocalPort(listener));
-    console.Locked([&] { return moving->ReconnectIntervalTime = 100; });
+    console.Locked([&] { return moving->SetReconnectInterval(100); });
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return moving->LastFailTime != 0; }); }));
     names->Answer("moving.test", "127.0.0.1");
     UniqueFd second = AcceptWithin(listener);
@@ -223,11 +223,11 @@ TEST(HostCacheTest, EveryAddressOfANameIsTriedInTurn)
     UniqueFd listener = Listen();
     names->Answer("two.test", "127.0.0.2,127.0.0.1");
     CNetObject* link = console.Port->AddTcpClient("two.test", LocalPort(listener));
-    console.Locked([&] { return link->ReconnectIntervalTime = 60000; });
+    console.Locked([&] { return link->SetReconnectInterval(60000); });
     UniqueFd peer = AcceptWithin(listener, 5);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == Connected; }));
-    EXPECT_EQ(console.Locked([&] { return link->LastError; }), "Connection refused");
+    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Connected; }));
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError; }), "Connection refused");
     EXPECT_EQ(names->Calls(), 1);
 }
 

@@ -16,7 +16,7 @@ TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
     uint16_t port = FreePort();
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
     ASSERT_NE(link, nullptr);
-    console.Locked([&] { link->ReconnectIntervalTime = 100; return 0; });
+    console.Locked([&] { link->SetReconnectInterval(100); return 0; });
     // Refused: nobody listens yet.
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->LastFailTime != 0; }); }));
     ASSERT_TRUE(console.Application->WriteAll({'e', 'a', 'r', 'l', 'y'}));
@@ -26,11 +26,11 @@ TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
     UniqueFd peer = AcceptWithin(listener);
     ASSERT_TRUE(peer);
     EXPECT_EQ(RecvExactly(peer, 5), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'y'}));
-    EXPECT_TRUE(WaitUntil([&] { return console.State(link) == Connected; }));
+    EXPECT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Connected; }));
 
     // The peer goes; the link notices, waits its interval and comes back.
     peer.Reset();
-    EXPECT_TRUE(WaitUntil([&] { return console.State(link) != Connected; }));
+    EXPECT_TRUE(WaitUntil([&] { return console.State(link) != LinkState::Connected; }));
     UniqueFd again = AcceptWithin(listener);
     ASSERT_TRUE(again);
     ASSERT_TRUE(console.Application->WriteAll({'!'}));
@@ -42,8 +42,8 @@ TEST(TcpClientLinkTest, WithoutAutoReconnectWaitsForTheUser)
     Console console;
     uint16_t port = FreePort();
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
-    console.Locked([&] { link->AutoReconnect = false; link->ReconnectIntervalTime = 1; return 0; });
-    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == Unconnected; }));
+    console.Locked([&] { link->SetAutoReconnect(false); link->SetReconnectInterval(1); return 0; });
+    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }));
     UniqueFd listener = Listen(port);
     pollfd p {listener.Get(), POLLIN, 0};
     EXPECT_EQ(poll(&p, 1, 100), 0) << "no attempt by itself";
@@ -56,7 +56,7 @@ TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
     Console console;
     CNetObject* bad = console.Port->AddTcpClient("no..such.host", 80);
     ASSERT_NE(bad, nullptr);
-    EXPECT_EQ(console.State(bad), Unconnected);
+    EXPECT_EQ(console.State(bad), LinkState::Unconnected);
     console.Port->RemoveLink(bad);
     uint16_t port = FreePort();
     CNetObject* server = console.Port->AddTcpServer(port);
@@ -72,7 +72,7 @@ TEST(BusyPumpTest, UnconnectedLinkHoldingBytesDoesNotSpinThePump)
     Console console;
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", FreePort());
     ASSERT_NE(link, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == Unconnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }));
     ASSERT_TRUE(console.Application->WriteAll({'w', 'a', 'i', 't'}));
     ASSERT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 4; }));
     uint64_t before = console.Manager->PassCount();

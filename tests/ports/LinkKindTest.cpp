@@ -17,7 +17,7 @@ namespace {
 // it again.
 class ReversingLink : public CNetObject {
 public:
-    explicit ReversingLink(PortSide& port) : CNetObject(TcpClient, port) {}
+    explicit ReversingLink(PortSide& port) : CNetObject(NetKind::TcpClient, port) {}
 
     Failure Start() override { return {}; }
     int32_t Serve(const uint8_t* chunk, uint32_t length, ChunkAnswer& answer) override

@@ -161,7 +161,7 @@ TEST_P(ReconnectFloorTest, AttemptsComeAtMostEveryTenthOfASecond)
     UniqueFd listener = Listen();
     fcntl(listener.Get(), F_SETFL, O_NONBLOCK);
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    console.Locked([&] { link->ReconnectIntervalTime = GetParam(); return 0; });
+    console.Locked([&] { link->SetReconnectInterval(GetParam()); return 0; });
 
     // A peer that takes every connection and closes it at once.
     int accepted = 0;
@@ -176,7 +176,7 @@ TEST_P(ReconnectFloorTest, AttemptsComeAtMostEveryTenthOfASecond)
     // Nobody listening: each attempt is refused at once.
     listener.Reset();
     EXPECT_LT(PassesOver(*console.Manager, 1.0), 200u);
-    EXPECT_EQ(console.Locked([&] { return link->ReconnectIntervalTime; }), GetParam()) << "the setting is kept";
+    EXPECT_EQ(console.Locked([&] { return link->Settings().ReconnectIntervalTime; }), GetParam()) << "the setting is kept";
 }
 
 INSTANTIATE_TEST_SUITE_P(IntervalsBelowTheFloor, ReconnectFloorTest, ::testing::Values(0, -1000),

@@ -132,7 +132,7 @@ TEST_P(Rfc2217ClientLinkTest, TheFarLineFollowsTheApplicationAndDataIsExact)
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port, {"", true});
     ASSERT_NE(link, nullptr);
     console.Locked([&] { // tries again soon, until the server listens
-        link->ReconnectIntervalTime = 100;
+        link->SetReconnectInterval(100);
         console.Manager->Lock()->Touch();
         return 0;
     });

@@ -125,7 +125,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
 
     stayers.clear();
     EXPECT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 0 && console.ClientCount(tlsServer) == 0; }, 30));
-    EXPECT_GT(console.Locked([&] { return tlsServer->Refused; }), static_cast<uint64_t>(Churners));
+    EXPECT_GT(console.Locked([&] { return tlsServer->Figures().Refused; }), static_cast<uint64_t>(Churners));
     EXPECT_TRUE(WaitUntil([&] { return DescriptorCount() <= descriptors + 2; }, 10))
         << DescriptorCount() - descriptors << " descriptors more than before";
     if (ResidentSizeMeaningful) {

@@ -40,7 +40,7 @@ std::vector<uint8_t> Payload(size_t size, uint32_t seed)
 void RetrySoon(Console& console, CNetObject* link)
 {
     console.Locked([&] {
-        link->ReconnectIntervalTime = 100;
+        link->SetReconnectInterval(100);
         console.Manager->Lock()->Touch();
         return 0;
     });
@@ -149,7 +149,7 @@ TEST_P(TlsBulkTest, BytesAreExactBothWays)
         GTEST_SKIP() << GetParam().Missing;
     ASSERT_NE(link, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return !Sessions(console, link).empty(); }, 20.0))
-        << FileText(end.Output) << console.Locked([&] { return link->LastError.Text(); });
+        << FileText(end.Output) << console.Locked([&] { return link->Figures().LastError.Text(); });
     const TlsSession session = Sessions(console, link).front();
     EXPECT_EQ(session.Version.rfind("TLSv1.", 0), 0u) << session.Version;
     EXPECT_FALSE(session.Cipher.empty());
@@ -213,7 +213,7 @@ TEST_P(TlsVerifyTest, TheServerIsTrustedOnlyAsTheLinkSays)
     ASSERT_TRUE(console.Application->WriteAll({'p', 'i', 'n', 'g'}));
     if (!row.Refusal) {
         EXPECT_TRUE(WaitUntil([&] { return FileText(folder.File("server.out")).find("ping") != std::string::npos; }, 20))
-            << console.Locked([&] { return link->LastError.Text(); });
+            << console.Locked([&] { return link->Figures().LastError.Text(); });
         const auto sessions = Sessions(console, link);
         ASSERT_EQ(sessions.size(), 1u);
         EXPECT_EQ(sessions[0].PeerFingerprint, shown.Pin);
@@ -221,8 +221,8 @@ TEST_P(TlsVerifyTest, TheServerIsTrustedOnlyAsTheLinkSays)
     }
     const std::string why =
         std::string(row.Refusal) == "pin" ? "fingerprint " + shown.Pin + " is not the pinned one" : row.Refusal;
-    EXPECT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->LastError.Text(); }) == why; }, 20))
-        << console.Locked([&] { return link->LastError.Text(); });
+    EXPECT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->Figures().LastError.Text(); }) == why; }, 20))
+        << console.Locked([&] { return link->Figures().LastError.Text(); });
     EXPECT_TRUE(Sessions(console, link).empty());
     EXPECT_EQ(FileText(folder.File("server.out")).find("ping"), std::string::npos);
 }
@@ -287,9 +287,9 @@ TEST_P(MutualTlsTest, OnlyClientsTheCaSignedReachTheApplication)
         EXPECT_NE(sessions[0].PeerSubject.find("CN=client"), std::string::npos) << sessions[0].PeerSubject;
         return;
     }
-    EXPECT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->Refused; }) == 1; }, 20))
+    EXPECT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->Figures().Refused; }) == 1; }, 20))
         << FileText(folder.File("client.out"));
-    EXPECT_EQ(console.Locked([&] { return link->LastRefusedWhy; }), row.Refusal);
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastRefusedWhy; }), row.Refusal);
     EXPECT_TRUE(console.Application->ReadExactly(5, 0.5).empty());
     EXPECT_EQ(console.ClientCount(link), 0u);
 }
@@ -321,7 +321,7 @@ TEST(TlsHandshakeTest, AClientLinkGivesUpOnASilentServerAndTriesAgain)
     EXPECT_FALSE(RecvExactly(first, 5).empty()) << "no hello";
     const UniqueFd second = AcceptWithin(listener, 10);
     EXPECT_TRUE(second);
-    EXPECT_EQ(console.Locked([&] { return link->LastError.Text(); }), "the TLS handshake took longer than 0.5 s");
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError.Text(); }), "the TLS handshake took longer than 0.5 s");
 }
 
 // Whether the console closed the connection: its end reads the end, or a reset.
@@ -378,8 +378,8 @@ TEST(TlsHandshakeTest, StalledHandshakesAreClosedWhileOthersAreServed)
     EXPECT_TRUE(WaitUntil([&] {
         return std::all_of(stalled.begin(), stalled.end(), [](const UniqueFd& fd) { return ClosedByConsole(fd); });
     }, 30));
-    EXPECT_EQ(console.Locked([&] { return link->Refused; }), 20u);
-    EXPECT_EQ(console.Locked([&] { return link->LastRefusedWhy; }), "the TLS handshake took longer than 1.5 s");
+    EXPECT_EQ(console.Locked([&] { return link->Figures().Refused; }), 20u);
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastRefusedWhy; }), "the TLS handshake took longer than 1.5 s");
     EXPECT_EQ(console.ClientCount(link), 1u);
     exchange(5);
 }

@@ -47,7 +47,7 @@ struct Refusals {
 
 Refusals RefusalsOf(Console& console, CNetObject* link)
 {
-    return console.Locked([&] { return Refusals {link->Refused, link->LastRefusedPeer, link->LastRefusedWhy}; });
+    return console.Locked([&] { return Refusals {link->Figures().Refused, link->Figures().LastRefusedPeer, link->Figures().LastRefusedWhy}; });
 }
 
 struct AllowCase {
@@ -207,7 +207,7 @@ TEST(StalledPeerTest, AServerLinkClosesTheClientThatTakesNothing)
     writer.join();
     EXPECT_EQ(console.ClientCount(link), 1u);
     const std::string peer = "127.0.0.1:" + std::to_string(LocalPort(sleeper));
-    EXPECT_EQ(console.Locked([&] { return link->LastError; }), peer + ": took nothing for 1 s; the others were waiting");
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError; }), peer + ": took nothing for 1 s; the others were waiting");
     const std::vector<Event> events = EventLog::Instance().Since(0);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const Event& event) {
         return event.Level == EventLevel::Warning
@@ -251,7 +251,7 @@ TEST(StalledPeerTest, AClientLinkLetsGoOfAPeerThatTakesNothingAndReconnects)
     setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options);
     ASSERT_NE(link, nullptr);
-    console.Locked([&] { return link->ReconnectIntervalTime = 100; });
+    console.Locked([&] { return link->SetReconnectInterval(100); });
     const UniqueFd sleeper = AcceptWithin(listener);
     ASSERT_TRUE(sleeper);
 
@@ -263,7 +263,7 @@ TEST(StalledPeerTest, AClientLinkLetsGoOfAPeerThatTakesNothingAndReconnects)
     });
     const UniqueFd next = AcceptWithin(listener, 30);
     EXPECT_TRUE(next);
-    EXPECT_EQ(console.Locked([&] { return link->LastError; }), "took nothing for 1 s; the others were waiting");
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError; }), "took nothing for 1 s; the others were waiting");
     size_t got = 0;
     WaitUntil([&] {
         got += RecvFor(next, 0.01).size();

@@ -37,7 +37,7 @@ public:
         CGuard guard(Manager->Lock());
         return f();
     }
-    int32_t State(CNetObject* link)
+    LinkState State(CNetObject* link)
     {
         return Locked([&] { return link->GetLinkState(); });
     }

@@ -28,7 +28,7 @@ public:
             Listener = Listen(0, family);
             Link = console.Port->AddTcpClient(host, LocalPort(Listener), options);
             Fd = AcceptWithin(Listener);
-            WaitUntil([&] { return console.State(Link) == Connected; });
+            WaitUntil([&] { return console.State(Link) == LinkState::Connected; });
             break;
         }
         case Kind::Udp: {

@@ -233,8 +233,8 @@ TEST_F(AddFlowTest, AddNetOfEachKind)
         CGuard guard(Lock());
         auto& links = PortOf(com5)->GetNetLinks();
         ASSERT_EQ(links.size(), 3u);
-        EXPECT_EQ(links.back()->Type, Udp);
-        EXPECT_EQ(links.back()->RemoteAddr, "localhost");
+        EXPECT_EQ(links.back()->Type, NetKind::Udp);
+        EXPECT_EQ(links.back()->Settings().RemoteAddr, "localhost");
     }
 }
 

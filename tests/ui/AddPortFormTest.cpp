@@ -272,7 +272,7 @@ TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
 {
     TAddPortForm form(nullptr, TAddPortForm::Mode::AddNet);
     EXPECT_FALSE(form.SecurityButton->isHidden());
-    LinkFields server {TcpServer, "", "", "30000", "", false, "10.0.0.0/8, ::1", "4"};
+    LinkFields server {NetKind::TcpServer, "", "", "30000", "", false, "10.0.0.0/8, ::1", "4"};
     server.Tls = {true, "/c.pem", "/k.pem", "/ca.pem"};
     form.SetLink(server);
     EXPECT_EQ(form.Link(), server);
@@ -297,7 +297,7 @@ TEST_F(AddPortFormTest, SecurityValuesGoWithTheirKinds)
     EXPECT_TRUE(client.Allow.empty() && client.MaxClients.empty());
     EXPECT_EQ(client.Tls, server.Tls);
     LinkFields udp;
-    udp.Kind = Udp;
+    udp.Kind = NetKind::Udp;
     TSecurityForm forUdp(nullptr, udp);
     EXPECT_FALSE(forUdp.TlsCheckBox->isEnabled());
     EXPECT_TRUE(forUdp.AllowEdit->isEnabled());

@@ -36,9 +36,9 @@ protected:
         CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::FreePort());
         {
             CGuard guard(Lock());
-            link->AutoReconnect = false;
+            link->SetAutoReconnect(false);
         }
-        EXPECT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == Unconnected; }));
+        EXPECT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == LinkState::Unconnected; }));
         return Form->AddTcpClientNode(portNode, link, "127.0.0.1");
     }
 
@@ -48,12 +48,12 @@ protected:
         CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::LocalPort(listener));
         {
             CGuard guard(Lock());
-            link->AutoReconnect = false;
+            link->SetAutoReconnect(false);
         }
         QTreeWidgetItem* node = Form->AddTcpClientNode(portNode, link, "127.0.0.1");
         peer = qlntest::AcceptWithin(listener);
         EXPECT_TRUE(peer);
-        EXPECT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == Connected; }));
+        EXPECT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == LinkState::Connected; }));
         return node;
     }
 
@@ -161,7 +161,7 @@ TEST_F(MainFormTest, ReconnectActsOnTheMenuNode)
     // The selection moves on before the command runs; it still acts on the menu node.
     Tree().setCurrentItem(PortNode(1));
 
-    UniqueFd listener = qlntest::Listen(link->RemotePort);
+    UniqueFd listener = qlntest::Listen(link->Settings().RemotePort);
     ASSERT_TRUE(listener);
     Form->ReconnectMenuItem->trigger();
     UniqueFd peer = qlntest::AcceptWithin(listener);
@@ -177,7 +177,7 @@ TEST_F(MainFormTest, OptionsGroupFollowsTheSelection)
         Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()));
     {
         CGuard guard(Lock());
-        LinkOf(client)->ReconnectIntervalTime = 1234;
+        LinkOf(client)->SetReconnectInterval(1234);
     }
     PortOf(PortNode(1))->SetSendToNetDelayTime(-7);
     PortOf(PortNode(1))->SetReceiveFromNetDelayTime(0x10);
@@ -230,7 +230,7 @@ TEST_P(SetButtonTest, SetParsesAppliesOrRefuses)
     QTreeWidgetItem* client = AddRefusedClient(PortNode(0));
     {
         CGuard guard(Lock());
-        LinkOf(client)->ReconnectIntervalTime = 9;
+        LinkOf(client)->SetReconnectInterval(9);
     }
 
     struct Row {
@@ -252,7 +252,7 @@ TEST_P(SetButtonTest, SetParsesAppliesOrRefuses)
          "Set reconnect interval time failed!",
          [&] {
              CGuard guard(Lock());
-             return LinkOf(client)->ReconnectIntervalTime;
+             return LinkOf(client)->Settings().ReconnectIntervalTime;
          },
          client, 9},
     };
@@ -290,11 +290,11 @@ TEST_F(MainFormTest, AutoReconnectFollowsTheBox)
     Form->AutoReconnectCheckBox->click();
     {
         CGuard guard(Lock());
-        EXPECT_TRUE(LinkOf(client)->AutoReconnect);
+        EXPECT_TRUE(LinkOf(client)->Settings().AutoReconnect);
     }
     Form->AutoReconnectCheckBox->click();
     CGuard guard(Lock());
-    EXPECT_FALSE(LinkOf(client)->AutoReconnect);
+    EXPECT_FALSE(LinkOf(client)->Settings().AutoReconnect);
 }
 
 TEST_F(MainFormTest, LogSetAppliesNameAndModeAndAnEmptyNameTurnsTheLogOff)
@@ -383,7 +383,7 @@ TEST_F(MainFormTest, TimerRedrawsAClientWhosePeerClosed)
 
     peer.Reset();
     CNetObject* link = LinkOf(node);
-    ASSERT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == Unconnected; }));
+    ASSERT_TRUE(qlntest::WaitUntil([&] { return StateOf(link) == LinkState::Unconnected; }));
     EXPECT_EQ(TextAfterNextTick(node), "(Unconnected)" + remote);
 }
 
@@ -417,7 +417,7 @@ TEST_F(MainFormTest, ChangesMadeThroughTheModelShowAtOnce)
     CPortObject* com3 = PortOf(PortNode(0));
     QTreeWidgetItem* com5 = PortNode(1);
     const uint16_t listen = qlntest::FreePort();
-    const ConsoleResult added = model.AddNet(PortOf(com5), LinkFields{TcpServer, "", "", std::to_string(listen)});
+    const ConsoleResult added = model.AddNet(PortOf(com5), LinkFields{NetKind::TcpServer, "", "", std::to_string(listen)});
     ASSERT_TRUE(added);
     ASSERT_EQ(com5->childCount(), 1);
     EXPECT_EQ(LinkOf(com5->child(0)), added.Link);

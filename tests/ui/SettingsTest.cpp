@@ -237,8 +237,8 @@ TEST_P(SaveTest, LeavesTheFileAsEraseThenWriteWould)
     ASSERT_NE(client, nullptr);
     {
         CGuard guard(Lock());
-        client->AutoReconnect = false;
-        client->ReconnectIntervalTime = saved.Interval;
+        client->SetAutoReconnect(false);
+        client->SetReconnectInterval(saved.Interval);
     }
     ASSERT_NE(port->AddTcpServer(saved.Listen, CPortObject::BindFailure::Refuse, nullptr, {"", true}), nullptr);
     ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort, CPortObject::BindFailure::Refuse,
@@ -334,8 +334,8 @@ TEST_F(SettingsTest, SavedPortsLoadBackTheSame)
     ASSERT_NE(quiet, nullptr);
     {
         CGuard guard(Lock());
-        quiet->AutoReconnect = false;
-        quiet->ReconnectIntervalTime = 1234;
+        quiet->SetAutoReconnect(false);
+        quiet->SetReconnectInterval(1234);
     }
     ASSERT_NE(Form->AddTcpClientNode(PortNode(0), quiet, "127.0.0.1"), nullptr);
     ASSERT_NE(Form->AddTcpServerNode(PortNode(0), com3->AddTcpServer(listen3)), nullptr);

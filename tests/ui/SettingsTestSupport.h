@@ -37,17 +37,17 @@ protected:
     std::string Describe(const CNetObject& link)
     {
         CGuard guard(Lock());
-        const std::string remote = link.RemoteAddr + ":" + std::to_string(link.RemotePort);
+        const std::string remote = link.Settings().RemoteAddr + ":" + std::to_string(link.Settings().RemotePort);
         switch (link.Type) {
-        case TcpClient:
-            return "client " + remote + " auto=" + std::to_string(link.AutoReconnect ? 1 : 0)
-                + " every=" + std::to_string(link.ReconnectIntervalTime);
-        case TcpServer:
-            return "server " + std::to_string(link.LocalPort);
-        case Udp:
-            return "udp " + std::to_string(link.LocalPort) + ">" + remote;
+        case NetKind::TcpClient:
+            return "client " + remote + " auto=" + std::to_string(link.Settings().AutoReconnect ? 1 : 0)
+                + " every=" + std::to_string(link.Settings().ReconnectIntervalTime);
+        case NetKind::TcpServer:
+            return "server " + std::to_string(link.Settings().LocalPort);
+        case NetKind::Udp:
+            return "udp " + std::to_string(link.Settings().LocalPort) + ">" + remote;
         default:
-            return "kind " + std::to_string(link.Type);
+            return "kind " + std::to_string(static_cast<int32_t>(link.Type));
         }
     }
 

@@ -157,7 +157,7 @@ protected:
     CPortObject* PortOf(QTreeWidgetItem* node) { return TTreeNode::PortOf(node); }
     CNetObject* LinkOf(QTreeWidgetItem* node) { return TTreeNode::LinkOf(node); }
     CCriticalSection* Lock() { return Form->GetManager()->Lock(); }
-    int32_t StateOf(CNetObject* link)
+    LinkState StateOf(CNetObject* link)
     {
         CGuard guard(Lock());
         return link->GetLinkState();

@@ -80,18 +80,18 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
 {
     App app(PortDriver::Instance().LinkPath(3));
     UniqueFd listener = qlntest::Listen();
-    Add({TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), ""});
+    Add({NetKind::TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), ""});
     UniqueFd clientPeer = qlntest::AcceptWithin(listener);
     const uint16_t listen = qlntest::FreePort();
-    CNetObject* server = Add({TcpServer, "", "", std::to_string(listen)});
+    CNetObject* server = Add({NetKind::TcpServer, "", "", std::to_string(listen)});
     UniqueFd first = qlntest::ConnectTo(listen);
     UniqueFd second = qlntest::ConnectTo(listen);
     UniqueFd udpPeer = qlntest::BindUdp();
     const uint16_t udpLocal = qlntest::FreePort(SOCK_DGRAM);
-    Add({Udp, "127.0.0.1", std::to_string(qlntest::LocalPort(udpPeer)), std::to_string(udpLocal)});
+    Add({NetKind::Udp, "127.0.0.1", std::to_string(qlntest::LocalPort(udpPeer)), std::to_string(udpLocal)});
     ASSERT_TRUE(ProcessUntil([&] {
         CGuard guard(Lock());
-        return server->ClientCount() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == Connected;
+        return server->ClientCount() == 2 && StateOf(LinkOf(PortNode(0)->child(0))) == LinkState::Connected;
     }));
 
     ASSERT_TRUE(app.WriteAll(qlntest::Pattern(5)));
@@ -124,7 +124,7 @@ TEST_F(WindowAidsTest, LiveFiguresFollowRealTraffic)
 TEST_F(WindowAidsTest, TheFarLineShowsWhatTheServerReported)
 {
     UniqueFd listener = qlntest::Listen();
-    Add({TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), "", "", true});
+    Add({NetKind::TcpClient, "127.0.0.1", std::to_string(qlntest::LocalPort(listener)), "", "", true});
     UniqueFd server = qlntest::AcceptWithin(listener);
     // DO the option, then answers: 9600 baud, 8 data bits, hardware flow control.
     ASSERT_TRUE(qlntest::SendAll(server, {0xFF, 0xFD, 44, 0xFF, 0xFA, 44, 101, 0, 0, 0x25, 0x80, 0xFF, 0xF0,
@@ -226,13 +226,13 @@ TEST_F(WindowAidsTest, EnterAppliesAnEditAndAnUnappliedValueIsItalic)
     EXPECT_FALSE(Form->SendToNetDelayTimeEdit->font().italic());
 
     // The reconnect interval of a TCP client link likewise.
-    CNetObject* client = Add({TcpClient, "127.0.0.1", std::to_string(qlntest::FreePort()), ""});
+    CNetObject* client = Add({NetKind::TcpClient, "127.0.0.1", std::to_string(qlntest::FreePort()), ""});
     Tree().setCurrentItem(PortNode(0)->child(0));
     Form->ReconnectIntervalTimeEdit->clear();
     Type(Form->ReconnectIntervalTimeEdit, "750");
     Press(Form->ReconnectIntervalTimeEdit, Qt::Key_Enter);
     CGuard guard(Lock());
-    EXPECT_EQ(client->ReconnectIntervalTime, 750);
+    EXPECT_EQ(client->Settings().ReconnectIntervalTime, 750);
 }
 
 // Edit Net shows a server link's allow list, client limit and TLS again, and OK
@@ -244,7 +244,7 @@ TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
     const qlntest::TlsFiles& files = qlntest::TlsFiles::Get();
     ASSERT_TRUE(files.Made) << files.Why;
     const uint16_t listen = qlntest::FreePort();
-    LinkFields fields {TcpServer, "", "", std::to_string(listen), "", false, "127.0.0.2", "2"};
+    LinkFields fields {NetKind::TcpServer, "", "", std::to_string(listen), "", false, "127.0.0.2", "2"};
     fields.Tls = {true, files.Server.Cert, files.Server.Key, files.Ca.Cert};
     CNetObject* server = Add(fields);
     ASSERT_NE(server, nullptr);
@@ -256,7 +256,7 @@ TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
     Form->LinkFiguresLabel->actions().front()->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), Form->LinkFiguresLabel->toolTip());
     EXPECT_TRUE(PortNode(0)->child(0)->text(0).endsWith("  [TLS]")) << PortNode(0)->child(0)->text(0).toStdString();
-    LinkFields pinned {TcpClient, "127.0.0.1", "9", ""};
+    LinkFields pinned {NetKind::TcpClient, "127.0.0.1", "9", ""};
     pinned.Tls = {true, "", "", "", files.Server.Pin};
     ASSERT_NE(Add(pinned), nullptr);
     EXPECT_TRUE(FiguresShow(PortNode(0)->child(1), {"TLS pinned " + files.Server.Pin}));
@@ -272,9 +272,9 @@ TEST_F(WindowAidsTest, EditNetKeepsTheSecuritySettingsAndTheFiguresShowThem)
     CNetObject* edited = LinkOf(PortNode(0)->child(0));
     ASSERT_NE(edited, server);
     CGuard guard(Lock());
-    EXPECT_EQ(edited->Allow, "127.0.0.2");
-    EXPECT_EQ(edited->MaxClients, 2);
-    EXPECT_EQ(edited->Tls, fields.Tls);
+    EXPECT_EQ(edited->Settings().Allow, "127.0.0.2");
+    EXPECT_EQ(edited->Settings().MaxClients, 2);
+    EXPECT_EQ(edited->Settings().Tls, fields.Tls);
 }
 
 // The edited link keeps its place in the list and its index in the INI; a link that
@@ -283,9 +283,9 @@ TEST_F(WindowAidsTest, EditNetReplacesTheLinkInPlace)
 {
     const uint16_t listen = qlntest::FreePort();
     const uint16_t udpLocal = qlntest::FreePort(SOCK_DGRAM);
-    Add({TcpClient, "127.0.0.1", "30000", ""});
-    Add({TcpServer, "", "", std::to_string(listen), "127.0.0.1", true});
-    Add({Udp, "127.0.0.1", "31000", std::to_string(udpLocal)});
+    Add({NetKind::TcpClient, "127.0.0.1", "30000", ""});
+    Add({NetKind::TcpServer, "", "", std::to_string(listen), "127.0.0.1", true});
+    Add({NetKind::Udp, "127.0.0.1", "31000", std::to_string(udpLocal)});
     CNetObject* server = LinkOf(PortNode(0)->child(1));
     UniqueFd client = qlntest::ConnectTo(listen);
     ASSERT_TRUE(ProcessUntil([&] {
