@@ -2,7 +2,6 @@
 // the console's figures read through `quillonctl status --json`.
 #include <gtest/gtest.h>
 
-
 #include "ConsoleProcess.h"
 #include "HeadlessFixture.h"
 #include "support/DataPathRun.h"
@@ -13,53 +12,45 @@ using qlnapp::Headless;
 
 namespace {
 
-class ExecutableHost : public DataPathHost {
+// The headless console as the run's host: each figure is read afresh from
+// `quillonctl status --json` (a figure read before the last chunk left would be out
+// of date).
+class HeadlessDataPath : public Headless, public DataPathHost {
 public:
-    ExecutableHost(std::function<std::map<std::string, std::string>()> status, std::string path)
-        : ReadStatus(std::move(status)), Path(std::move(path))
-    {
-    }
-
     std::string PortPath() override { return Path; }
     size_t PortQueued() override { return Number("ports.0.queuedToNet"); }
     size_t ClientBacklog() override { return Number("ports.0.links.1.backlog"); }
     uint64_t ClientDropped() override { return Number("ports.0.links.1.backlogDropped"); }
     size_t ServerClients() override
     {
-        const auto fields = Fields();
+        const auto fields = Status();
         size_t count = 0;
         while (fields.count("ports.0.links.0.clients." + std::to_string(count)))
             ++count;
         return count;
     }
 
-private:
-    // Read afresh each time (a quillonctl run): a figure read before the last chunk
-    // left would be out of date.
-    std::map<std::string, std::string> Fields() { return ReadStatus(); }
+protected:
     uint64_t Number(const std::string& key)
     {
-        const auto fields = Fields();
+        const auto fields = Status();
         const auto found = fields.find(key);
         return found == fields.end() ? ~0ull : std::stoull(found->second);
     }
 
-    std::function<std::map<std::string, std::string>()> ReadStatus;
     std::string Path;
 };
 
-TEST_F(Headless, ARandomisedRunThroughTheExecutableLosesAndDoublesNothing)
+TEST_F(HeadlessDataPath, ARandomisedRunThroughTheExecutableLosesAndDoublesNothing)
 {
     DataPathRun run(6);
     const std::unique_ptr<ConsoleProcess> console = Launch();
     ASSERT_TRUE(WaitUntil([&] { return Running(); }, 30)) << Output();
-    std::string path;
-    const std::string com = "COM" + std::to_string(AddPort(path));
+    const std::string com = "COM" + std::to_string(AddPort(Path));
     Do({"link", "add", com, "tcp-server", std::to_string(run.Ports.Server)});
     Do({"link", "add", com, "tcp-client", "127.0.0.1:" + std::to_string(run.Ports.ClientPeer), "--interval", "50"});
     Do({"link", "add", com, "udp", std::to_string(run.Ports.UdpLocal), "127.0.0.1:" + std::to_string(run.Ports.UdpPeer)});
-    ExecutableHost host([this] { return Status(); }, path);
-    EXPECT_GT(run.Run(host), 0) << Output().substr(0, 20000);
+    EXPECT_GT(run.Run(*this), 0) << Output().substr(0, 20000);
 }
 
 } // namespace

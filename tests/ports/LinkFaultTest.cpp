@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Console.h"
+#include "support/LinkPeer.h"
 #include "support/ProcessStats.h"
 
 using namespace qlntest;
@@ -19,6 +20,9 @@ TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
     console.Locked([&] { link->SetReconnectInterval(100); return 0; });
     // Refused: nobody listens yet.
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return link->LastFailTime != 0; }); }));
+    // The failure is kept as the system said it, errno and all.
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError.What().Errno; }), ECONNREFUSED);
+    EXPECT_EQ(console.Locked([&] { return link->Figures().LastError.Text(); }), "Connection refused");
     ASSERT_TRUE(console.Application->WriteAll({'e', 'a', 'r', 'l', 'y'}));
 
     UniqueFd listener = Listen(port);
@@ -108,6 +112,8 @@ TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
                            console.Port->AddUdp(LocalPort(taken[1]), "127.0.0.1", LocalPort(udpPeer), keep)};
     auto listening = [&] { return console.Locked([&] { return links[0]->IsListening() + links[1]->IsListening(); }); };
     EXPECT_EQ(listening(), 0);
+    for (CNetObject* link : links)
+        EXPECT_EQ(console.Locked([&] { return link->Figures().LastError.What().Errno; }), EADDRINUSE);
 
     console.Port->AddTcpClient("127.0.0.1", LocalPort(clientListener));
     const UniqueFd peer = AcceptWithin(clientListener);
@@ -130,31 +136,28 @@ TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
 TEST(UdpLinkTest, EmptyDatagramNeitherClosesTheLinkNorStallsTheNext)
 {
     Console console;
-    UniqueFd peer = BindUdp();
-    uint16_t local = FreePort(SOCK_DGRAM);
-    ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)), nullptr);
-    sockaddr_in to = Loopback(local);
-    ASSERT_EQ(sendto(peer.Get(), "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-    ASSERT_EQ(sendto(peer.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 1);
+    Peer peer(console, Kind::Udp);
+    ASSERT_NE(peer.Link, nullptr);
+    ASSERT_EQ(sendto(peer.Fd.Get(), "", 0, 0, peer.Remote.Get(), peer.Remote.Length), 0);
+    ASSERT_EQ(sendto(peer.Fd.Get(), "x", 1, 0, peer.Remote.Get(), peer.Remote.Length), 1);
     EXPECT_EQ(console.Application->ReadExactly(1), std::vector<uint8_t>{'x'});
     ASSERT_TRUE(console.Application->WriteAll({'y'}));
-    EXPECT_EQ(RecvExactly(peer, 1), std::vector<uint8_t>{'y'});
+    EXPECT_EQ(peer.Receive(1), std::vector<uint8_t>{'y'});
 }
 
 TEST(ServerLinkFaultTest, PeerThatResetsIsDroppedAndOthersGoOn)
 {
     Console console;
-    uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
-    UniqueFd good = ConnectTo(port);
-    UniqueFd bad = ConnectTo(port);
+    Peer good(console, Kind::TcpServer);
+    CNetObject* server = good.Link;
+    UniqueFd bad = ConnectTo(static_cast<uint16_t>(console.Locked([&] { return server->Settings().LocalPort; })));
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 2; }));
     linger hard {1, 0};
     setsockopt(bad.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     bad.Reset(); // RST
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
     ASSERT_TRUE(console.Application->WriteAll({'s', 't', 'i', 'l', 'l'}));
-    EXPECT_EQ(RecvExactly(good, 5), (std::vector<uint8_t>{'s', 't', 'i', 'l', 'l'}));
+    EXPECT_EQ(good.Receive(5), (std::vector<uint8_t>{'s', 't', 'i', 'l', 'l'}));
 }
 
 TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
@@ -181,15 +184,13 @@ TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
 TEST(SlowPeerTest, PeerThatStopsReadingLosesNothing)
 {
     Console console;
-    UniqueFd listener = Listen();
-    console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
-    UniqueFd peer = AcceptWithin(listener);
+    Peer peer(console, Kind::TcpClient);
     int small = 65536;
-    setsockopt(peer.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    setsockopt(peer.Fd.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     auto data = Pattern(3 << 20, 11);
     std::thread writer([&] { console.Application->WriteAll(data, 60); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the peer sleeps
-    auto got = RecvExactly(peer, data.size(), 60);
+    auto got = RecvExactly(peer.Fd, data.size(), 60);
     ASSERT_EQ(got.size(), data.size());
     auto diff = std::mismatch(got.begin(), got.end(), data.begin());
     EXPECT_TRUE(diff.first == got.end()) << "first difference at " << (diff.first - got.begin());
@@ -206,10 +207,8 @@ namespace {
 TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
 {
     Console console;
-    uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
-    UniqueFd peer = ConnectTo(port);
-    ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
+    Peer peer(console, Kind::TcpServer);
+    ASSERT_EQ(console.ClientCount(peer.Link), 1u);
 
     auto data = Pattern(32 << 20, 13);
     size_t sent = 0;
@@ -217,7 +216,7 @@ TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
     auto lastProgress = std::chrono::steady_clock::now();
     while (sent < data.size()
            && std::chrono::steady_clock::now() - lastProgress < std::chrono::milliseconds(300)) {
-        ssize_t n = send(peer.Get(), data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
+        ssize_t n = send(peer.Fd.Get(), data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
             lastProgress = std::chrono::steady_clock::now();
@@ -228,7 +227,7 @@ TEST(SlowApplicationTest, TcpPeerIsHeldBackAndNothingIsLost)
     ASSERT_LT(sent, data.size()) << "the console took everything";
     EXPECT_LT(console.Port->FromNetQueued(), size_t(16) << 20);
 
-    std::thread sender([&] { SendAll(peer, std::vector<uint8_t>(data.begin() + sent, data.end()), 60); });
+    std::thread sender([&] { SendAll(peer.Fd, std::vector<uint8_t>(data.begin() + sent, data.end()), 60); });
     auto got = console.Application->ReadExactly(data.size(), 60);
     sender.join();
     ASSERT_EQ(got.size(), data.size());
