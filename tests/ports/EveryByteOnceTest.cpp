@@ -60,6 +60,23 @@ TEST(EveryByteOnceTest, TheTailOfAWriteBeforeCloseLeavesWithTheApplication)
     // without a send delay, are the randomised run's: DataPathRandomTest.)
 }
 
+// Twenty messages through a port whose traffic log is on, each of which the server's
+// `client` gets at once; all of them in `all`. Logged once, as they left the port,
+// whatever a dead link does later.
+void SendPastADeadLink(Console& console, const UniqueFd& client, std::string& all)
+{
+    const std::string log = console.Home.Root + "/out.log";
+    console.Port->SetLogFile(log.c_str());
+    for (int i = 0; i < 20; ++i) {
+        const std::string message = "message " + std::to_string(i) + ";";
+        all += message;
+        ASSERT_TRUE(console.Application->WriteAll(Text(message)));
+        ASSERT_EQ(RecvExactly(client, message.size()), Text(message)) << "held by the dead link";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FileText(log).size() == all.size() + 2 * 20; }));
+    EXPECT_EQ(console.Port->ToNetQueued(), 0u);
+}
+
 // A link that cannot reach its peer beside a server link whose client reads.
 struct DeadLinkRow {
     const char* Name;
@@ -97,8 +114,6 @@ class DeadLinkTest : public ::testing::TestWithParam<DeadLinkRow> {};
 TEST_P(DeadLinkTest, HoldsNoLiveLinkAndKeepsWhatItMissedWhenItWillTryAgain)
 {
     Console console;
-    const std::string log = console.Home.Root + "/out.log";
-    console.Port->SetLogFile(log.c_str());
     const uint16_t serverPort = FreePort(), deadPort = FreePort();
     CNetObject* server = console.Port->AddTcpServer(serverPort);
     CNetObject* dead = GetParam().Add(console, deadPort);
@@ -107,17 +122,9 @@ TEST_P(DeadLinkTest, HoldsNoLiveLinkAndKeepsWhatItMissedWhenItWillTryAgain)
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
 
     std::string all;
-    for (int i = 0; i < 20; ++i) {
-        const std::string message = "message " + std::to_string(i) + ";";
-        all += message;
-        ASSERT_TRUE(console.Application->WriteAll(Text(message)));
-        ASSERT_EQ(RecvExactly(client, message.size()), Text(message)) << "held by the dead link";
-    }
-    // Logged once, as it left the port, whatever the dead link does later.
-    ASSERT_TRUE(WaitUntil([&] { return FileText(log).size() == all.size() + 2 * 20; }));
+    ASSERT_NO_FATAL_FAILURE(SendPastADeadLink(console, client, all));
     const size_t kept = console.Locked([&] { return dead->BacklogBytes(); });
     EXPECT_EQ(kept, GetParam().KeepsBacklog ? all.size() : 0u);
-    EXPECT_EQ(console.Port->ToNetQueued(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DeadLinkTest, ::testing::ValuesIn(DeadLinks),
@@ -204,17 +211,8 @@ TEST_F(ServerAndDeadLink, ALinkWithAPeerHoldsThePortInsteadOfDroppingItsBacklog)
 // says what it discards.
 TEST_F(ServerAndDeadLink, WhatItMissedIsKeptThroughAnEditAndArrivesOnce)
 {
-    const std::string log = console.Home.Root + "/out.log";
-    console.Port->SetLogFile(log.c_str());
     std::string all;
-    for (int i = 0; i < 20; ++i) {
-        const std::string message = "message " + std::to_string(i) + ";";
-        all += message;
-        ASSERT_TRUE(console.Application->WriteAll(Text(message)));
-        ASSERT_EQ(RecvExactly(client, message.size()), Text(message)) << "held by the dead link";
-    }
-    ASSERT_TRUE(WaitUntil([&] { return FileText(log).size() == all.size() + 2 * 20; }));
-    EXPECT_EQ(console.Port->ToNetQueued(), 0u);
+    ASSERT_NO_FATAL_FAILURE(SendPastADeadLink(console, client, all));
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return dead->BacklogBytes(); }) == all.size(); }));
 
     CNetObject* edited = RefusedClient(console, deadPort);
