@@ -243,7 +243,7 @@ ConsoleResult ConsoleModel::SavePortSettings(CPortObject* port)
     const std::string section = SectionOf(port->GetPortNumber());
     const std::string& path = ConfigFile->Path();
     Failure why = MakeParentFolder(path);
-    if (why || !ConfigFile->ReplaceSection(section, SectionPairs(*port), &why))
+    if (why || (why = ConfigFile->ReplaceSection(section, SectionPairs(*port))))
         return NotSaved("cannot save [" + section + "] in " + path, path, why);
     SayConfig(EventLevel::Info, "saved [" + section + "] in " + path);
     return ConsoleResult::Done();
@@ -254,8 +254,7 @@ ConsoleResult ConsoleModel::ErasePortSettings(int32_t number)
     if (!ConfigFile)
         return ConsoleResult::Done();
     const std::string& path = ConfigFile->Path();
-    Failure why;
-    if (!ConfigFile->EraseSection(SectionOf(number), &why))
+    if (Failure why = ConfigFile->EraseSection(SectionOf(number)))
         return NotSaved("cannot remove [" + SectionOf(number) + "] from " + path, path, why);
     SayConfig(EventLevel::Info, "removed [" + SectionOf(number) + "] from " + path);
     return ConsoleResult::Done();
@@ -277,7 +276,7 @@ ConsoleResult ConsoleModel::SetMinimizeWhenRun(bool on)
         return ConsoleResult::Done();
     const std::string what = std::string(MinimizeWhenRunKey) + "=" + std::to_string(state);
     Failure why = MakeParentFolder(ConfigFile->Path());
-    if (why || !ConfigFile->WriteInt(General, MinimizeWhenRunKey, state, &why)) {
+    if (why || (why = ConfigFile->WriteInt(General, MinimizeWhenRunKey, state))) {
         SayConfig(EventLevel::Error, "cannot save " + what + " in " + ConfigFile->Path() + ": " + why.Text());
         return ConsoleResult::Refused("Unable to write to " + ConfigFile->Path(), why.Reason());
     }

@@ -18,11 +18,7 @@ public:
     using Wait = PortDriver::Wait;
     // What one read found: the result, the bytes it put in the buffer, and why it
     // failed (Failed only).
-    struct ReadOutcome {
-        ReadResult Result = ReadResult::Nothing;
-        uint32_t Count = 0;
-        Failure Why;
-    };
+    using ReadOutcome = PortDriver::ReadOutcome;
 
     virtual ~PortDevice() = default;
 

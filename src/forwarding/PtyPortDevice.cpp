@@ -23,9 +23,7 @@ void PtyPortDevice::Close()
 
 PortDevice::ReadOutcome PtyPortDevice::Read(uint8_t* buffer, uint32_t capacity)
 {
-    ReadOutcome outcome;
-    outcome.Result = PortDriver::Instance().Read(HandleValue, buffer, capacity, &outcome.Count, &outcome.Why);
-    return outcome;
+    return PortDriver::Instance().Read(HandleValue, buffer, capacity);
 }
 
 bool PtyPortDevice::Write(const uint8_t* data, uint32_t length)

@@ -48,9 +48,8 @@ std::string PortName(int number)
 std::string WhyNotServed(int number)
 {
     PortDriver& driver = PortDriver::Instance();
-    std::string why = driver.AttachProblem(number);
-    if (!why.empty())
-        return why;
+    if (Failure why = driver.AttachFailure(number))
+        return why.Reason();
     if (!driver.IsAttached(number))
         return PortName(number) + " is not present: its device is disabled or has no driver installed";
     return PortName(number) + " is already opened elsewhere in the console";

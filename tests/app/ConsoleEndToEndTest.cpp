@@ -115,14 +115,14 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
     const std::string log = Home.Root + "/traffic.log";
     ASSERT_TRUE(listener);
     ASSERT_TRUE(udpPeer);
-    ASSERT_TRUE(ReplaceFileAtomically(
+    ASSERT_EQ(ReplaceFileAtomically(
         ConfigPath(),
         Section() + "LogFilename=" + log + "\nLogMode=1\nNetCount=3\n"
             + "Net1Type=1\nNet1RemoteAddr=127.0.0.1\nNet1RemotePort=" + std::to_string(LocalPort(listener))
             + "\nNet1AutoReconnect=1\nNet1ReconnectIntervalTime=200\n"
             + "Net2Type=2\nNet2LocalPort=" + std::to_string(serverPort) + "\n"
             + "Net3Type=3\nNet3LocalPort=" + std::to_string(udpLocal)
-            + "\nNet3RemoteAddr=127.0.0.1\nNet3RemotePort=" + std::to_string(LocalPort(udpPeer)) + "\n"));
+            + "\nNet3RemoteAddr=127.0.0.1\nNet3RemotePort=" + std::to_string(LocalPort(udpPeer)) + "\n").Text(), "");
     const std::string configBefore = FileText(ConfigPath());
 
     auto console = Launch();
@@ -184,8 +184,8 @@ TEST_F(ConsoleEndToEnd, ServesEveryKindOfLinkAndStopsCleanly)
 TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
 {
     const uint16_t serverPort = FreePort();
-    ASSERT_TRUE(ReplaceFileAtomically(ConfigPath(), Section() + "NetCount=1\nNet1Type=2\nNet1LocalPort="
-                                                         + std::to_string(serverPort) + "\n"));
+    ASSERT_EQ(ReplaceFileAtomically(ConfigPath(), Section() + "NetCount=1\nNet1Type=2\nNet1LocalPort="
+                                                       + std::to_string(serverPort) + "\n").Text(), "");
     auto listening = [&] { return ConnectTo(serverPort).Valid(); };
 
     auto first = Launch();
@@ -224,7 +224,7 @@ TEST_F(ConsoleEndToEnd, AStartAfterAKilledConsoleTakesOver)
 TEST_F(ConsoleEndToEnd, AFailedStartWithoutADisplayReportsAndEnds)
 {
     const std::string state = Home.Root + "/state";
-    ASSERT_TRUE(ReplaceFileAtomically(Home.Root + "/plain", "a file, not a folder"));
+    ASSERT_EQ(ReplaceFileAtomically(Home.Root + "/plain", "a file, not a folder").Text(), "");
     setenv("XDG_STATE_HOME", (Home.Root + "/plain/state").c_str(), 1);
     auto failed = Launch();
     EXPECT_EQ(failed->WaitForExit(30), 1) << Output();

@@ -66,7 +66,7 @@ TEST_F(Headless, EventLinesTellTheStartTheSettingsAndTheStop)
 
     // Under systemd the lines carry the journal's priorities instead of time and level.
     ASSERT_EQ(rmdir(ini.c_str()), 0);
-    ASSERT_TRUE(ReplaceFileAtomically(ini, saved));
+    ASSERT_EQ(ReplaceFileAtomically(ini, saved).Text(), "");
     setenv("JOURNAL_STREAM", "8:12345", 1);
     console = Launch();
     unsetenv("JOURNAL_STREAM");

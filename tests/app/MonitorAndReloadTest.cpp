@@ -170,9 +170,9 @@ TEST_F(MonitorAndReload, SighupAndReloadReadTheConfigurationAgain)
     const UniqueFd client = ConnectTo(Server);
     const uint16_t added = FreePort();
     const std::string ini = Ini();
-    ASSERT_TRUE(ReplaceFileAtomically(Folder + "QuillonConsole.ini",
-                                      std::regex_replace(ini, std::regex("NetCount=1\n"), "NetCount=2\n")
-                                          + "Net2Type=2\nNet2LocalPort=" + std::to_string(added) + "\n"));
+    ASSERT_EQ(ReplaceFileAtomically(Folder + "QuillonConsole.ini",
+                                    std::regex_replace(ini, std::regex("NetCount=1\n"), "NetCount=2\n")
+                                        + "Net2Type=2\nNet2LocalPort=" + std::to_string(added) + "\n").Text(), "");
     Console->Signal(SIGHUP);
     EXPECT_TRUE(WaitUntil([&] { return Output().find(" notice: config: reloaded ") != std::string::npos; })) << Output();
     EXPECT_NE(Output().find("info: config: " + Com + " #2 tcp-server " + std::to_string(added) + " added\n"),
@@ -180,8 +180,8 @@ TEST_F(MonitorAndReload, SighupAndReloadReadTheConfigurationAgain)
         << Output();
     EXPECT_TRUE(ConnectTo(added).Valid());
 
-    ASSERT_TRUE(ReplaceFileAtomically(Folder + "QuillonConsole.ini",
-                                      std::regex_replace(ini, std::regex("SendToNetDelayTime=0"), "SendToNetDelayTime=9")));
+    ASSERT_EQ(ReplaceFileAtomically(Folder + "QuillonConsole.ini",
+                                    std::regex_replace(ini, std::regex("SendToNetDelayTime=0"), "SendToNetDelayTime=9")).Text(), "");
     const ProgramRun reload = Ctl({"reload"});
     EXPECT_EQ(reload.Code, 0) << reload.Err;
     EXPECT_EQ(reload.Out, Com + ": send delay 9 ms (was 0 ms)\n" + Com + " #2 tcp-server " + std::to_string(added)
@@ -202,9 +202,9 @@ TEST_F(MonitorAndReload, TheCheckTheStartAndTheReloadSayTheSameProblems)
     SetUpConsole();
     const std::string ini = Folder + "QuillonConsole.ini";
     const std::string added = std::to_string(FreePort());
-    ASSERT_TRUE(ReplaceFileAtomically(ini, "[" + Com + "]\nNetCount=2\nNet1Type=2\nNet1LocalPort="
-                                               + std::to_string(Server) + "\nNet2Type=2\nNet2LocalPort=abc\n"
-                                               + "Net3Type=2\nNet3LocalPort=" + added + "\nFoo\n[COM250]\n"));
+    ASSERT_EQ(ReplaceFileAtomically(ini, "[" + Com + "]\nNetCount=2\nNet1Type=2\nNet1LocalPort="
+                                             + std::to_string(Server) + "\nNet2Type=2\nNet2LocalPort=abc\n"
+                                             + "Net3Type=2\nNet3LocalPort=" + added + "\nFoo\n[COM250]\n").Text(), "");
     const std::vector<std::string> problems{
         ini + ":6: [" + Com + "] Net2LocalPort=abc: not a number; link 2 left out",
         ini + ":7: [" + Com + "] Net3Type=2: beyond NetCount=2; link 3 left out",

@@ -47,7 +47,7 @@ protected:
     }
     void TearDown() override { Model.reset(); }
 
-    void Write(const std::string& ini) { ASSERT_TRUE(ReplaceFileAtomically(ConfigPath, ini)); }
+    void Write(const std::string& ini) { ASSERT_EQ(ReplaceFileAtomically(ConfigPath, ini).Text(), ""); }
     CNetObject* Link(size_t index) { return Model->FindLink(Model->FindPort(3), index); }
     template <typename F>
     auto Locked(F f)

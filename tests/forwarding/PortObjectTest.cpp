@@ -34,7 +34,7 @@ TEST(PortObjectTest, NewPortHasDefaults)
 TEST(PortObjectTest, OpensTheDriverOnceAndSeesTheApplication)
 {
     PortsHome home;
-    ASSERT_TRUE(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()));
+    ASSERT_EQ(PortDriver::Instance().AttachDevice(7, DeviceLinkFolder()).Text(), "");
     CCriticalSection lock;
     CPortObject port(7, &lock);
     CGuard held(lock); // the driver side takes no lock of its own: its callers hold it

@@ -62,12 +62,12 @@ inline std::string WrittenKeyByKey(const std::string& scratch, const std::string
                                    const std::string& section, const SavedPort::Keys& keys)
 {
     if (!before.empty()) {
-        EXPECT_TRUE(ReplaceFileAtomically(scratch, before));
+        EXPECT_EQ(ReplaceFileAtomically(scratch, before).Text(), "");
     }
     ProfileFile file(scratch);
-    EXPECT_TRUE(file.EraseSection(section));
+    EXPECT_EQ(file.EraseSection(section).Text(), "");
     for (const auto& [key, value] : keys)
-        EXPECT_TRUE(file.WriteString(section, key, value));
+        EXPECT_EQ(file.WriteString(section, key, value).Text(), "");
     return FileText(scratch);
 }
 

@@ -86,7 +86,7 @@ public:
     void PutEntry(const std::string& content)
     {
         ASSERT_TRUE(MakeFolders(Folder()));
-        ASSERT_TRUE(ReplaceFileAtomically(Entry(), content));
+        ASSERT_EQ(ReplaceFileAtomically(Entry(), content).Text(), "");
     }
 
     // The program the entry runs, or "<missing>" / "<unreadable>".
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](AutorunTest& t) { ASSERT_TRUE(MakeFolders(t.Entry())); }, true, true, ""},
         AutorunCase{"NoAutostartFolderPossible",
                     [](AutorunTest& t) {
-                        ASSERT_TRUE(ReplaceFileAtomically(t.Folder(), "a file, not a folder"));
+                        ASSERT_EQ(ReplaceFileAtomically(t.Folder(), "a file, not a folder").Text(), "");
                     },
                     false, false, "kept"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -211,7 +211,7 @@ TEST_F(AutorunTest, AnUnreadableEntryIsReportedThenDeletedByUnchecking)
 
 TEST_F(AutorunTest, WithoutAnAutostartFolderCheckingFailsAndTheBoxStays)
 {
-    ASSERT_TRUE(ReplaceFileAtomically(Folder(), "a file, not a folder"));
+    ASSERT_EQ(ReplaceFileAtomically(Folder(), "a file, not a folder").Text(), "");
     StartOn({3});
     Form->AutoRunWhenLoginCheckBox->setChecked(true);
     ExpectRegistryFailed(0);

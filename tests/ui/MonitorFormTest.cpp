@@ -111,13 +111,13 @@ TEST_F(MonitorFormTest, TheTreeFollowsAReload)
     };
     const std::string path = Form->GetModel()->ConfigPath();
     ASSERT_TRUE(MakeFolders(path.substr(0, path.rfind('/'))));
-    ASSERT_TRUE(ReplaceFileAtomically(path, ini(first, second, 0)));
+    ASSERT_EQ(ReplaceFileAtomically(path, ini(first, second, 0)).Text(), "");
     ASSERT_TRUE(Form->GetModel()->Reload());
     ASSERT_EQ(PortNode(0)->childCount(), 2);
     CNetObject* a = LinkOf(PortNode(0)->child(0));
     EXPECT_TRUE(PortNode(0)->child(0)->text(0).endsWith(QString::fromStdString(first)));
 
-    ASSERT_TRUE(ReplaceFileAtomically(path, ini(second, first, 1)));
+    ASSERT_EQ(ReplaceFileAtomically(path, ini(second, first, 1)).Text(), "");
     ASSERT_TRUE(Form->GetModel()->Reload());
     ASSERT_EQ(PortNode(0)->childCount(), 2);
     EXPECT_EQ(LinkOf(PortNode(0)->child(1)), a);

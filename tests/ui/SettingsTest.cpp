@@ -371,7 +371,7 @@ TEST(ConfigLocationTest, BesideTheExecutableWhenItsFolderIsWritable)
     qlntest::TempHome home;
     const std::string bin = home.Root + "/bin/";
     ASSERT_TRUE(MakeFolders(bin));
-    ASSERT_TRUE(ReplaceFileAtomically(home.Root + "/file", "x"));
+    ASSERT_EQ(ReplaceFileAtomically(home.Root + "/file", "x").Text(), "");
     EXPECT_EQ(ConfigLocation::Choose(bin, "/cfg"), bin + "QuillonConsole.ini");
     // Not a folder this process can add files to: a path through a regular file, a
     // folder that is not there.

@@ -20,7 +20,7 @@ protected:
     void WriteConfig(const std::string& text)
     {
         ASSERT_TRUE(MakeFolders(Home.Root + "/config/quillon"));
-        ASSERT_TRUE(ReplaceFileAtomically(ConfigPath(), text));
+        ASSERT_EQ(ReplaceFileAtomically(ConfigPath(), text).Text(), "");
     }
 
     // `text` with every placeholder of `fill` replaced.

@@ -162,31 +162,18 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content, size
     return FileReadResult::Ok;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink)
+Failure ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink)
 {
-    Failure why;
-    if (ReplaceFileAtomically(path, content, why, followLink))
-        return true;
-    errno = why.Errno;
-    return false;
-}
-
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, Failure& why, bool followLink)
-{
-    if (path.empty()) {
-        why = Failure::OfCall("open", ENOENT);
-        return false;
-    }
+    if (path.empty())
+        return Failure::OfCall("open", ENOENT);
     const std::string target = followLink ? ResolveTarget(path) : path;
     const std::string folder = FolderOf(target);
 
     struct stat old {};
     const bool exists = (followLink ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0 &&
                         !S_ISLNK(old.st_mode);
-    if (exists && S_ISDIR(old.st_mode)) {
-        why = Failure::OfCall("open", EISDIR);
-        return false;
-    }
+    if (exists && S_ISDIR(old.st_mode))
+        return Failure::OfCall("open", EISDIR);
 
     // A name of our own beside the target: the pid and a counter keep concurrent
     // writers of this and other processes apart; O_EXCL settles any remaining clash.
@@ -198,22 +185,18 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, Fa
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = prefix + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            why = Failure::OfCall("open");
-            return false;
-        }
+        if (fd < 0 && errno != EEXIST)
+            return Failure::OfCall("open");
     }
-    if (fd < 0) {
-        why = Failure::OfCall("open", EEXIST);
-        return false;
-    }
+    if (fd < 0)
+        return Failure::OfCall("open", EEXIST);
     FdCloser closer(fd);
 
     // The first call that fails names the failure; the temporary file goes.
     auto failed = [&](const char* call) {
-        why = Failure::OfCall(call);
+        Failure why = Failure::OfCall(call);
         ::unlink(temp.c_str());
-        return false;
+        return why;
     };
     if (!WriteAll(fd, content))
         return failed("write");
@@ -237,7 +220,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, Fa
         ::fsync(dir);
         ::close(dir);
     }
-    return true;
+    return {};
 }
 
 size_t RemoveStaleTemporaryFiles(const std::string& folder, int depth)

@@ -31,17 +31,14 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content,
 // one gets 0666 less the umask. When `path` is a symbolic link, `followLink` chooses
 // whether the file it points at is replaced (the link stays) or the link itself is
 // replaced by a plain file. On any failure the temporary file is removed, the
-// original is untouched and the result is false (errno tells why).
+// original is untouched and the result says what failed: the call ("open", "write",
+// "fsync", "rename", …) and its errno. An empty result: the file was replaced.
 // The folder must exist; it is not created.
 //
 // The temporary file is ".<name>.qln-tmp.<pid>.<n>" beside the file: hidden, marked
 // as the console's, and carrying the writer's process id, so that one left by a
 // writer that was killed can be told from one still being written.
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink = true);
-// The same, saying what failed: the call ("write", "fsync", "rename", …) and its
-// errno in `why` (left alone on success).
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, Failure& why,
-                           bool followLink = true);
+Failure ReplaceFileAtomically(const std::string& path, std::string_view content, bool followLink = true);
 
 // Deletes the temporary files of replacements that never finished: regular files
 // named as ReplaceFileAtomically names them (or "<name>.tmp<pid>-<n>", as earlier

@@ -231,7 +231,7 @@ bool Autostart::WriteValue(const std::string& path)
         "X-GNOME-Autostart-enabled=true\n";
     // A link of that name is replaced by our own file, never written through: it may
     // point at a desktop entry that belongs to someone else.
-    return ReplaceFileAtomically(EntryPath(), entry, /*followLink=*/false);
+    return !ReplaceFileAtomically(EntryPath(), entry, /*followLink=*/false).Failed();
 }
 
 Autostart::Result Autostart::DeleteValue()

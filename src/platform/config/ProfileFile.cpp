@@ -24,48 +24,39 @@ int32_t IntOr(const Source& source, std::string_view section, std::string_view k
 
 ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
-bool ProfileFile::Load(ProfileText& text, Failure* why) const
+ProfileFile::Loaded ProfileFile::Load() const
 {
+    Loaded loaded;
     std::string content;
-    FileReadResult r = ReadWholeFile(path_, content);
-    if (r == FileReadResult::Failed) {
-        if (why)
-            *why = Failure::OfCall("read");
-        return false;
-    }
-    text = ProfileText(std::move(content));
-    return true;
+    if (ReadWholeFile(path_, content) == FileReadResult::Failed)
+        loaded.Why = Failure::OfCall("read");
+    else
+        loaded.Text = ProfileText(std::move(content));
+    return loaded;
 }
 
-bool ProfileFile::Store(const ProfileText& before, const ProfileText& after, Failure* why)
+Failure ProfileFile::Store(const ProfileText& before, const ProfileText& after)
 {
     if (after.Content() == before.Content())
-        return true; // already on disk as wanted
-    Failure failure;
-    if (ReplaceFileAtomically(path_, after.Content(), failure))
-        return true;
-    if (why)
-        *why = failure;
-    return false;
+        return {}; // already on disk as wanted
+    return ReplaceFileAtomically(path_, after.Content());
 }
 
 namespace {
 
 // A change ProfileText refused: a name or value that cannot be kept in a line whole.
-bool Unstorable(Failure* why)
+Failure Unstorable()
 {
-    if (why)
-        *why = Failure::Said("a name or value holds a line break or a NUL, a name is empty, or a value is longer than "
-                             + std::to_string(ProfileText::LongestValue) + " characters");
-    return false;
+    return Failure::Said("a name or value holds a line break or a NUL, a name is empty, or a value is longer than "
+                         + std::to_string(ProfileText::LongestValue) + " characters");
 }
 
 } // namespace
 
 bool ProfileFile::ReadString(std::string_view section, std::string_view key, std::string& value) const
 {
-    ProfileText text;
-    return Load(text, nullptr) && text.Read(section, key, value);
+    Loaded loaded = Load();
+    return !loaded.Why && loaded.Text.Read(section, key, value);
 }
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view fallback) const
@@ -102,40 +93,39 @@ int32_t ProfileFile::Snapshot::GetInt(std::string_view section, std::string_view
     return IntOr(*this, section, key, fallback);
 }
 
-bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
-                              Failure* why)
+Failure ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
-    ProfileText text;
-    if (!Load(text, why))
-        return false;
-    ProfileText changed = text;
+    Loaded loaded = Load();
+    if (loaded.Why)
+        return loaded.Why;
+    ProfileText changed = loaded.Text;
     if (!changed.Write(section, key, value))
-        return Unstorable(why);
-    return Store(text, changed, why);
+        return Unstorable();
+    return Store(loaded.Text, changed);
 }
 
-bool ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value, Failure* why)
+Failure ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value)
 {
-    return WriteString(section, key, std::to_string(value), why);
+    return WriteString(section, key, std::to_string(value));
 }
 
-bool ProfileFile::EraseSection(std::string_view section, Failure* why)
+Failure ProfileFile::EraseSection(std::string_view section)
 {
-    ProfileText text;
-    if (!Load(text, why))
-        return false;
-    ProfileText changed = text;
+    Loaded loaded = Load();
+    if (loaded.Why)
+        return loaded.Why;
+    ProfileText changed = loaded.Text;
     changed.Erase(section);
-    return Store(text, changed, why);
+    return Store(loaded.Text, changed);
 }
 
-bool ProfileFile::ReplaceSection(std::string_view section, const KeyValues& pairs, Failure* why)
+Failure ProfileFile::ReplaceSection(std::string_view section, const KeyValues& pairs)
 {
-    ProfileText text;
-    if (!Load(text, why))
-        return false;
-    ProfileText changed = text;
+    Loaded loaded = Load();
+    if (loaded.Why)
+        return loaded.Why;
+    ProfileText changed = loaded.Text;
     if (!changed.Replace(section, pairs))
-        return Unstorable(why);
-    return Store(text, changed, why);
+        return Unstorable();
+    return Store(loaded.Text, changed);
 }

@@ -16,7 +16,7 @@
 // reaches the file before the call returns. Each change reads the file, changes its
 // text and replaces the file atomically (temporary file in the same folder, flushed,
 // renamed over it), so the file on disk is always either the old or the new whole
-// text; on any failure the original is left byte for byte and the call reports false.
+// text; on any failure the original is left byte for byte and the call says what failed.
 //
 // A missing file reads as empty (every key gives its default) and is created by the
 // first change; a file that exists but cannot be read (a folder, a path through a
@@ -59,31 +59,34 @@ public:
     };
     Snapshot TakeSnapshot() const;
 
-    // Every change below: false when it failed, and then `why`, when given, says what
-    // failed (the call and its errno, or words for a name or value that cannot be
-    // stored); the file is as it was.
+    // Every change below returns what failed (the call and its errno, or words for a
+    // name or value that cannot be stored), and then the file is as it was; an empty
+    // Failure when the change is on disk.
 
-    // Sets one key. False when the file cannot be read or replaced, or when the name
+    // Sets one key. Fails when the file cannot be read or replaced, or when the name
     // or value cannot be stored in a line (a line end or NUL in it, an empty name, a
     // value longer than ProfileText::LongestValue).
-    bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                     Failure* why = nullptr);
+    Failure WriteString(std::string_view section, std::string_view key, std::string_view value);
     // Writes the number as signed decimal text.
-    bool WriteInt(std::string_view section, std::string_view key, int32_t value, Failure* why = nullptr);
+    Failure WriteInt(std::string_view section, std::string_view key, int32_t value);
 
-    // Removes every copy of the section. True also when there was none (the file is
-    // then left alone, and a missing file stays missing).
-    bool EraseSection(std::string_view section, Failure* why = nullptr);
+    // Removes every copy of the section. Succeeds also when there was none (the file
+    // is then left alone, and a missing file stays missing).
+    Failure EraseSection(std::string_view section);
 
     // Erases the section and appends it anew at the end of the file with `pairs` in
     // their order, in one replacement of the file: on failure the file keeps the old
     // section. An empty `pairs` only erases.
-    bool ReplaceSection(std::string_view section, const KeyValues& pairs, Failure* why = nullptr);
+    Failure ReplaceSection(std::string_view section, const KeyValues& pairs);
 
 private:
-    // Reads the current text; false when the file exists but cannot be read.
-    bool Load(ProfileText& text, Failure* why) const;
-    bool Store(const ProfileText& before, const ProfileText& after, Failure* why);
+    // The current text, or why the file exists but cannot be read.
+    struct Loaded {
+        ProfileText Text;
+        Failure Why;
+    };
+    Loaded Load() const;
+    Failure Store(const ProfileText& before, const ProfileText& after);
 
     std::string path_;
 };

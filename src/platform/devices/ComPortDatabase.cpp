@@ -45,7 +45,7 @@ bool ComPortDatabase::Save(const bool (&used)[PortCount + 1])
         if (used[n])
             text += "COM" + std::to_string(n) + "\n";
     }
-    return ReplaceFileAtomically(FilePath, text);
+    return !ReplaceFileAtomically(FilePath, text).Failed();
 }
 
 long ComPortDatabase::GetCurrentPortUsage(uint8_t* buffer, uint32_t size, uint32_t* count)

@@ -89,7 +89,7 @@ bool DeviceStore::SaveRecord(const DeviceRecord& record)
     std::string path = RecordPath(record.InstanceId);
     if (path.empty() || !MakeFolders(DevicesFolder(), PrivateFolderMode))
         return false;
-    return ReplaceFileAtomically(path, record.Format());
+    return !ReplaceFileAtomically(path, record.Format()).Failed();
 }
 
 bool DeviceStore::LoadAllRecords(std::vector<DeviceRecord>& records) const

@@ -92,10 +92,10 @@ bool DeviceStore::InstallPackageFiles(const DriverPackage& package, const std::s
                             + "\nDriverFile=" + package.DriverFile + "\n";
     const std::string service = "[Service]\nName=" + package.ServiceName
                                 + "\nImagePath=" + package.ImagePath() + "\n";
-    return ReplaceFileAtomically(infFolder + "/" + infName, package.Text)
-           && ReplaceFileAtomically(infFolder + "/" + pnfName, pnf)
-           && ReplaceFileAtomically(StateFolder + "/" + package.ImagePath(), driver)
-           && ReplaceFileAtomically(servicesFolder + "/" + package.ServiceName, service);
+    return !ReplaceFileAtomically(infFolder + "/" + infName, package.Text).Failed()
+           && !ReplaceFileAtomically(infFolder + "/" + pnfName, pnf).Failed()
+           && !ReplaceFileAtomically(StateFolder + "/" + package.ImagePath(), driver).Failed()
+           && !ReplaceFileAtomically(servicesFolder + "/" + package.ServiceName, service).Failed();
 }
 
 bool DeviceStore::UpdateDriverForPlugAndPlayDevices(const std::string& hardwareId,

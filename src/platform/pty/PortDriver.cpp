@@ -74,9 +74,13 @@ int MoveHigh(int fd)
     return high;
 }
 
-std::string SystemError(const std::string& what)
+// The failure of a system call, told in the words of what it was for; the errno stays.
+Failure SystemError(const std::string& what)
 {
-    return what + ": " + strerror(errno);
+    const int error = errno;
+    Failure failure = Failure::Said(what + ": " + strerror(error));
+    failure.Errno = error;
+    return failure;
 }
 
 const char* KindOf(const struct stat& st)
@@ -134,26 +138,26 @@ PortDriver::~PortDriver()
     DetachAll();
 }
 
-bool PortDriver::Refuse(int number, std::string why)
+Failure PortDriver::Refuse(int number, Failure why)
 {
-    Problems[number] = std::move(why);
-    return false;
+    Problems[number] = why;
+    return why;
 }
 
-std::string PortDriver::AttachProblem(int number) const
+Failure PortDriver::AttachFailure(int number) const
 {
     std::lock_guard<std::mutex> hold(Mutex);
     auto it = Problems.find(number);
-    return it == Problems.end() ? std::string() : it->second;
+    return it == Problems.end() ? Failure{} : it->second;
 }
 
-bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
+Failure PortDriver::AttachDevice(int number, const std::string& linkFolder)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     if (number <= 0)
-        return false;
+        return Failure::Said("COM" + std::to_string(number) + " is no port number");
     if (Devices.count(number))
-        return true;
+        return {};
 
     const std::string com = "COM" + std::to_string(number);
     auto device = std::make_unique<Device>();
@@ -192,7 +196,7 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
         // A link is a stale one, left by a console that ended without taking it down;
         // anything else is not ours to delete.
         if (!S_ISLNK(st.st_mode))
-            return Refuse(number, device->Link + " exists and is not a link: " + KindOf(st));
+            return Refuse(number, Failure::Said(device->Link + " exists and is not a link: " + KindOf(st)));
         unlink(device->Link.c_str());
     }
     if (symlink(device->LinkTarget.c_str(), device->Link.c_str()) != 0)
@@ -202,7 +206,7 @@ bool PortDriver::AttachDevice(int number, const std::string& linkFolder)
     }
     Problems.erase(number);
     Devices[number] = std::move(device);
-    return true;
+    return {};
 }
 
 void PortDriver::DetachLocked(int number)
@@ -325,20 +329,14 @@ void PortDriver::Flush(Device& device)
     device.Pending.erase(device.Pending.begin(), device.Pending.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
-PortDriver::ReadResult PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count,
-                                        Failure* why)
+PortDriver::ReadOutcome PortDriver::Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity)
 {
     std::lock_guard<std::mutex> hold(Mutex);
     Device* device = FindByHandle(handle);
-    if (count)
-        *count = 0;
-    if (!device || !buffer || !count) {
-        if (why)
-            *why = Failure::Said("the port is not open");
-        return ReadResult::Failed;
-    }
+    if (!device || !buffer)
+        return {ReadResult::Failed, 0, Failure::Said("the port is not open")};
     if (capacity == 0)
-        return ReadResult::Bytes;
+        return {ReadResult::Bytes, 0, {}};
     ssize_t n;
     if (device->LineReports) {
         // In packet mode a read starts with a control byte: TIOCPKT_DATA before data,
@@ -348,27 +346,23 @@ PortDriver::ReadResult PortDriver::Read(DriverHandle handle, uint8_t* buffer, ui
         n = readv(device->Master.Get(), parts, 2);
         if (n > 0 && control != TIOCPKT_DATA) {
             NoteReport(*device, control);
-            return ReadResult::Bytes;
+            return {ReadResult::Bytes, 0, {}};
         }
         n = n > 0 ? n - 1 : n;
     } else {
         n = read(device->Master.Get(), buffer, capacity);
     }
-    if (n > 0) {
-        *count = static_cast<uint32_t>(n);
-        return ReadResult::Bytes;
-    }
+    if (n > 0)
+        return {ReadResult::Bytes, static_cast<uint32_t>(n), {}};
     if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-        return ReadResult::Nothing;
+        return {ReadResult::Nothing, 0, {}};
     if (errno == EIO) {
         // EIO on the master means no application holds the port and nothing it wrote
         // is left; it is not an error.
         Refresh(*device);
-        return ReadResult::Gone;
+        return {ReadResult::Gone, 0, {}};
     }
-    if (why)
-        *why = Failure::OfCall("read");
-    return ReadResult::Failed;
+    return {ReadResult::Failed, 0, Failure::OfCall("read")};
 }
 
 bool PortDriver::Write(DriverHandle handle, const uint8_t* data, uint32_t length)

@@ -61,12 +61,13 @@ public:
     // Device side, called by the device store (or by tests).
     // Makes COM<number> present: a new pseudo-terminal whose slave only this user may
     // open (0600) and the link COM<number> in `linkFolder` (a stale link is replaced;
-    // anything else of that name is left alone and the attach fails). True when the
-    // port is present afterwards.
-    bool AttachDevice(int number, const std::string& linkFolder);
-    // Why the last AttachDevice of COM<number> failed, in words for the user; empty
-    // when it is attached or was never refused.
-    std::string AttachProblem(int number) const;
+    // anything else of that name is left alone and the attach fails). Empty when the
+    // port is present afterwards; otherwise what failed, which the driver also keeps
+    // for the port until it is attached or detached (AttachFailure).
+    Failure AttachDevice(int number, const std::string& linkFolder);
+    // Why the last AttachDevice of COM<number> failed, whoever called it; empty when
+    // it is attached or was never refused.
+    Failure AttachFailure(int number) const;
     // Takes COM<number> down: closes a console handle open on it, the pseudo-terminal
     // and removes its link.
     void DetachDevice(int number);
@@ -79,15 +80,20 @@ public:
     // Console side: the open and the three requests. A port opens once (no sharing).
     DriverHandle Open(int number);
     void Close(DriverHandle handle);
-    // What a read found: bytes (`count` of them; 0 for a line report alone), none
+    // What a read found: bytes (`Count` of them; 0 for a line report alone), none
     // yet while an application holds the port, none left of what an application
     // wrote before it let go (the bytes it wrote stay readable after its close, up
-    // to this), or a failure (`why`, when given; also for an unknown handle).
+    // to this), or a failure (`Why`; also for an unknown handle).
     enum class ReadResult { Bytes, Nothing, Gone, Failed };
+    struct ReadOutcome {
+        ReadResult Result = ReadResult::Nothing;
+        uint32_t Count = 0;
+        Failure Why;
+    };
     // Bytes the application wrote, at most `capacity`. Reading says nothing of
     // whether an application holds the port: what one wrote before it let go is read
     // after it has gone.
-    ReadResult Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity, uint32_t* count, Failure* why = nullptr);
+    ReadOutcome Read(DriverHandle handle, uint8_t* buffer, uint32_t capacity);
     // Takes all `length` bytes or none: fails when they do not fit the free space.
     bool Write(DriverHandle handle, const uint8_t* data, uint32_t length);
     // `look` looks afresh whether an application holds the port (one system call);
@@ -149,12 +155,12 @@ private:
     void Flush(Device& device);
     void NoteReport(Device& device, uint8_t control);
     void DetachLocked(int number);
-    bool Refuse(int number, std::string why);
+    Failure Refuse(int number, Failure why);
 
     mutable std::mutex Mutex;
     std::map<int, std::unique_ptr<Device>> Devices; // by COM number
     std::map<DriverHandle, int> Handles;             // open console handles → COM number
-    std::map<int, std::string> Problems;             // failed attaches → why
+    std::map<int, Failure> Problems;                 // failed attaches → why
     DriverHandle NextHandle = 1;
     UniqueFd InotifyFd; // wakes a waiting pump when an application opens a slave
 };

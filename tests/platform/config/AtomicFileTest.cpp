@@ -67,7 +67,7 @@ TEST(LeftoverCleanUpTest, AWriterKilledMidReplacementLeavesNothingBehindIt)
     TempFolder dir;
     const std::string target = dir.File("QuillonConsole.ini");
     const std::string versions[2] = {std::string(4 << 20, 'a'), std::string(4 << 20, 'b')};
-    ASSERT_TRUE(ReplaceFileAtomically(target, versions[0]));
+    ASSERT_EQ(ReplaceFileAtomically(target, versions[0]).Text(), "");
     size_t left = 0;
     for (int attempt = 0; attempt < 50 && left == 0; ++attempt) {
         const pid_t writer = fork();

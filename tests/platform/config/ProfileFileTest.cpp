@@ -107,10 +107,10 @@ TEST_F(ProfileFileTest, MissingFileReadsDefaultsAndIsCreatedByTheFirstWrite)
 {
     EXPECT_EQ(file.GetInt("General", "MinimizeWhenRun", 0), 0);
     EXPECT_EQ(file.GetString("COM3", "LogFilename", ""), "");
-    EXPECT_TRUE(file.EraseSection("COM3"));
+    EXPECT_EQ(file.EraseSection("COM3").Text(), "");
     EXPECT_TRUE(Names(dir.Root).empty()) << "an erase must not create the file";
 
-    ASSERT_TRUE(file.WriteInt("General", "MinimizeWhenRun", 1));
+    ASSERT_EQ(file.WriteInt("General", "MinimizeWhenRun", 1).Text(), "");
     EXPECT_EQ(FileText(path), "[General]\nMinimizeWhenRun=1\n");
     EXPECT_EQ(Names(dir.Root), std::set<std::string>{"QuillonConsole.ini"}) << "no temporary file left";
 }
@@ -129,15 +129,15 @@ struct ChangeCase {
 
 Change Write(std::string s, std::string k, std::string v)
 {
-    return [=](ProfileFile& f) { return f.WriteString(s, k, v); };
+    return [=](ProfileFile& f) { return !f.WriteString(s, k, v).Failed(); };
 }
 Change Erase(std::string s)
 {
-    return [=](ProfileFile& f) { return f.EraseSection(s); };
+    return [=](ProfileFile& f) { return !f.EraseSection(s).Failed(); };
 }
 Change Replace(std::string s, ProfileFile::KeyValues pairs)
 {
-    return [=](ProfileFile& f) { return f.ReplaceSection(s, pairs); };
+    return [=](ProfileFile& f) { return !f.ReplaceSection(s, pairs).Failed(); };
 }
 
 TEST_F(ProfileFileTest, ChangesTouchOnlyWhatTheyMust)
@@ -192,10 +192,10 @@ TEST_F(ProfileFileTest, WrittenValuesReadBackExactly)
     const std::string values[] = {"", "plain", " lead", "trail\t", "\"both\"", "\"", "a\"b", "C:\\logs\\com3.txt",
                                   "=", "; not a comment", std::string(2046, 'z'), std::string(2043, 'q') + "\"  "};
     for (const auto& v : values) {
-        ASSERT_TRUE(file.WriteString("COM3", "LogFilename", v));
+        ASSERT_EQ(file.WriteString("COM3", "LogFilename", v).Text(), "");
         EXPECT_EQ(file.GetString("COM3", "LogFilename", "dflt"), v);
     }
-    ASSERT_TRUE(file.WriteInt("COM3", "NetCount", INT32_MIN));
+    ASSERT_EQ(file.WriteInt("COM3", "NetCount", INT32_MIN).Text(), "");
     EXPECT_EQ(file.GetInt("COM3", "NetCount", 0), INT32_MIN);
 }
 
@@ -206,9 +206,9 @@ TEST_F(ProfileFileTest, PathThroughARegularFileFailsEveryChange)
     WriteFileText(dir.File("plain"), "I am a file");
     ProfileFile bad(dir.File("plain/QuillonConsole.ini"));
     EXPECT_EQ(bad.GetInt("General", "MinimizeWhenRun", 5), 5);
-    EXPECT_FALSE(bad.WriteInt("General", "MinimizeWhenRun", 1));
-    EXPECT_FALSE(bad.ReplaceSection("COM1", {{"A", "1"}}));
-    EXPECT_FALSE(bad.EraseSection("COM1"));
+    EXPECT_TRUE(bad.WriteInt("General", "MinimizeWhenRun", 1).Failed());
+    EXPECT_TRUE(bad.ReplaceSection("COM1", {{"A", "1"}}).Failed());
+    EXPECT_TRUE(bad.EraseSection("COM1").Failed());
     EXPECT_EQ(FileText(dir.File("plain")), "I am a file");
 }
 
@@ -216,8 +216,8 @@ TEST_F(ProfileFileTest, UnreadableFileIsNeverReplaced)
 {
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); // a folder where the file should be
     EXPECT_EQ(file.GetString("A", "K", "d"), "d");
-    EXPECT_FALSE(file.WriteString("A", "K", "v"));
-    EXPECT_FALSE(file.EraseSection("A"));
+    EXPECT_TRUE(file.WriteString("A", "K", "v").Failed());
+    EXPECT_TRUE(file.EraseSection("A").Failed());
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -253,14 +253,14 @@ TEST_F(ProfileFileTest, FailedWriteLeavesTheOriginalByteForByte)
     ::chmod(path.c_str(), 0640);
     {
         FileSizeLimit limit(original.size() + 10); // the temporary file cannot be written in full
-        EXPECT_FALSE(file.WriteString("COM2", "SendToNetDelayTime", std::string(100, '7')));
-        EXPECT_FALSE(file.ReplaceSection("COM1", {{"NetCount", "0"}, {"Pad", std::string(100, 'p')}}));
+        EXPECT_TRUE(file.WriteString("COM2", "SendToNetDelayTime", std::string(100, '7')).Failed());
+        EXPECT_TRUE(file.ReplaceSection("COM1", {{"NetCount", "0"}, {"Pad", std::string(100, 'p')}}).Failed());
     }
     EXPECT_EQ(FileText(path), original);
     EXPECT_EQ(Names(dir.Root), std::set<std::string>{"QuillonConsole.ini"}) << "temporary file left behind";
 
     // Once it can be written, the change lands and the permissions stay.
-    ASSERT_TRUE(file.WriteString("COM2", "SendToNetDelayTime", "7"));
+    ASSERT_EQ(file.WriteString("COM2", "SendToNetDelayTime", "7").Text(), "");
     EXPECT_EQ(FileText(path), original + "\r\n[COM2]\r\nSendToNetDelayTime=7\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -272,13 +272,13 @@ TEST_F(ProfileFileTest, ChangeReplacesTheFileRatherThanRewritingIt)
     WriteFileText(path, "[A]\nK=1\n");
     struct stat before {};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
-    ASSERT_TRUE(file.WriteString("A", "K", "2"));
+    ASSERT_EQ(file.WriteString("A", "K", "2").Text(), "");
     struct stat after {};
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino) << "a reader holding the old file must keep the old text";
 
     // A change that changes nothing does not touch the file.
-    ASSERT_TRUE(file.WriteString("A", "K", "2"));
+    ASSERT_EQ(file.WriteString("A", "K", "2").Text(), "");
     struct stat same {};
     ASSERT_EQ(::stat(path.c_str(), &same), 0);
     EXPECT_EQ(after.st_ino, same.st_ino);
@@ -288,7 +288,7 @@ TEST_F(ProfileFileTest, SymbolicLinkToTheFileStays)
 {
     WriteFileText(dir.File("real.ini"), "[A]\nK=1\n");
     ASSERT_EQ(::symlink("real.ini", path.c_str()), 0);
-    ASSERT_TRUE(file.WriteString("A", "K", "2"));
+    ASSERT_EQ(file.WriteString("A", "K", "2").Text(), "");
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));

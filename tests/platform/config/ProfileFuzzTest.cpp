@@ -229,20 +229,20 @@ TEST(ProfileFuzz, RandomTextsKeepTheProfileInvariants)
             ok = text.Write(section, key, value);
             ASSERT_EQ(ok, ProfileText::IsStorableValue(value));
             if (onDisk) {
-                ASSERT_EQ(file.WriteString(section, key, value), ok);
+                ASSERT_EQ(!file.WriteString(section, key, value).Failed(), ok);
             }
         } else if (op == 1) {
             text.Erase(section);
             ok = true;
             if (onDisk) {
-                ASSERT_TRUE(file.EraseSection(section));
+                ASSERT_EQ(file.EraseSection(section).Text(), "");
             }
         } else {
             for (size_t n = fz.Below(5); n > 0; --n)
                 pairs.emplace_back(fz.Key(), fz.Value());
             ok = text.Replace(section, pairs);
             if (onDisk) {
-                ASSERT_EQ(file.ReplaceSection(section, pairs), ok);
+                ASSERT_EQ(!file.ReplaceSection(section, pairs).Failed(), ok);
             }
         }
         if (onDisk) {

@@ -20,7 +20,7 @@ class PortDriverTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(Driver().AttachDevice(7, DeviceLinkFolder()));
+        ASSERT_EQ(Driver().AttachDevice(7, DeviceLinkFolder()).Text(), "");
         Handle = Driver().Open(7);
         ASSERT_NE(Handle, INVALID_DRIVER_HANDLE);
     }
@@ -30,9 +30,9 @@ protected:
         std::vector<uint8_t> out;
         uint8_t buf[8192];
         WaitUntil([&] {
-            uint32_t got = 0;
-            if (Driver().Read(Handle, buf, sizeof buf, &got) == PortDriver::ReadResult::Bytes)
-                out.insert(out.end(), buf, buf + got);
+            const PortDriver::ReadOutcome read = Driver().Read(Handle, buf, sizeof buf);
+            if (read.Result == PortDriver::ReadResult::Bytes)
+                out.insert(out.end(), buf, buf + read.Count);
             return out.size() >= count;
         });
         return out;
@@ -63,16 +63,16 @@ TEST_F(PortDriverTest, BytesCrossUnchangedBothWays)
     EXPECT_EQ(app.ReadExactly(all.size()), all);
     // No echo: nothing written towards the application comes back to the console.
     uint8_t buf[64];
-    uint32_t got = 1;
-    EXPECT_EQ(Driver().Read(Handle, buf, sizeof buf, &got), PortDriver::ReadResult::Nothing);
-    EXPECT_EQ(got, 0u);
+    const PortDriver::ReadOutcome read = Driver().Read(Handle, buf, sizeof buf);
+    EXPECT_EQ(read.Result, PortDriver::ReadResult::Nothing);
+    EXPECT_EQ(read.Count, 0u);
 }
 
 // An application opening the port through its link counts, and wakes a waiting pump;
 // the notice names the port that was opened, and no other.
 TEST_F(PortDriverTest, OpenCountFollowsTheApplication)
 {
-    ASSERT_TRUE(Driver().AttachDevice(8, DeviceLinkFolder()));
+    ASSERT_EQ(Driver().AttachDevice(8, DeviceLinkFolder()).Text(), "");
     const DriverHandle other = Driver().Open(8);
     ASSERT_NE(other, INVALID_DRIVER_HANDLE);
     EXPECT_EQ(Status().OpenCount, 1u);
@@ -120,9 +120,9 @@ TEST_F(PortDriverTest, EchoLeftByAnApplicationIsUndone)
     ASSERT_TRUE(Driver().Write(Handle, line.data(), 3));
     EXPECT_EQ(second.ReadExactly(3), line);
     uint8_t buf[16];
-    uint32_t got = 1;
-    EXPECT_EQ(Driver().Read(Handle, buf, sizeof buf, &got), PortDriver::ReadResult::Nothing);
-    EXPECT_EQ(got, 0u);
+    const PortDriver::ReadOutcome read = Driver().Read(Handle, buf, sizeof buf);
+    EXPECT_EQ(read.Result, PortDriver::ReadResult::Nothing);
+    EXPECT_EQ(read.Count, 0u);
 }
 
 TEST_F(PortDriverTest, FreeSpaceShrinksAndReturnsWithNothingLost)
@@ -198,7 +198,7 @@ TEST_F(PortDriverTest, LinkFollowsTheDeviceAndLeadsThroughThisProcess)
 
     // A stale link left by a console that crashed is replaced.
     ASSERT_EQ(symlink("/nonexistent", (DeviceLinkFolder() + "/COM9").c_str()), 0);
-    ASSERT_TRUE(PortDriver::Instance().AttachDevice(9, DeviceLinkFolder()));
+    ASSERT_EQ(PortDriver::Instance().AttachDevice(9, DeviceLinkFolder()).Text(), "");
     App app(PortDriver::Instance().LinkPath(9));
     EXPECT_TRUE(app.Ok());
 }
@@ -241,8 +241,7 @@ TEST_F(PortDriverTest, LineReportsCarryChangesBesideExactData)
         LineEvent seen = LineEvent::None;
         WaitUntil([&] {
             uint8_t buf[64];
-            uint32_t got = 0;
-            Driver().Read(Handle, buf, sizeof buf, &got);
+            Driver().Read(Handle, buf, sizeof buf);
             seen |= Driver().TakeLineEvents(Handle);
             return (seen & want) == want;
         }, 5);
