@@ -152,10 +152,12 @@ protected:
 TEST_F(ServerAndDeadLink, ABacklogKeepsItsBoundDropsTheOldestAndSaysHowMuch)
 {
     const uint64_t before = EventLog::Instance().LastNumber();
+    // 400 KiB each way through a busy pump: a loaded machine (sanitizers, parallel
+    // builds) needs more than the usual ten seconds.
 
     const std::vector<uint8_t> stream = Pattern(400 * 1024, 7);
     ASSERT_TRUE(console.Application->WriteAll(stream));
-    EXPECT_EQ(RecvExactly(client, stream.size()), stream) << "the live client lost bytes";
+    EXPECT_EQ(RecvExactly(client, stream.size(), 30), stream) << "the live client lost bytes";
     ASSERT_TRUE(WaitUntil([&] { return console.Port->ToNetQueued() == 0; }));
     const size_t kept = console.Locked([&] { return dead->BacklogBytes(); });
     const uint64_t dropped = console.Locked([&] { return dead->BacklogDropped(); });
@@ -166,9 +168,9 @@ TEST_F(ServerAndDeadLink, ABacklogKeepsItsBoundDropsTheOldestAndSaysHowMuch)
 
     // It gets the newest of what it missed, in order, and the count is said.
     const UniqueFd listener = Listen(deadPort);
-    const UniqueFd peer = AcceptWithin(listener);
+    const UniqueFd peer = AcceptWithin(listener, 30);
     const std::vector<uint8_t> tail(stream.end() - static_cast<long>(kept), stream.end());
-    EXPECT_EQ(RecvExactly(peer, kept), tail);
+    EXPECT_EQ(RecvExactly(peer, kept, 30), tail);
     EXPECT_TRUE(WaitUntil([&] { return Said(before, GroupedNumber(dropped) + " bytes dropped while down"); }));
 }
 
