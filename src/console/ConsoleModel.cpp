@@ -1,7 +1,7 @@
-// The console model's start, stop, observers, what it shows of ports and links, and
-// the commands on ports. The links are in ConsoleLinks.cpp, the options in
-// ConsoleOptions.cpp, the reload in ConsoleReload.cpp, the configuration file and
-// the autostart entry in ConsoleSettings.cpp.
+// The console model's start, stop, observers, and what it shows of ports and links.
+// The commands on ports, links and options are ConsolePorts, ConsoleLinks and
+// ConsolePortOptions; the reload is in ConsoleReload.cpp, the configuration file and the
+// autostart entry in ConsoleSettings.cpp.
 #include "console/ConsoleModel.h"
 
 #include <algorithm>
@@ -23,14 +23,6 @@
 #include "platform/config/WholeNumber.h"
 
 namespace {
-
-const char* const AddPortFailed = "Add port failed!";
-const char* const RemovePortFailed = "Remove port failed!";
-
-std::string ComName(int64_t number)
-{
-    return "COM" + std::to_string(number);
-}
 
 } // namespace
 
@@ -170,81 +162,6 @@ std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(
         texts.emplace_back(link.get(), LinkTreeText(*link));
     }
     return texts;
-}
-
-// ---------------------------------------------------------------- ports
-
-CQLNManager::PortList ConsoleModel::CollectOpenedPorts()
-{
-    CQLNManager::PortList opened;
-    if (PortManager)
-        PortManager->CollectOpenedPorts(&opened);
-    return opened;
-}
-
-ConsoleResult ConsoleModel::CanAddPort()
-{
-    if (!PortManager)
-        return ConsoleResult::Refused({});
-    // Installing a port closes and reopens every port, which an application holding
-    // one would notice.
-    const CQLNManager::PortList opened = CollectOpenedPorts();
-    if (!opened.empty())
-        return ConsoleResult::Refused(OpenedPortsText(opened)
-                                      + "\nBefore adding any port, please close all opened quillons!");
-    return ConsoleResult::Done();
-}
-
-ConsoleResult ConsoleModel::AddPort(int number)
-{
-    if (ConsoleResult refusal = CanAddPort(); !refusal)
-        return refusal;
-    // Refused before the device store is touched: an install closes every port for
-    // a moment, only to fail.
-    if (number < 0)
-        return ConsoleResult::Refused(AddPortFailed, "COM numbers start at 1; 0 lets the system choose.");
-    if (number != 0 && FindPort(number))
-        return ConsoleResult::Refused(AddPortFailed, ComName(number) + " is already a port of this console.");
-    CPortObject* port = PortManager->AddPort(number);
-    if (!port)
-        return ConsoleResult::Refused(AddPortFailed, "The port's device could not be installed.");
-    SayEvent(EventLevel::Info, ComName(port->GetPortNumber()), "added");
-    Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
-    ConsoleResult done;
-    done.Port = port;
-    return done;
-}
-
-ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
-{
-    if (!PortManager || !port)
-        return ConsoleResult::Refused({});
-    if (!Owns(port))
-        return ConsoleResult::Refused(RemovePortFailed, "No such port.");
-    const int32_t number = port->GetPortNumber();
-    if (const Failure failed = PortManager->RemovePort(port)) {
-        if (failed.Errno == EBUSY)
-            return ConsoleResult::Refused("Before removing the port, please close it first!",
-                                          "An application holds " + ComName(number) + " open.");
-        return ConsoleResult::Refused(RemovePortFailed);
-    }
-    SayEvent(EventLevel::Info, ComName(number), "removed");
-    EndWatches(port, false, ComName(number) + " was removed.");
-    Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
-    return ErasePortSettings(number);
-}
-
-CPortObject* ConsoleModel::FindPort(int32_t number)
-{
-    if (!PortManager)
-        return nullptr;
-    CQLNManager::PortList ports;
-    PortManager->CopyPorts(&ports);
-    for (CPortObject* port : ports) {
-        if (port->GetPortNumber() == number)
-            return port;
-    }
-    return nullptr;
 }
 
 // ---------------------------------------------------------------- figures
