@@ -1,6 +1,6 @@
-// The console model's start, stop, observers, and what it shows of ports and links.
-// The commands on ports, links and options are ConsolePorts, ConsoleLinks and
-// ConsolePortOptions; the reload is in ConsoleReload.cpp, the configuration file and the
+// The console model's start, stop, observers and figures. The commands on ports,
+// links and options are ConsolePorts, ConsoleLinks and ConsolePortOptions, what the
+// window shows of them ConsoleView; the reload is in ConsoleReload.cpp, the configuration file and the
 // autostart entry in ConsoleSettings.cpp.
 #include "console/ConsoleModel.h"
 
@@ -97,71 +97,6 @@ bool ConsoleModel::Owns(CPortObject* port, CNetObject* link)
     CGuard guard(PortManager->Lock());
     const CPortObject::NetLinkList& links = port->GetNetLinks();
     return std::any_of(links.begin(), links.end(), [link](const auto& owned) { return owned.get() == link; });
-}
-
-// ---------------------------------------------------------------- views
-
-int32_t ConsoleModel::PortNumber(CPortObject* port)
-{
-    return Owns(port) ? port->GetPortNumber() : 0;
-}
-
-ConsoleModel::PortSettings ConsoleModel::SettingsOf(CPortObject* port)
-{
-    PortSettings settings;
-    if (!Owns(port))
-        return settings;
-    CGuard guard(PortManager->Lock());
-    settings.SendToNetDelayTime = port->GetSendToNetDelayTime();
-    settings.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
-    settings.LogFilename = port->GetLogFilename();
-    settings.LogMode = port->GetLogMode();
-    settings.LogTimestamps = port->GetLogTimestamps();
-    return settings;
-}
-
-ConsoleModel::LinkSettings ConsoleModel::SettingsOf(CPortObject* port, CNetObject* link)
-{
-    LinkSettings settings;
-    if (!Owns(port, link))
-        return settings;
-    CGuard guard(PortManager->Lock());
-    settings.Kind = link->Type;
-    settings.RemoteAddr = link->Settings().RemoteAddr;
-    settings.AutoReconnect = link->Settings().AutoReconnect;
-    settings.ReconnectIntervalTime = link->Settings().ReconnectIntervalTime;
-    return settings;
-}
-
-std::string ConsoleModel::PortText(CPortObject* port)
-{
-    return Owns(port) ? PortNodeText(*port) : std::string();
-}
-
-std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, bool always)
-{
-    if (!Owns(port, link))
-        return {};
-    CGuard guard(PortManager->Lock());
-    if (!link->Changed && !always)
-        return {};
-    link->Changed = false;
-    return LinkTreeText(*link);
-}
-
-std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(CPortObject* port)
-{
-    std::vector<std::pair<CNetObject*, std::string>> texts;
-    if (!Owns(port))
-        return texts;
-    CGuard guard(PortManager->Lock());
-    for (const auto& link : port->GetNetLinks()) {
-        if (!link->Changed)
-            continue;
-        link->Changed = false;
-        texts.emplace_back(link.get(), LinkTreeText(*link));
-    }
-    return texts;
 }
 
 // ---------------------------------------------------------------- figures

@@ -12,6 +12,7 @@
 #include "console/ConsoleObserver.h"
 #include "console/ConsolePortOptions.h"
 #include "console/ConsolePorts.h"
+#include "console/ConsoleView.h"
 #include "console/ConsoleResult.h"
 #include "console/ConsoleStatus.h"
 #include "console/LinkFields.h"
@@ -228,30 +229,25 @@ public:
     // ---- what the window shows of a port or link; each takes the lock, and a port or
     // link that is not the console's reads as empty (number 0, no text)
 
-    int32_t PortNumber(CPortObject* port);
-    struct PortSettings {
-        int32_t SendToNetDelayTime = 0;
-        int32_t ReceiveFromNetDelayTime = 0;
-        std::string LogFilename;
-        int32_t LogMode = 0;
-        bool LogTimestamps = false;
-    };
-    PortSettings SettingsOf(CPortObject* port);
-    struct LinkSettings {
-        NetKind Kind = NetKind::TcpClient;
-        std::string RemoteAddr;
-        bool AutoReconnect = true;
-        int32_t ReconnectIntervalTime = DefaultReconnectInterval;
-    };
-    LinkSettings SettingsOf(CPortObject* port, CNetObject* link);
+    int32_t PortNumber(CPortObject* port) { return View.PortNumber(port); }
+    using PortSettings = ConsoleView::PortSettings;
+    PortSettings SettingsOf(CPortObject* port) { return View.SettingsOf(port); }
+    using LinkSettings = ConsoleView::LinkSettings;
+    LinkSettings SettingsOf(CPortObject* port, CNetObject* link) { return View.SettingsOf(port, link); }
     // The port's node text: "COM3", "COM3 (Unavailable)".
-    std::string PortText(CPortObject* port);
+    std::string PortText(CPortObject* port) { return View.PortText(port); }
     // The link's tree text (LinkTreeText), when something it shows changed since the last call (or
     // `always`); empty otherwise.
-    std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
+    std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false)
+    {
+        return View.ChangedLinkText(port, link, always);
+    }
     // The tree texts of the port's links that changed since the last call, with one
     // look under the lock, however many links the port has.
-    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port);
+    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port)
+    {
+        return View.ChangedLinkTexts(port);
+    }
 
     // ---- the traffic monitor (TrafficWatch.cpp)
 
@@ -282,6 +278,7 @@ private:
     friend class ConsolePortOptions;
     friend class ConsoleLinks;
     friend class ConsolePorts;
+    friend class ConsoleView;
 
     // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
     void OpenSettings();
@@ -317,4 +314,5 @@ private:
     ConsolePorts Ports{*this};
     ConsoleLinks Links{*this};
     ConsolePortOptions Options{*this};
+    ConsoleView View{*this};
 };
