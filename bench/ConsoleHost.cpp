@@ -207,11 +207,11 @@ CNetObject* AddLink(CPortObject& port, const JobLink& link, const Job& job)
                                                       : TlsSettings {true, job.TlsCert, job.TlsKey};
     switch (link.Type) {
     case JobLink::TcpClient:
-        return port.AddTcpClient("127.0.0.1", link.Port, options);
+        return port.AddTcpClient("127.0.0.1", link.Port, options).Link;
     case JobLink::TcpServer:
-        return port.AddTcpServer(link.Port, CPortObject::BindFailure::Refuse, nullptr, options);
+        return port.AddTcpServer(link.Port, CPortObject::BindFailure::Refuse, options).Link;
     case JobLink::Udp:
-        return port.AddUdp(link.Port, "127.0.0.1", link.RemotePort);
+        return port.AddUdp(link.Port, "127.0.0.1", link.RemotePort).Link;
     }
     return nullptr;
 }

@@ -1,7 +1,7 @@
-// The console model's start, stop, observers, what it shows of ports and links, and
-// the commands on ports. The links are in ConsoleLinks.cpp, the options in
-// ConsoleOptions.cpp, the reload in ConsoleReload.cpp, the configuration file and
-// the autostart entry in ConsoleSettings.cpp.
+// The console model's start, stop, observers and figures. The commands on ports,
+// links and options are ConsolePorts, ConsoleLinks and ConsolePortOptions, what the
+// window shows of them ConsoleView; the reload is in ConsoleReload.cpp, the configuration file and the
+// autostart entry in ConsoleSettings.cpp.
 #include "console/ConsoleModel.h"
 
 #include <algorithm>
@@ -23,14 +23,6 @@
 #include "platform/config/WholeNumber.h"
 
 namespace {
-
-const char* const AddPortFailed = "Add port failed!";
-const char* const RemovePortFailed = "Remove port failed!";
-
-std::string ComName(int64_t number)
-{
-    return "COM" + std::to_string(number);
-}
 
 } // namespace
 
@@ -105,146 +97,6 @@ bool ConsoleModel::Owns(CPortObject* port, CNetObject* link)
     CGuard guard(PortManager->Lock());
     const CPortObject::NetLinkList& links = port->GetNetLinks();
     return std::any_of(links.begin(), links.end(), [link](const auto& owned) { return owned.get() == link; });
-}
-
-// ---------------------------------------------------------------- views
-
-int32_t ConsoleModel::PortNumber(CPortObject* port)
-{
-    return Owns(port) ? port->GetPortNumber() : 0;
-}
-
-ConsoleModel::PortSettings ConsoleModel::SettingsOf(CPortObject* port)
-{
-    PortSettings settings;
-    if (!Owns(port))
-        return settings;
-    CGuard guard(PortManager->Lock());
-    settings.SendToNetDelayTime = port->GetSendToNetDelayTime();
-    settings.ReceiveFromNetDelayTime = port->GetReceiveFromNetDelayTime();
-    settings.LogFilename = port->GetLogFilename();
-    settings.LogMode = port->GetLogMode();
-    settings.LogTimestamps = port->GetLogTimestamps();
-    return settings;
-}
-
-ConsoleModel::LinkSettings ConsoleModel::SettingsOf(CPortObject* port, CNetObject* link)
-{
-    LinkSettings settings;
-    if (!Owns(port, link))
-        return settings;
-    CGuard guard(PortManager->Lock());
-    settings.Kind = link->Type;
-    settings.RemoteAddr = link->Settings().RemoteAddr;
-    settings.AutoReconnect = link->Settings().AutoReconnect;
-    settings.ReconnectIntervalTime = link->Settings().ReconnectIntervalTime;
-    return settings;
-}
-
-std::string ConsoleModel::PortText(CPortObject* port)
-{
-    return Owns(port) ? PortNodeText(*port) : std::string();
-}
-
-std::string ConsoleModel::ChangedLinkText(CPortObject* port, CNetObject* link, bool always)
-{
-    if (!Owns(port, link))
-        return {};
-    CGuard guard(PortManager->Lock());
-    if (!link->Changed && !always)
-        return {};
-    link->Changed = false;
-    return LinkTreeText(*link);
-}
-
-std::vector<std::pair<CNetObject*, std::string>> ConsoleModel::ChangedLinkTexts(CPortObject* port)
-{
-    std::vector<std::pair<CNetObject*, std::string>> texts;
-    if (!Owns(port))
-        return texts;
-    CGuard guard(PortManager->Lock());
-    for (const auto& link : port->GetNetLinks()) {
-        if (!link->Changed)
-            continue;
-        link->Changed = false;
-        texts.emplace_back(link.get(), LinkTreeText(*link));
-    }
-    return texts;
-}
-
-// ---------------------------------------------------------------- ports
-
-CQLNManager::PortList ConsoleModel::CollectOpenedPorts()
-{
-    CQLNManager::PortList opened;
-    if (PortManager)
-        PortManager->CollectOpenedPorts(&opened);
-    return opened;
-}
-
-ConsoleResult ConsoleModel::CanAddPort()
-{
-    if (!PortManager)
-        return ConsoleResult::Refused({});
-    // Installing a port closes and reopens every port, which an application holding
-    // one would notice.
-    const CQLNManager::PortList opened = CollectOpenedPorts();
-    if (!opened.empty())
-        return ConsoleResult::Refused(OpenedPortsText(opened)
-                                      + "\nBefore adding any port, please close all opened quillons!");
-    return ConsoleResult::Done();
-}
-
-ConsoleResult ConsoleModel::AddPort(int number)
-{
-    if (ConsoleResult refusal = CanAddPort(); !refusal)
-        return refusal;
-    // Refused before the device store is touched: an install closes every port for
-    // a moment, only to fail.
-    if (number < 0)
-        return ConsoleResult::Refused(AddPortFailed, "COM numbers start at 1; 0 lets the system choose.");
-    if (number != 0 && FindPort(number))
-        return ConsoleResult::Refused(AddPortFailed, ComName(number) + " is already a port of this console.");
-    CPortObject* port = PortManager->AddPort(number);
-    if (!port)
-        return ConsoleResult::Refused(AddPortFailed, "The port's device could not be installed.");
-    SayEvent(EventLevel::Info, ComName(port->GetPortNumber()), "added");
-    Tell([port](ConsoleObserver& observer) { observer.PortAdded(port); });
-    ConsoleResult done;
-    done.Port = port;
-    return done;
-}
-
-ConsoleResult ConsoleModel::RemovePort(CPortObject* port)
-{
-    if (!PortManager || !port)
-        return ConsoleResult::Refused({});
-    if (!Owns(port))
-        return ConsoleResult::Refused(RemovePortFailed, "No such port.");
-    const int32_t number = port->GetPortNumber();
-    if (const Failure failed = PortManager->RemovePort(port)) {
-        if (failed.Errno == EBUSY)
-            return ConsoleResult::Refused("Before removing the port, please close it first!",
-                                          "An application holds " + ComName(number) + " open.");
-        return ConsoleResult::Refused(RemovePortFailed);
-    }
-    SayEvent(EventLevel::Info, ComName(number), "removed");
-    EndWatches(port, false, ComName(number) + " was removed.");
-    Tell([port](ConsoleObserver& observer) { observer.PortRemoved(port); });
-    return ErasePortSettings(number);
-}
-
-CPortObject* ConsoleModel::FindPort(int32_t number)
-{
-    if (!PortManager)
-        return nullptr;
-    CQLNManager::PortList ports;
-    PortManager->CopyPorts(&ports);
-    for (CPortObject* port : ports) {
-        if (port->GetPortNumber() == number)
-            return port;
-    }
-    return nullptr;
 }
 
 // ---------------------------------------------------------------- figures

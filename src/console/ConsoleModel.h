@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "console/ConfigLocation.h"
+#include "console/ConsoleLinks.h"
 #include "console/ConsoleObserver.h"
+#include "console/ConsolePortOptions.h"
+#include "console/ConsolePorts.h"
+#include "console/ConsoleView.h"
 #include "console/ConsoleResult.h"
 #include "console/ConsoleStatus.h"
 #include "console/LinkFields.h"
@@ -129,54 +133,66 @@ public:
     // ---- ports
 
     // The ports an application holds open, in the manager's order.
-    CQLNManager::PortList CollectOpenedPorts();
+    CQLNManager::PortList CollectOpenedPorts() { return Ports.CollectOpenedPorts(); }
     // Refused while an application holds any port: "COM3 is opened!\n…\nBefore
     // adding any port, please close all opened quillons!".
-    ConsoleResult CanAddPort();
+    ConsoleResult CanAddPort() { return Ports.CanAddPort(); }
     // Installs a port: `number` 0 lets the system choose, else that number even when
     // the database has it in use. Refused as CanAddPort, or with "Add port failed!".
     // The port gets no section until one of its options changes.
-    ConsoleResult AddPort(int number);
+    ConsoleResult AddPort(int number) { return Ports.AddPort(number); }
     // Refused with "Before removing the port, please close it first!" while an
     // application holds it, "Remove port failed!" otherwise; its section is erased
     // once it is gone (NotSaved when that fails).
-    ConsoleResult RemovePort(CPortObject* port);
+    ConsoleResult RemovePort(CPortObject* port) { return Ports.RemovePort(port); }
     // The console's port of that number, or null.
-    CPortObject* FindPort(int32_t number);
+    CPortObject* FindPort(int32_t number) { return Ports.FindPort(number); }
 
     // ---- links
 
     // Checks `fields` as the add-net dialog does, makes the link, tells the observers
     // and saves the port. Refused with the check's message, or "Add net failed!".
-    ConsoleResult AddNet(CPortObject* port, const LinkFields& fields);
+    ConsoleResult AddNet(CPortObject* port, const LinkFields& fields) { return Links.AddNet(port, fields); }
     // Puts a link made from `fields` in the place of `link`: the same position in the
     // port's list and so the same index in its section, which is saved. Checked and
     // refused as AddNet; a link that cannot be made leaves `link` as it was. A server
     // or UDP link that keeps its kind and local port keeps its socket (and a server
     // its clients); a TCP client keeps its reconnect options. The pump is held only
     // while the new link is made and swapped in. Observers hear LinkReplaced.
-    ConsoleResult ReplaceNet(CPortObject* port, CNetObject* link, const LinkFields& fields);
+    ConsoleResult ReplaceNet(CPortObject* port, CNetObject* link, const LinkFields& fields)
+    {
+        return Links.ReplaceNet(port, link, fields);
+    }
     // Removes the link and saves the port.
-    ConsoleResult RemoveNet(CPortObject* port, CNetObject* link);
+    ConsoleResult RemoveNet(CPortObject* port, CNetObject* link) { return Links.RemoveNet(port, link); }
     // A new connection attempt of a TCP client link that is Unconnected; nothing for
     // any other link.
-    ConsoleResult Reconnect(CPortObject* port, CNetObject* link);
+    ConsoleResult Reconnect(CPortObject* port, CNetObject* link) { return Links.Reconnect(port, link); }
     // Whether Reconnect would start an attempt: a TCP client link, Unconnected.
-    bool CanReconnect(CPortObject* port, CNetObject* link);
+    bool CanReconnect(CPortObject* port, CNetObject* link) { return Links.CanReconnect(port, link); }
     // The port's link at `index` (from 0, list order), or null.
-    CNetObject* FindLink(CPortObject* port, size_t index);
+    CNetObject* FindLink(CPortObject* port, size_t index) { return Links.FindLink(port, index); }
 
     // ---- options: each applies the value, saves the port and tells the observers;
     // the result is NotSaved when the configuration file could not be written
 
-    enum class Setting { SendToNetDelayTime, ReceiveFromNetDelayTime, ReconnectIntervalTime };
+    using Setting = ConsolePortOptions::Setting;
     // A typed value of one of the numeric settings by the console's whole-number rule
     // (no range check: 0 and negative numbers pass); refused with that setting's
     // message, "Set send to net delay time failed!" and the like.
-    static ConsoleResult ReadSetting(Setting setting, std::string_view text, int32_t& value);
+    static ConsoleResult ReadSetting(Setting setting, std::string_view text, int32_t& value)
+    {
+        return ConsolePortOptions::ReadSetting(setting, text, value);
+    }
 
-    ConsoleResult SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds);
-    ConsoleResult SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds);
+    ConsoleResult SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds)
+    {
+        return Options.SetSendToNetDelayTime(port, milliseconds);
+    }
+    ConsoleResult SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds)
+    {
+        return Options.SetReceiveFromNetDelayTime(port, milliseconds);
+    }
     // The log's "Set", for every caller: a name that cannot be a path (LogNameProblem)
     // is refused with "Set log file failed!" and nothing changes. Otherwise the name
     // and mode are applied and saved (an empty name leaves the port without a log;
@@ -184,44 +200,54 @@ public:
     // peer in front of each record), and then, as CheckLogFile, refused with "Open
     // log file failed!" when records cannot be appended now: the name is kept, and
     // the log tries again at each record.
-    ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps);
+    ConsoleResult SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps)
+    {
+        return Options.SetLog(port, filename, mode, timestamps);
+    }
     // Why `filename` cannot name a log, in words for the user, or empty when it can:
     // a line break or NUL, or PATH_MAX characters or more.
-    static std::string LogNameProblem(const std::string& filename);
+    static std::string LogNameProblem(const std::string& filename)
+    {
+        return ConsolePortOptions::LogNameProblem(filename);
+    }
     // Whether records could be appended to the log `filename` now (empty: no log,
     // nothing to check); refused with "Open log file failed!" and why. Opens nothing
     // that could wait and creates nothing.
-    static ConsoleResult CheckLogFile(const std::string& filename);
-    ConsoleResult SetAutoReconnect(CPortObject* port, CNetObject* link, bool on);
-    ConsoleResult SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds);
+    static ConsoleResult CheckLogFile(const std::string& filename)
+    {
+        return ConsolePortOptions::CheckLogFile(filename);
+    }
+    ConsoleResult SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
+    {
+        return Options.SetAutoReconnect(port, link, on);
+    }
+    ConsoleResult SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds)
+    {
+        return Options.SetReconnectIntervalTime(port, link, milliseconds);
+    }
 
     // ---- what the window shows of a port or link; each takes the lock, and a port or
     // link that is not the console's reads as empty (number 0, no text)
 
-    int32_t PortNumber(CPortObject* port);
-    struct PortSettings {
-        int32_t SendToNetDelayTime = 0;
-        int32_t ReceiveFromNetDelayTime = 0;
-        std::string LogFilename;
-        int32_t LogMode = 0;
-        bool LogTimestamps = false;
-    };
-    PortSettings SettingsOf(CPortObject* port);
-    struct LinkSettings {
-        NetKind Kind = NetKind::TcpClient;
-        std::string RemoteAddr;
-        bool AutoReconnect = true;
-        int32_t ReconnectIntervalTime = DefaultReconnectInterval;
-    };
-    LinkSettings SettingsOf(CPortObject* port, CNetObject* link);
+    int32_t PortNumber(CPortObject* port) { return View.PortNumber(port); }
+    using PortSettings = ConsoleView::PortSettings;
+    PortSettings SettingsOf(CPortObject* port) { return View.SettingsOf(port); }
+    using LinkSettings = ConsoleView::LinkSettings;
+    LinkSettings SettingsOf(CPortObject* port, CNetObject* link) { return View.SettingsOf(port, link); }
     // The port's node text: "COM3", "COM3 (Unavailable)".
-    std::string PortText(CPortObject* port);
+    std::string PortText(CPortObject* port) { return View.PortText(port); }
     // The link's tree text (LinkTreeText), when something it shows changed since the last call (or
     // `always`); empty otherwise.
-    std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false);
+    std::string ChangedLinkText(CPortObject* port, CNetObject* link, bool always = false)
+    {
+        return View.ChangedLinkText(port, link, always);
+    }
     // The tree texts of the port's links that changed since the last call, with one
     // look under the lock, however many links the port has.
-    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port);
+    std::vector<std::pair<CNetObject*, std::string>> ChangedLinkTexts(CPortObject* port)
+    {
+        return View.ChangedLinkTexts(port);
+    }
 
     // ---- the traffic monitor (TrafficWatch.cpp)
 
@@ -249,6 +275,10 @@ public:
 
 private:
     friend class TrafficWatch;
+    friend class ConsolePortOptions;
+    friend class ConsoleLinks;
+    friend class ConsolePorts;
+    friend class ConsoleView;
 
     // Opens the configuration file and the autostart entry (ConsoleSettings.cpp).
     void OpenSettings();
@@ -263,15 +293,6 @@ private:
     void EndWatches(CPortObject* port, bool portAlive, const std::string& why);
     bool Owns(CPortObject* port);
     bool Owns(CPortObject* port, CNetObject* link);
-    // Makes the link `fields` describes (checked as `check`) at the end of the port's
-    // list; null when it cannot be had, `whyRefused` then says why.
-    static CNetObject* MakeLink(CPortObject& port, const LinkFields& fields, const LinkCheck& check,
-                                CPortObject::BindFailure onFailure, Failure& whyRefused);
-    // Applies `change` under the lock to a port of the console, saves it and tells
-    // the observers of `option`.
-    template <class Change>
-    ConsoleResult ChangePort(CPortObject* port, CNetObject* link, ConsoleObserver::Option option,
-                             Change&& change);
     // Calls every observer; a copy of the list, as an observer may remove itself
     // from inside its call.
     template <class Call>
@@ -290,4 +311,8 @@ private:
     std::vector<ConsoleObserver*> Observers;
     std::vector<TrafficWatch*> Watches; // not owned; each leaves the list as it ends or goes
     bool HasWindow = false;
+    ConsolePorts Ports{*this};
+    ConsoleLinks Links{*this};
+    ConsolePortOptions Options{*this};
+    ConsoleView View{*this};
 };

@@ -242,7 +242,7 @@ private:
     // observers; the link that serves the entry then, or null.
     CNetObject* PutInPlace(CNetObject* old, CNetObject* fresh, const StoredLink& entry)
     {
-        if (old && !Port->ReplaceLink(old, fresh)) {
+        if (old && !Port->ReplaceLink(old, fresh).Link) {
             // It could not take the old link's place (another program holds its port):
             // the old one goes, and the new one waits for its port as at load.
             Port->RemoveLink(old);

@@ -497,10 +497,11 @@ std::string ProblemsText(size_t problems)
 StartedLink StartStoredLink(CPortObject& port, const StoredLink& entry, StoredConfig& stored,
                             std::unique_ptr<CNetObject> made)
 {
-    Failure why;
-    CNetObject* link = made ? port.AddLink([&made](PortSide&) { return std::move(made); },
-                                           CPortObject::BindFailure::KeepAndRetry, &why)
-                            : port.AddLink(entry.Maker(), CPortObject::BindFailure::KeepAndRetry, &why);
+    const MadeLink added = made ? port.AddLink([&made](PortSide&) { return std::move(made); },
+                                               CPortObject::BindFailure::KeepAndRetry)
+                                : port.AddLink(entry.Maker(), CPortObject::BindFailure::KeepAndRetry);
+    CNetObject* const link = added.Link;
+    const Failure& why = added.Why;
     // Settings found wanting when the file was read are said once, from there.
     if (link && !entry.CannotServe && FailedBySettings(why))
         stored.LinkFailed(PortSection(port.GetPortNumber()), entry, "cannot listen: " + why.Reason());

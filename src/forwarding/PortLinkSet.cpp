@@ -34,18 +34,18 @@ std::unique_ptr<CNetObject> PortLinkSet::Make(const LinkMaker& make)
     return make ? make(Port) : nullptr;
 }
 
-CNetObject* PortLinkSet::Add(const LinkMaker& make, BindFailure onFailure, Failure* whyRefused)
+MadeLink PortLinkSet::Add(const LinkMaker& make, BindFailure onFailure)
 {
     std::unique_ptr<CNetObject> link = Make(make);
     if (!link)
-        return nullptr;
-    Failure failed = link->Start();
-    if (failed && whyRefused)
-        *whyRefused = failed;
-    if (failed && onFailure == BindFailure::Refuse)
-        return nullptr;
+        return {};
+    MadeLink made;
+    made.Why = link->Start();
+    if (made.Why && onFailure == BindFailure::Refuse)
+        return made;
     Links.push_back(std::move(link));
-    return Links.back().get();
+    made.Link = Links.back().get();
+    return made;
 }
 
 bool PortLinkSet::Remove(CNetObject* link)
@@ -73,19 +73,19 @@ void PortLinkSet::Arrange(const std::vector<CNetObject*>& order)
     }
 }
 
-bool PortLinkSet::Replace(CNetObject* old, CNetObject* fresh, Failure* whyRefused)
+MadeLink PortLinkSet::Replace(CNetObject* old, CNetObject* fresh)
 {
     if (!old || !fresh || old == fresh)
-        return false;
+        return {};
     const auto oldAt = Find(old);
     const auto freshAt = Find(fresh);
     if (oldAt == Links.end() || freshAt == Links.end())
-        return false;
+        return {};
     if (!fresh->TakeOver(*old)) {
-        if (whyRefused)
-            *whyRefused = fresh->ListenFailure();
+        MadeLink refused;
+        refused.Why = fresh->ListenFailure();
         Remove(fresh);
-        return false;
+        return refused;
     }
     // The fresh link was appended; it takes the old one's place in the list, and
     // carries on with what old kept for its peer.
@@ -93,7 +93,7 @@ bool PortLinkSet::Replace(CNetObject* old, CNetObject* fresh, Failure* whyRefuse
     if (fresh->Type == old->Type)
         fresh->TakeBacklogFrom(*old);
     Remove(old);
-    return true;
+    return {fresh, {}};
 }
 
 size_t PortLinkSet::Position(const CNetObject& link) const

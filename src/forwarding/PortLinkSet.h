@@ -15,6 +15,14 @@ class LinkWaits;
 class PortSide;
 struct PortNews;
 
+// What an add or a replacement of a link came to: the link that now serves (null
+// when none does) and why the link could not have its local port or settings
+// (empty when it could). A link kept by KeepAndRetry comes with both.
+struct MadeLink {
+    CNetObject* Link = nullptr;
+    Failure Why;
+};
+
 // The links of one port, in the order status numbers them: made, started, kept,
 // replaced, arranged and removed here, and served a chunk at a time in list order.
 // Owns its links; guarded by the manager lock (the caller holds it).
@@ -38,11 +46,12 @@ public:
     const NetLinkList& List() const { return Links; }
 
     std::unique_ptr<CNetObject> Make(const LinkMaker& make);
-    // Makes, starts and keeps a link; null when none was made or it was refused.
-    CNetObject* Add(const LinkMaker& make, BindFailure onFailure, Failure* whyRefused);
+    // Makes, starts and keeps a link; no link when none was made or it was refused.
+    MadeLink Add(const LinkMaker& make, BindFailure onFailure);
     // False when `link` is not one of the set.
     bool Remove(CNetObject* link);
-    bool Replace(CNetObject* old, CNetObject* fresh, Failure* whyRefused);
+    // `fresh` in the place of `old` (see CPortObject::ReplaceLink); no link when refused.
+    MadeLink Replace(CNetObject* old, CNetObject* fresh);
     void Arrange(const std::vector<CNetObject*>& order);
 
     // Where `link` stands, from 1; a link not in the list: the place it will take.

@@ -3,22 +3,21 @@
 // wanted.
 #include "forwarding/PortObject.h"
 
-CNetObject* CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options,
-                                      BindFailure onFailure, Failure* whyRefused)
+MadeLink CPortObject::AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options,
+                                   BindFailure onFailure)
 {
-    return host ? AddLink(TcpClientMaker(host, remotePort, options), onFailure, whyRefused) : nullptr;
+    return host ? AddLink(TcpClientMaker(host, remotePort, options), onFailure) : MadeLink {};
 }
 
-CNetObject* CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, Failure* whyRefused,
-                                      const LinkOptions& options)
+MadeLink CPortObject::AddTcpServer(uint16_t listenPort, BindFailure onFailure, const LinkOptions& options)
 {
-    return AddLink(TcpServerMaker(listenPort, options), onFailure, whyRefused);
+    return AddLink(TcpServerMaker(listenPort, options), onFailure);
 }
 
-CNetObject* CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
-                                Failure* whyRefused, const LinkOptions& options)
+MadeLink CPortObject::AddUdp(uint16_t localPort, const char* host, uint16_t remotePort, BindFailure onFailure,
+                             const LinkOptions& options)
 {
-    return host ? AddLink(UdpMaker(localPort, host, remotePort, options), onFailure, whyRefused) : nullptr;
+    return host ? AddLink(UdpMaker(localPort, host, remotePort, options), onFailure) : MadeLink {};
 }
 
 std::unique_ptr<CNetObject> CPortObject::MakeLink(const LinkMaker& make)
@@ -26,14 +25,14 @@ std::unique_ptr<CNetObject> CPortObject::MakeLink(const LinkMaker& make)
     return Links.Make(make);
 }
 
-CNetObject* CPortObject::AddLink(const LinkMaker& make, BindFailure onFailure, Failure* whyRefused)
+MadeLink CPortObject::AddLink(const LinkMaker& make, BindFailure onFailure)
 {
     CGuard guard(ManagerLock);
     ManagerLock->Touch();
-    CNetObject* link = Links.Add(make, onFailure, whyRefused);
-    if (link)
+    MadeLink made = Links.Add(make, onFailure);
+    if (made.Link)
         UpdateLineReports();
-    return link;
+    return made;
 }
 
 void CPortObject::RemoveLink(CNetObject* link)
@@ -61,11 +60,11 @@ void CPortObject::ArrangeLinks(const std::vector<CNetObject*>& order)
     Links.Arrange(order);
 }
 
-bool CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRefused)
+MadeLink CPortObject::ReplaceLink(CNetObject* old, CNetObject* fresh)
 {
     CGuard guard(ManagerLock);
     ManagerLock->Touch();
-    const bool replaced = Links.Replace(old, fresh, whyRefused);
+    MadeLink replaced = Links.Replace(old, fresh);
     UpdateLineReports();
     return replaced;
 }

@@ -87,23 +87,21 @@ public:
     using BindFailure = PortLinkSet::BindFailure;
     static constexpr int32_t ListenRetryInterval = ListeningLink::ListenRetryInterval;
 
-    // Links (window thread; each takes the lock). Null when refused; `whyRefused`, when
-    // given, then receives why the local port could not be had ("Address already in use"),
-    // and so it does for a link kept by KeepAndRetry that could not start.
+    // Links (window thread; each takes the lock). No link when refused; the Why then
+    // says why the local port could not be had ("Address already in use"), and so it
+    // does for a link kept by KeepAndRetry that could not start.
     // `options` holds what the kind takes of it (LinkOptions).
-    CNetObject* AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {},
-                             BindFailure onFailure = BindFailure::Refuse, Failure* whyRefused = nullptr);
-    CNetObject* AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
-                             Failure* whyRefused = nullptr, const LinkOptions& options = {});
-    CNetObject* AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
-                       BindFailure onFailure = BindFailure::Refuse, Failure* whyRefused = nullptr,
-                       const LinkOptions& options = {});
+    MadeLink AddTcpClient(const char* host, uint16_t remotePort, const LinkOptions& options = {},
+                          BindFailure onFailure = BindFailure::Refuse);
+    MadeLink AddTcpServer(uint16_t listenPort, BindFailure onFailure = BindFailure::Refuse,
+                          const LinkOptions& options = {});
+    MadeLink AddUdp(uint16_t localPort, const char* host, uint16_t remotePort,
+                    BindFailure onFailure = BindFailure::Refuse, const LinkOptions& options = {});
     // Any kind of link: `make` builds it for the port it is given, AddLink starts it
     // and keeps it (or refuses it, as `onFailure` says, when it cannot listen). The
     // three kinds above are made this way; a new kind needs nothing else here.
     using LinkMaker = ::LinkMaker;
-    CNetObject* AddLink(const LinkMaker& make, BindFailure onFailure = BindFailure::Refuse,
-                        Failure* whyRefused = nullptr);
+    MadeLink AddLink(const LinkMaker& make, BindFailure onFailure = BindFailure::Refuse);
     // The makers of the three kinds (links/LinkMakers.h), as AddTcpClient, AddTcpServer
     // and AddUdp use them (null links for a port 0).
     static LinkMaker TcpClientMaker(std::string host, uint16_t remotePort, LinkOptions options = {})
@@ -129,10 +127,10 @@ public:
     // socket instead, with a server's accepted connections and each peer's progress
     // through the current chunk; one with another listen address on that port binds
     // anew once old's socket is closed (old's socket is bound again when it cannot,
-    // or retried as any unbound link's). False when `fresh` still has no socket to listen on:
-    // `fresh` is removed, `old` stays as it was, and `whyRefused`, when given,
-    // receives why fresh's port could not be had.
-    bool ReplaceLink(CNetObject* old, CNetObject* fresh, Failure* whyRefused = nullptr);
+    // or retried as any unbound link's). No link when `fresh` still has no socket to listen
+    // on: `fresh` is removed, `old` stays as it was, and the Why says why fresh's port
+    // could not be had; `fresh` when it took the place.
+    MadeLink ReplaceLink(CNetObject* old, CNetObject* fresh);
     // Starts a new connection of an Unconnected TCP client link; nothing otherwise.
     void Reconnect(CNetObject* link);
     // Puts the port's links in the order of `order` (links of the port); the links it

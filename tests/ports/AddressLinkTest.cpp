@@ -51,7 +51,7 @@ TEST(DualStackTest, ServerLinkTakesBothFamilies)
         GTEST_SKIP() << "this machine has no IPv6 loopback";
     Console console;
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port);
+    CNetObject* link = console.Port->AddTcpServer(port).Link;
     ASSERT_NE(link, nullptr);
     UniqueFd v4 = ConnectTo(port, AF_INET);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 1; }));
@@ -94,9 +94,9 @@ TEST(ListenAddressTest, LoopbackKeepsTheLinkOnThisMachine)
     const LinkOptions local {"127.0.0.1", false};
     const uint16_t tcpPort = FreePort();
     const uint16_t udpPort = FreePort(SOCK_DGRAM);
-    CNetObject* server = console.Port->AddTcpServer(tcpPort, CPortObject::BindFailure::Refuse, nullptr, local);
+    CNetObject* server = console.Port->AddTcpServer(tcpPort, CPortObject::BindFailure::Refuse, local).Link;
     CNetObject* udp =
-        console.Port->AddUdp(udpPort, "127.0.0.1", 9, CPortObject::BindFailure::Refuse, nullptr, local);
+        console.Port->AddUdp(udpPort, "127.0.0.1", 9, CPortObject::BindFailure::Refuse, local).Link;
     ASSERT_TRUE(server && udp);
     for (int fd : {console.Locked([&] { return static_cast<TcpServerLink*>(server)->Listener()->GetHandle(); }),
                    console.Locked([&] { return static_cast<UdpLink*>(udp)->Datagrams()->GetHandle(); })}) {
@@ -123,18 +123,18 @@ TEST(ListenAddressTest, AnEditToAnotherAddressRebinds)
 {
     Console console;
     const uint16_t port = FreePort();
-    CNetObject* old = console.Port->AddTcpServer(port);
+    CNetObject* old = console.Port->AddTcpServer(port).Link;
     UniqueFd client = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(old) == 1; }));
     auto edit = [&](const char* address) {
-        return console.Port->AddTcpServer(port, CPortObject::BindFailure::KeepAndRetry, nullptr,
-                                          LinkOptions {address, true});
+        return console.Port->AddTcpServer(port, CPortObject::BindFailure::KeepAndRetry,
+                                          LinkOptions {address, true}).Link;
     };
-    EXPECT_FALSE(console.Port->ReplaceLink(old, edit("192.0.2.1"))); // an address for documentation only
+    EXPECT_FALSE(console.Port->ReplaceLink(old, edit("192.0.2.1")).Link); // an address for documentation only
     EXPECT_TRUE(console.Locked([&] { return old->IsListening() && old->ClientCount() == 1; }));
     CNetObject* fresh = edit("127.0.0.1");
     ASSERT_TRUE(old && fresh);
-    ASSERT_TRUE(console.Port->ReplaceLink(old, fresh));
+    ASSERT_TRUE(console.Port->ReplaceLink(old, fresh).Link);
     const SocketAddress bound = BoundAddress(console.Locked([&] { return static_cast<TcpServerLink*>(fresh)->Listener()->GetHandle(); }));
     ASSERT_EQ(bound.Storage.ss_family, AF_INET);
     EXPECT_EQ(ntohl(reinterpret_cast<const sockaddr_in*>(&bound.Storage)->sin_addr.s_addr), INADDR_LOOPBACK);
@@ -145,8 +145,8 @@ TEST(ListenAddressTest, AnEditToAnotherAddressRebinds)
 TEST(ListenAddressTest, AStoredNameWaitsNotListeningWithItsReason)
 {
     Console console;
-    CNetObject* link = console.Port->AddTcpServer(FreePort(), CPortObject::BindFailure::KeepAndRetry, nullptr,
-                                                  LinkOptions {"localhost", false});
+    CNetObject* link = console.Port->AddTcpServer(FreePort(), CPortObject::BindFailure::KeepAndRetry,
+                                                  LinkOptions {"localhost", false}).Link;
     ASSERT_NE(link, nullptr);
     console.Locked([&] {
         EXPECT_FALSE(link->IsListening());

@@ -65,7 +65,7 @@ TEST(ServerLinkTest, EveryClientGetsEveryByteOnceAndEachClientsBytesArriveWhole)
 {
     Console console;
     uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port);
+    CNetObject* link = console.Port->AddTcpServer(port).Link;
     ASSERT_NE(link, nullptr);
     std::vector<UniqueFd> clients;
     for (int i = 0; i < 3; ++i)
@@ -96,7 +96,7 @@ TEST(ServerLinkTest, EveryClientGetsEveryByteOnceAndEachClientsBytesArriveWhole)
 TEST(ServerLinkTest, WithoutClientsTheChunkIsDropped)
 {
     Console console;
-    CNetObject* link = console.Port->AddTcpServer(FreePort());
+    CNetObject* link = console.Port->AddTcpServer(FreePort()).Link;
     ASSERT_NE(link, nullptr);
     ASSERT_TRUE(console.Application->WriteAll({'x', 'y'}));
     EXPECT_TRUE(WaitUntil([&] {

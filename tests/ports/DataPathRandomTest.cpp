@@ -14,10 +14,10 @@ public:
     explicit InProcessHost(const DataPathPorts& ports)
     {
         console.Application.reset();
-        Server = console.Port->AddTcpServer(ports.Server);
-        Client = console.Port->AddTcpClient("127.0.0.1", ports.ClientPeer);
+        Server = console.Port->AddTcpServer(ports.Server).Link;
+        Client = console.Port->AddTcpClient("127.0.0.1", ports.ClientPeer).Link;
         console.Locked([&] { return Client->SetReconnectInterval(50); });
-        Udp = console.Port->AddUdp(ports.UdpLocal, "127.0.0.1", ports.UdpPeer);
+        Udp = console.Port->AddUdp(ports.UdpLocal, "127.0.0.1", ports.UdpPeer).Link;
     }
     bool Ready() const { return Server && Client && Udp; }
 

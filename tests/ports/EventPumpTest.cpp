@@ -56,7 +56,7 @@ TEST(EventPumpTest, SixtyFourTricklingPortsDeliverEveryByteOnceInOrder)
     std::vector<std::unique_ptr<App>> apps;
     for (CPortObject* port : ports) {
         const uint16_t listen = FreePort();
-        CNetObject* link = port->AddTcpServer(listen);
+        CNetObject* link = port->AddTcpServer(listen).Link;
         ASSERT_NE(link, nullptr);
         peers.push_back(ConnectTo(listen));
         apps.push_back(std::make_unique<App>(PortDriver::Instance().LinkPath(port->GetPortNumber())));

@@ -43,7 +43,7 @@ TEST(EveryByteOnceTest, TheTailOfAWriteBeforeCloseLeavesWithTheApplication)
 {
     Console console;
     const uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
+    CNetObject* server = console.Port->AddTcpServer(port).Link;
     const UniqueFd first = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
 
@@ -86,7 +86,7 @@ struct DeadLinkRow {
 
 CNetObject* RefusedClient(Console& console, uint16_t port)
 {
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port).Link;
     console.Locked([&] { return link->SetReconnectInterval(50); });
     return link;
 }
@@ -95,18 +95,18 @@ CNetObject* RefusedClient(Console& console, uint16_t port)
 const DeadLinkRow DeadLinks[] = {
     {"UdpHostDoesNotResolve",
      [](Console& console, uint16_t) {
-         return console.Port->AddUdp(FreePort(SOCK_DGRAM), "no-such-host.invalid", 9);
+         return console.Port->AddUdp(FreePort(SOCK_DGRAM), "no-such-host.invalid", 9).Link;
      },
      true},
     {"TcpClientWithoutReconnect",
      [](Console& console, uint16_t port) {
-         CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
+         CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port).Link;
          console.Locked([&] { return link->SetAutoReconnect(false); });
          return WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }) ? link : nullptr;
      },
      false},
     {"UdpWithoutRemoteHost",
-     [](Console& console, uint16_t) { return console.Port->AddUdp(FreePort(SOCK_DGRAM), "", 9); }, false},
+     [](Console& console, uint16_t) { return console.Port->AddUdp(FreePort(SOCK_DGRAM), "", 9).Link; }, false},
 };
 
 class DeadLinkTest : public ::testing::TestWithParam<DeadLinkRow> {};
@@ -115,7 +115,7 @@ TEST_P(DeadLinkTest, HoldsNoLiveLinkAndKeepsWhatItMissedWhenItWillTryAgain)
 {
     Console console;
     const uint16_t serverPort = FreePort(), deadPort = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(serverPort);
+    CNetObject* server = console.Port->AddTcpServer(serverPort).Link;
     CNetObject* dead = GetParam().Add(console, deadPort);
     ASSERT_NE(dead, nullptr);
     const UniqueFd client = ConnectTo(serverPort);
@@ -136,7 +136,7 @@ class ServerAndDeadLink : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server = console.Port->AddTcpServer(serverPort);
+        server = console.Port->AddTcpServer(serverPort).Link;
         dead = RefusedClient(console, deadPort);
         client = ConnectTo(serverPort);
         ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
@@ -218,7 +218,7 @@ TEST_F(ServerAndDeadLink, WhatItMissedIsKeptThroughAnEditAndArrivesOnce)
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return dead->BacklogBytes(); }) == all.size(); }));
 
     CNetObject* edited = RefusedClient(console, deadPort);
-    ASSERT_TRUE(console.Port->ReplaceLink(dead, edited));
+    ASSERT_TRUE(console.Port->ReplaceLink(dead, edited).Link);
     EXPECT_EQ(console.Locked([&] { return edited->BacklogBytes(); }), all.size());
     const uint64_t before = EventLog::Instance().LastNumber();
     CNetObject* other = RefusedClient(console, FreePort());

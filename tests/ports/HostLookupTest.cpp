@@ -93,8 +93,8 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
     UniqueFd udpPeer = BindUdp();
     UniqueFd listener = Listen();
     auto start = std::chrono::steady_clock::now();
-    ASSERT_NE(waiting->AddUdp(FreePort(SOCK_DGRAM), "slow.test", LocalPort(udpPeer)), nullptr);
-    CNetObject* tcp = waiting->AddTcpClient("slow.test", LocalPort(listener));
+    ASSERT_NE(waiting->AddUdp(FreePort(SOCK_DGRAM), "slow.test", LocalPort(udpPeer)).Link, nullptr);
+    CNetObject* tcp = waiting->AddTcpClient("slow.test", LocalPort(listener)).Link;
     ASSERT_NE(tcp, nullptr);
     {
         // As the configuration loader does: the first attempt is the only one.
@@ -106,7 +106,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
 
     // While the lookup is under way: the other port moves bytes both ways...
     uint16_t serverPort = FreePort();
-    CNetObject* server = other->AddTcpServer(serverPort);
+    CNetObject* server = other->AddTcpServer(serverPort).Link;
     UniqueFd client = ConnectTo(serverPort);
     ASSERT_TRUE(WaitUntil([&] { CGuard guard(manager->Lock()); return server->ClientCount() == 1; }));
     ASSERT_TRUE(otherApp.WriteAll({'o', 'k'}));
@@ -120,7 +120,7 @@ TEST(SlowNameServerTest, OtherPortsMoveAndTheLockStaysFreeUntilTheAnswerComes)
         EXPECT_EQ(tcp->GetLinkState(), LinkState::Unconnected);
     }
     EXPECT_LT(SecondsSince(start), 0.5) << "the lock was held during a lookup";
-    waiting->RemoveLink(waiting->AddTcpClient("slow.test", 9));
+    waiting->RemoveLink(waiting->AddTcpClient("slow.test", 9).Link);
     EXPECT_EQ(names->Answered(), 0) << "the name server answered before the checks ended";
 
     names->Hold(false);
@@ -153,9 +153,9 @@ TEST_P(UnresolvedHostTest, PumpStaysQuietAndBytesGoOnceTheNameResolves)
     names->Hold(c.Held);
     UniqueFd peer = c.Kind == NetKind::Udp ? BindUdp() : Listen();
     if (c.Kind == NetKind::Udp) {
-        ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), c.Host, LocalPort(peer)), nullptr);
+        ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), c.Host, LocalPort(peer)).Link, nullptr);
     } else {
-        CNetObject* link = console.Port->AddTcpClient(c.Host, LocalPort(peer));
+        CNetObject* link = console.Port->AddTcpClient(c.Host, LocalPort(peer)).Link;
         console.Locked([&] { return link->SetReconnectInterval(200); });
     }
     ASSERT_TRUE(console.Application->WriteAll(Up));
@@ -192,8 +192,8 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
     auto names = FakeNames::InstallIn(*console.Manager);
     UniqueFd udpPeer = BindUdp();
     UniqueFd listener = Listen();
-    ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer)), nullptr);
-    CNetObject* numeric = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
+    ASSERT_NE(console.Port->AddUdp(FreePort(SOCK_DGRAM), "127.0.0.1", LocalPort(udpPeer)).Link, nullptr);
+    CNetObject* numeric = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener)).Link;
     UniqueFd first = AcceptWithin(listener);
     ASSERT_TRUE(first);
     ASSERT_TRUE(console.Application->WriteAll(Up));
@@ -205,7 +205,7 @@ TEST(HostCacheTest, NumericHostsAreNeverLookedUpAndAFailedConnectionAsksAgain)
     // The name first points where nobody listens; the refused connection makes the
     // link ask again instead of trying the cached address for the next 30 s.
     names->Answer("moving.test", "127.0.0.2");
-    CNetObject* moving = console.Port->AddTcpClient("moving.test", LocalPort(listener));
+    CNetObject* moving = console.Port->AddTcpClient("moving.test", LocalPort(listener)).Link;
     console.Locked([&] { return moving->SetReconnectInterval(100); });
     ASSERT_TRUE(WaitUntil([&] { return console.Locked([&] { return moving->LastFailTime != 0; }); }));
     names->Answer("moving.test", "127.0.0.1");
@@ -222,7 +222,7 @@ TEST(HostCacheTest, EveryAddressOfANameIsTriedInTurn)
     auto names = FakeNames::InstallIn(*console.Manager);
     UniqueFd listener = Listen();
     names->Answer("two.test", "127.0.0.2,127.0.0.1");
-    CNetObject* link = console.Port->AddTcpClient("two.test", LocalPort(listener));
+    CNetObject* link = console.Port->AddTcpClient("two.test", LocalPort(listener)).Link;
     console.Locked([&] { return link->SetReconnectInterval(60000); });
     UniqueFd peer = AcceptWithin(listener, 5);
     ASSERT_TRUE(peer);

@@ -15,7 +15,7 @@ TEST(TcpClientLinkTest, ConnectsLateIsClosedByItsPeerAndReconnects)
 {
     Console console;
     uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port).Link;
     ASSERT_NE(link, nullptr);
     console.Locked([&] { link->SetReconnectInterval(100); return 0; });
     // Refused: nobody listens yet.
@@ -45,7 +45,7 @@ TEST(TcpClientLinkTest, WithoutAutoReconnectWaitsForTheUser)
 {
     Console console;
     uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port).Link;
     console.Locked([&] { link->SetAutoReconnect(false); link->SetReconnectInterval(1); return 0; });
     ASSERT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }));
     UniqueFd listener = Listen(port);
@@ -58,12 +58,12 @@ TEST(TcpClientLinkTest, WithoutAutoReconnectWaitsForTheUser)
 TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
 {
     Console console;
-    CNetObject* bad = console.Port->AddTcpClient("no..such.host", 80);
+    CNetObject* bad = console.Port->AddTcpClient("no..such.host", 80).Link;
     ASSERT_NE(bad, nullptr);
     EXPECT_EQ(console.State(bad), LinkState::Unconnected);
     console.Port->RemoveLink(bad);
     uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
+    CNetObject* server = console.Port->AddTcpServer(port).Link;
     ASSERT_NE(server, nullptr);
     UniqueFd client = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(server) == 1; }));
@@ -74,7 +74,7 @@ TEST(TcpClientLinkTest, NameThatDoesNotResolveLeavesTheLinkAndThePortWorking)
 TEST(BusyPumpTest, UnconnectedLinkHoldingBytesDoesNotSpinThePump)
 {
     Console console;
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", FreePort());
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", FreePort()).Link;
     ASSERT_NE(link, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return console.State(link) == LinkState::Unconnected; }));
     ASSERT_TRUE(console.Application->WriteAll({'w', 'a', 'i', 't'}));
@@ -89,12 +89,12 @@ TEST(PortInUseTest, SecondListenerAndSecondUdpBindAreRefusedAndLeaveNothing)
     Console console;
     UniqueFd listener = Listen();
     UniqueFd udp = BindUdp();
-    EXPECT_EQ(console.Port->AddTcpServer(LocalPort(listener)), nullptr);
-    EXPECT_EQ(console.Port->AddUdp(LocalPort(udp), "127.0.0.1", 9), nullptr);
-    EXPECT_EQ(console.Port->AddTcpClient(nullptr, 9), nullptr);
-    EXPECT_EQ(console.Port->AddTcpClient("127.0.0.1", 0), nullptr);
-    EXPECT_EQ(console.Port->AddTcpServer(0), nullptr);
-    EXPECT_EQ(console.Port->AddUdp(0, "127.0.0.1", 9), nullptr);
+    EXPECT_EQ(console.Port->AddTcpServer(LocalPort(listener)).Link, nullptr);
+    EXPECT_EQ(console.Port->AddUdp(LocalPort(udp), "127.0.0.1", 9).Link, nullptr);
+    EXPECT_EQ(console.Port->AddTcpClient(nullptr, 9).Link, nullptr);
+    EXPECT_EQ(console.Port->AddTcpClient("127.0.0.1", 0).Link, nullptr);
+    EXPECT_EQ(console.Port->AddTcpServer(0).Link, nullptr);
+    EXPECT_EQ(console.Port->AddUdp(0, "127.0.0.1", 9).Link, nullptr);
     EXPECT_EQ(console.Locked([&] { return console.Port->GetNetLinks().size(); }), 0u);
 }
 
@@ -108,8 +108,8 @@ TEST(PortInUseTest, KeptLinksWaitIdleForTheirPortsThenServe)
     const uint16_t tcp = LocalPort(taken[0]);
     const UniqueFd udpPeer = BindUdp(), clientListener = Listen();
     const auto keep = CPortObject::BindFailure::KeepAndRetry;
-    CNetObject* links[] = {console.Port->AddTcpServer(tcp, keep),
-                           console.Port->AddUdp(LocalPort(taken[1]), "127.0.0.1", LocalPort(udpPeer), keep)};
+    CNetObject* links[] = {console.Port->AddTcpServer(tcp, keep).Link,
+                           console.Port->AddUdp(LocalPort(taken[1]), "127.0.0.1", LocalPort(udpPeer), keep).Link};
     auto listening = [&] { return console.Locked([&] { return links[0]->IsListening() + links[1]->IsListening(); }); };
     EXPECT_EQ(listening(), 0);
     for (CNetObject* link : links)
@@ -166,7 +166,7 @@ TEST(ServerLinkFaultTest, BurstOfAThousandConnections)
         GTEST_SKIP() << "the hard open-file limit (" << HardOpenFileLimit() << ") cannot hold both ends";
     Console console;
     uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
+    CNetObject* server = console.Port->AddTcpServer(port).Link;
     std::vector<UniqueFd> clients;
     for (int i = 0; i < 1000; ++i) {
         UniqueFd fd = ConnectTo(port);

@@ -53,7 +53,7 @@ TEST(LinkKindTest, ANewKindIsServedWithoutAnyChangeToThePort)
 {
     Console console;
     CNetObject* link =
-        console.Port->AddLink([](PortSide& port) { return std::make_unique<ReversingLink>(port); });
+        console.Port->AddLink([](PortSide& port) { return std::make_unique<ReversingLink>(port); }).Link;
     ASSERT_NE(link, nullptr);
     for (const std::string text : {"abc", "hello"}) {
         ASSERT_TRUE(console.Application->WriteAll(std::vector<uint8_t>(text.begin(), text.end())));

@@ -156,7 +156,7 @@ TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
     CPortObject* busy = manager.AddPort(0);
     ASSERT_NE(busy, nullptr);
     const uint16_t listen = FreePort();
-    ASSERT_NE(busy->AddTcpServer(listen), nullptr);
+    ASSERT_NE(busy->AddTcpServer(listen).Link, nullptr);
     UniqueFd peer = ConnectTo(listen);
     App app(State + "/dev/COM" + std::to_string(busy->GetPortNumber()));
     ASSERT_TRUE(app.Ok());
@@ -169,7 +169,7 @@ TEST_F(ManagerDevicesTest, PortsAddedAndRemovedWhileAnotherCarriesTraffic)
         ASSERT_NE(added, nullptr);
         const uint16_t udp = FreePort(SOCK_DGRAM);
         UniqueFd far = BindUdp();
-        ASSERT_NE(added->AddUdp(udp, "127.0.0.1", LocalPort(far)), nullptr);
+        ASSERT_NE(added->AddUdp(udp, "127.0.0.1", LocalPort(far)).Link, nullptr);
         {
             App other(State + "/dev/COM" + std::to_string(added->GetPortNumber()));
             ASSERT_TRUE(other.WriteAll({'+'}));

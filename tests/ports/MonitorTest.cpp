@@ -86,7 +86,7 @@ TEST_F(MonitorTest, AChunkFromTwoPeersIsARecordPerPeer)
     Core.Port->SetLogTimestamps(true);
     Core.Port->SetReceiveFromNetDelayTime(300);
     const uint16_t listen = FreePort();
-    CNetObject* server = Core.Port->AddTcpServer(listen);
+    CNetObject* server = Core.Port->AddTcpServer(listen).Link;
     ASSERT_NE(server, nullptr);
     Core.Port->AddTap(Tap);
     const UniqueFd first = ConnectTo(listen), second = ConnectTo(listen);

@@ -70,7 +70,7 @@ TEST(BehindApplicationTest, ClientsThatLeaveAreLetGoAndUnreadBytesAreKept)
     Console console;
     console.Application->Close();
     uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
+    CNetObject* server = console.Port->AddTcpServer(port).Link;
     const int Pushers = 200;
     const size_t Each = 64 << 10;
     std::vector<UniqueFd> pushers;
@@ -121,7 +121,7 @@ TEST(UdpCapTest, FloodWithNoApplicationIsCappedCountedAndGivenBack)
     console.Application->Close();
     UniqueFd peer = BindUdp();
     uint16_t local = FreePort(SOCK_DGRAM);
-    ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)), nullptr);
+    ASSERT_NE(console.Port->AddUdp(local, "127.0.0.1", LocalPort(peer)).Link, nullptr);
     const sockaddr_in to = Loopback(local);
     const size_t Size = 8192, Kept = CPortObject::FromNetUdpCap / Size, Dropped = 300;
     std::vector<uint8_t> expected;
@@ -160,7 +160,7 @@ TEST_P(ReconnectFloorTest, AttemptsComeAtMostEveryTenthOfASecond)
     Console console;
     UniqueFd listener = Listen();
     fcntl(listener.Get(), F_SETFL, O_NONBLOCK);
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener));
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener)).Link;
     console.Locked([&] { link->SetReconnectInterval(GetParam()); return 0; });
 
     // A peer that takes every connection and closes it at once.

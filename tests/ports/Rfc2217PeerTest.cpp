@@ -56,7 +56,7 @@ TEST(Rfc2217ServerLinkTest, PyserialClientSetsTheLineAndDataIsExactBothWays)
     console.Port->SetLogFile(folder.File("traffic.log").c_str());
     console.Port->SetLogMode(1);
     const uint16_t port = FreePort();
-    ASSERT_NE(console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, {"127.0.0.1", true}),
+    ASSERT_NE(console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, {"127.0.0.1", true}).Link,
               nullptr);
     const auto payload = Payload();
     WriteFileText(folder.File("payload"), std::string(payload.begin(), payload.end()));
@@ -129,7 +129,7 @@ TEST_P(Rfc2217ClientLinkTest, TheFarLineFollowsTheApplicationAndDataIsExact)
     Console console;
     const int app = console.Application->Fd.Get();
     ASSERT_TRUE(SetLine(app, B9600, CS7 | CSTOPB | CRTSCTS, CSIZE | PARENB));
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port, {"", true});
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port, {"", true}).Link;
     ASSERT_NE(link, nullptr);
     console.Locked([&] { // tries again soon, until the server listens
         link->SetReconnectInterval(100);
@@ -204,7 +204,7 @@ protected:
 
     Console console;
     UniqueFd listener = Listen();
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), {"", true});
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), {"", true}).Link;
     UniqueFd server = AcceptWithin(listener);
 };
 

@@ -43,7 +43,7 @@ protected:
             GTEST_SKIP() << "pyserial (Debian's python3-serial) is not installed";
         ASSERT_TRUE(SetLine(Port.Application->Fd.Get(), B38400, 0, CSTOPB | CRTSCTS));
         const uint16_t port = FreePort();
-        Link = Port.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, {"127.0.0.1", true});
+        Link = Port.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, {"127.0.0.1", true}).Link;
         ASSERT_NE(Link, nullptr);
         Remote = std::make_unique<Conversation>(
             std::vector<std::string> {Python, SupportScript("rfc2217_remote.py"), std::to_string(port)},
@@ -196,7 +196,7 @@ TEST(Rfc2217SuspendTest, SuspendStopsWhatIsAlreadyBufferedAndPurgeDropsIt)
 {
     Console console;
     const uint16_t port = FreePort();
-    ASSERT_NE(console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, {"127.0.0.1", true}), nullptr);
+    ASSERT_NE(console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, {"127.0.0.1", true}).Link, nullptr);
     TelnetPeer peer(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(console.Port->GetNetLinks().front().get()) == 1; }));
 
@@ -247,8 +247,8 @@ TEST(ConsoleToConsoleTest, SettingsGoOverAndTheFarProgramShows)
     App nearApp(PortDriver::Instance().LinkPath(5));
     ASSERT_TRUE(SetLine(nearApp.Fd.Get(), B115200, CSTOPB | CRTSCTS, 0));
     const uint16_t port = FreePort();
-    CNetObject* serverLink = server->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, {"127.0.0.1", true});
-    CNetObject* clientLink = client->AddTcpClient("127.0.0.1", port, {"", true});
+    CNetObject* serverLink = server->AddTcpServer(port, CPortObject::BindFailure::Refuse, {"127.0.0.1", true}).Link;
+    CNetObject* clientLink = client->AddTcpClient("127.0.0.1", port, {"", true}).Link;
     ASSERT_TRUE(serverLink && clientLink);
     auto locked = [&](auto read) {
         CGuard guard(manager.Lock());

@@ -37,7 +37,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
         GTEST_SKIP() << "the hard open-file limit (" << HardOpenFileLimit() << ") cannot hold both ends";
     Console console;
     uint16_t port = FreePort();
-    CNetObject* server = console.Port->AddTcpServer(port);
+    CNetObject* server = console.Port->AddTcpServer(port).Link;
     // A TLS server link beside it takes every other churner, whose noise is no
     // handshake: each costs a session that fails and goes.
     const TlsFiles& files = TlsFiles::Get();
@@ -45,7 +45,7 @@ TEST(SoakTest, ServerLinkUnderChurnLosesNothingAndLeavesNothingBehind)
     LinkOptions tls;
     tls.Tls = {true, files.Server.Cert, files.Server.Key};
     const uint16_t tlsPort = FreePort();
-    CNetObject* tlsServer = console.Port->AddTcpServer(tlsPort, CPortObject::BindFailure::Refuse, nullptr, tls);
+    CNetObject* tlsServer = console.Port->AddTcpServer(tlsPort, CPortObject::BindFailure::Refuse, tls).Link;
     ASSERT_NE(tlsServer, nullptr);
     std::vector<std::vector<uint8_t>> streams;
     for (int i = 0; i < Stayers; ++i)

@@ -86,7 +86,7 @@ void SocatClient(uint16_t port, FarEnd& end, TempFolder& folder)
 bool SocatAgainstServerLink(Console& console, CNetObject*& link, FarEnd& end, TempFolder& folder)
 {
     const uint16_t port = FreePort();
-    link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, TlsOptions(Files().Server));
+    link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, TlsOptions(Files().Server)).Link;
     SocatClient(port, end, folder);
     return true;
 }
@@ -103,7 +103,7 @@ bool SocatAgainstClientLink(Console& console, CNetObject*& link, FarEnd& end, Te
                                   "TCP:127.0.0.1:" + std::to_string(LocalPort(listener))},
         end.Output);
     LinkOptions options = TlsOptions({}, Files().Ca.Cert);
-    link = console.Port->AddTcpClient("127.0.0.1", port, options);
+    link = console.Port->AddTcpClient("127.0.0.1", port, options).Link;
     RetrySoon(console, link);
     end.Plain = AcceptWithin(listener, 20.0);
     return true;
@@ -130,7 +130,7 @@ bool Ser2netAgainstClientLink(Console& console, CNetObject*& link, FarEnd& end, 
     end.Socket = false;
     LinkOptions options = TlsOptions({}, Files().Ca.Cert);
     options.Rfc2217 = true;
-    link = console.Port->AddTcpClient("127.0.0.1", port, options);
+    link = console.Port->AddTcpClient("127.0.0.1", port, options).Link;
     RetrySoon(console, link);
     return true;
 }
@@ -206,7 +206,7 @@ TEST_P(TlsVerifyTest, TheServerIsTrustedOnlyAsTheLinkSays)
     Console console;
     const LinkOptions options =
         TlsOptions({}, row.Ca ? (Files().*row.Ca).Cert : std::string(), row.Pin ? (Files().*row.Pin).Pin : std::string());
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port, options);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", port, options).Link;
     ASSERT_NE(link, nullptr);
     RetrySoon(console, link); // until s_server listens
     // Waits for a server the link trusts, as long as it takes.
@@ -260,8 +260,8 @@ TEST_P(MutualTlsTest, OnlyClientsTheCaSignedReachTheApplication)
     TempFolder folder;
     Console console;
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr,
-                                                  TlsOptions(Files().Server, Files().Ca.Cert));
+    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse,
+                                                  TlsOptions(Files().Server, Files().Ca.Cert)).Link;
     ASSERT_NE(link, nullptr);
     std::vector<std::string> words;
     if (row.Python) {
@@ -313,7 +313,7 @@ TEST(TlsHandshakeTest, AClientLinkGivesUpOnASilentServerAndTriesAgain)
     UniqueFd listener = Listen();
     LinkOptions options = TlsOptions({});
     options.Limits.Handshake = 500;
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options).Link;
     ASSERT_NE(link, nullptr);
     RetrySoon(console, link);
     const UniqueFd first = AcceptWithin(listener);
@@ -345,7 +345,7 @@ TEST(TlsHandshakeTest, StalledHandshakesAreClosedWhileOthersAreServed)
     options.Limits.Handshake = 1500;
     options.Limits.Handshakes = 8;
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options);
+    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, options).Link;
     ASSERT_NE(link, nullptr);
     FarEnd served;
     SocatClient(port, served, folder);

@@ -71,8 +71,8 @@ TEST_P(AllowListTest, OnlyPeersOnTheListReachTheApplication)
     options.Allow = row.Allow;
     const uint16_t port = FreePort(row.Type);
     CNetObject* link = row.Type == SOCK_STREAM
-        ? console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options)
-        : console.Port->AddUdp(port, "127.0.0.1", FreePort(SOCK_DGRAM), CPortObject::BindFailure::Refuse, nullptr, options);
+        ? console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, options).Link
+        : console.Port->AddUdp(port, "127.0.0.1", FreePort(SOCK_DGRAM), CPortObject::BindFailure::Refuse, options).Link;
     ASSERT_NE(link, nullptr);
     const UniqueFd peer = From(row.From, row.Type, port);
     ASSERT_TRUE(peer);
@@ -117,7 +117,7 @@ TEST_P(ClientLimitTest, TheClientBeyondTheLimitIsClosedAtOnce)
     if (tls)
         options.Tls = {true, files.Server.Cert, files.Server.Key};
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options);
+    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, options).Link;
     ASSERT_NE(link, nullptr) << files.Why;
     UniqueFd first = ConnectTo(port), second = ConnectTo(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 2; }));
@@ -196,7 +196,7 @@ TEST(StalledPeerTest, AServerLinkClosesTheClientThatTakesNothing)
     LinkOptions options;
     options.Limits.Stalled = ShortStall;
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options);
+    CNetObject* link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, options).Link;
     ASSERT_NE(link, nullptr);
     const UniqueFd reader = ConnectTo(port), sleeper = ConnectSmall(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 2; }));
@@ -220,7 +220,7 @@ TEST(StalledPeerTest, AClientThatLeavesWhileHoldingTheDataReleasesIt)
 {
     Console console;
     const uint16_t port = FreePort();
-    CNetObject* link = console.Port->AddTcpServer(port);
+    CNetObject* link = console.Port->AddTcpServer(port).Link;
     ASSERT_NE(link, nullptr);
     UniqueFd reader = ConnectTo(port), sleeper = ConnectSmall(port);
     ASSERT_TRUE(WaitUntil([&] { return console.ClientCount(link) == 2; }));
@@ -249,7 +249,7 @@ TEST(StalledPeerTest, AClientLinkLetsGoOfAPeerThatTakesNothingAndReconnects)
     UniqueFd listener = Listen();
     const int size = 4096; // accepted connections take the listener's buffer size
     setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options);
+    CNetObject* link = console.Port->AddTcpClient("127.0.0.1", LocalPort(listener), options).Link;
     ASSERT_NE(link, nullptr);
     console.Locked([&] { return link->SetReconnectInterval(100); });
     const UniqueFd sleeper = AcceptWithin(listener);

@@ -19,14 +19,14 @@ public:
         switch (kind) {
         case Kind::TcpServer: {
             uint16_t port = FreePort();
-            Link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, nullptr, options);
+            Link = console.Port->AddTcpServer(port, CPortObject::BindFailure::Refuse, options).Link;
             Fd = ConnectTo(port, family);
             WaitUntil([&] { return console.ClientCount(Link) == 1; });
             break;
         }
         case Kind::TcpClient: {
             Listener = Listen(0, family);
-            Link = console.Port->AddTcpClient(host, LocalPort(Listener), options);
+            Link = console.Port->AddTcpClient(host, LocalPort(Listener), options).Link;
             Fd = AcceptWithin(Listener);
             WaitUntil([&] { return console.State(Link) == LinkState::Connected; });
             break;
@@ -34,8 +34,8 @@ public:
         case Kind::Udp: {
             Fd = BindUdp(0, family);
             uint16_t local = FreePort(SOCK_DGRAM);
-            Link = console.Port->AddUdp(local, host, LocalPort(Fd), CPortObject::BindFailure::Refuse, nullptr,
-                                        options);
+            Link = console.Port->AddUdp(local, host, LocalPort(Fd), CPortObject::BindFailure::Refuse,
+                                        options).Link;
             Remote = LoopbackOf(family, local);
             break;
         }

@@ -168,7 +168,7 @@ TEST_F(AddFlowTest, RemovingTheLastPortHidesBothOptionsGroups)
     ASSERT_TRUE(AddPortThroughMenu([](TAddPortForm& dialog) { dialog.OKButton->click(); }));
     ASSERT_EQ(Tree().topLevelItemCount(), 1);
     CPortObject* port = PortOf(PortNode(0));
-    Form->AddTcpServerNode(PortNode(0), port->AddTcpServer(qlntest::FreePort()));
+    Form->AddTcpServerNode(PortNode(0), port->AddTcpServer(qlntest::FreePort()).Link);
     Tree().setCurrentItem(PortNode(0)->child(0));
     EXPECT_FALSE(Form->NetOptionsGroupBox->isHidden());
 

@@ -33,7 +33,7 @@ protected:
     // does not retry by itself.
     QTreeWidgetItem* AddRefusedClient(QTreeWidgetItem* portNode)
     {
-        CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::FreePort());
+        CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::FreePort()).Link;
         {
             CGuard guard(Lock());
             link->SetAutoReconnect(false);
@@ -45,7 +45,7 @@ protected:
     // A TCP client link connected to `listener`; the accepted end goes to `peer`.
     QTreeWidgetItem* AddConnectedClient(QTreeWidgetItem* portNode, const UniqueFd& listener, UniqueFd& peer)
     {
-        CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::LocalPort(listener));
+        CNetObject* link = PortOf(portNode)->AddTcpClient("127.0.0.1", qlntest::LocalPort(listener)).Link;
         {
             CGuard guard(Lock());
             link->SetAutoReconnect(false);
@@ -117,9 +117,9 @@ TEST_F(MainFormTest, ContextMenuEnablesByTheKindOfNode)
     UniqueFd peer;
     QTreeWidgetItem* connected = AddConnectedClient(com3, listener, peer);
     QTreeWidgetItem* server =
-        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()));
+        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()).Link);
     QTreeWidgetItem* udp = Form->AddUdpNode(
-        com3, PortOf(com3)->AddUdp(qlntest::FreePort(SOCK_DGRAM), "127.0.0.1", 9), "127.0.0.1");
+        com3, PortOf(com3)->AddUdp(qlntest::FreePort(SOCK_DGRAM), "127.0.0.1", 9).Link, "127.0.0.1");
     ASSERT_TRUE(server && udp);
 
     const std::vector<std::pair<QTreeWidgetItem*, std::vector<bool>>> table{
@@ -174,7 +174,7 @@ TEST_F(MainFormTest, OptionsGroupFollowsTheSelection)
     QTreeWidgetItem* com3 = PortNode(0);
     QTreeWidgetItem* client = AddRefusedClient(com3);
     QTreeWidgetItem* server =
-        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()));
+        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()).Link);
     {
         CGuard guard(Lock());
         LinkOf(client)->SetReconnectInterval(1234);
@@ -326,7 +326,7 @@ TEST_F(MainFormTest, RemoveNetAsksFirst)
 {
     QTreeWidgetItem* com3 = PortNode(0);
     QTreeWidgetItem* server =
-        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()));
+        Form->AddTcpServerNode(com3, PortOf(com3)->AddTcpServer(qlntest::FreePort()).Link);
     QTreeWidgetItem* client = AddRefusedClient(com3);
 
     RightClick(server);
@@ -390,7 +390,7 @@ TEST_F(MainFormTest, TimerRedrawsAClientWhosePeerClosed)
 TEST_F(MainFormTest, TimerFollowsAServersClientCount)
 {
     const uint16_t port = qlntest::FreePort();
-    QTreeWidgetItem* node = Form->AddTcpServerNode(PortNode(0), PortOf(PortNode(0))->AddTcpServer(port));
+    QTreeWidgetItem* node = Form->AddTcpServerNode(PortNode(0), PortOf(PortNode(0))->AddTcpServer(port).Link);
     const QString tail = QString(") TCP Server / Listen Port %1").arg(port);
     EXPECT_EQ(node->text(0), "(0" + tail);
     CNetObject* link = LinkOf(node);

@@ -42,7 +42,7 @@ TEST_F(MonitorFormTest, ShowsTheTrafficLiveAndCanPauseClearSwitchAndSave)
 {
     const UniqueFd peer = qlntest::BindUdp();
     const uint16_t local = qlntest::FreePort(SOCK_DGRAM);
-    ASSERT_TRUE(PortOf(PortNode(0))->AddUdp(local, "127.0.0.1", qlntest::LocalPort(peer)));
+    ASSERT_TRUE(PortOf(PortNode(0))->AddUdp(local, "127.0.0.1", qlntest::LocalPort(peer)).Link);
     qlntest::App app(DeviceLinkFolder() + "/COM3");
     TMonitorForm* monitor = OpenMonitor();
     ASSERT_NE(monitor, nullptr);

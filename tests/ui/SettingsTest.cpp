@@ -233,16 +233,15 @@ TEST_P(SaveTest, LeavesTheFileAsEraseThenWriteWould)
     port->SetReceiveFromNetDelayTime(saved.Receive);
     port->SetLogFile(saved.Log.c_str());
     port->SetLogMode(saved.LogMode);
-    CNetObject* client = port->AddTcpClient(saved.ClientHost.c_str(), saved.ClientPort);
+    CNetObject* client = port->AddTcpClient(saved.ClientHost.c_str(), saved.ClientPort).Link;
     ASSERT_NE(client, nullptr);
     {
         CGuard guard(Lock());
         client->SetAutoReconnect(false);
         client->SetReconnectInterval(saved.Interval);
     }
-    ASSERT_NE(port->AddTcpServer(saved.Listen, CPortObject::BindFailure::Refuse, nullptr, {"", true}), nullptr);
-    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort, CPortObject::BindFailure::Refuse,
-                           nullptr, {saved.UdpLocalAddr}),
+    ASSERT_NE(port->AddTcpServer(saved.Listen, CPortObject::BindFailure::Refuse, {"", true}).Link, nullptr);
+    ASSERT_NE(port->AddUdp(saved.Local, saved.UdpHost.c_str(), saved.UdpPort, CPortObject::BindFailure::Refuse, {saved.UdpLocalAddr}).Link,
               nullptr);
     Form->SavePortSettings(port);
 
@@ -330,7 +329,7 @@ TEST_F(SettingsTest, SavedPortsLoadBackTheSame)
     const uint16_t listen3 = FreePort(SOCK_STREAM);
     const uint16_t listen5 = FreePort(SOCK_STREAM);
     const uint16_t local = FreePort(SOCK_DGRAM);
-    CNetObject* quiet = com3->AddTcpClient("127.0.0.1", FreePort(SOCK_STREAM));
+    CNetObject* quiet = com3->AddTcpClient("127.0.0.1", FreePort(SOCK_STREAM)).Link;
     ASSERT_NE(quiet, nullptr);
     {
         CGuard guard(Lock());
@@ -338,12 +337,12 @@ TEST_F(SettingsTest, SavedPortsLoadBackTheSame)
         quiet->SetReconnectInterval(1234);
     }
     ASSERT_NE(Form->AddTcpClientNode(PortNode(0), quiet, "127.0.0.1"), nullptr);
-    ASSERT_NE(Form->AddTcpServerNode(PortNode(0), com3->AddTcpServer(listen3)), nullptr);
-    ASSERT_NE(Form->AddUdpNode(PortNode(0), com3->AddUdp(local, "localhost", 31000), "localhost"),
+    ASSERT_NE(Form->AddTcpServerNode(PortNode(0), com3->AddTcpServer(listen3).Link), nullptr);
+    ASSERT_NE(Form->AddUdpNode(PortNode(0), com3->AddUdp(local, "localhost", 31000).Link, "localhost"),
               nullptr);
-    CNetObject* eager = com3->AddTcpClient("localhost", 9);
+    CNetObject* eager = com3->AddTcpClient("localhost", 9).Link;
     ASSERT_NE(Form->AddTcpClientNode(PortNode(0), eager, "localhost"), nullptr);
-    ASSERT_NE(Form->AddTcpServerNode(PortNode(1), com5->AddTcpServer(listen5)), nullptr);
+    ASSERT_NE(Form->AddTcpServerNode(PortNode(1), com5->AddTcpServer(listen5).Link), nullptr);
     Form->SavePortSettings(com3);
     Form->SavePortSettings(com5);
     const std::string saved = FileText(ConfigPath());

@@ -1,6 +1,4 @@
-// The console model's commands on the options of ports and links: each applied
-// under the lock, saved and told to the observers.
-#include "console/ConsoleModel.h"
+#include "console/ConsolePortOptions.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/ConsoleModel.h"
 #include "forwarding/PortObject.h"
 #include "links/NetObject.h"
 #include "platform/base/UniqueFd.h"
@@ -21,7 +20,7 @@ const char* const OpenLogFailed = "Open log file failed!";
 
 } // namespace
 
-ConsoleResult ConsoleModel::ReadSetting(Setting setting, std::string_view text, int32_t& value)
+ConsoleResult ConsolePortOptions::ReadSetting(Setting setting, std::string_view text, int32_t& value)
 {
     if (ParseWholeNumber(text, value))
         return ConsoleResult::Done();
@@ -41,36 +40,36 @@ ConsoleResult ConsoleModel::ReadSetting(Setting setting, std::string_view text, 
 }
 
 template <class Change>
-ConsoleResult ConsoleModel::ChangePort(CPortObject* port, CNetObject* link, ConsoleObserver::Option option,
-                                       Change&& change)
+ConsoleResult ConsolePortOptions::ChangePort(CPortObject* port, CNetObject* link, ConsoleObserver::Option option,
+                                             Change&& change)
 {
-    if (link ? !Owns(port, link) : !Owns(port))
+    if (link ? !Model.Owns(port, link) : !Model.Owns(port))
         return ConsoleResult::Refused({});
     ConsoleResult saved;
     {
         // The pump reads the options on its passes.
-        CGuard guard(PortManager->Lock());
-        PortManager->Lock()->Touch(); // the pump goes by the new value from now on
+        CGuard guard(Model.PortManager->Lock());
+        Model.PortManager->Lock()->Touch(); // the pump goes by the new value from now on
         change();
-        saved = SavePortSettings(port);
+        saved = Model.SavePortSettings(port);
     }
-    Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
+    Model.Tell([&](ConsoleObserver& observer) { observer.OptionChanged(port, link, option); });
     return saved;
 }
 
-ConsoleResult ConsoleModel::SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds)
+ConsoleResult ConsolePortOptions::SetSendToNetDelayTime(CPortObject* port, int32_t milliseconds)
 {
     return ChangePort(port, nullptr, ConsoleObserver::Option::SendToNetDelayTime,
                       [&] { port->SetSendToNetDelayTime(milliseconds); });
 }
 
-ConsoleResult ConsoleModel::SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds)
+ConsoleResult ConsolePortOptions::SetReceiveFromNetDelayTime(CPortObject* port, int32_t milliseconds)
 {
     return ChangePort(port, nullptr, ConsoleObserver::Option::ReceiveFromNetDelayTime,
                       [&] { port->SetReceiveFromNetDelayTime(milliseconds); });
 }
 
-ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps)
+ConsoleResult ConsolePortOptions::SetLog(CPortObject* port, const std::string& filename, int32_t mode, bool timestamps)
 {
     if (const std::string problem = LogNameProblem(filename); !problem.empty())
         return ConsoleResult::Refused("Set log file failed!", problem);
@@ -85,7 +84,7 @@ ConsoleResult ConsoleModel::SetLog(CPortObject* port, const std::string& filenam
     return CheckLogFile(filename);
 }
 
-std::string ConsoleModel::LogNameProblem(const std::string& filename)
+std::string ConsolePortOptions::LogNameProblem(const std::string& filename)
 {
     if (HasLineBreakOrNul(filename))
         return "The log file's name must be one line, without a line break or a NUL character.";
@@ -94,7 +93,7 @@ std::string ConsoleModel::LogNameProblem(const std::string& filename)
     return ProfileText::LengthProblem("The log file's name", filename);
 }
 
-ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)
+ConsoleResult ConsolePortOptions::CheckLogFile(const std::string& filename)
 {
     if (filename.empty())
         return ConsoleResult::Done();
@@ -112,12 +111,12 @@ ConsoleResult ConsoleModel::CheckLogFile(const std::string& filename)
                                                      + ". The name is kept; nothing is logged until it can.");
 }
 
-ConsoleResult ConsoleModel::SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
+ConsoleResult ConsolePortOptions::SetAutoReconnect(CPortObject* port, CNetObject* link, bool on)
 {
     return ChangePort(port, link, ConsoleObserver::Option::AutoReconnect, [&] { link->SetAutoReconnect(on); });
 }
 
-ConsoleResult ConsoleModel::SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds)
+ConsoleResult ConsolePortOptions::SetReconnectIntervalTime(CPortObject* port, CNetObject* link, int32_t milliseconds)
 {
     return ChangePort(port, link, ConsoleObserver::Option::ReconnectIntervalTime,
                       [&] { link->SetReconnectInterval(milliseconds); });
