@@ -88,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             QLN_FUZZ_CHECK(PortOf(fields.RemotePort, check.RemotePort) && HostNameProblem(fields.RemoteAddr).empty());
         if (fields.Kind != NetKind::TcpClient) {
             AllowList list;
-            std::string why;
-            QLN_FUZZ_CHECK(PortOf(fields.LocalPort, check.LocalPort) && AllowList::Parse(fields.Allow, list, why));
+            QLN_FUZZ_CHECK(PortOf(fields.LocalPort, check.LocalPort) && !AllowList::Parse(fields.Allow, list));
         }
         if (fields.Kind != NetKind::Udp)
             for (const std::string* text : {&fields.Tls.Cert, &fields.Tls.Key, &fields.Tls.Pin})

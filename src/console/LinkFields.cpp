@@ -95,8 +95,9 @@ void CheckTrust(const LinkFields& fields, LinkCheck& check)
     std::string why = ProfileText::LengthProblem("The allow list", fields.Allow);
     AllowList list;
     std::vector<std::string> hostBits;
-    if (fields.Kind != NetKind::TcpClient
-        && (!why.empty() || !AllowList::Parse(fields.Allow, list, why, &hostBits) || !hostBits.empty())) {
+    if (fields.Kind != NetKind::TcpClient && why.empty())
+        why = AllowList::Parse(fields.Allow, list, &hostBits).Reason();
+    if (fields.Kind != NetKind::TcpClient && (!why.empty() || !hostBits.empty())) {
         check.Result = ConsoleResult::Refused("Allow List error!", why.empty() ? hostBits.front() : why);
         check.Failed = LinkCheck::Field::Allow;
         return;

@@ -98,9 +98,9 @@ const std::string CutText =
 std::string SettingsProblem(const LinkFields& fields, std::vector<std::string>& hostBits)
 {
     AllowList list;
-    std::string why;
-    if (fields.Kind != NetKind::TcpClient && !AllowList::Parse(fields.Allow, list, why, &hostBits))
-        return why;
+    if (fields.Kind != NetKind::TcpClient)
+        if (const Failure bad = AllowList::Parse(fields.Allow, list, &hostBits))
+            return bad.Reason();
     if (fields.Kind != NetKind::TcpClient && !fields.LocalAddr.empty()) {
         if (const std::string problem = LocalAddressProblem(fields.LocalAddr); !problem.empty())
             return problem;
@@ -108,9 +108,9 @@ std::string SettingsProblem(const LinkFields& fields, std::vector<std::string>& 
     const LinkOptions options = OptionsOf(fields);
     if (options.MaxClients < 0)
         return "The client limit is not a number from 0 (no limit) to 65535.";
-    Failure failed;
-    if (fields.Kind != NetKind::Udp && fields.Tls.On && !TlsContext::Make(fields.Tls, fields.Kind == NetKind::TcpServer, failed))
-        return failed.Reason();
+    if (fields.Kind != NetKind::Udp && fields.Tls.On)
+        if (const TlsContext::Made made = TlsContext::Make(fields.Tls, fields.Kind == NetKind::TcpServer); !made.Context)
+            return made.Why.Reason();
     return {};
 }
 

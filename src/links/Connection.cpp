@@ -132,8 +132,9 @@ int32_t Connection::FlushWire()
                 return work;
         }
         const size_t pending = Wire.size() - Sent;
-        int32_t sent = 0;
-        const bool ok = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending), &sent);
+        const CClientSocket::SendOutcome went = Sock->Send(Wire.data() + Sent, static_cast<int32_t>(pending));
+        const int32_t sent = went.Sent;
+        const bool ok = went.Whole();
         Sent += static_cast<size_t>(std::max(sent, 0));
         Moved += static_cast<uint64_t>(std::max(sent, 0));
         if (Sent > WireRoom) {
@@ -157,8 +158,9 @@ int32_t Connection::Offer(const uint8_t* chunk, uint32_t length, uint32_t& taken
     if (Stages.empty()) {
         // A send that moved bytes, or found the connection broken and closed it, is
         // work; one that would block is not: it waits for the socket to have room.
-        int32_t sent = 0;
-        const bool ok = Sock->Send(chunk + taken, static_cast<int32_t>(length - taken), &sent);
+        const CClientSocket::SendOutcome went = Sock->Send(chunk + taken, static_cast<int32_t>(length - taken));
+        const int32_t sent = went.Sent;
+        const bool ok = went.Whole();
         taken += static_cast<uint32_t>(std::max(sent, 0));
         bytesSent += static_cast<uint64_t>(std::max(sent, 0));
         HeldBack = !ok;

@@ -13,9 +13,8 @@ ListeningLink::ListeningLink(NetKind kind, PortSide& port, uint16_t localPort, c
     Config.LocalAddr = options.LocalAddr;
     Config.Allow = options.Allow;
     Limits = options.Limits;
-    std::string why;
-    if (!AllowList::Parse(Config.Allow, Allowed, why))
-        SetUnusable(Failure::Said(why));
+    if (Failure bad = AllowList::Parse(Config.Allow, Allowed))
+        SetUnusable(std::move(bad));
 }
 
 void ListeningLink::SetUnusable(Failure why)

@@ -20,8 +20,13 @@ TcpClientLink::TcpClientLink(PortSide& port, const char* host, uint16_t remotePo
     Config.Rfc2217 = options.Rfc2217;
     Config.Tls = options.Tls;
     Limits = options.Limits;
-    if (Config.Tls.On && !(TlsSetup = TlsContext::Make(Config.Tls, false, SetupFailed)))
-        Stats.LastError = SetupFailed;
+    if (Config.Tls.On) {
+        TlsContext::Made made = TlsContext::Make(Config.Tls, false);
+        TlsSetup = std::move(made.Context);
+        SetupFailed = std::move(made.Why);
+        if (!TlsSetup)
+            Stats.LastError = SetupFailed;
+    }
     Link.Socket().SetHandler(this);
     Link.Socket().SetUserData(&Link);
 }
@@ -241,12 +246,13 @@ TcpClientLink::ConnectStart TcpClientLink::ConnectToRemote(bool ask)
             break;
         }
         address.SetPort(Config.RemotePort);
-        if (socket.Connect(address)) {
+        Failure failed = socket.Connect(address);
+        if (!failed) {
             ConnectedTo = address.ToText();
             Say(EventLevel::Debug, "connecting to " + ConnectedTo);
             return ConnectStart::Started;
         }
-        Stats.LastError = socket.GetLastFailure();
+        Stats.LastError = std::move(failed);
         SayFailure("cannot connect to " + address.ToText() + ": " + Stats.LastError.Text());
         if (!Remote.Advance())
             return ConnectStart::Failed;

@@ -31,10 +31,10 @@ TcpServerLink::TcpServerLink(PortSide& port, uint16_t listenPort, const LinkOpti
         SetUnusable(Failure::Said("The client limit is not a number from 0 (no limit) to 65535."));
     Config.Tls = options.Tls;
     if (Config.Tls.On) {
-        Failure why;
-        TlsSetup = TlsContext::Make(Config.Tls, true, why);
+        TlsContext::Made made = TlsContext::Make(Config.Tls, true);
+        TlsSetup = std::move(made.Context);
         if (!TlsSetup)
-            SetUnusable(std::move(why));
+            SetUnusable(std::move(made.Why));
     }
 }
 

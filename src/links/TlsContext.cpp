@@ -88,18 +88,15 @@ std::string ExpiryText(const X509* certificate)
 
 } // namespace
 
-std::shared_ptr<const TlsContext> TlsContext::Make(const TlsSettings& settings, bool server, Failure& why)
+TlsContext::Made TlsContext::Make(const TlsSettings& settings, bool server)
 {
-    if (const std::string problem = TlsSettingsProblem(settings, server); !problem.empty()) {
-        why = Failure::Said(problem);
-        return nullptr;
-    }
+    if (std::string problem = TlsSettingsProblem(settings, server); !problem.empty())
+        return {nullptr, Failure::Said(std::move(problem))};
     std::shared_ptr<TlsContext> context(new TlsContext(server));
     ERR_clear_error();
-    why = context->Load(settings);
-    if (why)
-        return nullptr;
-    return context;
+    if (Failure why = context->Load(settings))
+        return {nullptr, std::move(why)};
+    return {std::move(context), {}};
 }
 
 TlsContext::~TlsContext()

@@ -23,9 +23,13 @@ typedef struct ssl_st SSL;
 // outlive the link's edit (a server link's clients move to the edited link).
 class TlsContext {
 public:
-    // The context of `settings` for a server or a client link; null, with `why`
-    // saying which file and what is wrong with it, when one cannot be had.
-    static std::shared_ptr<const TlsContext> Make(const TlsSettings& settings, bool server, Failure& why);
+    // A context, or why none could be had: which file and what is wrong with it.
+    struct Made {
+        std::shared_ptr<const TlsContext> Context; // null when Why says something
+        Failure Why;
+    };
+    // The context of `settings` for a server or a client link.
+    static Made Make(const TlsSettings& settings, bool server);
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;
     TlsContext& operator=(const TlsContext&) = delete;

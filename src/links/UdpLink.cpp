@@ -68,17 +68,19 @@ bool UdpLink::Destination(NetAddress& to)
 
 bool UdpLink::SendDatagram(const uint8_t* data, uint32_t length, const NetAddress& to)
 {
-    errno = 0;
-    if (Socket->SendTo(data, static_cast<int32_t>(length), to)) {
+    const Failure failed = Socket->SendTo(data, static_cast<int32_t>(length), to);
+    if (!failed) {
         Stats.BytesSent += length;
         return true;
     }
     // A full send buffer reports its end as writability; a refused destination or a
     // system short of buffers does not, and is tried again a little later.
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    if (failed.Errno == EAGAIN || failed.Errno == EWOULDBLOCK) {
         WaitsWritable = true;
     } else {
         Refused = true;
+        // The socket's own record: the same failure, or, for a socket that never
+        // opened, why it did not.
         Stats.LastError = Socket->GetLastFailure();
     }
     return false;
@@ -165,7 +167,7 @@ int32_t UdpLink::ReadDatagram()
     static thread_local std::vector<uint8_t> buffer(Connection::ReceiveLimit);
     NetAddress sender;
     uint32_t count = Connection::ReceiveLimit;
-    if (!Socket->ReceiveNext(buffer.data(), &count, sender))
+    if (Socket->ReceiveNext(buffer.data(), &count, sender))
         return 0;
     // A datagram from outside the allow list is dropped whole, and counted.
     const std::string peer = sender.ToText();

@@ -40,7 +40,7 @@ bool ClearHostBits(uint8_t* bytes, size_t size, int bits)
 
 } // namespace
 
-bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& why, std::string& hostBits)
+Failure AllowList::ParseEntry(std::string_view entry, Range& range, std::string& hostBits)
 {
     const std::string text(entry);
     const size_t slash = entry.find('/');
@@ -54,8 +54,7 @@ bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& wh
     } else if (::inet_pton(AF_INET6, address.c_str(), range.Bytes) == 1) {
         range.Family = AF_INET6;
     } else {
-        why = text + ": not an IPv4 or IPv6 address";
-        return false;
+        return Failure::Said(text + ": not an IPv4 or IPv6 address");
     }
     const int longest = range.Family == AF_INET ? 32 : 128;
     range.Prefix = longest;
@@ -63,13 +62,11 @@ bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& wh
         const std::string_view digits = entry.substr(slash + 1);
         if (digits.empty() || digits.size() > 3
             || digits.find_first_not_of("0123456789") != std::string_view::npos) {
-            why = text + ": the prefix length is not a number";
-            return false;
+            return Failure::Said(text + ": the prefix length is not a number");
         }
         range.Prefix = std::stoi(std::string(digits));
         if (range.Prefix > longest) {
-            why = text + ": prefix longer than " + std::to_string(longest);
-            return false;
+            return Failure::Said(text + ": prefix longer than " + std::to_string(longest));
         }
         // The range matches as its network either way; the user learns of the bits.
         uint8_t network[16];
@@ -90,10 +87,10 @@ bool AllowList::ParseEntry(std::string_view entry, Range& range, std::string& wh
         range.Family = AF_INET;
         range.Prefix -= 96;
     }
-    return true;
+    return {};
 }
 
-bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why, std::vector<std::string>* hostBits)
+Failure AllowList::Parse(std::string_view text, AllowList& out, std::vector<std::string>* hostBits)
 {
     std::vector<std::string> loose;
     AllowList list;
@@ -105,13 +102,12 @@ bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why, s
         if (entry.empty()) {
             if (Trim(text, " \t").empty())
                 break; // no list: everyone
-            why = "an empty entry";
-            return false;
+            return Failure::Said("an empty entry");
         }
         Range range;
         std::string bits;
-        if (!ParseEntry(entry, range, why, bits))
-            return false;
+        if (Failure bad = ParseEntry(entry, range, bits))
+            return bad;
         if (!bits.empty())
             loose.push_back(std::move(bits));
         list.Ranges.push_back(range);
@@ -119,7 +115,7 @@ bool AllowList::Parse(std::string_view text, AllowList& out, std::string& why, s
     out = std::move(list);
     if (hostBits)
         *hostBits = std::move(loose);
-    return true;
+    return {};
 }
 
 bool AllowList::Allows(const NetAddress& peer) const

@@ -59,47 +59,47 @@ void CClientSocket::Close()
     CSocket::Close();
 }
 
-bool CClientSocket::Reopen(int family)
+Failure CClientSocket::Reopen(int family)
 {
     ClosedByPeer = false;
     Close();
     if (Create(SOCK_STREAM, family) == INVALID_SOCKET)
-        return false;
+        return LastFailure;
     SetNonBlocking(true);
-    return true;
+    return {};
 }
 
-bool CClientSocket::Connect(const char* host, uint16_t port)
+Failure CClientSocket::Connect(const char* host, uint16_t port)
 {
     std::vector<NetAddress> found = LookUpHost(host);
-    if (!Reopen(found.empty() ? AF_INET : found.front().Family()))
-        return false;
+    if (Failure failed = Reopen(found.empty() ? AF_INET : found.front().Family()))
+        return failed;
     if (found.empty()) {
         // The new handle stays open (and the socket Unconnected) until the next
         // Connect, Close or destruction.
-        Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
-        return false;
+        return Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
     }
     found.front().SetPort(port);
     return ConnectOpen(found.front());
 }
 
-bool CClientSocket::Connect(const NetAddress& address)
+Failure CClientSocket::Connect(const NetAddress& address)
 {
-    return Reopen(address.Family() == AF_INET6 ? AF_INET6 : AF_INET) && ConnectOpen(address);
+    if (Failure failed = Reopen(address.Family() == AF_INET6 ? AF_INET6 : AF_INET))
+        return failed;
+    return ConnectOpen(address);
 }
 
-bool CClientSocket::ConnectOpen(const NetAddress& address)
+Failure CClientSocket::ConnectOpen(const NetAddress& address)
 {
     // EINPROGRESS is the normal answer of a non-blocking connect. An immediate
     // success is treated the same way: the next poll finds the socket writable
     // and reports the connection through OnConnect like any other.
     if (::connect(Handle.Get(), address.Get(), address.Length) == 0 || errno == EINPROGRESS) {
         State = LinkState::Connecting;
-        return true;
+        return {};
     }
-    Fail("connect");
-    return false;
+    return Fail("connect");
 }
 
 int CClientSocket::Poll()
@@ -139,14 +139,17 @@ int CClientSocket::Poll()
     return 0;
 }
 
-bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
+CClientSocket::SendOutcome CClientSocket::Send(const void* data, int32_t length)
 {
-    if (sent)
-        *sent = 0;
-    if (!Handle.Valid() || !data || State != LinkState::Connected)
-        return false;
+    // Refused without a call: nothing is recorded, the socket's last failure stays.
+    if (!Handle.Valid())
+        return {0, Failure::OfCall("send", EBADF)};
+    if (!data)
+        return {0, Failure::OfCall("send", EFAULT)};
+    if (State != LinkState::Connected)
+        return {0, Failure::OfCall("send", ENOTCONN)};
     if (length <= 0)
-        return true;
+        return {};
 
     const auto* bytes = static_cast<const unsigned char*>(data);
     int32_t taken = 0;
@@ -160,22 +163,16 @@ bool CClientSocket::Send(const void* data, int32_t length, int32_t* sent)
         if (result < 0 && errno == EINTR)
             continue;
         // A refusal (the system's buffer is full) or a failure: no retry. The
-        // caller learns through `sent` which prefix the connection already holds.
-        if (sent)
-            *sent = taken;
-        if (result == 0 || !IsTransientSend(errno)) {
-            // Nothing sent, or a broken connection (reset, broken pipe): it can
-            // never take the rest, and a poll need not notice it first.
-            Fail("send");
+        // caller learns from Sent which prefix the connection already holds.
+        const bool broken = result == 0 || !IsTransientSend(errno);
+        SendOutcome outcome {taken, Fail("send")};
+        // Nothing sent, or a broken connection (reset, broken pipe): it can never
+        // take the rest, and a poll need not notice it first.
+        if (broken)
             Close();
-            return false;
-        }
-        Fail("send");
-        return false;
+        return outcome;
     }
-    if (sent)
-        *sent = taken;
-    return true;
+    return {taken, {}};
 }
 
 size_t CClientSocket::Receive(void* buffer, size_t length)

@@ -19,17 +19,24 @@ public:
     int Poll() override;
     void Close() override;
 
-    // True when a connection attempt is under way; the outcome arrives through Poll.
+    // Empty when a connection attempt is under way; the outcome arrives through Poll.
     // The host text is looked up here and may wait for a name server (its first
     // address is used); the links connect to the address their host cache holds
     // instead.
-    bool Connect(const char* host, uint16_t port);
-    bool Connect(const NetAddress& address);
-    // True when every byte was handed to the system. `sent`, when given, receives how
-    // many bytes the system took before a refusal (all of them on success). A refusal
-    // leaves the socket Connected only when the send would have blocked; a broken
-    // connection (reset, broken pipe) is closed as Receive closes it.
-    bool Send(const void* data, int32_t length, int32_t* sent = nullptr);
+    Failure Connect(const char* host, uint16_t port);
+    Failure Connect(const NetAddress& address);
+    // What one send did: how many bytes the system took, and why it took no more
+    // (empty when it took every byte). The Failure is made only on a refusal, so a
+    // send that goes costs no allocation.
+    struct SendOutcome {
+        int32_t Sent = 0;
+        Failure Why;
+        bool Whole() const { return !Why; }
+    };
+    // Hands `data` to the system. A refusal leaves the socket Connected only when the
+    // send would have blocked (Why.Errno EAGAIN); a broken connection (reset, broken
+    // pipe) is closed as Receive closes it.
+    SendOutcome Send(const void* data, int32_t length);
     // Reads into `buffer` until it holds `length` bytes or the socket has no more (a
     // short read says so: no second call to hear it would block), and answers how
     // many it read. 0 when nothing was there yet (still Connected), or when
@@ -60,8 +67,8 @@ public:
 
 private:
     // Closes the previous connection and opens a fresh non-blocking handle of `family`.
-    bool Reopen(int family);
-    bool ConnectOpen(const NetAddress& address);
+    Failure Reopen(int family);
+    Failure ConnectOpen(const NetAddress& address);
     // The peer closed or reset the connection: says which (`why`; none for an orderly
     // close) and closes.
     void EndedByPeer(Failure why);

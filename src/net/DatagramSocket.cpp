@@ -16,7 +16,7 @@
 CDatagramSocket::CDatagramSocket(uint16_t localPort, const NetAddress& local)
 {
     // No SO_REUSEADDR: a port that another link has bound must stay refused.
-    if (!OpenBound(SOCK_DGRAM, localPort, local, false))
+    if (OpenBound(SOCK_DGRAM, localPort, local, false))
         return;
     SetNonBlocking(true);
     SetBroadcast(false);
@@ -27,49 +27,51 @@ CDatagramSocket::~CDatagramSocket()
     CSocket::Close();
 }
 
-bool CDatagramSocket::ReceiveNext(void* buffer, uint32_t* length, NetAddress& sender)
+Failure CDatagramSocket::ReceiveNext(void* buffer, uint32_t* length, NetAddress& sender)
 {
     if (!length)
-        return false;
+        return Failure::OfCall("recvfrom", EFAULT);
     const uint32_t capacity = *length;
     for (int skipped = 0; skipped <= MaxEmptySkipped; ++skipped) {
         *length = capacity;
-        if (!ReceiveFrom(buffer, length, sender))
-            return false;
+        if (Failure failed = ReceiveFrom(buffer, length, sender))
+            return failed;
         // An empty datagram is read and dropped, and the socket stays open.
         if (*length > 0 || capacity == 0)
-            return true;
+            return {};
     }
-    return false;
+    // The rest waits for the next step.
+    return Failure::OfCall("recvfrom", EAGAIN);
 }
 
-bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
+Failure CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, char* address, uint16_t* port)
 {
     NetAddress sender;
-    const bool ok = ReceiveFrom(buffer, length, sender);
-    if (ok && address) {
+    Failure failed = ReceiveFrom(buffer, length, sender);
+    if (!failed && address) {
         address[0] = '\0';
         if (sender.Family() == AF_INET)
             ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&sender.Storage)->sin_addr, address,
                         INET_ADDRSTRLEN);
     }
-    if (ok && port)
+    if (!failed && port)
         *port = sender.Port();
-    return ok;
+    return failed;
 }
 
-bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& sender)
+Failure CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& sender)
 {
     sender = NetAddress();
+    // Refused without a call: nothing is recorded, the socket's last failure stays.
     if (!Handle.Valid() || !buffer || !length) {
         if (length)
             *length = 0;
-        return false;
+        return Failure::OfCall("recvfrom", Handle.Valid() ? EFAULT : EBADF);
     }
     uint32_t capacity = *length;
     *length = 0;
     if (capacity == 0)
-        return true;
+        return {};
     socklen_t size = sizeof sender.Storage;
     ssize_t result;
     do {
@@ -77,39 +79,37 @@ bool CDatagramSocket::ReceiveFrom(void* buffer, uint32_t* length, NetAddress& se
     } while (result < 0 && errno == EINTR);
     sender.Length = result >= 0 ? size : 0;
     sender = sender.Unmapped();
-    if (result < 0) {
-        Fail("recvfrom");
-        return false;
-    }
+    if (result < 0)
+        return Fail("recvfrom");
     // An empty datagram (result 0) is a datagram like any other: it must not end the
-    // socket, so it is answered as true with a length of 0.
+    // socket, so it is answered as read with a length of 0.
     *length = static_cast<uint32_t>(result);
-    return true;
+    return {};
 }
 
-bool CDatagramSocket::SendTo(const void* data, int32_t length, const char* host, uint16_t port)
+Failure CDatagramSocket::SendTo(const void* data, int32_t length, const char* host, uint16_t port)
 {
-    if (!Handle.Valid() || !data || !host || !*host)
-        return false;
+    if (!Handle.Valid())
+        return Failure::OfCall("sendto", EBADF);
+    if (!data || !host || !*host)
+        return Failure::OfCall("sendto", EFAULT);
     std::vector<NetAddress> found = LookUpHost(host);
-    if (found.empty()) {
-        Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
-        return false;
-    }
+    if (found.empty())
+        return Fail(Failure {0, "getaddrinfo", "Name does not resolve"});
     found.front().SetPort(port);
     return SendTo(data, length, found.front());
 }
 
-bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& destination)
+Failure CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress& destination)
 {
-    if (!Handle.Valid() || !data || destination.Length == 0)
-        return false;
+    // Refused without a call: nothing is recorded, the socket's last failure stays.
+    if (!Handle.Valid())
+        return Failure::OfCall("sendto", EBADF);
+    if (!data || destination.Length == 0)
+        return Failure::OfCall("sendto", !data ? EFAULT : EDESTADDRREQ);
     const NetAddress to = Family == AF_INET6 ? destination.Mapped() : destination.Unmapped();
-    if (to.Family() != Family) {
-        errno = EAFNOSUPPORT;
-        Fail("sendto");
-        return false;
-    }
+    if (to.Family() != Family)
+        return Fail(Failure::OfCall("sendto", EAFNOSUPPORT));
     const auto* bytes = static_cast<const unsigned char*>(data);
     int32_t taken = 0;
     while (taken < length) {
@@ -119,15 +119,13 @@ bool CDatagramSocket::SendTo(const void* data, int32_t length, const NetAddress&
             continue;
         if (result == 0) {
             Close();
-            return false;
+            return Failure::OfCall("sendto", EPIPE);
         }
-        if (result < 0) {
-            Fail("sendto");
-            return false;
-        }
+        if (result < 0)
+            return Fail("sendto");
         taken += static_cast<int32_t>(result);
     }
-    return true;
+    return {};
 }
 
 Failure CDatagramSocket::SetBroadcast(bool on)

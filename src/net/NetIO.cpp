@@ -33,10 +33,9 @@ int CNetIO::Release()
     return Uses;
 }
 
-int CNetIO::Start()
+Failure CNetIO::Start()
 {
-    if (Started == 1)
-        return 0;
+    // Linux sockets need no start-up of their own: only the mark is kept.
     Started = 1;
-    return 0;
+    return {};
 }

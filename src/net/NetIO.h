@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/base/Failure.h"
+
 // Process-wide, reference-counted start-up and clean-up of the sockets library.
 // Touched only while the port manager is built and destroyed, on the window thread.
 class CNetIO {
@@ -8,8 +10,9 @@ public:
     static CNetIO* Acquire();
     // Returns the remaining use count.
     static int Release();
-    // 0 on success (also when already started); otherwise the library's error code.
-    int Start();
+    // Empty on success (also when already started); otherwise why the library
+    // cannot be had.
+    Failure Start();
 
 
 private:

@@ -110,16 +110,15 @@ Failure ReadinessWait::AddOwn(int fd, uint64_t token)
     return ::epoll_ctl(Epoll.Get(), EPOLL_CTL_ADD, fd, &entry) == 0 ? Failure {} : Failure::OfCall("epoll_ctl");
 }
 
-int ReadinessWait::Wait(epoll_event* events, int capacity, int timeout, Failure& failure)
+ReadinessWait::Found ReadinessWait::Wait(epoll_event* events, int capacity, int timeout)
 {
     const int found = ::epoll_wait(Epoll.Get(), events, capacity, timeout);
     ++Waits;
     if (found >= 0)
-        return found;
+        return {found, {}};
     if (errno == EINTR)
-        return 0; // as a wait that found nothing
-    failure = Failure::OfCall("epoll_wait");
-    return -1;
+        return {}; // as a wait that found nothing
+    return {0, Failure::OfCall("epoll_wait")};
 }
 
 bool ReadinessWait::KeepsFailing(Entry& entry, uint32_t events)

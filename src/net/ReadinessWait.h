@@ -53,10 +53,15 @@ public:
     // empty on success.
     Failure AddOwn(int fd, uint64_t token);
 
-    // Waits up to `timeout` milliseconds (-1: no limit) and fills `events`; returns
-    // how many. A signal ends the wait with none. -1 when the wait itself failed,
-    // with `failure` saying why. The lock must not be held.
-    int Wait(epoll_event* events, int capacity, int timeout, Failure& failure);
+    // What one wait found: how many reports it put in `events`, and why it failed
+    // (none then).
+    struct Found {
+        int Count = 0;
+        Failure Why;
+    };
+    // Waits up to `timeout` milliseconds (-1: no limit) and fills `events`. A signal
+    // ends the wait with none. The lock must not be held.
+    Found Wait(epoll_event* events, int capacity, int timeout);
 
     // Hands one report to its registration's target and marks its owner; false for a
     // token whose registration is gone.

@@ -18,7 +18,7 @@ CServerSocket::CServerSocket(uint16_t port, const NetAddress& local)
 {
     // SO_REUSEADDR lets a restarted console listen again while connections of the
     // previous run linger in TIME_WAIT; a second listener on the port is still refused.
-    if (!OpenBound(SOCK_STREAM, port, local, true))
+    if (OpenBound(SOCK_STREAM, port, local, true))
         return;
     if (SetNonBlocking(true))
         return;

@@ -78,7 +78,7 @@ Failure CSocket::Bind(const NetAddress& local)
     return {};
 }
 
-bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse)
+Failure CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse)
 {
     const bool everywhere = local.Length == 0 || local.IsAny6();
     for (int family : {everywhere ? AF_INET6 : local.Family(), AF_INET}) {
@@ -86,7 +86,7 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
             // A system built without IPv6 listens on IPv4 alone.
             if (everywhere && family == AF_INET6 && LastFailure.Errno == EAFNOSUPPORT)
                 continue;
-            return false;
+            return LastFailure;
         }
         const int on = 1;
         const int off = 0;
@@ -104,14 +104,14 @@ bool CSocket::OpenBound(int type, uint16_t port, const NetAddress& local, bool r
         if (!Bind(address)) {
             // What the other family's attempt met is no failure of this socket.
             LastFailure = {};
-            return true;
+            return {};
         }
         // IPv6 switched off on every interface: the IPv6 wildcard cannot be had.
         if (!everywhere || family != AF_INET6 || LastFailure.Errno != EADDRNOTAVAIL)
-            return false;
+            return LastFailure;
         Handle.Reset();
     }
-    return false;
+    return LastFailure;
 }
 
 Failure CSocket::SetNonBlocking(bool on)

@@ -87,8 +87,8 @@ protected:
     // Opens a socket of `type` bound to `port` on `local`, or, with no local address
     // (Length 0) or "::", on every interface: an IPv6 socket that takes IPv4 peers
     // too, or an IPv4 one where the system has no IPv6. `reuse` sets SO_REUSEADDR before the
-    // bind. False, with the failure recorded, when any step fails.
-    bool OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse);
+    // bind. The failure of the step that failed (recorded too); empty when bound.
+    Failure OpenBound(int type, uint16_t port, const NetAddress& local, bool reuse);
 
     // Reports one event to the handler, if one is set. What the socket changed before
     // the call stands whatever the handler does; what a handler throws (memory

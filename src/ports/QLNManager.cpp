@@ -125,7 +125,7 @@ Failure CQLNManager::StartRest()
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (Sockets->Start() != 0)
+    if (Sockets->Start())
         return Failure::Said("The sockets library cannot be started.");
     if (!CThread::Start())
         return Failure::Said("The pump thread cannot be started.");
@@ -247,11 +247,11 @@ void CQLNManager::Run()
             wait = LookMs;
         int found = 0;
         if (!waitBroken) {
-            Failure failure;
-            found = Readiness->Wait(events.data(), waitCapacity, wait, failure);
-            if (found < 0) {
+            const ReadinessWait::Found reported = Readiness->Wait(events.data(), waitCapacity, wait);
+            found = reported.Count;
+            if (reported.Why) {
                 SayEvent(EventLevel::Error, PumpSource,
-                         "the wait failed (" + failure.Text() + "); from now on every port is served every "
+                         "the wait failed (" + reported.Why.Text() + "); from now on every port is served every "
                              + std::to_string(LookMs) + " ms");
                 waitBroken = true;
                 found = 0;

@@ -45,8 +45,7 @@ protected:
     void Step()
     {
         epoll_event events[8];
-        Failure failure;
-        const int found = Wait.Wait(events, 8, 0, failure);
+        const int found = Wait.Wait(events, 8, 0).Count;
         CGuard held(Lock);
         for (int i = 0; i < found; ++i)
             Wait.Deliver(events[i].data.u64, events[i].events);

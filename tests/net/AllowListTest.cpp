@@ -21,9 +21,9 @@ TEST_P(AllowListTest, ParsesWithoutNamesAndTakesExactlyItsPeers)
 {
     const ListCase& row = GetParam();
     AllowList list;
-    std::string why;
     std::vector<std::string> hostBits;
-    ASSERT_EQ(AllowList::Parse(row.Text, list, why, &hostBits), std::string(row.Why).empty()) << why;
+    const std::string why = AllowList::Parse(row.Text, list, &hostBits).Reason();
+    ASSERT_EQ(why.empty(), std::string(row.Why).empty()) << why;
     EXPECT_EQ(why, row.Why);
     EXPECT_EQ(hostBits, row.HostBits);
     auto takes = [&](const char* peer) {

@@ -29,7 +29,7 @@ struct ConnectedPair {
         client.SetHandler(&clientEvents);
         client.SetUserData(&clientEvents);
         EXPECT_FALSE(server.GetLastFailure());
-        EXPECT_TRUE(client.Connect(host, qlntest::LocalPort(server.GetHandle())));
+        EXPECT_FALSE(client.Connect(host, qlntest::LocalPort(server.GetHandle())));
         EXPECT_EQ(client.GetState(), LinkState::Connecting);
         EXPECT_TRUE(WaitUntil([&] {
             server.Poll();
@@ -73,7 +73,7 @@ TEST(ClientSocketTest, RefusedConnectReportsFailureAndKeepsHandle)
     {
         CClientSocket client;
         client.SetHandler(&events);
-        ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
+        ASSERT_FALSE(client.Connect("127.0.0.1", refusing.port));
         EXPECT_EQ(client.GetState(), LinkState::Connecting);
         ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
         EXPECT_EQ(client.GetState(), LinkState::Unconnected);
@@ -91,9 +91,9 @@ TEST(ClientSocketTest, UnresolvableNameFailsWithoutConnectEvent)
     RefusingPort refusing;
     CClientSocket client;
     client.SetHandler(&events);
-    ASSERT_TRUE(client.Connect("127.0.0.1", refusing.port));
+    ASSERT_FALSE(client.Connect("127.0.0.1", refusing.port));
     // An empty label is refused by the resolver itself, without asking a name server.
-    EXPECT_FALSE(client.Connect("no..such.host", 80));
+    EXPECT_TRUE(client.Connect("no..such.host", 80));
     EXPECT_EQ(client.GetState(), LinkState::Unconnected);
     // The earlier attempt's handle was closed on the way; no OnConnect follows.
     EXPECT_EQ(events.Log, std::vector<std::string>{"close"});
@@ -133,7 +133,7 @@ TEST_P(ResetTest, ConnectionEndsUnconnected)
     Recorder events;
     CClientSocket client;
     client.SetHandler(&events);
-    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(listener)));
+    ASSERT_FALSE(client.Connect("127.0.0.1", qlntest::LocalPort(listener)));
     ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
     ASSERT_EQ(client.GetState(), LinkState::Connected);
     UniqueFd peer = qlntest::AcceptWithin(listener);
@@ -168,14 +168,14 @@ INSTANTIATE_TEST_SUITE_P(FoundBy, ResetTest, ::testing::Values(false, true),
 TEST(ClientSocketTest, AShortReadKeepsWhatArrived)
 {
     ConnectedPair pair;
-    ASSERT_TRUE(pair.Peer().Send("hello", 5));
+    ASSERT_TRUE(pair.Peer().Send("hello", 5).Whole());
     char buffer[16];
     size_t received = 0;
     ASSERT_TRUE(WaitUntil([&] { return (received = pair.client.Receive(buffer, sizeof buffer)) > 0; }));
     EXPECT_EQ(std::string(buffer, received), "hello");
     EXPECT_EQ(pair.client.GetState(), LinkState::Connected);
 
-    ASSERT_TRUE(pair.Peer().Send("bye", 3));
+    ASSERT_TRUE(pair.Peer().Send("bye", 3).Whole());
     pair.Peer().Close();
     ASSERT_TRUE(WaitUntil([&] {
         pollfd entry{pair.client.GetHandle(), POLLIN | POLLRDHUP, 0};
@@ -195,10 +195,9 @@ TEST(ClientSocketTest, ReadsGetTheWholeStream)
     std::vector<unsigned char> got;
     size_t offset = 0;
     ASSERT_TRUE(WaitUntil([&] {
-        int32_t sent = 0;
         if (offset < data.size()) {
             int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
-            pair.Peer().Send(data.data() + offset, chunk, &sent);
+            const int32_t sent = pair.Peer().Send(data.data() + offset, chunk).Sent;
             offset += static_cast<size_t>(sent);
         }
         unsigned char buffer[3000];
@@ -216,28 +215,31 @@ TEST(ClientSocketTest, ZeroLengthAndStateGuards)
     server.SetHandler(&events);
     CClientSocket client;
     char byte = 'x';
-    int32_t sent = -1;
 
-    EXPECT_FALSE(client.Send(&byte, 1, &sent)); // no handle
-    EXPECT_EQ(sent, 0);
+    CClientSocket::SendOutcome went = client.Send(&byte, 1);
+    EXPECT_FALSE(went.Whole()); // no handle
+    EXPECT_EQ(went.Sent, 0);
     EXPECT_EQ(client.Receive(&byte, 1), 0u);
     EXPECT_EQ(client.Poll(), 0);
 
-    ASSERT_TRUE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
-    EXPECT_FALSE(client.Send(&byte, 1, &sent)); // still Connecting
-    EXPECT_EQ(sent, 0);
+    ASSERT_FALSE(client.Connect("127.0.0.1", qlntest::LocalPort(server.GetHandle())));
+    went = client.Send(&byte, 1);
+    EXPECT_FALSE(went.Whole()); // still Connecting
+    EXPECT_EQ(went.Sent, 0);
     EXPECT_EQ(client.Receive(&byte, 1), 0u);
 
     ASSERT_TRUE(WaitUntil([&] { return client.Poll() == 1; }));
     ASSERT_EQ(client.GetState(), LinkState::Connected);
-    EXPECT_TRUE(client.Send(&byte, 0, &sent));
-    EXPECT_EQ(sent, 0);
+    went = client.Send(&byte, 0);
+    EXPECT_TRUE(went.Whole());
+    EXPECT_EQ(went.Sent, 0);
     EXPECT_EQ(client.Receive(&byte, 0), 0u);
-    EXPECT_FALSE(client.Send(nullptr, 1));
+    EXPECT_FALSE(client.Send(nullptr, 1).Whole());
     EXPECT_EQ(client.Receive(nullptr, 1), 0u);
     EXPECT_EQ(client.GetState(), LinkState::Connected);
-    EXPECT_TRUE(client.Send("abc", 3, &sent));
-    EXPECT_EQ(sent, 3);
+    went = client.Send("abc", 3);
+    EXPECT_TRUE(went.Whole());
+    EXPECT_EQ(went.Sent, 3);
 }
 
 TEST(ClientSocketTest, ThrowingHandlerDoesNotDisturbTheSocket)
@@ -287,8 +289,9 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
     bool refused = false;
     while (!refused && offset < data.size()) {
         int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
-        int32_t sent = -1;
-        refused = !pair.client.Send(data.data() + offset, chunk, &sent);
+        const CClientSocket::SendOutcome went = pair.client.Send(data.data() + offset, chunk);
+        const int32_t sent = went.Sent;
+        refused = !went.Whole();
         ASSERT_GE(sent, 0);
         ASSERT_LE(sent, chunk);
         if (refused) {
@@ -308,8 +311,7 @@ TEST(ClientSocketTest, PartialSendReportsTheBytesTaken)
         [&] {
             if (offset < data.size()) {
                 int32_t chunk = static_cast<int32_t>(std::min<size_t>(8192, data.size() - offset));
-                int32_t sent = 0;
-                pair.client.Send(data.data() + offset, chunk, &sent);
+                const int32_t sent = pair.client.Send(data.data() + offset, chunk).Sent;
                 offset += static_cast<size_t>(sent);
             }
             ssize_t got = ::recv(pair.Peer().GetHandle(), buffer.data(), buffer.size(), 0);

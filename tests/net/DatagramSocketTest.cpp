@@ -35,7 +35,7 @@ std::string NextText(CDatagramSocket& socket, NetAddress& sender)
     uint32_t length = 0;
     if (!WaitUntil([&] {
             length = sizeof buffer;
-            return socket.ReceiveNext(buffer, &length, sender);
+            return !socket.ReceiveNext(buffer, &length, sender);
         }))
         return "(nothing)";
     return std::string(buffer, length);
@@ -50,11 +50,11 @@ TEST(DatagramSocketTest, PingPong)
     EXPECT_TRUE(nettest::IsNonBlocking(a.GetHandle()));
 
     NetAddress sender;
-    ASSERT_TRUE(a.SendTo("ping", 4, "127.0.0.1", PortOf(b)));
+    ASSERT_FALSE(a.SendTo("ping", 4, "127.0.0.1", PortOf(b)));
     EXPECT_EQ(NextText(b, sender), "ping");
     EXPECT_EQ(sender.ToText(), "127.0.0.1:" + std::to_string(PortOf(a)));
 
-    ASSERT_TRUE(b.SendTo("pong!", 5, "localhost", sender.Port()));
+    ASSERT_FALSE(b.SendTo("pong!", 5, "localhost", sender.Port()));
     EXPECT_EQ(NextText(a, sender), "pong!");
 }
 
@@ -92,7 +92,7 @@ TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
     uint32_t length = 0;
     ASSERT_TRUE(WaitUntil([&] {
         length = sizeof buffer;
-        return socket.ReceiveFrom(buffer, &length);
+        return !socket.ReceiveFrom(buffer, &length);
     }));
     EXPECT_EQ(length, 0u);
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
@@ -100,11 +100,11 @@ TEST(DatagramSocketTest, ReceiveFromEmptyDatagramKeepsTheSocket)
 
     // Nothing waiting: false, length 0, still open.
     length = sizeof buffer;
-    EXPECT_FALSE(socket.ReceiveFrom(buffer, &length));
+    EXPECT_TRUE(socket.ReceiveFrom(buffer, &length));
     EXPECT_EQ(length, 0u);
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
-    EXPECT_FALSE(socket.ReceiveFrom(nullptr, &length));
-    EXPECT_FALSE(socket.ReceiveFrom(buffer, nullptr));
+    EXPECT_TRUE(socket.ReceiveFrom(nullptr, &length));
+    EXPECT_TRUE(socket.ReceiveFrom(buffer, nullptr));
 }
 
 TEST(DatagramSocketTest, SendToRefusals)
@@ -129,8 +129,8 @@ TEST(DatagramSocketTest, SendToRefusals)
         {"unresolvable", "x", "no..such.host"},
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(socket.SendTo(c.data, 1, c.host, 9)) << c.name;
-    EXPECT_FALSE(socket.SendTo("x", 1, "255.255.255.255", 9));
+        EXPECT_TRUE(socket.SendTo(c.data, 1, c.host, 9)) << c.name;
+    EXPECT_TRUE(socket.SendTo("x", 1, "255.255.255.255", 9));
     EXPECT_EQ(socket.GetLastErrno(), EACCES) << "a broadcast the socket was not allowed";
     EXPECT_NE(socket.GetHandle(), INVALID_SOCKET);
 }

@@ -51,14 +51,15 @@ TEST(ReadinessWaitTest, AFailedWaitSaysWhy)
     ASSERT_GE(epoll, 0);
 
     epoll_event events[4];
-    Failure failure;
-    EXPECT_EQ(wait.Wait(events, 4, 0, failure), 0);
-    EXPECT_FALSE(failure);
+    ReadinessWait::Found found = wait.Wait(events, 4, 0);
+    EXPECT_EQ(found.Count, 0);
+    EXPECT_FALSE(found.Why);
     // Another kind of descriptor in the wait's place: the system refuses the wait.
     const UniqueFd other(eventfd(0, EFD_CLOEXEC));
     ASSERT_EQ(dup2(other.Get(), epoll), epoll);
-    EXPECT_EQ(wait.Wait(events, 4, 0, failure), -1);
-    EXPECT_EQ(failure.Text(), "epoll_wait: Invalid argument");
+    found = wait.Wait(events, 4, 0);
+    EXPECT_EQ(found.Count, 0);
+    EXPECT_EQ(found.Why.Text(), "epoll_wait: Invalid argument");
     EXPECT_EQ(wait.AddOwn(other.Get(), 1).Text(), "epoll_ctl: Invalid argument");
     EXPECT_EQ(wait.AddOwn(-1, 1).Text(), "no descriptor");
 }
@@ -77,10 +78,9 @@ TEST(ReadinessWaitTest, ADescriptorThatKeepsFailingLeavesTheWait)
     ASSERT_TRUE(registration.Registered());
 
     epoll_event events[4];
-    Failure failure;
     int waits = 0;
     while (registration.Registered() && waits < 100 * 1000 * 1000) {
-        const int found = wait.Wait(events, 4, 0, failure);
+        const int found = wait.Wait(events, 4, 0).Count;
         ASSERT_EQ(found, 1);
         wait.Deliver(events[0].data.u64, events[0].events);
         ++waits;
@@ -88,7 +88,7 @@ TEST(ReadinessWaitTest, ADescriptorThatKeepsFailingLeavesTheWait)
     EXPECT_FALSE(registration.Registered());
     EXPECT_GE(waits, static_cast<int>(ReadinessWait::FailingWaits));
     EXPECT_TRUE(report.Events & EPOLLHUP); // the owner heard of the last report
-    EXPECT_EQ(wait.Wait(events, 4, 0, failure), 0) << "the wait no longer wakes for it";
+    EXPECT_EQ(wait.Wait(events, 4, 0).Count, 0) << "the wait no longer wakes for it";
     const std::string said = "pump: descriptor " + std::to_string(near.Get())
         + " reported a hang-up at every wait for 2 s while nothing took it; it is out of the wait until it is opened again";
     EXPECT_EQ(Said(), std::vector<std::string> {said});
