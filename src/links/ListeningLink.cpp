@@ -33,13 +33,13 @@ bool ListeningLink::Admits(const NetAddress& peer, const std::string& shown)
 
 Failure ListeningLink::Start()
 {
-    if (Listen())
-        return {};
-    LastFailTime = GetTickCount32();
-    return BindFailed;
+    Failure failed = Listen();
+    if (failed)
+        LastFailTime = GetTickCount32();
+    return failed;
 }
 
-bool ListeningLink::Listen()
+Failure ListeningLink::Listen()
 {
     QLN_ASSERT_HELD(Port.Lock());
     // A stored address that is not numeric never falls back to every interface: the
@@ -48,13 +48,13 @@ bool ListeningLink::Listen()
     if (Unusable) {
         BindFailed = Unusable;
         Stats.LastError = BindFailed;
-        return false;
+        return BindFailed;
     }
     if (!Config.LocalAddr.empty() && !NetAddress::FromNumeric(Config.LocalAddr.c_str(), local)) {
         BindFailed = Failure::Said(Config.LocalAddr + " is not a numeric address");
         Stats.LastError = BindFailed;
         SayFailure("cannot listen: " + Stats.LastError.Text());
-        return false;
+        return BindFailed;
     }
     BindFailed = Bind(local);
     if (BindFailed) {
@@ -64,7 +64,7 @@ bool ListeningLink::Listen()
         SayWorking("listening");
         MarkChanged(); // its last change of state: from now on it listens
     }
-    return !BindFailed;
+    return BindFailed;
 }
 
 void ListeningLink::RetryListen()
@@ -72,7 +72,7 @@ void ListeningLink::RetryListen()
     const int32_t now = GetTickCount32();
     if (Unusable || !TickElapsed(now, LastFailTime, ListenRetryInterval))
         return;
-    if (Listen())
+    if (!Listen())
         MarkChanged(); // the window shows it listening from the next tick
     else
         LastFailTime = now;
@@ -113,10 +113,10 @@ bool ListeningLink::TakeOver(CNetObject& other)
         // first, and comes back when the new address cannot be had. Its connections
         // came in on the address given up: they go with old, unless it stays.
         old->DropListener();
-        if (Listen()) {
+        if (!Listen()) {
             Stats.LastError.clear();
             MarkChanged();
-        } else if (!old->Listen()) {
+        } else if (old->Listen()) {
             old->LastFailTime = GetTickCount32();
         }
         old->MarkChanged();

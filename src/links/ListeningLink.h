@@ -40,8 +40,9 @@ protected:
     bool Admits(const NetAddress& peer, const std::string& shown);
 
 private:
-    // Binds, recording why it failed; false with the link left without a socket.
-    bool Listen();
+    // Binds; empty when listening, else why not (kept as BindFailed too), with the
+    // link left without a socket.
+    Failure Listen();
     // The pump's retry while the link is not listening.
     void RetryListen();
 
