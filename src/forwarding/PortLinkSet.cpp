@@ -17,6 +17,11 @@ constexpr size_t NamedDestinations = 8;
 
 void PortLinkSet::RemoveAll()
 {
+    if (Links.empty())
+        return;
+    // The port goes (the pump has stopped or is held out); the links' OnClose, and
+    // what they say of their backlogs, expect the manager lock, which is re-entrant.
+    CGuard guard(Lock);
     for (auto& link : Links)
         link->DiscardBacklog("the console stops");
     while (!Links.empty())

@@ -50,7 +50,10 @@ protected:
     std::string Do(const std::vector<std::string>& args)
     {
         const ProgramRun run = Ctl(args);
-        EXPECT_EQ(run.Code, 0) << args[0] << " " << args[1] << ": " << run.Err << Output();
+        std::string command;
+        for (const std::string& arg : args)
+            command += (command.empty() ? "" : " ") + arg;
+        EXPECT_EQ(run.Code, 0) << command << ": " << run.Err << Output();
         return run.Out;
     }
     // `--headless`, or a plain start with no display at all; `more` arguments after.
